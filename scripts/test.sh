@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds, and runs ctest on the
+# normal build, then again under the address and undefined-behaviour
+# sanitizers, and the threading tests under the thread sanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+echo "== build (RelWithDebInfo)"
+scripts/build.sh build
+echo "== ctest"
+(cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
+
+echo "== build (address + undefined sanitizers)"
+scripts/build.sh build-asan -DKV_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+echo "== ctest under address + undefined sanitizers"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs" --timeout 900 -LE 'bench|nosan')
+
+echo "== build (thread sanitizer)"
+scripts/build.sh build-tsan -DKV_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+echo "== ctest -L threads under the thread sanitizer"
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" --timeout 900 -L threads)

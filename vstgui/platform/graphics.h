@@ -1,0 +1,39 @@
+// Surfaces and images made by the drawing back end that the library is
+// built with (cairo on Linux, GDI on Windows).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "vstgui/platform/draw_device.h"
+
+namespace VSTGUI::platform {
+
+// A platform bitmap of 32-bit pixels: blue, green, red, alpha in memory,
+// colours premultiplied by alpha. Images come from createImage (filled by
+// the toolkit from decoded PNG data) or, on systems that have one, from a
+// plain bitmap resource.
+class Image {
+public:
+    virtual ~Image() = default;
+    virtual int32_t width() const = 0;
+    virtual int32_t height() const = 0;
+    // Writable row y of the picture (0 is the top row, whatever the memory
+    // order of the platform bitmap); width() * 4 bytes.
+    virtual uint8_t* row(int32_t y) = 0;
+    // Call after writing rows, before the image is drawn.
+    virtual void pixelsChanged() = 0;
+};
+
+// An image of width x height, all pixels zero; null when it cannot be made.
+std::unique_ptr<Image> createImage(int32_t width, int32_t height);
+
+// The plain (opaque) bitmap resource with this number, or null. Systems
+// without plain bitmap resources always answer null.
+std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber);
+
+// An offscreen surface of width x height (sides below 1 count as 1), all
+// pixels zero. Never null.
+std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height);
+
+}  // namespace VSTGUI::platform

@@ -1,0 +1,89 @@
+// The native window of a frame: a child window of the host's window that
+// delivers paint, button and wheel events to its owner and answers the
+// questions the toolkit asks about the pointer, the cursor and the window
+// chain. Keys do not come from here: the host hands them to the editor.
+//
+// Everything runs on the thread that created the window; a back end never
+// starts a thread of its own. Events are delivered only from inside
+// processEvents / processOnePaint (X11) or the system's message loop (Win32).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "vstgui/geometry.h"
+#include "vstgui/platform/draw_device.h"
+
+namespace VSTGUI::platform {
+
+// What the window tells its owner.
+class WindowEvents {
+public:
+    virtual ~WindowEvents() = default;
+    // The window system asks for `area` (window pixels) to be repainted;
+    // device draws onto the window. The owner composes and copies.
+    virtual void windowPaint(DrawDevice& device, const CRect& area) = 0;
+    // Button 1, 2 or 3 went down at `where` (window pixels).
+    virtual void windowMouseDown(CPoint where) = 0;
+    // One wheel event: axis 1 vertical, 0 horizontal; +1.0 per notch away
+    // from the user (up) or to the right.
+    virtual void windowWheel(CPoint where, int32_t axis, float distance) = 0;
+    // The window was destroyed by somebody else (the host closed its own
+    // window before closing the editor). No drawing may follow.
+    virtual void windowDestroyed() = 0;
+};
+
+// Cursor shapes, the toolkit's numbering.
+enum class CursorShape : int32_t {
+    arrow = 0,  // the cursor that was current before the frame changed it
+    wait,
+    resizeHorizontal,
+    resizeVertical,
+    move,
+    resizeNESW,
+    resizeNWSE,
+    forbidden,
+    hand,
+};
+
+class NativeWindow {
+public:
+    // Destroys the window and every platform resource this object made.
+    virtual ~NativeWindow() = default;
+
+    // The system's handle (X11 Window id, HWND), for child windows and logs.
+    virtual void* handle() const = 0;
+    // A device that draws straight onto the window (GetDC).
+    virtual std::unique_ptr<DrawDevice> createDevice() = 0;
+    // Top-left corner of the window on the screen.
+    virtual CPoint screenOrigin() = 0;
+    // The pointer on the screen, live (also outside the window).
+    virtual CPoint pointerPosition() = 0;
+    // Live mouse buttons and modifier keys as the toolkit's mask (kMouseLeft
+    // ... kModAlt), swapped buttons already applied.
+    virtual int32_t mouseButtons() = 0;
+    virtual void setCursor(CursorShape shape) = 0;
+
+    // Resizes the frame's window to width x height without moving it.
+    virtual void resize(int32_t width, int32_t height) = 0;
+    // Resizes the window and, where the system expects it, the host's
+    // windows around it (Win32: the decoration walk). Answers false when it
+    // stopped early and the caller must not finish the resize.
+    virtual bool resizeWithAncestors(int32_t width, int32_t height) = 0;
+    // Position of the host's top window in its parent, and the rectangle of
+    // this window's parent in its own parent; false when unknown.
+    virtual bool hostWindowPosition(CPoint& position) = 0;
+    virtual bool parentWindowRect(CRect& rect) = 0;
+
+    // Handles every pending event of this window (X11: called from idle).
+    virtual void processEvents() = 0;
+    // Handles at most one pending paint request (the editor's idle pump).
+    virtual void processOnePaint() = 0;
+};
+
+// A visible child window of `parent` (an X11 Window id or an HWND) at (0, 0)
+// of width x height, or null when it cannot be created.
+std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,
+                                                WindowEvents& events);
+
+}  // namespace VSTGUI::platform
