@@ -1,0 +1,76 @@
+// Bitmaps: reference-counted pictures loaded from the library's own PNG
+// resources by number and drawn into a drawing context without scaling.
+//
+// A PNG is decoded once, at load, into a premultiplied 32-bit image (blue,
+// green, red, alpha; colours scaled by alpha >> 8), so every later draw is
+// one alpha blend. Such bitmaps are not opaque: the alpha channel alone
+// decides transparency, even for drawTransparent. Opaque bitmaps (the plain
+// bitmap fallback, where the platform has one) are blitted, and their
+// drawTransparent leaves out the pixels of the transparent colour.
+//
+// Drawing puts the part of the image that starts at the source offset into
+// the destination rectangle (shifted by the context's offset), 1:1. A bitmap
+// whose load failed draws nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "vstgui/ccolor.h"
+#include "vstgui/creferencecounter.h"
+#include "vstgui/geometry.h"
+
+namespace VSTGUI {
+
+class CDrawContext;
+namespace platform {
+class Image;
+}
+
+class CBitmap : public CReferenceCounter {
+  public:
+    explicit CBitmap(int32_t resourceId);
+    ~CBitmap() override;
+
+    virtual void draw(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
+    virtual void drawTransparent(CDrawContext* context, const CRect& rect,
+                                 const CPoint& offset = CPoint());
+    virtual void drawAlphaBlend(CDrawContext* context, const CRect& rect,
+                                const CPoint& offset = CPoint(), uint8_t alpha = 255);
+    // Releases the image: no pixels, size 0, not opaque.
+    virtual void unload();
+    virtual bool loadFromResource(int32_t resourceId);
+    // Loading from files is not supported: unloads and answers false.
+    virtual bool loadFromPath(const char* path);
+
+    // Decodes PNG bytes into the bitmap (what loadFromResource does with the
+    // resource's bytes). Answers false, with nothing loaded, when the bytes
+    // are not an image.
+    bool loadFromPngBytes(const uint8_t* data, size_t size);
+
+    int32_t getWidth() const { return width; }
+    int32_t getHeight() const { return height; }
+    int32_t getResourceId() const { return resourceId; }
+    bool isOpaque() const { return opaque; }
+    bool isLoaded() const { return handle != nullptr; }
+    // Channels of the last decoded PNG (1 to 4), 0 when none was decoded.
+    int32_t getDecodedChannels() const { return decodedChannels; }
+
+    void setTransparentColor(const CColor& color) { transparentColor = color; }
+    const CColor& getTransparentColor() const { return transparentColor; }
+
+    // The loaded platform image (premultiplied BGRA rows), or null.
+    platform::Image* getImage() const { return handle.get(); }
+
+  protected:
+    int32_t resourceId = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    CColor transparentColor{255, 255, 255, 0};
+    bool opaque = true;
+    std::unique_ptr<platform::Image> handle;
+    int32_t decodedChannels = 0;
+};
+
+}  // namespace VSTGUI
