@@ -1,0 +1,210 @@
+// A window back end without a display, for tests.
+//
+// The "window" is an image of the window's size; everything presented to it
+// (copies from the frame's back buffer) lands there, and tests read its
+// pixels. The test plays the window system and the user:
+//
+// - Events injected with paint / click / wheel / destroyFromOutside are
+//   delivered at once, on the calling thread, as a window procedure would
+//   get them. The post... variants queue them instead; processEvents()
+//   delivers every queued event in order and processOnePaint() delivers the
+//   first queued paint only (the editor's idle pump).
+// - The live pointer and buttons (what a modal mouse loop polls) come from
+//   setPointer, or from a script: each mouseButtons() call takes the next
+//   state of the script and pointerPosition() answers the position of the
+//   state taken last; after the script ends, its last state holds.
+//
+// Nothing here is thread-safe; tests drive one window on one thread.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vstgui/platform/drop_target.h"
+#include "vstgui/platform/native_window.h"
+#include "vstgui/platform/text_field.h"
+
+namespace VSTGUI::platform {
+
+struct PointerState {
+    CPoint screen;        // pointer position on the screen
+    int32_t buttons = 0;  // kMouseLeft ... kModAlt
+};
+
+class HeadlessWindow : public NativeWindow {
+  public:
+    HeadlessWindow(void* parent, int32_t width, int32_t height, WindowEvents& events);
+    ~HeadlessWindow() override;
+
+    // The most recently created window that still exists, or null.
+    static HeadlessWindow* last();
+    // Windows alive now.
+    static int32_t liveCount();
+    // When set, the next createChildWindow answers null (once).
+    static void failNextCreate();
+
+    // NativeWindow
+    void* handle() const override;
+    std::unique_ptr<DrawDevice> createDevice() override;
+    CPoint screenOrigin() override;
+    CPoint pointerPosition() override;
+    int32_t mouseButtons() override;
+    void setCursor(CursorShape shape) override;
+    void resize(int32_t width, int32_t height) override;
+    bool resizeWithAncestors(int32_t width, int32_t height) override;
+    bool hostWindowPosition(CPoint& position) override;
+    bool parentWindowRect(CRect& rect) override;
+    void processEvents() override;
+    void processOnePaint() override;
+
+    // The user and the window system, delivered at once.
+    void paint(const CRect& area);
+    void click(CPoint where);
+    void wheel(CPoint where, float distance, int32_t axis = 1);
+    // A raw wheel delta as a mouse reports it (120 per notch), converted to
+    // the distance the toolkit expects.
+    void wheelDelta(CPoint where, int32_t delta);
+    void destroyFromOutside();
+
+    // The same, queued for processEvents / processOnePaint.
+    void postPaint(const CRect& area);
+    void postClick(CPoint where);
+    void postWheel(CPoint where, float distance, int32_t axis = 1);
+    int32_t pendingEvents() const { return static_cast<int32_t>(queue.size()); }
+
+    // Pointer and buttons.
+    void setPointer(CPoint screen, int32_t buttons);
+    void scriptPointer(std::vector<PointerState> states);
+    int32_t mouseButtonsCalls() const { return buttonCalls; }
+    void setScreenOrigin(CPoint origin);
+
+    // What the toolkit did to the window.
+    int32_t width() const { return windowWidth; }
+    int32_t height() const { return windowHeight; }
+    void* parent() const { return parentHandle; }
+    CursorShape cursor() const { return currentCursor; }
+    int32_t cursorChanges() const { return cursorCalls; }
+    const std::vector<CPoint>& resizes() const { return resizeCalls; }
+    const std::vector<CPoint>& ancestorResizes() const { return ancestorResizeCalls; }
+    void setAncestorResizeResult(bool result) { ancestorResult = result; }
+    void setHostWindowPosition(CPoint position, bool known = true);
+    void setParentWindowRect(CRect rect, bool known = true);
+    int32_t processEventsCalls() const { return eventCalls; }
+    int32_t processOnePaintCalls() const { return onePaintCalls; }
+    bool destroyed() const { return isDestroyed; }
+
+    // The window's pixels: copies into the window (presents), every device
+    // call counted, and one pixel as 0xRRGGBB.
+    int32_t presentCount() const { return presents; }
+    int32_t deviceCalls() const { return drawCalls; }
+    uint32_t pixel(int32_t x, int32_t y) const;
+    // The surface behind the window devices (a cairo image device).
+    DrawDevice& surface() { return *image; }
+    bool writePng(const std::string& path) const;
+
+  private:
+    class WindowDevice;
+    struct Event {
+        enum Kind { Paint, Click, Wheel, Destroy } kind;
+        CRect area;
+        CPoint where;
+        float distance = 0.f;
+        int32_t axis = 1;
+    };
+    void deliver(const Event& e);
+    void makeSurface();
+    const PointerState& currentPointer() const;
+
+    WindowEvents& events;
+    void* parentHandle;
+    int32_t windowWidth;
+    int32_t windowHeight;
+    std::unique_ptr<DrawDevice> image;
+    std::deque<Event> queue;
+    CPoint origin;
+    PointerState pointer;
+    std::vector<PointerState> script;
+    size_t scriptNext = 0;
+    int32_t buttonCalls = 0;
+    CursorShape currentCursor = CursorShape::arrow;
+    int32_t cursorCalls = 0;
+    std::vector<CPoint> resizeCalls;
+    std::vector<CPoint> ancestorResizeCalls;
+    bool ancestorResult = true;
+    CPoint hostPosition;
+    bool hostPositionKnown = true;
+    CRect parentRect;
+    bool parentRectKnown = true;
+    int32_t eventCalls = 0;
+    int32_t onePaintCalls = 0;
+    bool isDestroyed = false;
+    int32_t presents = 0;
+    int32_t drawCalls = 0;
+};
+
+// The text entry of a text edit: the test types into it and ends it.
+class HeadlessTextField : public TextField {
+  public:
+    HeadlessTextField(NativeWindow& owner, const TextFieldSetup& setup, TextFieldEvents& events);
+    ~HeadlessTextField() override;
+
+    // The most recently created field that is still open, or null.
+    static HeadlessTextField* last();
+    static int32_t openCount();
+
+    std::string text() const override;
+
+    // Replaces the text (the initial text is all selected, so typing
+    // replaces it); characters beyond the field's limit are dropped.
+    void setText(const std::string& newText);
+    void typeText(const std::string& typed);
+    // Deliver Return / focus loss to the owner of the field.
+    void pressReturn();
+    void loseFocus();
+
+    const CRect& screenRect() const { return rect; }
+    const FontDesc& font() const { return fontDesc; }
+    TextAlign align() const { return alignment; }
+    CColor fontColor() const { return textColor; }
+    CColor backColor() const { return background; }
+    int32_t maxCharacters() const { return limit; }
+    NativeWindow& owner() const { return ownerWindow; }
+
+  private:
+    NativeWindow& ownerWindow;
+    TextFieldEvents& events;
+    std::string content;
+    bool selectedAll = true;
+    CRect rect;
+    FontDesc fontDesc;
+    TextAlign alignment;
+    CColor textColor;
+    CColor background;
+    int32_t limit;
+};
+
+// A registered drop target: the test plays the drag source.
+class HeadlessDropTarget : public DropTarget {
+  public:
+    HeadlessDropTarget(NativeWindow& window, DropEvents& events);
+    ~HeadlessDropTarget() override;
+
+    // The most recently registered target that is still registered, or null.
+    static HeadlessDropTarget* last();
+    static int32_t liveCount();
+
+    bool enter(int32_t itemCount);
+    bool move();
+    void leave();
+    void drop();
+    NativeWindow& window() const { return target; }
+
+  private:
+    NativeWindow& target;
+    DropEvents& events;
+};
+
+}  // namespace VSTGUI::platform

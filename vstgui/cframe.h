@@ -1,0 +1,140 @@
+// The root of the view tree and the only toolkit object bound to a window.
+//
+// The frame owns a native child window of the host's window and turns its
+// paint, button and wheel events into toolkit events. Views never draw on
+// their own initiative: they mark themselves dirty, and the frame's idle
+// redraws them into a frame-sized back buffer that is copied to the window
+// in one block, so nothing flickers. Nothing is drawn before the window
+// system asked for the first paint.
+//
+// Mouse and wheel go to the modal view while one is set; keys go to the
+// focus view, then the modal view, and Tab moves the focus.
+//
+// The frame is its own parentFrame. Its editor destroys it directly (not
+// through forget) when the host closes the editor window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "vstgui/cviewcontainer.h"
+#include "vstgui/platform/drop_target.h"
+#include "vstgui/platform/native_window.h"
+
+namespace VSTGUI {
+
+class COffscreenContext;
+
+enum CCursorType : int32_t {
+    kCursorDefault = 0,
+    kCursorWait = 1,
+    kCursorResizeHorizontal = 2,
+    kCursorResizeVertical = 3,
+    kCursorMove = 4,
+    kCursorResizeNESW = 5,
+    kCursorResizeNWSE = 6,
+    kCursorForbidden = 8,
+    kCursorHand = 9,
+};
+
+// The knob mode shared by every frame of the module; the editor sets it.
+int32_t getToolkitKnobMode();
+void setToolkitKnobMode(int32_t mode);
+
+class CFrame : public CViewContainer {
+  public:
+    // Creates the window as a child of `parentWindow` (none without one).
+    CFrame(const CRect& size, void* parentWindow, AEffGUIEditor* editor);
+    ~CFrame() override;
+
+    void draw(CDrawContext* context) override;
+    void drawRect(CDrawContext* context, const CRect& rect) override;
+    void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
+    int32_t onKeyDown(const VstKeyCode& key) override;
+    int32_t onKeyUp(const VstKeyCode& key) override;
+    bool onWheelAxis(CDrawContext* context, const CPoint& where, int32_t axis,
+                     float distance) override;
+    // Only the width and height count.
+    void setViewSize(const CRect& rect) override;
+    AEffGUIEditor* getEditor() const override;
+    bool isTypeOf(const char* className) const override;
+    void update(CDrawContext* context) override;
+    CView* getViewUnderCursor() override;
+    bool advanceNextFocusView(CView* oldFocus, bool reverse = false) override;
+
+    // The frame never opens or closes a window of its own.
+    virtual bool openWindow();
+    virtual bool closeWindow();
+    virtual bool getOpenFlag() const;
+    // Handles pending window events, then redraws dirty views.
+    virtual void idle();
+    virtual void pumpIdle();
+    // Milliseconds from the toolkit clock; 0 without an editor.
+    virtual uint32_t getTicks() const;
+    virtual int32_t getKnobMode() const;
+    virtual bool setPosition(int32_t x, int32_t y);
+    virtual bool getPosition(int32_t& x, int32_t& y) const;
+    virtual bool setSize(int32_t width, int32_t height);
+    virtual bool getSize(CRect* rect) const;
+    virtual bool getSize(CRect& rect) const;
+    // False when another modal view is set.
+    virtual bool setModalView(CView* view);
+    virtual CView* getModalView() const;
+    virtual void beginEdit(int32_t index);
+    virtual void endEdit(int32_t index);
+    // The pointer relative to the frame window's top-left corner.
+    virtual bool getCurrentLocation(CPoint& where);
+    virtual void setCursor(int32_t type);
+    virtual void setFocusView(CView* view);
+    virtual CView* getFocusView() const;
+    virtual bool setDropActive(bool active);
+    virtual bool isDropActive() const;
+    virtual void setOpenFlag(bool flag);
+    virtual bool isOpen() const;
+    // Marks every direct child that touches `rect` dirty; draws nothing.
+    virtual void invalidate(const CRect& rect);
+    // Answers the previous value.
+    virtual bool setUpdatesDisabled(bool disabled);
+    virtual bool updatesDisabled() const;
+    // Draws `view` (a direct child) or the whole frame at once.
+    virtual void drawView(CView* view);
+
+    // The context views draw into during an update (remembered for the
+    // caller), else a new context on the window. The caller forgets it.
+    CDrawContext* createDrawContext();
+    // The frame-sized composition buffer, made on first use.
+    COffscreenContext* getBackBuffer();
+
+    platform::NativeWindow* getPlatformWindow() const { return window.get(); }
+    void* getParentWindow() const { return parentWindow; }
+    bool isFirstDrawPending() const { return firstDrawPending; }
+
+  private:
+    class WindowAdapter;
+    class DropAdapter;
+    friend class WindowAdapter;
+    friend class DropAdapter;
+
+    void paintWindow(platform::DrawDevice& device, const CRect& area);
+    void mouseDownInWindow(const CPoint& where);
+    void wheelInWindow(const CPoint& where, int32_t axis, float distance);
+    void windowGone();
+
+    AEffGUIEditor* editor = nullptr;
+    void* parentWindow = nullptr;
+    CView* modalView = nullptr;
+    CView* focusView = nullptr;
+    bool firstDrawPending = true;
+    bool openFlag = true;
+    bool dropActive = false;
+    bool updatesOff = false;
+    std::unique_ptr<WindowAdapter> windowEvents;
+    std::unique_ptr<DropAdapter> dropEvents;
+    std::unique_ptr<platform::NativeWindow> window;
+    std::unique_ptr<platform::DropTarget> dropTarget;
+    COffscreenContext* backBuffer = nullptr;
+    CDrawContext* frameContext = nullptr;
+    bool cursorChanged = false;
+};
+
+}  // namespace VSTGUI
