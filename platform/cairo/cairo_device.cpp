@@ -1,0 +1,350 @@
+#include "platform/cairo/cairo_device.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/cairo/cairo_text.h"
+
+namespace VSTGUI::platform::cairo {
+
+// ---------------------------------------------------------------- images
+
+std::unique_ptr<CairoImage> CairoImage::create(int32_t width, int32_t height) {
+    if (width < 1 || height < 1) return nullptr;
+    SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+    if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    return std::unique_ptr<CairoImage>(new CairoImage(std::move(s)));
+}
+
+int32_t CairoImage::width() const {
+    return cairo_image_surface_get_width(surface_.get());
+}
+int32_t CairoImage::height() const {
+    return cairo_image_surface_get_height(surface_.get());
+}
+
+uint8_t* CairoImage::row(int32_t y) {
+    cairo_surface_flush(surface_.get());
+    return cairo_image_surface_get_data(surface_.get()) +
+           static_cast<ptrdiff_t>(y) * cairo_image_surface_get_stride(surface_.get());
+}
+
+void CairoImage::pixelsChanged() {
+    cairo_surface_mark_dirty(surface_.get());
+}
+
+namespace {
+
+cairo_surface_t* surfaceOf(const Image& image) {
+    // Every image of this back end is a CairoImage (createImage makes them).
+    const auto* ci = dynamic_cast<const CairoImage*>(&image);
+    return ci ? ci->surface() : nullptr;
+}
+
+bool isImageSurface(cairo_surface_t* s) {
+    return cairo_surface_get_type(s) == CAIRO_SURFACE_TYPE_IMAGE;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- device
+
+CairoDevice::CairoDevice(cairo_surface_t* surface) : surface_(cairo_surface_reference(surface)) {
+    font_.face = fontFace_.c_str();
+    cr();
+}
+
+std::unique_ptr<CairoDevice> CairoDevice::createImageDevice(int32_t width, int32_t height) {
+    SurfacePtr s(
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(width, 1), std::max(height, 1)));
+    // An image surface in an error state still accepts (and ignores) calls,
+    // so the device stays usable even when memory ran out.
+    return std::make_unique<CairoDevice>(s.get());
+}
+
+CairoDevice::~CairoDevice() = default;
+
+cairo_t* CairoDevice::cr() {
+    if (!cr_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS) {
+        cr_.reset(cairo_create(surface_.get()));
+        cairo_set_antialias(cr_.get(), CAIRO_ANTIALIAS_NONE);
+        cairo_set_operator(cr_.get(), CAIRO_OPERATOR_OVER);
+        cairo_set_fill_rule(cr_.get(), CAIRO_FILL_RULE_WINDING);
+        applyClip();
+    }
+    return cr_.get();
+}
+
+int32_t CairoDevice::width() const {
+    return isImageSurface(surface_.get()) ? cairo_image_surface_get_width(surface_.get()) : 0;
+}
+
+int32_t CairoDevice::height() const {
+    return isImageSurface(surface_.get()) ? cairo_image_surface_get_height(surface_.get()) : 0;
+}
+
+void CairoDevice::flush() {
+    cairo_surface_flush(surface_.get());
+}
+
+uint32_t CairoDevice::pixel(int32_t x, int32_t y) const {
+    cairo_surface_t* s = surface_.get();
+    if (!isImageSurface(s) || x < 0 || y < 0 || x >= width() || y >= height()) return 0;
+    cairo_surface_flush(s);
+    const uint8_t* data = cairo_image_surface_get_data(s);
+    if (!data) return 0;
+    const auto* row = reinterpret_cast<const uint32_t*>(
+        data + static_cast<ptrdiff_t>(y) * cairo_image_surface_get_stride(s));
+    return row[x];
+}
+
+void CairoDevice::applyClip() {
+    cairo_t* c = cr_.get();
+    cairo_reset_clip(c);
+    if (hasClip_) {
+        const CRect& r = clip_;
+        cairo_new_path(c);
+        cairo_rectangle(c, r.left, r.top, std::max(r.width(), 0), std::max(r.height(), 0));
+        cairo_clip(c);
+    }
+}
+
+void CairoDevice::setSourceColor(CColor color) {
+    cairo_set_source_rgb(cr(), color.red / 255.0, color.green / 255.0, color.blue / 255.0);
+}
+
+void CairoDevice::setPen(CColor color, int32_t width) {
+    penColor_ = color;
+    penWidth_ = std::max(width, 1);  // width 0 is the thinnest pen, one pixel
+}
+
+bool CairoDevice::setBrush(CColor color) {
+    brushColor_ = color;
+    return true;
+}
+
+void CairoDevice::setTextColor(CColor color) {
+    textColor_ = color;
+}
+
+void CairoDevice::setFont(const FontDesc& font) {
+    fontFace_ = font.face ? font.face : "Arial";
+    font_ = font;
+    font_.face = fontFace_.c_str();
+}
+
+void CairoDevice::setClip(const CRect& r) {
+    hasClip_ = true;
+    clip_ = r;
+    cr();
+    applyClip();
+}
+
+void CairoDevice::moveTo(CPoint p) {
+    position_ = p;
+}
+
+void CairoDevice::lineTo(CPoint p) {
+    // Bresenham from the pen position to p, p itself excluded. Points of one
+    // row (or column) are merged into one rectangle and the whole line is
+    // filled once.
+    const int32_t x1 = p.h, y1 = p.v;
+    int32_t x = position_.h, y = position_.v;
+    const int32_t dx = std::abs(x1 - x), dy = -std::abs(y1 - y);
+    const int32_t sx = x < x1 ? 1 : -1, sy = y < y1 ? 1 : -1;
+    int32_t err = dx + dy;
+
+    const int32_t w = penWidth_;
+    const int32_t half = (w - 1) / 2;
+    cairo_t* c = cr();
+    cairo_new_path(c);
+    bool any = false;
+    while (x != x1 || y != y1) {
+        cairo_rectangle(c, x - half, y - half, w, w);
+        any = true;
+        const int32_t e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+    if (any) {
+        setSourceColor(penColor_);
+        cairo_fill(c);
+    }
+    cairo_new_path(c);
+    position_ = p;
+}
+
+void CairoDevice::fillRect(const CRect& r) {
+    if (r.isEmpty()) return;
+    cairo_t* c = cr();
+    cairo_new_path(c);
+    cairo_rectangle(c, r.left, r.top, r.width(), r.height());
+    setSourceColor(brushColor_);
+    cairo_fill(c);
+}
+
+void CairoDevice::drawText(const char* text, const CRect& r, TextAlign align, bool opaque) {
+    if (!text) return;
+    const std::string utf8 = toUtf8(text);
+    cairo_t* c = cr();
+    cairo_save(c);
+    // The text never leaves its rectangle (DrawText without DT_NOCLIP).
+    cairo_new_path(c);
+    cairo_rectangle(c, r.left, r.top, std::max(r.width(), 0), std::max(r.height(), 0));
+    cairo_clip(c);
+    selectFont(c, font_);
+    const TextLayout t = layoutText(c, utf8, r, align);
+    if (opaque && t.width > 0) {
+        cairo_new_path(c);
+        cairo_rectangle(c, t.x, t.top, t.width, t.height);
+        setSourceColor(brushColor_);
+        cairo_fill(c);
+    }
+    setSourceColor(textColor_);
+    cairo_move_to(c, t.x, t.baseline);
+    cairo_show_text(c, utf8.c_str());
+    if (font_.underline && t.width > 0) {
+        const int32_t thickness = std::max(1, font_.pixelHeight / 14);
+        const int32_t y = t.baseline + std::max(1, (t.top + t.height - t.baseline) / 2);
+        cairo_new_path(c);
+        cairo_rectangle(c, t.x, y, t.width, thickness);
+        cairo_fill(c);
+    }
+    cairo_new_path(c);
+    cairo_restore(c);
+}
+
+void CairoDevice::copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) {
+    auto* src = dynamic_cast<CairoDevice*>(&source);
+    if (!src || sourceRect.isEmpty()) return;
+    cairo_surface_t* from = src->surface();
+    SurfacePtr snapshot;
+    CPoint origin = sourceRect.topLeft();
+    if (from == surface_.get()) {
+        // Copying within one surface: take the source area first, as the
+        // areas may overlap.
+        snapshot.reset(cairo_surface_create_similar_image(from, CAIRO_FORMAT_ARGB32,
+                                                          sourceRect.width(), sourceRect.height()));
+        ContextPtr tmp(cairo_create(snapshot.get()));
+        cairo_set_operator(tmp.get(), CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(tmp.get(), from, -sourceRect.left, -sourceRect.top);
+        cairo_paint(tmp.get());
+        from = snapshot.get();
+        origin = CPoint();
+    } else {
+        src->flush();
+    }
+    cairo_t* c = cr();
+    cairo_save(c);
+    cairo_set_operator(c, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(c, from, dest.h - origin.h, dest.v - origin.v);
+    cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_NEAREST);
+    cairo_new_path(c);
+    cairo_rectangle(c, dest.h, dest.v, sourceRect.width(), sourceRect.height());
+    cairo_fill(c);
+    cairo_restore(c);
+}
+
+namespace {
+
+// Paints `from` (placed so that sourceOffset lands on dest's top-left) into
+// dest only.
+void paintInto(cairo_t* c, cairo_surface_t* from, const CRect& dest, CPoint sourceOffset,
+               cairo_operator_t op, double alpha) {
+    cairo_save(c);
+    cairo_new_path(c);
+    cairo_rectangle(c, dest.left, dest.top, dest.width(), dest.height());
+    cairo_clip(c);
+    cairo_set_operator(c, op);
+    cairo_set_source_surface(c, from, dest.left - sourceOffset.h, dest.top - sourceOffset.v);
+    cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_NEAREST);
+    cairo_pattern_set_extend(cairo_get_source(c), CAIRO_EXTEND_NONE);
+    if (alpha >= 1.0) {
+        cairo_paint(c);
+    } else {
+        cairo_paint_with_alpha(c, alpha);
+    }
+    cairo_restore(c);
+}
+
+}  // namespace
+
+void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
+    cairo_surface_t* img = surfaceOf(image);
+    if (!img || dest.isEmpty()) return;
+    // The same memory seen as RGB24: the image's alpha byte is ignored and
+    // the copied pixels come out opaque.
+    cairo_surface_flush(img);
+    SurfacePtr opaqueView(cairo_image_surface_create_for_data(
+        cairo_image_surface_get_data(img), CAIRO_FORMAT_RGB24, cairo_image_surface_get_width(img),
+        cairo_image_surface_get_height(img), cairo_image_surface_get_stride(img)));
+    // Only the part inside the image is copied.
+    CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
+                 dest.left - sourceOffset.h + image.width(),
+                 dest.top - sourceOffset.v + image.height());
+    inside.bound(dest);
+    if (inside.isEmpty()) return;
+    paintInto(
+        cr(), opaqueView.get(), inside,
+        CPoint(sourceOffset.h + inside.left - dest.left, sourceOffset.v + inside.top - dest.top),
+        CAIRO_OPERATOR_SOURCE, 1.0);
+}
+
+void CairoDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourceOffset,
+                               CColor key) {
+    cairo_surface_t* img = surfaceOf(image);
+    if (!img || dest.isEmpty()) return;
+    // A masked copy of the source area: key-coloured pixels become fully
+    // transparent, all others opaque; then composed over the destination.
+    std::unique_ptr<CairoImage> masked = CairoImage::create(dest.width(), dest.height());
+    if (!masked) return;
+    cairo_surface_flush(img);
+    const uint8_t* data = cairo_image_surface_get_data(img);
+    const int32_t stride = cairo_image_surface_get_stride(img);
+    const int32_t iw = image.width(), ih = image.height();
+    const uint32_t keyRgb = (uint32_t{key.red} << 16) | (uint32_t{key.green} << 8) | key.blue;
+    for (int32_t y = 0; y < dest.height(); ++y) {
+        const int32_t sy = sourceOffset.v + y;
+        auto* out = reinterpret_cast<uint32_t*>(masked->row(y));
+        if (sy < 0 || sy >= ih) continue;
+        const auto* in =
+            reinterpret_cast<const uint32_t*>(data + static_cast<ptrdiff_t>(sy) * stride);
+        for (int32_t x = 0; x < dest.width(); ++x) {
+            const int32_t sx = sourceOffset.h + x;
+            if (sx < 0 || sx >= iw) continue;
+            const uint32_t rgb = in[sx] & 0x00FFFFFFu;
+            out[x] = rgb == keyRgb ? 0u : (rgb | 0xFF000000u);
+        }
+    }
+    masked->pixelsChanged();
+    paintInto(cr(), masked->surface(), dest, CPoint(), CAIRO_OPERATOR_OVER, 1.0);
+}
+
+void CairoDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourceOffset,
+                             uint8_t constantAlpha) {
+    cairo_surface_t* img = surfaceOf(image);
+    if (!img || dest.isEmpty() || constantAlpha == 0) return;
+    paintInto(cr(), img, dest, sourceOffset, CAIRO_OPERATOR_OVER, constantAlpha / 255.0);
+}
+
+// ---------------------------------------------------------------- files
+
+bool writePng(cairo_surface_t* surface, const std::string& path) {
+    if (!surface) return false;
+    cairo_surface_flush(surface);
+    return cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+bool writePng(DrawDevice& device, const std::string& path) {
+    auto* d = dynamic_cast<CairoDevice*>(&device);
+    return d && writePng(d->surface(), path);
+}
+
+}  // namespace VSTGUI::platform::cairo

@@ -1,0 +1,20 @@
+// The graphics services of the seam, made by the cairo back end.
+#include "platform/cairo/cairo_device.h"
+#include "vstgui/platform/graphics.h"
+
+namespace VSTGUI::platform {
+
+std::unique_ptr<Image> createImage(int32_t width, int32_t height) {
+    return cairo::CairoImage::create(width, height);
+}
+
+// Linux has no plain bitmap resources: the PNG images are the only ones.
+std::unique_ptr<Image> loadPlainBitmap(int32_t /*resourceNumber*/) {
+    return nullptr;
+}
+
+std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height) {
+    return cairo::CairoDevice::createImageDevice(width, height);
+}
+
+}  // namespace VSTGUI::platform

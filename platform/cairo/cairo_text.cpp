@@ -1,0 +1,192 @@
+#include "platform/cairo/cairo_text.h"
+
+#include <cairo-ft.h>
+#include <fontconfig/fontconfig.h>
+
+#include <cmath>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <tuple>
+
+namespace VSTGUI::platform::cairo {
+
+namespace {
+
+struct FaceDeleter {
+    void operator()(cairo_font_face_t* f) const { cairo_font_face_destroy(f); }
+};
+struct PatternDeleter {
+    void operator()(FcPattern* p) const { FcPatternDestroy(p); }
+};
+struct OptionsDeleter {
+    void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }
+};
+using FacePtr = std::unique_ptr<cairo_font_face_t, FaceDeleter>;
+using PatternPtr = std::unique_ptr<FcPattern, PatternDeleter>;
+
+// The face depends on family, size (bitmap faces are chosen by size), weight
+// and slant; underline is drawn by us.
+using FaceKey = std::tuple<std::string, int32_t, bool, bool>;
+
+struct FaceCache {
+    std::mutex mutex;
+    std::map<FaceKey, FacePtr> faces;
+};
+
+FaceCache& faceCache() {
+    static FaceCache cache;
+    return cache;
+}
+
+// Resolves a family through fontconfig, then overrides the rendering
+// settings a user's configuration may have put into the match, so that the
+// pixels are the same on every machine.
+FacePtr resolveFace(const FontDesc& font) {
+    PatternPtr pattern(FcPatternCreate());
+    if (!pattern)
+        return FacePtr(cairo_toy_font_face_create("sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                                                  CAIRO_FONT_WEIGHT_NORMAL));
+    FcPatternAddString(pattern.get(), FC_FAMILY,
+                       reinterpret_cast<const FcChar8*>(font.face ? font.face : "Arial"));
+    FcPatternAddDouble(pattern.get(), FC_PIXEL_SIZE, font.pixelHeight);
+    FcPatternAddInteger(pattern.get(), FC_WEIGHT, font.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern.get(), FC_SLANT, font.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+
+    FcResult result = FcResultNoMatch;
+    PatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
+    if (!match) {
+        return FacePtr(cairo_toy_font_face_create("sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                                                  CAIRO_FONT_WEIGHT_NORMAL));
+    }
+    for (const char* key : {FC_ANTIALIAS, FC_HINTING, FC_HINT_STYLE, FC_AUTOHINT, FC_RGBA,
+                            FC_LCD_FILTER, FC_EMBEDDED_BITMAP}) {
+        FcPatternDel(match.get(), key);
+    }
+    FcPatternAddBool(match.get(), FC_ANTIALIAS, FcTrue);
+    FcPatternAddBool(match.get(), FC_HINTING, FcTrue);
+    FcPatternAddInteger(match.get(), FC_HINT_STYLE, FC_HINT_SLIGHT);
+    FcPatternAddBool(match.get(), FC_AUTOHINT, FcFalse);
+    FcPatternAddInteger(match.get(), FC_RGBA, FC_RGBA_NONE);
+    // cairo keeps its own reference to the pattern.
+    return FacePtr(cairo_ft_font_face_create_for_pattern(match.get()));
+}
+
+const cairo_font_options_t* fixedOptions() {
+    static const std::unique_ptr<cairo_font_options_t, OptionsDeleter> options([] {
+        cairo_font_options_t* o = cairo_font_options_create();
+        cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
+        cairo_font_options_set_subpixel_order(o, CAIRO_SUBPIXEL_ORDER_DEFAULT);
+        cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_SLIGHT);
+        cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_ON);
+        return o;
+    }());
+    return options.get();
+}
+
+}  // namespace
+
+cairo_font_face_t* fontFace(const FontDesc& font) {
+    FaceCache& cache = faceCache();
+    FaceKey key{font.face ? font.face : "Arial", font.pixelHeight, font.bold, font.italic};
+    std::lock_guard lock(cache.mutex);
+    auto it = cache.faces.find(key);
+    if (it == cache.faces.end()) it = cache.faces.emplace(key, resolveFace(font)).first;
+    return it->second.get();
+}
+
+void selectFont(cairo_t* cr, const FontDesc& font) {
+    cairo_set_font_face(cr, fontFace(font));
+    cairo_set_font_size(cr, font.pixelHeight > 0 ? font.pixelHeight : 1);
+    cairo_set_font_options(cr, fixedOptions());
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one
+// (truncated, overlong, a surrogate or beyond U+10FFFF).
+size_t utf8SequenceLength(const std::string& s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const unsigned char c = byte(0);
+    if (c < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string toUtf8(const char* text) {
+    std::string in(text ? text : "");
+    bool valid = true;
+    for (size_t i = 0; i < in.size();) {
+        const size_t n = utf8SequenceLength(in, i);
+        if (n == 0) {
+            valid = false;
+            break;
+        }
+        i += n;
+    }
+    if (valid) return in;
+    std::string out;
+    out.reserve(in.size() * 2);
+    for (const char ch : in) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+TextLayout layoutText(cairo_t* cr, const std::string& utf8, const CRect& r, TextAlign align) {
+    cairo_font_extents_t fe{};
+    cairo_font_extents(cr, &fe);
+    cairo_text_extents_t te{};
+    cairo_text_extents(cr, utf8.c_str(), &te);
+
+    TextLayout t;
+    const auto ascent = static_cast<int32_t>(std::lround(fe.ascent));
+    const auto descent = static_cast<int32_t>(std::lround(fe.descent));
+    t.height = ascent + descent;
+    t.width = static_cast<int32_t>(std::lround(te.x_advance));
+    t.top = r.top + (r.height() - t.height) / 2;
+    t.baseline = t.top + ascent;
+    switch (align) {
+        case TextAlign::center:
+            t.x = r.left + (r.width() - t.width) / 2;
+            break;
+        case TextAlign::right:
+            t.x = r.right - t.width;
+            break;
+        default:
+            t.x = r.left;
+            break;
+    }
+    return t;
+}
+
+}  // namespace VSTGUI::platform::cairo

@@ -1,0 +1,148 @@
+#include "vstgui/cbitmap.h"
+
+#include <stb_image.h>
+
+#include <climits>
+
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/platform/graphics.h"
+#include "vstgui/platform/resources.h"
+
+namespace VSTGUI {
+
+namespace {
+
+struct DecodedImage {
+    stbi_uc* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    ~DecodedImage() {
+        if (pixels) stbi_image_free(pixels);
+    }
+};
+
+// Colour bytes premultiplied the way the images have always been: times
+// alpha, shifted right by 8 (a division by 256, truncated). Alpha 255 keeps
+// the colour unchanged; alpha 0 gives zero.
+inline uint8_t premultiply(uint8_t value, uint8_t alpha) {
+    return alpha == 255 ? value : static_cast<uint8_t>((value * alpha) >> 8);
+}
+
+}  // namespace
+
+CBitmap::CBitmap(int32_t id) : resourceId(id) {
+    CBitmap::loadFromResource(resourceId);
+    transparentColor = CColor{255, 255, 255, 0};
+}
+
+CBitmap::~CBitmap() = default;
+
+void CBitmap::unload() {
+    handle.reset();
+    opaque = false;
+    width = 0;
+    height = 0;
+    decodedChannels = 0;
+}
+
+bool CBitmap::loadFromPath(const char* /*path*/) {
+    unload();
+    return false;
+}
+
+bool CBitmap::loadFromResource(int32_t id) {
+    unload();
+    const platform::ResourceBytes bytes = platform::findPngResource(id);
+    if (bytes.data && bytes.size > 0) {
+        if (loadFromPngBytes(bytes.data, bytes.size)) return true;
+        // An image that decoded but could not be stored does not fall back.
+        if (decodedChannels != 0) return false;
+    }
+    // No PNG of that number, or bytes the decoder rejects: the plain bitmap
+    // resource of the same number, where the platform has such resources.
+    std::unique_ptr<platform::Image> plain = platform::loadPlainBitmap(id);
+    if (!plain) return false;
+    width = plain->width();
+    height = plain->height();
+    handle = std::move(plain);
+    opaque = true;
+    return true;
+}
+
+bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
+    unload();
+    if (!data || size == 0 || size > static_cast<size_t>(INT_MAX)) return false;
+
+    DecodedImage img;
+    img.pixels = stbi_load_from_memory(data, static_cast<int>(size), &img.width, &img.height,
+                                       &img.channels, 0);
+    if (!img.pixels || img.width < 1 || img.height < 1 || img.channels < 1 || img.channels > 4) {
+        return false;
+    }
+    decodedChannels = img.channels;
+
+    std::unique_ptr<platform::Image> image = platform::createImage(img.width, img.height);
+    if (!image) return false;  // nothing loaded; the decoded pixels are freed
+
+    // Grey images (one channel, or grey and alpha) are expanded to equal
+    // red, green and blue; images without alpha are opaque (alpha 255).
+    const int n = img.channels;
+    const bool hasAlpha = n == 2 || n == 4;
+    const bool grey = n <= 2;
+    const stbi_uc* src = img.pixels;
+    for (int32_t y = 0; y < img.height; ++y) {
+        uint8_t* dst = image->row(y);
+        for (int32_t x = 0; x < img.width; ++x, src += n, dst += 4) {
+            const uint8_t red = src[0];
+            const uint8_t green = grey ? src[0] : src[1];
+            const uint8_t blue = grey ? src[0] : src[2];
+            const uint8_t alpha = hasAlpha ? src[n - 1] : 255;
+            dst[0] = premultiply(blue, alpha);
+            dst[1] = premultiply(green, alpha);
+            dst[2] = premultiply(red, alpha);
+            dst[3] = alpha;
+        }
+    }
+    image->pixelsChanged();
+
+    width = img.width;
+    height = img.height;
+    handle = std::move(image);
+    opaque = false;
+    return true;
+}
+
+void CBitmap::draw(CDrawContext* context, const CRect& rect, const CPoint& offset) {
+    if (!opaque) {
+        drawAlphaBlend(context, rect, offset, 255);
+        return;
+    }
+    if (!handle || !context || !context->getDevice()) return;
+    CRect dest = rect;
+    dest.offset(context->getOffset());
+    context->getDevice()->blit(*handle, dest, offset);
+}
+
+void CBitmap::drawTransparent(CDrawContext* context, const CRect& rect, const CPoint& offset) {
+    // Images with alpha decide transparency by their alpha alone; the colour
+    // key is only for opaque bitmaps.
+    if (!opaque) {
+        drawAlphaBlend(context, rect, offset, 255);
+        return;
+    }
+    if (!handle || !context || !context->getDevice()) return;
+    CRect dest = rect;
+    dest.offset(context->getOffset());
+    context->getDevice()->blitColorKey(*handle, dest, offset, transparentColor);
+}
+
+void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect& rect, const CPoint& offset,
+                             uint8_t alpha) {
+    if (!handle || !context || !context->getDevice()) return;
+    CRect dest = rect;
+    dest.offset(context->getOffset());
+    context->getDevice()->alphaBlend(*handle, dest, offset, alpha);
+}
+
+}  // namespace VSTGUI
