@@ -13,7 +13,7 @@ class BrackenlumeKnob : public VSTGUI::CAnimKnob {
     BrackenlumeKnob(const VSTGUI::CRect& size, VSTGUI::CControlListener* listener, int32_t tag,
                     int32_t subPixmaps, int32_t heightOfOneImage, VSTGUI::CBitmap* background);
 
-    void onMouseDown(VSTGUI::CDrawContext* context, VSTGUI::CPoint& where,
+    void onMouseDown(VSTGUI::CDrawContext* context, const VSTGUI::CPoint& where,
                      int32_t buttons) override;
     bool isTypeOf(const char* name) const override;
 

@@ -14,8 +14,6 @@
 #include "vstgui/ccolor.h"
 #include "vstgui/ccontrol.h"
 
-struct VstKeyCode;
-
 namespace VSTGUI {
 
 class CKnob : public CControl {
@@ -25,8 +23,8 @@ class CKnob : public CControl {
     ~CKnob() override;
 
     void draw(CDrawContext* context) override;
-    void onMouseDown(CDrawContext* context, CPoint& where, int32_t buttons) override;
-    int32_t onKeyDown(VstKeyCode& key) override;
+    void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
+    int32_t onKeyDown(const VstKeyCode& key) override;
     bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
     bool isTypeOf(const char* name) const override;
 

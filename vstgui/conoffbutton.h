@@ -16,7 +16,7 @@ class COnOffButton : public CControl {
     COnOffButton(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background);
 
     void draw(CDrawContext* context) override;
-    void onMouseDown(CDrawContext* context, CPoint& where, int32_t buttons) override;
+    void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
     bool isTypeOf(const char* name) const override;
 
     virtual int32_t getStyle() const { return style; }

@@ -20,6 +20,9 @@
 
 namespace VSTGUI {
 
+// Sent to the parent (or the frame) when an edit ends.
+extern const char kMsgLooseFocus[];
+
 // Text conversions of the edit; the out buffer holds 256 bytes.
 using CTextEditConvert = void (*)(char* text, char* displayText);
 using CTextEditConvertWithData = void (*)(char* text, char* displayText, void* userData);
@@ -33,9 +36,9 @@ class CTextEdit : public CParamDisplay {
     ~CTextEdit() override;
 
     void draw(CDrawContext* context) override;
-    void onMouseDown(CDrawContext* context, CPoint& where, int32_t buttons) override;
-    void loseFocus(CDrawContext* context = nullptr) override;
-    void takeFocus(CDrawContext* context = nullptr) override;
+    void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
+    void loseFocus(CDrawContext* context) override;
+    void takeFocus(CDrawContext* context) override;
     bool isTypeOf(const char* name) const override;
 
     // Null empties the text. Text longer than 255 bytes is cut at a

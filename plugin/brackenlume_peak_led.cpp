@@ -1,0 +1,47 @@
+#include "plugin/brackenlume_peak_led.h"
+
+#include <cstring>
+
+#include "vstgui/cbitmap.h"
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/platform/clock.h"
+
+using namespace VSTGUI;
+
+BrackenlumePeakLed::BrackenlumePeakLed(const CRect& r, CBitmap* bitmap)
+    : CControl(r, nullptr, 0, nullptr), litTicks(platform::clock().ticks()) {
+    setBackground(bitmap);
+}
+
+bool BrackenlumePeakLed::isTypeOf(const char* name) const {
+    return std::strcmp(name, "BrackenlumePeakLed") == 0 || CControl::isTypeOf(name);
+}
+
+void BrackenlumePeakLed::setDirty(bool flag) {
+    // Only the view's flag: oldValue keeps differing from the value, so the
+    // LED stays dirty and is redrawn at every idle.
+    CView::setDirty(flag);
+}
+
+void BrackenlumePeakLed::draw(CDrawContext* context) {
+    CBitmap* bitmap = getBackground();
+    if (!bitmap) return;
+
+    CPoint offset;
+    const uint32_t now = platform::clock().ticks();
+    // NaN is not above full scale.
+    if (peak.load(std::memory_order_relaxed) > 1.0) {
+        litTicks = now;
+        lit = true;
+        offset.v = size.height();
+    } else if (lit && now - litTicks < holdTime) {
+        // Unsigned difference: correct across the wrap of the tick counter.
+        offset.v = size.height();
+    } else {
+        litTicks = now;
+        lit = false;
+    }
+    peak.store(0.0, std::memory_order_relaxed);
+    drawBitmapAt(context, bitmap, offset);
+    setDirty(false);
+}

@@ -1,0 +1,108 @@
+#include "vstgui/ccontrol.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vstgui/cbitmap.h"
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/cframe.h"
+#include "vstgui/platform/clock.h"
+
+namespace VSTGUI {
+
+namespace {
+// Shorter double-click times make a double click nearly impossible to hit.
+constexpr int32_t kMinDoubleClickDelay = 250;
+}  // namespace
+
+CControl::CControl(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap)
+    : CView(r), listener(l), tag(t) {
+    doubleClickDelay = std::max(platform::clock().doubleClickTime(), kMinDoubleClickDelay);
+    setMouseEnabled(true);
+    setTransparency(false);
+    if (bitmap) setBackground(bitmap);
+    setDirty(true);
+}
+
+CControl::~CControl() = default;
+
+bool CControl::isDirty() const {
+    return valuesDiffer(loadValue(), oldValue) || CView::isDirty();
+}
+
+void CControl::setDirty(bool flag) {
+    CView::setDirty(flag);
+    const float v = loadValue();
+    if (flag)
+        oldValue = (v == -1.f) ? 0.f : -1.f;
+    else
+        oldValue = v;
+}
+
+bool CControl::isTypeOf(const char* name) const {
+    return std::strcmp(name, "CControl") == 0 || std::strcmp(name, "CView") == 0;
+}
+
+void CControl::pumpIdle() {
+    if (CFrame* frame = getFrame()) frame->pumpIdle();
+}
+
+void CControl::setValue(float newValue) {
+    storeValue(newValue);
+}
+
+float CControl::getValue() const {
+    return loadValue();
+}
+
+void CControl::beginEdit() {
+    if (CFrame* frame = getFrame()) {
+        frame->setFocusView(this);
+        frame->beginEdit(tag);
+    }
+}
+
+void CControl::endEdit() {
+    if (CFrame* frame = getFrame()) frame->endEdit(tag);
+}
+
+void CControl::setBackOffsetFromSize() {
+    backOffset = CPoint(size.left, size.top);
+}
+
+void CControl::bounceValue() {
+    const float v = loadValue();
+    if (v > maxValue)
+        storeValue(maxValue);
+    else if (v < minValue)
+        storeValue(minValue);
+}
+
+bool CControl::checkDefaultValue(CDrawContext* context, int32_t buttons) {
+    if (buttons != (kMouseLeft | kModControl)) return false;
+    beginEdit();
+    storeValue(getDefaultValue());
+    if (isDirty() && listener) listener->valueChanged(context, this);
+    endEdit();
+    return true;
+}
+
+bool CControl::acceptMouseDown(CDrawContext* context, int32_t& buttons) {
+    if (!isMouseEnabled()) return false;
+    if (buttons == -1) buttons = context ? context->getMouseButtons() : 0;
+    if (!(buttons & kMouseLeft)) return false;
+    if (listener && (buttons & kModifierMask) &&
+        listener->controlModifierClicked(context, this, buttons) != 0)
+        return false;
+    return true;
+}
+
+void CControl::drawBitmapAt(CDrawContext* context, CBitmap* bitmap, const CPoint& offset) {
+    if (!bitmap) return;
+    if (isTransparent())
+        bitmap->drawTransparent(context, size, offset);
+    else
+        bitmap->draw(context, size, offset);
+}
+
+}  // namespace VSTGUI

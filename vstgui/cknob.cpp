@@ -1,0 +1,250 @@
+#include "vstgui/cknob.h"
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include "vstgui/cbitmap.h"
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/cframe.h"
+
+namespace VSTGUI {
+
+namespace {
+constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kTwoPi = 2.f * kPi;
+// Pixels of linear travel for the whole range (times the zoom factor while
+// Shift is held).
+constexpr float kLinearTravel = 400.f;
+// The frame's knob mode that selects linear dragging.
+constexpr int32_t kLinearKnobMode = 2;
+
+float wrapAngle(float x) {
+    if (x < 0.f) return x + kTwoPi;
+    if (x > kTwoPi) return x - kTwoPi;
+    return x;
+}
+}  // namespace
+
+CKnob::CKnob(const CRect& r, CControlListener* l, int32_t t, CBitmap* backgroundBitmap,
+             CBitmap* handle, const CPoint& offset)
+    : CControl(r, l, t, backgroundBitmap), bitmapOffset(offset), handleBitmap(handle) {
+    if (handleBitmap) handleBitmap->remember();
+    radius = static_cast<float>(r.right - r.left) * 0.5f;
+    rangeAngle = 1.f;
+    setStartAngle(5.f * kPi / 4.f);
+    setRangeAngle(-3.f * kPi / 2.f);
+    zoomFactor = 1.5f;
+    setWantsFocus(true);
+}
+
+CKnob::~CKnob() {
+    if (handleBitmap) handleBitmap->forget();
+}
+
+bool CKnob::isTypeOf(const char* name) const {
+    return std::strcmp(name, "CKnob") == 0 || CControl::isTypeOf(name);
+}
+
+void CKnob::computeAngles() {
+    angleScale = (maxValue - minValue) / rangeAngle;
+    angleOffset = minValue - angleScale * startAngle;
+    halfAngle = (kTwoPi - std::fabs(rangeAngle)) * 0.5f;
+    setDirty(true);
+}
+
+void CKnob::setStartAngle(float angle) {
+    startAngle = angle;
+    computeAngles();
+}
+
+void CKnob::setRangeAngle(float angle) {
+    rangeAngle = angle;
+    computeAngles();
+}
+
+void CKnob::setShadowHandleColor(CColor color) {
+    shadowHandleColor = color;
+    setDirty(true);
+}
+
+void CKnob::setHandleColor(CColor color) {
+    handleColor = color;
+    setDirty(true);
+}
+
+void CKnob::setHandleBitmap(CBitmap* bitmap) {
+    if (handleBitmap) handleBitmap->forget();
+    handleBitmap = bitmap;
+    if (handleBitmap) {
+        handleBitmap->remember();
+        inset = static_cast<int32_t>(static_cast<float>(handleBitmap->getWidth()) * 0.5f + 2.5f);
+    }
+}
+
+void CKnob::valueToPoint(CPoint& point) const {
+    const float a = (loadValue() - angleOffset) / angleScale;
+    const float r = radius - static_cast<float>(inset);
+    point.h = static_cast<int32_t>(radius + std::cos(a) * r + 0.5f);
+    point.v = static_cast<int32_t>(radius - std::sin(a) * r + 0.5f);
+}
+
+float CKnob::valueFromPoint(CPoint& point) const {
+    float theta =
+        std::atan2(radius - static_cast<float>(point.v), static_cast<float>(point.h) - radius);
+    if (theta < 0.f) theta += kTwoPi;
+    theta -= startAngle;
+
+    if (rangeAngle < 0.f) {
+        theta -= rangeAngle;
+        const float w = wrapAngle(theta);
+        if (w > halfAngle - rangeAngle) return maxValue;
+        if (w > -rangeAngle) return minValue;
+        if (theta > halfAngle - rangeAngle)
+            theta -= kTwoPi;
+        else if (theta < -halfAngle)
+            theta += kTwoPi;
+        return maxValue + theta * angleScale;
+    }
+    const float w = wrapAngle(theta);
+    if (w > halfAngle + rangeAngle) return minValue;
+    if (w > rangeAngle) return maxValue;
+    if (theta > halfAngle + rangeAngle)
+        theta -= kTwoPi;
+    else if (theta < -halfAngle)
+        theta += kTwoPi;
+    return minValue + theta * angleScale;
+}
+
+void CKnob::draw(CDrawContext* context) {
+    drawBitmapAt(context, getBackground(), bitmapOffset);
+    drawHandle(context);
+    setDirty(false);
+}
+
+void CKnob::drawHandle(CDrawContext* context) {
+    CPoint p;
+    valueToPoint(p);
+    if (handleBitmap) {
+        const int32_t w = handleBitmap->getWidth();
+        const int32_t h = handleBitmap->getHeight();
+        const CPoint topLeft(size.left + p.h - w / 2, size.top + p.v - h / 2);
+        handleBitmap->drawTransparent(context, CRect(topLeft, CPoint(w, h)), CPoint());
+        return;
+    }
+    const int32_t cx = size.left + size.width() / 2;
+    const int32_t cy = size.top + size.height() / 2;
+    context->setFrameColor(shadowHandleColor);
+    context->moveTo(CPoint(size.left + p.h - 1, size.top + p.v));
+    context->lineTo(CPoint(cx - 1, cy));
+    context->setFrameColor(handleColor);
+    context->moveTo(CPoint(size.left + p.h, size.top + p.v - 1));
+    context->lineTo(CPoint(cx, cy - 1));
+}
+
+void CKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint, int32_t buttons) {
+    CPoint where = clickPoint;
+    if (!acceptMouseDown(context, buttons)) return;
+    if (checkDefaultValue(context, buttons)) return;
+
+    const float range = maxValue - minValue;
+    const float middle = range * 0.5f;
+    float entryValue = loadValue();
+    float old = oldValue;
+    float travel = kLinearTravel;
+    float coef = range / travel;
+    CPoint first;
+
+    CFrame* frame = getFrame();
+    const bool linearMode = frame && frame->getKnobMode() == kLinearKnobMode;
+    const bool alt = (buttons & kModAlt) != 0;
+    const bool linear = linearMode != alt;
+    if (linear) {
+        if (buttons & kModShift) {
+            travel = kLinearTravel * zoomFactor;
+            coef = range / travel;
+        }
+        first = where;
+    } else {
+        CPoint local(where.h - size.left, where.v - size.top);
+        old = valueFromPoint(local);
+    }
+
+    int32_t usedButtons = buttons;
+    CPoint lastWhere(-1, -1);
+    beginEdit();
+    int32_t now = 0;
+    do {
+        now = context ? context->getMouseButtons() : 0;
+        if (where != lastWhere) {
+            lastWhere = where;
+            if (linear) {
+                const float diff = static_cast<float>((first.v - where.v) + (where.h - first.h));
+                if (now != usedButtons) {
+                    travel = kLinearTravel;
+                    if (now & kModShift) travel *= zoomFactor;
+                    const float coef2 = range / travel;
+                    entryValue += (coef - coef2) * diff;
+                    coef = coef2;
+                    usedButtons = now;
+                }
+                storeValue(entryValue + diff * coef);
+                bounceValue();
+            } else {
+                CPoint local(where.h - size.left, where.v - size.top);
+                const float v = valueFromPoint(local);
+                storeValue(v);
+                if (old - v > middle)
+                    storeValue(maxValue);
+                else if (v - old > middle)
+                    storeValue(minValue);
+                else
+                    old = v;
+            }
+            if (isDirty() && listener) listener->valueChanged(context, this);
+        }
+        getMouseLocation(context, where);
+        pumpIdle();
+    } while (now & kMouseLeft);
+    endEdit();
+}
+
+bool CKnob::onWheel(CDrawContext* context, const CPoint&, float distance) {
+    if (!isMouseEnabled()) return false;
+    const bool fine = context && (context->getMouseButtons() & kModShift);
+    storeValue(loadValue() + (fine ? distance * 0.1f : distance) * wheelInc);
+    bounceValue();
+    if (isDirty() && listener) {
+        beginEdit();
+        listener->valueChanged(context, this);
+        endEdit();
+    }
+    return true;
+}
+
+int32_t CKnob::onKeyDown(const VstKeyCode& key) {
+    float step = 0.f;
+    switch (key.virt) {
+        case VKEY_UP:
+        case VKEY_RIGHT:
+            step = 1.f;
+            break;
+        case VKEY_LEFT:
+        case VKEY_DOWN:
+            step = -1.f;
+            break;
+        default:
+            return -1;
+    }
+    if (key.modifier & MODIFIER_SHIFT) step *= 0.1f;
+    storeValue(loadValue() + step * wheelInc);
+    bounceValue();
+    if (isDirty() && listener) {
+        beginEdit();
+        listener->valueChanged(nullptr, this);
+        endEdit();
+    }
+    return 1;
+}
+
+}  // namespace VSTGUI
