@@ -1,0 +1,123 @@
+#include "plugin/brackenlume_opamp.h"
+
+#include <new>
+
+#include "vst/aeffeditor.h"
+
+namespace {
+
+struct ParamDefault {
+    const char* name;
+    const char* label;
+    float value;
+};
+
+// Index order is the order of the state chunk and the controls' tags.
+constexpr ParamDefault kParams[BrackenlumeOpamp::kNumParams] = {
+    {"Gain", "dB", 0.25f},   // 32 v - 8 dB: -8 to +24 dB, 0 dB at 0.25
+    {"Pad 1", "n/y", 0.0f},  // +10 dB input boost above 0.5
+    {"Pad 2", "n/y", 0.0f},  // -10 dB input pad above 0.5
+    {"Volume", "dB", 0.5f},  // 64 v - 32 dB: -32 to +32 dB, 0 dB at 0.5
+};
+
+constexpr const char* kName = "KV23-T ZuDiz";
+
+}  // namespace
+
+BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host)
+    : BrackenlumeFX(host, kNumParams) {
+    for (int32_t i = 0; i < paramCount; ++i) {
+        params[i].name = kParams[i].name;
+        params[i].label = kParams[i].label;
+        params[i].value.store(kParams[i].value, std::memory_order_relaxed);
+    }
+    setUniqueID(kvFourCC('K', 'V', '2', '3'));
+    setNumInputs(2);
+    setNumOutputs(2);
+    canProcessReplacing();
+    programsAreChunks();
+    canDoubleReplacing();
+
+    // EDITOR: the panel editor is created here, as the last step, with this
+    // effect as its argument. Its constructor registers itself with
+    // setEditor() and adds effFlagsHasEditor. If it cannot be allocated the
+    // effect simply runs without one (all editor opcodes answer 0).
+}
+
+BrackenlumeOpamp::~BrackenlumeOpamp() = default;
+
+bool BrackenlumeOpamp::getEffectName(char* name) {
+    if (!name) return false;
+    kv::copyLimited(name, kName, kVstMaxEffectNameLen);
+    return true;
+}
+
+bool BrackenlumeOpamp::getProductString(char* text) {
+    if (!text) return false;
+    kv::copyLimited(text, kName, kVstMaxProductStrLen);
+    return true;
+}
+
+void BrackenlumeOpamp::sampleRateChanged(float rate) {
+    // A rate of 0 or less has no filter; the previous coefficients stay.
+    if (rate > 0.0f) kv::opamp::setHighPass(state, rate);
+}
+
+void BrackenlumeOpamp::publishPeak(std::atomic<double>* peak) noexcept {
+    peak_.store(peak, std::memory_order_release);
+}
+
+void BrackenlumeOpamp::withdrawPeak() noexcept {
+    // Sequentially consistent against the processing side's increment and
+    // load: either a block sees null, or we see it counted and wait.
+    peak_.store(nullptr, std::memory_order_seq_cst);
+    while (metering_.load(std::memory_order_seq_cst) != 0) {
+        // A block takes microseconds; spinning is cheaper than a wake-up.
+    }
+}
+
+template <typename Sample>
+void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t sampleFrames) {
+    // Each value is read once per block: a change during the block takes
+    // effect with the next one.
+    const kv::opamp::Controls k =
+        kv::opamp::controlsFor(state, value(kGain), value(kPad1), value(kPad2), value(kVolume));
+    const bool isMonoNow = isMono();
+    if (sampleFrames <= 0) {
+        // Only the sign of the bias moves.
+        kv::opamp::runBlock<Sample, false>(state, k, isMonoNow, nullptr, nullptr, nullptr, nullptr,
+                                           0);
+        return;
+    }
+    // METER: the editor's LED, present only while its window is open. The
+    // meter value is computed only then; the hold count keeps the editor's
+    // close from destroying the LED under this block.
+    metering_.fetch_add(1, std::memory_order_seq_cst);
+    std::atomic<double>* peak = peak_.load(std::memory_order_seq_cst);
+    if (!peak) {
+        metering_.fetch_sub(1, std::memory_order_release);
+        kv::opamp::runBlock<Sample, false>(state, k, isMonoNow, inputs[0], inputs[1], outputs[0],
+                                           outputs[1], sampleFrames);
+        return;
+    }
+    const double meter = kv::opamp::runBlock<Sample, true>(
+        state, k, isMonoNow, inputs[0], inputs[1], outputs[0], outputs[1], sampleFrames);
+    // Raise only; an equal value or a NaN leaves the peak as it is.
+    double held = peak->load(std::memory_order_relaxed);
+    while (meter > held && !peak->compare_exchange_weak(held, meter, std::memory_order_relaxed)) {
+    }
+    metering_.fetch_sub(1, std::memory_order_release);
+}
+
+void BrackenlumeOpamp::processReplacing(float** inputs, float** outputs, int32_t sampleFrames) {
+    processBlock(inputs, outputs, sampleFrames);
+}
+
+void BrackenlumeOpamp::processDoubleReplacing(double** inputs, double** outputs,
+                                              int32_t sampleFrames) {
+    processBlock(inputs, outputs, sampleFrames);
+}
+
+AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
+    return new (std::nothrow) BrackenlumeOpamp(audioMaster);
+}

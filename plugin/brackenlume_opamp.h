@@ -1,0 +1,49 @@
+// KV23-T ZuDiz: the op-amp drive stage. Fills the parameter table, sets the
+// plug-in's identity and runs the model of opamp_kernel.h on 32-bit or
+// 64-bit buffers with one shared state, so a host may switch precision
+// from one block to the next.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "plugin/brackenlume_fx.h"
+#include "plugin/opamp_kernel.h"
+
+class BrackenlumeOpamp : public BrackenlumeFX {
+  public:
+    enum Param : int32_t { kGain = 0, kPad1, kPad2, kVolume, kNumParams };
+
+    explicit BrackenlumeOpamp(audioMasterCallback host);
+    ~BrackenlumeOpamp() override;
+
+    void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
+    void processDoubleReplacing(double** inputs, double** outputs, int32_t sampleFrames) override;
+
+    bool getEffectName(char* name) override;
+    bool getProductString(char* text) override;
+    int32_t getVendorVersion() override { return 1110; }
+    int32_t getPlugCategory() override { return kPlugCategEffect; }
+    void sampleRateChanged(float rate) override;
+
+    // The meter hand-over to the editor's peak LED. The editor publishes the
+    // LED's peak cell once its panel is complete; from then on every block
+    // raises it to the block's largest meter value. withdrawPeak takes it
+    // back and returns only when no processing call still holds it, so the
+    // editor may destroy the LED right after. Both run on the editor's
+    // thread; processing never waits.
+    void publishPeak(std::atomic<double>* peak) noexcept;
+    void withdrawPeak() noexcept;
+
+    const kv::opamp::State& processorState() const { return state; }
+
+  protected:
+    kv::opamp::State state;
+
+  private:
+    template <typename Sample>
+    void processBlock(Sample** inputs, Sample** outputs, int32_t sampleFrames);
+
+    std::atomic<std::atomic<double>*> peak_{nullptr};
+    std::atomic<int32_t> metering_{0};  // processing calls that may hold peak_
+};
