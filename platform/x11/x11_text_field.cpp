@@ -1,0 +1,400 @@
+// The text entry of a text edit control on X11: a small override-redirect
+// top-level window laid over the control, on the owner window's connection.
+//
+// Why a top-level window: the field must take the keyboard focus, which a
+// plug-in's child window cannot rely on inside a host; an override-redirect
+// window is placed exactly where we say, without a window manager's frame.
+// Its events arrive through the owner's event hook, so they are handled when
+// the editor's idle processes events, on the user-interface thread.
+//
+// Reports to the owner (Return, focus lost) are the last thing a handler
+// does: the owner usually destroys the field from inside the report.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <cairo-xlib.h>
+#include <cairo.h>
+#undef CursorShape
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "platform/cairo/cairo_text.h"
+#include "platform/x11/x11_window.h"
+#include "vstgui/platform/text_field.h"
+
+namespace VSTGUI::platform {
+
+namespace {
+
+bool isContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Byte index of the character before / after `pos` in UTF-8 text.
+size_t previousChar(const std::string& s, size_t pos) {
+    if (pos == 0) return 0;
+    --pos;
+    while (pos > 0 && isContinuation(s[pos]))
+        --pos;
+    return pos;
+}
+
+size_t nextChar(const std::string& s, size_t pos) {
+    if (pos >= s.size()) return s.size();
+    ++pos;
+    while (pos < s.size() && isContinuation(s[pos]))
+        ++pos;
+    return pos;
+}
+
+// The longest prefix of `s` of at most `bytes` bytes that ends on a
+// character boundary.
+std::string cutToBytes(const std::string& s, size_t bytes) {
+    if (s.size() <= bytes) return s;
+    size_t n = bytes;
+    while (n > 0 && isContinuation(s[n]))
+        --n;
+    return s.substr(0, n);
+}
+
+double channel(uint8_t c) {
+    return c / 255.0;
+}
+
+class X11TextField final : public TextField {
+  public:
+    X11TextField(x11::X11Window& owner, const TextFieldSetup& setup, TextFieldEvents& events);
+    ~X11TextField() override;
+
+    bool valid() const { return window_ != 0; }
+    std::string text() const override { return content_; }
+
+  private:
+    bool handle(XEvent& event);
+    void keyPress(XKeyEvent& key);
+    void takeFocusNow();
+    void redraw();
+    bool hasSelection() const { return anchor_ != caret_; }
+    void deleteSelection();
+    void insert(const std::string& typed);
+
+    x11::X11Window& owner_;
+    TextFieldEvents& events_;
+    Display* display_;
+    Window window_ = 0;
+    Window previousFocus_ = None;
+    int previousRevert_ = RevertToParent;
+    XIM im_ = nullptr;
+    XIC ic_ = nullptr;
+    cairo_surface_t* surface_ = nullptr;
+    int hookId_ = 0;
+
+    CRect rect_;
+    FontDesc font_;
+    TextAlign align_;
+    CColor fontColor_;
+    CColor backColor_;
+    size_t limit_;
+
+    std::string content_;
+    size_t caret_ = 0;   // byte index
+    size_t anchor_ = 0;  // other end of the selection
+    bool sawFocusIn_ = false;
+    bool focusRequested_ = false;
+};
+
+X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
+                           TextFieldEvents& events)
+    : owner_(owner),
+      events_(events),
+      display_(owner.display()),
+      rect_(setup.screenRect),
+      font_(setup.font),
+      align_(setup.align),
+      fontColor_(setup.fontColor),
+      backColor_(setup.backColor),
+      limit_(static_cast<size_t>(std::max(0, setup.maxCharacters))) {
+    // The limit counts bytes, so the text always fits the control's buffer.
+    content_ = cutToBytes(setup.text ? setup.text : "", limit_);
+    anchor_ = 0;
+    caret_ = content_.size();
+    if (!display_ || owner.destroyed()) return;
+
+    const int screen = DefaultScreen(display_);
+    const Window root = RootWindow(display_, screen);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(display_, screen);
+    attributes.border_pixel = 0;
+    attributes.colormap = DefaultColormap(display_, screen);
+    attributes.event_mask =
+        ExposureMask | KeyPressMask | FocusChangeMask | StructureNotifyMask | ButtonPressMask;
+    const int w = std::max(1, rect_.width());
+    const int h = std::max(1, rect_.height());
+    window_ = XCreateWindow(
+        display_, root, rect_.left, rect_.top, w, h, 0, DefaultDepth(display_, screen), InputOutput,
+        DefaultVisual(display_, screen),
+        CWOverrideRedirect | CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+    if (!window_) return;
+    surface_ = cairo_xlib_surface_create(display_, window_, DefaultVisual(display_, screen), w, h);
+
+    // Plain key input without an input-method server: works in the C locale
+    // that hosts usually leave us.
+    XSetLocaleModifiers("@im=none");
+    im_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+    if (im_) {
+        ic_ = XCreateIC(im_, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
+                        window_, XNFocusWindow, window_, nullptr);
+    }
+
+    XGetInputFocus(display_, &previousFocus_, &previousRevert_);
+    hookId_ = owner_.addEventHook([this](XEvent& e) { return handle(e); });
+
+    XMapRaised(display_, window_);
+    // An override-redirect window is mapped as soon as the server has the
+    // request: collect its MapNotify now so that the focus moves to the field
+    // before the user types, instead of at the next idle.
+    XSync(display_, False);
+    XEvent mapped;
+    if (XCheckTypedWindowEvent(display_, window_, MapNotify, &mapped)) takeFocusNow();
+    redraw();
+}
+
+X11TextField::~X11TextField() {
+    if (hookId_) owner_.removeEventHook(hookId_);
+    if (ic_) XDestroyIC(ic_);
+    if (im_) XCloseIM(im_);
+    if (surface_) cairo_surface_destroy(surface_);
+    if (window_ && display_) {
+        // Give the keyboard back to the window that had it (errors, such as
+        // a window that is gone meanwhile, are swallowed on our connection).
+        if (focusRequested_) XSetInputFocus(display_, previousFocus_, previousRevert_, CurrentTime);
+        XDestroyWindow(display_, window_);
+        XFlush(display_);
+    }
+}
+
+void X11TextField::takeFocusNow() {
+    focusRequested_ = true;
+    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+    if (ic_) XSetICFocus(ic_);
+    XFlush(display_);
+}
+
+bool X11TextField::handle(XEvent& event) {
+    if (event.xany.window != window_) return false;
+    switch (event.type) {
+        case Expose:
+            if (event.xexpose.count == 0) redraw();
+            return true;
+        case MapNotify:
+            if (!focusRequested_) takeFocusNow();
+            return true;
+        case FocusIn:
+            if (event.xfocus.mode == NotifyNormal || event.xfocus.mode == NotifyWhileGrabbed)
+                sawFocusIn_ = true;
+            return true;
+        case FocusOut:
+            // Grabs (a menu, a window manager's key binding) and focus moving
+            // within our window are not the user leaving the field.
+            if (event.xfocus.mode == NotifyGrab || event.xfocus.mode == NotifyUngrab) return true;
+            if (event.xfocus.detail == NotifyInferior) return true;
+            if (!sawFocusIn_) return true;
+            sawFocusIn_ = false;
+            events_.textFieldFocusLost();  // may destroy this object
+            return true;
+        case KeyPress:
+            keyPress(event.xkey);  // may destroy this object
+            return true;
+        case ButtonPress:
+            // A click inside the field: take the focus if it went elsewhere.
+            if (!sawFocusIn_) takeFocusNow();
+            return true;
+        default:
+            return true;
+    }
+}
+
+void X11TextField::keyPress(XKeyEvent& key) {
+    char buffer[64] = {};
+    KeySym keysym = NoSymbol;
+    int length = 0;
+    if (ic_) {
+        Status status = 0;
+        length = Xutf8LookupString(ic_, &key, buffer, sizeof(buffer) - 1, &keysym, &status);
+        if (status == XBufferOverflow) length = 0;
+        if (status == XLookupNone) length = 0;
+        if (status == XLookupChars) keysym = NoSymbol;
+    } else {
+        length = XLookupString(&key, buffer, sizeof(buffer) - 1, &keysym, nullptr);
+    }
+    length = std::max(0, length);
+    buffer[length] = 0;
+
+    const bool shift = (key.state & ShiftMask) != 0;
+    const bool control = (key.state & ControlMask) != 0;
+    bool changed = true;
+    switch (keysym) {
+        case XK_Return:
+        case XK_KP_Enter:
+            events_.textFieldReturn();  // may destroy this object
+            return;
+        case XK_BackSpace:
+            if (hasSelection())
+                deleteSelection();
+            else if (caret_ > 0) {
+                const size_t from = previousChar(content_, caret_);
+                content_.erase(from, caret_ - from);
+                caret_ = anchor_ = from;
+            }
+            break;
+        case XK_Delete:
+        case XK_KP_Delete:
+            if (hasSelection())
+                deleteSelection();
+            else if (caret_ < content_.size())
+                content_.erase(caret_, nextChar(content_, caret_) - caret_);
+            break;
+        case XK_Left:
+        case XK_KP_Left:
+            if (hasSelection() && !shift)
+                caret_ = std::min(caret_, anchor_);
+            else
+                caret_ = previousChar(content_, caret_);
+            if (!shift) anchor_ = caret_;
+            break;
+        case XK_Right:
+        case XK_KP_Right:
+            if (hasSelection() && !shift)
+                caret_ = std::max(caret_, anchor_);
+            else
+                caret_ = nextChar(content_, caret_);
+            if (!shift) anchor_ = caret_;
+            break;
+        case XK_Home:
+        case XK_KP_Home:
+            caret_ = 0;
+            if (!shift) anchor_ = caret_;
+            break;
+        case XK_End:
+        case XK_KP_End:
+            caret_ = content_.size();
+            if (!shift) anchor_ = caret_;
+            break;
+        default:
+            if (control) {
+                if (keysym == XK_a || keysym == XK_A) {
+                    anchor_ = 0;
+                    caret_ = content_.size();
+                } else {
+                    changed = false;
+                }
+                break;
+            }
+            // Printable text only: Escape, Tab and other control characters
+            // are ordinary keys that change nothing.
+            if (length > 0 && static_cast<unsigned char>(buffer[0]) >= 0x20 && buffer[0] != 0x7f)
+                insert(std::string(buffer, static_cast<size_t>(length)));
+            else
+                changed = false;
+            break;
+    }
+    if (changed) redraw();
+}
+
+void X11TextField::deleteSelection() {
+    const size_t from = std::min(anchor_, caret_);
+    const size_t to = std::max(anchor_, caret_);
+    content_.erase(from, to - from);
+    caret_ = anchor_ = from;
+}
+
+void X11TextField::insert(const std::string& typed) {
+    if (hasSelection()) deleteSelection();
+    const size_t room = limit_ > content_.size() ? limit_ - content_.size() : 0;
+    const std::string fitting = cutToBytes(typed, room);
+    content_.insert(caret_, fitting);
+    caret_ += fitting.size();
+    anchor_ = caret_;
+}
+
+void X11TextField::redraw() {
+    if (!surface_) return;
+    const int w = std::max(1, rect_.width());
+    const int h = std::max(1, rect_.height());
+    cairo_t* cr = cairo_create(surface_);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_set_source_rgb(cr, channel(backColor_.red), channel(backColor_.green),
+                         channel(backColor_.blue));
+    cairo_paint(cr);
+
+    cairo::selectFont(cr, font_);
+    const CRect box(0, 0, w, h);
+    const cairo::TextLayout layout = cairo::layoutText(cr, content_, box, align_);
+    auto advance = [&](size_t bytes) {
+        if (bytes == 0) return 0.0;
+        cairo_text_extents_t e{};
+        cairo_text_extents(cr, content_.substr(0, bytes).c_str(), &e);
+        return e.x_advance;
+    };
+
+    // Scroll horizontally so that the caret stays visible in a long text.
+    double x0 = layout.x;
+    const double caretX = advance(caret_);
+    if (x0 + caretX > w - 2) x0 = w - 2 - caretX;
+    if (x0 + caretX < 0) x0 = -caretX;
+
+    if (hasSelection()) {
+        const double a = x0 + advance(std::min(anchor_, caret_));
+        const double b = x0 + advance(std::max(anchor_, caret_));
+        cairo_set_source_rgb(cr, channel(fontColor_.red), channel(fontColor_.green),
+                             channel(fontColor_.blue));
+        cairo_rectangle(cr, a, layout.top, b - a, layout.height);
+        cairo_fill(cr);
+    }
+
+    cairo_set_source_rgb(cr, channel(fontColor_.red), channel(fontColor_.green),
+                         channel(fontColor_.blue));
+    cairo_move_to(cr, x0, layout.baseline);
+    cairo_show_text(cr, content_.c_str());
+
+    if (hasSelection()) {
+        // Selected characters in the back colour over the highlight.
+        const double a = x0 + advance(std::min(anchor_, caret_));
+        const double b = x0 + advance(std::max(anchor_, caret_));
+        cairo_save(cr);
+        cairo_rectangle(cr, a, layout.top, b - a, layout.height);
+        cairo_clip(cr);
+        cairo_set_source_rgb(cr, channel(backColor_.red), channel(backColor_.green),
+                             channel(backColor_.blue));
+        cairo_move_to(cr, x0, layout.baseline);
+        cairo_show_text(cr, content_.c_str());
+        cairo_restore(cr);
+    } else {
+        // The caret: a one-pixel bar in the text colour.
+        const double cx = std::clamp(std::floor(x0 + caretX), 0.0, static_cast<double>(w - 1));
+        cairo_set_source_rgb(cr, channel(fontColor_.red), channel(fontColor_.green),
+                             channel(fontColor_.blue));
+        cairo_rectangle(cr, cx, layout.top, 1, layout.height);
+        cairo_fill(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface_);
+    XFlush(display_);
+}
+
+}  // namespace
+
+std::unique_ptr<TextField> createTextField(NativeWindow& owner, const TextFieldSetup& setup,
+                                           TextFieldEvents& events) {
+    x11::X11Window* window = x11::asX11Window(&owner);
+    if (!window || window->destroyed()) return nullptr;
+    auto field = std::make_unique<X11TextField>(*window, setup, events);
+    if (!field->valid()) return nullptr;
+    return field;
+}
+
+}  // namespace VSTGUI::platform
