@@ -423,7 +423,7 @@ def draw_knob(angle, cap):
         ctx.move_to(*polar(c, c, 30.5, a))
         ctx.line_to(*polar(c, c, KNOB_R - 0.3, a))
         ctx.set_line_width(1.4)
-        ctx.set_source_rgb(0.09 + 0.17 * lit, 0.09 + 0.17 * lit, 0.10 + 0.18 * lit)
+        ctx.set_source_rgb(0.08 + 0.22 * lit, 0.08 + 0.22 * lit, 0.09 + 0.23 * lit)
         ctx.stroke()
     g = cairo.LinearGradient(c - KNOB_R, c - KNOB_R, c + KNOB_R, c + KNOB_R)
     g.add_color_stop_rgba(0, 1, 1, 1, 0.10)
@@ -528,8 +528,9 @@ def draw_switch(on):
         g.add_color_stop_rgb(1, 0.86, 0.44, 0.02)
     else:
         g = cairo.RadialGradient(cx, cy, 1.0, cx, cy, 17.0)
-        g.add_color_stop_rgb(0, 0.36, 0.24, 0.07)
-        g.add_color_stop_rgb(1, 0.20, 0.12, 0.03)
+        g.add_color_stop_rgb(0, 0.50, 0.31, 0.06)
+        g.add_color_stop_rgb(0.6, 0.36, 0.21, 0.03)
+        g.add_color_stop_rgb(1, 0.24, 0.13, 0.02)
     ctx.set_source(g)
     ctx.fill()
     # Fresnel ribs of the lens.
@@ -538,7 +539,7 @@ def draw_switch(on):
         ctx.move_to(x, y0 + 0.8)
         ctx.line_to(x, y1 - 0.8)
         ctx.set_line_width(0.6)
-        ctx.set_source_rgba(1, 1, 1, 0.10 if on else 0.05)
+        ctx.set_source_rgba(1, 1, 1, 0.10 if on else 0.035)
         ctx.stroke()
     # Specular reflection across the upper half of the lens.
     rounded(ctx, x0 + 1.0, y0 + 0.8, x1 - 1.0, cy - 0.5, 1.5)
