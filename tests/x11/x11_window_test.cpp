@@ -1,0 +1,457 @@
+// The X11 native window against a real X server (Xvfb): what reaches the
+// screen, which events arrive, what the pointer queries answer, the window
+// tree queries, destruction from outside and the error handler, leaks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Before Xlib, whose macros (None, Bool, CursorShape) clash with C++ names.
+#include "platform/cairo/cairo_device.h"
+#include "platform/x11/x11_window.h"
+//
+#include <X11/Xutil.h>
+#include "platform/x11/x11_errors.h"
+#include "tests/x11/x_server.h"
+#include "vstgui/ccolor.h"
+
+using namespace VSTGUI;
+using namespace VSTGUI::platform;
+
+namespace {
+
+struct Recorder : WindowEvents {
+    struct Wheel {
+        CPoint where;
+        int32_t axis;
+        float distance;
+    };
+    std::vector<CRect> paints;
+    std::vector<CPoint> downs;
+    std::vector<Wheel> wheels;
+    int destroyed = 0;
+    std::function<void(DrawDevice&, const CRect&)> onPaint;
+    std::function<void(CPoint)> onDown;
+
+    void windowPaint(DrawDevice& device, const CRect& area) override {
+        paints.push_back(area);
+        if (onPaint) onPaint(device, area);
+    }
+    void windowMouseDown(CPoint where) override {
+        downs.push_back(where);
+        if (onDown) onDown(where);
+    }
+    void windowWheel(CPoint where, int32_t axis, float distance) override {
+        wheels.push_back({where, axis, distance});
+    }
+    void windowDestroyed() override { ++destroyed; }
+};
+
+int testErrors = 0;
+int countingHandler(Display*, XErrorEvent*) {
+    ++testErrors;
+    return 0;
+}
+
+std::string id(Window w) {
+    return std::to_string(static_cast<unsigned long>(w));
+}
+
+// The test's own connection plays the host: it owns the top-level window
+// the editor's window is embedded in.
+class X11WindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dpy = XOpenDisplay(nullptr);
+        ASSERT_NE(dpy, nullptr);
+        XSetErrorHandler(countingHandler);
+        testErrors = 0;
+        host = makeWindow(DefaultRootWindow(dpy), 50, 60, 200, 150);
+        XMapWindow(dpy, host);
+        XSync(dpy, False);
+    }
+    void TearDown() override {
+        XCloseDisplay(dpy);
+        XSetErrorHandler(nullptr);
+        EXPECT_EQ(x11::adoptedConnections(), 0);
+    }
+
+    Window makeWindow(Window parent, int x, int y, unsigned w, unsigned h) {
+        XSetWindowAttributes a{};
+        a.background_pixel = 0x404040;
+        a.override_redirect = True;
+        return XCreateWindow(dpy, parent, x, y, w, h, 0, CopyFromParent, InputOutput,
+                             CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
+    }
+
+    std::unique_ptr<x11::X11Window> open(Window parent, int32_t w, int32_t h) {
+        auto native = createChildWindow(reinterpret_cast<void*>(parent), w, h, events);
+        auto* x = x11::asX11Window(native.get());
+        if (x) native.release();
+        return std::unique_ptr<x11::X11Window>(x);
+    }
+
+    // Pumps the window until its first paint arrived.
+    void waitForFirstPaint(x11::X11Window& w) {
+        ASSERT_TRUE(kvtest::waitUntil([&] { return !events.paints.empty(); }, 3000,
+                                      [&] { w.processEvents(); }));
+    }
+
+    uint32_t pixel(Window w, int x, int y) {
+        XImage* image = XGetImage(dpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
+        if (!image) return 0xdeadbeef;
+        const uint32_t p = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
+        XDestroyImage(image);
+        return p;
+    }
+
+    int childCount(Window w) {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        XQueryTree(dpy, w, &root, &parent, &children, &count);
+        if (children) XFree(children);
+        return static_cast<int>(count);
+    }
+
+    Display* dpy = nullptr;
+    Window host = 0;
+    Recorder events;
+};
+
+// The pattern of the offscreen source, a formula of the position.
+uint32_t patternAt(int x, int y) {
+    return (static_cast<uint32_t>(x * 8) << 16) | (static_cast<uint32_t>(y * 8) << 8) | 0x80;
+}
+
+TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+
+    auto device = w->createDevice();
+    device->setBrush({0, 0, 255, 255});
+    device->fillRect(CRect(0, 0, 120, 90));
+    device->setBrush({0, 200, 0, 255});
+    device->fillRect(CRect(10, 10, 30, 20));
+    XSync(dpy, False);
+    EXPECT_EQ(pixel(w->window(), 10, 10), 0x00c800u);
+    EXPECT_EQ(pixel(w->window(), 29, 19), 0x00c800u);
+    EXPECT_EQ(pixel(w->window(), 30, 19), 0x0000ffu);
+    EXPECT_EQ(pixel(w->window(), 29, 20), 0x0000ffu);
+    EXPECT_EQ(pixel(w->window(), 9, 10), 0x0000ffu);
+
+    // A back buffer copied in one block lands pixel for pixel at the
+    // destination, also when only a part of the source is taken.
+    auto buffer = cairo::CairoDevice::createImageDevice(30, 30);
+    cairo_surface_t* s = buffer->surface();
+    cairo_surface_flush(s);
+    uint8_t* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 30; ++x) {
+            const uint32_t argb = 0xff000000u | patternAt(x, y);
+            std::memcpy(data + y * stride + x * 4, &argb, 4);
+        }
+    cairo_surface_mark_dirty(s);
+    device->copyFrom(*buffer, CRect(5, 6, 25, 26), CPoint(60, 40));
+    XSync(dpy, False);
+    int wrong = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            if (pixel(w->window(), 60 + x, 40 + y) != patternAt(5 + x, 6 + y)) ++wrong;
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(pixel(w->window(), 59, 40), 0x0000ffu);
+    EXPECT_EQ(pixel(w->window(), 80, 59), 0x0000ffu);
+
+    // A clip keeps drawing (and what is copied to the screen) inside it.
+    device->setClip(CRect(0, 0, 5, 5));
+    device->setBrush({255, 0, 0, 255});
+    device->fillRect(CRect(0, 0, 120, 90));
+    XSync(dpy, False);
+    EXPECT_EQ(pixel(w->window(), 4, 4), 0xff0000u);
+    EXPECT_EQ(pixel(w->window(), 5, 5), 0x0000ffu);
+    EXPECT_EQ(testErrors, 0);
+}
+
+TEST_F(X11WindowTest, ExposeSeriesBecomesOnePaintOfTheirUnion) {
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+    EXPECT_EQ(events.paints.size(), 1u);
+    EXPECT_EQ(events.paints[0], CRect(0, 0, 120, 90));
+
+    // A sibling over the middle of our window makes its visible region
+    // non-rectangular: mapping the window again exposes it as a series of
+    // several rectangles, which must come as one paint covering them all.
+    Window cover = makeWindow(host, 40, 30, 20, 20);
+    XMapRaised(dpy, cover);
+    XUnmapWindow(dpy, w->window());
+    XMapWindow(dpy, w->window());
+    XRaiseWindow(dpy, cover);
+    XSync(dpy, False);
+    events.paints.clear();
+    kvtest::waitUntil([&] { return events.paints.size() >= 1; }, 2000, [&] { w->processEvents(); });
+    kvtest::waitUntil([] { return false; }, 50, [&] { w->processEvents(); });
+    ASSERT_EQ(events.paints.size(), 1u);
+    EXPECT_EQ(events.paints[0], CRect(0, 0, 120, 90));
+
+    // Two separate exposures are two series; processOnePaint handles one.
+    events.paints.clear();
+    XClearArea(dpy, w->window(), 5, 5, 10, 10, True);
+    XClearArea(dpy, w->window(), 100, 70, 30, 30, True);
+    XSync(dpy, False);
+    w->processOnePaint();
+    ASSERT_EQ(events.paints.size(), 1u);
+    EXPECT_EQ(events.paints[0], CRect(5, 5, 15, 15));
+    w->processOnePaint();
+    ASSERT_EQ(events.paints.size(), 2u);
+    EXPECT_EQ(events.paints[1], CRect(100, 70, 120, 90));  // bounded by the window
+    w->processOnePaint();
+    EXPECT_EQ(events.paints.size(), 2u);
+}
+
+TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+    auto click = [&](int x, int y, int button) {
+        ASSERT_EQ(kvtest::runProgram({"xdotool", "mousemove", "--sync", "--window", id(w->window()),
+                                      std::to_string(x), std::to_string(y), "click",
+                                      std::to_string(button)}),
+                  0);
+    };
+    click(17, 23, 1);
+    click(0, 0, 2);
+    click(119, 89, 3);
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events.downs.size() >= 3; }, 2000,
+                                  [&] { w->processEvents(); }));
+    EXPECT_EQ(events.downs[0], CPoint(17, 23));
+    EXPECT_EQ(events.downs[1], CPoint(0, 0));
+    EXPECT_EQ(events.downs[2], CPoint(119, 89));
+
+    click(30, 40, 4);
+    click(31, 41, 5);
+    click(32, 42, 6);
+    click(33, 43, 7);
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events.wheels.size() >= 4; }, 2000,
+                                  [&] { w->processEvents(); }));
+    EXPECT_EQ(events.downs.size(), 3u) << "wheel buttons are not clicks";
+    const Recorder::Wheel expected[4] = {
+        {{30, 40}, 1, 1.0f}, {{31, 41}, 1, -1.0f}, {{32, 42}, 0, -1.0f}, {{33, 43}, 0, 1.0f}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(events.wheels[i].where, expected[i].where) << i;
+        EXPECT_EQ(events.wheels[i].axis, expected[i].axis) << i;
+        EXPECT_EQ(events.wheels[i].distance, expected[i].distance) << i;
+    }
+}
+
+TEST_F(X11WindowTest, LivePointerButtonsAndModifiers) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "mousemove", "--sync", "300", "200"}), 0);
+    EXPECT_EQ(w->pointerPosition(), CPoint(300, 200)) << "outside the window too";
+    EXPECT_EQ(w->mouseButtons(), 0);
+
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "mousemove", "--sync", "60", "70", "keydown", "shift",
+                                  "keydown", "ctrl", "mousedown", "1"}),
+              0);
+    EXPECT_EQ(w->pointerPosition(), CPoint(60, 70));
+    EXPECT_EQ(w->mouseButtons(), kMouseLeft | kModShift | kModControl);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "mouseup", "1", "keyup", "shift", "keyup", "ctrl",
+                                  "keydown", "alt", "mousedown", "3"}),
+              0);
+    EXPECT_EQ(w->mouseButtons(), kMouseRight | kModAlt);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "mouseup", "3", "keyup", "alt", "mousedown", "2"}), 0);
+    EXPECT_EQ(w->mouseButtons(), kMouseMiddle);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "mouseup", "2"}), 0);
+    EXPECT_EQ(w->mouseButtons(), 0);
+}
+
+TEST_F(X11WindowTest, PositionsFromTheWindowTree) {
+    // host at (50, 60) on the root; an intermediate host window at (7, 9)
+    // inside it; the editor's window inside that.
+    Window inner = makeWindow(host, 7, 9, 150, 100);
+    XMapWindow(dpy, inner);
+    XSync(dpy, False);
+    auto w = open(inner, 120, 90);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->screenOrigin(), CPoint(57, 69));
+    CRect parentRect;
+    ASSERT_TRUE(w->parentWindowRect(parentRect));
+    EXPECT_EQ(parentRect, CRect(7, 9, 157, 109));
+    CPoint top;
+    ASSERT_TRUE(w->hostWindowPosition(top));
+    EXPECT_EQ(top, CPoint(50, 60));
+
+    XMoveWindow(dpy, host, 80, 20);
+    XSync(dpy, False);
+    EXPECT_EQ(w->screenOrigin(), CPoint(87, 29));
+    ASSERT_TRUE(w->hostWindowPosition(top));
+    EXPECT_EQ(top, CPoint(80, 20));
+
+    // Resizing changes our window only, and keeps its position.
+    EXPECT_TRUE(w->resizeWithAncestors(60, 40));
+    Window root = 0;
+    int x = -1, y = -1;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    XGetGeometry(dpy, w->window(), &root, &x, &y, &width, &height, &border, &depth);
+    EXPECT_EQ(CRect(x, y, x + int(width), y + int(height)), CRect(0, 0, 60, 40));
+    ASSERT_TRUE(w->parentWindowRect(parentRect));
+    EXPECT_EQ(parentRect, CRect(7, 9, 157, 109));
+    EXPECT_EQ(testErrors, 0);
+}
+
+TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+    XDestroyWindow(dpy, host);
+    XSync(dpy, False);
+    ASSERT_TRUE(
+        kvtest::waitUntil([&] { return events.destroyed > 0; }, 2000, [&] { w->processEvents(); }));
+    EXPECT_TRUE(w->destroyed());
+    // Everything the toolkit may still do before it closes stays harmless.
+    auto device = w->createDevice();
+    device->setBrush({1, 2, 3, 255});
+    device->fillRect(CRect(0, 0, 50, 50));
+    w->setCursor(CursorShape::hand);
+    w->resize(200, 100);
+    w->processEvents();
+    w->processOnePaint();
+    CPoint p;
+    CRect r;
+    EXPECT_FALSE(w->hostWindowPosition(p));
+    EXPECT_FALSE(w->parentWindowRect(r));
+    w->pointerPosition();
+    w->mouseButtons();
+    device.reset();
+    w.reset();
+    EXPECT_EQ(events.destroyed, 1);
+    EXPECT_EQ(testErrors, 0) << "no error may reach the host's handler";
+
+    // The same when the host destroys its window and closes the editor
+    // before the editor saw the destruction.
+    host = makeWindow(DefaultRootWindow(dpy), 0, 0, 100, 100);
+    XMapWindow(dpy, host);
+    XSync(dpy, False);
+    w = open(host, 50, 50);
+    ASSERT_NE(w, nullptr);
+    XDestroyWindow(dpy, host);
+    XSync(dpy, False);
+    w->createDevice()->fillRect(CRect(0, 0, 10, 10));
+    w->setCursor(CursorShape::wait);
+    w.reset();
+    EXPECT_EQ(testErrors, 0);
+}
+
+TEST_F(X11WindowTest, ErrorHandlerSwallowsOnlyOurOwnErrors) {
+    auto w = open(host, 40, 40);
+    ASSERT_NE(w, nullptr);
+    // An error on the host's connection still reaches the host's handler.
+    XMapWindow(dpy, static_cast<Window>(0x7ffffff0));
+    XSync(dpy, False);
+    EXPECT_EQ(testErrors, 1);
+    // An error on ours is kept from it, and remembered for us.
+    XMapWindow(w->display(), static_cast<Window>(0x7ffffff0));
+    XSync(w->display(), False);
+    EXPECT_EQ(testErrors, 1);
+    EXPECT_EQ(x11::takeLastError(w->display()), BadWindow);
+    // With a second window open, closing the first keeps our handler.
+    Recorder other;
+    auto second = createChildWindow(reinterpret_cast<void*>(host), 10, 10, other);
+    ASSERT_NE(second, nullptr);
+    w.reset();
+    EXPECT_EQ(x11::adoptedConnections(), 1);
+    second.reset();
+    // The last close puts the host's handler back.
+    EXPECT_EQ(XSetErrorHandler(countingHandler), &countingHandler);
+}
+
+TEST_F(X11WindowTest, RefusesParentsThatAreNotWindows) {
+    EXPECT_EQ(createChildWindow(nullptr, 10, 10, events), nullptr);
+    EXPECT_EQ(createChildWindow(reinterpret_cast<void*>(uintptr_t{0x7ffffff0}), 10, 10, events),
+              nullptr);
+    EXPECT_EQ(x11::adoptedConnections(), 0);
+    EXPECT_EQ(x11::X11Window::liveCount(), 0);
+    EXPECT_EQ(testErrors, 0);
+}
+
+TEST_F(X11WindowTest, EmbedsInAParentWithAnAlphaVisual) {
+    XVisualInfo want{};
+    want.screen = DefaultScreen(dpy);
+    want.depth = 32;
+    want.c_class = TrueColor;
+    int count = 0;
+    XVisualInfo* found =
+        XGetVisualInfo(dpy, VisualScreenMask | VisualDepthMask | VisualClassMask, &want, &count);
+    if (!found) GTEST_SKIP() << "the server has no 32-bit visual";
+    XSetWindowAttributes a{};
+    a.colormap = XCreateColormap(dpy, DefaultRootWindow(dpy), found[0].visual, AllocNone);
+    a.border_pixel = 0;
+    a.background_pixel = 0;
+    Window argb = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, 100, 100, 0, 32, InputOutput,
+                                found[0].visual, CWColormap | CWBorderPixel | CWBackPixel, &a);
+    XFree(found);
+    XMapWindow(dpy, argb);
+    XSync(dpy, False);
+    auto w = open(argb, 60, 60);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+    auto device = w->createDevice();
+    device->setBrush({10, 20, 30, 255});
+    device->fillRect(CRect(0, 0, 60, 60));
+    XSync(dpy, False);
+    EXPECT_EQ(pixel(w->window(), 30, 30), 0x0a141eu);
+    EXPECT_EQ(testErrors, 0);
+}
+
+TEST_F(X11WindowTest, CursorShapesAreValid) {
+    auto w = open(host, 40, 40);
+    ASSERT_NE(w, nullptr);
+    for (int32_t shape = 0; shape <= 10; ++shape) {
+        w->setCursor(static_cast<CursorShape>(shape));
+        XSync(w->display(), False);
+        EXPECT_EQ(x11::takeLastError(w->display()), 0) << shape;
+    }
+}
+
+TEST_F(X11WindowTest, OpeningAndClosingAThousandTimesLeaksNothing) {
+    // Warm up once: Xlib and cairo keep some process-wide caches.
+    {
+        auto w = open(host, 60, 40);
+        ASSERT_NE(w, nullptr);
+        waitForFirstPaint(*w);
+    }
+    const int descriptors = kvtest::openDescriptors();
+    const int rootChildren = childCount(DefaultRootWindow(dpy));
+    for (int i = 0; i < 1000; ++i) {
+        events.paints.clear();
+        auto w = open(host, 60, 40);
+        ASSERT_NE(w, nullptr);
+        if (i % 50 == 0) waitForFirstPaint(*w);
+        w->setCursor(CursorShape::move);
+        w->createDevice()->fillRect(CRect(0, 0, 10, 10));
+    }
+    XSync(dpy, False);
+    EXPECT_EQ(childCount(host), 0);
+    EXPECT_EQ(childCount(DefaultRootWindow(dpy)), rootChildren);
+    EXPECT_EQ(kvtest::openDescriptors(), descriptors);
+    EXPECT_EQ(x11::X11Window::liveCount(), 0);
+    EXPECT_EQ(testErrors, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    kvtest::XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "Xvfb is not available: skipping the X11 tests\n");
+        return kvtest::kSkipExitCode;
+    }
+    return RUN_ALL_TESTS();
+}
