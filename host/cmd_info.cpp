@@ -1,0 +1,126 @@
+// kv23 info: what the plug-in says about itself, asked the way a host's
+// scanner asks, plus its parameters and its state chunk.
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/cli.h"
+
+namespace kv::host {
+
+namespace {
+
+const char* categoryName(intptr_t category) {
+    static const char* const names[] = {"unknown",     "effect",      "synth",   "analysis",
+                                        "mastering",   "spatializer", "room fx", "surround fx",
+                                        "restoration", "offline",     "shell",   "generator"};
+    if (category >= 0 && category < static_cast<intptr_t>(sizeof names / sizeof names[0])) {
+        return names[category];
+    }
+    return "?";
+}
+
+std::string flagNames(int32_t flags) {
+    static const struct {
+        int32_t bit;
+        const char* name;
+    } known[] = {
+        {effFlagsHasEditor, "HasEditor"},
+        {effFlagsHasClip, "HasClip"},
+        {effFlagsHasVu, "HasVu"},
+        {effFlagsCanMono, "CanMono"},
+        {effFlagsCanReplacing, "CanReplacing"},
+        {effFlagsProgramChunks, "ProgramChunks"},
+        {effFlagsIsSynth, "IsSynth"},
+        {effFlagsNoSoundInStop, "NoSoundInStop"},
+        {effFlagsExtIsAsync, "ExtIsAsync"},
+        {effFlagsExtHasBuffer, "ExtHasBuffer"},
+        {effFlagsCanDoubleReplacing, "CanDoubleReplacing"},
+    };
+    std::string out;
+    int32_t rest = flags;
+    for (const auto& k : known) {
+        if ((flags & k.bit) != 0) {
+            if (!out.empty()) out += ", ";
+            out += k.name;
+            rest &= ~k.bit;
+        }
+    }
+    if (rest != 0) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "0x%X", static_cast<uint32_t>(rest));
+        if (!out.empty()) out += ", ";
+        out += std::string("unknown ") + buf;
+    }
+    return out.empty() ? "none" : out;
+}
+
+int runInfo(const std::vector<std::string>& args) {
+    PluginChoice choice;
+    ArgReader reader(args);
+    while (!reader.done()) {
+        const std::string& arg = reader.next();
+        if (takePluginOption(reader, arg, choice)) continue;
+        throw UsageError("unknown argument \"" + arg + "\"");
+    }
+    auto host = openPlugin(choice);
+    AEffect* e = host->effect();
+    host->dispatch(effOpen);
+
+    const std::string name = host->getString(effGetEffectName, 0, kVstMaxEffectNameLen);
+    const std::string vendor = host->getString(effGetVendorString, 0, kVstMaxVendorStrLen);
+    const std::string product = host->getString(effGetProductString, 0, kVstMaxProductStrLen);
+    const intptr_t vendorVersion = host->dispatch(effGetVendorVersion);
+    const intptr_t vstVersion = host->dispatch(effGetVstVersion);
+    const intptr_t category = host->dispatch(effGetPlugCategory);
+
+    std::printf("Plug-in file    %s\n", host->path().c_str());
+    std::printf("Effect name     %s\n", name.c_str());
+    std::printf("Vendor          %s\n", vendor.c_str());
+    std::printf("Product         %s\n", product.c_str());
+    std::printf("Vendor version  %ld\n", static_cast<long>(vendorVersion));
+    std::printf("VST version     %ld\n", static_cast<long>(vstVersion));
+    std::printf("Category        %ld (%s)\n", static_cast<long>(category), categoryName(category));
+    std::printf("Unique ID       0x%08X '%s'\n", static_cast<uint32_t>(e->uniqueID),
+                fourChars(e->uniqueID).c_str());
+    std::printf("Version         %d\n", e->version);
+    std::printf("Flags           0x%08X (%s)\n", static_cast<uint32_t>(e->flags),
+                flagNames(e->flags).c_str());
+    std::printf("Inputs          %d\n", e->numInputs);
+    std::printf("Outputs         %d\n", e->numOutputs);
+    std::printf("Programs        %d\n", e->numPrograms);
+    std::printf("Parameters      %d\n", e->numParams);
+    std::printf("Initial delay   %d\n", e->initialDelay);
+    std::printf("\n  #  %-8s  %-8s  %-8s  %-8s\n", "name", "value", "display", "label");
+    for (int32_t i = 0; i < e->numParams; ++i) {
+        std::printf("  %d  %-8s  %-8.6f  %-8s  %-8s\n", i, host->parameterName(i).c_str(),
+                    static_cast<double>(host->getParameter(i)), host->parameterDisplay(i).c_str(),
+                    host->parameterLabel(i).c_str());
+    }
+    const std::vector<uint8_t> chunk =
+        (e->flags & effFlagsProgramChunks) != 0 ? host->getChunk(false) : std::vector<uint8_t>{};
+    std::printf("\nState chunk     %zu bytes:", chunk.size());
+    for (uint8_t b : chunk)
+        std::printf(" %02x", b);
+    std::printf("\n");
+    host->close();
+    return 0;
+}
+
+}  // namespace
+
+extern const Command kInfoCommand = {
+    "info",
+    "print the plug-in's identity, flags, parameters and state chunk",
+    "usage: kv23 info [--plugin PATH] [--trace]\n"
+    "\n"
+    "Loads the plug-in, sends effOpen and prints what it answers: effect name,\n"
+    "vendor, product, vendor version, VST version, category, unique ID (hex and\n"
+    "as four characters), version, flags (hex and by name), channel counts, the\n"
+    "number of programs and parameters, each parameter's name, value, display\n"
+    "text and label, and the state chunk in hex. Then sends effClose.\n",
+    runInfo,
+};
+
+}  // namespace kv::host

@@ -1,0 +1,92 @@
+// kv23: a command-line host for the KV23-T ZuDiz plug-in. It loads the
+// plug-in file as a DAW would (dlopen, VSTPluginMain, the AEffect record) and
+// offers one subcommand per job. A new subcommand lives in its own file,
+// defines a Command and is listed in the table below.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "host/cli.h"
+
+namespace kv::host {
+
+extern const Command kInfoCommand;
+extern const Command kProcessCommand;
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        kInfoCommand,
+        kProcessCommand,
+    };
+    return table;
+}
+
+}  // namespace kv::host
+
+namespace {
+
+using kv::host::Command;
+
+void printUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: kv23 COMMAND [options]\n"
+                 "       kv23 COMMAND --help\n"
+                 "\n"
+                 "A host for the KV23-T ZuDiz VST 2.4 plug-in.\n"
+                 "\n"
+                 "commands:\n");
+    for (const Command& c : kv::host::commands()) {
+        std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
+    }
+    std::fprintf(out,
+                 "\n"
+                 "The plug-in file: --plugin PATH, else $KV23_PLUGIN, else KV23-T-ZuDiz.so in\n"
+                 "the folder above the kv23 binary, else ~/.vst/KV23-T-ZuDiz.so.\n"
+                 "--trace prints every call the plug-in makes into the host on standard error.\n"
+                 "\n"
+                 "Exit status: 0 done, 1 the work failed, 2 the command line is wrong.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printUsage(stdout);
+        return 0;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : kv::host::commands()) {
+        if (name == c.name) command = &c;
+    }
+    if (command == nullptr) {
+        std::fprintf(stderr, "kv23: unknown command \"%s\" (see kv23 --help)\n", name.c_str());
+        return 2;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::fputs(command->help, stdout);
+            return 0;
+        }
+    }
+    try {
+        return command->run(args);
+    } catch (const kv::host::UsageError& e) {
+        std::fprintf(stderr, "kv23 %s: %s (see kv23 %s --help)\n", command->name, e.what(),
+                     command->name);
+        return 2;
+    } catch (const kv::host::RunError& e) {
+        std::fprintf(stderr, "kv23 %s: %s\n", command->name, e.what());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kv23 %s: %s\n", command->name, e.what());
+        return 1;
+    }
+}

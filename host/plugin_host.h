@@ -1,0 +1,122 @@
+// Loading a VST 2.4 plug-in file and talking to one instance of it the way a
+// DAW does: dlopen, VSTPluginMain with our host callback, then only the
+// AEffect record. Every command of kv23 (and the tests) goes through this
+// class, so the callback answers and the checks live in one place.
+//
+// Lifetime: load() creates the instance; the destructor sends effClose (unless
+// close() already did) and only then unloads the library, because the
+// instance's code lives in it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "vst/aeffect.h"
+
+namespace kv::host {
+
+// One call the plug-in made into the host, as recorded by the callback.
+struct HostCall {
+    int32_t opcode = 0;
+    int32_t index = 0;
+    intptr_t value = 0;
+    float opt = 0.0f;
+    std::string text;  // the string argument of audioMasterCanDo, else empty
+    intptr_t answer = 0;
+};
+
+// The name of a host opcode (audioMasterAutomate ...) or "opcode N".
+std::string hostOpcodeName(int32_t opcode);
+
+// What the host answers and remembers; given to PluginHost::load().
+struct HostOptions {
+    intptr_t versionAnswer = 2400;    // audioMasterVersion
+    std::set<std::string> hostCanDo;  // audioMasterCanDo strings we answer 1 to
+    FILE* trace = nullptr;            // print every callback here when set
+};
+
+class PluginHost {
+  public:
+    using Options = HostOptions;
+
+    // Hook for commands that answer more host opcodes (a window, say): return a
+    // value to answer the call, or nothing to let the default answer it.
+    using CallbackHook = std::function<std::optional<intptr_t>(const HostCall&, void* ptr)>;
+
+    // Loads `path` and creates one instance. On failure returns null and puts
+    // one sentence (what went wrong and what to do) into `error`.
+    static std::unique_ptr<PluginHost> load(const std::string& path, std::string& error,
+                                            Options options = HostOptions());
+
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    AEffect* effect() const { return effect_; }
+    const std::string& path() const { return path_; }
+
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0.0f);
+
+    // A string the plug-in writes into a buffer we give it. The buffer is
+    // larger than the documented limit and zero-filled, so a plug-in that
+    // writes too much cannot overrun us; the result stops at `limit`.
+    std::string getString(int32_t opcode, int32_t index, size_t limit);
+
+    int32_t numParams() const { return effect_ ? effect_->numParams : 0; }
+    float getParameter(int32_t index);
+    void setParameter(int32_t index, float value);
+    std::string parameterName(int32_t index);
+    std::string parameterLabel(int32_t index);
+    std::string parameterDisplay(int32_t index);
+
+    // The state chunk as bytes (empty when the plug-in gives none).
+    std::vector<uint8_t> getChunk(bool preset = false);
+    intptr_t setChunk(const std::vector<uint8_t>& bytes, bool preset = false);
+
+    void processReplacing(float** in, float** out, int32_t frames);
+    void processDoubleReplacing(double** in, double** out, int32_t frames);
+
+    // The usual start and stop sequences of a host.
+    void start(float sampleRate, int32_t blockSize);
+    void stop();
+
+    // Sends effClose; the instance is gone afterwards.
+    void close();
+
+    void setCallbackHook(CallbackHook hook) { hook_ = std::move(hook); }
+    const std::vector<HostCall>& calls() const { return calls_; }
+    void clearCalls() { calls_.clear(); }
+
+    // The host side of the callback; public so that the C trampoline can reach it.
+    intptr_t answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+
+  private:
+    PluginHost() = default;
+
+    std::string path_;
+    void* library_ = nullptr;
+    AEffect* effect_ = nullptr;
+    Options options_;
+    CallbackHook hook_;
+    std::vector<HostCall> calls_;
+    float sampleRate_ = 44100.0f;
+    int32_t blockSize_ = 1024;
+    bool running_ = false;
+};
+
+// Where kv23 looks for the plug-in when --plugin is not given: $KV23_PLUGIN,
+// then KV23-T-ZuDiz.so in the folder above the kv23 binary (the build tree
+// puts kv23 in build/host/ and the plug-in in build/), then ~/.vst.
+std::string defaultPluginPath();
+
+// The four characters of an ID such as the unique ID, non-printable bytes as '.'.
+std::string fourChars(int32_t id);
+
+}  // namespace kv::host
