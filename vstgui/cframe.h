@@ -134,7 +134,6 @@ class CFrame : public CViewContainer {
     std::unique_ptr<platform::DropTarget> dropTarget;
     COffscreenContext* backBuffer = nullptr;
     CDrawContext* frameContext = nullptr;
-    bool cursorChanged = false;
 };
 
 }  // namespace VSTGUI

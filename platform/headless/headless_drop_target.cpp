@@ -1,0 +1,47 @@
+#include "platform/headless/headless_window.h"
+
+namespace VSTGUI::platform {
+
+namespace {
+
+HeadlessDropTarget* lastTarget = nullptr;
+int32_t targetsAlive = 0;
+
+}  // namespace
+
+HeadlessDropTarget::HeadlessDropTarget(NativeWindow& window, DropEvents& dropEvents)
+    : target(window), events(dropEvents) {
+    lastTarget = this;
+    ++targetsAlive;
+}
+
+HeadlessDropTarget::~HeadlessDropTarget() {
+    if (lastTarget == this) lastTarget = nullptr;
+    --targetsAlive;
+}
+
+HeadlessDropTarget* HeadlessDropTarget::last() {
+    return lastTarget;
+}
+int32_t HeadlessDropTarget::liveCount() {
+    return targetsAlive;
+}
+
+bool HeadlessDropTarget::enter(int32_t itemCount) {
+    return events.dragEnter(itemCount);
+}
+bool HeadlessDropTarget::move() {
+    return events.dragMove();
+}
+void HeadlessDropTarget::leave() {
+    events.dragLeave();
+}
+void HeadlessDropTarget::drop() {
+    events.drop();
+}
+
+std::unique_ptr<DropTarget> registerDropTarget(NativeWindow& window, DropEvents& events) {
+    return std::make_unique<HeadlessDropTarget>(window, events);
+}
+
+}  // namespace VSTGUI::platform

@@ -1,0 +1,86 @@
+#include "plugin/aeffguieditor.h"
+
+#include "vst/audioeffectx.h"
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/cframe.h"
+#include "vstgui/platform/clock.h"
+#include "vstgui/platform/native_window.h"
+
+namespace {
+VSTGUI::platform::Clock& ticker() { return VSTGUI::platform::clock(); }
+}  // namespace
+
+int32_t AEffGUIEditor::knobMode = 0;
+
+AEffGUIEditor::AEffGUIEditor(AudioEffect* owner) : AEffEditor(owner) {
+    nextIdleTicks = ticker().ticks();
+}
+
+AEffGUIEditor::~AEffGUIEditor() {
+    // A host that deletes the effect without closing the editor window
+    // would otherwise leave the frame, its views and its window behind.
+    delete frame;
+    frame = nullptr;
+}
+
+bool AEffGUIEditor::getRect(ERect** out) {
+    if (out) *out = &rect;
+    return true;
+}
+
+void AEffGUIEditor::idle() {
+    if (inMasterIdle) return;
+    if (frame) frame->idle();
+}
+
+bool AEffGUIEditor::onKeyDown(VstKeyCode& keyCode) {
+    return frame && frame->onKeyDown(keyCode) == 1;
+}
+
+bool AEffGUIEditor::onKeyUp(VstKeyCode& keyCode) {
+    return frame && frame->onKeyUp(keyCode) == 1;
+}
+
+bool AEffGUIEditor::onWheel(float distance) {
+    if (!frame) return false;
+    VSTGUI::platform::NativeWindow* window = frame->getPlatformWindow();
+    auto* context = new VSTGUI::CDrawContext(frame, nullptr, window);
+    // The pointer relative to the window's top-left corner on the screen.
+    const VSTGUI::CPoint screen = window ? window->pointerPosition() : context->offsetScreen;
+    const VSTGUI::CPoint where = screen - context->offsetScreen;
+    const bool result = frame->onWheel(context, where, distance);
+    context->forget();
+    return result;
+}
+
+bool AEffGUIEditor::setKnobMode(int32_t mode) {
+    knobMode = mode;
+    VSTGUI::setToolkitKnobMode(mode);
+    return true;
+}
+
+void AEffGUIEditor::setParameter(int32_t, float) {}
+
+void AEffGUIEditor::beginEdit(int32_t index) {
+    if (auto* fx = dynamic_cast<AudioEffectX*>(effect)) fx->beginEdit(index);
+}
+
+void AEffGUIEditor::endEdit(int32_t index) {
+    if (auto* fx = dynamic_cast<AudioEffectX*>(effect)) fx->endEdit(index);
+}
+
+void AEffGUIEditor::pumpIdle() {
+    // Plain unsigned tick arithmetic, as the tick counter gives it.
+    uint32_t now = ticker().ticks();
+    if (now < nextIdleTicks) {
+        ticker().sleep(4);
+        now += 4;
+        if (now < nextIdleTicks - 50) return;
+    }
+    idle();
+    if (frame && frame->getPlatformWindow()) frame->getPlatformWindow()->processOnePaint();
+    inMasterIdle = true;
+    nextIdleTicks = now + 100;
+    if (effect) effect->masterIdle();
+    inMasterIdle = false;
+}

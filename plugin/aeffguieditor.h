@@ -1,0 +1,57 @@
+// The editor base that binds an effect's editor to the widget toolkit.
+//
+// The editor owns its frame exactly while the host has the editor window
+// open; a derived editor builds the frame and its views in open() and
+// destroys the frame in close(). This base routes the host's idle, key and
+// wheel calls to the frame, forwards the begin and end of user gestures to
+// the effect, and paces the idle pump that controls run inside their modal
+// mouse loops.
+#pragma once
+
+#include <cstdint>
+
+#include "vst/aeffect.h"
+#include "vst/aeffeditor.h"
+
+namespace VSTGUI {
+class CFrame;
+}
+
+class AEffGUIEditor : public AEffEditor {
+  public:
+    explicit AEffGUIEditor(AudioEffect* owner);
+    ~AEffGUIEditor() override;
+
+    // The address of `rect`; always true.
+    bool getRect(ERect** out) override;
+    // The frame's idle, unless called from inside the host's idle callback.
+    void idle() override;
+    // True exactly when the frame answers 1.
+    bool onKeyDown(VstKeyCode& keyCode) override;
+    bool onKeyUp(VstKeyCode& keyCode) override;
+    // Wheel at the pointer's current position over the frame.
+    bool onWheel(float distance) override;
+    bool setKnobMode(int32_t mode) override;
+
+    // The base shows no parameters.
+    void setParameter(int32_t index, float value) override;
+    virtual void beginEdit(int32_t index);
+    virtual void endEdit(int32_t index);
+    // Called once per iteration of a control's modal mouse loop: runs one
+    // full idle pass (redraw, one pending paint, the host's idle) every
+    // 100 ms, never two within 50 ms.
+    virtual void pumpIdle();
+
+    VSTGUI::CFrame* getFrame() const { return frame; }
+    static int32_t getKnobMode() { return knobMode; }
+    uint32_t getNextIdleTicks() const { return nextIdleTicks; }
+    bool isInMasterIdle() const { return inMasterIdle; }
+
+  protected:
+    ERect rect{0, 0, 0, 0};
+    uint32_t nextIdleTicks = 0;
+    bool inMasterIdle = false;
+    VSTGUI::CFrame* frame = nullptr;  // owned; present while the window is open
+
+    static int32_t knobMode;
+};

@@ -1,0 +1,518 @@
+#include "vstgui/cframe.h"
+
+#include <cstring>
+
+#include "plugin/aeffguieditor.h"
+#include "vst/audioeffectx.h"
+#include "vstgui/cdragcontainer.h"
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/platform/clock.h"
+
+namespace VSTGUI {
+
+namespace {
+
+int32_t toolkitKnobMode = 0;
+
+// One drag at a time for the whole module, as the window systems deliver
+// them; the frame that received its enter owns it.
+CDragContainer* currentDrag = nullptr;
+CFrame* currentDragFrame = nullptr;
+
+void releaseCurrentDrag() {
+    if (currentDrag) currentDrag->forget();
+    currentDrag = nullptr;
+    currentDragFrame = nullptr;
+}
+
+bool positive(const CRect& r) {
+    return r.width() > 0 && r.height() > 0;
+}
+
+platform::CursorShape cursorShape(int32_t type) {
+    using platform::CursorShape;
+    switch (type) {
+        case kCursorWait:
+            return CursorShape::wait;
+        case kCursorResizeHorizontal:
+            return CursorShape::resizeHorizontal;
+        case kCursorResizeVertical:
+            return CursorShape::resizeVertical;
+        case kCursorMove:
+            return CursorShape::move;
+        case kCursorResizeNESW:
+            return CursorShape::resizeNESW;
+        case kCursorResizeNWSE:
+            return CursorShape::resizeNWSE;
+        case kCursorForbidden:
+            return CursorShape::forbidden;
+        case kCursorHand:
+            return CursorShape::hand;
+        default:
+            return CursorShape::arrow;  // 0, 7 and unknown types
+    }
+}
+
+}  // namespace
+
+int32_t getToolkitKnobMode() {
+    return toolkitKnobMode;
+}
+void setToolkitKnobMode(int32_t mode) {
+    toolkitKnobMode = mode;
+}
+
+// The window's events, handed to the frame.
+class CFrame::WindowAdapter final : public platform::WindowEvents {
+  public:
+    explicit WindowAdapter(CFrame& f) : frame(f) {}
+    void windowPaint(platform::DrawDevice& device, const CRect& area) override {
+        frame.paintWindow(device, area);
+    }
+    void windowMouseDown(CPoint where) override { frame.mouseDownInWindow(where); }
+    void windowWheel(CPoint where, int32_t axis, float distance) override {
+        frame.wheelInWindow(where, axis, distance);
+    }
+    void windowDestroyed() override { frame.windowGone(); }
+
+  private:
+    CFrame& frame;
+};
+
+// Drags from other applications, routed through the tree like the mouse.
+// The pointer is read from the window, not taken from the drag protocol.
+class CFrame::DropAdapter final : public platform::DropEvents {
+  public:
+    explicit DropAdapter(CFrame& f) : frame(f) {}
+
+    bool dragEnter(int32_t itemCount) override {
+        releaseCurrentDrag();
+        currentDrag = new CDragContainer(itemCount);
+        currentDragFrame = &frame;
+        route([&](CDrawContext* c, const CPoint& p) { frame.onDragEnter(c, currentDrag, p); });
+        return true;
+    }
+    bool dragMove() override {
+        if (!ours()) return false;
+        route([&](CDrawContext* c, const CPoint& p) { frame.onDragMove(c, currentDrag, p); });
+        return true;
+    }
+    void dragLeave() override {
+        if (!ours()) return;
+        route([&](CDrawContext* c, const CPoint& p) { frame.onDragLeave(c, currentDrag, p); });
+        releaseCurrentDrag();
+    }
+    void drop() override {
+        if (!ours()) return;
+        route([&](CDrawContext* c, const CPoint& p) { frame.onDrop(c, currentDrag, p); });
+        releaseCurrentDrag();
+    }
+
+  private:
+    bool ours() const { return currentDrag && currentDragFrame == &frame; }
+    template <typename F>
+    void route(F&& f) {
+        CDrawContext* context = frame.createDrawContext();
+        CPoint where;
+        frame.getMouseLocation(context, where);
+        f(context, where);
+        context->forget();
+    }
+
+    CFrame& frame;
+};
+
+CFrame::CFrame(const CRect& rect, void* parent, AEffGUIEditor* owner)
+    : CViewContainer(rect), editor(owner), parentWindow(parent) {
+    parentFrame = this;
+    windowEvents = std::make_unique<WindowAdapter>(*this);
+    dropEvents = std::make_unique<DropAdapter>(*this);
+    // The platform window does whatever its system needs around creation
+    // (window class, drag-and-drop service, blending library).
+    if (parentWindow) {
+        window =
+            platform::createChildWindow(parentWindow, size.width(), size.height(), *windowEvents);
+        if (window) setDropActive(true);
+    }
+}
+
+CFrame::~CFrame() {
+    if (modalView) removeView(modalView, false);
+    modalView = nullptr;
+    focusView = nullptr;
+    // Arrow is the cursor that was current before the frame changed it.
+    if (window) window->setCursor(platform::CursorShape::arrow);
+    if (dropActive && window) {
+        dropTarget.reset();
+        dropActive = false;
+    }
+    if (currentDragFrame == this) releaseCurrentDrag();
+    // frameContext only ever borrows the back buffer for the time of an
+    // update or a drawing call; it holds no reference of its own.
+    frameContext = nullptr;
+    if (backBuffer) backBuffer->forget();
+    backBuffer = nullptr;
+    // Destroying the window delivers no more events to this frame.
+    window.reset();
+    // The container part now releases the children.
+}
+
+// --- window events ---------------------------------------------------------
+
+void CFrame::paintWindow(platform::DrawDevice& device, const CRect& area) {
+    COffscreenContext* buffer = getBackBuffer();
+    drawRect(buffer, area);
+    auto* paintContext = new CDrawContext(this, &device, window.get());
+    buffer->copyToContext(paintContext, area, area.topLeft());
+    paintContext->forget();
+}
+
+void CFrame::mouseDownInWindow(const CPoint& where) {
+    auto* context = new CDrawContext(this, nullptr, window.get());
+    onMouseDown(context, where, -1);
+    context->forget();
+}
+
+void CFrame::wheelInWindow(const CPoint& where, int32_t axis, float distance) {
+    auto* context = new CDrawContext(this, nullptr, window.get());
+    onWheelAxis(context, where, axis, distance);
+    context->forget();
+}
+
+void CFrame::windowGone() {
+    setOpenFlag(false);
+    parentWindow = nullptr;
+}
+
+// --- drawing ---------------------------------------------------------------
+
+void CFrame::draw(CDrawContext* context) {
+    firstDrawPending = false;
+    if (!context) context = frameContext;
+    if (context) CViewContainer::draw(context);
+}
+
+void CFrame::drawRect(CDrawContext* context, const CRect& rect) {
+    firstDrawPending = false;
+    CDrawContext* dc = context;
+    if (!dc) {
+        dc = createDrawContext();
+        if (!dc) return;
+    } else {
+        dc->remember();
+    }
+    const CRect oldClip = dc->getClipRect();
+    const CRect area = rect.bounded(oldClip);
+    dc->setClipRect(area);
+    if (positive(area)) CViewContainer::drawRect(dc, area);
+    dc->setClipRect(oldClip);
+    dc->forget();
+}
+
+CDrawContext* CFrame::createDrawContext() {
+    if (frameContext) {
+        frameContext->remember();
+        return frameContext;
+    }
+    return new CDrawContext(this, nullptr, window.get());
+}
+
+COffscreenContext* CFrame::getBackBuffer() {
+    if (!backBuffer)
+        backBuffer = new COffscreenContext(this, size.width(), size.height(), kBlackColor);
+    return backBuffer;
+}
+
+void CFrame::idle() {
+    // Window events first: on systems where nothing else pumps them, this
+    // is where paints, clicks and wheel turns reach the frame.
+    if (window) window->processEvents();
+    if (!openFlag || firstDrawPending || !isDirty()) return;
+    CDrawContext* context = createDrawContext();
+    update(context);
+    context->forget();
+}
+
+void CFrame::update(CDrawContext* context) {
+    if (!openFlag || updatesOff) return;
+    CDrawContext* previous = frameContext;
+    COffscreenContext* buffer = getBackBuffer();
+    frameContext = buffer;
+    if (dirty) {
+        draw(buffer);
+        CView::setDirty(false);
+    } else {
+        if (modalView && modalView->isDirty()) modalView->update(buffer);
+        const CRect oldClip = buffer->getClipRect();
+        for (CView* child : children) {
+            buffer->setClipRect(child->getViewSize().bounded(oldClip));
+            child->update(buffer);
+        }
+        buffer->setClipRect(oldClip);
+    }
+    if (context) buffer->copyToContext(context, size, CPoint(0, 0));
+    frameContext = previous;
+}
+
+void CFrame::drawView(CView* view) {
+    CDrawContext* context = createDrawContext();
+    if (view && isChild(view))
+        view->draw(context);
+    else
+        draw(context);
+    context->forget();
+}
+
+void CFrame::invalidate(const CRect& rect) {
+    for (CView* child : children)
+        if (child->getViewSize().rectOverlap(rect)) child->setDirty(true);
+}
+
+bool CFrame::setUpdatesDisabled(bool disabled) {
+    const bool previous = updatesOff;
+    updatesOff = disabled;
+    return previous;
+}
+
+bool CFrame::updatesDisabled() const {
+    return updatesOff;
+}
+
+// --- mouse, wheel, keys ----------------------------------------------------
+
+void CFrame::onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) {
+    if (!context) context = frameContext;
+    // Every click first takes the focus away; a view that wants it takes it
+    // again in its own handler.
+    if (focusView) setFocusView(nullptr);
+    if (buttons == -1 && context) buttons = context->getMouseButtons();
+    if (modalView) {
+        if (modalView->hitTest(where, buttons)) modalView->onMouseDown(context, where, buttons);
+        return;
+    }
+    CViewContainer::onMouseDown(context, where, buttons);
+}
+
+bool CFrame::onWheelAxis(CDrawContext* context, const CPoint& where, int32_t axis, float distance) {
+    CView* target = modalView ? modalView : getViewAt(where, false);
+    if (!target) return false;
+    const bool own = context == nullptr;
+    if (own) context = createDrawContext();
+    const bool result = target->onWheelAxis(context, where, axis, distance);
+    if (own) context->forget();
+    return result;
+}
+
+int32_t CFrame::onKeyDown(const VstKeyCode& key) {
+    if (focusView) {
+        const int32_t result = focusView->onKeyDown(key);
+        if (result != -1) return result;
+    }
+    if (modalView) {
+        const int32_t result = modalView->onKeyDown(key);
+        if (result != -1) return result;
+    }
+    if (key.virt == VKEY_TAB)
+        return advanceNextFocusView(focusView, (key.modifier & MODIFIER_SHIFT) != 0) ? 1 : -1;
+    return -1;
+}
+
+int32_t CFrame::onKeyUp(const VstKeyCode& key) {
+    if (focusView) {
+        const int32_t result = focusView->onKeyUp(key);
+        if (result != -1) return result;
+    }
+    if (modalView) {
+        const int32_t result = modalView->onKeyUp(key);
+        if (result != -1) return result;
+    }
+    return -1;
+}
+
+// --- focus and modal view --------------------------------------------------
+
+void CFrame::setFocusView(CView* view) {
+    CView* old = focusView;
+    focusView = view;
+    if (focusView && focusView->wantsFocus()) focusView->setDirty(true);
+    // Re-focusing the focus view is not a loss of focus.
+    if (old && old != view) {
+        old->loseFocus(nullptr);
+        if (old->wantsFocus()) old->setDirty(true);
+    }
+}
+
+CView* CFrame::getFocusView() const {
+    return focusView;
+}
+
+bool CFrame::advanceNextFocusView(CView* oldFocus, bool reverse) {
+    if (modalView) return false;
+    if (!oldFocus) {
+        oldFocus = focusView;
+        if (!oldFocus) return CViewContainer::advanceNextFocusView(nullptr, reverse);
+    }
+    if (isChild(oldFocus)) {
+        if (CViewContainer::advanceNextFocusView(oldFocus, reverse)) return true;
+        // Past the last focusable view: no focus; the next Tab starts over.
+        setFocusView(nullptr);
+        return false;
+    }
+    CView* through = oldFocus;
+    for (CView* parent = oldFocus->getParentView(); parent; parent = parent->getParentView()) {
+        if (parent->isTypeOf("CViewContainer")) {
+            if (parent == this) return advanceNextFocusView(through, reverse);
+            if (static_cast<CViewContainer*>(parent)->advanceNextFocusView(through, reverse))
+                return true;
+        }
+        through = parent;
+    }
+    return CViewContainer::advanceNextFocusView(oldFocus, reverse);
+}
+
+bool CFrame::setModalView(CView* view) {
+    if (view && modalView) return false;
+    if (modalView) removeView(modalView, false);
+    modalView = view;
+    if (modalView) addView(modalView);
+    return true;
+}
+
+CView* CFrame::getModalView() const {
+    return modalView;
+}
+
+CView* CFrame::getViewUnderCursor() {
+    if (modalView) return modalView;
+    return CViewContainer::getViewUnderCursor();
+}
+
+// --- size and position -----------------------------------------------------
+
+void CFrame::setViewSize(const CRect& rect) {
+    setSize(rect.width(), rect.height());
+}
+
+bool CFrame::setSize(int32_t width, int32_t height) {
+    if (!openFlag) return false;
+    if (width == size.width() && height == size.height()) return false;
+    if (backBuffer) backBuffer->forget();
+    backBuffer = nullptr;
+
+    AudioEffectX* effect = nullptr;
+    if (editor) effect = dynamic_cast<AudioEffectX*>(editor->getEffect());
+    if (effect && effect->canHostDo("sizeWindow") && effect->sizeWindow(width, height)) {
+        size.right = size.left + width;
+        size.bottom = size.top + height;
+        if (window) window->resize(width, height);
+        // The new back buffer starts black: everything must be drawn again,
+        // or the next idle would show only the views that happened to be
+        // dirty.
+        CView::setDirty(true);
+        return true;
+    }
+
+    size.right = size.left + width;
+    size.bottom = size.top + height;
+    // The window system's own walk may stop early (a host window whose
+    // decoration looks too large); the resize then ends as it stands.
+    if (window && !window->resizeWithAncestors(width, height)) return true;
+    size = CRect(0, 0, width, height);
+    CView::setDirty(true);
+    if (offscreen && drawInOffscreen) makeOffscreen();
+    return true;
+}
+
+bool CFrame::getSize(CRect* rect) const {
+    return rect && getSize(*rect);
+}
+
+bool CFrame::getSize(CRect& rect) const {
+    if (!openFlag || !window) return false;
+    return window->parentWindowRect(rect);
+}
+
+bool CFrame::setPosition(int32_t, int32_t) {
+    return false;
+}
+
+bool CFrame::getPosition(int32_t& x, int32_t& y) const {
+    if (!openFlag || !window) return false;
+    CPoint position;
+    if (!window->hostWindowPosition(position)) return false;
+    x = position.h;
+    y = position.v;
+    return true;
+}
+
+bool CFrame::getCurrentLocation(CPoint& where) {
+    // Without a window there is nothing that knows where the pointer is.
+    where = window ? window->pointerPosition() - window->screenOrigin() : CPoint();
+    return true;
+}
+
+// --- the rest --------------------------------------------------------------
+
+bool CFrame::openWindow() {
+    return false;
+}
+bool CFrame::closeWindow() {
+    return false;
+}
+bool CFrame::getOpenFlag() const {
+    return openFlag;
+}
+void CFrame::setOpenFlag(bool flag) {
+    openFlag = flag;
+}
+bool CFrame::isOpen() const {
+    return openFlag;
+}
+
+void CFrame::pumpIdle() {
+    if (editor) editor->pumpIdle();
+}
+
+uint32_t CFrame::getTicks() const {
+    return editor ? platform::clock().ticks() : 0;
+}
+
+int32_t CFrame::getKnobMode() const {
+    return toolkitKnobMode;
+}
+
+void CFrame::beginEdit(int32_t index) {
+    if (editor) editor->beginEdit(index);
+}
+
+void CFrame::endEdit(int32_t index) {
+    if (editor) editor->endEdit(index);
+}
+
+void CFrame::setCursor(int32_t type) {
+    if (window) window->setCursor(cursorShape(type));
+}
+
+bool CFrame::setDropActive(bool active) {
+    if (!dropActive && !active) return true;
+    if (!window) return false;
+    dropTarget.reset();
+    if (active) dropTarget = platform::registerDropTarget(*window, *dropEvents);
+    dropActive = active;
+    return true;
+}
+
+bool CFrame::isDropActive() const {
+    return dropActive;
+}
+
+AEffGUIEditor* CFrame::getEditor() const {
+    return editor;
+}
+
+bool CFrame::isTypeOf(const char* className) const {
+    if (className && std::strcmp(className, "CFrame") == 0) return true;
+    return CViewContainer::isTypeOf(className);
+}
+
+}  // namespace VSTGUI
