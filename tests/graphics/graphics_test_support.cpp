@@ -1,0 +1,66 @@
+#include "graphics_test_support.h"
+
+#include <algorithm>
+#include <climits>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+
+namespace kvtest {
+
+using VSTGUI::CDrawContext;
+using VSTGUI::CPoint;
+using VSTGUI::CRect;
+using VSTGUI::platform::cairo::CairoDevice;
+
+uint32_t pixelAt(CDrawContext& context, int32_t x, int32_t y) {
+    auto* device = dynamic_cast<CairoDevice*>(context.getDevice());
+    return device ? device->pixel(x, y) : 0;
+}
+
+uint32_t rgbAt(CDrawContext& context, int32_t x, int32_t y) {
+    return pixelAt(context, x, y) & 0x00FFFFFFu;
+}
+
+CRect inkBox(CDrawContext& context, uint32_t background) {
+    auto* device = dynamic_cast<CairoDevice*>(context.getDevice());
+    if (!device) return {};
+    int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
+    for (int32_t y = 0; y < device->height(); ++y) {
+        for (int32_t x = 0; x < device->width(); ++x) {
+            if ((device->pixel(x, y) & 0x00FFFFFFu) == background) continue;
+            left = std::min(left, x);
+            top = std::min(top, y);
+            right = std::max(right, x + 1);
+            bottom = std::max(bottom, y + 1);
+        }
+    }
+    return left == INT32_MAX ? CRect() : CRect(left, top, right, bottom);
+}
+
+std::vector<CPoint> pixelsOfColor(CDrawContext& context, uint32_t color) {
+    std::vector<CPoint> found;
+    auto* device = dynamic_cast<CairoDevice*>(context.getDevice());
+    if (!device) return found;
+    for (int32_t y = 0; y < device->height(); ++y) {
+        for (int32_t x = 0; x < device->width(); ++x) {
+            if ((device->pixel(x, y) & 0x00FFFFFFu) == color) found.emplace_back(x, y);
+        }
+    }
+    return found;
+}
+
+std::vector<uint8_t> encodePng(int32_t width, int32_t height, int32_t channels,
+                               const std::vector<uint8_t>& pixels) {
+    std::vector<uint8_t> out;
+    auto append = [](void* user, void* data, int size) {
+        auto* bytes = static_cast<std::vector<uint8_t>*>(user);
+        const auto* p = static_cast<const uint8_t*>(data);
+        bytes->insert(bytes->end(), p, p + size);
+    };
+    stbi_write_png_to_func(append, &out, width, height, channels, pixels.data(), width * channels);
+    return out;
+}
+
+}  // namespace kvtest
