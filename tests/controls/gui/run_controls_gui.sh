@@ -1,0 +1,101 @@
+#!/bin/bash
+# End-to-end run of the controls in a real X server: drag the panel's knob
+# with the pointer, type into the text field and commit with Return, then
+# edit again, press Escape (which must not end the edit) and end it by
+# clicking elsewhere in the window. Exits 77 (skipped) without Xvfb/xdotool.
+set -u
+probe="$1"
+for tool in Xvfb xdotool; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
+done
+
+work=$(mktemp -d)
+xvfb_pid=""
+probe_pid=""
+cleanup() {
+    [ -n "$probe_pid" ] && kill "$probe_pid" 2>/dev/null && wait "$probe_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display number nobody uses.
+for n in $(seq 171 230); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }
+done
+Xvfb "$disp" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$disp"
+for _ in $(seq 100); do
+    xdotool getmouselocation >/dev/null 2>&1 && break
+    sleep 0.05
+done
+xdotool getmouselocation >/dev/null 2>&1 || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+
+out="$work/probe.out"
+"$probe" 60 >"$out" 2>"$work/probe.err" &
+probe_pid=$!
+for _ in $(seq 100); do
+    grep -q '^ready' "$out" && break
+    sleep 0.05
+done
+grep -q '^ready' "$out" || { echo "probe did not start"; cat "$work/probe.err"; exit 1; }
+sleep 0.3
+
+fail=0
+check() {  # description, command...
+    local what="$1"
+    shift
+    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
+}
+count() { grep -c "$1" "$out"; }
+
+# The host window is at (50, 40); the knob spans (80..160, 100..180) in it.
+# Press in the knob, travel 160 right and 160 up in steps, release:
+# 320 pixels of travel over a 640-pixel range from 0 gives 0.5.
+xdotool mousemove 170 210
+sleep 0.1
+xdotool mousedown 1
+for i in $(seq 1 16); do
+    xdotool mousemove $((170 + 10 * i)) $((210 - 10 * i))
+    sleep 0.03
+done
+sleep 0.2
+xdotool mouseup 1
+sleep 0.3
+last_value=$(grep '^value 0 ' "$out" | tail -1 | cut -d' ' -f3)
+check "knob dragged to 0.5 (last report $last_value)" \
+    awk -v v="$last_value" 'BEGIN { exit !(v > 0.499 && v < 0.501) }'
+check "one edit bracket for the drag" \
+    test "$(count '^begin 0$')" -eq 1 -a "$(count '^end 0$')" -eq 1
+
+# First edit: click into the field (80..160, 300..318), type, Return.
+xdotool mousemove 170 349 click 1
+sleep 0.4
+xdotool type --delay 60 "12.5"
+sleep 0.2
+xdotool key Return
+sleep 0.4
+check "Return commits the typed text once" test "$(count '^text 9 12.5$')" -eq 1
+check "one change for the first edit" test "$(count '^text 9 ')" -eq 1
+check "one LooseFocus for the first edit" test "$(count '^loosefocus$')" -eq 1
+
+# Second edit: type, Escape (keeps editing), then click elsewhere.
+xdotool mousemove 170 349 click 1
+sleep 0.4
+xdotool type --delay 60 "7"
+sleep 0.1
+xdotool key Escape
+sleep 0.4
+check "Escape does not end the edit" test "$(count '^text 9 ')" -eq 1 -a "$(count '^loosefocus$')" -eq 1
+xdotool mousemove 70 420 click 1
+sleep 0.4
+check "a click elsewhere commits the second edit" test "$(count '^text 9 7$')" -eq 1
+check "one change for the second edit" test "$(count '^text 9 ')" -eq 2
+check "one LooseFocus per edit" test "$(count '^loosefocus$')" -eq 2
+check "edit brackets balanced" test "$(count '^begin 9$')" -eq 2 -a "$(count '^end 9$')" -eq 2
+
+if [ "$fail" -ne 0 ]; then
+    echo "--- probe output"; cat "$out"; echo "--- probe errors"; cat "$work/probe.err"
+fi
+exit "$fail"
