@@ -9,6 +9,7 @@ namespace {
 HeadlessWindow* lastWindow = nullptr;
 int32_t windowsAlive = 0;
 bool failCreate = false;
+CursorShape cursorAtDestruction = CursorShape::arrow;
 
 }  // namespace
 
@@ -94,6 +95,7 @@ HeadlessWindow::HeadlessWindow(void* parentWindow, int32_t width, int32_t height
 HeadlessWindow::~HeadlessWindow() {
     // The owner is being torn down: no event reaches it any more.
     if (lastWindow == this) lastWindow = nullptr;
+    cursorAtDestruction = currentCursor;
     --windowsAlive;
 }
 
@@ -105,6 +107,9 @@ int32_t HeadlessWindow::liveCount() {
 }
 void HeadlessWindow::failNextCreate() {
     failCreate = true;
+}
+CursorShape HeadlessWindow::finalCursor() {
+    return cursorAtDestruction;
 }
 
 void HeadlessWindow::makeSurface() {

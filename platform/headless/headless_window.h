@@ -45,6 +45,8 @@ class HeadlessWindow : public NativeWindow {
     static int32_t liveCount();
     // When set, the next createChildWindow answers null (once).
     static void failNextCreate();
+    // The cursor a window showed when it was destroyed (the last one).
+    static CursorShape finalCursor();
 
     // NativeWindow
     void* handle() const override;

@@ -1,0 +1,211 @@
+// The editor base: what the host's calls reach, and the idle pump's pacing.
+#include <gtest/gtest.h>
+
+#include "editor_test_support.h"
+#include "view_test_support.h"
+
+using namespace viewtest;
+using VSTGUI::platform::HeadlessWindow;
+
+namespace {
+
+struct EditorTest : ::testing::Test {
+    EditorTest() { FakeHost::reset(); }
+    ~EditorTest() override { FakeHost::reset(); }
+
+    TestClock clock{10000};
+    SilentEffect effect;
+    TestEditor editor{&effect};
+
+    HeadlessWindow* open() {
+        editor.openFrame(CRect(0, 0, 100, 100), hostWindow());
+        return HeadlessWindow::last();
+    }
+    int32_t passes() { return FakeHost::calls[audioMasterIdle]; }
+};
+
+}  // namespace
+
+TEST_F(EditorTest, TheRectangleIsTheEditorsOwnAndWithoutAFrameNothingIsHandled) {
+    ERect* rect = nullptr;
+    EXPECT_TRUE(editor.getRect(&rect));
+    ASSERT_NE(rect, nullptr);
+    ERect* again = nullptr;
+    editor.getRect(&again);
+    EXPECT_EQ(rect, again);
+
+    VstKeyCode tab = key(VKEY_TAB);
+    EXPECT_FALSE(editor.onKeyDown(tab));
+    EXPECT_FALSE(editor.onKeyUp(tab));
+    EXPECT_FALSE(editor.onWheel(1.0f));
+    editor.idle();  // nothing to do, nothing breaks
+    editor.setParameter(0, 0.5f);
+}
+
+TEST_F(EditorTest, KeysCountAsHandledOnlyWhenTheFrameAnswersOne) {
+    open();
+    auto* view = new Probe(CRect(0, 0, 10, 10));
+    view->setWantsFocus(true);
+    editor.getFrame()->addView(view);
+    VstKeyCode tab = key(VKEY_TAB);
+    EXPECT_TRUE(editor.onKeyDown(tab));  // the focus moved: the frame answers 1
+    EXPECT_EQ(editor.getFrame()->getFocusView(), view);
+
+    VstKeyCode letter = key(0, 0, 'q');
+    view->keyResult = 1;
+    EXPECT_TRUE(editor.onKeyDown(letter));
+    EXPECT_TRUE(editor.onKeyUp(letter));
+    view->keyResult = 5;  // handled, but not with 1
+    EXPECT_FALSE(editor.onKeyDown(letter));
+    view->keyResult = -1;
+    EXPECT_FALSE(editor.onKeyUp(letter));
+}
+
+TEST_F(EditorTest, TheWheelGoesToTheViewUnderThePointer) {
+    HeadlessWindow* window = open();
+    window->setScreenOrigin(CPoint(400, 300));
+    auto* view = new Probe(CRect(20, 30, 60, 70));
+    editor.getFrame()->addView(view);
+    window->setPointer(CPoint(400 + 25, 300 + 35), 0);
+    EXPECT_TRUE(editor.onWheel(-1.5f));
+    EXPECT_EQ(view->lastWhere, CPoint(25, 35));
+    EXPECT_FLOAT_EQ(view->lastDistance, -1.5f);
+    window->setPointer(CPoint(400 + 90, 300 + 90), 0);
+    EXPECT_FALSE(editor.onWheel(1.0f));
+}
+
+TEST_F(EditorTest, EditsReachTheHostWithTheSameIndex) {
+    editor.beginEdit(2);
+    editor.endEdit(2);
+    editor.beginEdit(0);
+    EXPECT_EQ(FakeHost::editIndices, (std::vector<int32_t>{3, -3, 1}));
+    EXPECT_TRUE(editor.setKnobMode(1));
+    EXPECT_EQ(AEffGUIEditor::getKnobMode(), 1);
+    editor.setKnobMode(0);
+}
+
+TEST_F(EditorTest, ThePumpRunsOneFullPassPerHundredMilliseconds) {
+    open();
+    // Due at once: the first pass runs without sleeping.
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 1);
+    EXPECT_EQ(editor.idles, 1);
+    EXPECT_TRUE(clock.sleeps.empty());
+    const uint32_t due = clock.now + 100;
+    EXPECT_EQ(editor.getNextIdleTicks(), due);
+
+    // A second call within 10 ms only sleeps.
+    clock.now += 6;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 1);
+    EXPECT_EQ(editor.idles, 1);
+    EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{4}));
+
+    // 55 ms early: still only a sleep.
+    clock.now = due - 55;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 1);
+    EXPECT_EQ(clock.sleeps.size(), 2u);
+
+    // 54 ms early: sleep, then the pass; the next one is due 100 ms after
+    // the time after the sleep.
+    clock.now = due - 54;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 2);
+    EXPECT_EQ(clock.sleeps.size(), 3u);
+    EXPECT_EQ(editor.getNextIdleTicks(), due - 50 + 100);
+
+    // Late: at once.
+    clock.now = due + 500;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 3);
+    EXPECT_EQ(clock.sleeps.size(), 3u);
+}
+
+TEST_F(EditorTest, ThePassHandlesWindowEventsAndIdleRestsDuringTheHostsIdle) {
+    HeadlessWindow* window = open();
+    auto* view = new Probe(CRect(0, 0, 10, 10));
+    editor.getFrame()->addView(view);
+    window->postPaint(CRect(0, 0, 100, 100));
+    window->postClick(CPoint(1, 1));
+
+    bool insideSeen = false;
+    int32_t eventCallsInside = -1;
+    FakeHost::onIdle = [&] {
+        insideSeen = editor.isInMasterIdle();
+        const int32_t before = window->processEventsCalls();
+        editor.idle();  // the host calling back into the editor: ignored
+        eventCallsInside = window->processEventsCalls() - before;
+    };
+    editor.pumpIdle();
+    EXPECT_TRUE(insideSeen);
+    EXPECT_EQ(eventCallsInside, 0);
+    EXPECT_FALSE(editor.isInMasterIdle());
+    EXPECT_EQ(view->clicks, 1);
+    EXPECT_EQ(window->presentCount(), 1);
+    EXPECT_EQ(window->processOnePaintCalls(), 1);
+    EXPECT_EQ(window->pendingEvents(), 0);
+
+    // A call that only sleeps lets no paint through.
+    clock.now += 1;
+    editor.pumpIdle();
+    EXPECT_EQ(window->processOnePaintCalls(), 1);
+}
+
+TEST(HeadlessBackEnd, OnePaintAtATimeAndTheScriptedPointer) {
+    struct Sink : VSTGUI::platform::WindowEvents {
+        void windowPaint(VSTGUI::platform::DrawDevice&, const CRect& area) override {
+            paints.push_back(area);
+        }
+        void windowMouseDown(CPoint) override { ++clicks; }
+        void windowWheel(CPoint, int32_t, float) override {}
+        void windowDestroyed() override {}
+        std::vector<CRect> paints;
+        int32_t clicks = 0;
+    } sink;
+    HeadlessWindow window(hostWindow(), 20, 20, sink);
+    window.postClick(CPoint(1, 1));
+    window.postPaint(CRect(0, 0, 5, 5));
+    window.postPaint(CRect(5, 5, 10, 10));
+    window.processOnePaint();
+    EXPECT_EQ(sink.paints, (std::vector<CRect>{CRect(0, 0, 5, 5)}));
+    EXPECT_EQ(sink.clicks, 0);
+    EXPECT_EQ(window.pendingEvents(), 2);
+    window.processEvents();
+    EXPECT_EQ(sink.clicks, 1);
+    EXPECT_EQ(sink.paints.size(), 2u);
+
+    // One state per button query; the last one holds.
+    window.scriptPointer(
+        {{CPoint(1, 2), kMouseLeft}, {CPoint(3, 4), kMouseLeft}, {CPoint(5, 6), 0}});
+    EXPECT_EQ(window.pointerPosition(), CPoint(1, 2));
+    EXPECT_EQ(window.mouseButtons(), kMouseLeft);
+    EXPECT_EQ(window.pointerPosition(), CPoint(1, 2));
+    EXPECT_EQ(window.mouseButtons(), kMouseLeft);
+    EXPECT_EQ(window.pointerPosition(), CPoint(3, 4));
+    EXPECT_EQ(window.mouseButtons(), 0);
+    EXPECT_EQ(window.mouseButtons(), 0);
+    EXPECT_EQ(window.pointerPosition(), CPoint(5, 6));
+}
+
+TEST(EditorLifetime, AnEditorDeletedWithItsWindowOpenTakesTheFrameAlong) {
+    FakeHost::reset();
+    const int32_t windows = HeadlessWindow::liveCount();
+    const int32_t views = Probe::alive;
+    SilentEffect effect;
+    {
+        class Careless : public AEffGUIEditor {
+          public:
+            using AEffGUIEditor::AEffGUIEditor;
+            void openFrame() {
+                frame = new CFrame(CRect(0, 0, 10, 10), hostWindow(), this);
+                frame->addView(new Probe(CRect(0, 0, 5, 5)));
+            }
+        };
+        Careless editor(&effect);
+        editor.openFrame();
+        EXPECT_EQ(HeadlessWindow::liveCount(), windows + 1);
+    }
+    EXPECT_EQ(HeadlessWindow::liveCount(), windows);
+    EXPECT_EQ(Probe::alive, views);
+}
