@@ -49,6 +49,14 @@ check() {  # description, command...
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
 }
 count() { grep -c "$1" "$out"; }
+# A click as a hand makes it: the button stays down for a moment, so the
+# press is still held when the window reads the live button state.
+click_at() {
+    xdotool mousemove "$1" "$2"
+    xdotool mousedown 1
+    sleep 0.15
+    xdotool mouseup 1
+}
 
 # The host window is at (50, 40); the knob spans (80..160, 100..180) in it.
 # Press in the knob, travel 160 right and 160 up in steps, release:
@@ -70,7 +78,7 @@ check "one edit bracket for the drag" \
     test "$(count '^begin 0$')" -eq 1 -a "$(count '^end 0$')" -eq 1
 
 # First edit: click into the field (80..160, 300..318), type, Return.
-xdotool mousemove 170 349 click 1
+click_at 170 349
 sleep 0.4
 xdotool type --delay 60 "12.5"
 sleep 0.2
@@ -81,14 +89,14 @@ check "one change for the first edit" test "$(count '^text 9 ')" -eq 1
 check "one LooseFocus for the first edit" test "$(count '^loosefocus$')" -eq 1
 
 # Second edit: type, Escape (keeps editing), then click elsewhere.
-xdotool mousemove 170 349 click 1
+click_at 170 349
 sleep 0.4
 xdotool type --delay 60 "7"
 sleep 0.1
 xdotool key Escape
 sleep 0.4
 check "Escape does not end the edit" test "$(count '^text 9 ')" -eq 1 -a "$(count '^loosefocus$')" -eq 1
-xdotool mousemove 70 420 click 1
+click_at 70 420
 sleep 0.4
 check "a click elsewhere commits the second edit" test "$(count '^text 9 7$')" -eq 1
 check "one change for the second edit" test "$(count '^text 9 ')" -eq 2
