@@ -82,9 +82,13 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
                 Sample* outL, Sample* outR, int32_t frames) {
     s.bias = -s.bias;
     // Work on locals: the outputs may alias anything, the locals cannot.
+    // Both sections always carry the same coefficients (setHighPass writes
+    // them together), so one copy is kept; erf is a call, and every value
+    // live across it costs a reload.
     const double h = k.h, ae = k.ae, be = k.be, c = k.c, bias = s.bias;
+    const double b0 = s.hpLeft.b0, b1 = s.hpLeft.b1, a1 = s.hpLeft.a1;
     double satL = s.saturated[0], satR = s.saturated[1];
-    HighPassSection l = s.hpLeft, r = s.hpRight;
+    double x1L = s.hpLeft.x1, y1L = s.hpLeft.y1, x1R = s.hpRight.x1, y1R = s.hpRight.y1;
     double meter = 0.0;
     for (int32_t i = 0; i < frames; ++i) {
         const double xL = static_cast<double>(inL[i]) * h;
@@ -92,14 +96,12 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
         if (mono) xR = 0.0;
         const double mL = satL * ae + xL * be;
         const double mR = satR * ae + xR * be;
-        satL = std::erf(xL + bias);
-        satR = std::erf(xR + bias);
-        const double yL = (l.b1 * l.x1 + l.b0 * mL) - l.a1 * l.y1;
-        const double yR = (r.b1 * r.x1 + r.b0 * mR) - r.a1 * r.y1;
-        l.x1 = mL;
-        l.y1 = yL;
-        r.x1 = mR;
-        r.y1 = yR;
+        const double yL = (b1 * x1L + b0 * mL) - a1 * y1L;
+        const double yR = (b1 * x1R + b0 * mR) - a1 * y1R;
+        x1L = mL;
+        y1L = yL;
+        x1R = mR;
+        y1R = yR;
         const double oL = yL * c;
         const double oR = yR * c;
         outL[i] = static_cast<Sample>(oL);
@@ -109,11 +111,16 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
             const double m = mono ? std::fabs(oL) : (std::fabs(oR) + std::fabs(oL)) * 0.5;
             if (m > meter) meter = m;
         }
+        // The saturated value is only used by the next sample.
+        satL = std::erf(xL + bias);
+        satR = std::erf(xR + bias);
     }
     s.saturated[0] = satL;
     s.saturated[1] = satR;
-    s.hpLeft = l;
-    s.hpRight = r;
+    s.hpLeft.x1 = x1L;
+    s.hpLeft.y1 = y1L;
+    s.hpRight.x1 = x1R;
+    s.hpRight.y1 = y1R;
     return meter;
 }
 
