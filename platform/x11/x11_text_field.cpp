@@ -91,6 +91,9 @@ class X11TextField final : public TextField {
     XIC ic_ = nullptr;
     cairo_surface_t* surface_ = nullptr;
     int hookId_ = 0;
+    // Lives inside the hook that the owner window holds: it expires when the
+    // window is destroyed (with its connection) before the field is.
+    std::weak_ptr<int> ownerAlive_;
 
     CRect rect_;
     FontDesc font_;
@@ -151,7 +154,10 @@ X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
     }
 
     XGetInputFocus(display_, &previousFocus_, &previousRevert_);
-    hookId_ = owner_.addEventHook([this](XEvent& e) { return handle(e); });
+    auto token = std::make_shared<int>(0);
+    ownerAlive_ = token;
+    hookId_ =
+        owner_.addEventHook([this, token = std::move(token)](XEvent& e) { return handle(e); });
 
     XMapRaised(display_, window_);
     // An override-redirect window is mapped as soon as the server has the
@@ -164,7 +170,14 @@ X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
 }
 
 X11TextField::~X11TextField() {
-    if (hookId_) owner_.removeEventHook(hookId_);
+    if (ownerAlive_.expired()) {
+        // The owner window and its connection went first (an editor closed
+        // while the user was typing): closing the connection destroyed our
+        // window too, and nothing may touch the display any more.
+        if (surface_) cairo_surface_destroy(surface_);
+        return;
+    }
+    owner_.removeEventHook(hookId_);
     if (ic_) XDestroyIC(ic_);
     if (im_) XCloseIM(im_);
     if (surface_) cairo_surface_destroy(surface_);

@@ -103,6 +103,19 @@ check "one change for the second edit" test "$(count '^text 9 ')" -eq 2
 check "one LooseFocus per edit" test "$(count '^loosefocus$')" -eq 2
 check "edit brackets balanced" test "$(count '^begin 9$')" -eq 2 -a "$(count '^end 9$')" -eq 2
 
+# The host closes the editor while the user is still typing: the open
+# field goes with the window, without a crash and without a commit.
+click_at 170 349
+sleep 0.4
+xdotool type --delay 60 "3"
+kill -TERM "$probe_pid"
+wait "$probe_pid"
+status=$?
+probe_pid=""
+check "closing the editor with an open field exits cleanly (status $status)" \
+    test "$status" -eq 0 -a "$(count '^bye$')" -eq 1
+check "nothing committed by the close" test "$(count '^text 9 3$')" -eq 0
+
 if [ "$fail" -ne 0 ]; then
     echo "--- probe output"; cat "$out"; echo "--- probe errors"; cat "$work/probe.err"
 fi
