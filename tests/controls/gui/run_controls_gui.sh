@@ -103,6 +103,23 @@ check "one change for the second edit" test "$(count '^text 9 ')" -eq 2
 check "one LooseFocus per edit" test "$(count '^loosefocus$')" -eq 2
 check "edit brackets balanced" test "$(count '^begin 9$')" -eq 2 -a "$(count '^end 9$')" -eq 2
 
+# The editing keys: Backspace, Home, End, Left, Delete.
+click_at 170 349
+sleep 0.4
+xdotool type --delay 60 "45"
+xdotool key --delay 60 BackSpace Home 9 End 1 Left Left Delete Return
+sleep 0.4
+check "editing keys give 91" test "$(count '^text 9 91$')" -eq 1
+# Right leaves the selection at its end; Ctrl+A selects all again.
+click_at 170 349
+sleep 0.4
+xdotool key --delay 60 Right 5
+sleep 0.2
+xdotool key --delay 60 ctrl+a 2 Return
+sleep 0.4
+check "Ctrl+A then typing replaces everything" test "$(count '^text 9 2$')" -eq 1
+check "still one change per edit" test "$(count '^text 9 ')" -eq 4
+
 # The host closes the editor while the user is still typing: the open
 # field goes with the window, without a crash and without a commit.
 click_at 170 349
