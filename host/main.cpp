@@ -14,11 +14,13 @@ namespace kv::host {
 
 extern const Command kInfoCommand;
 extern const Command kProcessCommand;
+extern const Command kValidateCommand;
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         kInfoCommand,
         kProcessCommand,
+        kValidateCommand,
     };
     return table;
 }

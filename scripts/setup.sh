@@ -7,7 +7,7 @@ packages=(
   libcairo2-dev libx11-dev libstb-dev libsndfile1-dev
   fontconfig fonts-liberation2 fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-apps x11-utils imagemagick
+  xvfb xauth xdotool x11-apps x11-utils imagemagick libxres-dev
   ardour
 )
 if [ "${KV_WITH_CLANG:-1}" = 1 ]; then

@@ -1,0 +1,266 @@
+// The editor, the way Linux hosts drive it: effEditOpen with the X window id
+// of a host window, effEditIdle from a timer, effEditClose — and the host
+// bugs plug-ins meet in the field: the parent window destroyed first, effClose
+// with the editor still open, keys sent to a closed editor. Every check runs
+// in its own child process with its own X connection.
+#include <malloc.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/validate/isolation.h"
+#include "host/validate/validator.h"
+#include "host/validate/x11_probe.h"
+
+namespace kv::validate {
+
+namespace {
+
+constexpr const char* kChecks[] = {
+    "editor.get-rect",         "editor.open-close",    "editor.no-leaks",
+    "editor.parent-destroyed", "editor.keys-and-knob", "editor.two-instances",
+    "editor.close-while-open",
+};
+
+void* windowPointer(unsigned long window) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
+}
+
+void idle(host::PluginHost& h, int times) {
+    for (int i = 0; i < times; ++i) {
+        h.dispatch(effEditIdle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Runs one editor check in a child with its own probe and instance.
+void inChild(Context& ctx, const char* name,
+             const std::function<std::string(XProbe&, host::PluginHost&)>& body) {
+    const ChildOutcome outcome = runInChild(
+        [&]() -> std::string {
+            std::string why;
+            auto probe = XProbe::open(why);
+            if (!probe) return why;
+            auto h = ctx.started();
+            return body(*probe, *h);
+        },
+        180);
+    ctx.report().check(outcome.ok, name, outcome.message);
+}
+
+std::string getRect(XProbe& probe, host::PluginHost& h) {
+    ERect* before = nullptr;
+    if (h.dispatch(effEditGetRect, 0, 0, &before) != 0 && before == nullptr) {
+        return "effEditGetRect answered 1 before open but gave no rectangle";
+    }
+    const unsigned long parent = probe.makeWindow(640, 640);
+    if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+    idle(h, 2);
+    ERect* rect = nullptr;
+    if (h.dispatch(effEditGetRect, 0, 0, &rect) == 0 || rect == nullptr) {
+        return "effEditGetRect gave no rectangle while open";
+    }
+    const int width = rect->right - rect->left;
+    const int height = rect->bottom - rect->top;
+    int shownWidth = 0, shownHeight = 0;
+    const bool shown = probe.firstChildSize(parent, shownWidth, shownHeight);
+    h.dispatch(effEditClose);
+    probe.destroyWindow(parent);
+    if (width <= 0 || height <= 0 || width > 4096 || height > 4096) {
+        return format("rectangle of %d x %d", width, height);
+    }
+    if (!shown) return "no child window in the host window after open";
+    if (shownWidth != width || shownHeight != height) {
+        return format("rectangle %d x %d but the window is %d x %d", width, height, shownWidth,
+                      shownHeight);
+    }
+    return passedWith(format("%d x %d, the window the same", width, height));
+}
+
+std::string openClose(Context& ctx, XProbe& probe, host::PluginHost& h) {
+    const int cycles = ctx.scaled(200, 20);
+    const unsigned long parent = probe.makeWindow(640, 640);
+    for (int i = 0; i < cycles; ++i) {
+        if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) {
+            return format("effEditOpen failed in cycle %d", i);
+        }
+        // Every other cycle with idle calls, as a host timer would make.
+        if (i % 2 == 0) idle(h, 2);
+        if (i % 10 == 0 && probe.waitForChildren(parent, 1, 500) < 1) {
+            return format("no editor window in the host window in cycle %d", i);
+        }
+        h.dispatch(effEditClose);
+        if (i % 10 == 0 && probe.waitForChildren(parent, 0, 500) != 0) {
+            return format("the editor window stays after effEditClose in cycle %d", i);
+        }
+    }
+    probe.destroyWindow(parent);
+    return passedWith(format("%d cycles, half with idle calls", cycles));
+}
+
+std::string noLeaks(Context& ctx, XProbe& probe, host::PluginHost& h) {
+    const int cycles = ctx.scaled(50, 5);
+    const unsigned long parent = probe.makeWindow(640, 640);
+    auto cycle = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            h.dispatch(effEditOpen, 0, 0, windowPointer(parent));
+            idle(h, 2);
+            h.dispatch(effEditClose);
+        }
+    };
+    cycle(2);  // first-use caches (fonts, images) are not leaks
+    const ServerCounts before = probe.counts();
+    const int fdsBefore = openDescriptors();
+    const size_t heapBefore = mallinfo2().uordblks;
+    cycle(cycles);
+    probe.waitForChildren(parent, 0, 500);
+    const ServerCounts after = probe.counts();
+    const int fdsAfter = openDescriptors();
+    const long heap = static_cast<long>(mallinfo2().uordblks) - static_cast<long>(heapBefore);
+    probe.destroyWindow(parent);
+    const std::string figure = format(
+        "%d cycles: windows %+ld, pixmaps %+ld, GCs %+ld, X resources %+ld, fds %+d, heap "
+        "%+ld bytes",
+        cycles, after.windows - before.windows, after.pixmaps - before.pixmaps,
+        after.gcs - before.gcs, after.total - before.total, fdsAfter - fdsBefore, heap);
+    const bool ok = after.windows == before.windows && after.pixmaps == before.pixmaps &&
+                    after.gcs == before.gcs && after.total == before.total &&
+                    fdsAfter == fdsBefore && heap < 256L * cycles + 16384;
+    return ok ? passedWith(figure) : figure;
+}
+
+std::string parentDestroyed(Context& ctx, XProbe& probe, host::PluginHost& h) {
+    const int rounds = ctx.scaled(10, 2);
+    for (int i = 0; i < rounds; ++i) {
+        const unsigned long parent = probe.makeWindow(640, 640);
+        if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+        idle(h, 2);
+        probe.destroyWindow(parent);
+        idle(h, 3);
+        h.dispatch(effEditClose);
+    }
+    // The editor must still open normally afterwards.
+    const unsigned long parent = probe.makeWindow(640, 640);
+    const bool reopened = h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) != 0;
+    idle(h, 2);
+    h.dispatch(effEditClose);
+    probe.destroyWindow(parent);
+    if (!reopened) return "the editor no longer opens after its parent was destroyed";
+    return passedWith(
+        format("%d rounds of parent destroyed before effEditClose, then reopened", rounds));
+}
+
+std::string keysAndKnob(Context& ctx, XProbe& probe, host::PluginHost& h) {
+    const int32_t chars[] = {0, 'a', 'Z', ' ', '0', 0x7F, -1, 0x10FFFF};
+    auto keys = [&](int count) -> std::string {
+        for (int i = 0; i < count; ++i) {
+            const int32_t character = chars[ctx.rng()() % 8];
+            const intptr_t virt = static_cast<intptr_t>(ctx.rng()() % 256);
+            const float modifier = static_cast<float>(ctx.rng()() % 16);
+            for (int32_t opcode : {effEditKeyDown, effEditKeyUp}) {
+                const intptr_t answer = h.dispatch(opcode, character, virt, nullptr, modifier);
+                if (answer < -1 || answer > 1) {
+                    return format("opcode %d answered %ld", opcode, static_cast<long>(answer));
+                }
+            }
+        }
+        return {};
+    };
+    // Keys and knob modes while closed must be ignored quietly.
+    if (std::string p = keys(20); !p.empty()) return "closed editor: " + p;
+    const unsigned long parent = probe.makeWindow(640, 640);
+    if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+    idle(h, 2);
+    const int presses = ctx.scaled(300, 30);
+    if (std::string p = keys(presses); !p.empty()) return p;
+    for (intptr_t mode : {intptr_t{0}, intptr_t{1}, intptr_t{2}, intptr_t{-1}, intptr_t{1000}}) {
+        const intptr_t answer = h.dispatch(effSetEditKnobMode, 0, mode);
+        if (answer < 0 || answer > 1)
+            return format("knob mode %ld answered %ld", static_cast<long>(mode),
+                          static_cast<long>(answer));
+        idle(h, 1);
+    }
+    h.dispatch(effEditClose);
+    probe.destroyWindow(parent);
+    return passedWith(format("%d key downs and ups, knob modes 0, 1, 2, -1, 1000", presses));
+}
+
+std::string twoInstances(Context& ctx, XProbe& probe, host::PluginHost& a) {
+    auto b = ctx.started();
+    const unsigned long pa = probe.makeWindow(640, 640);
+    const unsigned long pb = probe.makeWindow(640, 640);
+    if (a.dispatch(effEditOpen, 0, 0, windowPointer(pa)) == 0 ||
+        b->dispatch(effEditOpen, 0, 0, windowPointer(pb)) == 0) {
+        return "effEditOpen failed with two instances";
+    }
+    idle(a, 2);
+    idle(*b, 2);
+    if (probe.waitForChildren(pa, 1, 500) != 1 || probe.waitForChildren(pb, 1, 500) != 1) {
+        return "each host window should hold one editor window";
+    }
+    a.setParameter(0, 0.9f);
+    idle(a, 1);
+    idle(*b, 1);
+    a.dispatch(effEditClose);
+    if (probe.waitForChildren(pa, 0, 500) != 0) return "A's editor window stays after closing it";
+    if (probe.childCount(pb) != 1) return "closing A's editor closed B's window";
+    idle(*b, 3);
+    b->dispatch(effEditClose);
+    if (probe.waitForChildren(pb, 0, 500) != 0) return "B's editor window stays after closing it";
+    probe.destroyWindow(pa);
+    probe.destroyWindow(pb);
+    return passedWith("two editors open side by side, each closes only its own");
+}
+
+std::string closeWhileOpen(XProbe& probe, host::PluginHost& h) {
+    const unsigned long parent = probe.makeWindow(640, 640);
+    const ServerCounts before = probe.counts();
+    const int fdsBefore = openDescriptors();
+    if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+    idle(h, 3);
+    h.close();  // effClose without effEditClose
+    const int children = probe.waitForChildren(parent, 0, 1000);
+    const ServerCounts after = probe.counts();
+    const int fdsAfter = openDescriptors();
+    probe.destroyWindow(parent);
+    if (children != 0) return "the editor window outlives effClose";
+    if (after.windows != before.windows || fdsAfter != fdsBefore) {
+        return format("effClose with the editor open leaves windows %+ld, fds %+d",
+                      after.windows - before.windows, fdsAfter - fdsBefore);
+    }
+    return passedWith("effClose closed the open editor and left nothing behind");
+}
+
+}  // namespace
+
+void checkEditor(Context& ctx) {
+    bool hasEditor = false;
+    {
+        std::string error;
+        auto h = ctx.load(error);
+        hasEditor = h && (h->effect()->flags & effFlagsHasEditor) != 0;
+    }
+    std::string why;
+    if (!hasEditor) {
+        why = "skipped (no editor)";
+    } else if (!XProbe::open(why)) {
+        why = "skipped: " + why;
+    }
+    if (!why.empty()) {
+        for (const char* name : kChecks)
+            ctx.report().skip(name, why);
+        return;
+    }
+    inChild(ctx, kChecks[0], [&](XProbe& p, host::PluginHost& h) { return getRect(p, h); });
+    inChild(ctx, kChecks[1], [&](XProbe& p, host::PluginHost& h) { return openClose(ctx, p, h); });
+    inChild(ctx, kChecks[2], [&](XProbe& p, host::PluginHost& h) { return noLeaks(ctx, p, h); });
+    inChild(ctx, kChecks[3],
+            [&](XProbe& p, host::PluginHost& h) { return parentDestroyed(ctx, p, h); });
+    inChild(ctx, kChecks[4],
+            [&](XProbe& p, host::PluginHost& h) { return keysAndKnob(ctx, p, h); });
+    inChild(ctx, kChecks[5],
+            [&](XProbe& p, host::PluginHost& h) { return twoInstances(ctx, p, h); });
+    inChild(ctx, kChecks[6], [&](XProbe& p, host::PluginHost& h) { return closeWhileOpen(p, h); });
+}
+
+}  // namespace kv::validate

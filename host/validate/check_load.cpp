@@ -1,0 +1,194 @@
+// Loading and identity: what a host's scanner and its session loading do
+// with a plug-in file before any audio flows.
+#include <dlfcn.h>
+#include <malloc.h>
+
+#include <cmath>
+
+#include "host/validate/isolation.h"
+#include "host/validate/signal.h"
+#include "host/validate/validator.h"
+
+namespace kv::validate {
+
+namespace {
+
+void versionZero(Context& ctx) {
+    host::HostOptions options;
+    options.versionAnswer = 0;
+    std::string error;
+    auto instance = ctx.load(error, options);
+    ctx.report().check(instance == nullptr, "load.version-zero-refused",
+                       instance ? "an instance came back although the host answered version 0"
+                                : "no instance for a host of version 0");
+}
+
+// Whole load/unload cycles, as a scanner does once per file: the library's
+// constructors and destructors run every time.
+void unloadCycles(Context& ctx) {
+    const int cycles = ctx.scaled(20, 2);
+    const ChildOutcome outcome = runInChild([&]() -> std::string {
+        for (int i = 0; i < cycles; ++i) {
+            std::string error;
+            auto instance = ctx.load(error);
+            if (!instance) return format("cycle %d: %s", i, error.c_str());
+            instance->start(48000.0f, 256);
+            Stereo in = square(256, 0.5);
+            runThrough(*instance, in, RunOptions{});
+            instance.reset();  // effClose, then dlclose
+        }
+        return {};
+    });
+    ctx.report().check(outcome.ok, "load.load-unload-cycles",
+                       outcome.ok
+                           ? format("%d cycles of dlopen, VSTPluginMain, effClose, dlclose", cycles)
+                           : outcome.message);
+}
+
+size_t heapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks;
+}
+
+void createClose(Context& ctx) {
+    ctx.pinLibrary();
+    const int count = ctx.scaled(100, 10);
+    // One round first so that lazily made process-wide things (locale,
+    // loader tables) are not counted as growth.
+    {
+        std::string error;
+        auto warm = ctx.load(error);
+    }
+    const size_t before = heapInUse();
+    int made = 0;
+    std::string error;
+    for (int i = 0; i < count; ++i) {
+        auto instance = ctx.load(error);
+        if (!instance) break;
+        instance->dispatch(effOpen);
+        instance->close();
+        ++made;
+    }
+    const size_t after = heapInUse();
+    const long growth = static_cast<long>(after) - static_cast<long>(before);
+    // A few hundred bytes of allocator slack are normal; a leaked instance
+    // costs more than a kilobyte each time.
+    const bool ok = made == count && growth < 64L * count + 4096;
+    ctx.report().check(ok, "load.create-close",
+                       made < count
+                           ? format("instance %d of %d failed: %s", made + 1, count, error.c_str())
+                           : format("%d instances, heap %+ld bytes", count, growth));
+}
+
+void identity(Context& ctx) {
+    std::string error;
+    auto instance = ctx.load(error);
+    if (!instance) {
+        ctx.report().fail("load.identity", error);
+        return;
+    }
+    const AEffect* e = instance->effect();
+    std::string problems;
+    auto need = [&problems](bool ok, const char* what) {
+        if (!ok) problems += problems.empty() ? what : std::string(", ") + what;
+    };
+    need(e->numInputs >= 1 && e->numInputs <= 64, "input count");
+    need(e->numOutputs >= 1 && e->numOutputs <= 64, "output count");
+    need(e->numParams >= 0 && e->numParams <= 10000, "parameter count");
+    need(e->numPrograms >= 0, "program count");
+    need(e->uniqueID != 0, "unique ID");
+    need(e->setParameter != nullptr && e->getParameter != nullptr, "parameter functions");
+    need((e->flags & effFlagsCanReplacing) != 0 && e->processReplacing != nullptr,
+         "32-bit replacing processing");
+    need((e->flags & effFlagsCanDoubleReplacing) == 0 || e->processDoubleReplacing != nullptr,
+         "64-bit processing announced but missing");
+    need(std::isfinite(e->ioRatio) && e->ioRatio > 0.0f, "io ratio");
+    // Scanners look at the category before effOpen.
+    const intptr_t category = instance->dispatch(effGetPlugCategory);
+    need(category >= 0 && category <= 11, "category");
+    ctx.report().check(problems.empty(), "load.identity",
+                       problems.empty()
+                           ? format("'%s', %d in, %d out, %d parameters, flags 0x%X",
+                                    host::fourChars(e->uniqueID).c_str(), e->numInputs,
+                                    e->numOutputs, e->numParams, static_cast<unsigned>(e->flags))
+                           : "wrong: " + problems);
+}
+
+std::vector<float> parameters(host::PluginHost& h) {
+    std::vector<float> values;
+    for (int32_t i = 0; i < h.numParams(); ++i)
+        values.push_back(h.getParameter(i));
+    return values;
+}
+
+// Two instances of one library must not share anything a user can notice:
+// parameter values, saved state, or the running audio state.
+void separateState(Context& ctx) {
+    auto a = ctx.started(48000.0f, 512);
+    auto b = ctx.started(48000.0f, 512);
+    auto fresh = ctx.started(48000.0f, 512);
+    const int32_t n = a->numParams();
+    const std::vector<float> settingsA = randomSettings(ctx, n);
+    const std::vector<float> settingsB = randomSettings(ctx, n);
+
+    setAll(*a, settingsA);
+    std::string problems;
+    if (parameters(*b) != parameters(*fresh)) problems += "parameters of A reached B; ";
+    if (b->getChunk() != fresh->getChunk()) problems += "A's settings show in B's chunk; ";
+    const std::vector<float> storedA = parameters(*a);
+    const std::vector<uint8_t> chunkA = a->getChunk();
+    setAll(*b, settingsB);
+    if (parameters(*a) != storedA) problems += "parameters of B reached A; ";
+    if (a->getChunk() != chunkA) problems += "B's settings show in A's chunk; ";
+
+    // Interleaved blocks through A and B against each alone in a fresh
+    // instance with the same settings: any shared audio state shows.
+    const size_t frames = static_cast<size_t>(ctx.scaled(48000, 4800));
+    const Stereo inA = noise(ctx, frames, 0.9);
+    const Stereo inB = square(frames, 0.7);
+    Stereo outA(frames), outB(frames);
+    for (size_t at = 0; at < frames; at += 512) {
+        const size_t len = std::min<size_t>(512, frames - at);
+        Stereo blockA(len), blockB(len);
+        std::copy_n(inA.left.begin() + at, len, blockA.left.begin());
+        std::copy_n(inA.right.begin() + at, len, blockA.right.begin());
+        std::copy_n(inB.left.begin() + at, len, blockB.left.begin());
+        std::copy_n(inB.right.begin() + at, len, blockB.right.begin());
+        const Stereo ra = runThrough(*a, blockA, RunOptions{});
+        const Stereo rb = runThrough(*b, blockB, RunOptions{});
+        std::copy(ra.left.begin(), ra.left.end(), outA.left.begin() + at);
+        std::copy(ra.right.begin(), ra.right.end(), outA.right.begin() + at);
+        std::copy(rb.left.begin(), rb.left.end(), outB.left.begin() + at);
+        std::copy(rb.right.begin(), rb.right.end(), outB.right.begin() + at);
+    }
+    auto aloneA = ctx.started(48000.0f, 512);
+    auto aloneB = ctx.started(48000.0f, 512);
+    setAll(*aloneA, settingsA);
+    setAll(*aloneB, settingsB);
+    const Stereo refA = runThrough(*aloneA, inA, RunOptions{});
+    const Stereo refB = runThrough(*aloneB, inB, RunOptions{});
+    if (!bitIdentical(outA, refA)) {
+        problems +=
+            format("A's audio differs by %.3g when B runs beside it; ", maxDifference(outA, refA));
+    }
+    if (!bitIdentical(outB, refB)) {
+        problems +=
+            format("B's audio differs by %.3g when A runs beside it; ", maxDifference(outB, refB));
+    }
+    ctx.report().check(problems.empty(), "load.separate-instances",
+                       problems.empty()
+                           ? format("parameters, chunks and %zu frames of audio kept apart", frames)
+                           : problems);
+}
+
+}  // namespace
+
+void checkLoad(Context& ctx) {
+    versionZero(ctx);
+    unloadCycles(ctx);
+    createClose(ctx);
+    identity(ctx);
+    separateState(ctx);
+}
+
+}  // namespace kv::validate

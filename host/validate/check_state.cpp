@@ -1,0 +1,279 @@
+// Parameters and saved state: what a host's automation and its session
+// files send, including values and chunks no well-behaved host would send.
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "host/validate/isolation.h"
+#include "host/validate/signal.h"
+#include "host/validate/validator.h"
+
+namespace kv::validate {
+
+namespace {
+
+std::vector<float> readAll(host::PluginHost& h) {
+    std::vector<float> values;
+    for (int32_t i = 0; i < h.numParams(); ++i)
+        values.push_back(h.getParameter(i));
+    return values;
+}
+
+bool sameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string listValues(const std::vector<float>& v) {
+    std::string s;
+    for (float x : v)
+        s += format("%s%g", s.empty() ? "" : " ", static_cast<double>(x));
+    return s;
+}
+
+void randomValues(Context& ctx) {
+    auto h = ctx.started();
+    const int rounds = ctx.scaled(200, 20);
+    std::string problem;
+    for (int r = 0; r < rounds && problem.empty(); ++r) {
+        const std::vector<float> values = randomSettings(ctx, h->numParams());
+        setAll(*h, values);
+        const std::vector<float> back = readAll(*h);
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (!sameBits(values[i], back[i])) {
+                problem = format("parameter %zu: set %.9g, reads %.9g", i,
+                                 static_cast<double>(values[i]), static_cast<double>(back[i]));
+                break;
+            }
+        }
+    }
+    ctx.report().check(
+        problem.empty(), "state.values-kept",
+        problem.empty() ? format("%d rounds of %d values read back exactly", rounds, h->numParams())
+                        : problem);
+}
+
+void outOfRange(Context& ctx) {
+    auto h = ctx.started();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        float in;
+        float expected;
+    } cases[] = {{-1.0f, 0.0f}, {-1e30f, 0.0f}, {-inf, 0.0f}, {-1e-30f, 0.0f},
+                 {2.0f, 1.0f},  {1e30f, 1.0f},  {inf, 1.0f},  {1.0000001f, 1.0f}};
+    std::string problem;
+    for (int32_t i = 0; i < h->numParams() && problem.empty(); ++i) {
+        for (const auto& c : cases) {
+            h->setParameter(i, 0.5f);
+            h->setParameter(i, c.in);
+            const float got = h->getParameter(i);
+            if (!sameBits(got, c.expected)) {
+                problem = format("parameter %d: set %g, reads %g (expected %g)", i,
+                                 static_cast<double>(c.in), static_cast<double>(got),
+                                 static_cast<double>(c.expected));
+                break;
+            }
+        }
+    }
+    ctx.report().check(problem.empty(), "state.out-of-range-clamped",
+                       problem.empty()
+                           ? format("%d parameters x 8 values clamped to [0, 1]", h->numParams())
+                           : problem);
+}
+
+// A NaN stored in a parameter poisons every later block; the host may send
+// one from a broken automation lane or a damaged session file.
+void nanRefused(Context& ctx) {
+    auto h = ctx.started();
+    const float nans[] = {std::numeric_limits<float>::quiet_NaN(),
+                          -std::numeric_limits<float>::quiet_NaN(),
+                          std::bit_cast<float>(0x7F800001u), std::bit_cast<float>(0xFFFFFFFFu)};
+    std::string problem;
+    for (int32_t i = 0; i < h->numParams() && problem.empty(); ++i) {
+        const float before = 0.125f + 0.0625f * static_cast<float>(i % 8);
+        h->setParameter(i, before);
+        for (float nan : nans) {
+            h->setParameter(i, nan);
+            const float got = h->getParameter(i);
+            if (!sameBits(got, before)) {
+                problem = format("parameter %d reads %g after setParameter(nan) (was %g)", i,
+                                 static_cast<double>(got), static_cast<double>(before));
+                break;
+            }
+        }
+    }
+    // The same through a chunk in the plug-in's own layout, when it has one
+    // float per parameter.
+    std::string chunkNote = "chunk layout unknown";
+    const std::vector<uint8_t> saved = h->getChunk();
+    if (problem.empty() && h->numParams() > 0 &&
+        saved.size() == 4u * static_cast<size_t>(h->numParams())) {
+        const std::vector<float> before = readAll(*h);
+        std::vector<uint8_t> poisoned = saved;
+        const uint32_t nanBits = 0x7FC00000u;
+        for (size_t at = 0; at < poisoned.size(); at += 4)
+            std::memcpy(&poisoned[at], &nanBits, 4);
+        h->setChunk(poisoned);
+        const std::vector<float> after = readAll(*h);
+        for (size_t i = 0; i < after.size(); ++i) {
+            if (!sameBits(after[i], before[i])) {
+                problem = format("parameter %zu reads %g after a chunk of NaNs", i,
+                                 static_cast<double>(after[i]));
+                break;
+            }
+        }
+        chunkNote = "and a chunk of NaNs";
+    }
+    // Whatever was stored, the sound must stay finite.
+    const Stereo out = runThrough(*h, noise(ctx, 4096, 1.0), RunOptions{});
+    if (problem.empty() && firstNonFinite(out) < out.frames()) {
+        problem = "non-finite output after NaN parameters";
+    }
+    ctx.report().check(problem.empty(), "state.nan-refused",
+                       problem.empty()
+                           ? "4 NaN patterns per parameter, " + chunkNote + ": previous values kept"
+                           : problem);
+}
+
+void invalidIndex(Context& ctx) {
+    const ChildOutcome outcome = runInChild([&]() -> std::string {
+        auto h = ctx.started();
+        const std::vector<float> before = readAll(*h);
+        const int32_t n = h->numParams();
+        for (int32_t index : {n, n + 1, -1, INT_MAX, INT_MIN}) {
+            h->setParameter(index, 0.75f);
+            const float got = h->getParameter(index);
+            if (!std::isfinite(got))
+                return format("getParameter(%d) answers %g", index, static_cast<double>(got));
+        }
+        if (readAll(*h) != before) return "setParameter with an invalid index changed a parameter";
+        return {};
+    });
+    ctx.report().check(outcome.ok, "state.invalid-index-ignored",
+                       outcome.ok ? "indices n, n+1, -1, INT_MAX, INT_MIN" : outcome.message);
+}
+
+void roundTrip(Context& ctx) {
+    auto a = ctx.started();
+    const std::vector<float> settings = randomSettings(ctx, a->numParams());
+    setAll(*a, settings);
+    const std::vector<uint8_t> saved = a->getChunk(false);
+    const std::vector<uint8_t> savedPreset = a->getChunk(true);
+    if (saved.empty()) {
+        ctx.report().skip("state.chunk-round-trip", "the plug-in saves no chunk");
+        return;
+    }
+    setAll(*a, randomSettings(ctx, a->numParams()));
+    a->setChunk(saved);
+    std::string problem;
+    if (a->getChunk() != saved) problem = "the chunk read back differs from the one restored";
+    if (problem.empty() && readAll(*a) != settings) {
+        problem = "restored parameters " + listValues(readAll(*a)) + " instead of " +
+                  listValues(settings);
+    }
+    if (problem.empty() && savedPreset != saved) {
+        setAll(*a, randomSettings(ctx, a->numParams()));
+        a->setChunk(savedPreset, true);
+        if (readAll(*a) != settings) problem = "the preset chunk does not restore the settings";
+    }
+    // The sound of the restored state equals the sound of the settings.
+    auto restored = ctx.started();
+    auto direct = ctx.started();
+    restored->setChunk(saved);
+    setAll(*direct, settings);
+    const Stereo in = noise(ctx, static_cast<size_t>(ctx.scaled(48000, 4800)), 1.0);
+    const Stereo r = runThrough(*restored, in, RunOptions{});
+    const Stereo d = runThrough(*direct, in, RunOptions{});
+    if (problem.empty() && !bitIdentical(r, d)) {
+        problem = format("restored state sounds different (difference %.3g)", maxDifference(r, d));
+    }
+    ctx.report().check(problem.empty(), "state.chunk-round-trip",
+                       problem.empty()
+                           ? format("%zu bytes: bytes, values and sound restored", saved.size())
+                           : problem);
+}
+
+// A chunk of `size` bytes at the very end of readable memory: reading past
+// it faults. The first bytes are a valid chunk of distinct values.
+void chunkOfSize(Context& ctx, size_t size) {
+    const std::string name = format("state.chunk-size-%zu", size);
+    const ChildOutcome outcome = runInChild([&]() -> std::string {
+        auto h = ctx.started();
+        const int32_t n = h->numParams();
+        std::vector<float> target(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i)
+            target[static_cast<size_t>(i)] = 0.0625f * static_cast<float>(1 + (i * 5) % 15);
+        setAll(*h, target);
+        const std::vector<uint8_t> layout = h->getChunk();
+        const std::vector<float> before(static_cast<size_t>(n), 0.5f);
+        setAll(*h, before);
+
+        GuardedBytes bytes(size);
+        if (!bytes.valid()) return "cannot map a guarded buffer";
+        for (size_t i = 0; i < size; ++i) {
+            bytes.data()[i] =
+                i < layout.size() ? layout[i] : static_cast<uint8_t>(ctx.uniform() * 256);
+        }
+        h->dispatch(effSetChunk, 0, static_cast<intptr_t>(size), bytes.data());
+        const std::vector<float> after = readAll(*h);
+        if (layout.size() != 4u * static_cast<size_t>(n))
+            return {};  // unknown layout: survival only
+        for (int32_t i = 0; i < n; ++i) {
+            const size_t k = static_cast<size_t>(i);
+            const bool covered = size >= 4 * (k + 1);
+            const bool whole = size >= layout.size();
+            const float got = after[k];
+            // A complete chunk must be applied; a short one may be applied
+            // as far as it goes or ignored; bytes it lacks change nothing.
+            const bool ok = whole
+                                ? sameBits(got, target[k])
+                                : (covered ? (sameBits(got, target[k]) || sameBits(got, before[k]))
+                                           : sameBits(got, before[k]));
+            if (!ok) {
+                return format("parameter %d reads %g after a %zu-byte chunk", i,
+                              static_cast<double>(got), size);
+            }
+        }
+        return {};
+    });
+    ctx.report().check(outcome.ok, name,
+                       outcome.ok
+                           ? format("%zu bytes at the end of a page: no over-read, values as "
+                                    "far as the bytes go",
+                                    size)
+                           : outcome.message);
+}
+
+void nullChunk(Context& ctx) {
+    const ChildOutcome outcome = runInChild([&]() -> std::string {
+        auto h = ctx.started();
+        const std::vector<float> before = readAll(*h);
+        h->dispatch(effSetChunk, 0, 16, nullptr);
+        h->dispatch(effSetChunk, 1, 16, nullptr);
+        h->dispatch(effGetChunk, 0, 0, nullptr);
+        h->dispatch(effGetChunk, 1, 0, nullptr);
+        if (readAll(*h) != before) return "a null chunk changed the parameters";
+        return {};
+    });
+    ctx.report().check(
+        outcome.ok, "state.null-chunk",
+        outcome.ok ? "effSetChunk and effGetChunk with a null pointer" : outcome.message);
+}
+
+}  // namespace
+
+void checkState(Context& ctx) {
+    randomValues(ctx);
+    outOfRange(ctx);
+    nanRefused(ctx);
+    invalidIndex(ctx);
+    roundTrip(ctx);
+    for (size_t size :
+         {size_t{0}, size_t{4}, size_t{15}, size_t{16}, size_t{20}, size_t{1} << 20}) {
+        chunkOfSize(ctx, size);
+    }
+    nullChunk(ctx);
+}
+
+}  // namespace kv::validate

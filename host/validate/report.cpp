@@ -1,0 +1,95 @@
+#include <dlfcn.h>
+
+#include <cstdarg>
+#include <stdexcept>
+
+#include "host/validate/validator.h"
+
+namespace kv::validate {
+
+std::string format(const char* fmt, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+void Report::line(const char* tag, const std::string& name, const std::string& figure) {
+    std::fprintf(out_, "%-5s %-34s %s\n", tag, name.c_str(), figure.c_str());
+    std::fflush(out_);
+}
+
+void Report::pass(const std::string& name, const std::string& figure) {
+    ++passed_;
+    line("PASS", name, figure);
+}
+
+void Report::fail(const std::string& name, const std::string& figure) {
+    ++failed_;
+    line("FAIL", name, figure);
+}
+
+void Report::skip(const std::string& name, const std::string& why) {
+    ++skipped_;
+    line("SKIP", name, why);
+}
+
+bool Report::check(bool ok, const std::string& name, const std::string& figure) {
+    if (ok) {
+        pass(name, figure);
+    } else {
+        fail(name, figure);
+    }
+    return ok;
+}
+
+void Report::add(int passed, int failed, int skipped) {
+    passed_ += passed;
+    failed_ += failed;
+    skipped_ += skipped;
+}
+
+std::string Report::summary() const {
+    std::string s = std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed";
+    if (skipped_ > 0) s += ", " + std::to_string(skipped_) + " skipped";
+    return s;
+}
+
+Context::Context(Options options, Report& report)
+    : options_(std::move(options)), report_(report), rng_(options_.seed) {}
+
+Context::~Context() {
+    if (pinned_ != nullptr) dlclose(pinned_);
+}
+
+double Context::uniform() {
+    return std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
+}
+
+int Context::scaled(int full, int least) const {
+    const long n = static_cast<long>(full) * options_.strictness / 10;
+    return n < least ? least : static_cast<int>(n);
+}
+
+std::unique_ptr<host::PluginHost> Context::load(std::string& error, host::HostOptions hostOptions) {
+    return host::PluginHost::load(options_.pluginPath, error, std::move(hostOptions));
+}
+
+std::unique_ptr<host::PluginHost> Context::started(float sampleRate, int32_t blockSize) {
+    std::string error;
+    auto host = load(error);
+    if (!host) throw std::runtime_error(error);
+    host->start(sampleRate, blockSize);
+    return host;
+}
+
+void Context::pinLibrary() {
+    if (pinned_ != nullptr) return;
+    std::string path = options_.pluginPath;
+    if (path.find('/') == std::string::npos) path = "./" + path;
+    pinned_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+}  // namespace kv::validate

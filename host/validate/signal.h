@@ -1,0 +1,66 @@
+// Audio for the checks: stereo signals held in 64 bits, and one routine
+// that feeds a signal through an instance block by block the way a host
+// does (32-bit, 64-bit or alternating calls, separate or shared buffers).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "host/plugin_host.h"
+
+namespace kv::validate {
+
+class Context;
+
+struct Stereo {
+    std::vector<double> left;
+    std::vector<double> right;
+
+    Stereo() = default;
+    explicit Stereo(size_t frames) : left(frames, 0.0), right(frames, 0.0) {}
+    size_t frames() const { return left.size(); }
+};
+
+enum class Precision { Single, Double, Alternate };
+
+struct RunOptions {
+    Precision precision = Precision::Single;
+    // Block lengths, used in turn until the signal is consumed.
+    std::vector<int32_t> blocks = {512};
+    // Inputs and outputs are the same buffers.
+    bool inPlace = false;
+    // A call with 0 frames before every block.
+    bool zeroFrameCalls = false;
+};
+
+// Feeds `input` through the instance. Each block gets buffers of exactly its
+// length, so a plug-in that writes past `sampleFrames` is caught by the
+// memory checkers the suite runs under.
+Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions& options);
+
+// White noise with peak `amplitude`, rounded to 32-bit floats so the same
+// samples reach the 32-bit and 64-bit calls.
+Stereo noise(Context& ctx, size_t frames, double amplitude);
+// A square wave of `amplitude` (period 100 frames), the left and right
+// channels in opposite phase.
+Stereo square(size_t frames, double amplitude);
+Stereo constant(size_t frames, double value);
+
+// Index of the first NaN or infinity, or frames() when all are finite.
+size_t firstNonFinite(const Stereo& s);
+double peakOf(const Stereo& s, size_t from = 0);
+// Largest absolute difference sample by sample (infinity when the lengths
+// differ or a NaN is involved).
+double maxDifference(const Stereo& a, const Stereo& b);
+// Whether both are identical bit for bit.
+bool bitIdentical(const Stereo& a, const Stereo& b);
+
+// Sets every parameter from a list of normalised values (extra ones ignored).
+void setAll(host::PluginHost& host, const std::vector<float>& values);
+// Random normalised values for every parameter.
+std::vector<float> randomSettings(Context& ctx, int32_t count);
+
+double toDb(double linear);
+
+}  // namespace kv::validate
