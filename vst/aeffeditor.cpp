@@ -1,6 +1,7 @@
 #include "vst/aeffeditor.h"
 
-bool AEffEditor::getRect(ERect** /*rect*/) {
+bool AEffEditor::getRect(ERect** rect) {
+    if (rect) *rect = nullptr;
     return false;
 }
 

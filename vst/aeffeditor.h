@@ -17,7 +17,7 @@ class AEffEditor {
     virtual ~AEffEditor() {}
 
     virtual AudioEffect* getEffect() { return effect; }
-    // Stores nothing in *rect and answers false: the base has no size.
+    // Stores null in *rect and answers false: the base has no size.
     virtual bool getRect(ERect** rect);
     // Records the host's parent window; the base cannot open a window.
     virtual bool open(void* ptr);

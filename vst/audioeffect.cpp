@@ -148,7 +148,8 @@ intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value, 
             }
             return 0;
         case effEditGetRect:
-            return editor && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+            // Without the host's out pointer there is nowhere to answer.
+            return editor && ptr && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
         case effEditOpen:
             return editor && editor->open(ptr) ? 1 : 0;
         case effEditClose:

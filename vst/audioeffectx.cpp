@@ -74,7 +74,8 @@ intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         case effVendorSpecific:
             return vendorSpecific(index, value, ptr, opt);
         case effCanDo:
-            return canDo(static_cast<const char*>(ptr));
+            // No text, no question: neither yes nor no.
+            return ptr ? canDo(static_cast<const char*>(ptr)) : 0;
         case effGetTailSize:
             return getGetTailSize();
         case effGetParameterProperties:
