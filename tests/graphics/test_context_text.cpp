@@ -33,7 +33,8 @@ int64_t inkAmount(const char* text, int32_t font) {
     c->drawString(text, CRect(0, 0, 120, 40), false, kLeftText);
     int64_t sum = 0;
     for (int32_t y = 0; y < 40; ++y) {
-        for (int32_t x = 0; x < 120; ++x) sum += rgbAt(*c, x, y) & 0xFF;
+        for (int32_t x = 0; x < 120; ++x)
+            sum += rgbAt(*c, x, y) & 0xFF;
     }
     c->forget();
     return sum;
