@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "plugin/brackenlume_opamp_gui.h"
 #include "vst/aeffeditor.h"
 
 namespace {
@@ -24,6 +25,13 @@ constexpr const char* kName = "KV23-T ZuDiz";
 
 }  // namespace
 
+// The effect built without its panel (the static library alone, as the
+// effect's own tests link it) has no editor. The plug-in links the panel,
+// whose strong definition replaces this one.
+__attribute__((weak)) AEffEditor* createOpampEditor(BrackenlumeOpamp* /*effect*/) {
+    return nullptr;
+}
+
 BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host)
     : BrackenlumeFX(host, kNumParams) {
     for (int32_t i = 0; i < paramCount; ++i) {
@@ -42,6 +50,7 @@ BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host)
     // effect as its argument. Its constructor registers itself with
     // setEditor() and adds effFlagsHasEditor. If it cannot be allocated the
     // effect simply runs without one (all editor opcodes answer 0).
+    createOpampEditor(this);
 }
 
 BrackenlumeOpamp::~BrackenlumeOpamp() = default;

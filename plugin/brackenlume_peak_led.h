@@ -27,6 +27,8 @@ class BrackenlumePeakLed : public VSTGUI::CControl {
         if (current < level) peak.store(level, std::memory_order_relaxed);
     }
     double getPeak() const { return peak.load(std::memory_order_relaxed); }
+    // The cell the effect's processing raises while the panel is open.
+    std::atomic<double>* peakCell() { return &peak; }
     bool isLit() const { return lit; }
     uint32_t getHoldTime() const { return holdTime; }
 

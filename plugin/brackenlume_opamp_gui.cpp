@@ -1,0 +1,272 @@
+#include "plugin/brackenlume_opamp_gui.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+#include "plugin/brackenlume_knob.h"
+#include "plugin/brackenlume_opamp.h"
+#include "plugin/brackenlume_peak_led.h"
+#include "vstgui/cbitmap.h"
+#include "vstgui/cframe.h"
+#include "vstgui/conoffbutton.h"
+#include "vstgui/ctextedit.h"
+
+using namespace VSTGUI;
+
+namespace {
+
+// Resource numbers of the panel's images.
+constexpr int32_t kBackgroundImage = 101;  // the whole panel, 240 x 400
+constexpr int32_t kKnobImage = 102;        // 97 knob images of 80 x 80, stacked
+constexpr int32_t kSwitchImage = 103;      // off above, on below, 40 x 30 each
+constexpr int32_t kLedImage = 104;         // unlit above, lit below, 28 x 28 each
+
+constexpr int32_t kKnobImages = 97;
+constexpr int32_t kKnobImageHeight = 80;
+constexpr float kKnobDragRange = 640.f;  // pixels of travel from 0 to 1
+constexpr float kKnobWheelStep = 0.125f;
+constexpr float kGainDefault = 0.25f;   // 0 dB on the drive scale
+constexpr float kVolumeDefault = 0.5f;  // 0 dB on the volume scale
+
+// The field's font is the table's font 4, in the grey of the panel's labels.
+constexpr int32_t kFieldFont = 4;
+constexpr CColor kFieldTextColour{168, 168, 168, 255};
+
+// Where everything sits on the panel (left, top, right, bottom).
+constexpr CRect kPad1Rect{55, 24, 95, 54};
+constexpr CRect kPad2Rect{137, 24, 177, 54};
+constexpr CRect kGainKnobRect{80, 90, 160, 170};
+constexpr CRect kVolumeKnobRect{80, 230, 160, 310};
+constexpr CRect kGainTextRect{30, 174, 60, 188};
+constexpr CRect kVolumeTextRect{30, 314, 60, 328};
+constexpr CRect kLedRect{180, 307, 208, 335};
+
+// The display conversions write into the field's 256-byte buffer.
+constexpr size_t kTextCapacity = 256;
+
+CBitmap* loadImage(int32_t id) {
+    auto* bitmap = new CBitmap(id);
+    bitmap->setTransparentColor(CColor{255, 255, 255, 0});
+    return bitmap;
+}
+
+}  // namespace
+
+AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {
+    return new (std::nothrow) BrackenlumeOpampGUI(effect);
+}
+
+BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
+    : AEffGUIEditor(owner), opamp(owner) {
+    if (owner) {
+        owner->setEditor(this);
+        owner->cEffect.flags |= effFlagsHasEditor;
+    }
+    // Dragging files or text onto the panel needs no per-thread service on
+    // this system: the frame's window registers itself as a drop target.
+    CBitmap* background = loadImage(kBackgroundImage);
+    rect.top = 0;
+    rect.left = 0;
+    rect.bottom = static_cast<int16_t>(background->getHeight());
+    rect.right = static_cast<int16_t>(background->getWidth());
+    background->forget();
+}
+
+BrackenlumeOpampGUI::~BrackenlumeOpampGUI() {
+    // A host that deletes the effect with the window still open: the effect
+    // is already gone past its own part (no more processing can come), and
+    // the base destroys the frame. Only the parameter path is taken back.
+    withdrawFromSetters();
+}
+
+bool BrackenlumeOpampGUI::open(void* ptr) {
+    // A second open without a close would leave the first window behind.
+    if (frame) close();
+    systemWindow = ptr;
+
+    CBitmap* background = loadImage(kBackgroundImage);
+    CBitmap* knobStrip = loadImage(kKnobImage);
+    CBitmap* switchImages = loadImage(kSwitchImage);
+    CBitmap* ledImages = loadImage(kLedImage);
+
+    setKnobMode(2);
+
+    auto* newFrame =
+        new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this);
+    newFrame->setBackground(background);
+
+    auto value = [this](int32_t index) { return effect ? effect->getParameter(index) : 0.f; };
+
+    auto* pad1 = new COnOffButton(kPad1Rect, this, kPad1Tag, switchImages);
+    pad1->setStyle(COnOffButton::kNotifyAfterRedraw);
+    pad1Button = pad1;
+    pad1->setValue(value(kPad1Tag));
+    newFrame->addView(pad1);
+
+    auto* pad2 = new COnOffButton(kPad2Rect, this, kPad2Tag, switchImages);
+    pad2->setStyle(COnOffButton::kNotifyAfterRedraw);
+    pad2Button = pad2;
+    pad2->setValue(value(kPad2Tag));
+    newFrame->addView(pad2);
+
+    gainKnob = new BrackenlumeKnob(kGainKnobRect, this, kGainTag, kKnobImages, kKnobImageHeight,
+                                   knobStrip);
+    gainKnob->setValue(value(kGainTag));
+    newFrame->addView(gainKnob);
+
+    volumeKnob = new BrackenlumeKnob(kVolumeKnobRect, this, kVolumeTag, kKnobImages,
+                                     kKnobImageHeight, knobStrip);
+    volumeKnob->setValue(value(kVolumeTag));
+    newFrame->addView(volumeKnob);
+
+    auto makeField = [&](const CRect& where, int32_t tag, CParamStringConvert convert,
+                         int32_t index) {
+        auto* field = new CTextEdit(where, this, tag);
+        field->setFont(kFieldFont);
+        field->setTransparency(true);
+        field->setFontColor(kFieldTextColour);
+        field->setStringConvert(convert);
+        field->setValue(value(index));
+        newFrame->addView(field);
+        return field;
+    };
+    gainText = makeField(kGainTextRect, kGainTextTag, &gainToString, kGainTag);
+    volumeText = makeField(kVolumeTextRect, kVolumeTextTag, &volumeToString, kVolumeTag);
+
+    peakLed = new BrackenlumePeakLed(kLedRect, ledImages);
+    newFrame->addView(peakLed);
+
+    for (BrackenlumeKnob* knob : {gainKnob, volumeKnob}) {
+        knob->setDragRange(kKnobDragRange);
+        knob->setWheelInc(kKnobWheelStep);
+    }
+    gainKnob->setDefaultValue(kGainDefault);
+    volumeKnob->setDefaultValue(kVolumeDefault);
+
+    // The views hold their own references now.
+    background->forget();
+    knobStrip->forget();
+    switchImages->forget();
+    ledImages->forget();
+
+    // Last: from here on idle, setParameter and valueChanged act, and the
+    // audio thread meters into the LED.
+    frame = newFrame;
+    shown.store(true, std::memory_order_release);
+    if (opamp) opamp->publishPeak(peakLed->peakCell());
+    return true;
+}
+
+void BrackenlumeOpampGUI::withdrawFromSetters() {
+    // Pairs with the increment-then-load in setParameter: either a call sees
+    // the panel gone, or this sees it counted and waits for it.
+    shown.store(false, std::memory_order_seq_cst);
+    while (setters.load(std::memory_order_seq_cst) != 0)
+        std::this_thread::yield();
+}
+
+void BrackenlumeOpampGUI::close() {
+    // The audio thread first: after this no block writes to the LED.
+    if (opamp) opamp->withdrawPeak();
+    withdrawFromSetters();
+
+    CFrame* closing = frame;
+    frame = nullptr;
+    peakLed = nullptr;
+    gainKnob = nullptr;
+    volumeKnob = nullptr;
+    pad1Button = nullptr;
+    pad2Button = nullptr;
+    gainText = nullptr;
+    volumeText = nullptr;
+    AEffGUIEditor::close();
+    // The frame releases its views, which release their bitmaps. A text
+    // field still open reports its end to a listener that finds no frame.
+    delete closing;
+}
+
+void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
+    setters.fetch_add(1, std::memory_order_seq_cst);
+    if (shown.load(std::memory_order_seq_cst) && effect) {
+        // The stored value, which the effect may have clamped.
+        const float stored = effect->getParameter(index);
+        switch (index) {
+            case kGainTag:
+                if (gainKnob) gainKnob->setValue(stored);
+                if (gainText) gainText->setValue(stored);
+                break;
+            case kPad1Tag:
+                if (pad1Button) pad1Button->setValue(stored);
+                break;
+            case kPad2Tag:
+                if (pad2Button) pad2Button->setValue(stored);
+                break;
+            case kVolumeTag:
+                if (volumeKnob) volumeKnob->setValue(stored);
+                if (volumeText) volumeText->setValue(stored);
+                break;
+            default:
+                break;
+        }
+    }
+    setters.fetch_sub(1, std::memory_order_release);
+}
+
+void BrackenlumeOpampGUI::valueChanged(CDrawContext* /*context*/, CControl* control) {
+    if (!frame || !control || !effect) return;
+    const int32_t tag = control->getTag();
+    if (tag < 0) return;
+    switch (tag) {
+        case kGainTag:
+        case kPad1Tag:
+        case kPad2Tag:
+        case kVolumeTag:
+            // The effect stores (and clamps) the value, moves this control
+            // and its field through setParameter, and tells the host.
+            effect->setParameterAutomated(tag, control->getValue());
+            control->setDirty(true);
+            break;
+        case kGainTextTag:
+            applyTypedText(gainText, kGainTag, 8.f, 0.03125f);
+            break;
+        case kVolumeTextTag:
+            applyTypedText(volumeText, kVolumeTag, 32.f, 0.015625f);
+            break;
+        default:
+            break;
+    }
+}
+
+void BrackenlumeOpampGUI::applyTypedText(CTextEdit* field, int32_t index, float offsetDb,
+                                         float scale) {
+    if (!field) return;
+    char text[kTextCapacity] = {};
+    field->getText(text);
+    // Text that does not start with a number reads as 0 dB.
+    const float number = std::strtof(text, nullptr);
+    if (std::isnan(number)) {
+        // "nan" is no level: the parameter stays and the field shows it again.
+        field->setDirty(true);
+        return;
+    }
+    float result = (number + offsetDb) * scale;
+    if (result < 0.f) result = 0.f;
+    if (result > 1.f) result = 1.f;
+    // Typed values are not automation: the host saw only the field's edit
+    // bracket. The effect calls back into setParameter, which shows the
+    // clamped value in the field's own format.
+    effect->setParameter(index, result);
+}
+
+void BrackenlumeOpampGUI::gainToString(float value, char* text) {
+    const float db = value * 32.f - 8.f;
+    std::snprintf(text, kTextCapacity, "%2.2f", static_cast<double>(db));
+}
+
+void BrackenlumeOpampGUI::volumeToString(float value, char* text) {
+    const float db = value * 64.f - 32.f;
+    std::snprintf(text, kTextCapacity, "%2.2f", static_cast<double>(db));
+}

@@ -1,0 +1,102 @@
+// The panel of KV23-T ZuDiz: a 240 x 400 frame with the two pad switches,
+// the gain and volume knobs, a decibel field under each knob and the peak
+// LED. The editor lives as long as the effect; the frame and its seven
+// controls exist only while the host has the editor window open.
+//
+// The editor listens to the six user controls and turns their changes into
+// parameter changes; the effect calls setParameter on every stored value,
+// and the editor moves the controls of that parameter.
+//
+// Threads. open, close, idle and every control event run on the host's
+// user-interface thread. Two other threads reach into the open panel:
+// - the audio thread raises the LED's peak through the effect
+//   (publishPeak / withdrawPeak), and
+// - whatever thread the host sets parameters on calls setParameter, which
+//   sets control values (atomic stores).
+// Both see the panel only after open has built all of it (release), and
+// close withdraws it from both and waits until neither still holds a
+// control before it destroys the frame. Neither of them ever waits.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "plugin/aeffguieditor.h"
+#include "vstgui/ccontrol.h"
+
+class BrackenlumeOpamp;
+class BrackenlumeKnob;
+class BrackenlumePeakLed;
+namespace VSTGUI {
+class COnOffButton;
+class CTextEdit;
+}  // namespace VSTGUI
+
+class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListener {
+  public:
+    // Control tags: the parameter indices, and the two decibel fields.
+    enum Tag : int32_t { kGainTag = 0, kPad1Tag = 1, kPad2Tag = 2, kVolumeTag = 3 };
+    enum TextTag : int32_t { kGainTextTag = 1001, kVolumeTextTag = 1002 };
+
+    // Registers with the effect (its editor, effFlagsHasEditor) and takes the
+    // panel's size from the background image, so the host knows it before
+    // the first open.
+    explicit BrackenlumeOpampGUI(BrackenlumeOpamp* owner);
+    ~BrackenlumeOpampGUI() override;
+
+    // Builds the panel in the host's window `ptr`; always true.
+    bool open(void* ptr) override;
+    // Withdraws the panel from the audio and parameter threads, then
+    // destroys the frame with its views.
+    void close() override;
+    // Moves the controls of `index` to the effect's stored value (the value
+    // argument is not used). Any thread; nothing happens while closed.
+    void setParameter(int32_t index, float value) override;
+
+    void valueChanged(VSTGUI::CDrawContext* context, VSTGUI::CControl* control) override;
+    // The editor never takes over a modifier click.
+    int32_t controlModifierClicked(VSTGUI::CDrawContext*, VSTGUI::CControl*, int32_t) override {
+        return 0;
+    }
+
+    // The decibel texts of the two fields: 32 v - 8 and 64 v - 32, "%2.2f".
+    static void gainToString(float value, char* text);
+    static void volumeToString(float value, char* text);
+
+    // The controls while the window is open (user-interface thread only).
+    BrackenlumePeakLed* getPeakLed() const { return peakLed; }
+    BrackenlumeKnob* getGainKnob() const { return gainKnob; }
+    BrackenlumeKnob* getVolumeKnob() const { return volumeKnob; }
+    VSTGUI::COnOffButton* getPad1Button() const { return pad1Button; }
+    VSTGUI::COnOffButton* getPad2Button() const { return pad2Button; }
+    VSTGUI::CTextEdit* getGainText() const { return gainText; }
+    VSTGUI::CTextEdit* getVolumeText() const { return volumeText; }
+
+  private:
+    // The number a decibel field holds, as a parameter value on its scale.
+    void applyTypedText(VSTGUI::CTextEdit* field, int32_t index, float offsetDb, float scale);
+    // Takes the panel away from the parameter thread; returns when no
+    // setParameter call still uses a control.
+    void withdrawFromSetters();
+
+    BrackenlumeOpamp* opamp = nullptr;
+
+    // Borrowed: the frame owns them. Set only while the window is open.
+    BrackenlumePeakLed* peakLed = nullptr;
+    BrackenlumeKnob* gainKnob = nullptr;
+    BrackenlumeKnob* volumeKnob = nullptr;
+    VSTGUI::COnOffButton* pad1Button = nullptr;
+    VSTGUI::COnOffButton* pad2Button = nullptr;
+    VSTGUI::CTextEdit* gainText = nullptr;
+    VSTGUI::CTextEdit* volumeText = nullptr;
+
+    // The hand-over to the parameter thread: `shown` is set (release) once
+    // the panel is complete; setParameter counts itself in `setters` before
+    // it looks, so close can wait for the calls that saw the panel.
+    std::atomic<bool> shown{false};
+    std::atomic<int32_t> setters{0};
+};
+
+// Creates the effect's panel editor, which registers itself with the effect;
+// null when it cannot be allocated.
+AEffEditor* createOpampEditor(BrackenlumeOpamp* effect);
