@@ -14,12 +14,14 @@ namespace kv::host {
 
 extern const Command kInfoCommand;
 extern const Command kProcessCommand;
+extern const Command kGuiCommand;
 extern const Command kValidateCommand;
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         kInfoCommand,
         kProcessCommand,
+        kGuiCommand,
         kValidateCommand,
     };
     return table;

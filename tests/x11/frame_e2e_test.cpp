@@ -1,0 +1,222 @@
+// The frame embedded in a real top-level window under Xvfb, driven from
+// outside with xdotool as a user would: clicks and wheel reach the view under
+// the pointer, exposures repaint, the screen shows exactly the back buffer,
+// nothing is drawn before the first paint, the host destroying its window is
+// survived, and a thousand editors opened and closed leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/x11/child_process.h"
+#include "tests/x11/x_server.h"
+//
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using kvtest::ChildProcess;
+
+std::string tempPath(const std::string& name) {
+    return "/tmp/kv23-x11-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class FrameInWindow : public testing::Test {
+  protected:
+    void SetUp() override {
+        errors = tempPath("stderr.txt");
+        ASSERT_TRUE(demo.start({FRAME_DEMO_PATH}, errors));
+        const std::string ready = demo.waitFor("ready ");
+        ASSERT_FALSE(ready.empty()) << readFile(errors);
+        std::istringstream in(ready.substr(6));
+        in >> host >> frameWindow;
+        ASSERT_NE(frameWindow, 0u) << "the frame made no window";
+    }
+    void TearDown() override { std::remove(errors.c_str()); }
+
+    void mapAndWaitForFirstPaint() {
+        demo.send("map");
+        ASSERT_FALSE(demo.waitFor("mapped").empty());
+        for (const char* view : {"draw back", "draw red", "draw green", "draw blue"})
+            ASSERT_FALSE(demo.waitFor(view).empty()) << view;
+    }
+    void xdotool(std::vector<std::string> args) {
+        args.insert(args.begin(), "xdotool");
+        ASSERT_EQ(kvtest::runProgram(args), 0);
+    }
+    std::string win(unsigned long w) { return std::to_string(w); }
+
+    ChildProcess demo;
+    std::string errors;
+    unsigned long host = 0;
+    unsigned long frameWindow = 0;
+};
+
+TEST_F(FrameInWindow, NothingIsDrawnBeforeTheFirstPaint) {
+    const size_t start = demo.lines().size();
+    demo.send("dirty red 0 0 255");
+    demo.send("idle 10");
+    ASSERT_FALSE(demo.waitFor("idled 10").empty());
+    demo.drain(100);  // a few timed idle passes as well
+    EXPECT_EQ(demo.count("draw", start), 0);
+    demo.send("state");
+    EXPECT_EQ(demo.waitFor("state"), "state open=1 firstDrawPending=1");
+
+    mapAndWaitForFirstPaint();
+    demo.send("state");
+    EXPECT_EQ(demo.waitFor("state"), "state open=1 firstDrawPending=0");
+}
+
+TEST_F(FrameInWindow, ClicksReachTheViewUnderThePointer) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    mapAndWaitForFirstPaint();
+    // The button is held while the frame reads the live state, so the
+    // view sees it in the button mask.
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "50", "40", "mousedown", "1"});
+    EXPECT_EQ(demo.waitFor("click"), "click red 50 40 1");
+    xdotool({"mouseup", "1"});
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "150", "50", "keydown", "shift",
+             "mousedown", "3"});
+    EXPECT_EQ(demo.waitFor("click"), "click green 150 50 12");  // right + shift
+    xdotool({"mouseup", "3", "keyup", "shift"});
+    // Edges belong to the view; between the views the background answers.
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "10", "110", "mousedown", "1"});
+    EXPECT_EQ(demo.waitFor("click"), "click blue 10 110 1");
+    xdotool({"mouseup", "1"});
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "120", "100", "mousedown", "2"});
+    EXPECT_EQ(demo.waitFor("click"), "click back 120 100 2");
+    xdotool({"mouseup", "2"});
+}
+
+TEST_F(FrameInWindow, WheelNotchesAreOneStepEach) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    mapAndWaitForFirstPaint();
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "60", "150", "click", "4"});
+    EXPECT_EQ(demo.waitFor("wheel"), "wheel blue 60 150 1 +1.0");
+    xdotool({"click", "5"});
+    EXPECT_EQ(demo.waitFor("wheel"), "wheel blue 60 150 1 -1.0");
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "200", "20", "click", "6"});
+    EXPECT_EQ(demo.waitFor("wheel"), "wheel green 200 20 0 -1.0");
+    xdotool({"click", "7"});
+    EXPECT_EQ(demo.waitFor("wheel"), "wheel green 200 20 0 +1.0");
+    EXPECT_EQ(demo.count("click"), 0) << "wheel notches are no clicks";
+}
+
+TEST_F(FrameInWindow, ScreenShowsTheBackBufferAfterUpdatesAndExposure) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    mapAndWaitForFirstPaint();
+
+    // A dirty view is redrawn by idle, views that do not touch it are not.
+    size_t mark = demo.lines().size();
+    demo.send("dirty red 255 255 0");
+    ASSERT_FALSE(demo.waitFor("draw red").empty());
+    demo.drain(100);
+    EXPECT_EQ(demo.count("draw green", mark), 0);
+    EXPECT_EQ(demo.count("draw blue", mark), 0);
+
+    // Hiding and showing the window asks for a paint of all of it.
+    mark = demo.lines().size();
+    xdotool({"windowunmap", "--sync", win(host)});
+    xdotool({"windowmap", "--sync", win(host)});
+    ASSERT_FALSE(demo.waitFor("draw green").empty());
+    ASSERT_FALSE(demo.waitFor("draw blue").empty());
+    demo.drain(100);
+
+    const std::string png = tempPath("back.png");
+    demo.send("dump " + png);
+    ASSERT_EQ(demo.waitFor("dump"), "dumped " + png);
+    cairo_surface_t* back = cairo_image_surface_create_from_png(png.c_str());
+    std::remove(png.c_str());
+    ASSERT_EQ(cairo_surface_status(back), CAIRO_STATUS_SUCCESS);
+    const int w = cairo_image_surface_get_width(back), h = cairo_image_surface_get_height(back);
+    ASSERT_EQ(w, 240);
+    ASSERT_EQ(h, 200);
+
+    Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    XImage* shot = XGetImage(dpy, frameWindow, 0, 0, static_cast<unsigned>(w),
+                             static_cast<unsigned>(h), AllPlanes, ZPixmap);
+    ASSERT_NE(shot, nullptr);
+    const uint8_t* data = cairo_image_surface_get_data(back);
+    const int stride = cairo_image_surface_get_stride(back);
+    int different = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t argb;
+            std::memcpy(&argb, data + y * stride + x * 4, 4);
+            if ((argb & 0xffffff) != (XGetPixel(shot, x, y) & 0xffffff)) ++different;
+        }
+    EXPECT_EQ(different, 0);
+    // The recoloured view is what both show.
+    EXPECT_EQ(XGetPixel(shot, 50, 40) & 0xffffff, 0xffff00u);
+    EXPECT_EQ(XGetPixel(shot, 150, 40) & 0xffffff, 0x1ec83cu);
+    XDestroyImage(shot);
+    XCloseDisplay(dpy);
+    cairo_surface_destroy(back);
+}
+
+TEST_F(FrameInWindow, SurvivesTheHostDestroyingItsWindow) {
+    mapAndWaitForFirstPaint();
+    demo.send("destroy-parent");
+    ASSERT_FALSE(demo.waitFor("parent destroyed").empty());
+    demo.send("idle 3");
+    ASSERT_FALSE(demo.waitFor("idled").empty());
+    demo.send("state");
+    EXPECT_EQ(demo.waitFor("state"), "state open=0 firstDrawPending=0");
+    // Dirty views are not drawn onto a window that is gone.
+    const size_t mark = demo.lines().size();
+    demo.send("dirty blue 1 2 3");
+    demo.send("idle 3");
+    ASSERT_FALSE(demo.waitFor("idled").empty());
+    EXPECT_EQ(demo.count("draw", mark), 0);
+    demo.send("close");
+    EXPECT_EQ(demo.waitFor("closed"), "closed");
+    demo.send("quit");
+    EXPECT_EQ(demo.wait(), 0);
+    EXPECT_EQ(readFile(errors), "") << "no X error may be reported";
+}
+
+TEST_F(FrameInWindow, AThousandEditorsLeaveNoWindowsOrDescriptors) {
+    mapAndWaitForFirstPaint();
+    demo.send("close");
+    ASSERT_FALSE(demo.waitFor("closed").empty());
+    demo.send("cycle 1000");
+    const std::string result = demo.waitFor("cycled", 60000);
+    ASSERT_FALSE(result.empty());
+    std::istringstream in(result);
+    std::string word;
+    int count = 0, windowsBefore = -1, windowsAfter = -2, fdsBefore = -1, fdsAfter = -2;
+    in >> word >> count >> word >> windowsBefore >> windowsAfter >> word >> fdsBefore >> fdsAfter;
+    EXPECT_EQ(count, 1000);
+    EXPECT_EQ(windowsBefore, 0);
+    EXPECT_EQ(windowsAfter, 0);
+    EXPECT_EQ(fdsAfter, fdsBefore);
+    demo.send("quit");
+    EXPECT_EQ(demo.wait(), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    kvtest::XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "Xvfb is not available: skipping the window tests\n");
+        return kvtest::kSkipExitCode;
+    }
+    return RUN_ALL_TESTS();
+}
