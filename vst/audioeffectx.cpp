@@ -259,8 +259,9 @@ bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* f
     to->elevation = from->elevation;
     to->radius = from->radius;
     to->reserved = from->reserved;
-    std::strncpy(to->name, from->name, kSpeakerNameLen - 1);
-    to->name[kSpeakerNameLen - 1] = 0;
+    // At most 63 characters, then a zero: a name without its own
+    // terminator is cut rather than read past.
+    kv::copyLimited(to->name, from->name, kSpeakerNameLen - 1);
     to->type = from->type;
     std::memcpy(to->future, from->future, sizeof(to->future));
     return true;

@@ -93,18 +93,7 @@ TEST(BaseClasses, DefaultAnswersOfTheExtendedDispatcher) {
     EXPECT_EQ(dispatch(fx, effCanDo, 0, 0, text), -1);
     EXPECT_EQ(dispatch(fx, effGetVstVersion), 2400);
     EXPECT_EQ(dispatch(fx, effCanBeAutomated, 99), 1);
-    EXPECT_EQ(dispatch(fx, effGetCurrentMidiProgram, 0, 0, nullptr), -1);
     EXPECT_EQ(dispatch(fx, effGetChunk, 0, 0, text), 0);
-    EXPECT_EQ(fx.getNumCategories(), 1);
-    fx.setBlockSizeAndSampleRate(64, 22050.0f);
-    EXPECT_EQ(fx.getBlockSize(), 64);
-    EXPECT_EQ(fx.getSampleRate(), 22050.0f);
-    fx.setInitialDelay(12);
-    fx.setRealtimeQualities(3);
-    fx.setOfflineQualities(4);
-    EXPECT_EQ(fx.getAeffect()->initialDelay, 12);
-    EXPECT_EQ(fx.getAeffect()->realQualities, 3);
-    EXPECT_EQ(fx.getAeffect()->offQualities, 4);
 }
 
 TEST(BaseClasses, SynthResumeAsksForMidi) {

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr double kLn10Over20 = 0.11512925464970228;
-
 std::vector<double> noise(size_t n, unsigned seed, double amplitude = 1.0) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> dist(-amplitude, amplitude);
@@ -304,17 +302,6 @@ TEST(Meter, RaisesThePublishedPeakOnlyWhileItIsPublished) {
     runDouble(fx, l, r);
     runFloat(single, toFloat(l), toFloat(r));
     EXPECT_EQ(peak.load(), 0.0);
-}
-
-TEST(Processing, OutputGainFollowsTheVolumeInDecibels) {
-    for (float volume : {0.0f, 0.25f, 0.5f, 1.0f}) {
-        BrackenlumeOpamp fx(nullptr);
-        fx.setParameter(0, 0.0f);
-        fx.setParameter(3, volume);
-        const Stereo out = runDouble(fx, {0.25}, {0.25});
-        const double db = 64.0 * volume - 32.0 - 8.0;
-        EXPECT_NEAR(out.l[0], 0.25 * std::exp(db * kLn10Over20), 1e-12) << volume;
-    }
 }
 
 }  // namespace
