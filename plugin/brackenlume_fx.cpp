@@ -24,7 +24,11 @@ BrackenlumeFX::BrackenlumeFX(audioMasterCallback host, int32_t paramCountArg)
       params(new (std::nothrow) ParamEntry[paramCountArg > 0 ? paramCountArg : 0]),
       paramCount(params && paramCountArg > 0 ? static_cast<uint16_t>(paramCountArg) : 0) {}
 
-BrackenlumeFX::~BrackenlumeFX() = default;
+BrackenlumeFX::~BrackenlumeFX() {
+    // Before the table goes: the editor may read it while it is torn down.
+    delete editor;
+    editor = nullptr;
+}
 
 void BrackenlumeFX::storeValue(int32_t index, float v) {
     // A NaN (from the host, the editor or a chunk) would poison the model

@@ -32,8 +32,7 @@ __attribute__((weak)) AEffEditor* createOpampEditor(BrackenlumeOpamp* /*effect*/
     return nullptr;
 }
 
-BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host)
-    : BrackenlumeFX(host, kNumParams) {
+BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host) : BrackenlumeFX(host, kNumParams) {
     for (int32_t i = 0; i < paramCount; ++i) {
         params[i].name = kParams[i].name;
         params[i].label = kParams[i].label;
@@ -53,7 +52,13 @@ BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host)
     createOpampEditor(this);
 }
 
-BrackenlumeOpamp::~BrackenlumeOpamp() = default;
+BrackenlumeOpamp::~BrackenlumeOpamp() {
+    // The editor goes first, while the parameter table and the meter
+    // hand-over it may still reach are alive (the base classes would
+    // delete it only after both are gone).
+    delete editor;
+    editor = nullptr;
+}
 
 bool BrackenlumeOpamp::getEffectName(char* name) {
     if (!name) return false;

@@ -191,6 +191,26 @@ TEST(Parameters, EditorHearsEveryStoredValueButNotTheRefusedOnes) {
     EXPECT_EQ(editor->seen[4], std::make_pair(3, 0.125f));
 }
 
+// The editor is deleted with the effect; while it is torn down it may
+// still read the effect's values.
+class ReadingEditor : public AEffEditor {
+  public:
+    ReadingEditor(AudioEffect* fx, float* seen) : AEffEditor(fx), seen_(seen) {}
+    ~ReadingEditor() override { *seen_ = effect->getParameter(3); }
+
+  private:
+    float* seen_;
+};
+
+TEST(Parameters, EditorIsDeletedWhileTheTableStillExists) {
+    float seen = -1.0f;
+    auto* fx = new BrackenlumeOpamp(nullptr);
+    fx->setEditor(new ReadingEditor(fx, &seen));
+    fx->setParameter(3, 0.375f);
+    delete fx;
+    EXPECT_EQ(seen, 0.375f);
+}
+
 TEST(Chunk, BufferStaysValidUntilTheNextCall) {
     BrackenlumeOpamp fx(nullptr);
     void* first = nullptr;
