@@ -269,6 +269,17 @@ TEST_F(FrameTest, DragsFromOtherApplicationsFollowThePointer) {
     EXPECT_FALSE(target->move());
     target->leave();
     EXPECT_EQ(left->dragLog.size(), 5u);
+
+    // Enter and leave without a drop: the leave reaches the view and the
+    // drag is over.
+    EXPECT_TRUE(target->enter(0));
+    EXPECT_EQ(left->lastDragCount, 0);
+    target->leave();
+    EXPECT_EQ(left->dragLog.back(), "leave");
+    EXPECT_EQ(left->dragLog.size(), 7u);
+    EXPECT_FALSE(target->move());
+    target->drop();
+    EXPECT_EQ(left->dragLog.size(), 7u);
 }
 
 TEST_F(FrameTest, DropRegistrationRules) {
