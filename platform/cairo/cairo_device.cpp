@@ -222,9 +222,11 @@ void CairoDevice::drawText(const char* text, const CRect& r, TextAlign align, bo
 }
 
 void CairoDevice::copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) {
-    auto* src = dynamic_cast<CairoDevice*>(&source);
-    if (!src || sourceRect.isEmpty()) return;
-    cairo_surface_t* from = src->surface();
+    // Any device that can name its cairo surface can be copied from; other
+    // devices have no pixels we could read.
+    auto* src = dynamic_cast<SurfaceSource*>(&source);
+    cairo_surface_t* from = src ? src->cairoSurface() : nullptr;
+    if (!from || sourceRect.isEmpty()) return;
     SurfacePtr snapshot;
     CPoint origin = sourceRect.topLeft();
     if (from == surface_.get()) {
@@ -239,7 +241,7 @@ void CairoDevice::copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint d
         from = snapshot.get();
         origin = CPoint();
     } else {
-        src->flush();
+        cairo_surface_flush(from);
     }
     cairo_t* c = cr();
     cairo_save(c);

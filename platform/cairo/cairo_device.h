@@ -49,7 +49,16 @@ class CairoImage final : public Image {
     SurfacePtr surface_;
 };
 
-class CairoDevice final : public DrawDevice {
+// Implemented by every device that draws onto a cairo surface, also by
+// devices of other back ends that wrap a CairoDevice (a window's device), so
+// that copies from them find the pixels.
+class SurfaceSource {
+  public:
+    virtual ~SurfaceSource() = default;
+    virtual cairo_surface_t* cairoSurface() = 0;
+};
+
+class CairoDevice final : public DrawDevice, public SurfaceSource {
   public:
     // Draws onto `surface` (any kind); the device takes its own reference.
     explicit CairoDevice(cairo_surface_t* surface);
@@ -62,6 +71,7 @@ class CairoDevice final : public DrawDevice {
     CairoDevice& operator=(const CairoDevice&) = delete;
 
     cairo_surface_t* surface() const { return surface_.get(); }
+    cairo_surface_t* cairoSurface() override { return surface_.get(); }
     // Width and height of an image surface; 0 for other kinds of surface.
     int32_t width() const;
     int32_t height() const;

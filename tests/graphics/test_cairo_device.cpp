@@ -45,6 +45,45 @@ TEST(CairoDevice, CopiesWithinItsOwnSurfaceEvenWhenTheAreasOverlap) {
     }
 }
 
+// A window back end's device that draws through a cairo device it wraps.
+class WrappingDevice : public platform::DrawDevice, public platform::cairo::SurfaceSource {
+  public:
+    explicit WrappingDevice(int32_t w, int32_t h) : inner(CairoDevice::createImageDevice(w, h)) {}
+    cairo_surface_t* cairoSurface() override { return inner->surface(); }
+    void setPen(CColor c, int32_t w) override { inner->setPen(c, w); }
+    bool setBrush(CColor c) override { return inner->setBrush(c); }
+    void setTextColor(CColor c) override { inner->setTextColor(c); }
+    void setFont(const platform::FontDesc& f) override { inner->setFont(f); }
+    void setClip(const CRect& r) override { inner->setClip(r); }
+    void moveTo(CPoint p) override { inner->moveTo(p); }
+    void lineTo(CPoint p) override { inner->lineTo(p); }
+    void fillRect(const CRect& r) override { inner->fillRect(r); }
+    void drawText(const char* t, const CRect& r, platform::TextAlign a, bool o) override {
+        inner->drawText(t, r, a, o);
+    }
+    void copyFrom(DrawDevice& s, const CRect& r, CPoint d) override { inner->copyFrom(s, r, d); }
+    void blit(const platform::Image& i, const CRect& d, CPoint o) override { inner->blit(i, d, o); }
+    void blitColorKey(const platform::Image& i, const CRect& d, CPoint o, CColor k) override {
+        inner->blitColorKey(i, d, o, k);
+    }
+    void alphaBlend(const platform::Image& i, const CRect& d, CPoint o, uint8_t a) override {
+        inner->alphaBlend(i, d, o, a);
+    }
+    std::unique_ptr<CairoDevice> inner;
+};
+
+TEST(CairoDevice, CopiesFromADeviceThatWrapsACairoSurface) {
+    WrappingDevice window(8, 8);
+    window.setBrush(CColor{0, 0, 250, 255});
+    window.fillRect(CRect(2, 2, 4, 4));
+    auto buffer = blackDevice(8, 8);
+    buffer->copyFrom(window, CRect(2, 2, 4, 4), CPoint(5, 5));
+    EXPECT_EQ(buffer->pixel(5, 5), 0xFF0000FAu);
+    EXPECT_EQ(buffer->pixel(6, 6), 0xFF0000FAu);
+    EXPECT_EQ(buffer->pixel(4, 4), 0xFF000000u);
+    EXPECT_EQ(buffer->pixel(7, 7), 0xFF000000u);
+}
+
 TEST(CairoDevice, BlitsImagesOpaqueColourKeyedAndAlphaBlended) {
     auto image = platform::createImage(3, 2);
     ASSERT_NE(image, nullptr);
