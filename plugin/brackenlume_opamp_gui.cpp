@@ -215,6 +215,16 @@ void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
     setters.fetch_sub(1, std::memory_order_release);
 }
 
+void BrackenlumeOpampGUI::beginEdit(int32_t index) {
+    if (effect && index >= 0 && index < effect->getAeffect()->numParams)
+        AEffGUIEditor::beginEdit(index);
+}
+
+void BrackenlumeOpampGUI::endEdit(int32_t index) {
+    if (effect && index >= 0 && index < effect->getAeffect()->numParams)
+        AEffGUIEditor::endEdit(index);
+}
+
 void BrackenlumeOpampGUI::valueChanged(CDrawContext* /*context*/, CControl* control) {
     if (!frame || !control || !effect) return;
     const int32_t tag = control->getTag();

@@ -53,6 +53,12 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     // argument is not used). Any thread; nothing happens while closed.
     void setParameter(int32_t index, float value) override;
 
+    // The edit bracket of a control reaches the host only for a parameter:
+    // the decibel fields (tags 1001 and 1002) are not parameters, and a host
+    // that looks the index up in its own table must not see them.
+    void beginEdit(int32_t index) override;
+    void endEdit(int32_t index) override;
+
     void valueChanged(VSTGUI::CDrawContext* context, VSTGUI::CControl* control) override;
     // The editor never takes over a modifier click.
     int32_t controlModifierClicked(VSTGUI::CDrawContext*, VSTGUI::CControl*, int32_t) override {

@@ -1,0 +1,354 @@
+// The panel editor driven through the plug-in's AEffect record on the
+// headless window: what the host sees, what the window shows, and how the
+// controls, the parameters and the host calls move together.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "editor_test_support.h"
+#include "platform/headless/headless_window.h"
+#include "plugin/brackenlume_knob.h"
+#include "plugin/brackenlume_peak_led.h"
+#include "vstgui/conoffbutton.h"
+#include "vstgui/ctextedit.h"
+
+namespace {
+
+using kvtest::Instance;
+using VSTGUI::CPoint;
+using VSTGUI::CRect;
+using VSTGUI::platform::HeadlessTextField;
+using VSTGUI::platform::HeadlessWindow;
+
+constexpr CRect kPad1(55, 24, 95, 54);
+constexpr CRect kPad2(137, 24, 177, 54);
+constexpr CRect kGainKnob(80, 90, 160, 170);
+constexpr CRect kVolumeKnob(80, 230, 160, 310);
+constexpr CRect kGainText(30, 174, 60, 188);
+constexpr CRect kVolumeText(30, 314, 60, 328);
+constexpr CRect kLed(180, 307, 208, 335);
+
+CPoint centre(const CRect& r) {
+    return CPoint(r.left + r.width() / 2, r.top + r.height() / 2);
+}
+
+// The filmstrip image for a value: 96 steps of 80 pixels over 7680, the
+// last image only for 1 itself.
+CPoint knobOffset(float value) {
+    const auto pos = static_cast<int32_t>(7680.0f * value);
+    return CPoint(0, pos >= 7680 ? 7680 : pos / 80 * 80);
+}
+
+// Clicks on the field, types `text` and presses Return.
+void typeInto(const CRect& field, const char* text) {
+    HeadlessWindow* window = HeadlessWindow::last();
+    window->setPointer(centre(field), 1);
+    window->click(centre(field));
+    window->setPointer(centre(field), 0);
+    HeadlessTextField* entry = HeadlessTextField::last();
+    ASSERT_NE(entry, nullptr) << "the click opened no text field";
+    entry->setText(text);
+    entry->pressReturn();
+}
+
+TEST(EditorHostView, FlagsAndSizeAreKnownBeforeTheFirstOpen) {
+    Instance plugin;
+    ASSERT_NE(plugin.fx, nullptr);
+    EXPECT_EQ(plugin.fx->flags, 0x1031);
+    ERect* rect = nullptr;
+    EXPECT_EQ(plugin.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 400);
+    EXPECT_EQ(rect->right, 240);
+    EXPECT_EQ(HeadlessWindow::liveCount(), 0);
+    // The size stays the same once a window is open.
+    plugin.openAndPaint();
+    EXPECT_EQ(HeadlessWindow::last()->width(), 240);
+    EXPECT_EQ(HeadlessWindow::last()->height(), 400);
+    plugin.dispatch(effEditClose);
+    EXPECT_EQ(HeadlessWindow::liveCount(), 0);
+}
+
+TEST(EditorPanel, ValuesSetWhileClosedAppearWhenTheWindowOpens) {
+    Instance plugin;
+    plugin.setParameter(0, 0.75f);
+    plugin.setParameter(2, 1.0f);
+    plugin.setParameter(3, 0.2f);
+    EXPECT_EQ(plugin.editor()->getGainKnob(), nullptr);  // no control exists yet
+    EXPECT_EQ(plugin.getParameter(0), 0.75f);
+
+    plugin.openAndPaint();
+    BrackenlumeOpampGUI* gui = plugin.editor();
+    EXPECT_EQ(gui->getGainKnob()->getValue(), 0.75f);
+    EXPECT_EQ(gui->getGainText()->getValue(), 0.75f);
+    EXPECT_EQ(gui->getVolumeKnob()->getValue(), 0.2f);
+    EXPECT_EQ(gui->getPad1Button()->getValue(), 0.0f);
+    EXPECT_EQ(gui->getPad2Button()->getValue(), 1.0f);
+    EXPECT_EQ(kvtest::mismatches(plugin, 102, kGainKnob, knobOffset(0.75f)), 0);
+    EXPECT_EQ(kvtest::mismatches(plugin, 102, kVolumeKnob, knobOffset(0.2f)), 0);
+    EXPECT_EQ(kvtest::mismatches(plugin, 103, kPad1, CPoint(0, 0)), 0);   // off above
+    EXPECT_EQ(kvtest::mismatches(plugin, 103, kPad2, CPoint(0, 30)), 0);  // on below
+    EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 0)), 0);    // dark
+    // Somewhere away from the controls the panel is the background itself.
+    EXPECT_EQ(plugin.pixel(5, 395), kvtest::composed(101, CRect(0, 0, 240, 400), {}, 5, 395));
+
+    // The knob's own settings.
+    EXPECT_EQ(gui->getGainKnob()->getDragRange(), 640.f);
+    EXPECT_EQ(gui->getVolumeKnob()->getWheelInc(), 0.125f);
+    EXPECT_EQ(gui->getGainKnob()->getDefaultValue(), 0.25f);
+    EXPECT_EQ(gui->getVolumeKnob()->getDefaultValue(), 0.5f);
+    EXPECT_EQ(gui->getGainText()->getFontColor(), (VSTGUI::CColor{168, 168, 168, 255}));
+}
+
+TEST(EditorPanel, HostChangesMoveTheControlsOfThatParameterOnly) {
+    Instance plugin;
+    plugin.openAndPaint();
+    BrackenlumeOpampGUI* gui = plugin.editor();
+    plugin.setParameter(3, 1.7f);  // clamped by the effect; the controls show the stored 1
+    EXPECT_EQ(gui->getVolumeKnob()->getValue(), 1.0f);
+    EXPECT_EQ(gui->getVolumeText()->getValue(), 1.0f);
+    EXPECT_EQ(gui->getGainKnob()->getValue(), 0.25f);
+    plugin.setParameter(1, 0.9f);
+    EXPECT_EQ(gui->getPad1Button()->getValue(), 0.9f);
+    EXPECT_EQ(gui->getPad2Button()->getValue(), 0.0f);
+    plugin.idle();
+    EXPECT_EQ(kvtest::mismatches(plugin, 102, kVolumeKnob, CPoint(0, 7680)), 0);
+    EXPECT_EQ(kvtest::mismatches(plugin, 103, kPad1, CPoint(0, 30)), 0);
+    // A chunk moves them too, without any automation message.
+    const float chunk[4] = {0.0f, 0.0f, 1.0f, 0.5f};
+    plugin.clearEvents();
+    plugin.dispatch(effSetChunk, 0, sizeof chunk, const_cast<float*>(chunk));
+    EXPECT_EQ(gui->getGainKnob()->getValue(), 0.0f);
+    EXPECT_EQ(gui->getPad2Button()->getValue(), 1.0f);
+    EXPECT_EQ(plugin.count(audioMasterAutomate), 0);
+    plugin.dispatch(effEditClose);
+}
+
+TEST(EditorPanel, DecibelTextsOfTheFields) {
+    char text[256];
+    const std::pair<float, const char*> gains[] = {
+        {0.25f, "0.00"}, {0.0f, "-8.00"}, {1.0f, "24.00"}, {0.4375f, "6.00"}};
+    for (auto [value, want] : gains) {
+        BrackenlumeOpampGUI::gainToString(value, text);
+        EXPECT_STREQ(text, want) << value;
+    }
+    const std::pair<float, const char*> volumes[] = {
+        {0.5f, "0.00"}, {0.0f, "-32.00"}, {1.0f, "32.00"}, {0.75f, "16.00"}};
+    for (auto [value, want] : volumes) {
+        BrackenlumeOpampGUI::volumeToString(value, text);
+        EXPECT_STREQ(text, want) << value;
+    }
+}
+
+TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
+    kvtest::ScopedClock clock;
+    Instance plugin;
+    plugin.openAndPaint();
+    BrackenlumeOpampGUI* gui = plugin.editor();
+    plugin.clearEvents();
+
+    typeInto(kGainText, "6");
+    EXPECT_EQ(plugin.getParameter(0), (6.0f + 8.0f) * 0.03125f);  // 0.4375
+    EXPECT_EQ(gui->getGainKnob()->getValue(), 0.4375f);
+    EXPECT_EQ(gui->getGainKnob()->imageOffsetFor(0.4375f), 42 * 80);
+    EXPECT_EQ(plugin.count(audioMasterAutomate), 0);
+    // The field's bracket carries its tag, which is no parameter: the host
+    // hears nothing of it.
+    EXPECT_EQ(plugin.count(audioMasterBeginEdit), 0);
+    EXPECT_EQ(plugin.count(audioMasterEndEdit), 0);
+    plugin.idle();
+    EXPECT_EQ(kvtest::mismatches(plugin, 102, kGainKnob, CPoint(0, 3360)), 0);
+
+    plugin.setParameter(3, 0.9f);
+    typeInto(kVolumeText, "loud");  // no number reads as 0 dB
+    EXPECT_EQ(plugin.getParameter(3), 0.5f);
+    typeInto(kGainText, "30");  // +38 dB is past the end of the scale
+    EXPECT_EQ(plugin.getParameter(0), 1.0f);
+    typeInto(kVolumeText, "-40");
+    EXPECT_EQ(plugin.getParameter(3), 0.0f);
+    typeInto(kVolumeText, "-7.5 dB");  // the number at the start counts
+    EXPECT_EQ(plugin.getParameter(3), (-7.5f + 32.0f) * 0.015625f);
+    typeInto(kGainText, "nan");  // no level: the parameter stays
+    EXPECT_EQ(plugin.getParameter(0), 1.0f);
+    typeInto(kGainText, "inf");
+    EXPECT_EQ(plugin.getParameter(0), 1.0f);
+    EXPECT_EQ(plugin.count(audioMasterAutomate), 0);
+    plugin.dispatch(effEditClose);
+}
+
+TEST(EditorGestures, KnobDragSwitchClickAndResetReachTheHost) {
+    kvtest::ScopedClock clock;
+    Instance plugin;
+    plugin.openAndPaint();
+    HeadlessWindow* window = HeadlessWindow::last();
+    plugin.clearEvents();
+
+    // A drag of 64 pixels up on the gain knob: a tenth of the range.
+    const CPoint c = centre(kGainKnob);
+    const CPoint up(c.h, c.v - 64);
+    window->scriptPointer({{c, 1}, {c, 1}, {up, 1}, {up, 0}});
+    window->click(c);
+    std::vector<kvtest::HostEvent> seen = plugin.events();
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen.front().opcode, audioMasterBeginEdit);
+    EXPECT_EQ(seen.front().index, 0);
+    EXPECT_EQ(seen.back().opcode, audioMasterEndEdit);
+    EXPECT_EQ(seen.back().index, 0);
+    EXPECT_GE(plugin.count(audioMasterAutomate), 1);
+    EXPECT_FLOAT_EQ(plugin.getParameter(0), 0.25f + 64.0f / 640.0f);
+    for (const kvtest::HostEvent& e : seen) {
+        if (e.opcode == audioMasterAutomate) {
+            EXPECT_EQ(e.index, 0);
+        }
+    }
+
+    // Control-click: back to 0 dB.
+    plugin.clearEvents();
+    window->scriptPointer({});
+    window->setPointer(c, 1 | 16);
+    window->click(c);
+    EXPECT_EQ(plugin.getParameter(0), 0.25f);
+    EXPECT_EQ(plugin.count(audioMasterAutomate), 1);
+
+    // A click on a switch toggles its parameter inside the bracket.
+    plugin.clearEvents();
+    window->setPointer(centre(kPad2), 1);
+    window->click(centre(kPad2));
+    EXPECT_EQ(plugin.getParameter(2), 1.0f);
+    seen = plugin.events();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].opcode, audioMasterBeginEdit);
+    EXPECT_EQ(seen[1].opcode, audioMasterAutomate);
+    EXPECT_EQ(seen[1].index, 2);
+    EXPECT_EQ(seen[1].opt, 1.0f);
+    EXPECT_EQ(seen[2].opcode, audioMasterEndEdit);
+    window->click(centre(kPad2));
+    EXPECT_EQ(plugin.getParameter(2), 0.0f);
+    // A right click does nothing.
+    window->setPointer(centre(kPad1), 4);
+    window->click(centre(kPad1));
+    EXPECT_EQ(plugin.getParameter(1), 0.0f);
+    plugin.dispatch(effEditClose);
+}
+
+TEST(EditorIdle, TwoPumpsWithinTenMillisecondsRunOnePass) {
+    kvtest::ScopedClock clock;
+    Instance plugin;
+    plugin.openAndPaint();
+    plugin.clearEvents();
+    BrackenlumeOpampGUI* gui = plugin.editor();
+    gui->pumpIdle();
+    clock.clock.now += 5;
+    gui->pumpIdle();
+    EXPECT_EQ(plugin.count(audioMasterIdle), 1);
+    // A hundred milliseconds after the first pass the next one is due.
+    clock.clock.now += 100;
+    gui->pumpIdle();
+    EXPECT_EQ(plugin.count(audioMasterIdle), 2);
+    plugin.dispatch(effEditClose);
+}
+
+TEST(EditorMeter, LedLightsForAnOverAndGoesDarkAfterTheHold) {
+    kvtest::ScopedClock clock;
+    Instance plugin;
+    plugin.openAndPaint();
+    BrackenlumePeakLed* led = plugin.editor()->getPeakLed();
+    plugin.process(0.5f);
+    EXPECT_GT(led->getPeak(), 0.0);
+    EXPECT_LE(led->getPeak(), 1.0);
+    plugin.idle();
+    EXPECT_FALSE(led->isLit());
+
+    plugin.setParameter(3, 1.0f);  // +32 dB: every sample is an over
+    plugin.process(0.5f);
+    EXPECT_GT(led->getPeak(), 1.0);
+    plugin.idle();
+    EXPECT_TRUE(led->isLit());
+    EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 28)), 0);
+    clock.clock.now += 299;
+    plugin.idle();
+    EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 28)), 0);
+    clock.clock.now += 1;
+    plugin.idle();
+    EXPECT_FALSE(led->isLit());
+    EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 0)), 0);
+    plugin.dispatch(effEditClose);
+}
+
+TEST(EditorMeter, MeterIsTheMeanOfBothOutputsOrTheLeftOneInMono) {
+    Instance plugin;
+    plugin.openAndPaint();
+    BrackenlumePeakLed* led = plugin.editor()->getPeakLed();
+    // Gain 0 (no saturation, -8 dB drive), volume +8 dB, no high-pass yet:
+    // the output is the input times 10^0 = 1, the same on both sides.
+    plugin.setParameter(0, 0.0f);
+    plugin.setParameter(3, 0.625f);
+    float left[4] = {0.5f, -0.25f, 0.1f, 0.0f}, right[4] = {0.1f, 0.75f, 0.0f, 0.0f};
+    float* in[2] = {left, right};
+    float outL[4], outR[4];
+    float* out[2] = {outL, outR};
+    plugin.fx->processReplacing(plugin.fx, in, out, 4);
+    const double want = (0.25 + 0.75) * 0.5;  // the second sample
+    EXPECT_NEAR(led->getPeak(), want, 1e-6);
+
+    plugin.idle();  // clears the peak
+    VstSpeakerArrangement mono{};
+    mono.numChannels = 1;
+    plugin.dispatch(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&mono), &mono);
+    plugin.fx->processReplacing(plugin.fx, in, out, 4);
+    EXPECT_NEAR(led->getPeak(), 0.5, 1e-6);  // the left side alone, not halved
+    plugin.dispatch(effEditClose);
+}
+
+TEST(EditorClose, ProcessingAfterCloseWritesNothingAndReopeningShowsTheCurrentValues) {
+    Instance plugin;
+    plugin.openAndPaint();
+    BrackenlumePeakLed* led = plugin.editor()->getPeakLed();
+    // Keep the LED object alive past the close to see whether anything
+    // still writes into it.
+    led->remember();
+    plugin.dispatch(effEditClose);
+    EXPECT_EQ(plugin.editor()->getPeakLed(), nullptr);
+    EXPECT_EQ(HeadlessWindow::liveCount(), 0);
+    led->peakCell()->store(0.0);
+    plugin.setParameter(3, 1.0f);
+    plugin.process(0.9f);
+    EXPECT_EQ(led->getPeak(), 0.0);
+    led->forget();
+
+    plugin.setParameter(0, 0.8f);
+    plugin.setParameter(1, 1.0f);
+    plugin.openAndPaint();
+    BrackenlumeOpampGUI* gui = plugin.editor();
+    EXPECT_EQ(gui->getGainKnob()->getValue(), 0.8f);
+    EXPECT_EQ(gui->getPad1Button()->getValue(), 1.0f);
+    EXPECT_EQ(gui->getVolumeText()->getValue(), 1.0f);
+    EXPECT_EQ(kvtest::mismatches(plugin, 102, kGainKnob, knobOffset(0.8f)), 0);
+    EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 0)), 0);  // starts dark
+    // The new LED is metered.
+    plugin.process(0.9f);
+    EXPECT_GT(gui->getPeakLed()->getPeak(), 1.0);
+
+    // Opening twice without a close leaves one window, not two.
+    plugin.openAndPaint();
+    EXPECT_EQ(HeadlessWindow::liveCount(), 1);
+    plugin.dispatch(effEditClose);
+    EXPECT_EQ(HeadlessWindow::liveCount(), 0);
+    // Closing again, and idling while closed, do nothing.
+    plugin.dispatch(effEditClose);
+    plugin.idle();
+}
+
+TEST(EditorClose, DeletingTheEffectWithTheWindowOpenReleasesTheWindow) {
+    {
+        Instance plugin;
+        plugin.openAndPaint();
+        EXPECT_EQ(HeadlessWindow::liveCount(), 1);
+    }
+    EXPECT_EQ(HeadlessWindow::liveCount(), 0);
+}
+
+}  // namespace
