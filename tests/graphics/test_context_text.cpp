@@ -168,6 +168,19 @@ TEST(ContextText, FontsOfTheTableHaveTheirSizes) {
     // Font 0 is bold: its strokes put more ink down than the regular font 3
     // of the same size.
     EXPECT_GT(inkAmount("HIH", kSystemFont), inkAmount("HIH", kNormalFont) * 5 / 4);
+
+    // The underline style draws a line under the text, below the baseline
+    // and as wide as the text.
+    auto* u = new COffscreenContext(nullptr, 120, 40, kBlackColor);
+    u->setFont(kNormalFont, kUnderlineFace);
+    u->drawString("HHH", r, false, kLeftText);
+    const CRect underlined = inkBox(*u, kBlackRgb);
+    const CRect plain = inkOf("HHH", r, kLeftText, kNormalFont);
+    EXPECT_GT(underlined.bottom, plain.bottom);
+    EXPECT_LE(underlined.bottom, plain.bottom + 4);
+    EXPECT_GE(underlined.width(), plain.width());
+    EXPECT_EQ(rgbAt(*u, plain.left + 1, underlined.bottom - 1), 0xFFFFFFu);
+    u->forget();
 }
 
 TEST(ContextText, OffscreenSurfaceDrawsWithTheContextsStateFromTheStart) {
