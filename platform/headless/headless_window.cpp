@@ -16,7 +16,7 @@ CursorShape cursorAtDestruction = CursorShape::arrow;
 // A device drawing onto the window's image. Each device has its own drawing
 // state (clip, pen, font), as every device context of a window has; copies
 // into the window are what the toolkit presents, and are counted.
-class HeadlessWindow::WindowDevice final : public DrawDevice {
+class HeadlessWindow::WindowDevice final : public DrawDevice, public cairo::SurfaceSource {
   public:
     WindowDevice(HeadlessWindow& w, cairo_surface_t* surface) : window(w), inner(surface) {}
 
@@ -76,6 +76,10 @@ class HeadlessWindow::WindowDevice final : public DrawDevice {
         count();
         inner.alphaBlend(image, dest, sourceOffset, constantAlpha);
     }
+
+    // Lets cairo devices copy from the window (a transparent container
+    // drawn straight onto it takes a copy of what lies beneath).
+    cairo_surface_t* cairoSurface() override { return inner.surface(); }
 
   private:
     void count() { ++window.drawCalls; }

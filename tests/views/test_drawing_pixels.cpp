@@ -161,3 +161,24 @@ TEST_F(PixelTest, ViewsAreDrawnInListOrderAndClippedToTheirContainer) {
     EXPECT_EQ(at(55, 55), rgb(kPaleYellow));
     EXPECT_EQ(at(65, 65), rgb(kRed));
 }
+
+TEST_F(PixelTest, ATransparentOffscreenContainerDrawnStraightOntoTheWindowCopiesItsPixels) {
+    auto* glass = new Box(CRect(20, 20, 80, 80));
+    glass->setTransparency(true);
+    glass->useOffscreen(true);
+    frame.addView(glass);
+    auto* probe = colored(CRect(40, 40, 55, 55), kBlue);
+    glass->addView(probe);
+    window->paint(CRect(0, 0, 100, 100));
+
+    // Outside an update there is no back buffer in use: the container
+    // draws on the window and must start from the window's own pixels.
+    // Something else appeared on the window beneath the container.
+    window->surface().setBrush(kPaleYellow);
+    window->surface().fillRect(CRect(0, 0, 40, 40));
+    probe->color = kGreen;
+    frame.drawView(glass);
+    EXPECT_EQ(at(30, 30), rgb(kPaleYellow));
+    EXPECT_EQ(at(61, 61), rgb(kGreen));
+    EXPECT_EQ(at(78, 78), rgb(kRed));
+}
