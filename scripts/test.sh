@@ -15,7 +15,7 @@ echo "== ctest"
 echo "== build (address + undefined sanitizers)"
 scripts/build.sh build-asan -DKV_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 echo "== ctest under address + undefined sanitizers"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs" --timeout 900 -LE 'bench|nosan')
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/../tests/lsan.supp ctest --output-on-failure -j"$jobs" --timeout 900 -LE 'bench|nosan')
 
 echo "== build (thread sanitizer)"
 scripts/build.sh build-tsan -DKV_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
