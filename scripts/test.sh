@@ -21,3 +21,6 @@ echo "== build (thread sanitizer)"
 scripts/build.sh build-tsan -DKV_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
 echo "== ctest -L threads under the thread sanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" --timeout 900 -L threads)
+
+echo "== fuzzing: clang, address + undefined sanitizers, 40 s per harness"
+scripts/fuzz.sh 40

@@ -281,6 +281,59 @@ void deterministic(Context& ctx) {
                               frames, changes.size(), maxDifference(outs[0], outs[1])));
 }
 
+// One non-finite sample from upstream (a broken plug-in before us, a bad
+// file) must not silence the track for good: once the input is finite
+// again, the output has to become finite again.
+void recoversAfterNonFinite(Context& ctx) {
+    std::string problem;
+    const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity()};
+    for (double value : bad) {
+        for (Precision precision : {Precision::Single, Precision::Double}) {
+            auto h = ctx.started(48000.0f, 512);
+            RunOptions run;
+            run.precision = precision;
+            Stereo poisoned = noise(ctx, 512, 0.5);
+            poisoned.left[100] = value;
+            poisoned.right[300] = value;
+            runThrough(*h, poisoned, run);
+            // A second of clean input; only its last half must be finite, so
+            // a plug-in may take a moment to recover.
+            const Stereo out = runThrough(*h, noise(ctx, 48000, 0.5), run);
+            Stereo tail(24000);
+            std::copy(out.left.begin() + 24000, out.left.end(), tail.left.begin());
+            std::copy(out.right.begin() + 24000, out.right.end(), tail.right.begin());
+            if (firstNonFinite(tail) < tail.frames() && problem.empty()) {
+                problem = format(
+                    "%s-bit: after one block with %g in it, finite input still gives "
+                    "non-finite output a second later",
+                    precision == Precision::Single ? "32" : "64", value);
+            }
+        }
+    }
+    ctx.report().check(problem.empty(), "processing.recovers-after-non-finite-input",
+                       problem.empty() ? "NaN, +inf, -inf: finite again within a second" : problem);
+}
+
+// Sample rates no host should send but a broken one might: whatever the
+// filter does with them, the output has to stay finite and bounded.
+void oddSampleRates(Context& ctx) {
+    std::string problem;
+    for (float rate : {1.0f, 8.0f, 20.0f, 25.0f, 29.0f, 100.0f, 1000.0f, 8000.0f, 768000.0f}) {
+        auto h = ctx.started(rate, 512);
+        const Stereo out = runThrough(*h, noise(ctx, 8192, 1.0), RunOptions{});
+        const double peak = peakOf(out);
+        // The largest gain the controls allow at unit input is about +66 dB.
+        if ((firstNonFinite(out) < out.frames() || peak > 1e5) && problem.empty()) {
+            problem = format("at %g Hz the output reaches %g within 8192 samples",
+                             static_cast<double>(rate), peak);
+        }
+    }
+    ctx.report().check(problem.empty(), "processing.odd-sample-rates",
+                       problem.empty() ? "1 Hz to 768 kHz: output finite and bounded" : problem);
+}
+
 }  // namespace
 
 void checkProcessing(Context& ctx) {
@@ -291,6 +344,8 @@ void checkProcessing(Context& ctx) {
     finiteOutput(ctx);
     silenceDecay(ctx);
     deterministic(ctx);
+    recoversAfterNonFinite(ctx);
+    oddSampleRates(ctx);
 }
 
 }  // namespace kv::validate
