@@ -15,6 +15,7 @@ namespace kv::host {
 extern const Command kInfoCommand;
 extern const Command kProcessCommand;
 extern const Command kGuiCommand;
+extern const Command kSnapshotCommand;
 extern const Command kValidateCommand;
 
 const std::vector<Command>& commands() {
@@ -22,6 +23,7 @@ const std::vector<Command>& commands() {
         kInfoCommand,
         kProcessCommand,
         kGuiCommand,
+        kSnapshotCommand,
         kValidateCommand,
     };
     return table;

@@ -77,8 +77,9 @@ BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
 
 BrackenlumeOpampGUI::~BrackenlumeOpampGUI() {
     // A host that deletes the effect with the window still open: the effect
-    // is already gone past its own part (no more processing can come), and
-    // the base destroys the frame. Only the parameter path is taken back.
+    // deletes its editor while it is still whole, so the LED is withdrawn
+    // from processing as on a normal close.
+    if (frame) close();
     withdrawFromSetters();
 }
 

@@ -1,0 +1,303 @@
+// kv23 snapshot: a picture of the plug-in's editor as a host shows it. The
+// editor opens on a window of our own (on $DISPLAY, or on a private Xvfb
+// started for the purpose when there is no display), gets effEditIdle until
+// its first frame is on the window, and the window's pixels are read back
+// from the X server and written as a PNG file.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <cairo.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "host/cli.h"
+
+extern char** environ;
+
+namespace kv::host {
+namespace {
+
+const char* const kSnapshotHelp =
+    "usage: kv23 snapshot OUT.png [--plugin PATH] [--trace] [--param N=V]... [--over]\n"
+    "\n"
+    "Opens the plug-in's editor in a window, waits until it has drawn its panel\n"
+    "and writes the window's pixels to OUT.png. Without $DISPLAY a private Xvfb\n"
+    "is started for the picture and stopped afterwards.\n"
+    "\n"
+    "  --param N=V   set parameter N to the normalised value V before opening\n"
+    "                (repeatable; 0 Gain, 1 Pad 1, 2 Pad 2, 3 Volume)\n"
+    "  --over        feed one block above full scale through the processing\n"
+    "                first, so the peak LED shows lit\n";
+
+using Clock = std::chrono::steady_clock;
+
+// An Xvfb of our own on the first free display number; stopped (and only
+// this one process) when the object goes.
+class PrivateServer {
+  public:
+    PrivateServer() = default;
+    PrivateServer(const PrivateServer&) = delete;
+    PrivateServer& operator=(const PrivateServer&) = delete;
+    ~PrivateServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+
+    // Starts the server and answers its display name; throws RunError.
+    std::string start() {
+        for (int n = 90; n < 190; ++n) {
+            struct stat info {};
+            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (stat(lock.c_str(), &info) == 0 || stat(socket.c_str(), &info) == 0) continue;
+            const std::string name = ":" + std::to_string(n);
+            if (launch(name)) return name;
+        }
+        throw RunError("there is no X display and no Xvfb could be started (install xvfb)");
+    }
+
+  private:
+    bool launch(const std::string& name) {
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> words = {"Xvfb",       name,        "-screen", "0",
+                                          "640x480x24", "-nolisten", "tcp"};
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        const int failed = posix_spawnp(&pid_, "Xvfb", &files, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&files);
+        if (failed != 0) {
+            pid_ = -1;
+            throw RunError("there is no X display and Xvfb cannot be run (install xvfb)");
+        }
+        // Ready once it takes connections; gone early when the number was taken.
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < until) {
+            if (Display* probe = XOpenDisplay(name.c_str())) {
+                XCloseDisplay(probe);
+                return true;
+            }
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    pid_t pid_ = -1;
+};
+
+struct Options {
+    PluginChoice plugin;
+    std::string out;
+    std::vector<std::pair<long, double>> params;
+    bool over = false;
+};
+
+Options parse(const std::vector<std::string>& args) {
+    Options o;
+    ArgReader reader(args);
+    while (!reader.done()) {
+        const std::string& arg = reader.next();
+        if (takePluginOption(reader, arg, o.plugin)) continue;
+        if (arg == "--over") {
+            o.over = true;
+        } else if (arg == "--param") {
+            const std::string& spec = reader.valueOf(arg);
+            const size_t eq = spec.find('=');
+            if (eq == std::string::npos)
+                throw UsageError("--param needs N=V, not \"" + spec + "\"");
+            const long index = parseInteger(spec.substr(0, eq), "--param index");
+            const double value = parseNumber(spec.substr(eq + 1), "--param value");
+            if (!std::isfinite(value)) throw UsageError("--param value must be a finite number");
+            o.params.emplace_back(index, value);
+        } else if (!arg.empty() && arg[0] == '-') {
+            throw UsageError("unknown option \"" + arg + "\"");
+        } else if (o.out.empty()) {
+            o.out = arg;
+        } else {
+            throw UsageError("only one output file, not also \"" + arg + "\"");
+        }
+    }
+    if (o.out.empty()) throw UsageError("the output file OUT.png is missing");
+    return o;
+}
+
+// The window's pixels as 0xRRGGBB rows, read from the server; the window's
+// children (the editor) included, as they are on the screen.
+std::vector<uint32_t> grab(Display* dpy, Window window, int width, int height) {
+    std::vector<uint32_t> pixels;
+    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) return pixels;
+    pixels.resize(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned long p = XGetPixel(image, x, y);
+            // Scale each mask's bits to 8 bits (24-bit TrueColor in practice).
+            auto part = [p](unsigned long mask) -> uint32_t {
+                if (mask == 0) return 0;
+                int shift = 0;
+                while (((mask >> shift) & 1) == 0)
+                    ++shift;
+                const unsigned long bits = mask >> shift;
+                return static_cast<uint32_t>(((p & mask) >> shift) * 255 / bits);
+            };
+            pixels[static_cast<size_t>(y) * width + x] = (part(image->red_mask) << 16) |
+                                                         (part(image->green_mask) << 8) |
+                                                         part(image->blue_mask);
+        }
+    }
+    XDestroyImage(image);
+    return pixels;
+}
+
+void writePng(const std::string& path, const std::vector<uint32_t>& pixels, int width, int height) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(data + static_cast<size_t>(y) * stride, &pixels[static_cast<size_t>(y) * width],
+                    static_cast<size_t>(width) * 4);
+    }
+    cairo_surface_mark_dirty(surface);
+    // Written beside the target and renamed, so a failed run leaves no
+    // half-written picture under the requested name.
+    const std::string partial = path + ".partial";
+    const cairo_status_t status = cairo_surface_write_to_png(surface, partial.c_str());
+    cairo_surface_destroy(surface);
+    if (status != CAIRO_STATUS_SUCCESS || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        throw RunError("cannot write \"" + path + "\"");
+    }
+}
+
+int runSnapshot(const std::vector<std::string>& args) {
+    const Options options = parse(args);
+
+    PrivateServer server;
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        const std::string name = server.start();
+        dpy = XOpenDisplay(name.c_str());
+        if (!dpy) throw RunError("cannot open the private X display " + name);
+        // The plug-in opens its own connection, to the display we use.
+        setenv("DISPLAY", name.c_str(), 1);
+    }
+    struct DisplayCloser {
+        Display* d;
+        ~DisplayCloser() { XCloseDisplay(d); }
+    } closer{dpy};
+
+    auto host = openPlugin(options.plugin);
+    AEffect* effect = host->effect();
+    if ((effect->flags & effFlagsHasEditor) == 0) throw RunError("the plug-in has no editor");
+    for (const auto& [index, value] : options.params) {
+        if (index < 0 || index >= host->numParams())
+            throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
+    }
+    host->dispatch(effOpen);
+    host->start(44100.0f, 512);
+    for (const auto& [index, value] : options.params)
+        host->setParameter(static_cast<int32_t>(index), static_cast<float>(value));
+
+    ERect* rect = nullptr;
+    host->dispatch(effEditGetRect, 0, 0, &rect);
+    const int width = rect ? rect->right - rect->left : 0;
+    const int height = rect ? rect->bottom - rect->top : 0;
+    if (width <= 0 || height <= 0) throw RunError("the editor reports no size");
+
+    const int screen = DefaultScreen(dpy);
+    const Window window = XCreateSimpleWindow(
+        dpy, RootWindow(dpy, screen), 0, 0, static_cast<unsigned>(width),
+        static_cast<unsigned>(height), 0, BlackPixel(dpy, screen), BlackPixel(dpy, screen));
+    XStoreName(dpy, window, "kv23 snapshot");
+    XSelectInput(dpy, window, StructureNotifyMask);
+    XMapWindow(dpy, window);
+    for (XEvent event; XNextEvent(dpy, &event), event.type != MapNotify;) {
+    }
+    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window));
+    if (host->dispatch(effEditOpen, 0, 0, parent) == 0) {
+        XDestroyWindow(dpy, window);
+        throw RunError("the plug-in's editor did not open");
+    }
+
+    // Idle as a host does until the picture holds still and is not the
+    // bare (black) window; bounded, because a broken editor draws nothing.
+    auto idleOnce = [&] {
+        host->dispatch(effEditIdle);
+        host->clearCalls();
+        XSync(dpy, False);
+        while (XPending(dpy) > 0) {
+            XEvent event;
+            XNextEvent(dpy, &event);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    auto settled = [&]() {
+        std::vector<uint32_t> last;
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < until) {
+            idleOnce();
+            std::vector<uint32_t> now = grab(dpy, window, width, height);
+            bool drawn = false;
+            for (uint32_t p : now)
+                drawn = drawn || p != 0;
+            if (drawn && now == last) return now;
+            last = std::move(now);
+        }
+        return std::vector<uint32_t>();
+    };
+    std::vector<uint32_t> pixels = settled();
+    if (!pixels.empty() && options.over) {
+        // Twice full scale for one block; the LED lights at the next idle
+        // and holds long enough for the picture.
+        std::vector<float> loud(512, 2.0f);
+        std::vector<float> outL(512), outR(512);
+        float* in[2] = {loud.data(), loud.data()};
+        float* out[2] = {outL.data(), outR.data()};
+        host->processReplacing(in, out, 512);
+        idleOnce();
+        idleOnce();
+        pixels = grab(dpy, window, width, height);
+    }
+
+    host->dispatch(effEditClose);
+    host->close();
+    XDestroyWindow(dpy, window);
+    XSync(dpy, False);
+    if (pixels.empty()) throw RunError("the editor drew nothing within 5 seconds");
+    writePng(options.out, pixels, width, height);
+    std::printf("%s: %d x %d\n", options.out.c_str(), width, height);
+    return 0;
+}
+
+}  // namespace
+
+extern const Command kSnapshotCommand;
+const Command kSnapshotCommand = {"snapshot", "write a picture of the plug-in's editor (X11)",
+                                  kSnapshotHelp, runSnapshot};
+
+}  // namespace kv::host
