@@ -172,17 +172,11 @@ CPoint X11Window::pointerPosition() {
     return {rootX, rootY};
 }
 
-int32_t X11Window::mouseButtons() {
-    Display* display = connection_->display;
-    const Window w = connection_->destroyed ? DefaultRootWindow(display) : connection_->window;
-    Window root = 0, child = 0;
-    int rootX = 0, rootY = 0, x = 0, y = 0;
-    unsigned mask = 0;
-    if (!XQueryPointer(display, w, &root, &child, &rootX, &rootY, &x, &y, &mask)) {
-        // The pointer is on another screen; the mask is still valid.
-    }
-    // The server already applies the pointer mapping (left-handed users'
-    // swapped buttons): Button1Mask is the logical first button.
+namespace {
+
+// The server already applies the pointer mapping (left-handed users'
+// swapped buttons): Button1Mask is the logical first button.
+int32_t toolkitButtons(unsigned mask) {
     int32_t buttons = 0;
     if (mask & Button1Mask) buttons |= kMouseLeft;
     if (mask & Button2Mask) buttons |= kMouseMiddle;
@@ -191,6 +185,30 @@ int32_t X11Window::mouseButtons() {
     if (mask & ControlMask) buttons |= kModControl;
     if (mask & Mod1Mask) buttons |= kModAlt;
     return buttons;
+}
+
+}  // namespace
+
+int32_t X11Window::mouseButtons() {
+    // Events are read only when the host calls idle, often tens of
+    // milliseconds after they happened: by then a short click is over and
+    // the live state no longer shows its button. The first question while
+    // a press is delivered is therefore answered with the state of that
+    // press; a control that follows the mouse asks again and gets the live
+    // state, so its loop still ends at the release.
+    if (pressButtons_ >= 0) {
+        const int32_t buttons = pressButtons_;
+        pressButtons_ = -1;
+        return buttons;
+    }
+    Display* display = connection_->display;
+    const Window w = connection_->destroyed ? DefaultRootWindow(display) : connection_->window;
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned mask = 0;
+    // False only when the pointer is on another screen; the mask holds.
+    XQueryPointer(display, w, &root, &child, &rootX, &rootY, &x, &y, &mask);
+    return toolkitButtons(mask);
 }
 
 void X11Window::setCursor(CursorShape shape) {
@@ -366,11 +384,17 @@ void X11Window::buttonPress(const XButtonEvent& button) {
         case Button1:
         case Button2:
         case Button3: {
+            // The event's state holds the modifiers and the buttons that
+            // were down before this one.
+            static constexpr unsigned kMasks[4] = {0, Button1Mask, Button2Mask, Button3Mask};
+            pressButtons_ = toolkitButtons(button.state | kMasks[button.button]);
             ++mouseDownDepth_;
             const std::weak_ptr<bool> alive = alive_;
             events_.windowMouseDown(where);
             const auto still = alive.lock();
-            if (still && *still) --mouseDownDepth_;
+            if (!still || !*still) return;
+            --mouseDownDepth_;
+            pressButtons_ = -1;
             return;
         }
         case Button4:

@@ -97,6 +97,9 @@ class X11Window final : public NativeWindow {
     CRect pendingPaint_;
     bool paintPending_ = false;
     int mouseDownDepth_ = 0;
+    // The buttons and modifiers when the press being delivered happened,
+    // answered once by mouseButtons() (see there); -1 when none.
+    int32_t pressButtons_ = -1;
     Cursor cursors_[9] = {};
     std::unique_ptr<DrawDevice> paintDevice_;
     // Cleared by the destructor; event delivery checks it after each

@@ -100,6 +100,9 @@ TEST_F(FrameInWindow, ClicksReachTheViewUnderThePointer) {
     xdotool({"mousemove", "--sync", "--window", win(frameWindow), "120", "100", "mousedown", "2"});
     EXPECT_EQ(demo.waitFor("click"), "click back 120 100 2");
     xdotool({"mouseup", "2"});
+    // A short click, over before the frame reads it, still carries its button.
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "229", "89", "click", "1"});
+    EXPECT_EQ(demo.waitFor("click"), "click green 229 89 1");
 }
 
 TEST_F(FrameInWindow, WheelNotchesAreOneStepEach) {

@@ -223,14 +223,29 @@ TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
                                       std::to_string(button)}),
                   0);
     };
+    // Each click is over (pressed and released) before the window reads
+    // it; while it is delivered, the first question about the buttons
+    // still answers the state of the press, the next one the live state.
+    std::vector<std::pair<int32_t, int32_t>> asked;
+    events.onDown = [&](CPoint) {
+        const int32_t first = w->mouseButtons();
+        asked.push_back({first, w->mouseButtons()});
+    };
     click(17, 23, 1);
     click(0, 0, 2);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "keydown", "ctrl"}), 0);
     click(119, 89, 3);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "keyup", "ctrl"}), 0);
     ASSERT_TRUE(kvtest::waitUntil([&] { return events.downs.size() >= 3; }, 2000,
                                   [&] { w->processEvents(); }));
     EXPECT_EQ(events.downs[0], CPoint(17, 23));
     EXPECT_EQ(events.downs[1], CPoint(0, 0));
     EXPECT_EQ(events.downs[2], CPoint(119, 89));
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[0], std::make_pair(int32_t{kMouseLeft}, int32_t{0}));
+    EXPECT_EQ(asked[1], std::make_pair(int32_t{kMouseMiddle}, int32_t{0}));
+    EXPECT_EQ(asked[2], std::make_pair(int32_t{kMouseRight | kModControl}, int32_t{0}));
+    EXPECT_EQ(w->mouseButtons(), 0);
 
     click(30, 40, 4);
     click(31, 41, 5);
