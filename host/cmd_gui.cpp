@@ -9,10 +9,12 @@
 #include <X11/Xutil.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/cli.h"
@@ -43,6 +45,12 @@ const char* const kGuiHelp =
     "  --destroy-window-first   on closing, destroy the window before effEditClose,\n"
     "                           as some hosts do\n"
     "\n"
+    "Commands read from standard input, one a line (for scripts and tests):\n"
+    "  params   print \"param INDEX VALUE\" for every parameter\n"
+    "  over     process one block at twice full scale on a thread of its own, as\n"
+    "           a DAW's audio thread would, then print \"over\"\n"
+    "  quit     close as if the window were closed\n"
+    "\n"
     "A plug-in without an editor (no effFlagsHasEditor, or effEditOpen refused) is\n"
     "an error: one line on standard error, exit status 1.\n";
 
@@ -66,6 +74,27 @@ void editorSize(PluginHost& host, int& width, int& height) {
     host.dispatch(effEditGetRect, 0, 0, &rect);
     width = rect ? rect->right - rect->left : 0;
     height = rect ? rect->bottom - rect->top : 0;
+}
+
+// One command line from standard input (see the help text).
+void runCommand(PluginHost& host, const std::string& line) {
+    if (line == "params") {
+        for (int32_t i = 0; i < host.numParams(); ++i)
+            say("param %d %.6f\n", i, static_cast<double>(host.getParameter(i)));
+    } else if (line == "over") {
+        std::thread audio([&host] {
+            std::vector<float> loud(256, 2.0f), outL(256), outR(256);
+            float* in[2] = {loud.data(), loud.data()};
+            float* out[2] = {outL.data(), outR.data()};
+            host.processReplacing(in, out, 256);
+        });
+        audio.join();
+        say("over\n");
+    } else if (line == "quit") {
+        stopRequested = 1;
+    } else if (!line.empty()) {
+        say("unknown command %s\n", line.c_str());
+    }
 }
 
 int runGui(const std::vector<std::string>& args) {
@@ -197,6 +226,8 @@ int runGui(const std::vector<std::string>& args) {
     const auto start = Clock::now();
     auto nextIdle = start;
     bool windowGone = false;
+    bool readInput = true;
+    std::string pending;
     while (!stopRequested && !windowGone) {
         while (XPending(dpy) > 0) {
             XEvent event;
@@ -218,8 +249,18 @@ int runGui(const std::vector<std::string>& args) {
         // Sleep until the next idle tick or an event of ours.
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - now).count();
-        pollfd p{ConnectionNumber(dpy), POLLIN, 0};
-        poll(&p, 1, static_cast<int>(wait) + 1);
+        pollfd p[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        if (poll(p, readInput ? 2 : 1, static_cast<int>(wait) + 1) > 0 && readInput &&
+            (p[1].revents & (POLLIN | POLLHUP)) != 0) {
+            char chunk[256];
+            const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
+            if (got <= 0) readInput = false;  // no more commands; keep running
+            pending.append(chunk, got > 0 ? static_cast<size_t>(got) : 0);
+            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                runCommand(*host, pending.substr(0, end));
+                pending.erase(0, end + 1);
+            }
+        }
     }
 
     if (destroyFirst && !windowGone) {
