@@ -106,10 +106,16 @@ void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t s
     // METER: the editor's LED, present only while its window is open. The
     // meter value is computed only then; the hold count keeps the editor's
     // close from destroying the LED under this block.
-    metering_.fetch_add(1, std::memory_order_seq_cst);
-    std::atomic<double>* peak = peak_.load(std::memory_order_seq_cst);
+    // With the window closed that costs one plain load; only a block that
+    // sees an LED announces itself and then checks again that it is still
+    // there.
+    std::atomic<double>* peak = peak_.load(std::memory_order_acquire);
+    if (peak) {
+        metering_.fetch_add(1, std::memory_order_seq_cst);
+        peak = peak_.load(std::memory_order_seq_cst);
+        if (!peak) metering_.fetch_sub(1, std::memory_order_release);
+    }
     if (!peak) {
-        metering_.fetch_sub(1, std::memory_order_release);
         kv::opamp::runBlock<Sample, false>(state, k, isMonoNow, inputs[0], inputs[1], outputs[0],
                                            outputs[1], sampleFrames);
         return;
