@@ -76,7 +76,7 @@ class CountedOpamp : public BrackenlumeOpamp {
     int32_t lastByteSize = -1;
 };
 
-struct Fixture : ::testing::Test {
+struct HostRequests : ::testing::Test {
     kvtest::HostRecorder host;
     CountedOpamp* fx = new CountedOpamp(kvtest::HostRecorder::callback);
     AEffect* e = fx->getAeffect();
@@ -85,7 +85,7 @@ struct Fixture : ::testing::Test {
     }
 };
 
-TEST_F(Fixture, RecordShowsTheIdentityOfTheEffect) {
+TEST_F(HostRequests, RecordShowsTheIdentityOfTheEffect) {
     EXPECT_EQ(e->magic, 0x56737450);
     EXPECT_EQ(e->numPrograms, 0);
     EXPECT_EQ(e->numParams, 4);
@@ -104,7 +104,7 @@ TEST_F(Fixture, RecordShowsTheIdentityOfTheEffect) {
         EXPECT_EQ(byte, 0);
 }
 
-TEST_F(Fixture, ProgramIsSetOnlyBelowTheProgramCount) {
+TEST_F(HostRequests, ProgramIsSetOnlyBelowTheProgramCount) {
     dispatch(e, effSetProgram, 0, 0);
     EXPECT_EQ(dispatch(e, effGetProgram), 0);
     dispatch(e, effSetProgram, 0, 5);
@@ -114,7 +114,7 @@ TEST_F(Fixture, ProgramIsSetOnlyBelowTheProgramCount) {
     EXPECT_EQ(dispatch(e, effGetProgram), -1);
 }
 
-TEST_F(Fixture, FixedAnswersOfTheDispatcher) {
+TEST_F(HostRequests, FixedAnswersOfTheDispatcher) {
     EXPECT_EQ(dispatch(e, effIdentify), 0x4E764566);
     EXPECT_EQ(dispatch(e, effGetVu), 0);
     EXPECT_EQ(dispatch(e, effEditDraw), 0);
@@ -139,7 +139,7 @@ TEST_F(Fixture, FixedAnswersOfTheDispatcher) {
     }
 }
 
-TEST_F(Fixture, MainsChangedSuspendsOnZeroAndResumesOtherwise) {
+TEST_F(HostRequests, MainsChangedSuspendsOnZeroAndResumesOtherwise) {
     dispatch(e, effMainsChanged, 0, 0);
     EXPECT_EQ(fx->suspends, 1);
     EXPECT_EQ(fx->resumes, 0);
@@ -149,7 +149,7 @@ TEST_F(Fixture, MainsChangedSuspendsOnZeroAndResumesOtherwise) {
     EXPECT_EQ(fx->resumes, 2);
 }
 
-TEST_F(Fixture, SampleRateAndBlockSizeAreStored) {
+TEST_F(HostRequests, SampleRateAndBlockSizeAreStored) {
     EXPECT_EQ(fx->getSampleRate(), 44100.0f);
     EXPECT_EQ(fx->getBlockSize(), 1024);
     dispatch(e, effSetSampleRate, 0, 0, nullptr, 48000.0f);
@@ -158,7 +158,7 @@ TEST_F(Fixture, SampleRateAndBlockSizeAreStored) {
     EXPECT_EQ(fx->getBlockSize(), 256);
 }
 
-TEST_F(Fixture, CloseReturnsOneAndDeletesTheInstanceAndItsEditor) {
+TEST_F(HostRequests, CloseReturnsOneAndDeletesTheInstanceAndItsEditor) {
     fx->setEditor(new RecordingEditor(fx));
     const int effectsBefore = gEffectsDestroyed;
     const int editorsBefore = gEditorsDestroyed;
@@ -168,7 +168,7 @@ TEST_F(Fixture, CloseReturnsOneAndDeletesTheInstanceAndItsEditor) {
     fx = nullptr;
 }
 
-TEST_F(Fixture, ChunkOpcodesPassTheirArguments) {
+TEST_F(HostRequests, ChunkOpcodesPassTheirArguments) {
     void* data = nullptr;
     EXPECT_EQ(dispatch(e, effGetChunk, 1, 0, &data), 16);
     EXPECT_TRUE(fx->lastPreset);
@@ -192,7 +192,7 @@ TEST_F(Fixture, ChunkOpcodesPassTheirArguments) {
     EXPECT_EQ(dispatch(e, effGetChunk, 0, 0, nullptr), 0);
 }
 
-TEST_F(Fixture, EditorOpcodesWithoutAnEditorAnswerZero) {
+TEST_F(HostRequests, EditorOpcodesWithoutAnEditorAnswerZero) {
     ERect* rect = reinterpret_cast<ERect*>(0x1);
     EXPECT_EQ(dispatch(e, effEditGetRect, 0, 0, &rect), 0);
     EXPECT_EQ(rect, reinterpret_cast<ERect*>(0x1));
@@ -205,7 +205,7 @@ TEST_F(Fixture, EditorOpcodesWithoutAnEditorAnswerZero) {
     EXPECT_EQ(dispatch(e, effSetEditKnobMode, 0, 2), 0);
 }
 
-TEST_F(Fixture, EditorOpcodesReachTheEditor) {
+TEST_F(HostRequests, EditorOpcodesReachTheEditor) {
     auto* editor = new RecordingEditor(fx);
     fx->setEditor(editor);
     ERect* rect = nullptr;
@@ -232,7 +232,7 @@ TEST_F(Fixture, EditorOpcodesReachTheEditor) {
     EXPECT_EQ(editor->window(), nullptr);
 }
 
-TEST_F(Fixture, BaseEditorAnswersNo) {
+TEST_F(HostRequests, BaseEditorAnswersNo) {
     AEffEditor plain(fx);
     EXPECT_EQ(plain.getEffect(), fx);
     ERect dummy{};
@@ -255,7 +255,7 @@ TEST_F(Fixture, BaseEditorAnswersNo) {
 
 // Every text the host reads ends with a zero at the limit and never
 // writes past it.
-TEST_F(Fixture, StringsStayWithinTheirLimits) {
+TEST_F(HostRequests, StringsStayWithinTheirLimits) {
     struct Case {
         int32_t opcode;
         int32_t index;
@@ -282,7 +282,7 @@ TEST_F(Fixture, StringsStayWithinTheirLimits) {
     }
 }
 
-TEST_F(Fixture, NullPointersAnswerZeroAndTouchNothing) {
+TEST_F(HostRequests, NullPointersAnswerZeroAndTouchNothing) {
     for (int32_t op :
          {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName,
           effSetProgramName, effGetEffectName, effGetVendorString, effGetProductString, effGetChunk,
@@ -294,7 +294,7 @@ TEST_F(Fixture, NullPointersAnswerZeroAndTouchNothing) {
     EXPECT_FALSE(fx->isMono());
 }
 
-TEST_F(Fixture, InvalidIndicesLeaveTextUntouched) {
+TEST_F(HostRequests, InvalidIndicesLeaveTextUntouched) {
     for (int32_t op : {effGetParamName, effGetParamLabel, effGetParamDisplay}) {
         for (int32_t index : {-1, 4, 1000}) {
             char text[12];
@@ -305,7 +305,7 @@ TEST_F(Fixture, InvalidIndicesLeaveTextUntouched) {
     }
 }
 
-TEST_F(Fixture, SpeakerArrangementSetsMonoOnlyForOneAndOne) {
+TEST_F(HostRequests, SpeakerArrangementSetsMonoOnlyForOneAndOne) {
     VstSpeakerArrangement in{}, out{};
     auto set = [&](int32_t inputs, int32_t outputs) {
         in.numChannels = inputs;
