@@ -1,0 +1,130 @@
+// kv23 gui under Xvfb: plug-ins without an editor are refused with one line,
+// and the real editor opens in a window, reports a knob drag as a host sees
+// it, and closes cleanly on SIGTERM and when its window is destroyed.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/x11/child_process.h"
+#include "tests/x11/x_server.h"
+
+namespace {
+
+using kvtest::ChildProcess;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const std::string kErrors = "/tmp/kv23-gui-test-" + std::to_string(getpid()) + ".err";
+
+TEST(Kv23Gui, PluginsWithoutAnEditorAreRefusedWithOneLine) {
+    for (const char* plugin : {STUB_NO_EDITOR_PATH, STUB_REFUSING_PATH}) {
+        ChildProcess gui;
+        ASSERT_TRUE(gui.start({KV23_PATH, "gui", "--plugin", plugin}, kErrors));
+        EXPECT_EQ(gui.wait(10000), 1) << plugin;
+        const std::string errors = readFile(kErrors);
+        EXPECT_NE(errors.find("no editor"), std::string::npos) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+        EXPECT_EQ(gui.count("open"), 0);
+    }
+    std::remove(kErrors.c_str());
+}
+
+#ifdef PLUGIN_PATH
+class RealEditor : public testing::Test {
+  protected:
+    void open(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {KV23_PATH, "gui", "--plugin", PLUGIN_PATH};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(gui.start(args, kErrors));
+        const std::string line = gui.waitFor("open ", 10000);
+        ASSERT_FALSE(line.empty()) << readFile(kErrors);
+        std::istringstream in(line.substr(5));
+        in >> width >> height >> std::hex >> window;
+        ASSERT_NE(window, 0ul);
+    }
+    void TearDown() override { std::remove(kErrors.c_str()); }
+    void xdotool(std::vector<std::string> args) {
+        args.insert(args.begin(), "xdotool");
+        ASSERT_EQ(kvtest::runProgram(args), 0);
+    }
+
+    ChildProcess gui;
+    int width = 0, height = 0;
+    unsigned long window = 0;
+};
+
+TEST_F(RealEditor, KnobDragIsOneEditWithRisingValues) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    open();
+    EXPECT_EQ(width, 240);
+    EXPECT_EQ(height, 400);
+    const std::string w = std::to_string(window);
+    // The drive knob sits in the upper half; drag it upwards.
+    xdotool({"mousemove", "--sync", "--window", w, "120", "130", "mousedown", "1"});
+    ASSERT_EQ(gui.waitFor("beginEdit"), "beginEdit 0");
+    xdotool({"mousemove", "--sync", "--window", w, "120", "115"});
+    usleep(100000);
+    xdotool({"mousemove", "--sync", "--window", w, "120", "100"});
+    usleep(100000);
+    xdotool({"mouseup", "1"});
+    ASSERT_EQ(gui.waitFor("endEdit"), "endEdit 0");
+    double previous = -1.0;
+    int automations = 0;
+    for (const std::string& line : gui.lines()) {
+        if (line.rfind("automate 0 ", 0) != 0) continue;
+        const double value = std::stod(line.substr(11));
+        EXPECT_GT(value, previous) << line;
+        previous = value;
+        ++automations;
+    }
+    EXPECT_GE(automations, 2);
+    gui.signal(SIGTERM);
+    EXPECT_EQ(gui.waitFor("closed"), "closed");
+    EXPECT_EQ(gui.wait(), 0);
+    EXPECT_EQ(readFile(kErrors), "");
+}
+
+TEST_F(RealEditor, ClosesWhenItsWindowIsDestroyedOrOnInterrupt) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    open();
+    // xdotool windowclose destroys the window under the editor, as a host
+    // that tears its window down before closing the editor does.
+    xdotool({"windowclose", std::to_string(window)});
+    EXPECT_EQ(gui.waitFor("closed"), "closed");
+    EXPECT_EQ(gui.wait(), 0);
+    EXPECT_EQ(readFile(kErrors), "");
+
+    ChildProcess second;
+    ASSERT_TRUE(second.start({KV23_PATH, "gui", "--plugin", PLUGIN_PATH, "--destroy-window-first"},
+                             kErrors));
+    ASSERT_FALSE(second.waitFor("open ", 10000).empty());
+    usleep(200000);
+    second.signal(SIGINT);
+    EXPECT_EQ(second.waitFor("closed"), "closed");
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_EQ(readFile(kErrors), "");
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    kvtest::XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "Xvfb is not available: skipping the kv23 gui tests\n");
+        return kvtest::kSkipExitCode;
+    }
+    return RUN_ALL_TESTS();
+}
