@@ -102,6 +102,13 @@ TEST_F(HostRequests, RecordShowsTheIdentityOfTheEffect) {
     EXPECT_NE(e->processDoubleReplacing, nullptr);
     for (char byte : e->future)
         EXPECT_EQ(byte, 0);
+    // The old accumulating entry does nothing at all.
+    float l[4] = {1, 2, 3, 4}, r[4] = {5, 6, 7, 8};
+    float* io[2] = {l, r};
+    e->process(e, io, io, 4);
+    EXPECT_EQ(l[3], 4.0f);
+    EXPECT_EQ(r[0], 5.0f);
+    EXPECT_EQ(fx->processorState().bias, 1e-15);
 }
 
 TEST_F(HostRequests, ProgramIsSetOnlyBelowTheProgramCount) {
