@@ -4,7 +4,7 @@
 
 #include "plugin/aeffguieditor.h"
 #include "vst/audioeffectx.h"
-#include "vstgui/cdragcontainer.h"
+#include "vstgui/cdroptarget.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/platform/clock.h"
 
@@ -13,17 +13,6 @@ namespace VSTGUI {
 namespace {
 
 int32_t toolkitKnobMode = 0;
-
-// One drag at a time for the whole module, as the window systems deliver
-// them; the frame that received its enter owns it.
-CDragContainer* currentDrag = nullptr;
-CFrame* currentDragFrame = nullptr;
-
-void releaseCurrentDrag() {
-    if (currentDrag) currentDrag->forget();
-    currentDrag = nullptr;
-    currentDragFrame = nullptr;
-}
 
 bool positive(const CRect& r) {
     return r.width() > 0 && r.height() > 0;
@@ -79,54 +68,11 @@ class CFrame::WindowAdapter final : public platform::WindowEvents {
     CFrame& frame;
 };
 
-// Drags from other applications, routed through the tree like the mouse.
-// The pointer is read from the window, not taken from the drag protocol.
-class CFrame::DropAdapter final : public platform::DropEvents {
-  public:
-    explicit DropAdapter(CFrame& f) : frame(f) {}
-
-    bool dragEnter(int32_t itemCount) override {
-        releaseCurrentDrag();
-        currentDrag = new CDragContainer(itemCount);
-        currentDragFrame = &frame;
-        route([&](CDrawContext* c, const CPoint& p) { frame.onDragEnter(c, currentDrag, p); });
-        return true;
-    }
-    bool dragMove() override {
-        if (!ours()) return false;
-        route([&](CDrawContext* c, const CPoint& p) { frame.onDragMove(c, currentDrag, p); });
-        return true;
-    }
-    void dragLeave() override {
-        if (!ours()) return;
-        route([&](CDrawContext* c, const CPoint& p) { frame.onDragLeave(c, currentDrag, p); });
-        releaseCurrentDrag();
-    }
-    void drop() override {
-        if (!ours()) return;
-        route([&](CDrawContext* c, const CPoint& p) { frame.onDrop(c, currentDrag, p); });
-        releaseCurrentDrag();
-    }
-
-  private:
-    bool ours() const { return currentDrag && currentDragFrame == &frame; }
-    template <typename F>
-    void route(F&& f) {
-        CDrawContext* context = frame.createDrawContext();
-        CPoint where;
-        frame.getMouseLocation(context, where);
-        f(context, where);
-        context->forget();
-    }
-
-    CFrame& frame;
-};
-
 CFrame::CFrame(const CRect& rect, void* parent, AEffGUIEditor* owner)
     : CViewContainer(rect), editor(owner), parentWindow(parent) {
     parentFrame = this;
     windowEvents = std::make_unique<WindowAdapter>(*this);
-    dropEvents = std::make_unique<DropAdapter>(*this);
+    dropEvents = std::make_unique<CDropTarget>(this);
     // The platform window does whatever its system needs around creation
     // (window class, drag-and-drop service, blending library).
     if (parentWindow) {
@@ -146,7 +92,7 @@ CFrame::~CFrame() {
         dropTarget.reset();
         dropActive = false;
     }
-    if (currentDragFrame == this) releaseCurrentDrag();
+    dropEvents->detach();
     // frameContext only ever borrows the back buffer for the time of an
     // update or a drawing call; it holds no reference of its own.
     frameContext = nullptr;

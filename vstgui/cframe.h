@@ -24,6 +24,7 @@
 namespace VSTGUI {
 
 class COffscreenContext;
+class CDropTarget;
 
 enum CCursorType : int32_t {
     kCursorDefault = 0,
@@ -111,9 +112,7 @@ class CFrame : public CViewContainer {
 
   private:
     class WindowAdapter;
-    class DropAdapter;
     friend class WindowAdapter;
-    friend class DropAdapter;
 
     void paintWindow(platform::DrawDevice& device, const CRect& area);
     void mouseDownInWindow(const CPoint& where);
@@ -129,7 +128,7 @@ class CFrame : public CViewContainer {
     bool dropActive = false;
     bool updatesOff = false;
     std::unique_ptr<WindowAdapter> windowEvents;
-    std::unique_ptr<DropAdapter> dropEvents;
+    std::unique_ptr<CDropTarget> dropEvents;
     std::unique_ptr<platform::NativeWindow> window;
     std::unique_ptr<platform::DropTarget> dropTarget;
     COffscreenContext* backBuffer = nullptr;

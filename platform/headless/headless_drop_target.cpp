@@ -36,8 +36,11 @@ bool HeadlessDropTarget::move() {
 void HeadlessDropTarget::leave() {
     events.dragLeave();
 }
-void HeadlessDropTarget::drop() {
-    events.drop();
+void HeadlessDropTarget::itemCount(int32_t count) {
+    events.dragItemCount(count);
+}
+bool HeadlessDropTarget::drop() {
+    return events.drop();
 }
 
 std::unique_ptr<DropTarget> registerDropTarget(NativeWindow& window, DropEvents& events) {

@@ -201,7 +201,10 @@ class HeadlessDropTarget : public DropTarget {
     bool enter(int32_t itemCount);
     bool move();
     void leave();
-    void drop();
+    // The count of the current drag became known (asynchronous systems).
+    void itemCount(int32_t count);
+    // What the frame answered: whether a view took the drop.
+    bool drop();
     NativeWindow& window() const { return target; }
 
   private:

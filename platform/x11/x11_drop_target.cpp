@@ -1,12 +1,412 @@
-// Drops from other applications (XDND) are not taken by the X11 back end
-// yet: the frame is told that its window cannot take drops, which the
-// toolkit handles like a system without a drag service.
+// Drops from other applications on X11: the XDND protocol (version 5) on the
+// frame window's own connection.
+//
+// Where sources look: a drag source asks for the top-level client window
+// under the pointer (the host's window, the one with WM_STATE) and never
+// descends into an embedded child like ours. So the host's client window is
+// marked XdndAware and points with XdndProxy at our child, which points at
+// itself; the source then sends its messages to our child, and they arrive
+// on our connection, read when the host calls the editor's idle. We mark the
+// host's window only when it carries neither property already (a host that
+// takes drops itself, or another editor, keeps them) and take the marks off
+// again when the drop target goes.
+//
+// Enter, position, leave and drop become the four drop events. Every
+// position over the panel is answered with XdndStatus (accept, move action);
+// positions over the rest of the host's window, or a frame that is gone, get
+// "no action". The item count of a file list needs the data, which belongs
+// to the source and may come from the host's own thread: it is requested
+// with XConvertSelection at enter and counted when SelectionNotify comes in,
+// never waited for. A drop waits for that count, but not for longer than
+// kSelectionTimeoutMs; then XdndFinished tells the source whether a view
+// took the drop. Sources that vanish are noticed through their window's
+// DestroyNotify (the drag ends there); requests naming a window that is gone
+// raise errors that our connection's handler swallows.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/x11/x11_window.h"
+#include "platform/x11/x11_xdnd.h"
+#include "vstgui/platform/clock.h"
 #include "vstgui/platform/drop_target.h"
 
 namespace VSTGUI::platform {
 
-std::unique_ptr<DropTarget> registerDropTarget(NativeWindow&, DropEvents&) {
-    return nullptr;
+namespace x11 {
+namespace {
+
+// The plain-text targets, in the order kindOfTypes knows them.
+constexpr const char* kTextTypes[] = {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING",
+                                      "STRING", "TEXT"};
+
+struct Atoms {
+    Atom aware, proxy, enter, position, status, leave, drop, finished, actionMove, selection,
+        typeList, uriList, incr, wmState, data;
+    Atom text[5];
+
+    explicit Atoms(Display* d) {
+        auto atom = [d](const char* name) { return XInternAtom(d, name, False); };
+        aware = atom("XdndAware");
+        proxy = atom("XdndProxy");
+        enter = atom("XdndEnter");
+        position = atom("XdndPosition");
+        status = atom("XdndStatus");
+        leave = atom("XdndLeave");
+        drop = atom("XdndDrop");
+        finished = atom("XdndFinished");
+        actionMove = atom("XdndActionMove");
+        selection = atom("XdndSelection");
+        typeList = atom("XdndTypeList");
+        uriList = atom("text/uri-list");
+        incr = atom("INCR");
+        wmState = atom("WM_STATE");
+        data = atom("KV23_XDND_DATA");  // where the source puts the list for us
+        for (size_t i = 0; i < 5; ++i)
+            text[i] = atom(kTextTypes[i]);
+    }
+};
+
+bool hasProperty(Display* display, Window window, Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType,
+                                          &type, &format, &count, &after, &data);
+    if (data) XFree(data);
+    return status == Success && type != None;
+}
+
+Window windowProperty(Display* display, Window window, Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    Window value = 0;
+    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_WINDOW, &type, &format,
+                           &count, &after, &data) == Success &&
+        data && type == XA_WINDOW && format == 32 && count == 1)
+        value = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+    if (data) XFree(data);
+    return value;
+}
+
+// The window a source finds for us: the nearest ancestor with WM_STATE (the
+// host's client window under a window manager), else our ancestor right
+// below the root.
+Window hostClientWindow(Display* display, Window child, Atom wmState) {
+    const Window root = DefaultRootWindow(display);
+    Window current = child;
+    Window topLevel = 0;
+    for (int depth = 0; depth < 64; ++depth) {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, current, &rootReturn, &parent, &children, &count)) return 0;
+        if (children) XFree(children);
+        if (!parent || parent == root) {
+            topLevel = current;
+            break;
+        }
+        current = parent;
+        if (hasProperty(display, current, wmState)) return current;
+    }
+    return topLevel == child ? 0 : topLevel;
+}
+
+class X11DropTarget final : public DropTarget {
+  public:
+    X11DropTarget(X11Window& window, DropEvents& events)
+        : window_(window),
+          events_(events),
+          display_(window.display()),
+          child_(window.window()),
+          atoms_(display_) {
+        setWindowProperty(child_, atoms_.proxy, child_);
+        client_ = hostClientWindow(display_, child_, atoms_.wmState);
+        if (client_ && !hasProperty(display_, client_, atoms_.aware) &&
+            !hasProperty(display_, client_, atoms_.proxy)) {
+            const long version = kXdndVersion;
+            XChangeProperty(display_, client_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&version), 1);
+            setWindowProperty(client_, atoms_.proxy, child_);
+        } else {
+            client_ = 0;  // not ours to mark
+        }
+        XFlush(display_);
+        eventHook_ = window_.addEventHook([this](XEvent& e) { return handle(e); });
+        idleHook_ = window_.addIdleHook([this] { checkTimeout(); });
+    }
+
+    ~X11DropTarget() override {
+        window_.removeEventHook(eventHook_);
+        window_.removeEventHook(idleHook_);
+        // The frame is going: a source waiting for the end of its drop
+        // hears that nothing took it.
+        if (inDrag_ && dropPending_) sendFinished(false);
+        endDrag(true);
+        if (!window_.destroyed()) XDeleteProperty(display_, child_, atoms_.proxy);
+        // The host's window may be gone already (errors are swallowed), or
+        // somebody else may have marked it since: take off only our marks.
+        if (client_ && windowProperty(display_, client_, atoms_.proxy) == child_) {
+            XDeleteProperty(display_, client_, atoms_.proxy);
+            XDeleteProperty(display_, client_, atoms_.aware);
+        }
+        XFlush(display_);
+    }
+
+  private:
+    void setWindowProperty(Window on, Atom property, Window value) {
+        const unsigned long v = value;
+        XChangeProperty(display_, on, property, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&v), 1);
+    }
+
+    bool addressedToUs(const XClientMessageEvent& m) const {
+        return m.window == child_ || (client_ && m.window == client_);
+    }
+
+    bool handle(XEvent& event) {
+        if (event.type == ClientMessage && event.xclient.format == 32 &&
+            addressedToUs(event.xclient)) {
+            const XClientMessageEvent& m = event.xclient;
+            if (m.message_type == atoms_.enter) return enter(m), true;
+            if (m.message_type == atoms_.position) return position(m), true;
+            if (m.message_type == atoms_.leave) return leave(m), true;
+            if (m.message_type == atoms_.drop) return dropped(m), true;
+            return false;
+        }
+        if (event.type == SelectionNotify && event.xselection.requestor == child_ &&
+            event.xselection.selection == atoms_.selection) {
+            selectionArrived(event.xselection);
+            return true;
+        }
+        if (event.type == DestroyNotify && inDrag_ && event.xdestroywindow.window == source_) {
+            // The source vanished mid-drag: nobody will send the end.
+            sourceGone_ = true;
+            endDrag(true);
+            return true;
+        }
+        return false;
+    }
+
+    bool fromSource(const XClientMessageEvent& m) const {
+        return inDrag_ && static_cast<Window>(m.data.l[0]) == source_;
+    }
+
+    void enter(const XClientMessageEvent& m) {
+        // A new drag while the previous one never ended: that one is over.
+        if (inDrag_) endDrag(true);
+        const long version = (m.data.l[1] >> 24) & 0xff;
+        if (version < kXdndOldestVersion) return;
+        source_ = static_cast<Window>(m.data.l[0]);
+        addressed_ = m.window;
+        inDrag_ = true;
+        dropPending_ = false;
+        overPanel_ = false;
+        sourceGone_ = false;
+        // We hear of the source's window going away.
+        XSelectInput(display_, source_, StructureNotifyMask);
+
+        std::vector<Atom> types;
+        if (m.data.l[1] & 1) {
+            readTypeList(types);
+        } else {
+            for (int i = 2; i < 5; ++i)
+                if (m.data.l[i]) types.push_back(static_cast<Atom>(m.data.l[i]));
+        }
+        std::vector<std::string> names;
+        for (Atom t : types) {
+            if (t == atoms_.uriList) names.emplace_back("text/uri-list");
+            for (size_t i = 0; i < 5; ++i)
+                if (t == atoms_.text[i]) names.emplace_back(kTextTypes[i]);
+        }
+        const DragKind kind = kindOfTypes(names);
+        countKnown_ = kind != DragKind::uriList;
+        accepted_ = events_.dragEnter(kind == DragKind::text ? 1 : 0);
+        if (kind == DragKind::uriList) {
+            XConvertSelection(display_, atoms_.selection, atoms_.uriList, atoms_.data, child_,
+                              CurrentTime);
+            requestedAt_ = clock().ticks();
+        }
+        XFlush(display_);
+    }
+
+    // More than three types: the source lists them on its window. Read a
+    // bounded number; a file list or text among the first 256 is enough.
+    void readTypeList(std::vector<Atom>& types) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display_, source_, atoms_.typeList, 0, 256, False, XA_ATOM, &type,
+                               &format, &count, &after, &data) == Success &&
+            data && type == XA_ATOM && format == 32) {
+            const auto* atoms = reinterpret_cast<const unsigned long*>(data);
+            for (unsigned long i = 0; i < count; ++i)
+                types.push_back(static_cast<Atom>(atoms[i]));
+        }
+        if (data) XFree(data);
+    }
+
+    // Whether the root position lies on our window (the host's window may
+    // be larger than the panel).
+    bool onPanel(int x, int y) {
+        if (window_.destroyed()) return false;
+        int wx = 0, wy = 0;
+        Window childReturn = 0;
+        if (!XTranslateCoordinates(display_, DefaultRootWindow(display_), child_, x, y, &wx, &wy,
+                                   &childReturn))
+            return false;
+        return wx >= 0 && wy >= 0 && wx < window_.width() && wy < window_.height();
+    }
+
+    void position(const XClientMessageEvent& m) {
+        if (!fromSource(m) || dropPending_) return;
+        const int x = static_cast<int>((m.data.l[2] >> 16) & 0xffff);
+        const int y = static_cast<int>(m.data.l[2] & 0xffff);
+        overPanel_ = onPanel(x, y);
+        bool accept = false;
+        if (overPanel_) accept = accepted_ && events_.dragMove();
+        sendStatus(accept);
+    }
+
+    void leave(const XClientMessageEvent& m) {
+        if (!fromSource(m)) return;
+        endDrag(true);
+    }
+
+    void dropped(const XClientMessageEvent& m) {
+        if (!fromSource(m) || dropPending_) return;
+        dropPending_ = true;
+        if (!overPanel_ || !accepted_) {
+            sendFinished(false);
+            endDrag(true);
+            return;
+        }
+        if (countKnown_) deliverDrop();
+        // Otherwise SelectionNotify or the timeout delivers it.
+    }
+
+    void selectionArrived(const XSelectionEvent& s) {
+        if (!inDrag_ || countKnown_) {
+            // A late answer to a drag that is over: only clean up.
+            if (s.property != None) XDeleteProperty(display_, child_, s.property);
+            return;
+        }
+        countKnown_ = true;
+        int32_t count = 0;
+        if (s.property != None) count = readCount(s.property);
+        events_.dragItemCount(count);
+        if (dropPending_) deliverDrop();
+    }
+
+    // Reads at most kMaxListBytes of the list and deletes the property.
+    int32_t readCount(Atom property) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        int32_t items = 0;
+        const long longs = static_cast<long>(kMaxListBytes / 4);
+        if (XGetWindowProperty(display_, child_, property, 0, longs, False, AnyPropertyType, &type,
+                               &format, &count, &after, &data) == Success &&
+            data && type != atoms_.incr && format == 8 && after == 0)
+            items = countUriList(reinterpret_cast<const char*>(data), count);
+        if (data) XFree(data);
+        // Deleting an INCR property would ask for the first piece: that
+        // transfer is refused, so the source's own timeout ends it.
+        if (type != atoms_.incr) XDeleteProperty(display_, child_, property);
+        return items;
+    }
+
+    void deliverDrop() {
+        const bool taken = events_.drop();
+        sendFinished(taken);
+        endDrag(false);
+    }
+
+    void checkTimeout() {
+        if (!inDrag_ || countKnown_) return;
+        if (clock().ticks() - requestedAt_ < kSelectionTimeoutMs) return;
+        // The source never answered: the count stays 0.
+        countKnown_ = true;
+        if (dropPending_) deliverDrop();
+    }
+
+    void sendStatus(bool accept) {
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.display = display_;
+        e.xclient.window = source_;
+        e.xclient.message_type = atoms_.status;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(addressed_);
+        // Bit 1: send every position, we keep no rectangle of silence.
+        e.xclient.data.l[1] = (accept ? 1 : 0) | 2;
+        e.xclient.data.l[4] = accept ? static_cast<long>(atoms_.actionMove) : None;
+        XSendEvent(display_, source_, False, NoEventMask, &e);
+        XFlush(display_);
+    }
+
+    void sendFinished(bool taken) {
+        if (sourceGone_) return;
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.display = display_;
+        e.xclient.window = source_;
+        e.xclient.message_type = atoms_.finished;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(addressed_);
+        // Only a drop that a view took reports the move; otherwise the
+        // source must keep its data.
+        e.xclient.data.l[1] = taken ? 1 : 0;
+        e.xclient.data.l[2] = taken ? static_cast<long>(atoms_.actionMove) : None;
+        XSendEvent(display_, source_, False, NoEventMask, &e);
+        XFlush(display_);
+    }
+
+    // Ends the drag on our side; `leave` tells the frame the drag left.
+    void endDrag(bool leave) {
+        if (!inDrag_) return;
+        inDrag_ = false;
+        if (!sourceGone_) XSelectInput(display_, source_, NoEventMask);
+        dropPending_ = false;
+        if (leave) events_.dragLeave();
+        XFlush(display_);
+    }
+
+    X11Window& window_;
+    DropEvents& events_;
+    Display* display_;
+    Window child_;
+    Atoms atoms_;
+    Window client_ = 0;  // the host's window, when we marked it
+    int eventHook_ = 0;
+    int idleHook_ = 0;
+
+    bool inDrag_ = false;
+    Window source_ = 0;
+    Window addressed_ = 0;
+    bool accepted_ = false;
+    bool overPanel_ = false;
+    bool countKnown_ = true;
+    bool dropPending_ = false;
+    bool sourceGone_ = false;
+    uint32_t requestedAt_ = 0;
+};
+
+}  // namespace
+}  // namespace x11
+
+std::unique_ptr<DropTarget> registerDropTarget(NativeWindow& window, DropEvents& events) {
+    x11::X11Window* x = x11::asX11Window(&window);
+    if (!x || x->destroyed()) return nullptr;
+    return std::make_unique<x11::X11DropTarget>(*x, events);
 }
 
 }  // namespace VSTGUI::platform

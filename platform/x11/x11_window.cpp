@@ -141,6 +141,13 @@ void X11Window::removeEventHook(int id) {
     // Only blank it: the hook may be running right now (removing itself).
     for (Hook& h : hooks_)
         if (h.id == id) h.hook = nullptr;
+    for (auto& h : idleHooks_)
+        if (h.first == id) h.second = nullptr;
+}
+
+int X11Window::addIdleHook(std::function<void()> hook) {
+    idleHooks_.emplace_back(nextHookId_, std::move(hook));
+    return nextHookId_++;
 }
 
 void* X11Window::handle() const {
@@ -310,6 +317,13 @@ void X11Window::processEvents() {
         return;
     }
     const std::weak_ptr<bool> alive = alive_;
+    for (size_t i = 0; i < idleHooks_.size(); ++i) {
+        auto hook = idleHooks_[i].second;  // a copy: the hook may remove itself
+        if (hook) hook();
+        const auto still = alive.lock();
+        if (!still || !*still) return;
+    }
+    std::erase_if(idleHooks_, [](const auto& h) { return !h.second; });
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);

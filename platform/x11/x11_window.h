@@ -54,6 +54,10 @@ class X11Window final : public NativeWindow {
 
     int addEventHook(EventHook hook);
     void removeEventHook(int id);
+    // Called at the start of every processEvents outside a mouse handler,
+    // for work that waits on the clock rather than on an event (the drop
+    // target's bounded wait for a drag source). Same ids as event hooks.
+    int addIdleHook(std::function<void()> hook);
 
     void* handle() const override;
     std::unique_ptr<DrawDevice> createDevice() override;
@@ -93,6 +97,7 @@ class X11Window final : public NativeWindow {
     std::shared_ptr<Connection> connection_;
     WindowEvents& events_;
     std::vector<Hook> hooks_;
+    std::vector<std::pair<int, std::function<void()>>> idleHooks_;
     int nextHookId_ = 1;
     CRect pendingPaint_;
     bool paintPending_ = false;

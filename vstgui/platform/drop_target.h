@@ -19,8 +19,13 @@ public:
     // whether the source is told that a move is possible.
     virtual bool dragEnter(int32_t itemCount) = 0;
     virtual bool dragMove() = 0;
+    // The item count became known after the enter (a system that hands the
+    // data over asynchronously enters with 0, then reports the count).
+    virtual void dragItemCount(int32_t /*itemCount*/) {}
     virtual void dragLeave() = 0;
-    virtual void drop() = 0;
+    // Answers whether a view took the drop: a source must not be told that
+    // a move happened (and delete its data) when nothing took it.
+    virtual bool drop() = 0;
 };
 
 class DropTarget {
