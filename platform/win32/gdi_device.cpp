@@ -1,0 +1,278 @@
+#include "platform/win32/gdi_device.h"
+
+#include <cstring>
+
+#include "platform/win32/win32_shared.h"
+
+namespace VSTGUI::platform::win32 {
+
+// ---------------------------------------------------------------- GdiImage
+
+std::unique_ptr<GdiImage> GdiImage::create(int32_t width, int32_t height) {
+    if (width < 1 || height < 1 || width > 32767 || height > 32767) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // positive: rows bottom-up
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || !bits) {
+        if (bitmap) DeleteObject(bitmap);
+        return nullptr;
+    }
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) {
+        DeleteObject(bitmap);
+        return nullptr;
+    }
+    std::unique_ptr<GdiImage> image(new GdiImage());
+    image->width_ = width;
+    image->height_ = height;
+    image->bitmap_ = bitmap;
+    image->bits_ = static_cast<uint8_t*>(bits);
+    image->dc_ = dc;
+    image->previous_ = SelectObject(dc, bitmap);
+    // A new section is all zero already; nothing to clear.
+    return image;
+}
+
+GdiImage::~GdiImage() {
+    if (dc_) {
+        SelectObject(dc_, previous_);
+        DeleteDC(dc_);
+    }
+    if (bitmap_) DeleteObject(bitmap_);
+}
+
+uint8_t* GdiImage::row(int32_t y) {
+    if (y < 0 || y >= height_) return nullptr;
+    return bits_ + static_cast<size_t>(height_ - 1 - y) * static_cast<size_t>(width_) * 4u;
+}
+
+void GdiImage::pixelsChanged() {
+    // GDI may still hold batched drawing into the section; the memory and
+    // the bitmap must agree before either is used again.
+    GdiFlush();
+}
+
+const GdiImage* asGdiImage(const Image& image) {
+    return dynamic_cast<const GdiImage*>(&image);
+}
+
+// --------------------------------------------------------------- GdiDevice
+
+LOGFONTA makeLogFont(const FontDesc& font) {
+    LOGFONTA lf{};
+    lf.lfHeight = -font.pixelHeight;  // negative: character (em) height
+    lf.lfWidth = 0;
+    lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = font.italic ? TRUE : FALSE;
+    lf.lfUnderline = font.underline ? TRUE : FALSE;
+    lf.lfCharSet = ANSI_CHARSET;
+    lf.lfOutPrecision = OUT_STRING_PRECIS;
+    lf.lfClipPrecision = CLIP_STROKE_PRECIS;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lf.lfPitchAndFamily =
+        font.decorative ? (DEFAULT_PITCH | FF_DECORATIVE) : (VARIABLE_PITCH | FF_SWISS);
+    const char* face = font.face ? font.face : "Arial";
+    std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+    lf.lfFaceName[LF_FACESIZE - 1] = '\0';
+    return lf;
+}
+
+GdiDevice::GdiDevice(HDC dc, Ownership ownership, HWND window)
+    : dc_(dc), ownership_(ownership), window_(window) {
+    if (!dc_) return;
+    oldPen_ = GetCurrentObject(dc_, OBJ_PEN);
+    oldBrush_ = GetCurrentObject(dc_, OBJ_BRUSH);
+    oldFont_ = GetCurrentObject(dc_, OBJ_FONT);
+    SetBkMode(dc_, TRANSPARENT);
+}
+
+std::unique_ptr<GdiDevice> GdiDevice::createOffscreen(int32_t width, int32_t height) {
+    std::unique_ptr<GdiImage> image =
+        GdiImage::create(width < 1 ? 1 : width, height < 1 ? 1 : height);
+    if (!image) {
+        // Never null: a device without a surface draws nothing.
+        return std::make_unique<GdiDevice>(nullptr, Ownership::borrowed);
+    }
+    auto device = std::make_unique<GdiDevice>(image->dc(), Ownership::borrowed);
+    device->image_ = std::move(image);
+    device->ownership_ = Ownership::memory;
+    return device;
+}
+
+GdiDevice::~GdiDevice() {
+    if (dc_) {
+        if (oldPen_) SelectObject(dc_, oldPen_);
+        if (oldBrush_) SelectObject(dc_, oldBrush_);
+        if (oldFont_) SelectObject(dc_, oldFont_);
+        SelectClipRgn(dc_, nullptr);
+    }
+    if (pen_) DeleteObject(pen_);
+    if (brush_) DeleteObject(brush_);
+    if (font_) DeleteObject(font_);
+    if (dc_ && ownership_ == Ownership::window) ReleaseDC(window_, dc_);
+    // A memory device's context belongs to its image, deleted with it.
+}
+
+uint32_t GdiDevice::pixel(int32_t x, int32_t y) const {
+    if (!image_ || x < 0 || y < 0 || x >= image_->width() || y >= image_->height()) return 0;
+    GdiFlush();
+    const uint8_t* p = const_cast<GdiImage&>(*image_).row(y) + x * 4;
+    return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+void GdiDevice::setPen(CColor color, int32_t width) {
+    if (!dc_) return;
+    LOGPEN lp{};
+    lp.lopnStyle = PS_SOLID;
+    lp.lopnWidth.x = width;
+    lp.lopnColor = toColorRef(color);
+    HPEN pen = CreatePenIndirect(&lp);
+    if (!pen) return;
+    SelectObject(dc_, pen);
+    if (pen_) DeleteObject(pen_);
+    pen_ = pen;
+}
+
+bool GdiDevice::setBrush(CColor color) {
+    if (!dc_) return false;
+    LOGBRUSH lb{};
+    lb.lbStyle = BS_SOLID;
+    lb.lbColor = toColorRef(color);
+    HBRUSH brush = CreateBrushIndirect(&lb);
+    if (!brush) return false;
+    SetBkColor(dc_, toColorRef(color));  // the cell behind opaque text
+    SelectObject(dc_, brush);
+    if (brush_) DeleteObject(brush_);
+    brush_ = brush;
+    return true;
+}
+
+void GdiDevice::setTextColor(CColor color) {
+    if (dc_) SetTextColor(dc_, toColorRef(color));
+}
+
+void GdiDevice::setFont(const FontDesc& font) {
+    if (!dc_) return;
+    const LOGFONTA lf = makeLogFont(font);
+    HFONT f = CreateFontIndirectA(&lf);
+    if (!f) return;
+    SelectObject(dc_, f);
+    if (font_) DeleteObject(font_);
+    font_ = f;
+}
+
+void GdiDevice::setClip(const CRect& r) {
+    if (!dc_) return;
+    HRGN region =
+        r.isEmpty() ? CreateRectRgn(0, 0, 0, 0) : CreateRectRgn(r.left, r.top, r.right, r.bottom);
+    if (!region) return;
+    SelectClipRgn(dc_, region);  // the context keeps its own copy
+    DeleteObject(region);
+}
+
+void GdiDevice::moveTo(CPoint p) {
+    if (dc_) MoveToEx(dc_, p.h, p.v, nullptr);
+}
+
+void GdiDevice::lineTo(CPoint p) {
+    if (dc_) LineTo(dc_, p.h, p.v);
+}
+
+void GdiDevice::fillRect(const CRect& r) {
+    if (!dc_ || r.isEmpty()) return;
+    HGDIOBJ previous = SelectObject(dc_, GetStockObject(NULL_PEN));
+    const RECT rc = toRect(r);
+    HBRUSH brush = brush_ ? brush_ : static_cast<HBRUSH>(GetCurrentObject(dc_, OBJ_BRUSH));
+    FillRect(dc_, &rc, brush);
+    SelectObject(dc_, previous);
+}
+
+void GdiDevice::drawText(const char* text, const CRect& r, TextAlign align, bool opaque) {
+    if (!dc_ || !text) return;
+    SetBkMode(dc_, opaque ? OPAQUE : TRANSPARENT);
+    UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
+    if (align == TextAlign::center) {
+        flags |= DT_CENTER;
+    } else if (align == TextAlign::right) {
+        flags |= DT_RIGHT;
+    } else {
+        flags |= DT_LEFT;
+    }
+    RECT rc = toRect(r);
+    DrawTextA(dc_, text, -1, &rc, flags);
+    SetBkMode(dc_, TRANSPARENT);
+}
+
+void GdiDevice::copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) {
+    auto* from = dynamic_cast<GdiDevice*>(&source);
+    if (!dc_ || !from || !from->dc_ || sourceRect.isEmpty()) return;
+    BitBlt(dc_, dest.h, dest.v, sourceRect.width(), sourceRect.height(), from->dc_, sourceRect.left,
+           sourceRect.top, SRCCOPY);
+}
+
+void GdiDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
+    const GdiImage* from = asGdiImage(image);
+    if (!dc_ || !from || dest.isEmpty()) return;
+    BitBlt(dc_, dest.left, dest.top, dest.width(), dest.height(), from->dc(), sourceOffset.h,
+           sourceOffset.v, SRCCOPY);
+}
+
+void GdiDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourceOffset,
+                             CColor key) {
+    const GdiImage* from = asGdiImage(image);
+    if (!dc_ || !from || dest.isEmpty()) return;
+    const int w = dest.width();
+    const int h = dest.height();
+    if (TransparentBltFn transparentBlt = transparentBltFunction()) {
+        transparentBlt(dc_, dest.left, dest.top, w, h, from->dc(), sourceOffset.h, sourceOffset.v,
+                       w, h, toColorRef(key));
+        return;
+    }
+    // Without TransparentBlt: a monochrome mask that is 1 where the source
+    // has the key colour, then dest = ((dest ^ src) & mask) ^ src, which
+    // keeps the destination under the mask and the source elsewhere.
+    HDC maskDc = CreateCompatibleDC(dc_);
+    HBITMAP mask = CreateBitmap(w, h, 1, 1, nullptr);
+    if (!maskDc || !mask) {
+        if (mask) DeleteObject(mask);
+        if (maskDc) DeleteDC(maskDc);
+        return;
+    }
+    HGDIOBJ previousMask = SelectObject(maskDc, mask);
+    const COLORREF oldBack = SetBkColor(dc_, RGB(255, 255, 255));
+    const COLORREF oldText = SetTextColor(dc_, RGB(0, 0, 0));
+    const COLORREF oldSourceBack = SetBkColor(from->dc(), toColorRef(key));
+    BitBlt(maskDc, 0, 0, w, h, from->dc(), sourceOffset.h, sourceOffset.v, SRCCOPY);
+    BitBlt(dc_, dest.left, dest.top, w, h, from->dc(), sourceOffset.h, sourceOffset.v, SRCINVERT);
+    BitBlt(dc_, dest.left, dest.top, w, h, maskDc, 0, 0, SRCAND);
+    BitBlt(dc_, dest.left, dest.top, w, h, from->dc(), sourceOffset.h, sourceOffset.v, SRCINVERT);
+    SetBkColor(from->dc(), oldSourceBack);
+    SetBkColor(dc_, oldBack);
+    SetTextColor(dc_, oldText);
+    SelectObject(maskDc, previousMask);
+    DeleteObject(mask);
+    DeleteDC(maskDc);
+}
+
+void GdiDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourceOffset,
+                           uint8_t constantAlpha) {
+    const GdiImage* from = asGdiImage(image);
+    if (!dc_ || !from || dest.isEmpty()) return;
+    AlphaBlendFn blend = alphaBlendFunction();
+    if (!blend) return;
+    BLENDFUNCTION bf{};
+    bf.BlendOp = AC_SRC_OVER;
+    bf.BlendFlags = 0;
+    bf.SourceConstantAlpha = constantAlpha;
+    bf.AlphaFormat = AC_SRC_ALPHA;  // our images are premultiplied
+    blend(dc_, dest.left, dest.top, dest.width(), dest.height(), from->dc(), sourceOffset.h,
+          sourceOffset.v, dest.width(), dest.height(), bf);
+}
+
+}  // namespace VSTGUI::platform::win32

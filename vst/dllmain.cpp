@@ -1,0 +1,27 @@
+// The plug-in DLL's entry point and its load notification on Windows. This
+// file goes into the DLL itself; the module definition file exports exactly
+// VSTPluginMain and, for old hosts that look it up under that name, main
+// (an alias of the same function: C++ does not allow a ::main that returns
+// anything but int).
+#include <windows.h>
+
+#include "vst/audioeffect.h"
+#include "vst/module.h"
+
+extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
+    return kv::createInstance(audioMaster, &createEffectInstance);
+}
+
+// Records the DLL's own instance handle: the window class name and the PNG
+// resources are looked up with it (a null module would search the host
+// program instead).
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        kv::setModuleHandle(instance);
+        // No per-thread work: spare every thread of the host the calls.
+        DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        kv::setModuleHandle(nullptr);
+    }
+    return TRUE;
+}
