@@ -103,12 +103,11 @@ void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t s
                                            0);
         return;
     }
-    // METER: the editor's LED, present only while its window is open. The
-    // meter value is computed only then; the hold count keeps the editor's
-    // close from destroying the LED under this block.
-    // With the window closed that costs one plain load; only a block that
-    // sees an LED announces itself and then checks again that it is still
-    // there.
+    // METER: the editor's LED, present only while its window is open; the
+    // meter value is computed only then. With the window closed this costs
+    // one plain load. A block that sees an LED counts itself in and checks
+    // again that it is still there, so the editor's close (withdrawPeak)
+    // waits for it before destroying the LED.
     std::atomic<double>* peak = peak_.load(std::memory_order_acquire);
     if (peak) {
         metering_.fetch_add(1, std::memory_order_seq_cst);
