@@ -1,0 +1,158 @@
+// A frame that takes drags, embedded in a top-level window larger than the
+// panel, as a host embeds an editor. The program idles the frame about every
+// 20 ms. One view covers the panel and prints each drag event it receives
+// with the item count of the drag at that moment:
+//   ready HOST FRAME                  window ids (decimal)
+//   enter COUNT X Y / move COUNT X Y / leave COUNT / drop COUNT
+// The view keeps a reference to the container of the drag it saw last, so
+// that the test can check the drop target gave its own back.
+// Commands on standard input (one a line):
+//   state        "state current=0|1 held=REFS" (REFS of the kept container,
+//                0 when none); then the kept reference is given back
+//   drops on|off "drops RESULT active=0|1 aware=0|1" (aware: the host
+//                window carries XdndAware)
+//   quit
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "vstgui/cdragcontainer.h"
+#include "vstgui/cdrawcontext.h"
+#include "vstgui/cdroptarget.h"
+#include "vstgui/cframe.h"
+#include "vstgui/cview.h"
+//
+#include <X11/Xlib.h>
+
+using namespace VSTGUI;
+
+namespace {
+
+void say(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+class DragProbe : public CView {
+  public:
+    using CView::CView;
+    ~DragProbe() override { keep(nullptr); }
+
+    void draw(CDrawContext* context) override {
+        context->setFillColor({50, 60, 70, 255});
+        context->fillRect(size);
+        setDirty(false);
+    }
+    void onDragEnter(CDrawContext*, CDragContainer* drag, const CPoint& where) override {
+        keep(drag);
+        report("enter", drag, &where);
+    }
+    void onDragMove(CDrawContext*, CDragContainer* drag, const CPoint& where) override {
+        report("move", drag, &where);
+    }
+    void onDragLeave(CDrawContext*, CDragContainer* drag, const CPoint&) override {
+        report("leave", drag, nullptr);
+    }
+    bool onDrop(CDrawContext*, CDragContainer* drag, const CPoint&) override {
+        report("drop", drag, nullptr);
+        return false;  // like every view of the plug-in
+    }
+    int32_t heldReferences() const { return held ? held->getNbReference() : 0; }
+    void keep(CDragContainer* drag) {
+        if (drag) drag->remember();
+        if (held) held->forget();
+        held = drag;
+    }
+
+  private:
+    static void report(const char* what, CDragContainer* drag, const CPoint* where) {
+        std::string line = std::string(what) + " " + std::to_string(drag ? drag->getCount() : -1);
+        if (where) line += " " + std::to_string(where->h) + " " + std::to_string(where->v);
+        say(line);
+    }
+    CDragContainer* held = nullptr;
+};
+
+bool hostAware(Display* dpy, Window host) {
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(dpy, host, XInternAtom(dpy, "XdndAware", False), 0, 1, False,
+                       AnyPropertyType, &type, &format, &n, &after, &data);
+    if (data) XFree(data);
+    return type != None;
+}
+
+}  // namespace
+
+int main() {
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        std::fprintf(stderr, "dnd_frame: cannot open the display\n");
+        return 1;
+    }
+    const int screen = DefaultScreen(dpy);
+    Window host = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 20, 30, 300, 440, 0, 0,
+                                      BlackPixel(dpy, screen));
+    XMapWindow(dpy, host);
+    XSync(dpy, False);
+    auto* frame = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(host), nullptr);
+    auto* probe = new DragProbe(CRect(0, 0, 240, 200));
+    frame->addView(probe);
+    const auto frameWindow = frame->getPlatformWindow()
+                                 ? static_cast<unsigned long>(reinterpret_cast<uintptr_t>(
+                                       frame->getPlatformWindow()->handle()))
+                                 : 0ul;
+    say("ready " + std::to_string(host) + " " + std::to_string(frameWindow));
+
+    using Clock = std::chrono::steady_clock;
+    auto nextIdle = Clock::now();
+    std::string pending;
+    bool running = true;
+    while (running) {
+        const auto now = Clock::now();
+        if (now >= nextIdle) {
+            frame->idle();
+            nextIdle = now + std::chrono::milliseconds(20);
+        }
+        pollfd p{0, POLLIN, 0};
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - Clock::now()).count();
+        if (poll(&p, 1, static_cast<int>(std::max<long>(wait, 0))) <= 0) continue;
+        char buffer[256];
+        const ssize_t n = read(0, buffer, sizeof buffer);
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<size_t>(n));
+        size_t eol;
+        while (running && (eol = pending.find('\n')) != std::string::npos) {
+            std::istringstream line(pending.substr(0, eol));
+            pending.erase(0, eol + 1);
+            std::string command, argument;
+            line >> command >> argument;
+            if (command == "state") {
+                say(std::string("state current=") + (getCurrentDrag() ? "1" : "0") +
+                    " held=" + std::to_string(probe->heldReferences()));
+                probe->keep(nullptr);
+            } else if (command == "drops") {
+                const bool result = frame->setDropActive(argument == "on");
+                XSync(dpy, False);
+                say(std::string("drops ") + (result ? "1" : "0") +
+                    " active=" + (frame->isDropActive() ? "1" : "0") +
+                    " aware=" + (hostAware(dpy, host) ? "1" : "0"));
+            } else if (command == "quit") {
+                running = false;
+            }
+        }
+    }
+    delete frame;  // the frame's teardown releases the views
+    XDestroyWindow(dpy, host);
+    XCloseDisplay(dpy);
+    return 0;
+}

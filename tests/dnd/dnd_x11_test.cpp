@@ -1,0 +1,226 @@
+// Real XDND drags under a private Xvfb: the test source (xdnd_source) drags
+// onto a frame embedded in a larger top-level window (dnd_frame), and both
+// programs' lines are compared with what the protocol and the toolkit
+// promise. Skipped without Xvfb.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/x11/child_process.h"
+#include "tests/x11/x_server.h"
+
+namespace {
+
+using kvtest::ChildProcess;
+
+// The host window lies at (20, 30) and is 300 x 440; the panel is its
+// 240 x 200 top-left part.
+constexpr int kPanelX = 20 + 60;
+constexpr int kPanelY = 30 + 80;
+
+kvtest::XServer* server = nullptr;
+
+struct Drag {
+    std::vector<std::string> lines;
+    int status = -1;
+    double seconds = 0;
+    int count(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& l : lines)
+            n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
+    bool has(const std::string& line) const { return count(line) > 0; }
+};
+
+class XdndDrops : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        server = new kvtest::XServer;
+        if (!server->start()) {
+            delete server;
+            server = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        if (!server) GTEST_SKIP() << "no Xvfb";
+        ASSERT_TRUE(frame.start({DND_FRAME_PATH}));
+        const std::string ready = frame.waitFor("ready ");
+        ASSERT_FALSE(ready.empty());
+        std::istringstream(ready.substr(6)) >> host >> panel;
+        ASSERT_NE(panel, 0ul);
+    }
+    void TearDown() override {
+        if (!server) return;
+        frame.send("quit");
+        EXPECT_EQ(frame.wait(), 0) << "the frame program must end cleanly (sanitizers too)";
+    }
+
+    Drag drag(int x, int y, std::vector<std::string> options) {
+        Drag d;
+        ChildProcess source;
+        std::vector<std::string> argv = {XDND_SOURCE_PATH, std::to_string(x), std::to_string(y)};
+        argv.insert(argv.end(), options.begin(), options.end());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(source.start(argv));
+        d.status = source.wait(15000);
+        d.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        source.drain(0);
+        d.lines = source.lines();
+        return d;
+    }
+    // The frame's lines from `from` on, after giving it time to idle.
+    std::vector<std::string> frameLines(size_t from) {
+        frame.drain(150);
+        return {frame.lines().begin() + static_cast<long>(from), frame.lines().end()};
+    }
+    std::string state() {
+        frame.send("state");
+        return frame.waitFor("state ");
+    }
+    static std::string hex(unsigned long w) {
+        char text[32];
+        std::snprintf(text, sizeof text, "0x%lx", w);
+        return text;
+    }
+
+    ChildProcess frame;
+    unsigned long host = 0;
+    unsigned long panel = 0;
+};
+
+// A drop reaches the view under the pointer, and the drag then leaves it
+// (the container routing); these are the frame's last two lines.
+void expectDropped(const std::vector<std::string>& seen, int count, const std::string& what = "") {
+    const std::string n = std::to_string(count);
+    ASSERT_GE(seen.size(), 2u) << what;
+    EXPECT_EQ(seen[seen.size() - 2], "drop " + n) << what;
+    EXPECT_EQ(seen.back(), "leave " + n) << what;
+}
+
+int countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    int n = 0;
+    for (const auto& l : lines)
+        n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
+TEST_F(XdndDrops, TextDragCountsOneAndEveryPositionOverThePanelIsAMove) {
+    const size_t before = frame.lines().size();
+    const Drag d = drag(kPanelX, kPanelY, {"--text", "a few words", "--moves", "5"});
+    EXPECT_EQ(d.status, 0);
+    // Sources find the host's window; it sends them on to the panel.
+    EXPECT_TRUE(d.has("target " + hex(host) + " proxy " + hex(panel))) << d.lines[0];
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 5);
+    EXPECT_EQ(d.count("status "), 5);
+    const auto seen = frameLines(before);
+    ASSERT_FALSE(seen.empty());
+    // The pointer is read by the frame: xdotool never moved it, so it is
+    // wherever Xvfb put it; only the count is checked here.
+    EXPECT_EQ(seen.front().rfind("enter 1 ", 0), 0u) << seen.front();
+    EXPECT_EQ(countPrefix(seen, "move 1 "), 5);
+    EXPECT_EQ(seen.back(), "leave 1");
+    // The drop target gave its reference back and cleared the slot; only
+    // the view's own reference is left.
+    EXPECT_EQ(state(), "state current=0 held=1");
+}
+
+TEST_F(XdndDrops, FileListsCountTheirUris) {
+    size_t before = frame.lines().size();
+    Drag d = drag(kPanelX, kPanelY, {"--uris", "3", "--end", "drop"});
+    EXPECT_TRUE(d.has("served text/uri-list ")) << "the list is read from the selection";
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+    // No view takes the drop, so the source must not delete anything.
+    EXPECT_TRUE(d.has("finished accepted=0 action=None"));
+    auto seen = frameLines(before);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().rfind("enter 0 ", 0), 0u) << "the count comes later";
+    expectDropped(seen, 3);
+    EXPECT_EQ(state(), "state current=0 held=1");
+
+    // Six types: the source lists them on its window instead.
+    before = frame.lines().size();
+    d = drag(kPanelX, kPanelY, {"--uris", "7", "--many-types", "--end", "drop"});
+    EXPECT_TRUE(d.has("finished accepted=0 action=None"));
+    expectDropped(frameLines(before), 7);
+}
+
+TEST_F(XdndDrops, OutsideThePanelNoActionIsOffered) {
+    // Over the host's window below the panel: the host's part, not ours.
+    const size_t before = frame.lines().size();
+    const Drag d = drag(20 + 100, 30 + 300, {"--text", "x", "--moves", "3", "--end", "drop"});
+    EXPECT_EQ(d.count("status accept=0 action=None"), 3);
+    EXPECT_TRUE(d.has("finished accepted=0 action=None"));
+    // The pointer is off the panel, so no view hears of the drag at all,
+    // and the drag is over on our side too.
+    EXPECT_TRUE(frameLines(before).empty());
+    EXPECT_EQ(state(), "state current=0 held=0");
+}
+
+TEST_F(XdndDrops, BadSourcesEndTheirDragAndLeaveTheFrameWorking) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string frameEnd;
+    };
+    const std::vector<Case> cases = {
+        {{"--malformed", "--end", "drop"}, "drop 0"},
+        {{"--huge", "3", "--end", "drop"}, "drop 0"},
+        {{"--incr", "--end", "drop"}, "drop 0"},
+        {{"--uris", "2", "--die"}, "leave"},
+    };
+    for (const Case& c : cases) {
+        const size_t before = frame.lines().size();
+        const Drag d = drag(kPanelX, kPanelY, c.options);
+        EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4) << c.options[0];
+        if (c.frameEnd == "drop 0") {
+            EXPECT_TRUE(d.has("finished accepted=0 action=None")) << c.options[0];
+        }
+        const auto seen = frameLines(before);
+        if (c.frameEnd == "drop 0") {
+            expectDropped(seen, 0, c.options[0]);
+        } else {
+            ASSERT_FALSE(seen.empty()) << c.options[0];
+            EXPECT_EQ(seen.back().rfind(c.frameEnd, 0), 0u) << c.options[0] << ": " << seen.back();
+        }
+        EXPECT_EQ(state(), "state current=0 held=1") << c.options[0];
+    }
+
+    // A source that never hands over its list: the drop still finishes,
+    // after the bounded wait (2 s) and not much later.
+    const size_t before = frame.lines().size();
+    const Drag silent = drag(kPanelX, kPanelY, {"--silent", "--end", "drop"});
+    EXPECT_TRUE(silent.has("finished accepted=0 action=None"));
+    EXPECT_GT(silent.seconds, 1.8);
+    EXPECT_LT(silent.seconds, 5.0);
+    expectDropped(frameLines(before), 0, "silent");
+
+    // Afterwards an ordinary drag works as before.
+    const Drag text = drag(kPanelX, kPanelY, {"--text", "still here", "--end", "drop"});
+    EXPECT_EQ(text.count("status accept=1 action=XdndActionMove"), 4);
+    EXPECT_TRUE(text.has("finished accepted=0 action=None"));
+    expectDropped(frameLines(0), 1, "text");
+}
+
+TEST_F(XdndDrops, DisablingDropsTakesTheMarksOffTheHostWindow) {
+    frame.send("drops off");
+    EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=0 aware=0");
+    // Again: true, and nothing changes.
+    frame.send("drops off");
+    EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=0 aware=0");
+    Drag d = drag(kPanelX, kPanelY, {"--text", "x"});
+    EXPECT_TRUE(d.has("no-target"));
+    frame.send("drops on");
+    EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=1 aware=1");
+    d = drag(kPanelX, kPanelY, {"--text", "x"});
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+}
+
+}  // namespace
