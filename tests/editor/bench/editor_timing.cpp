@@ -126,15 +126,22 @@ int main(int argc, char** argv) {
         sum += c;
 
     // The editor open and idle at 50 calls a second, as a host drives it.
+    // The editor's share counts the CPU inside the idle calls; the process
+    // share adds this host loop's own sleeping and waking.
     const double cpuBefore = cpuSeconds();
     const auto wallStart = Wall::now();
     auto next = wallStart;
+    double inIdle = 0;
     while (since(wallStart) < seconds) {
+        const double before = cpuSeconds();
         dispatch(effEditIdle);
+        inIdle += cpuSeconds() - before;
         next += std::chrono::milliseconds(20);
         std::this_thread::sleep_until(next);
     }
-    const double share = (cpuSeconds() - cpuBefore) / since(wallStart);
+    const double wall = since(wallStart);
+    const double share = inIdle / wall;
+    const double processShare = (cpuSeconds() - cpuBefore) / wall;
 
     dispatch(effEditClose);
     dispatch(effClose);
@@ -150,7 +157,9 @@ int main(int argc, char** argv) {
     std::printf("idle with only the LED dirty:     mean %.3f ms, median %.3f ms, p95 %.3f ms CPU\n",
                 sum / static_cast<double>(costs.size()) * 1e3, costs[costs.size() / 2] * 1e3,
                 costs[costs.size() * 95 / 100] * 1e3);
-    std::printf("open idle editor at 50 idles/s:   %.3f %% of a core (%.1f s)\n", share * 100.0,
-                seconds);
+    std::printf(
+        "open idle editor at 50 idles/s:   %.3f %% of a core in the editor, %.3f %% for the "
+        "whole host process (%.1f s)\n",
+        share * 100.0, processShare * 100.0, seconds);
     return 0;
 }
