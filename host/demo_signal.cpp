@@ -81,7 +81,7 @@ std::array<float, 4> DemoSignal::parametersAt(int64_t frame) const {
         p[1] = padOn ? 1.0f : 0.0f;
     } else if (t >= kPadEnd && t < kBurstEnd) {
         p[0] = gainParam(24.0);
-        p[3] = volumeParam(6.0);
+        p[3] = volumeParam(-20.0);
     }
     return p;
 }

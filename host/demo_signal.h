@@ -8,7 +8,7 @@
 //                while the volume turns down by as much (drive at equal level)
 //   3.5 - 5.0 s  the same tones at -22 dBFS, gain +11 dB; Pad 1 (+10 dB)
 //                switches on and off every quarter of a second
-//   5.0 - 5.5 s  a burst at -1 dBFS, gain +24 dB, volume +6 dB: the output
+//   5.0 - 5.5 s  a burst at -1 dBFS, gain +24 dB, volume -20 dB: the output
 //                goes above full scale (an over)
 //   5.5 - 6.0 s  silence with default settings: the tail dies away
 //
@@ -27,7 +27,7 @@
     "             the volume turns down by as much\n"                              \
     "  3.5-5.0 s  the same tones at -22 dBFS, gain +11 dB; Pad 1 (+10 dB)\n"       \
     "             switches on and off every 0.25 s\n"                              \
-    "  5.0-5.5 s  a burst at -1 dBFS with gain +24 dB and volume +6 dB: the\n"     \
+    "  5.0-5.5 s  a burst at -1 dBFS with gain +24 dB and volume -20 dB: the\n"    \
     "             output goes above full scale\n"                                  \
     "  5.5-6.0 s  silence at default settings\n"
 
