@@ -20,7 +20,9 @@ CRect spanning(CPoint a, CPoint b, int32_t width) {
                  std::max(a.h, b.h) + grow + 1, std::max(a.v, b.v) + grow + 1);
 }
 
-class WindowDevice final : public DrawDevice {
+// Also a surface source, so that a copy from the window (a transparent
+// container taking what lies beneath it) reads what the window shows.
+class WindowDevice final : public DrawDevice, public cairo::SurfaceSource {
   public:
     explicit WindowDevice(std::shared_ptr<Connection> connection)
         : connection_(std::move(connection)),
@@ -59,10 +61,7 @@ class WindowDevice final : public DrawDevice {
                       r.bottom + r.height()));
     }
     void copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) override {
-        // A copy from this window itself reads the mirror, which holds what
-        // the window shows.
-        DrawDevice& from = (&source == this) ? static_cast<DrawDevice&>(inner_) : source;
-        inner_.copyFrom(from, sourceRect, dest);
+        inner_.copyFrom(source, sourceRect, dest);
         present(CRect(dest, CPoint(sourceRect.width(), sourceRect.height())));
     }
     void blit(const Image& image, const CRect& dest, CPoint sourceOffset) override {
@@ -78,6 +77,11 @@ class WindowDevice final : public DrawDevice {
                     uint8_t constantAlpha) override {
         inner_.alphaBlend(image, dest, sourceOffset, constantAlpha);
         present(dest);
+    }
+
+    cairo_surface_t* cairoSurface() override {
+        inner_.flush();
+        return mirror_->surface();
     }
 
   private:

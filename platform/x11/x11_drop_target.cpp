@@ -128,6 +128,12 @@ class X11DropTarget final : public DropTarget {
           atoms_(display_) {
         setWindowProperty(child_, atoms_.proxy, child_);
         client_ = hostClientWindow(display_, child_, atoms_.wmState);
+        if (!client_) {
+            // Our window is a top-level window itself: sources find it.
+            const long version = kXdndVersion;
+            XChangeProperty(display_, child_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&version), 1);
+        }
         if (client_ && !hasProperty(display_, client_, atoms_.aware) &&
             !hasProperty(display_, client_, atoms_.proxy)) {
             const long version = kXdndVersion;
@@ -149,7 +155,10 @@ class X11DropTarget final : public DropTarget {
         // hears that nothing took it.
         if (inDrag_ && dropPending_) sendFinished(false);
         endDrag(true);
-        if (!window_.destroyed()) XDeleteProperty(display_, child_, atoms_.proxy);
+        if (!window_.destroyed()) {
+            XDeleteProperty(display_, child_, atoms_.proxy);
+            XDeleteProperty(display_, child_, atoms_.aware);
+        }
         // The host's window may be gone already (errors are swallowed), or
         // somebody else may have marked it since: take off only our marks.
         if (client_ && windowProperty(display_, client_, atoms_.proxy) == child_) {

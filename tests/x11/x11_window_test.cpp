@@ -165,6 +165,21 @@ TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
     EXPECT_EQ(pixel(w->window(), 59, 40), 0x0000ffu);
     EXPECT_EQ(pixel(w->window(), 80, 59), 0x0000ffu);
 
+    // Copies out of the window read what it shows, also within itself.
+    auto beneath = cairo::CairoDevice::createImageDevice(20, 20);
+    beneath->copyFrom(*device, CRect(60, 40, 80, 60), CPoint(0, 0));
+    device->copyFrom(*device, CRect(60, 40, 80, 60), CPoint(70, 50));
+    XSync(dpy, False);
+    wrong = 0;
+    int wrongOnScreen = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) {
+            if ((beneath->pixel(x, y) & 0xffffff) != patternAt(5 + x, 6 + y)) ++wrong;
+            if (pixel(w->window(), 70 + x, 50 + y) != patternAt(5 + x, 6 + y)) ++wrongOnScreen;
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(wrongOnScreen, 0);
+
     // A clip keeps drawing (and what is copied to the screen) inside it.
     device->setClip(CRect(0, 0, 5, 5));
     device->setBrush({255, 0, 0, 255});
