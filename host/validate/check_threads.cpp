@@ -177,7 +177,14 @@ void editorWhileProcessing(Context& ctx) {
             setAll(*h, std::vector<float>(64, 1.0f));
             const unsigned long parent = probe->makeWindow(400, 500);
             AudioThread audio(*h, seed, 1.0);
-            for (int i = 0; i < cycles; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            int done = 0;
+            for (int i = 0; i < cycles; ++i, ++done) {
+                if (i >= 3 &&
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                            .count() > Context::kSlowLoopBudget) {
+                    break;
+                }
                 if (h->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)) == 0) {
                     return format("effEditOpen failed in cycle %d", i);
                 }
@@ -191,7 +198,7 @@ void editorWhileProcessing(Context& ctx) {
             probe->destroyWindow(parent);
             if (audio.nonFinite() > 0) return format("%ld non-finite samples", audio.nonFinite());
             return passedWith(
-                format("%d open/idle/close cycles during %ld blocks, output peak %.1f dBFS", cycles,
+                format("%d open/idle/close cycles during %ld blocks, output peak %.1f dBFS", done,
                        audio.blocks(), toDb(audio.peak())));
         },
         120);

@@ -60,6 +60,10 @@ ChildOutcome runInChild(const std::function<std::string()>& body, int timeoutSec
     }
     if (pid == 0) {
         ::close(fds[0]);
+        // A memory fault should end the child as a fault, whatever handler a
+        // sanitizer installed, so that the parent can name the signal.
+        ::signal(SIGSEGV, SIG_DFL);
+        ::signal(SIGBUS, SIG_DFL);
         std::string message;
         bool ok = false;
         try {

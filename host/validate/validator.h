@@ -77,6 +77,10 @@ class Context {
     double uniform();
     // `full` at strictness 10, proportionally fewer below, never below `least`.
     int scaled(int full, int least = 1) const;
+    // Seconds a loop of slow steps (opening an editor, say) may take before
+    // it stops early: the counts above are meant for a release build, and a
+    // sanitizer build can be a hundred times slower.
+    static constexpr double kSlowLoopBudget = 20.0;
 
     // A new instance through a fresh VSTPluginMain call. Returns null (and
     // puts the loader's sentence into `error`) when the plug-in gives none.
