@@ -1,0 +1,130 @@
+#!/bin/bash
+# Real XDND drags onto the plug-in's editor in kv23 gui (the real plug-in
+# file and panel, embedded in kv23's top-level window) under a private Xvfb:
+# the test drag source finds kv23's window, which the editor marked as a
+# drop target pointing at its own child window; every position over the
+# panel is answered with the move action; no view takes a drop, so the
+# source is told nothing moved. Sources that send garbage, never answer or
+# die mid-drag leave the editor working: a knob drag with xdotool afterwards
+# still reaches the host as beginEdit / automate / endEdit.
+# Exits 77 (skipped) without Xvfb or xdotool.
+#
+#   run_kv23_drops.sh KV23 PLUGIN.so XDND_SOURCE
+set -u
+kv23="$1"
+plugin="$2"
+source_tool="$3"
+for tool in Xvfb xdotool; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
+done
+
+work=$(mktemp -d)
+xvfb_pid=""
+gui_pid=""
+cleanup() {
+    exec 3>&- 2>/dev/null
+    [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null && wait "$gui_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+disp=""
+for n in $(seq 300 360); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }
+done
+[ -n "$disp" ] || { echo "skip: no free display"; exit 77; }
+Xvfb "$disp" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$disp"
+for _ in $(seq 100); do
+    xdotool getmouselocation >/dev/null 2>&1 && break
+    sleep 0.05
+done
+xdotool getmouselocation >/dev/null 2>&1 || { echo "skip: Xvfb did not start"; exit 77; }
+
+mkfifo "$work/in"
+out="$work/gui.out"
+"$kv23" gui --plugin "$plugin" <"$work/in" >"$out" 2>"$work/gui.err" &
+gui_pid=$!
+exec 3>"$work/in"
+for _ in $(seq 200); do
+    grep -q '^open ' "$out" && break
+    sleep 0.05
+done
+grep -q '^open 240 400 ' "$out" || { echo "FAILED: no editor"; cat "$out" "$work/gui.err"; exit 1; }
+sleep 0.3
+
+fail=0
+check() {  # description, command...
+    local what="$1"
+    shift
+    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
+}
+lines() { wc -l <"$out"; }
+since() { tail -n +"$(($1 + 1))" "$out"; }
+eval "$(xdotool search --name '^kv23 - ' getwindowgeometry --shell | head -6)"
+wx=$X
+wy=$Y
+top=$WINDOW
+# One drag; its lines in $work/drag.out.
+drag() { "$source_tool" "$@" >"$work/drag.out" 2>&1; }
+has() { grep -qx "$1" "$work/drag.out"; }
+count() { grep -c "^$1" "$work/drag.out"; }
+
+# kv23's window has no WM_STATE (no window manager): the editor marks the
+# top-level window itself, with a proxy to its own child.
+drag $((wx + 60)) $((wy + 300)) --text "dropped words" --moves 6 --end drop
+check "the source finds kv23's window" grep -q "^target $(printf '0x%x' "$top") " "$work/drag.out"
+proxy=$(sed -n 's/^target .* proxy \(0x[0-9a-f]*\)$/\1/p' "$work/drag.out")
+check "... which sends it on to a window of its own ($proxy)" \
+    test -n "$proxy" -a "$proxy" != 0x0 -a "$proxy" != "$(printf '0x%x' "$top")"
+check "... a child of kv23's window" \
+    bash -c "xwininfo -id $top -children 2>/dev/null | grep -q '^ *$proxy '"
+check "six positions, six move answers" test "$(count 'status accept=1 action=XdndActionMove$')" -eq 6
+check "the drop is finished without a move" has "finished accepted=0 action=None"
+
+drag $((wx + 60)) $((wy + 300)) --uris 3 --end drop
+check "a file list is read and the drop finished" has "finished accepted=0 action=None"
+check "a file list is served on request" grep -q '^served text/uri-list ' "$work/drag.out"
+
+for bad in "--malformed --end drop" "--huge 3 --end drop" "--incr --end drop" \
+    "--silent --end drop" "--uris 2 --die"; do
+    # shellcheck disable=SC2086
+    drag $((wx + 60)) $((wy + 300)) $bad
+    check "moves answered for a source with $bad" \
+        test "$(count 'status accept=1 action=XdndActionMove$')" -eq 4
+    case "$bad" in
+    *drop) check "drop with $bad finished" has "finished accepted=0 action=None" ;;
+    esac
+done
+check "kv23 is still running" kill -0 "$gui_pid"
+
+# The editor still answers the mouse: drag the gain knob up.
+before=$(lines)
+xdotool mousemove $((wx + 120)) $((wy + 130))
+sleep 0.1
+xdotool mousedown 1
+for i in $(seq 1 8); do
+    xdotool mousemove $((wx + 120)) $((wy + 130 - 8 * i))
+    sleep 0.03
+done
+sleep 0.2
+xdotool mouseup 1
+sleep 0.4
+knob=$(since "$before")
+check "knob drag opens with beginEdit 0" test "$(echo "$knob" | head -1)" = "beginEdit 0"
+check "knob drag automates the gain" test "$(echo "$knob" | grep -c '^automate 0 ')" -ge 3
+check "knob drag closes with endEdit 0" test "$(echo "$knob" | tail -1)" = "endEdit 0"
+
+# Closing ends kv23 cleanly after all this.
+echo quit >&3
+wait "$gui_pid"
+status=$?
+gui_pid=""
+check "kv23 ends cleanly ($status)" test "$status" -eq 0
+if [ "$fail" -ne 0 ]; then
+    echo "--- kv23 output"; cat "$out"; echo "--- kv23 errors"; cat "$work/gui.err"
+    echo "--- last drag"; cat "$work/drag.out"
+fi
+exit "$fail"
