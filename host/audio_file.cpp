@@ -152,8 +152,8 @@ SoundWriter::SoundWriter(const std::string& finalPath, int rate, int channels, i
     info.format = format;
     file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file_ == nullptr) {
+        // libsndfile closes the descriptor itself when it gives up.
         const std::string why = sf_strerror(nullptr);
-        ::close(fd);
         discard();
         throw RunError("cannot write " + finalPath + ": " + why);
     }

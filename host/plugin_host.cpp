@@ -333,6 +333,7 @@ intptr_t PluginHost::answer(int32_t opcode, int32_t index, intptr_t value, void*
                      static_cast<double>(opt), call.text.empty() ? "" : " text=", call.text.c_str(),
                      static_cast<long>(result));
     }
+    std::lock_guard<std::mutex> lock(callsMutex_);
     calls_.push_back(std::move(call));
     return result;
 }

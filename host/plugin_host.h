@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -91,8 +92,15 @@ class PluginHost {
     void close();
 
     void setCallbackHook(CallbackHook hook) { hook_ = std::move(hook); }
-    const std::vector<HostCall>& calls() const { return calls_; }
-    void clearCalls() { calls_.clear(); }
+    // A copy of the calls recorded so far.
+    std::vector<HostCall> calls() {
+        std::lock_guard<std::mutex> lock(callsMutex_);
+        return calls_;
+    }
+    void clearCalls() {
+        std::lock_guard<std::mutex> lock(callsMutex_);
+        calls_.clear();
+    }
 
     // The host side of the callback; public so that the C trampoline can reach it.
     intptr_t answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
@@ -105,6 +113,9 @@ class PluginHost {
     AEffect* effect_ = nullptr;
     Options options_;
     CallbackHook hook_;
+    // The plug-in may call back from more than one thread (an editor's
+    // automation and the audio thread); the record is appended under a lock.
+    std::mutex callsMutex_;
     std::vector<HostCall> calls_;
     float sampleRate_ = 44100.0f;
     int32_t blockSize_ = 1024;
