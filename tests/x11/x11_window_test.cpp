@@ -278,6 +278,36 @@ TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
     }
 }
 
+TEST_F(X11WindowTest, PumpingInsideAPressPaintsButHoldsFurtherPresses) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+    const std::string window = id(w->window());
+    // A control following the mouse pumps events from inside the press:
+    // the exposure queued behind the press is painted there, the second
+    // press waits until the first handler returned.
+    size_t paintsInside = 0, downsInside = 0;
+    events.onDown = [&](CPoint) {
+        if (events.downs.size() != 1) return;
+        kvtest::waitUntil([&] { return false; }, 100, [&] { w->processEvents(); });
+        paintsInside = events.paints.size();
+        downsInside = events.downs.size();
+    };
+    events.paints.clear();
+    ASSERT_EQ(kvtest::runProgram(
+                  {"xdotool", "mousemove", "--sync", "--window", window, "5", "5", "click", "1"}),
+              0);
+    XClearArea(dpy, w->window(), 0, 0, 8, 8, True);
+    XSync(dpy, False);
+    ASSERT_EQ(kvtest::runProgram({"xdotool", "click", "1"}), 0);
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events.downs.size() >= 2; }, 2000,
+                                  [&] { w->processEvents(); }));
+    EXPECT_EQ(downsInside, 1u);
+    EXPECT_EQ(paintsInside, 1u);
+    EXPECT_EQ(events.downs.size(), 2u);
+}
+
 TEST_F(X11WindowTest, LivePointerButtonsAndModifiers) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
     auto w = open(host, 120, 90);
