@@ -24,3 +24,7 @@ echo "== ctest -L threads under the thread sanitizer"
 
 echo "== fuzzing: clang, address + undefined sanitizers, 40 s per harness"
 scripts/fuzz.sh 40
+
+echo "== Windows: cross-built DLL under Wine (compared with the Linux build)"
+KV_WINDOWS_TESTS=1 scripts/windows.sh build-win
+tests/windows/run.sh "$PWD/build-win" "$PWD/build"

@@ -1,6 +1,7 @@
 #include "platform/win32/gdi_device.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/win32/win32_shared.h"
 
@@ -63,6 +64,34 @@ const GdiImage* asGdiImage(const Image& image) {
 }
 
 // --------------------------------------------------------------- GdiDevice
+
+namespace {
+
+// A 1-bit bitmap of w x h: bit set where the image pixel at offset + (x, y)
+// has the key's red, green and blue; pixels outside the image count as not
+// key. Rows of a monochrome bitmap are padded to 16 bits.
+HBITMAP makeKeyMask(const GdiImage& image, CPoint offset, int w, int h, CColor key) {
+    const int stride = ((w + 15) / 16) * 2;
+    std::vector<uint8_t> bits(static_cast<size_t>(stride) * static_cast<size_t>(h), 0);
+    GdiFlush();
+    auto& source = const_cast<GdiImage&>(image);
+    for (int y = 0; y < h; ++y) {
+        const int sy = offset.v + y;
+        if (sy < 0 || sy >= image.height()) continue;
+        const uint8_t* row = source.row(sy);
+        for (int x = 0; x < w; ++x) {
+            const int sx = offset.h + x;
+            if (sx < 0 || sx >= image.width()) continue;
+            const uint8_t* p = row + sx * 4;
+            if (p[0] == key.blue && p[1] == key.green && p[2] == key.red)
+                bits[static_cast<size_t>(y) * stride + x / 8] |=
+                    static_cast<uint8_t>(0x80 >> (x % 8));
+        }
+    }
+    return CreateBitmap(w, h, 1, 1, bits.data());
+}
+
+}  // namespace
 
 LOGFONTA makeLogFont(const FontDesc& font) {
     LOGFONTA lf{};
@@ -229,30 +258,25 @@ void GdiDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourc
     if (!dc_ || !from || dest.isEmpty()) return;
     const int w = dest.width();
     const int h = dest.height();
-    if (TransparentBltFn transparentBlt = transparentBltFunction()) {
-        transparentBlt(dc_, dest.left, dest.top, w, h, from->dc(), sourceOffset.h, sourceOffset.v,
-                       w, h, toColorRef(key));
-        return;
-    }
-    // Without TransparentBlt: a monochrome mask that is 1 where the source
-    // has the key colour, then dest = ((dest ^ src) & mask) ^ src, which
-    // keeps the destination under the mask and the source elsewhere.
-    HDC maskDc = CreateCompatibleDC(dc_);
-    HBITMAP mask = CreateBitmap(w, h, 1, 1, nullptr);
-    if (!maskDc || !mask) {
+    // A monochrome mask that is 1 where the source has the key colour, then
+    // dest = ((dest ^ src) & mask) ^ src, which keeps the destination under
+    // the mask and the source elsewhere. The mask is made from the image's
+    // memory, comparing red, green and blue only. TransparentBlt is not used
+    // for this: on some systems (Wine) it, and GDI's own colour-to-mono
+    // copy, compare the whole 32-bit pixel, so a key pixel whose fourth byte
+    // is not zero (every pixel of our opaque images) would not be left out.
+    HBITMAP mask = makeKeyMask(*from, sourceOffset, w, h, key);
+    HDC maskDc = mask ? CreateCompatibleDC(dc_) : nullptr;
+    if (!maskDc) {
         if (mask) DeleteObject(mask);
-        if (maskDc) DeleteDC(maskDc);
         return;
     }
     HGDIOBJ previousMask = SelectObject(maskDc, mask);
     const COLORREF oldBack = SetBkColor(dc_, RGB(255, 255, 255));
     const COLORREF oldText = SetTextColor(dc_, RGB(0, 0, 0));
-    const COLORREF oldSourceBack = SetBkColor(from->dc(), toColorRef(key));
-    BitBlt(maskDc, 0, 0, w, h, from->dc(), sourceOffset.h, sourceOffset.v, SRCCOPY);
     BitBlt(dc_, dest.left, dest.top, w, h, from->dc(), sourceOffset.h, sourceOffset.v, SRCINVERT);
     BitBlt(dc_, dest.left, dest.top, w, h, maskDc, 0, 0, SRCAND);
     BitBlt(dc_, dest.left, dest.top, w, h, from->dc(), sourceOffset.h, sourceOffset.v, SRCINVERT);
-    SetBkColor(from->dc(), oldSourceBack);
     SetBkColor(dc_, oldBack);
     SetTextColor(dc_, oldText);
     SelectObject(maskDc, previousMask);

@@ -98,10 +98,10 @@ class CDropTarget final : public IDropTarget {
     HRESULT STDMETHODCALLTYPE Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override {
         if (!inDrag_ || detached_) return S_OK;
         inDrag_ = false;
-        events_.drop();
-        // Nothing in the editor takes the dragged items: the source must not
-        // delete what it offered as a move.
-        if (effect) *effect = DROPEFFECT_NONE;
+        // A source told "moved" deletes what it offered: only when a view
+        // really took the drop.
+        const bool taken = events_.drop();
+        if (effect) *effect = taken ? DROPEFFECT_MOVE : DROPEFFECT_NONE;
         return S_OK;
     }
 

@@ -16,7 +16,6 @@ HMODULE blendLibrary = nullptr;
 int32_t blendUses = 0;
 AlphaBlendFn alphaBlend = nullptr;
 TransparentBltFn transparentBlt = nullptr;
-bool transparentBltHidden = false;
 
 void lookUpBlendFunctions() {
     alphaBlend = nullptr;
@@ -84,7 +83,7 @@ AlphaBlendFn alphaBlendFunction() {
 
 TransparentBltFn transparentBltFunction() {
     alphaBlendFunction();
-    return transparentBltHidden ? nullptr : transparentBlt;
+    return transparentBlt;
 }
 
 void acquireBlendLibrary() {
@@ -100,10 +99,6 @@ void releaseBlendLibrary() {
     // window closed (an editor reopened later) still find the functions,
     // and the system library is loaded by every GUI process anyway.
     --blendUses;
-}
-
-void hideTransparentBlt(bool hide) {
-    transparentBltHidden = hide;
 }
 
 }  // namespace VSTGUI::platform::win32

@@ -40,9 +40,6 @@ TransparentBltFn transparentBltFunction();
 // Each window holds the library while it exists.
 void acquireBlendLibrary();
 void releaseBlendLibrary();
-// Tests: pretend that TransparentBlt is missing (true) or use the real
-// lookup again (false).
-void hideTransparentBlt(bool hide);
 
 inline COLORREF toColorRef(CColor c) {
     return RGB(c.red, c.green, c.blue);

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The Windows suite: runs the cross-built DLL and test programs under Wine
+# on a private Xvfb display, and compares with the Linux build.
+#   tests/windows/run.sh [WIN_BUILD_DIR] [LINUX_BUILD_DIR]
+# Prints one line per check and "N passed, N failed"; exit status 1 when
+# anything failed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+win=${1:-$root/build-win}
+linux=${2:-$root/build}
+dll=$win/KV23-T-ZuDiz.dll
+host=$win/kv23w.exe
+work=$(mktemp -d /tmp/kv-windows.XXXXXX)
+passed=0
+failed=0
+
+pass() { echo "PASS  $1  ${2:-}"; passed=$((passed + 1)); }
+fail() { echo "FAIL  $1  ${2:-}"; failed=$((failed + 1)); }
+check() { if [ "$1" = 0 ]; then pass "$2" "${3:-}"; else fail "$2" "${3:-}"; fi; }
+
+# A display of our own, started before the first Wine program: Wine binds
+# to the display of the first program that talks to its server.
+display=:$((200 + RANDOM % 200))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+    wineserver -k >/dev/null 2>&1
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+wine cmd /c exit >/dev/null 2>&1  # creates the prefix
+wineserver -p
+
+# --- the DLL's exports and imports -------------------------------------------
+exports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    grep -E '^\s+\[ *[0-9]+\] +[A-Za-z_][A-Za-z0-9_]*$' | awk '{print $NF}' | sort | tr '\n' ' ')
+[ "$exports" = "VSTPluginMain main " ]; check $? dll.exports "$exports"
+imports=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/{print $3}' | sort | tr '\n' ' ')
+extra=$(echo "$imports" | tr ' ' '\n' | grep -v -i -x -E 'KERNEL32.dll|USER32.dll|GDI32.dll|msvcrt.dll|ole32.dll|SHELL32.dll|' || true)
+[ -z "$extra" ]; check $? dll.system-imports-only "$imports"
+
+# --- loading and the host-like checks ----------------------------------------
+out=$(wine "$host" info "$dll" 2>&1)
+echo "$out" | grep -q '^name KV23-T ZuDiz' && echo "$out" | grep -q '^flags 0x1031'
+check $? dll.loads "$(echo "$out" | tr '\n' ' ')"
+wine "$host" validate "$dll" >"$work/validate.txt" 2>&1
+status=$?
+sed 's/^/    /' "$work/validate.txt"
+check $status host.validate "$(tail -1 "$work/validate.txt")"
+
+# --- the back end's own tests --------------------------------------------------
+wine "$win/kv_win32_tests.exe" >"$work/backend.txt" 2>&1
+status=$?
+sed 's/^/    /' "$work/backend.txt"
+check $status backend.tests "$(tail -1 "$work/backend.txt")"
+
+# --- the same audio through the Linux .so and the DLL --------------------------
+if [ -x "$linux/host/kv23" ] && [ -f "$linux/KV23-T-ZuDiz.so" ]; then
+    python3 "$root/tests/windows/wav_tools.py" make "$work/in.wav"
+    for setting in "0=0.25 3=0.5" "0=1 1=1 3=0.7" "0=0 2=1 3=0.2"; do
+        largs=() wargs=()
+        for p in $setting; do largs+=(--param "$p"); wargs+=(--param "$p"); done
+        "$linux/host/kv23" process "$work/in.wav" "$work/linux.wav" --plugin "$linux/KV23-T-ZuDiz.so" "${largs[@]}" >/dev/null 2>&1
+        wine "$host" process "$dll" "$work/in.wav" "$work/win.wav" "${wargs[@]}" >/dev/null 2>&1
+        result=$(python3 "$root/tests/windows/wav_tools.py" compare "$work/linux.wav" "$work/win.wav")
+        check $? "audio.same-as-linux[$setting]" "$result"
+    done
+else
+    fail audio.same-as-linux "no Linux build at $linux (kv23 and the .so)"
+fi
+
+# --- the panel on screen ---------------------------------------------------------
+# Starts kv23w gui at (10, 10) and waits until the editor is open.
+start_gui() {
+    : >"$work/gui.txt"
+    wine "$host" gui "$dll" --at 10 10 "$@" >"$work/gui.txt" 2>&1 &
+    gui=$!
+    for _ in $(seq 100); do grep -q '^ready' "$work/gui.txt" && break; sleep 0.1; done
+    sleep 1  # the first paint
+}
+stop_gui() { wait "$gui"; }
+
+start_gui --seconds 6
+grep -q 'child yes 240x400' "$work/gui.txt"; check $? gui.child-window "$(head -1 "$work/gui.txt")"
+import -window root -crop 240x400+10+10 +repage "$work/wine.png"
+stop_gui
+if [ -x "$linux/host/kv23" ]; then
+    DISPLAY= "$linux/host/kv23" snapshot "$work/linux.png" --plugin "$linux/KV23-T-ZuDiz.so" >/dev/null 2>&1
+    # Text is drawn by each system's font renderer: the two decibel fields
+    # are left out, every other pixel (the bitmaps) must be equal.
+    for f in linux wine; do
+        convert "$work/$f.png" -fill black -draw "rectangle 30,174 59,187" \
+            -draw "rectangle 30,314 59,327" "$work/$f-masked.png"
+    done
+    diff=$(compare -metric AE "$work/linux-masked.png" "$work/wine-masked.png" null: 2>&1)
+    [ "$diff" = 0 ]; check $? gui.panel-matches-linux "differing pixels outside the text: $diff"
+    all=$(compare -metric AE "$work/linux.png" "$work/wine.png" null: 2>&1)
+    echo "    (with the text fields: $all pixels differ)"
+fi
+
+# A knob drag: press on the gain knob, move up 30 pixels, release.
+start_gui --seconds 6
+xdotool mousemove 130 140; sleep 0.3
+xdotool mousedown 1
+for y in 135 130 125 120 115 110; do sleep 0.1; xdotool mousemove 130 $y; done
+sleep 0.3; xdotool mouseup 1
+stop_gui
+grep -q '^beginEdit 0' "$work/gui.txt" && grep -q '^automate 0 ' "$work/gui.txt" &&
+    grep -q '^endEdit 0' "$work/gui.txt"
+check $? gui.knob-drag-edits "$(grep -c '^automate 0' "$work/gui.txt") automations, $(grep '^param 0' "$work/gui.txt")"
+# 30 pixels of travel at 1/640 of the range each.
+final=$(awk '/^param 0/{print $3}' "$work/gui.txt")
+awk -v v="$final" 'BEGIN{exit !(v > 0.25 + 25/640 && v < 0.25 + 35/640)}'
+check $? gui.knob-drag-distance "gain $final after about 30 pixels up from 0.25"
+
+# Typing into the gain field: a click opens it, "6" and Return set 6 dB.
+start_gui --seconds 6
+xdotool mousemove 55 191; sleep 0.2; xdotool click 1; sleep 0.8
+xdotool type --delay 50 "6"; xdotool key Return
+stop_gui
+grep -q '^param 0 0.4375' "$work/gui.txt"
+check $? gui.text-field-return "$(grep '^param 0' "$work/gui.txt") (6 dB is 0.4375)"
+
+# Three files dragged over the panel from a second thread of the host.
+start_gui --seconds 8 --drag-files 3 --drag-after 500
+stop_gui
+line=$(grep '^drag' "$work/gui.txt")
+# DRAGDROP_S_DROP, nothing taken (effect 0), and the move offered while over the panel.
+echo "$line" | grep -q 'result 0x40100 effect 0 feedback 0x[0-9A-F]*[2367ABEF] '
+check $? gui.drag-three-files "$line"
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
