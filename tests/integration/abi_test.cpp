@@ -109,6 +109,16 @@ TEST_F(PluginFile, ExportsOnlyItsEntryPointAndAnswersTheVersionQuestion) {
     for (char b : e->future)
         EXPECT_EQ(b, 0);
 
+    // The old accumulating entry exists but adds nothing to the output.
+    ASSERT_NE(e->process, nullptr);
+    float inL[4] = {0.5f, 0.5f, 0.5f, 0.5f}, inR[4] = {0.5f, 0.5f, 0.5f, 0.5f};
+    float outL[4] = {1, 2, 3, 4}, outR[4] = {5, 6, 7, 8};
+    float* in[2] = {inL, inR};
+    float* out[2] = {outL, outR};
+    e->process(e, in, out, 4);
+    EXPECT_EQ(outL[3], 4.0f);
+    EXPECT_EQ(outR[0], 5.0f);
+
     // A second instance is a separate object with its own record.
     AEffect* other = create();
     ASSERT_NE(other, nullptr);
