@@ -17,9 +17,9 @@ extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
 // program instead).
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) {
+        // Thread notifications stay on: the statically linked C and C++
+        // run-times keep per-thread state through them.
         kv::setModuleHandle(instance);
-        // No per-thread work: spare every thread of the host the calls.
-        DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         kv::setModuleHandle(nullptr);
     }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 namespace kv::wintest {
@@ -151,24 +152,30 @@ class DropSource final : public IDropSource {
 
 DragOutcome dragFromSecondThread(POINT screen, const std::vector<std::string>& files,
                                  const std::string& text, int polls) {
-    DragOutcome outcome;
+    // Shared with the source thread, which may outlive this call when a
+    // drag hangs and is left behind.
+    struct Shared {
+        DragOutcome outcome;
+        std::atomic<bool> done{false};
+    };
+    auto shared = std::make_shared<Shared>();
     SetCursorPos(screen.x, screen.y);
-    std::atomic<bool> done{false};
-    std::thread source([&] {
+    std::thread source([shared, files, text, polls] {
         OleInitialize(nullptr);
         auto* data = new DataObject(files, text);
-        auto* dropSource = new DropSource(polls, outcome);
+        auto* dropSource = new DropSource(polls, shared->outcome);
         DWORD effect = 0;
-        outcome.result = DoDragDrop(data, dropSource, DROPEFFECT_COPY | DROPEFFECT_MOVE, &effect);
-        outcome.finalEffect = effect;
+        shared->outcome.result =
+            DoDragDrop(data, dropSource, DROPEFFECT_COPY | DROPEFFECT_MOVE, &effect);
+        shared->outcome.finalEffect = effect;
         dropSource->Release();
         data->Release();
         OleUninitialize();
-        done = true;
+        shared->done = true;
     });
     // The target lives on this thread: its calls arrive as messages here.
     const DWORD start = GetTickCount();
-    while (!done && GetTickCount() - start < 20000) {
+    while (!shared->done && GetTickCount() - start < 20000) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
@@ -176,14 +183,12 @@ DragOutcome dragFromSecondThread(POINT screen, const std::vector<std::string>& f
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
-    if (source.joinable()) {
-        if (done) {
-            source.join();
-        } else {
-            source.detach();  // a drag that hangs must not hang the test too
-        }
+    if (!shared->done) {
+        source.detach();  // a drag that hangs must not hang the test too
+        return DragOutcome{};
     }
-    return outcome;
+    source.join();
+    return shared->outcome;
 }
 
 }  // namespace kv::wintest
