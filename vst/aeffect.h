@@ -112,8 +112,8 @@ enum {
 
 enum VstAEffectFlags : int32_t {
     effFlagsHasEditor = 1 << 0,
-    effFlagsHasClip = 1 << 1,
-    effFlagsHasVu = 1 << 2,
+    effFlagsHasVu = 1 << 1,
+    effFlagsHasClip = 1 << 2,
     effFlagsCanMono = 1 << 3,
     effFlagsCanReplacing = 1 << 4,
     effFlagsProgramChunks = 1 << 5,

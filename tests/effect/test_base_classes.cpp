@@ -45,12 +45,12 @@ TEST(BaseClasses, FlagSettersSetAndClearTheirBit) {
         int32_t bit;
     };
     const Setter setters[] = {
-        {&AudioEffect::hasVu, effFlagsHasVu},
-        {&AudioEffect::hasClip, effFlagsHasClip},
-        {&AudioEffect::canMono, effFlagsCanMono},
-        {&AudioEffect::canProcessReplacing, effFlagsCanReplacing},
-        {&AudioEffect::programsAreChunks, effFlagsProgramChunks},
-        {&AudioEffect::canDoubleReplacing, effFlagsCanDoubleReplacing},
+        {&AudioEffect::hasVu, 0x2},
+        {&AudioEffect::hasClip, 0x4},
+        {&AudioEffect::canMono, 0x8},
+        {&AudioEffect::canProcessReplacing, 0x10},
+        {&AudioEffect::programsAreChunks, 0x20},
+        {&AudioEffect::canDoubleReplacing, 0x1000},
     };
     for (const Setter& s : setters) {
         const int32_t before = flags;
