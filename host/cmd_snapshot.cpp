@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -57,21 +58,25 @@ class PrivateServer {
         waitpid(pid_, &status, 0);
     }
 
-    // Starts the server and answers its display name; throws RunError.
-    std::string start() {
+    // Starts the server and answers a connection to it (whose name is then
+    // in name()); throws RunError. The connection that found the server
+    // ready is the one kept: a server resets when its last client leaves.
+    Display* start() {
         for (int n = 90; n < 190; ++n) {
             struct stat info {};
             const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
             const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
             if (stat(lock.c_str(), &info) == 0 || stat(socket.c_str(), &info) == 0) continue;
-            const std::string name = ":" + std::to_string(n);
-            if (launch(name)) return name;
+            name_ = ":" + std::to_string(n);
+            if (Display* dpy = launch(name_)) return dpy;
         }
         throw RunError("there is no X display and no Xvfb could be started (install xvfb)");
     }
 
+    const std::string& name() const { return name_; }
+
   private:
-    bool launch(const std::string& name) {
+    Display* launch(const std::string& name) {
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
         posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
@@ -91,21 +96,19 @@ class PrivateServer {
         // Ready once it takes connections; gone early when the number was taken.
         const auto until = Clock::now() + std::chrono::seconds(5);
         while (Clock::now() < until) {
-            if (Display* probe = XOpenDisplay(name.c_str())) {
-                XCloseDisplay(probe);
-                return true;
-            }
+            if (Display* dpy = XOpenDisplay(name.c_str())) return dpy;
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
-                return false;
+                return nullptr;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return false;
+        return nullptr;
     }
 
     pid_t pid_ = -1;
+    std::string name_;
 };
 
 struct Options {
@@ -198,26 +201,29 @@ int runSnapshot(const std::vector<std::string>& args) {
     const Options options = parse(args);
 
     PrivateServer server;
+    std::unique_ptr<PluginHost> host;
+    {
+        // The plug-in and the arguments first: nothing to start for a
+        // request that cannot be carried out.
+        auto loaded = openPlugin(options.plugin);
+        if ((loaded->effect()->flags & effFlagsHasEditor) == 0)
+            throw RunError("the plug-in has no editor");
+        for (const auto& [index, value] : options.params) {
+            if (index < 0 || index >= loaded->numParams())
+                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
+        }
+        host = std::move(loaded);
+    }
     Display* dpy = XOpenDisplay(nullptr);
     if (!dpy) {
-        const std::string name = server.start();
-        dpy = XOpenDisplay(name.c_str());
-        if (!dpy) throw RunError("cannot open the private X display " + name);
+        dpy = server.start();
         // The plug-in opens its own connection, to the display we use.
-        setenv("DISPLAY", name.c_str(), 1);
+        setenv("DISPLAY", server.name().c_str(), 1);
     }
     struct DisplayCloser {
         Display* d;
         ~DisplayCloser() { XCloseDisplay(d); }
     } closer{dpy};
-
-    auto host = openPlugin(options.plugin);
-    AEffect* effect = host->effect();
-    if ((effect->flags & effFlagsHasEditor) == 0) throw RunError("the plug-in has no editor");
-    for (const auto& [index, value] : options.params) {
-        if (index < 0 || index >= host->numParams())
-            throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
-    }
     host->dispatch(effOpen);
     host->start(44100.0f, 512);
     for (const auto& [index, value] : options.params)
