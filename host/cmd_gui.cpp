@@ -251,7 +251,9 @@ int runGui(const std::vector<std::string>& args) {
             std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - now).count();
         pollfd p[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         if (poll(p, readInput ? 2 : 1, static_cast<int>(wait) + 1) > 0 && readInput &&
-            (p[1].revents & (POLLIN | POLLHUP)) != 0) {
+            (p[1].revents & (POLLNVAL | POLLERR)) != 0) {
+            readInput = false;  // no standard input at all (closed by the caller)
+        } else if (readInput && (p[1].revents & (POLLIN | POLLHUP)) != 0) {
             char chunk[256];
             const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
             if (got <= 0) readInput = false;  // no more commands; keep running
