@@ -15,11 +15,13 @@
 
 namespace {
 
-// Every open decodes the panel's images; under ThreadSanitizer that takes
-// seconds a round on a busy machine, so the sanitizer run opens fewer
-// times (it still sees every access of each round).
+// Every open decodes the panel's images; under the sanitizers that takes
+// far longer (seconds a round with ThreadSanitizer on a busy machine), so
+// those runs open fewer times (they still see every access of each round).
 #if defined(__SANITIZE_THREAD__)
 constexpr int32_t kRounds = 25;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int32_t kRounds = 100;
 #else
 constexpr int32_t kRounds = 500;
 #endif
