@@ -36,4 +36,4 @@ fi
 
 cmake -S platform/win32 -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$dir" -- -j"$(nproc)"
-echo "Windows plug-in: $PWD/$dir/KV23-T-ZuDiz.dll"
+echo "Windows plug-in: $(cd "$dir" && pwd)/KV23-T-ZuDiz.dll"

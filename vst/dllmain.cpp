@@ -15,13 +15,10 @@ extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
 // Records the DLL's own instance handle: the window class name and the PNG
 // resources are looked up with it (a null module would search the host
 // program instead).
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        // Thread notifications stay on: the statically linked C and C++
-        // run-times keep per-thread state through them.
-        kv::setModuleHandle(instance);
-    } else if (reason == DLL_PROCESS_DETACH) {
-        kv::setModuleHandle(nullptr);
-    }
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
+    // The same handle for every reason (process and thread attach and
+    // detach); thread notifications stay on, the statically linked C and
+    // C++ run-times keep per-thread state through them.
+    kv::setModuleHandle(instance);
     return TRUE;
 }
