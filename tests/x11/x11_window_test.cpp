@@ -98,6 +98,13 @@ class X11WindowTest : public testing::Test {
                                       [&] { w.processEvents(); }));
     }
 
+    // The window draws on a connection of its own: wait until the server
+    // has carried out its requests before reading pixels on ours.
+    void settle(x11::X11Window& w) {
+        XSync(w.display(), False);
+        XSync(dpy, False);
+    }
+
     uint32_t pixel(Window w, int x, int y) {
         XImage* image = XGetImage(dpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
         if (!image) return 0xdeadbeef;
@@ -135,7 +142,7 @@ TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
     device->fillRect(CRect(0, 0, 120, 90));
     device->setBrush({0, 200, 0, 255});
     device->fillRect(CRect(10, 10, 30, 20));
-    XSync(dpy, False);
+    settle(*w);
     EXPECT_EQ(pixel(w->window(), 10, 10), 0x00c800u);
     EXPECT_EQ(pixel(w->window(), 29, 19), 0x00c800u);
     EXPECT_EQ(pixel(w->window(), 30, 19), 0x0000ffu);
@@ -156,7 +163,7 @@ TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
         }
     cairo_surface_mark_dirty(s);
     device->copyFrom(*buffer, CRect(5, 6, 25, 26), CPoint(60, 40));
-    XSync(dpy, False);
+    settle(*w);
     int wrong = 0;
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 20; ++x)
@@ -169,7 +176,7 @@ TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
     auto beneath = cairo::CairoDevice::createImageDevice(20, 20);
     beneath->copyFrom(*device, CRect(60, 40, 80, 60), CPoint(0, 0));
     device->copyFrom(*device, CRect(60, 40, 80, 60), CPoint(70, 50));
-    XSync(dpy, False);
+    settle(*w);
     wrong = 0;
     int wrongOnScreen = 0;
     for (int y = 0; y < 20; ++y)
@@ -184,7 +191,7 @@ TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
     device->setClip(CRect(0, 0, 5, 5));
     device->setBrush({255, 0, 0, 255});
     device->fillRect(CRect(0, 0, 120, 90));
-    XSync(dpy, False);
+    settle(*w);
     EXPECT_EQ(pixel(w->window(), 4, 4), 0xff0000u);
     EXPECT_EQ(pixel(w->window(), 5, 5), 0x0000ffu);
     EXPECT_EQ(testErrors, 0);
@@ -464,7 +471,7 @@ TEST_F(X11WindowTest, EmbedsInAParentWithAnAlphaVisual) {
     auto device = w->createDevice();
     device->setBrush({10, 20, 30, 255});
     device->fillRect(CRect(0, 0, 60, 60));
-    XSync(dpy, False);
+    settle(*w);
     EXPECT_EQ(pixel(w->window(), 30, 30), 0x0a141eu);
     EXPECT_EQ(testErrors, 0);
 }
