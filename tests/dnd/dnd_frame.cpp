@@ -11,7 +11,11 @@
 //                0 when none); then the kept reference is given back
 //   drops on|off "drops RESULT active=0|1 aware=0|1" (aware: the host
 //                window carries XdndAware)
+//   close        destroy the frame: "closed aware=0|1"
 //   quit
+// Arguments: --wm puts the host window into a decoration window and gives it
+// WM_STATE, as a reparenting window manager does; --host-aware marks the host
+// window XdndAware before the frame opens (a host that takes drops itself).
 #include <poll.h>
 #include <unistd.h>
 
@@ -27,6 +31,7 @@
 #include "vstgui/cframe.h"
 #include "vstgui/cview.h"
 //
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 using namespace VSTGUI;
@@ -92,15 +97,38 @@ bool hostAware(Display* dpy, Window host) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    bool wm = false, hostTakesDrops = false;
+    for (int i = 1; i < argc; ++i) {
+        wm = wm || std::string(argv[i]) == "--wm";
+        hostTakesDrops = hostTakesDrops || std::string(argv[i]) == "--host-aware";
+    }
     Display* dpy = XOpenDisplay(nullptr);
     if (!dpy) {
         std::fprintf(stderr, "dnd_frame: cannot open the display\n");
         return 1;
     }
     const int screen = DefaultScreen(dpy);
-    Window host = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 20, 30, 300, 440, 0, 0,
-                                      BlackPixel(dpy, screen));
+    Window parent = RootWindow(dpy, screen);
+    int x = 20, y = 30;
+    if (wm) {
+        parent = XCreateSimpleWindow(dpy, parent, 15, 10, 310, 460, 0, 0, BlackPixel(dpy, screen));
+        XMapWindow(dpy, parent);
+        x = 5;
+        y = 20;
+    }
+    Window host = XCreateSimpleWindow(dpy, parent, x, y, 300, 440, 0, 0, BlackPixel(dpy, screen));
+    if (wm) {
+        const long state[2] = {1, 0};  // NormalState, no icon
+        const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
+        XChangeProperty(dpy, host, wmState, wmState, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(state), 2);
+    }
+    if (hostTakesDrops) {
+        const long version = 5;
+        XChangeProperty(dpy, host, XInternAtom(dpy, "XdndAware", False), XA_ATOM, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&version), 1);
+    }
     XMapWindow(dpy, host);
     XSync(dpy, False);
     auto* frame = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(host), nullptr);
@@ -119,7 +147,7 @@ int main() {
     while (running) {
         const auto now = Clock::now();
         if (now >= nextIdle) {
-            frame->idle();
+            if (frame) frame->idle();
             nextIdle = now + std::chrono::milliseconds(20);
         }
         pollfd p{0, POLLIN, 0};
@@ -136,7 +164,9 @@ int main() {
             pending.erase(0, eol + 1);
             std::string command, argument;
             line >> command >> argument;
-            if (command == "state") {
+            if (!frame && command != "quit") {
+                say("no frame");
+            } else if (command == "state") {
                 say(std::string("state current=") + (getCurrentDrag() ? "1" : "0") +
                     " held=" + std::to_string(probe->heldReferences()));
                 probe->keep(nullptr);
@@ -146,6 +176,11 @@ int main() {
                 say(std::string("drops ") + (result ? "1" : "0") +
                     " active=" + (frame->isDropActive() ? "1" : "0") +
                     " aware=" + (hostAware(dpy, host) ? "1" : "0"));
+            } else if (command == "close" && frame) {
+                delete frame;
+                frame = nullptr;
+                XSync(dpy, False);
+                say(std::string("closed aware=") + (hostAware(dpy, host) ? "1" : "0"));
             } else if (command == "quit") {
                 running = false;
             }

@@ -52,7 +52,9 @@ class XdndDrops : public testing::Test {
     }
     void SetUp() override {
         if (!server) GTEST_SKIP() << "no Xvfb";
-        ASSERT_TRUE(frame.start({DND_FRAME_PATH}));
+        std::vector<std::string> argv = {DND_FRAME_PATH};
+        argv.insert(argv.end(), frameOptions.begin(), frameOptions.end());
+        ASSERT_TRUE(frame.start(argv));
         const std::string ready = frame.waitFor("ready ");
         ASSERT_FALSE(ready.empty());
         std::istringstream(ready.substr(6)) >> host >> panel;
@@ -92,6 +94,7 @@ class XdndDrops : public testing::Test {
         return text;
     }
 
+    std::vector<std::string> frameOptions;
     ChildProcess frame;
     unsigned long host = 0;
     unsigned long panel = 0;
@@ -221,6 +224,43 @@ TEST_F(XdndDrops, DisablingDropsTakesTheMarksOffTheHostWindow) {
     EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=1 aware=1");
     d = drag(kPanelX, kPanelY, {"--text", "x"});
     EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+}
+
+// The host window inside a window manager's decoration, with WM_STATE: the
+// marks go on the host's client window (not on the decoration) and come off
+// when the frame closes.
+class XdndUnderAWindowManager : public XdndDrops {
+  protected:
+    XdndUnderAWindowManager() { frameOptions = {"--wm"}; }
+};
+
+TEST_F(XdndUnderAWindowManager, TheClientWindowCarriesTheMarksUntilTheFrameCloses) {
+    // The decoration sits at (15, 10) and the host at (5, 20) inside it:
+    // the panel starts at (20, 30) on the screen as before.
+    const Drag d = drag(kPanelX, kPanelY, {"--uris", "2", "--end", "drop"});
+    EXPECT_TRUE(d.has("target " + hex(host) + " proxy " + hex(panel)));
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+    EXPECT_TRUE(d.has("finished accepted=0 action=None"));
+    frame.send("close");
+    EXPECT_EQ(frame.waitFor("closed "), "closed aware=0");
+    EXPECT_TRUE(drag(kPanelX, kPanelY, {"--text", "x"}).has("no-target"));
+}
+
+// A host whose window takes drops itself keeps them: we add nothing there
+// and take nothing away at close.
+class XdndOnAHostThatTakesDrops : public XdndDrops {
+  protected:
+    XdndOnAHostThatTakesDrops() { frameOptions = {"--host-aware"}; }
+};
+
+TEST_F(XdndOnAHostThatTakesDrops, ItsMarksStayAndItsDragsStayItsOwn) {
+    const size_t before = frame.lines().size();
+    const Drag d = drag(kPanelX, kPanelY, {"--text", "x", "--moves", "1"});
+    EXPECT_TRUE(d.has("target " + hex(host) + " proxy 0x0"));
+    EXPECT_EQ(d.count("status "), 0) << "the host answers its own drags";
+    EXPECT_TRUE(frameLines(before).empty());
+    frame.send("close");
+    EXPECT_EQ(frame.waitFor("closed "), "closed aware=1");
 }
 
 }  // namespace
