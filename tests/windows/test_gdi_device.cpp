@@ -235,5 +235,26 @@ TEST(png_resources_are_found_by_the_low_word_of_their_number) {
     const ResourceBytes same = findPngResource(101 + 65536);
     EXPECT(same.data == bytes.data && same.size == bytes.size);
     EXPECT(findPngResource(105).data == nullptr);
-    EXPECT(loadPlainBitmap(101) == nullptr);  // only PNG resources here
+    EXPECT(loadPlainBitmap(101) == nullptr);  // no plain bitmap of that number
+}
+
+TEST(plain_bitmaps_become_opaque_images_the_right_way_up) {
+    // Resource 201: 4 x 2, top row red, green, blue, white; bottom row
+    // black, grey, yellow, cyan.
+    std::unique_ptr<Image> img = loadPlainBitmap(201);
+    EXPECT(img != nullptr);
+    if (!img) return;
+    EXPECT(img->width() == 4 && img->height() == 2);
+    const uint32_t want[2][4] = {{0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF},
+                                 {0x000000, 0x808080, 0xFFFF00, 0x00FFFF}};
+    int bad = 0;
+    for (int y = 0; y < 2; ++y) {
+        const uint8_t* row = img->row(y);
+        for (int x = 0; x < 4; ++x) {
+            const uint32_t rgb =
+                (uint32_t{row[x * 4 + 2]} << 16) | (uint32_t{row[x * 4 + 1]} << 8) | row[x * 4];
+            if (rgb != want[y][x] || row[x * 4 + 3] != 255) ++bad;
+        }
+    }
+    EXPECT(bad == 0);
 }
