@@ -17,6 +17,7 @@ namespace kv::host {
 namespace {
 
 constexpr long kMaxBlock = 1 << 20;
+constexpr int64_t kFileChunk = 8192;  // frames per file read and write
 
 struct ProcessRequest {
     std::string input;  // empty with --demo
@@ -224,29 +225,40 @@ int runProcess(const std::vector<std::string>& args) {
     }
 
     BlockRunner runner(*host, static_cast<size_t>(r.block), r.useDouble);
-    std::vector<float> buffer(static_cast<size_t>(r.block) * channels);
+    // Files are read and written in chunks of whole blocks: libsndfile makes
+    // one system call per request, which would dominate with small blocks.
+    const int64_t chunk = r.block * std::max<int64_t>(1, (kFileChunk + r.block - 1) / r.block);
+    std::vector<float> buffer(static_cast<size_t>(chunk) * channels);
     ProgressBar progress(total, total > static_cast<int64_t>(fileRate) * 5);
     std::array<float, 4> applied{-1.0f, -1.0f, -1.0f, -1.0f};
     int64_t done = 0;
-    while (r.demo ? done < total : true) {
-        int64_t frames = r.block;
+    for (;;) {
+        int64_t got = 0;
         if (r.demo) {
-            // Cut the block where the demo's settings change, and apply them
-            // before it, as an automation lane would.
-            frames = std::min({frames, total - done, DemoSignal::nextChange(done) - done});
-            const auto p = demo.parametersAt(done);
-            for (int i = 0; i < 4; ++i) {
-                if (!pinned[i] && p[i] != applied[i]) host->setParameter(i, p[i]);
-                applied[i] = p[i];
-            }
-            demo.render(done, frames, buffer.data());
+            got = std::min(chunk, total - done);
+            if (got > 0) demo.render(done, got, buffer.data());
         } else {
-            frames = reader->read(buffer.data(), frames);
-            if (frames == 0) break;
+            got = reader->read(buffer.data(), chunk);
         }
-        runner.run(buffer.data(), frames, channels);
-        writer.write(buffer.data(), frames);
-        done += frames;
+        if (got <= 0) break;
+        for (int64_t at = 0; at < got;) {
+            int64_t frames = std::min<int64_t>(r.block, got - at);
+            if (r.demo) {
+                // Cut the block where the demo's settings change, and apply
+                // them before it, as an automation lane would.
+                const int64_t pos = done + at;
+                frames = std::min(frames, DemoSignal::nextChange(pos) - pos);
+                const auto p = demo.parametersAt(pos);
+                for (int i = 0; i < 4; ++i) {
+                    if (!pinned[i] && p[i] != applied[i]) host->setParameter(i, p[i]);
+                    applied[i] = p[i];
+                }
+            }
+            runner.run(buffer.data() + at * channels, frames, channels);
+            at += frames;
+        }
+        writer.write(buffer.data(), got);
+        done += got;
         progress.update(done);
     }
     progress.finish();

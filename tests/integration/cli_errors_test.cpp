@@ -117,13 +117,13 @@ TEST_F(Kv23Errors, BrokenPluginFilesAreRefused) {
 }
 
 TEST_F(Kv23Errors, AnInterruptedRunLeavesNoFileBehind) {
-    // Two minutes of audio in one-frame blocks take long enough to be
-    // stopped half-way.
+    // Eight minutes of audio in one-frame blocks take seconds, long enough
+    // to be stopped half-way even on a busy machine.
     kv::test::Audio longInput;
     longInput.rate = 48000;
     longInput.channels = 1;
     longInput.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    longInput.samples.assign(48000 * 120, 0.1f);
+    longInput.samples.assign(48000 * 480, 0.1f);
     ASSERT_TRUE(kv::test::writeAudio(path("long.wav"), longInput));
     const auto before = kv::test::folderNames(dir_);
 
