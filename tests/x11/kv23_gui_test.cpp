@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -121,10 +122,21 @@ TEST_F(RealEditor, ClosesWhenItsWindowIsDestroyedOrOnInterrupt) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // fontconfig 2.14 loses a few bytes while it parses its configuration
+    // on first use inside the plug-in; under the leak checker kv23 would
+    // fail for that alone. Not our leak: tell the checker in kv23 to skip it.
+    const std::string suppressions = "/tmp/kv23-gui-test-" + std::to_string(getpid()) + ".supp";
+    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+    const char* old = std::getenv("LSAN_OPTIONS");
+    const std::string options = (old && *old ? std::string(old) + ":" : std::string()) +
+                                "suppressions=" + suppressions + ":print_suppressions=0";
+    setenv("LSAN_OPTIONS", options.c_str(), 1);
     kvtest::XServer server;
     if (!server.start()) {
         std::fprintf(stderr, "Xvfb is not available: skipping the kv23 gui tests\n");
         return kvtest::kSkipExitCode;
     }
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    std::remove(suppressions.c_str());
+    return result;
 }
