@@ -73,8 +73,10 @@ bool BrackenlumeOpamp::getProductString(char* text) {
 }
 
 void BrackenlumeOpamp::sampleRateChanged(float rate) {
-    // A rate of 0 or less has no filter; the previous coefficients stay.
-    if (rate > 0.0f) kv::opamp::setHighPass(state, rate);
+    // The 15 Hz cut-off needs a Nyquist frequency above it: at 30 Hz or
+    // less (and for 0, negative or NaN rates) the filter would be unstable,
+    // so the previous coefficients stay.
+    if (rate > 30.0f) kv::opamp::setHighPass(state, rate);
 }
 
 void BrackenlumeOpamp::publishPeak(std::atomic<double>* peak) noexcept {

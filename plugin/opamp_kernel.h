@@ -115,12 +115,17 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
         satL = std::erf(xL + bias);
         satR = std::erf(xR + bias);
     }
-    s.saturated[0] = satL;
-    s.saturated[1] = satR;
-    s.hpLeft.x1 = x1L;
-    s.hpLeft.y1 = y1L;
-    s.hpRight.x1 = x1R;
-    s.hpRight.y1 = y1R;
+    // One NaN or infinite input sample would otherwise stay in the filter
+    // memory and silence the channel for good; a memory that ends a block
+    // non-finite starts the next one from rest. Finite state is never
+    // touched, so normal processing is exactly the model.
+    const auto settle = [](double v) { return std::isfinite(v) ? v : 0.0; };
+    s.saturated[0] = settle(satL);
+    s.saturated[1] = settle(satR);
+    s.hpLeft.x1 = settle(x1L);
+    s.hpLeft.y1 = settle(y1L);
+    s.hpRight.x1 = settle(x1R);
+    s.hpRight.y1 = settle(y1R);
     return meter;
 }
 

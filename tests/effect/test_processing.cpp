@@ -68,9 +68,33 @@ TEST(HighPass, CoefficientsAtCommonRates) {
     EXPECT_NEAR(s.hpLeft.a1, -0.9980384297284114, 1e-16);
     EXPECT_NEAR(s.hpLeft.b0, 0.9990192148642056, 1e-16);
     EXPECT_NEAR(s.hpRight.b1, -0.9990192148642056, 1e-16);
-    // A rate of 0 would divide by zero: the filter stays as it was.
-    fx.setSampleRate(0.0f);
-    EXPECT_NEAR(s.hpLeft.a1, -0.9980384297284114, 1e-16);
+    // A rate of 0 would divide by zero, and at 30 Hz or less the cut-off is
+    // not below Nyquist (the filter would blow up): the filter stays as it was.
+    for (float bad : {0.0f, -44100.0f, 30.0f, 20.0f, 1.0f, std::nanf("")}) {
+        fx.setSampleRate(bad);
+        EXPECT_NEAR(s.hpLeft.a1, -0.9980384297284114, 1e-16) << bad;
+    }
+    // Just above that bound the filter is stable: |a1| < 1.
+    fx.setSampleRate(31.0f);
+    EXPECT_LT(std::fabs(s.hpLeft.a1), 1.0);
+}
+
+TEST(Processing, OneNonFiniteInputSampleDoesNotSilenceTheNextBlocks) {
+    for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        BrackenlumeOpamp fx(nullptr);
+        fx.setSampleRate(48000.0f);
+        auto l = noise(64, 5), r = noise(64, 6);
+        l[10] = bad;
+        r[63] = bad;  // the last sample: the saturator memory itself is bad
+        runDouble(fx, l, r);
+        // The next block is finite and in the model's range again (a unit
+        // input through defaults stays well below 2 in magnitude).
+        const Stereo out = runDouble(fx, noise(256, 7), noise(256, 8));
+        for (size_t n = 0; n < out.l.size(); ++n) {
+            ASSERT_TRUE(std::isfinite(out.l[n]) && std::fabs(out.l[n]) < 2.0) << bad << " at " << n;
+            ASSERT_TRUE(std::isfinite(out.r[n]) && std::fabs(out.r[n]) < 2.0) << bad << " at " << n;
+        }
+    }
 }
 
 TEST(HighPass, RateChangeKeepsTheFilterMemory) {

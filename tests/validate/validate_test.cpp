@@ -72,10 +72,7 @@ void expectConsistentSummary(const Outcome& run) {
 // Faults this validator found in the plug-in and that are reported to its
 // owners. Until their fix lands these lines may fail; every other check
 // must pass. Remove a name once its fix is in.
-const std::set<std::string> kOpenFindings = {
-    "processing.recovers-after-non-finite-input",
-    "processing.odd-sample-rates",
-};
+const std::set<std::string> kOpenFindings = {};
 
 TEST(ValidateCommand, PassesEveryCheckOnTheBuiltPlugin) {
     const Outcome run = validate(KV_PLUGIN_PATH, "--strictness 10", true);
