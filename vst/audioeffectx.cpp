@@ -88,8 +88,10 @@ intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
             VstKeyCode key{};
             key.character = index;
             key.virt = static_cast<uint8_t>(value);
-            // Truncation towards zero, then the low byte.
-            key.modifier = static_cast<uint8_t>(static_cast<int32_t>(opt));
+            // Truncation towards zero, then the low byte. A NaN or a value
+            // beyond 32 bits has no integer: it carries no modifier.
+            const bool convertible = opt > -2147483648.0f && opt < 2147483648.0f;
+            key.modifier = convertible ? static_cast<uint8_t>(static_cast<int32_t>(opt)) : 0;
             const bool done =
                 opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key);
             return done ? 1 : 0;

@@ -2,6 +2,8 @@
 // the dispatcher and the trampolines.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstring>
 #include <memory>
 
@@ -233,6 +235,11 @@ TEST_F(HostRequests, EditorOpcodesReachTheEditor) {
     EXPECT_EQ(dispatch(e, effEditKeyUp, 'w', 4, nullptr, 1.0f), 0);
     EXPECT_EQ(editor->lastKey.character, 'w');
     EXPECT_EQ(editor->lastKey.modifier, 1);
+    // A NaN or huge opt has no integer value: no modifier.
+    dispatch(e, effEditKeyDown, 'n', 0, nullptr, std::nanf(""));
+    EXPECT_EQ(editor->lastKey.modifier, 0);
+    dispatch(e, effEditKeyDown, 'h', 0, nullptr, 1e20f);
+    EXPECT_EQ(editor->lastKey.modifier, 0);
     EXPECT_EQ(dispatch(e, effSetEditKnobMode, 0, 2), 1);
     EXPECT_EQ(editor->knobMode, 2);
     dispatch(e, effEditClose);
