@@ -1,11 +1,13 @@
 #include "vstgui/cframe.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "plugin/aeffguieditor.h"
 #include "vst/audioeffectx.h"
-#include "vstgui/cdroptarget.h"
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/cdroptarget.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI {
@@ -184,19 +186,41 @@ void CFrame::update(CDrawContext* context) {
     CDrawContext* previous = frameContext;
     COffscreenContext* buffer = getBackBuffer();
     frameContext = buffer;
+    // What changed in the back buffer: the whole frame, or the bounding box
+    // of the children that were dirty (each child's update draws only inside
+    // its own rectangle, the clip set below). Only that block goes to the
+    // window, so an idle that redraws one small view copies a small block.
+    CRect changed;
     if (dirty) {
         draw(buffer);
         CView::setDirty(false);
+        changed = size;
     } else {
-        if (modalView && modalView->isDirty()) modalView->update(buffer);
         const CRect oldClip = buffer->getClipRect();
+        const auto note = [&](CView* view) {
+            const CRect area = view->getViewSize().bounded(oldClip);
+            if (area.isEmpty()) return;
+            if (changed.isEmpty()) {
+                changed = area;
+            } else {
+                changed.left = std::min(changed.left, area.left);
+                changed.top = std::min(changed.top, area.top);
+                changed.right = std::max(changed.right, area.right);
+                changed.bottom = std::max(changed.bottom, area.bottom);
+            }
+        };
+        if (modalView && modalView->isDirty()) {
+            note(modalView);
+            modalView->update(buffer);
+        }
         for (CView* child : children) {
+            if (child->isDirty()) note(child);
             buffer->setClipRect(child->getViewSize().bounded(oldClip));
             child->update(buffer);
         }
         buffer->setClipRect(oldClip);
     }
-    if (context) buffer->copyToContext(context, size, CPoint(0, 0));
+    if (context && !changed.isEmpty()) buffer->copyToContext(context, changed, changed.topLeft());
     frameContext = previous;
 }
 
