@@ -127,12 +127,12 @@ Options parse(const std::vector<std::string>& args) {
         if (arg == "--over") {
             o.over = true;
         } else if (arg == "--param") {
-            const std::string& spec = reader.valueOf(arg);
-            const size_t eq = spec.find('=');
+            const std::string& assignment = reader.valueOf(arg);
+            const size_t eq = assignment.find('=');
             if (eq == std::string::npos)
-                throw UsageError("--param needs N=V, not \"" + spec + "\"");
-            const long index = parseInteger(spec.substr(0, eq), "--param index");
-            const double value = parseNumber(spec.substr(eq + 1), "--param value");
+                throw UsageError("--param needs N=V, not \"" + assignment + "\"");
+            const long index = parseInteger(assignment.substr(0, eq), "--param index");
+            const double value = parseNumber(assignment.substr(eq + 1), "--param value");
             if (!std::isfinite(value)) throw UsageError("--param value must be a finite number");
             o.params.emplace_back(index, value);
         } else if (!arg.empty() && arg[0] == '-') {
