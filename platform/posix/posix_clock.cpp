@@ -2,7 +2,6 @@
 // with the wall clock nor stops, in milliseconds folded into 32 bits.
 #include <time.h>
 
-#include <atomic>
 #include <cerrno>
 
 #include "vstgui/platform/clock.h"
@@ -32,18 +31,11 @@ class SystemClock final : public Clock {
     int32_t doubleClickTime() override { return 400; }
 };
 
-SystemClock systemClock;
-std::atomic<Clock*> installed{nullptr};
-
 }  // namespace
 
-Clock& clock() {
-    Clock* c = installed.load(std::memory_order_acquire);
-    return c ? *c : systemClock;
-}
-
-void setClock(Clock* replacement) {
-    installed.store(replacement, std::memory_order_release);
+Clock& systemClock() {
+    static SystemClock instance;
+    return instance;
 }
 
 }  // namespace VSTGUI::platform

@@ -2,8 +2,6 @@
 // wraps after about 49 days exactly as the toolkit's ticks are defined.
 #include <windows.h>
 
-#include <atomic>
-
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI::platform {
@@ -24,18 +22,11 @@ class SystemClock final : public Clock {
     }
 };
 
-SystemClock systemClock;
-std::atomic<Clock*> installed{nullptr};
-
 }  // namespace
 
-Clock& clock() {
-    Clock* c = installed.load(std::memory_order_acquire);
-    return c ? *c : systemClock;
-}
-
-void setClock(Clock* replacement) {
-    installed.store(replacement, std::memory_order_release);
+Clock& systemClock() {
+    static SystemClock instance;
+    return instance;
 }
 
 }  // namespace VSTGUI::platform

@@ -18,6 +18,8 @@ public:
 
 // The clock in use: the system's, unless a test installed its own.
 Clock& clock();
+// The system's clock, supplied by the back end the library is built with.
+Clock& systemClock();
 // Installs a clock (tests); null restores the system clock.
 void setClock(Clock* replacement);
 

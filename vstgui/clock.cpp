@@ -1,0 +1,22 @@
+// Which clock the toolkit reads: the back end's system clock, or one that a
+// test installed in its place.
+#include <atomic>
+
+#include "vstgui/platform/clock.h"
+
+namespace VSTGUI::platform {
+
+namespace {
+std::atomic<Clock*> installed{nullptr};
+}  // namespace
+
+Clock& clock() {
+    Clock* c = installed.load(std::memory_order_acquire);
+    return c ? *c : systemClock();
+}
+
+void setClock(Clock* replacement) {
+    installed.store(replacement, std::memory_order_release);
+}
+
+}  // namespace VSTGUI::platform
