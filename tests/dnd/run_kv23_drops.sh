@@ -29,19 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-disp=""
-for n in $(seq 300 360); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }
-done
-[ -n "$disp" ] || { echo "skip: no free display"; exit 77; }
-Xvfb "$disp" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$disp"
-for _ in $(seq 100); do
-    xdotool getmouselocation >/dev/null 2>&1 && break
-    sleep 0.05
-done
-xdotool getmouselocation >/dev/null 2>&1 || { echo "skip: Xvfb did not start"; exit 77; }
+. "$(dirname "$0")/../support/xvfb.sh"
+start_private_xvfb 300 360 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 
 mkfifo "$work/in"
 out="$work/gui.out"

@@ -19,18 +19,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses.
-for n in $(seq 171 230); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }
-done
-Xvfb "$disp" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$disp"
-for _ in $(seq 100); do
-    xdotool getmouselocation >/dev/null 2>&1 && break
-    sleep 0.05
-done
-xdotool getmouselocation >/dev/null 2>&1 || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+. "$(dirname "$0")/../../support/xvfb.sh"
+start_private_xvfb 171 230 800x600x24 "$work/xvfb.log" ||
+    { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 
 out="$work/probe.out"
 "$probe" 60 >"$out" 2>"$work/probe.err" &

@@ -24,17 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for n in $(seq 231 290); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }
-done
-Xvfb "$disp" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$disp"
-for _ in $(seq 100); do
-    xdotool getmouselocation >/dev/null 2>&1 && break
-    sleep 0.05
-done
-xdotool getmouselocation >/dev/null 2>&1 || { echo "skip: Xvfb did not start"; exit 77; }
+. "$(dirname "$0")/../../support/xvfb.sh"
+start_private_xvfb 231 290 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 
 # kv23 reads commands from a pipe that stays open for the whole run.
 mkfifo "$work/in"
