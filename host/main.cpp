@@ -39,6 +39,7 @@ void printUsage(FILE* out) {
     std::fprintf(out,
                  "usage: kv23 COMMAND [options]\n"
                  "       kv23 COMMAND --help\n"
+                 "       kv23 --version\n"
                  "\n"
                  "A host for the KV23-T ZuDiz VST 2.4 plug-in.\n"
                  "\n"
@@ -49,7 +50,8 @@ void printUsage(FILE* out) {
     std::fprintf(out,
                  "\n"
                  "The plug-in file: --plugin PATH, else $KV23_PLUGIN, else KV23-T-ZuDiz.so in\n"
-                 "the folder above the kv23 binary, else ~/.vst/KV23-T-ZuDiz.so.\n"
+                 "the folder above the kv23 binary, beside it or in ../lib/vst from it (the\n"
+                 "installed package: /usr/lib/vst), else ~/.vst/KV23-T-ZuDiz.so.\n"
                  "--trace prints every call the plug-in makes into the host on standard error.\n"
                  "\n"
                  "Exit status: 0 done, 1 the work failed, 2 the command line is wrong.\n");
@@ -65,6 +67,10 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("kv23 (KV23-T ZuDiz) %s\n", KV_VERSION);
         return 0;
     }
     const Command* command = nullptr;

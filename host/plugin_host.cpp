@@ -345,8 +345,14 @@ std::string defaultPluginPath() {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
-        const fs::path beside = self.parent_path().parent_path() / kFile;
-        if (fs::exists(beside, ec)) return beside.string();
+        // The build tree (build/host/kv23, build/KV23-T-ZuDiz.so), the
+        // unpacked tarball (both in one folder) and the installed package
+        // (/usr/bin/kv23, /usr/lib/vst/KV23-T-ZuDiz.so), wherever its root is.
+        const fs::path bin = self.parent_path();
+        for (const fs::path& candidate :
+             {bin.parent_path() / kFile, bin / kFile, bin.parent_path() / "lib/vst" / kFile}) {
+            if (fs::exists(candidate, ec)) return candidate.string();
+        }
     }
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         return (fs::path(home) / ".vst" / kFile).string();

@@ -124,7 +124,8 @@ class PluginHost {
 
 // Where kv23 looks for the plug-in when --plugin is not given: $KV23_PLUGIN,
 // then KV23-T-ZuDiz.so in the folder above the kv23 binary (the build tree
-// puts kv23 in build/host/ and the plug-in in build/), then ~/.vst.
+// puts kv23 in build/host/ and the plug-in in build/), in kv23's own folder
+// (the tarball), in ../lib/vst (the Debian package), then ~/.vst.
 std::string defaultPluginPath();
 
 // The four characters of an ID such as the unique ID, non-printable bytes as '.'.

@@ -113,6 +113,9 @@ TEST_F(Kv23, HelpListsTheCommandsAndEachCommandExplainsItself) {
     r = kv23({"frobnicate"}, false);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+    r = kv23({"--version"}, false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "kv23 (KV23-T ZuDiz) " KV_PROJECT_VERSION "\n");
 }
 
 TEST_F(Kv23, InfoShowsIdentityFlagsParametersAndChunk) {
