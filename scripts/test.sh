@@ -30,3 +30,6 @@ scripts/fuzz.sh 40
 echo "== Windows: cross-built DLL under Wine (compared with the Linux build)"
 KV_WINDOWS_TESTS=1 scripts/windows.sh build-win
 tests/windows/run.sh "$PWD/build-win" "$PWD/build"
+
+echo "== release packages (.deb, tarball, zip) made from the builds above"
+tests/package/check_release.sh "$PWD/build" "$PWD/build-win"
