@@ -38,6 +38,7 @@ endif()
 
 # Debian wants the licence as /usr/share/doc/PACKAGE/copyright, in its
 # machine-readable format: the licence text indented, empty lines as " .".
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE kv_license)
 string(REGEX REPLACE "\n$" "" kv_license "${kv_license}")
 string(REPLACE "\n\n" "\n.\n" kv_license "${kv_license}")

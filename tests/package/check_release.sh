@@ -9,6 +9,10 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
+if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
+  echo "usage: tests/package/check_release.sh LINUX_BUILD WINDOWS_BUILD (both built)" >&2
+  exit 2
+fi
 build=$(cd "$1" && pwd)
 windows_build=$(cd "$2" && pwd)
 
