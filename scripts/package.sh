@@ -37,7 +37,7 @@ fi
 scripts/setup.sh
 
 if [ -z "$build" ]; then
-  build=build-release
+  build="build-release"
   # Debian's compiler and linker flags: stack protector, fortified C library
   # calls, read-only relocations, and its optimisation level -O2 (GCC 12 at
   # -O3 reports false overlaps in std::string's operator+).
@@ -55,7 +55,7 @@ fi
 build=$(cd "$build" && pwd)
 
 if [ -z "$windows_build" ]; then
-  windows_build=build-win
+  windows_build="build-win"
   scripts/windows.sh "$windows_build"
 fi
 windows_build=$(cd "$windows_build" && pwd)

@@ -81,6 +81,7 @@ needed=$(for binary in usr/bin/kv23 usr/lib/vst/KV23-T-ZuDiz.so; do
       awk -v n="$soname" '$1 == n && $2 == "=>" { print $3 } $1 ~ ("/" n "$") { print $1 }'
   done
 done | sort -u)
+# shellcheck disable=SC2046,SC2086 # library paths, one word each
 owners=$(dpkg -S $needed $(realpath $needed) 2>/dev/null)
 for path in $needed; do
   real=$(realpath "$path")
