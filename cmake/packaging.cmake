@@ -17,18 +17,16 @@ set(KV_MAINTAINER "Harrow Quill <kv23@harrowquill.example>")
 set(kv_release_dir ${CMAKE_BINARY_DIR}/release)
 set(kv_doc_dir share/doc/${KV_PACKAGE_NAME})
 
-# The man page, made from `kv23 --help` and `kv23 --version` (help2man
-# dates it by SOURCE_DATE_EPOCH when that is set).
+# The man page, made from `kv23 --help`, `kv23 --version` and each command's
+# --help (help2man dates it by SOURCE_DATE_EPOCH when that is set).
 find_program(KV_HELP2MAN help2man)
 find_program(KV_GZIP gzip REQUIRED)
 if(KV_HELP2MAN)
   add_custom_command(OUTPUT ${kv_release_dir}/kv23.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${kv_release_dir}
-    COMMAND ${KV_HELP2MAN} --no-info --section 1 --source "Harrow Quill"
-            --name "command-line host for the KV23-T ZuDiz VST 2.4 plug-in"
-            --output ${kv_release_dir}/kv23.1 $<TARGET_FILE:kv23>
+    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/kv23_man.sh $<TARGET_FILE:kv23> ${kv_release_dir}/kv23.1
     COMMAND ${KV_GZIP} -9nf ${kv_release_dir}/kv23.1
-    DEPENDS kv23
+    DEPENDS kv23 ${CMAKE_CURRENT_LIST_DIR}/kv23_man.sh
     VERBATIM)
 else()
   add_custom_command(OUTPUT ${kv_release_dir}/kv23.1.gz

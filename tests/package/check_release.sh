@@ -101,9 +101,11 @@ check "the installed kv23 info loads the installed plug-in" \
 check "... and reads its identity" grep -q "Vendor version  1110" <<<"$info"
 check "the installed kv23 --version says $version" \
   test "$(run_kv23 "$unpacked/usr/bin/kv23" --version)" = "kv23 (KV23-T ZuDiz) $version"
-check "the man page is kv23(1) and lists the commands" \
+commands=$(run_kv23 "$unpacked/usr/bin/kv23" --help | sed -n '/^commands:/,/^$/s/^  \([a-z]\)/\1/p' | wc -l)
+check "the man page is kv23(1) and explains each of the $commands commands" \
   bash -c "zcat '$unpacked/usr/share/man/man1/kv23.1.gz' | grep -q '^\.TH KV23 \"1\"' &&
-           zcat '$unpacked/usr/share/man/man1/kv23.1.gz' | grep -q '^validate'"
+           zcat '$unpacked/usr/share/man/man1/kv23.1.gz' | grep -c '^\.SS \"kv23 ' | grep -qx $commands &&
+           zcat '$unpacked/usr/share/man/man1/kv23.1.gz' | groff -ww -man -Tutf8 >/dev/null"
 check "the copyright file carries the licence" \
   grep -qF " $(head -1 "$root/LICENSE")" "$unpacked/usr/share/doc/kv23-t-zudiz/copyright"
 
