@@ -118,6 +118,10 @@ class CFrame : public CViewContainer {
     void mouseDownInWindow(const CPoint& where);
     void wheelInWindow(const CPoint& where, int32_t axis, float distance);
     void windowGone();
+    // Redraws the dirty views into the back buffer; answers the area the
+    // window must receive (empty when it already shows every pixel).
+    CRect composeDirtyViews();
+    void presentBackBuffer(CDrawContext* context, const CRect& area);
 
     AEffGUIEditor* editor = nullptr;
     void* parentWindow = nullptr;
