@@ -3,6 +3,9 @@
 #include <stb_image.h>
 
 #include <climits>
+#include <map>
+#include <mutex>
+#include <new>
 
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/platform/graphics.h"
@@ -29,6 +32,24 @@ inline uint8_t premultiply(uint8_t value, uint8_t alpha) {
     return alpha == 255 ? value : static_cast<uint8_t>((value * alpha) >> 8);
 }
 
+// Every resource image decoded in this process, by resource number. The
+// images are the same for every instance, and decoding the knob's filmstrip
+// is most of what opening an editor costs, so it happens once. Instances may
+// be created on different threads; the lock is never taken while drawing.
+struct DecodedResource {
+    std::shared_ptr<platform::Image> image;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t channels = 0;
+};
+std::mutex decodedLock;
+std::map<int32_t, DecodedResource>& decodedResources() {
+    // Destroyed when the module is unloaded, so a host that loads and
+    // unloads the plug-in again and again keeps nothing of it.
+    static std::map<int32_t, DecodedResource> resources;
+    return resources;
+}
+
 }  // namespace
 
 CBitmap::CBitmap(int32_t id) : resourceId(id) {
@@ -53,9 +74,30 @@ bool CBitmap::loadFromPath(const char* /*path*/) {
 
 bool CBitmap::loadFromResource(int32_t id) {
     unload();
+    {
+        std::lock_guard<std::mutex> lock(decodedLock);
+        const auto found = decodedResources().find(id);
+        if (found != decodedResources().end()) {
+            handle = found->second.image;
+            width = found->second.width;
+            height = found->second.height;
+            decodedChannels = found->second.channels;
+            opaque = false;
+            return true;
+        }
+    }
     const platform::ResourceBytes bytes = platform::findPngResource(id);
     if (bytes.data && bytes.size > 0) {
-        if (loadFromPngBytes(bytes.data, bytes.size)) return true;
+        if (loadFromPngBytes(bytes.data, bytes.size)) {
+            try {
+                std::lock_guard<std::mutex> lock(decodedLock);
+                decodedResources().emplace(id,
+                                           DecodedResource{handle, width, height, decodedChannels});
+            } catch (const std::bad_alloc&) {
+                // Not kept for the next bitmap, which decodes again.
+            }
+            return true;
+        }
         // An image that decoded but could not be stored does not fall back.
         if (decodedChannels != 0) return false;
     }
