@@ -175,6 +175,10 @@ void CFrame::idle() {
     // Window events first: on systems where nothing else pumps them, this
     // is where paints, clicks and wheel turns reach the frame.
     if (window) window->processEvents();
+    redrawDirtyViews();
+}
+
+void CFrame::redrawDirtyViews() {
     if (!openFlag || firstDrawPending || !isDirty()) return;
     // A context on the window is made only when the window has something to
     // receive: making one asks the window system where the window lies on

@@ -69,6 +69,9 @@ class CFrame : public CViewContainer {
     virtual bool getOpenFlag() const;
     // Handles pending window events, then redraws dirty views.
     virtual void idle();
+    // Redraws the dirty views and copies to the window what changed; no
+    // window events are handled. Nothing before the first paint.
+    void redrawDirtyViews();
     virtual void pumpIdle();
     // Milliseconds from the toolkit clock; 0 without an editor.
     virtual uint32_t getTicks() const;
