@@ -36,7 +36,8 @@ theirs=$("$build/bench/editor_bench" "$peer" --seconds "$seconds" --server-pid "
 
 value() { awk -v k="$1" '$1 == k { print $2 }' <<<"$2"; }
 printf '%-40s %12s %12s %10s\n' "on $DISPLAY, $seconds s of idle each" "KV23-T" "3BandEQ" "ours/peer"
-for key in editor_size open_first_ms open_later_ms open_later_min_ms idle_calls \
+for key in editor_size open_first_ms open_first_cpu_ms open_later_ms open_later_cpu_ms \
+           open_later_min_ms idle_calls \
            idle_process_cpu_pct idle_in_calls_cpu_pct idle_server_cpu_pct idle_bytes_per_idle idle_writes_per_idle; do
   a=$(value "$key" "$ours"); b=$(value "$key" "$theirs")
   ratio=$(awk -v a="$a" -v b="$b" 'BEGIN { if (a ~ /x/ || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }')

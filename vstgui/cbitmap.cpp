@@ -3,6 +3,7 @@
 #include <stb_image.h>
 
 #include <climits>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -48,6 +49,10 @@ std::map<int32_t, DecodedResource>& decodedResources() {
     // unloads the plug-in again and again keeps nothing of it.
     static std::map<int32_t, DecodedResource> resources;
     return resources;
+}
+
+void releaseDecoded(void* pixels) {
+    stbi_image_free(pixels);
 }
 
 }  // namespace
@@ -124,26 +129,52 @@ bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
     }
     decodedChannels = img.channels;
 
-    std::unique_ptr<platform::Image> image = platform::createImage(img.width, img.height);
-    if (!image) return false;  // nothing loaded; the decoded pixels are freed
-
     // Grey images (one channel, or grey and alpha) are expanded to equal
     // red, green and blue; images without alpha are opaque (alpha 255).
     const int n = img.channels;
-    const bool hasAlpha = n == 2 || n == 4;
-    const bool grey = n <= 2;
-    const stbi_uc* src = img.pixels;
-    for (int32_t y = 0; y < img.height; ++y) {
-        uint8_t* dst = image->row(y);
-        for (int32_t x = 0; x < img.width; ++x, src += n, dst += 4) {
-            const uint8_t red = src[0];
-            const uint8_t green = grey ? src[0] : src[1];
-            const uint8_t blue = grey ? src[0] : src[2];
-            const uint8_t alpha = hasAlpha ? src[n - 1] : 255;
-            dst[0] = premultiply(blue, alpha);
-            dst[1] = premultiply(green, alpha);
-            dst[2] = premultiply(red, alpha);
-            dst[3] = alpha;
+    std::unique_ptr<platform::Image> image;
+    if (n == 4) {
+        // Four bytes a pixel in and out: converted where the decoder put
+        // them, and drawn from there where the back end can. The knob's
+        // filmstrip is 2.5 MB; not touching a second copy of it is most of
+        // what a first open saves.
+        stbi_uc* p = img.pixels;
+        const size_t count = static_cast<size_t>(img.width) * static_cast<size_t>(img.height);
+        for (size_t i = 0; i < count; ++i, p += 4) {
+            const uint8_t red = p[0], green = p[1], blue = p[2], alpha = p[3];
+            p[0] = premultiply(blue, alpha);
+            p[1] = premultiply(green, alpha);
+            p[2] = premultiply(red, alpha);
+        }
+        image = platform::adoptPixels(img.pixels, img.width, img.height, &releaseDecoded);
+        if (image) {
+            img.pixels = nullptr;  // the image frees them now
+        } else {
+            image = platform::createImage(img.width, img.height);
+            if (!image) return false;  // nothing loaded; the decoded pixels are freed
+            const size_t rowBytes = static_cast<size_t>(img.width) * 4;
+            for (int32_t y = 0; y < img.height; ++y)
+                std::memcpy(image->row(y), img.pixels + rowBytes * static_cast<size_t>(y),
+                            rowBytes);
+        }
+    } else {
+        image = platform::createImage(img.width, img.height);
+        if (!image) return false;  // nothing loaded; the decoded pixels are freed
+        const bool hasAlpha = n == 2;
+        const bool grey = n <= 2;
+        const stbi_uc* src = img.pixels;
+        for (int32_t y = 0; y < img.height; ++y) {
+            uint8_t* dst = image->row(y);
+            for (int32_t x = 0; x < img.width; ++x, src += n, dst += 4) {
+                const uint8_t red = src[0];
+                const uint8_t green = grey ? src[0] : src[1];
+                const uint8_t blue = grey ? src[0] : src[2];
+                const uint8_t alpha = hasAlpha ? src[n - 1] : 255;
+                dst[0] = premultiply(blue, alpha);
+                dst[1] = premultiply(green, alpha);
+                dst[2] = premultiply(red, alpha);
+                dst[3] = alpha;
+            }
         }
     }
     image->pixelsChanged();

@@ -184,7 +184,10 @@ void CFrame::redrawDirtyViews() {
     // receive: making one asks the window system where the window lies on
     // the screen, a round trip on X11. A view that redraws the pixels the
     // window already shows (the LED at every idle) then costs no request.
-    const CRect changed = composeDirtyViews();
+    CRect changed = composeDirtyViews();
+    // Only the pixels the window does not show yet need to go there.
+    if (window && !changed.isEmpty())
+        changed = window->changedPart(*backBuffer->getDevice(), changed);
     if (changed.isEmpty()) return;
     CDrawContext* context = createDrawContext();
     presentBackBuffer(context, changed);
@@ -236,8 +239,6 @@ CRect CFrame::composeDirtyViews() {
         buffer->setClipRect(oldClip);
     }
     frameContext = previous;
-    // Only the pixels the window does not show yet need to go there.
-    if (window && !changed.isEmpty()) changed = window->changedPart(*buffer->getDevice(), changed);
     return changed;
 }
 

@@ -87,9 +87,9 @@ CRect Connection::unshownPart(cairo_surface_t* source, const CRect& area) const 
     if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return area;
     cairo_surface_flush(source);
     cairo_surface_t* shown = mirror->surface();
-    const CRect r = area.bounded(
-        CRect(0, 0, std::min(cairo_image_surface_get_width(source), mirror->width()),
-              std::min(cairo_image_surface_get_height(source), mirror->height())));
+    const CRect r =
+        area.bounded(CRect(0, 0, std::min(cairo_image_surface_get_width(source), mirror->width()),
+                           std::min(cairo_image_surface_get_height(source), mirror->height())));
     if (r.isEmpty()) return CRect();
     const unsigned char* sourcePixels = cairo_image_surface_get_data(source);
     const unsigned char* shownPixels = cairo_image_surface_get_data(shown);

@@ -37,9 +37,9 @@ class EditorOnX11 : public testing::Test {
         XSetWindowAttributes a{};
         a.background_pixel = 0x204060;
         a.override_redirect = True;
-        hostWindow = XCreateWindow(dpy, DefaultRootWindow(dpy), 10, 10, 240, 400, 0,
-                                   CopyFromParent, InputOutput, CopyFromParent,
-                                   CWBackPixel | CWOverrideRedirect, &a);
+        hostWindow =
+            XCreateWindow(dpy, DefaultRootWindow(dpy), 10, 10, 240, 400, 0, CopyFromParent,
+                          InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
         XMapWindow(dpy, hostWindow);
         XSync(dpy, False);
         fx = kv::createInstance(&host, &createEffectInstance);
@@ -54,8 +54,8 @@ class EditorOnX11 : public testing::Test {
         window = platform::x11::asX11Window(frame->getPlatformWindow());
         ASSERT_NE(window, nullptr);
         // The first paint comes with the window's first exposure.
-        ASSERT_TRUE(kvtest::waitUntil([&] { return !frame->isFirstDrawPending(); }, 3000,
-                                      [&] { idle(); }));
+        ASSERT_TRUE(
+            kvtest::waitUntil([&] { return !frame->isFirstDrawPending(); }, 3000, [&] { idle(); }));
     }
     void TearDown() override {
         if (fx) {
@@ -85,8 +85,8 @@ class EditorOnX11 : public testing::Test {
     // buffer, once the server has carried out the editor's requests.
     int screenMismatches(const CRect& area, bool report = true) {
         XSync(window->display(), False);
-        auto* buffer = dynamic_cast<platform::cairo::CairoDevice*>(
-            frame->getBackBuffer()->getDevice());
+        auto* buffer =
+            dynamic_cast<platform::cairo::CairoDevice*>(frame->getBackBuffer()->getDevice());
         if (!buffer) return -1;
         XImage* image = XGetImage(dpy, window->window(), area.left, area.top,
                                   static_cast<unsigned>(area.width()),
@@ -98,15 +98,15 @@ class EditorOnX11 : public testing::Test {
                 const auto shown = static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xffffff;
                 const uint32_t composed = buffer->pixel(area.left + x, area.top + y) & 0xffffff;
                 if (shown != composed && ++wrong <= 3 && report)
-                    std::fprintf(stderr, "  (%d, %d): screen %06x, composed %06x\n",
-                                 area.left + x, area.top + y, shown, composed);
+                    std::fprintf(stderr, "  (%d, %d): screen %06x, composed %06x\n", area.left + x,
+                                 area.top + y, shown, composed);
             }
         XDestroyImage(image);
         return wrong;
     }
     uint32_t composedPixel(CPoint p) {
-        auto* buffer = dynamic_cast<platform::cairo::CairoDevice*>(
-            frame->getBackBuffer()->getDevice());
+        auto* buffer =
+            dynamic_cast<platform::cairo::CairoDevice*>(frame->getBackBuffer()->getDevice());
         return buffer ? buffer->pixel(p.h, p.v) & 0xffffff : 0;
     }
 
@@ -161,9 +161,9 @@ TEST_F(EditorOnX11, AnIdleThatChangesNoPixelSendsNothingAndChangesStillShow) {
     XSetWindowAttributes a{};
     a.background_pixel = 0xff00ff;
     a.override_redirect = True;
-    const Window cover = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, 200, 300, 0,
-                                       CopyFromParent, InputOutput, CopyFromParent,
-                                       CWBackPixel | CWOverrideRedirect, &a);
+    const Window cover =
+        XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, 200, 300, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
     XMapWindow(dpy, cover);
     XSync(dpy, False);
     XDestroyWindow(dpy, cover);
