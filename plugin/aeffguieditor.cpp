@@ -53,6 +53,16 @@ bool AEffGUIEditor::onWheel(float distance) {
     return result;
 }
 
+void AEffGUIEditor::redrawBetweenPasses(uint32_t now) {
+    // A pass (and the host's idle) comes only every 50 to 100 ms; the
+    // panel follows the pointer at 50 frames a second all the same. Only
+    // the frame's dirty views are drawn: no window event is handled and the
+    // host is not called, so nothing can come back into the editor here.
+    if (!frame || inMasterIdle || now - lastRedrawTicks < 20) return;
+    lastRedrawTicks = now;
+    frame->redrawDirtyViews();
+}
+
 bool AEffGUIEditor::setKnobMode(int32_t mode) {
     knobMode = mode;
     VSTGUI::setToolkitKnobMode(mode);
@@ -75,8 +85,12 @@ void AEffGUIEditor::pumpIdle() {
     if (now < nextIdleTicks) {
         ticker().sleep(4);
         now += 4;
-        if (now < nextIdleTicks - 50) return;
+        if (now < nextIdleTicks - 50) {
+            redrawBetweenPasses(now);
+            return;
+        }
     }
+    lastRedrawTicks = now;
     idle();
     if (frame && frame->getPlatformWindow()) frame->getPlatformWindow()->processOnePaint();
     inMasterIdle = true;

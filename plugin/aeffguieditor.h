@@ -39,7 +39,8 @@ class AEffGUIEditor : public AEffEditor {
     virtual void endEdit(int32_t index);
     // Called once per iteration of a control's modal mouse loop: runs one
     // full idle pass (redraw, one pending paint, the host's idle) every
-    // 100 ms, never two within 50 ms.
+    // 100 ms, never two within 50 ms; in between it redraws the dirty views
+    // every 20 ms.
     virtual void pumpIdle();
 
     VSTGUI::CFrame* getFrame() const { return frame; }
@@ -54,4 +55,8 @@ class AEffGUIEditor : public AEffEditor {
     VSTGUI::CFrame* frame = nullptr;  // owned; present while the window is open
 
     static int32_t knobMode;
+
+  private:
+    void redrawBetweenPasses(uint32_t now);
+    uint32_t lastRedrawTicks = 0;  // the last redraw of the idle pump
 };

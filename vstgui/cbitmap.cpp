@@ -3,6 +3,10 @@
 #include <stb_image.h>
 
 #include <climits>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
 
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/platform/graphics.h"
@@ -29,6 +33,28 @@ inline uint8_t premultiply(uint8_t value, uint8_t alpha) {
     return alpha == 255 ? value : static_cast<uint8_t>((value * alpha) >> 8);
 }
 
+// Every resource image decoded in this process, by resource number. The
+// images are the same for every instance, and decoding the knob's filmstrip
+// is most of what opening an editor costs, so it happens once. Instances may
+// be created on different threads; the lock is never taken while drawing.
+struct DecodedResource {
+    std::shared_ptr<platform::Image> image;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t channels = 0;
+};
+std::mutex decodedLock;
+std::map<int32_t, DecodedResource>& decodedResources() {
+    // Destroyed when the module is unloaded, so a host that loads and
+    // unloads the plug-in again and again keeps nothing of it.
+    static std::map<int32_t, DecodedResource> resources;
+    return resources;
+}
+
+void releaseDecoded(void* pixels) {
+    stbi_image_free(pixels);
+}
+
 }  // namespace
 
 CBitmap::CBitmap(int32_t id) : resourceId(id) {
@@ -53,9 +79,30 @@ bool CBitmap::loadFromPath(const char* /*path*/) {
 
 bool CBitmap::loadFromResource(int32_t id) {
     unload();
+    {
+        std::lock_guard<std::mutex> lock(decodedLock);
+        const auto found = decodedResources().find(id);
+        if (found != decodedResources().end()) {
+            handle = found->second.image;
+            width = found->second.width;
+            height = found->second.height;
+            decodedChannels = found->second.channels;
+            opaque = false;
+            return true;
+        }
+    }
     const platform::ResourceBytes bytes = platform::findPngResource(id);
     if (bytes.data && bytes.size > 0) {
-        if (loadFromPngBytes(bytes.data, bytes.size)) return true;
+        if (loadFromPngBytes(bytes.data, bytes.size)) {
+            try {
+                std::lock_guard<std::mutex> lock(decodedLock);
+                decodedResources().emplace(id,
+                                           DecodedResource{handle, width, height, decodedChannels});
+            } catch (const std::bad_alloc&) {
+                // Not kept for the next bitmap, which decodes again.
+            }
+            return true;
+        }
         // An image that decoded but could not be stored does not fall back.
         if (decodedChannels != 0) return false;
     }
@@ -82,26 +129,52 @@ bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
     }
     decodedChannels = img.channels;
 
-    std::unique_ptr<platform::Image> image = platform::createImage(img.width, img.height);
-    if (!image) return false;  // nothing loaded; the decoded pixels are freed
-
     // Grey images (one channel, or grey and alpha) are expanded to equal
     // red, green and blue; images without alpha are opaque (alpha 255).
     const int n = img.channels;
-    const bool hasAlpha = n == 2 || n == 4;
-    const bool grey = n <= 2;
-    const stbi_uc* src = img.pixels;
-    for (int32_t y = 0; y < img.height; ++y) {
-        uint8_t* dst = image->row(y);
-        for (int32_t x = 0; x < img.width; ++x, src += n, dst += 4) {
-            const uint8_t red = src[0];
-            const uint8_t green = grey ? src[0] : src[1];
-            const uint8_t blue = grey ? src[0] : src[2];
-            const uint8_t alpha = hasAlpha ? src[n - 1] : 255;
-            dst[0] = premultiply(blue, alpha);
-            dst[1] = premultiply(green, alpha);
-            dst[2] = premultiply(red, alpha);
-            dst[3] = alpha;
+    std::unique_ptr<platform::Image> image;
+    if (n == 4) {
+        // Four bytes a pixel in and out: converted where the decoder put
+        // them, and drawn from there where the back end can. The knob's
+        // filmstrip is 2.5 MB; not touching a second copy of it is most of
+        // what a first open saves.
+        stbi_uc* p = img.pixels;
+        const size_t count = static_cast<size_t>(img.width) * static_cast<size_t>(img.height);
+        for (size_t i = 0; i < count; ++i, p += 4) {
+            const uint8_t red = p[0], green = p[1], blue = p[2], alpha = p[3];
+            p[0] = premultiply(blue, alpha);
+            p[1] = premultiply(green, alpha);
+            p[2] = premultiply(red, alpha);
+        }
+        image = platform::adoptPixels(img.pixels, img.width, img.height, &releaseDecoded);
+        if (image) {
+            img.pixels = nullptr;  // the image frees them now
+        } else {
+            image = platform::createImage(img.width, img.height);
+            if (!image) return false;  // nothing loaded; the decoded pixels are freed
+            const size_t rowBytes = static_cast<size_t>(img.width) * 4;
+            for (int32_t y = 0; y < img.height; ++y)
+                std::memcpy(image->row(y), img.pixels + rowBytes * static_cast<size_t>(y),
+                            rowBytes);
+        }
+    } else {
+        image = platform::createImage(img.width, img.height);
+        if (!image) return false;  // nothing loaded; the decoded pixels are freed
+        const bool hasAlpha = n == 2;
+        const bool grey = n <= 2;
+        const stbi_uc* src = img.pixels;
+        for (int32_t y = 0; y < img.height; ++y) {
+            uint8_t* dst = image->row(y);
+            for (int32_t x = 0; x < img.width; ++x, src += n, dst += 4) {
+                const uint8_t red = src[0];
+                const uint8_t green = grey ? src[0] : src[1];
+                const uint8_t blue = grey ? src[0] : src[2];
+                const uint8_t alpha = hasAlpha ? src[n - 1] : 255;
+                dst[0] = premultiply(blue, alpha);
+                dst[1] = premultiply(green, alpha);
+                dst[2] = premultiply(red, alpha);
+                dst[3] = alpha;
+            }
         }
     }
     image->pixelsChanged();

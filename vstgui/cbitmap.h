@@ -3,7 +3,9 @@
 //
 // A PNG is decoded once, at load, into a premultiplied 32-bit image (blue,
 // green, red, alpha; colours scaled by alpha >> 8), so every later draw is
-// one alpha blend. Such bitmaps are not opaque: the alpha channel alone
+// one alpha blend. A resource is decoded once per process: every bitmap of
+// the same number, in every instance of the plug-in, shares that image,
+// which nobody writes after loading. Such bitmaps are not opaque: the alpha channel alone
 // decides transparency, even for drawTransparent. Opaque bitmaps (the plain
 // bitmap fallback, where the platform has one) are blitted, and their
 // drawTransparent leaves out the pixels of the transparent colour.
@@ -60,7 +62,8 @@ class CBitmap : public CReferenceCounter {
     void setTransparentColor(const CColor& color) { transparentColor = color; }
     const CColor& getTransparentColor() const { return transparentColor; }
 
-    // The loaded platform image (premultiplied BGRA rows), or null.
+    // The loaded platform image (premultiplied BGRA rows), or null. It may
+    // be shared with other bitmaps: read it, never write it.
     platform::Image* getImage() const { return handle.get(); }
 
   protected:
@@ -69,7 +72,7 @@ class CBitmap : public CReferenceCounter {
     int32_t height = 0;
     CColor transparentColor{255, 255, 255, 0};
     bool opaque = true;
-    std::unique_ptr<platform::Image> handle;
+    std::shared_ptr<platform::Image> handle;
     int32_t decodedChannels = 0;
 };
 

@@ -175,21 +175,37 @@ void CFrame::idle() {
     // Window events first: on systems where nothing else pumps them, this
     // is where paints, clicks and wheel turns reach the frame.
     if (window) window->processEvents();
+    redrawDirtyViews();
+}
+
+void CFrame::redrawDirtyViews() {
     if (!openFlag || firstDrawPending || !isDirty()) return;
+    // A context on the window is made only when the window has something to
+    // receive: making one asks the window system where the window lies on
+    // the screen, a round trip on X11. A view that redraws the pixels the
+    // window already shows (the LED at every idle) then costs no request.
+    CRect changed = composeDirtyViews();
+    // Only the pixels the window does not show yet need to go there.
+    if (window && !changed.isEmpty())
+        changed = window->changedPart(*backBuffer->getDevice(), changed);
+    if (changed.isEmpty()) return;
     CDrawContext* context = createDrawContext();
-    update(context);
+    presentBackBuffer(context, changed);
     context->forget();
 }
 
 void CFrame::update(CDrawContext* context) {
-    if (!openFlag || updatesOff) return;
+    presentBackBuffer(context, composeDirtyViews());
+}
+
+CRect CFrame::composeDirtyViews() {
+    if (!openFlag || updatesOff) return CRect();
     CDrawContext* previous = frameContext;
     COffscreenContext* buffer = getBackBuffer();
     frameContext = buffer;
     // What changed in the back buffer: the whole frame, or the bounding box
     // of the children that were dirty (each child's update draws only inside
-    // its own rectangle, the clip set below). Only that block goes to the
-    // window, so an idle that redraws one small view copies a small block.
+    // its own rectangle, the clip set below).
     CRect changed;
     if (dirty) {
         draw(buffer);
@@ -197,31 +213,38 @@ void CFrame::update(CDrawContext* context) {
         changed = size;
     } else {
         const CRect oldClip = buffer->getClipRect();
-        const auto note = [&](CView* view) {
+        // Each view is asked once whether it is dirty, and only a view that
+        // said so is updated: a value stored by another thread after the
+        // question is drawn at the next idle, and never into the buffer
+        // without reaching the window.
+        const auto updateIfDirty = [&](CView* view) {
+            if (!view->isDirty()) return;
             const CRect area = view->getViewSize().bounded(oldClip);
-            if (area.isEmpty()) return;
-            if (changed.isEmpty()) {
-                changed = area;
-            } else {
-                changed.left = std::min(changed.left, area.left);
-                changed.top = std::min(changed.top, area.top);
-                changed.right = std::max(changed.right, area.right);
-                changed.bottom = std::max(changed.bottom, area.bottom);
+            if (!area.isEmpty()) {
+                if (changed.isEmpty()) {
+                    changed = area;
+                } else {
+                    changed.left = std::min(changed.left, area.left);
+                    changed.top = std::min(changed.top, area.top);
+                    changed.right = std::max(changed.right, area.right);
+                    changed.bottom = std::max(changed.bottom, area.bottom);
+                }
             }
+            buffer->setClipRect(area);
+            view->update(buffer);
         };
-        if (modalView && modalView->isDirty()) {
-            note(modalView);
-            modalView->update(buffer);
-        }
-        for (CView* child : children) {
-            if (child->isDirty()) note(child);
-            buffer->setClipRect(child->getViewSize().bounded(oldClip));
-            child->update(buffer);
-        }
+        if (modalView) updateIfDirty(modalView);
+        for (CView* child : children)
+            if (child != modalView) updateIfDirty(child);
         buffer->setClipRect(oldClip);
     }
-    if (context && !changed.isEmpty()) buffer->copyToContext(context, changed, changed.topLeft());
     frameContext = previous;
+    return changed;
+}
+
+void CFrame::presentBackBuffer(CDrawContext* context, const CRect& area) {
+    if (context && backBuffer && !area.isEmpty())
+        backBuffer->copyToContext(context, area, area.topLeft());
 }
 
 void CFrame::drawView(CView* view) {

@@ -69,6 +69,9 @@ class CFrame : public CViewContainer {
     virtual bool getOpenFlag() const;
     // Handles pending window events, then redraws dirty views.
     virtual void idle();
+    // Redraws the dirty views and copies to the window what changed; no
+    // window events are handled. Nothing before the first paint.
+    void redrawDirtyViews();
     virtual void pumpIdle();
     // Milliseconds from the toolkit clock; 0 without an editor.
     virtual uint32_t getTicks() const;
@@ -118,6 +121,10 @@ class CFrame : public CViewContainer {
     void mouseDownInWindow(const CPoint& where);
     void wheelInWindow(const CPoint& where, int32_t axis, float distance);
     void windowGone();
+    // Redraws the dirty views into the back buffer; answers the area the
+    // window must receive (empty when it already shows every pixel).
+    CRect composeDirtyViews();
+    void presentBackBuffer(CDrawContext* context, const CRect& area);
 
     AEffGUIEditor* editor = nullptr;
     void* parentWindow = nullptr;

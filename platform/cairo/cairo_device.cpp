@@ -1,7 +1,10 @@
 #include "platform/cairo/cairo_device.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "platform/cairo/cairo_text.h"
@@ -15,6 +18,29 @@ std::unique_ptr<CairoImage> CairoImage::create(int32_t width, int32_t height) {
     SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
     if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
     return std::unique_ptr<CairoImage>(new CairoImage(std::move(s)));
+}
+
+std::unique_ptr<CairoImage> CairoImage::adopt(uint8_t* pixels, int32_t width, int32_t height,
+                                              void (*release)(void*)) {
+    if (!pixels || width < 1 || height < 1 || width > INT32_MAX / 4) return nullptr;
+    if (cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width) != width * 4) return nullptr;
+    cairo_surface_t* s =
+        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, width, height, width * 4);
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(s);
+        return nullptr;
+    }
+    // The image first, then the hand-over: every failure before it leaves
+    // the pixels with the caller.
+    std::unique_ptr<CairoImage> image(new (std::nothrow) CairoImage(SurfacePtr(s)));
+    if (!image) {
+        cairo_surface_destroy(s);
+        return nullptr;
+    }
+    static const cairo_user_data_key_t pixelsKey{};
+    if (cairo_surface_set_user_data(s, &pixelsKey, pixels, release) != CAIRO_STATUS_SUCCESS)
+        return nullptr;
+    return image;
 }
 
 int32_t CairoImage::width() const {

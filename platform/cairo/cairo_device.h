@@ -36,6 +36,12 @@ class CairoImage final : public Image {
   public:
     // Null when the surface cannot be made (sides below 1 or too large).
     static std::unique_ptr<CairoImage> create(int32_t width, int32_t height);
+    // An image surface over `pixels` (rows of width * 4 bytes), released
+    // with `release` when the surface goes; null, with the pixels still the
+    // caller's, when cairo's rows would be laid out differently or the
+    // surface cannot be made.
+    static std::unique_ptr<CairoImage> adopt(uint8_t* pixels, int32_t width, int32_t height,
+                                             void (*release)(void*));
 
     int32_t width() const override;
     int32_t height() const override;

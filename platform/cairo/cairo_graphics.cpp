@@ -8,6 +8,11 @@ std::unique_ptr<Image> createImage(int32_t width, int32_t height) {
     return cairo::CairoImage::create(width, height);
 }
 
+std::unique_ptr<Image> adoptPixels(uint8_t* pixels, int32_t width, int32_t height,
+                                   void (*release)(void*)) {
+    return cairo::CairoImage::adopt(pixels, width, height, release);
+}
+
 // Linux has no plain bitmap resources: the PNG images are the only ones.
 std::unique_ptr<Image> loadPlainBitmap(int32_t /*resourceNumber*/) {
     return nullptr;

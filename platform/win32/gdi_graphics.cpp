@@ -11,6 +11,11 @@ std::unique_ptr<Image> createImage(int32_t width, int32_t height) {
     return win32::GdiImage::create(width, height);
 }
 
+// A DIB section owns its memory: images are always copied in.
+std::unique_ptr<Image> adoptPixels(uint8_t*, int32_t, int32_t, void (*)(void*)) {
+    return nullptr;
+}
+
 // A plain bitmap resource (RT_BITMAP) of the module, converted into an
 // opaque 32-bit image so that it is drawn like every other image.
 std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber) {

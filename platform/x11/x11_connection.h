@@ -65,6 +65,10 @@ struct Connection {
     // Copies `area` (window pixels) of `from` to the window, unless the
     // window is gone or `from` is no longer the current mirror.
     void present(const Mirror& from, const CRect& area);
+    // The bounding box of the pixels of `area` in which `source` (an image
+    // surface) differs from the mirror, that is from what the window shows;
+    // `area` itself when `source` cannot be compared.
+    CRect unshownPart(cairo_surface_t* source, const CRect& area) const;
     // A new mirror of the current size, keeping the pixels that still fit.
     void remakeMirror();
 };

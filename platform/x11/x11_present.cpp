@@ -79,6 +79,40 @@ void Connection::present(const Mirror& from, const CRect& area) {
     XFlush(display);
 }
 
+CRect Connection::unshownPart(cairo_surface_t* source, const CRect& area) const {
+    // A window that is gone shows nothing and receives nothing.
+    if (destroyed || !mirror) return CRect();
+    if (!source || cairo_surface_get_type(source) != CAIRO_SURFACE_TYPE_IMAGE) return area;
+    const cairo_format_t format = cairo_image_surface_get_format(source);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return area;
+    cairo_surface_flush(source);
+    cairo_surface_t* shown = mirror->surface();
+    const CRect r =
+        area.bounded(CRect(0, 0, std::min(cairo_image_surface_get_width(source), mirror->width()),
+                           std::min(cairo_image_surface_get_height(source), mirror->height())));
+    if (r.isEmpty()) return CRect();
+    const unsigned char* sourcePixels = cairo_image_surface_get_data(source);
+    const unsigned char* shownPixels = cairo_image_surface_get_data(shown);
+    if (!sourcePixels || !shownPixels) return area;
+    const int sourceStride = cairo_image_surface_get_stride(source);
+    const int shownStride = cairo_image_surface_get_stride(shown);
+    // Both hold native 32-bit words; the window keeps red, green and blue
+    // only (the copy into it drops alpha), so only those are compared.
+    CRect found(r.right, r.bottom, r.left, r.top);
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        const auto* a = reinterpret_cast<const uint32_t*>(sourcePixels + y * sourceStride);
+        const auto* b = reinterpret_cast<const uint32_t*>(shownPixels + y * shownStride);
+        for (int32_t x = r.left; x < r.right; ++x) {
+            if (((a[x] ^ b[x]) & 0x00ffffffu) == 0) continue;
+            found.left = std::min(found.left, x);
+            found.right = std::max(found.right, x + 1);
+            found.top = std::min(found.top, y);
+            found.bottom = y + 1;
+        }
+    }
+    return found.isEmpty() ? CRect() : found;
+}
+
 void Connection::remakeMirror() {
     auto next = std::make_shared<Mirror>(display, visual, depth, wrapPixels, width, height);
     if (mirror) {

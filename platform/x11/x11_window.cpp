@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/cairo/cairo_device.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_errors.h"
 #include "vstgui/ccolor.h"
@@ -299,6 +300,11 @@ bool X11Window::parentWindowRect(CRect& rect) {
     if (!XGetGeometry(display, parent, &root, &x, &y, &w, &h, &border, &depth)) return false;
     rect = CRect(x, y, x + static_cast<int32_t>(w), y + static_cast<int32_t>(h));
     return true;
+}
+
+CRect X11Window::changedPart(DrawDevice& source, const CRect& area) {
+    auto* surface = dynamic_cast<cairo::SurfaceSource*>(&source);
+    return surface ? connection_->unshownPart(surface->cairoSurface(), area) : area;
 }
 
 void X11Window::processEvents() {

@@ -69,6 +69,7 @@ class X11Window final : public NativeWindow {
     bool resizeWithAncestors(int32_t width, int32_t height) override;
     bool hostWindowPosition(CPoint& position) override;
     bool parentWindowRect(CRect& rect) override;
+    CRect changedPart(DrawDevice& source, const CRect& area) override;
     void processEvents() override;
     void processOnePaint() override;
 

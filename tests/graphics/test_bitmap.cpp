@@ -212,9 +212,18 @@ TEST(BitmapResources, TheFourPanelImagesLoadWithTheirSizes) {
         EXPECT_EQ(b->getDecodedChannels(), e.channels) << e.id;
         EXPECT_FALSE(b->isOpaque()) << e.id;
         EXPECT_EQ(b->getTransparentColor(), (CColor{255, 255, 255, 0}));
-        // Loading again by number gives the same image.
+        // Loading again by number gives the same image, decoded once for
+        // every bitmap of the process; unloading one leaves the others whole.
         EXPECT_TRUE(b->loadFromResource(e.id));
         EXPECT_EQ(b->getWidth(), e.width);
+        auto* other = new CBitmap(e.id);
+        EXPECT_EQ(other->getImage(), b->getImage()) << e.id;
+        EXPECT_EQ(other->getDecodedChannels(), e.channels) << e.id;
+        EXPECT_FALSE(other->isOpaque()) << e.id;
+        const Bgra corner = stored(*b, e.width - 1, e.height - 1);
+        b->unload();
+        EXPECT_EQ(stored(*other, e.width - 1, e.height - 1), corner) << e.id;
+        other->forget();
         b->forget();
     }
 }

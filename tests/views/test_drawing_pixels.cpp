@@ -182,3 +182,38 @@ TEST_F(PixelTest, ATransparentOffscreenContainerDrawnStraightOntoTheWindowCopies
     EXPECT_EQ(at(61, 61), rgb(kGreen));
     EXPECT_EQ(at(78, 78), rgb(kRed));
 }
+
+// Another thread stores a value right after the frame asked the view
+// whether it was dirty: whatever the update then draws must reach the
+// window, now or at the next idle, never only the back buffer.
+TEST_F(PixelTest, AValueStoredWhileTheUpdateRunsStillReachesTheWindow) {
+    struct Racing : Probe {
+        using Probe::Probe;
+        bool isDirty() const override {
+            const bool answer = Probe::isDirty();
+            if (storeAfterQuestion) {
+                storeAfterQuestion = false;
+                auto* self = const_cast<Racing*>(this);
+                self->color = kGreen;
+                self->dirty = true;
+            }
+            return answer;
+        }
+        mutable bool storeAfterQuestion = false;
+    };
+    // The other view comes first, so the frame's "anything dirty?" stops
+    // there and the update's own question is the first the racing view gets.
+    auto* other = colored(CRect(50, 50, 70, 70), kBlue);
+    auto* racing = new Racing(CRect(10, 10, 30, 30), kBlue, true);
+    frame.addView(other);
+    frame.addView(racing);
+    window->paint(CRect(0, 0, 100, 100));
+    EXPECT_EQ(at(20, 20), rgb(kBlue));
+
+    other->setDirty(true);
+    racing->storeAfterQuestion = true;
+    frame.idle();
+    frame.idle();
+    EXPECT_EQ(at(20, 20), rgb(kGreen));
+    EXPECT_FALSE(racing->isDirty());
+}

@@ -1,6 +1,8 @@
 // The editor base: what the host's calls reach, and the idle pump's pacing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "editor_test_support.h"
 #include "view_test_support.h"
 
@@ -120,6 +122,35 @@ TEST_F(EditorTest, ThePumpRunsOneFullPassPerHundredMilliseconds) {
     editor.pumpIdle();
     EXPECT_EQ(passes(), 3);
     EXPECT_EQ(clock.sleeps.size(), 3u);
+}
+
+TEST_F(EditorTest, DuringADragThePanelFollowsFiftyTimesASecondAtTheHostsPace) {
+    HeadlessWindow* window = open();
+    auto* knob = new Probe(CRect(0, 0, 10, 10));
+    editor.getFrame()->addView(knob);
+    window->paint(CRect(0, 0, 100, 100));
+    window->postPaint(CRect(0, 0, 100, 100));
+
+    // A drag loop: each pass moves the value (the view is dirty again),
+    // takes a millisecond of work and pumps, which sleeps 4 ms when early.
+    const uint32_t start = clock.now;
+    std::vector<uint32_t> drawnAt;
+    for (int i = 0; i < 200; ++i) {
+        knob->setDirty(true);
+        const int32_t draws = knob->draws;
+        clock.now += 1;
+        editor.pumpIdle();
+        if (knob->draws > draws) drawnAt.push_back(clock.now);
+    }
+    const uint32_t elapsed = clock.now - start;  // 200 x 5 ms
+    uint32_t longestGap = 0;
+    for (size_t i = 1; i < drawnAt.size(); ++i)
+        longestGap = std::max(longestGap, drawnAt[i] - drawnAt[i - 1]);
+    EXPECT_LE(longestGap, 20u + 5u);
+    EXPECT_GE(drawnAt.size(), elapsed / 20);
+    // The host's idle keeps its pace, and paints still wait for a pass.
+    EXPECT_LE(passes(), static_cast<int32_t>(elapsed / 50 + 1));
+    EXPECT_EQ(window->processOnePaintCalls(), passes());
 }
 
 TEST_F(EditorTest, ThePassHandlesWindowEventsAndIdleRestsDuringTheHostsIdle) {

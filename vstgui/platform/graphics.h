@@ -28,6 +28,14 @@ public:
 // An image of width x height, all pixels zero; null when it cannot be made.
 std::unique_ptr<Image> createImage(int32_t width, int32_t height);
 
+// An image drawn straight from `pixels`: width x height rows of width * 4
+// bytes in the order of Image, which the image takes over and hands to
+// `release` when it goes. Null when this back end draws only from memory of
+// its own; the pixels then stay the caller's (who copies them into
+// createImage). Saves a second copy of a large picture.
+std::unique_ptr<Image> adoptPixels(uint8_t* pixels, int32_t width, int32_t height,
+                                   void (*release)(void*));
+
 // The plain (opaque) bitmap resource with this number, or null. Systems
 // without plain bitmap resources always answer null.
 std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber);

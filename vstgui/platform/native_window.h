@@ -75,6 +75,15 @@ public:
     virtual bool hostWindowPosition(CPoint& position) = 0;
     virtual bool parentWindowRect(CRect& rect) = 0;
 
+    // The part of `area` (window pixels) in which `source`, a surface of the
+    // window's size composed for it, differs from what the window shows;
+    // an empty rectangle when the window already shows all of it. A back
+    // end that does not keep what it showed answers `area`.
+    virtual CRect changedPart(DrawDevice& source, const CRect& area) {
+        (void)source;
+        return area;
+    }
+
     // Handles every pending event of this window (X11: called from idle).
     virtual void processEvents() = 0;
     // Handles at most one pending paint request (the editor's idle pump).

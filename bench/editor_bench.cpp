@@ -1,0 +1,262 @@
+// What a VST 2 plug-in's editor costs a Linux host, for any plug-in: this
+// program is the host. It loads the plug-in file (VSTPluginMain, or the
+// legacy `main`), embeds the editor in a window of its own on the X server in
+// $DISPLAY and prints, one "key value" per line:
+//   - effEditOpen until the editor's first frame is on the screen, for the
+//     first open of this process and for later opens (median of the rest),
+//     in wall time and in this process's CPU time (which a busy machine
+//     does not stretch);
+//   - with the editor open and idle at 50 effEditIdle calls a second: the CPU
+//     share of this process (all of it, and the part spent inside the idle
+//     calls, without the host loop's own waking) and of the X server (given
+//     by --server-pid), and
+//     the bytes and write calls this process sends per idle (everything it
+//     writes then goes to the X server).
+//
+//   editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID]
+//
+// "First frame": the host window's background is an odd colour; the frame
+// is there when at most 1 % of the editor's rectangle still shows it. The
+// host idles the editor back to back while it waits, so the figure is the
+// editor's own time, not a host's idle period.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <dirent.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vst/aeffect.h"
+
+namespace {
+
+using Wall = std::chrono::steady_clock;
+constexpr unsigned long kHostBackground = 0x13a57e;
+
+intptr_t host(AEffect*, int32_t opcode, int32_t, intptr_t, void* ptr, float) {
+    switch (opcode) {
+        case audioMasterVersion:
+            return 2400;
+        case audioMasterGetSampleRate:
+            return 48000;
+        case audioMasterGetBlockSize:
+            return 256;
+        case audioMasterCanDo:
+            return ptr && std::strcmp(static_cast<const char*>(ptr), "sizeWindow") == 0 ? 1 : 0;
+        case audioMasterSizeWindow:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+double since(Wall::time_point start) {
+    return std::chrono::duration<double>(Wall::now() - start).count();
+}
+
+double processCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// CPU time of another process, all threads, in seconds; from the
+// scheduler's nanosecond counters, which resolve far below a clock tick.
+double otherCpu(long pid) {
+    if (pid <= 0) return 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir) return -1;
+    double total = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
+        double ns = 0;
+        if (stat >> ns) total += ns * 1e-9;
+    }
+    closedir(dir);
+    return total;
+}
+
+// Bytes and write calls of this process so far (/proc/self/io).
+struct Writes {
+    long long bytes = 0, calls = 0;
+};
+Writes writesSoFar() {
+    Writes w;
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "wchar:") w.bytes = value;
+        if (key == "syscw:") w.calls = value;
+    }
+    return w;
+}
+
+// Share of the editor's rectangle that still shows the host's background.
+double uncovered(Display* dpy, Window window, int width, int height) {
+    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) return 1.0;
+    long bare = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if ((XGetPixel(image, x, y) & 0xffffff) == kHostBackground) ++bare;
+    XDestroyImage(image);
+    return static_cast<double>(bare) / (static_cast<double>(width) * height);
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(
+            stderr, "usage: editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID]\n");
+        return 2;
+    }
+    double seconds = 5.0;
+    int opens = 5;
+    long serverPid = 0;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--opens")) opens = std::max(2, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--server-pid")) serverPid = std::atol(argv[i + 1]);
+    }
+
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        std::fprintf(stderr, "editor_bench: no X display\n");
+        return 77;
+    }
+    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    using Entry = AEffect* (*)(audioMasterCallback);
+    Entry entry = nullptr;
+    if (library) {
+        entry = reinterpret_cast<Entry>(dlsym(library, "VSTPluginMain"));
+        if (!entry) entry = reinterpret_cast<Entry>(dlsym(library, "main"));
+    }
+    AEffect* fx = entry ? entry(&host) : nullptr;
+    if (!fx || !(fx->flags & effFlagsHasEditor)) {
+        std::fprintf(stderr, "editor_bench: %s: %s\n", argv[1],
+                     library ? (fx ? "no editor" : "no instance") : dlerror());
+        return 1;
+    }
+    auto dispatch = [fx](int32_t op, intptr_t value = 0, void* ptr = nullptr) {
+        return fx->dispatcher(fx, op, 0, value, ptr, 0.f);
+    };
+    dispatch(effOpen);
+    fx->dispatcher(fx, effSetSampleRate, 0, 0, nullptr, 48000.f);
+    dispatch(effSetBlockSize, 256);
+    dispatch(effMainsChanged, 1);
+
+    // The editor's size; some editors know it only once open.
+    auto editorSize = [&](int& w, int& h) {
+        ERect* r = nullptr;
+        dispatch(effEditGetRect, 0, &r);
+        w = r ? r->right - r->left : 0;
+        h = r ? r->bottom - r->top : 0;
+    };
+    int width = 0, height = 0;
+    editorSize(width, height);
+    const int screen = DefaultScreen(dpy);
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = kHostBackground;
+    attributes.override_redirect = True;
+    const Window window = XCreateWindow(
+        dpy, RootWindow(dpy, screen), 0, 0, static_cast<unsigned>(std::max(width, 640)),
+        static_cast<unsigned>(std::max(height, 480)), 0, CopyFromParent, InputOutput,
+        CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
+    XMapWindow(dpy, window);
+    XSync(dpy, False);
+
+    // Wall time and this process's CPU time of one open; the waiting loop's
+    // own screen reads count in both (a few hundred microseconds a look).
+    struct Open {
+        double wall, cpu;
+    };
+    auto openOnce = [&]() {
+        XClearWindow(dpy, window);
+        XSync(dpy, False);
+        const double cpuStart = processCpu();
+        const auto start = Wall::now();
+        dispatch(effEditOpen, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(window)));
+        editorSize(width, height);
+        const int w = std::max(width, 1), h = std::max(height, 1);
+        while (uncovered(dpy, window, w, h) > 0.01 && since(start) < 5.0)
+            dispatch(effEditIdle);
+        return Open{since(start), processCpu() - cpuStart};
+    };
+    const Open firstOpen = openOnce();
+    std::vector<double> later, laterCpu;
+    for (int i = 1; i < opens; ++i) {
+        dispatch(effEditClose);
+        const Open o = openOnce();
+        later.push_back(o.wall);
+        laterCpu.push_back(o.cpu);
+    }
+
+    // Settle, then idle at 50 calls a second as a host does.
+    for (int i = 0; i < 25; ++i) {
+        dispatch(effEditIdle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const Writes writesBefore = writesSoFar();
+    const double cpuBefore = processCpu();
+    const double serverBefore = otherCpu(serverPid);
+    const auto wallStart = Wall::now();
+    auto next = wallStart;
+    long idles = 0;
+    double inCalls = 0;
+    while (since(wallStart) < seconds) {
+        const double before = processCpu();
+        dispatch(effEditIdle);
+        inCalls += processCpu() - before;
+        ++idles;
+        next += std::chrono::milliseconds(20);
+        std::this_thread::sleep_until(next);
+    }
+    const double wall = since(wallStart);
+    const double cpu = processCpu() - cpuBefore;
+    const double server = otherCpu(serverPid) - serverBefore;
+    const Writes writesAfter = writesSoFar();
+
+    dispatch(effEditClose);
+    dispatch(effMainsChanged, 0);
+    dispatch(effClose);
+    XDestroyWindow(dpy, window);
+    XCloseDisplay(dpy);
+
+    std::printf("editor_size %dx%d\n", width, height);
+    std::printf("open_first_ms %.2f\n", firstOpen.wall * 1e3);
+    std::printf("open_first_cpu_ms %.2f\n", firstOpen.cpu * 1e3);
+    std::printf("open_later_ms %.2f\n", median(later) * 1e3);
+    std::printf("open_later_cpu_ms %.2f\n", median(laterCpu) * 1e3);
+    std::printf("open_later_min_ms %.2f\n", *std::min_element(later.begin(), later.end()) * 1e3);
+    std::printf("idle_calls %ld\n", idles);
+    std::printf("idle_process_cpu_pct %.3f\n", cpu / wall * 100.0);
+    std::printf("idle_in_calls_cpu_pct %.3f\n", inCalls / wall * 100.0);
+    if (serverPid > 0) std::printf("idle_server_cpu_pct %.3f\n", server / wall * 100.0);
+    std::printf(
+        "idle_bytes_per_idle %.1f\n",
+        static_cast<double>(writesAfter.bytes - writesBefore.bytes) / static_cast<double>(idles));
+    std::printf(
+        "idle_writes_per_idle %.3f\n",
+        static_cast<double>(writesAfter.calls - writesBefore.calls) / static_cast<double>(idles));
+    return 0;
+}

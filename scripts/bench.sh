@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The editor's cost beside a peer's, measured in one run on one private Xvfb:
+# our plug-in and DPF's 3BandEQ (an OpenGL/X11 editor from dpf-plugins-vst,
+# drawn by Mesa's software renderer under Xvfb), each opened by
+# build/bench/editor_bench in a process of its own.
+#   scripts/bench.sh [BUILD_DIR] [SECONDS]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+seconds=${2:-5}
+peer=/usr/lib/vst/3BandEQ-vst.so
+
+# The peer and what its editor needs to draw without a GPU.
+need=()
+for p in xvfb xdotool dpf-plugins-vst libgl1-mesa-dri libglx-mesa0; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "error: missing packages ${need[*]}; run as root or install them" >&2
+    exit 1
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" "$build" --target KV23-T-ZuDiz editor_bench >/dev/null
+
+source "$root/tests/support/xvfb.sh"
+log=$(mktemp)
+start_private_xvfb 400 450 1024x768x24 "$log" || { cat "$log" >&2; exit 1; }
+trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; rm -f "$log"' EXIT
+
+ours=$("$build/bench/editor_bench" "$build/KV23-T-ZuDiz.so" --seconds "$seconds" --server-pid "$xvfb_pid")
+theirs=$("$build/bench/editor_bench" "$peer" --seconds "$seconds" --server-pid "$xvfb_pid")
+
+value() { awk -v k="$1" '$1 == k { print $2 }' <<<"$2"; }
+printf '%-40s %12s %12s %10s\n' "on $DISPLAY, $seconds s of idle each" "KV23-T" "3BandEQ" "ours/peer"
+for key in editor_size open_first_ms open_first_cpu_ms open_later_ms open_later_cpu_ms \
+           open_later_min_ms idle_calls \
+           idle_process_cpu_pct idle_in_calls_cpu_pct idle_server_cpu_pct idle_bytes_per_idle idle_writes_per_idle; do
+  a=$(value "$key" "$ours"); b=$(value "$key" "$theirs")
+  ratio=$(awk -v a="$a" -v b="$b" 'BEGIN { if (a ~ /x/ || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }')
+  printf '%-40s %12s %12s %10s\n' "$key" "$a" "$b" "$ratio"
+done
