@@ -269,16 +269,18 @@ TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
     EXPECT_EQ(asked[2], std::make_pair(int32_t{kMouseRight | kModControl}, int32_t{0}));
     EXPECT_EQ(w->mouseButtons(), 0);
 
-    click(30, 40, 4);
-    click(31, 41, 5);
+    // Sideways scrolling (buttons 6 and 7, touchpad swipes) is no wheel:
+    // only the vertical wheel reaches the panel.
     click(32, 42, 6);
     click(33, 43, 7);
-    ASSERT_TRUE(kvtest::waitUntil([&] { return events.wheels.size() >= 4; }, 2000,
+    click(30, 40, 4);
+    click(31, 41, 5);
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events.wheels.size() >= 2; }, 2000,
                                   [&] { w->processEvents(); }));
     EXPECT_EQ(events.downs.size(), 3u) << "wheel buttons are not clicks";
-    const Recorder::Wheel expected[4] = {
-        {{30, 40}, 1, 1.0f}, {{31, 41}, 1, -1.0f}, {{32, 42}, 0, -1.0f}, {{33, 43}, 0, 1.0f}};
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(events.wheels.size(), 2u);
+    const Recorder::Wheel expected[2] = {{{30, 40}, 1, 1.0f}, {{31, 41}, 1, -1.0f}};
+    for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(events.wheels[i].where, expected[i].where) << i;
         EXPECT_EQ(events.wheels[i].axis, expected[i].axis) << i;
         EXPECT_EQ(events.wheels[i].distance, expected[i].distance) << i;
