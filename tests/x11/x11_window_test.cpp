@@ -3,6 +3,7 @@
 // tree queries, destruction from outside and the error handler, leaks.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 //
 #include <X11/Xutil.h>
 #include "platform/x11/x11_errors.h"
+#include "platform/x11/x11_text_scroll.h"
+#include "vstgui/platform/text_field.h"
 #include "tests/x11/x_server.h"
 #include "vstgui/ccolor.h"
 
@@ -511,6 +514,37 @@ TEST_F(X11WindowTest, OpeningAndClosingAThousandTimesLeaksNothing) {
     EXPECT_EQ(kvtest::openDescriptors(), descriptors);
     EXPECT_EQ(x11::X11Window::liveCount(), 0);
     EXPECT_EQ(testErrors, 0);
+}
+
+// The text field opens its input method with "@im=none", a process-wide
+// Xlib setting that belongs to the host: the host's own comes back. With
+// all of a long text selected (as when the field opens), the text's start
+// shows: "-20.00" keeps its minus sign in a 30-pixel field.
+TEST_F(X11WindowTest, TextFieldKeepsTheHostsLocaleModifiersAndShowsTheTextsStart) {
+    struct Ignore : TextFieldEvents {
+        void textFieldReturn() override {}
+        void textFieldFocusLost() override {}
+    } ignore;
+    unsetenv("XMODIFIERS");
+    ASSERT_NE(XSetLocaleModifiers("@im=kv23host"), nullptr);
+    auto w = open(host, 120, 90);
+    ASSERT_NE(w, nullptr);
+    TextFieldSetup setup;
+    setup.screenRect = CRect(60, 70, 90, 84);
+    setup.text = "-20.00";
+    auto field = createTextField(*w, setup, ignore);
+    ASSERT_NE(field, nullptr);
+    EXPECT_STREQ(XSetLocaleModifiers(nullptr), "@im=kv23host");
+    field.reset();
+    XSetLocaleModifiers("");
+
+    // A text 34 pixels wide, centred in 30: it would start at -2. All of it
+    // selected, it starts at 0; with the caret alone at its end, the caret
+    // stays in view (at 28) and the start goes out of view.
+    EXPECT_EQ(x11::fieldTextStart(-2, 34, 30, true), 0);
+    EXPECT_EQ(x11::fieldTextStart(5, 20, 30, true), 5);  // a short text keeps its alignment
+    EXPECT_EQ(x11::fieldTextStart(-2, 34, 30, false), -6);
+    EXPECT_EQ(x11::fieldTextStart(-2, 0, 30, false), 0);
 }
 
 }  // namespace
