@@ -82,7 +82,11 @@ void AEffGUIEditor::pumpIdle() {
         now += 4;
         if (now < nextIdleTicks - 50) return;
     }
+    VSTGUI::CFrame* const pumping = frame;
     idle();
+    // A handler run by that pass called the host, which closed the editor:
+    // nothing more reaches the host from this pass.
+    if (frame != pumping) return;
     if (frame && frame->getPlatformWindow()) frame->getPlatformWindow()->processOnePaint();
     inMasterIdle = true;
     nextIdleTicks = now + 100;

@@ -434,6 +434,13 @@ TEST(EditorClose, HostClosingTheEditorInsideItsIdleCallback) {
         window->click(centre(kPad1));
     });
     closeInIdle("text commit", [&](HeadlessWindow*) { typeInto(kVolumeText, "-6"); });
+    // A click still queued when a drag pumps (the host's idle closes the
+    // editor from the click's own pump, inside the outer pump's pass).
+    closeInIdle("queued click", [&](HeadlessWindow* window) {
+        window->setPointer(centre(kPad2), 1);
+        window->postClick(centre(kPad2));
+        plugin.editor()->pumpIdle();
+    });
     EXPECT_EQ(plugin.getParameter(3), (-6.f + 32.f) * 0.015625f);
     // The editor opens again as usual.
     plugin.openAndPaint();
