@@ -13,6 +13,11 @@
 // edit (as a loss of focus does) when the control moves on the screen or one
 // of them goes away.
 //
+// The field draws into a cairo image and puts it on its window with
+// XPutImage, as the panel does: cairo's xlib surfaces keep their display's
+// state alive past XCloseDisplay, and an editor opens a connection (and may
+// open a field) every time the host shows it.
+//
 // Reports to the owner (Return, focus lost) are the last thing a handler
 // does: the owner usually destroys the field from inside the report.
 #include <X11/Xlib.h>
@@ -73,6 +78,42 @@ double channel(uint8_t c) {
     return c / 255.0;
 }
 
+// An XImage over cairo's RGB24 pixels shows them as they are when the visual
+// keeps 24-bit pixels in 32 bits with red, green and blue where cairo has
+// them; null otherwise.
+XImage* wrapPixels(Display* display, int screen, cairo_surface_t* surface) {
+    Visual* visual = DefaultVisual(display, screen);
+    const int depth = DefaultDepth(display, screen);
+    if (depth != 24 || visual->c_class != TrueColor || visual->red_mask != 0xff0000 ||
+        visual->green_mask != 0xff00 || visual->blue_mask != 0xff)
+        return nullptr;
+    int count = 0;
+    bool thirtyTwo = false;
+    XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
+    for (int i = 0; i < count; ++i)
+        thirtyTwo = thirtyTwo || (formats[i].depth == 24 && formats[i].bits_per_pixel == 32);
+    if (formats) XFree(formats);
+    if (!thirtyTwo) return nullptr;
+    cairo_surface_flush(surface);
+    XImage* image = XCreateImage(display, visual, 24, ZPixmap, 0,
+                                 reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
+                                 static_cast<unsigned>(cairo_image_surface_get_width(surface)),
+                                 static_cast<unsigned>(cairo_image_surface_get_height(surface)), 32,
+                                 cairo_image_surface_get_stride(surface));
+    if (image) {
+        // cairo keeps each pixel as a native 32-bit word.
+        const uint32_t probe = 1;
+        image->byte_order = *reinterpret_cast<const uint8_t*>(&probe) == 1 ? LSBFirst : MSBFirst;
+    }
+    return image;
+}
+
+void freeImage(XImage* image) {
+    if (!image) return;
+    image->data = nullptr;  // the pixels belong to cairo
+    XDestroyImage(image);
+}
+
 class X11TextField final : public TextField {
   public:
     X11TextField(x11::X11Window& owner, const TextFieldSetup& setup, TextFieldEvents& events);
@@ -102,7 +143,9 @@ class X11TextField final : public TextField {
     int previousRevert_ = RevertToParent;
     XIM im_ = nullptr;
     XIC ic_ = nullptr;
-    cairo_surface_t* surface_ = nullptr;
+    cairo_surface_t* surface_ = nullptr;  // the field's pixels
+    XImage* image_ = nullptr;             // over surface_'s pixels; null: convert with cairo
+    GC gc_ = nullptr;
     int hookId_ = 0;
     // Lives inside the hook that the owner window holds: it expires when the
     // window is destroyed (with its connection) before the field is.
@@ -164,7 +207,10 @@ X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
         DefaultVisual(display_, screen),
         CWOverrideRedirect | CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
     if (!window_) return;
-    surface_ = cairo_xlib_surface_create(display_, window_, DefaultVisual(display_, screen), w, h);
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    if (cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS)
+        image_ = wrapPixels(display_, screen, surface_);
+    gc_ = XCreateGC(display_, window_, 0, nullptr);
 
     // Plain key input without an input-method server. The locale modifiers
     // are a process-wide Xlib setting that belongs to the host: keep its
@@ -210,6 +256,7 @@ X11TextField::~X11TextField() {
         // The owner window and its connection went first (an editor closed
         // while the user was typing): closing the connection destroyed our
         // window too, and nothing may touch the display any more.
+        freeImage(image_);
         if (surface_) cairo_surface_destroy(surface_);
         return;
     }
@@ -217,7 +264,9 @@ X11TextField::~X11TextField() {
     unwatchAncestors();
     if (ic_) XDestroyIC(ic_);
     if (im_) XCloseIM(im_);
+    freeImage(image_);
     if (surface_) cairo_surface_destroy(surface_);
+    if (gc_) XFreeGC(display_, gc_);
     if (window_ && display_) {
         // Give the keyboard back to the window that had it (errors, such as
         // a window that is gone meanwhile, are swallowed on our connection).
@@ -501,6 +550,19 @@ void X11TextField::redraw() {
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface_);
+    if (image_) {
+        XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, static_cast<unsigned>(w),
+                  static_cast<unsigned>(h));
+    } else {
+        // A visual that stores pixels differently: cairo converts.
+        cairo_surface_t* target = cairo_xlib_surface_create(
+            display_, window_, DefaultVisual(display_, DefaultScreen(display_)), w, h);
+        cairo_t* copy = cairo_create(target);
+        cairo_set_source_surface(copy, surface_, 0, 0);
+        cairo_paint(copy);
+        cairo_destroy(copy);
+        cairo_surface_destroy(target);
+    }
     XFlush(display_);
 }
 
