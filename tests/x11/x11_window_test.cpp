@@ -15,9 +15,9 @@
 #include <X11/Xutil.h>
 #include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_text_scroll.h"
-#include "vstgui/platform/text_field.h"
 #include "tests/x11/x_server.h"
 #include "vstgui/ccolor.h"
+#include "vstgui/platform/text_field.h"
 
 using namespace VSTGUI;
 using namespace VSTGUI::platform;
