@@ -11,7 +11,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@ namespace {
 
 const char* const kGuiHelp =
     "usage: kv23 gui [--plugin PATH] [--trace] [--close-after MS] [--destroy-window-first]\n"
+    "                [--close-in-idle]\n"
     "\n"
     "Opens the plug-in's editor in a window on $DISPLAY, as a host does, and\n"
     "sends it effEditIdle about every 20 ms. Closing the window, Ctrl+C or\n"
@@ -44,6 +47,13 @@ const char* const kGuiHelp =
     "  --close-after MS         close by itself after MS milliseconds\n"
     "  --destroy-window-first   on closing, destroy the window before effEditClose,\n"
     "                           as some hosts do\n"
+    "  --close-in-idle          a host that runs its event loop in audioMasterIdle and\n"
+    "                           closes the editor there: every audioMasterIdle sends\n"
+    "                           effEditClose from inside the call (\"closed in idle\"),\n"
+    "                           and the editor is opened again right after\n"
+    "\n"
+    "Like the desktop hosts it stands for, kv23 gui runs in the user's locale\n"
+    "(LC_ALL, LC_NUMERIC ...).\n"
     "\n"
     "Commands read from standard input, one a line (for scripts and tests):\n"
     "  params   print \"param INDEX VALUE\" for every parameter\n"
@@ -74,6 +84,14 @@ void say(const char* format, auto... args) {
     std::fflush(stdout);
 }
 
+// A value with six decimals and a point: the lines are for scripts, whatever
+// the locale the user runs kv23 in.
+std::string sixDecimals(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
+    return std::string(text, result.ec == std::errc() ? result.ptr : text);
+}
+
 // The size the editor reports, or (0, 0) when it reports none.
 void editorSize(PluginHost& host, int& width, int& height) {
     ERect* rect = nullptr;
@@ -86,7 +104,7 @@ void editorSize(PluginHost& host, int& width, int& height) {
 void runCommand(PluginHost& host, const std::string& line) {
     if (line == "params") {
         for (int32_t i = 0; i < host.numParams(); ++i)
-            say("param %d %.6f\n", i, static_cast<double>(host.getParameter(i)));
+            say("param %d %s\n", i, sixDecimals(host.getParameter(i)).c_str());
     } else if (line == "over") {
         std::thread audio([&host] {
             std::vector<float> loud(256, 2.0f), outL(256), outR(256);
@@ -104,9 +122,13 @@ void runCommand(PluginHost& host, const std::string& line) {
 }
 
 int runGui(const std::vector<std::string>& args) {
+    // GTK and Qt hosts adopt the user's locale: the plug-in must live with a
+    // comma as the decimal point.
+    std::setlocale(LC_ALL, "");
     PluginChoice choice;
     long closeAfter = -1;
     bool destroyFirst = false;
+    bool closeInIdle = false;
     ArgReader reader(args);
     while (!reader.done()) {
         const std::string& arg = reader.next();
@@ -118,6 +140,10 @@ int runGui(const std::vector<std::string>& args) {
         }
         if (arg == "--destroy-window-first") {
             destroyFirst = true;
+            continue;
+        }
+        if (arg == "--close-in-idle") {
+            closeInIdle = true;
             continue;
         }
         throw UsageError("unknown argument \"" + arg + "\"");
@@ -173,10 +199,12 @@ int runGui(const std::vector<std::string>& args) {
     XMapWindow(dpy, window);
     XSync(dpy, False);
 
+    bool editorOpen = false;
+    bool reopen = false;
     host->setCallbackHook([&](const HostCall& call, void*) -> std::optional<intptr_t> {
         switch (call.opcode) {
             case audioMasterAutomate:
-                say("automate %d %.6f\n", call.index, static_cast<double>(call.opt));
+                say("automate %d %s\n", call.index, sixDecimals(call.opt).c_str());
                 return std::nullopt;
             case audioMasterBeginEdit:
                 say("beginEdit %d\n", call.index);
@@ -200,6 +228,15 @@ int runGui(const std::vector<std::string>& args) {
             case audioMasterGetCurrentProcessLevel:
                 return 1;
             case audioMasterIdle:
+                if (closeInIdle && editorOpen) {
+                    // From inside the plug-in's own call, as a host whose
+                    // event loop runs here would.
+                    editorOpen = false;
+                    host->dispatch(effEditClose);
+                    say("closed in idle\n");
+                    reopen = true;
+                }
+                return std::nullopt;
             case audioMasterVersion:
             case audioMasterGetTime:
                 return std::nullopt;
@@ -216,6 +253,7 @@ int runGui(const std::vector<std::string>& args) {
         host->close();
         throw RunError("the plug-in has no editor (effEditOpen answered 0)");
     }
+    editorOpen = true;
     editorSize(*host, width, height);
     resizeTo(width, height);
     say("open %d %d 0x%lx\n", width, height, static_cast<unsigned long>(window));
@@ -246,8 +284,14 @@ int runGui(const std::vector<std::string>& args) {
         }
         const auto now = Clock::now();
         if (closeAfter >= 0 && now - start >= std::chrono::milliseconds(closeAfter)) break;
+        if (reopen) {
+            reopen = false;
+            editorOpen = host->dispatch(effEditOpen, 0, 0, parent) != 0;
+            if (editorOpen)
+                say("open %d %d 0x%lx\n", width, height, static_cast<unsigned long>(window));
+        }
         if (now >= nextIdle) {
-            host->dispatch(effEditIdle);
+            if (editorOpen) host->dispatch(effEditIdle);
             host->clearCalls();  // the lines are printed; keep memory flat
             nextIdle = now + std::chrono::milliseconds(20);
             continue;
@@ -276,7 +320,8 @@ int runGui(const std::vector<std::string>& args) {
         XSync(dpy, False);
         windowGone = true;
     }
-    host->dispatch(effEditClose);
+    if (editorOpen) host->dispatch(effEditClose);
+    editorOpen = false;
     say("closed\n");
     host->close();
     if (!windowGone) XDestroyWindow(dpy, window);

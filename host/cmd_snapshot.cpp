@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -198,7 +199,11 @@ void writePng(const std::string& path, const std::vector<uint32_t>& pixels, int 
 }
 
 int runSnapshot(const std::vector<std::string>& args) {
+    // Our own arguments are read first, in the C locale ("--param 0=0.75");
+    // the plug-in then runs in the user's, as in the desktop hosts whose
+    // window this shows.
     const Options options = parse(args);
+    std::setlocale(LC_ALL, "");
 
     PrivateServer server;
     std::unique_ptr<PluginHost> host;

@@ -19,7 +19,7 @@ AEffGUIEditor::AEffGUIEditor(AudioEffect* owner) : AEffEditor(owner) {
 AEffGUIEditor::~AEffGUIEditor() {
     // A host that deletes the effect without closing the editor window
     // would otherwise leave the frame, its views and its window behind.
-    delete frame;
+    if (frame) frame->release();
     frame = nullptr;
 }
 
@@ -33,16 +33,21 @@ void AEffGUIEditor::idle() {
     if (frame) frame->idle();
 }
 
+// A key or wheel turn may end in a call to the host, which may close the
+// editor: the frame stays until the handler is done (see CFrame).
 bool AEffGUIEditor::onKeyDown(VstKeyCode& keyCode) {
+    VSTGUI::CFrame::Scope keep(frame);
     return frame && frame->onKeyDown(keyCode) == 1;
 }
 
 bool AEffGUIEditor::onKeyUp(VstKeyCode& keyCode) {
+    VSTGUI::CFrame::Scope keep(frame);
     return frame && frame->onKeyUp(keyCode) == 1;
 }
 
 bool AEffGUIEditor::onWheel(float distance) {
     if (!frame) return false;
+    VSTGUI::CFrame::Scope keep(frame);
     VSTGUI::platform::NativeWindow* window = frame->getPlatformWindow();
     auto* context = new VSTGUI::CDrawContext(frame, nullptr, window);
     // The pointer relative to the window's top-left corner on the screen.
@@ -91,7 +96,11 @@ void AEffGUIEditor::pumpIdle() {
         }
     }
     lastRedrawTicks = now;
+    VSTGUI::CFrame* const pumping = frame;
     idle();
+    // A handler run by that pass called the host, which closed the editor:
+    // nothing more reaches the host from this pass.
+    if (frame != pumping) return;
     if (frame && frame->getPlatformWindow()) frame->getPlatformWindow()->processOnePaint();
     inMasterIdle = true;
     nextIdleTicks = now + 100;

@@ -1,9 +1,10 @@
 #include "plugin/brackenlume_opamp_gui.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "plugin/brackenlume_knob.h"
@@ -184,9 +185,12 @@ void BrackenlumeOpampGUI::close() {
     gainText = nullptr;
     volumeText = nullptr;
     AEffGUIEditor::close();
-    // The frame releases its views, which release their bitmaps. A text
-    // field still open reports its end to a listener that finds no frame.
-    delete closing;
+    // The frame releases its views, which release their bitmaps, once no
+    // handler of its own is running: the host may close the editor from a
+    // call that a knob drag, a switch click or a text commit made. From here
+    // on the frame reaches neither this editor nor the host. A text field
+    // still open reports its end to a listener that finds no frame.
+    if (closing) closing->release();
 }
 
 void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
@@ -228,6 +232,9 @@ void BrackenlumeOpampGUI::endEdit(int32_t index) {
 
 void BrackenlumeOpampGUI::valueChanged(CDrawContext* /*context*/, CControl* control) {
     if (!frame || !control || !effect) return;
+    // A control of a frame that an earlier close let go of (still finishing
+    // its handler) is not ours any more.
+    if (control->getFrame() != frame) return;
     const int32_t tag = control->getTag();
     if (tag < 0) return;
     switch (tag) {
@@ -256,10 +263,10 @@ void BrackenlumeOpampGUI::applyTypedText(CTextEdit* field, int32_t index, float 
     if (!field) return;
     char text[kTextCapacity] = {};
     field->getText(text);
-    // Text that does not start with a number reads as 0 dB.
-    const float number = std::strtof(text, nullptr);
-    if (std::isnan(number)) {
-        // "nan" is no level: the parameter stays and the field shows it again.
+    float number = 0.f;
+    if (!readDecibels(text, number)) {
+        // No number (a stray key, an empty field): the parameter stays and
+        // the field shows its value again.
         field->setDirty(true);
         return;
     }
@@ -272,12 +279,75 @@ void BrackenlumeOpampGUI::applyTypedText(CTextEdit* field, int32_t index, float 
     effect->setParameter(index, result);
 }
 
+bool BrackenlumeOpampGUI::readDecibels(const char* text, float& number) {
+    if (!text) return false;
+    // The host's locale may write a comma for the decimal point (GTK and Qt
+    // hosts adopt the user's); the C library's readers would follow it. This
+    // reads a plain decimal number itself, with a point or a comma, and
+    // hands from_chars (which knows no locale) the canonical spelling.
+    const char* p = text;
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    std::string canonical;
+    if (*p == '+' || *p == '-') {
+        if (*p == '-') canonical += '-';
+        ++p;
+    }
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t digits = 0;
+    for (; isDigit(*p); ++p, ++digits)
+        canonical += *p;
+    if (*p == '.' || *p == ',') {
+        canonical += '.';
+        for (++p; isDigit(*p); ++p, ++digits)
+            canonical += *p;
+    }
+    if (digits == 0) return false;
+    if (*p == 'e' || *p == 'E') {
+        // An exponent counts only when digits follow ("6 dB" is 6, "2e1" 20).
+        const char* q = p + 1;
+        std::string exponent = "e";
+        if (*q == '+' || *q == '-') exponent += *q++;
+        if (isDigit(*q)) {
+            for (; isDigit(*q); ++q)
+                exponent += *q;
+            canonical += exponent;
+        }
+    }
+    float value = 0.f;
+    const char* end = canonical.data() + canonical.size();
+    const auto [stop, error] = std::from_chars(canonical.data(), end, value);
+    if (error == std::errc::result_out_of_range) {
+        // Far beyond either end of a scale: the clamp below does the rest.
+        value = canonical[0] == '-' ? -1e30f : 1e30f;
+        // An underflow ("1e-99") is as good as zero.
+        if (canonical.find("e-") != std::string::npos) value = 0.f;
+    } else if (error != std::errc() || stop != end || !std::isfinite(value)) {
+        return false;
+    }
+    number = value;
+    return true;
+}
+
+void BrackenlumeOpampGUI::formatDecibels(float db, char* text) {
+    // Two decimals with a point whatever the host's locale; a value that
+    // rounds to zero from below shows as "0.00", not "-0.00".
+    char buffer[64];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof(buffer) - 1,
+                                            static_cast<double>(db), std::chars_format::fixed, 2);
+    if (error != std::errc()) {
+        std::strcpy(text, "0.00");
+        return;
+    }
+    *end = 0;
+    const char* shown = std::strcmp(buffer, "-0.00") == 0 ? buffer + 1 : buffer;
+    std::memcpy(text, shown, std::strlen(shown) + 1);
+}
+
 void BrackenlumeOpampGUI::gainToString(float value, char* text) {
-    const float db = value * 32.f - 8.f;
-    std::snprintf(text, kTextCapacity, "%2.2f", static_cast<double>(db));
+    formatDecibels(value * 32.f - 8.f, text);
 }
 
 void BrackenlumeOpampGUI::volumeToString(float value, char* text) {
-    const float db = value * 64.f - 32.f;
-    std::snprintf(text, kTextCapacity, "%2.2f", static_cast<double>(db));
+    formatDecibels(value * 64.f - 32.f, text);
 }

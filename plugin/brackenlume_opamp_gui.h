@@ -65,9 +65,13 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
         return 0;
     }
 
-    // The decibel texts of the two fields: 32 v - 8 and 64 v - 32, "%2.2f".
+    // The decibel texts of the two fields: 32 v - 8 and 64 v - 32 with two
+    // decimals and a point, whatever the host's locale.
     static void gainToString(float value, char* text);
     static void volumeToString(float value, char* text);
+    // The number at the start of a typed text (a point or a comma before the
+    // decimals); false when the text holds no number.
+    static bool readDecibels(const char* text, float& number);
 
     // The controls while the window is open (user-interface thread only).
     BrackenlumePeakLed* getPeakLed() const { return peakLed; }
@@ -79,6 +83,7 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     VSTGUI::CTextEdit* getVolumeText() const { return volumeText; }
 
   private:
+    static void formatDecibels(float db, char* text);
     // The number a decibel field holds, as a parameter value on its scale.
     void applyTypedText(VSTGUI::CTextEdit* field, int32_t index, float offsetDb, float scale);
     // Takes the panel away from the parameter thread; returns when no

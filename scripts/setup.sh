@@ -8,7 +8,8 @@ packages=(
   fontconfig fonts-liberation2 fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps x11-utils imagemagick libxres-dev
-  ardour
+  ardour qtractor muse
+  openbox python3-gi gir1.2-gtk-3.0 python3-pyqt5 locales
   help2man dpkg-dev file zip unzip lintian
 )
 if [ "${KV_WITH_CLANG:-1}" = 1 ]; then
@@ -31,4 +32,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The editor tests type numbers in a German locale (a comma for the point).
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  echo "Generating the locale de_DE.UTF-8"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "error: the locale de_DE.UTF-8 is missing and this is not root; run: sudo $0" >&2
+    exit 1
+  fi
+  sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
 fi

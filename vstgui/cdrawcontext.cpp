@@ -153,6 +153,9 @@ void CDrawContext::drawString(const char* text, const CRect& r, bool opaque, int
 }
 
 int32_t CDrawContext::getMouseButtons() {
+    // A frame whose editor closed holds no buttons: a control following the
+    // mouse ends its loop.
+    if (frame && frame->isReleased()) return 0;
     platform::NativeWindow* w = window;
     if (!w && frame) w = frame->getPlatformWindow();
     return w ? w->mouseButtons() : 0;

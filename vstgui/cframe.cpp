@@ -58,10 +58,17 @@ class CFrame::WindowAdapter final : public platform::WindowEvents {
   public:
     explicit WindowAdapter(CFrame& f) : frame(f) {}
     void windowPaint(platform::DrawDevice& device, const CRect& area) override {
+        Scope keep(&frame);
         frame.paintWindow(device, area);
     }
-    void windowMouseDown(CPoint where) override { frame.mouseDownInWindow(where); }
+    void windowMouseDown(CPoint where) override {
+        if (frame.released) return;
+        Scope keep(&frame);
+        frame.mouseDownInWindow(where);
+    }
     void windowWheel(CPoint where, int32_t axis, float distance) override {
+        if (frame.released) return;
+        Scope keep(&frame);
         frame.wheelInWindow(where, axis, distance);
     }
     void windowDestroyed() override { frame.windowGone(); }
@@ -171,7 +178,15 @@ COffscreenContext* CFrame::getBackBuffer() {
     return backBuffer;
 }
 
+void CFrame::release() {
+    if (released) return;
+    released = true;
+    editor = nullptr;
+    forget();
+}
+
 void CFrame::idle() {
+    Scope keep(this);
     // Window events first: on systems where nothing else pumps them, this
     // is where paints, clicks and wheel turns reach the frame.
     if (window) window->processEvents();
@@ -179,7 +194,7 @@ void CFrame::idle() {
 }
 
 void CFrame::redrawDirtyViews() {
-    if (!openFlag || firstDrawPending || !isDirty()) return;
+    if (released || !openFlag || firstDrawPending || !isDirty()) return;
     // A context on the window is made only when the window has something to
     // receive: making one asks the window system where the window lies on
     // the screen, a round trip on X11. A view that redraws the pixels the

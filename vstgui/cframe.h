@@ -10,8 +10,17 @@
 // Mouse and wheel go to the modal view while one is set; keys go to the
 // focus view, then the modal view, and Tab moves the focus.
 //
-// The frame is its own parentFrame. Its editor destroys it directly (not
-// through forget) when the host closes the editor window.
+// The frame is its own parentFrame. Its editor holds the one reference and
+// lets go of it with release() when the host closes the editor window.
+//
+// Lifetime. Every call into the host (its idle callback, automation, an edit
+// bracket) may come back as effEditClose while a handler of this frame is
+// still on the stack: a knob following the mouse, a switch being clicked, a
+// text field committing. Each entry into the frame's handlers therefore
+// holds a Scope, and release() only detaches the frame from its editor; the
+// frame and its views are destroyed when the outermost scope ends (at once
+// when none is open). A released frame reaches no editor, its modal mouse
+// loops see no button held, and it handles no further clicks.
 #pragma once
 
 #include <cstdint>
@@ -109,6 +118,27 @@ class CFrame : public CViewContainer {
     // The frame-sized composition buffer, made on first use.
     COffscreenContext* getBackBuffer();
 
+    // The editor's close: detaches the frame from the editor and drops the
+    // editor's reference (see Lifetime above).
+    void release();
+    bool isReleased() const { return released; }
+
+    // Keeps a frame alive while one of its handlers runs.
+    class Scope {
+      public:
+        explicit Scope(CFrame* f) : frame(f) {
+            if (frame) frame->remember();
+        }
+        ~Scope() {
+            if (frame) frame->forget();
+        }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+      private:
+        CFrame* frame;
+    };
+
     platform::NativeWindow* getPlatformWindow() const { return window.get(); }
     void* getParentWindow() const { return parentWindow; }
     bool isFirstDrawPending() const { return firstDrawPending; }
@@ -134,6 +164,7 @@ class CFrame : public CViewContainer {
     bool openFlag = true;
     bool dropActive = false;
     bool updatesOff = false;
+    bool released = false;
     std::unique_ptr<WindowAdapter> windowEvents;
     std::unique_ptr<CDropTarget> dropEvents;
     std::unique_ptr<platform::NativeWindow> window;

@@ -200,8 +200,22 @@ void CTextEdit::loseFocus(CDrawContext* context) {
 }
 
 void CTextEdit::closeField(CDrawContext* context) {
+    // The text to compare with is what the control shows for its value now:
+    // the value may have moved (automation) while the field was open, and
+    // typing the old text must then still count as a change.
     char previous[kBufferSize];
-    std::memcpy(previous, textBuffer, kBufferSize);
+    char shown[256] = {};
+    if (editConvertWithData || editConvert) {
+        std::memcpy(shown, textBuffer, kBufferSize);  // the text is the control's content
+    } else if (stringConvertWithData) {
+        stringConvertWithData(loadValue(), shown, userData);
+    } else if (stringConvert) {
+        stringConvert(loadValue(), shown);
+    } else {
+        std::memcpy(shown, textBuffer, kBufferSize);
+    }
+    shown[sizeof(shown) - 1] = 0;
+    copyLimited(previous, shown);
     const std::string entered = field->text();
     copyLimited(textBuffer, entered.c_str());
     field.reset();
@@ -240,12 +254,16 @@ void CTextEdit::closeField(CDrawContext* context) {
         frame->notify(this, kMsgLooseFocus);
 }
 
+// Committing calls into the host, which may close the editor: the frame
+// (and this control in it) stays until the report is done.
 void CTextEdit::FieldEvents::textFieldReturn() {
+    CFrame::Scope keep(edit.getFrame());
     edit.returnPressed = true;
     edit.loseFocus(nullptr);
 }
 
 void CTextEdit::FieldEvents::textFieldFocusLost() {
+    CFrame::Scope keep(edit.getFrame());
     edit.loseFocus(nullptr);
 }
 

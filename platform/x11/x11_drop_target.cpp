@@ -5,14 +5,18 @@
 // under the pointer (the host's window, the one with WM_STATE) and never
 // descends into an embedded child like ours. So the host's client window is
 // marked XdndAware and points with XdndProxy at our child, which points at
-// itself; the source then sends its messages to our child, and they arrive
+// itself. Our child carries XdndAware as well: GTK and Qt read the version
+// on the window that XdndProxy names, and without it they see no target at
+// all. The source then sends its messages to our child, and they arrive
 // on our connection, read when the host calls the editor's idle. We mark the
 // host's window only when it carries neither property already (a host that
 // takes drops itself, or another editor, keeps them) and take the marks off
 // again when the drop target goes.
 //
 // Enter, position, leave and drop become the four drop events. Every
-// position over the panel is answered with XdndStatus (accept, move action);
+// position over the panel is answered with XdndStatus (accept, copy action:
+// Qt takes the action of the last status as the drag's result, and a text
+// editor deletes the text it thinks was moved);
 // positions over the rest of the host's window, or a frame that is gone, get
 // "no action". The item count of a file list needs the data, which belongs
 // to the source and may come from the host's own thread: it is requested
@@ -44,7 +48,7 @@ constexpr const char* kTextTypes[] = {"text/plain;charset=utf-8", "text/plain", 
                                       "STRING", "TEXT"};
 
 struct Atoms {
-    Atom aware, proxy, enter, position, status, leave, drop, finished, actionMove, selection,
+    Atom aware, proxy, enter, position, status, leave, drop, finished, actionCopy, selection,
         typeList, uriList, incr, wmState, data;
     Atom text[5];
 
@@ -58,7 +62,7 @@ struct Atoms {
         leave = atom("XdndLeave");
         drop = atom("XdndDrop");
         finished = atom("XdndFinished");
-        actionMove = atom("XdndActionMove");
+        actionCopy = atom("XdndActionCopy");
         selection = atom("XdndSelection");
         typeList = atom("XdndTypeList");
         uriList = atom("text/uri-list");
@@ -126,17 +130,13 @@ class X11DropTarget final : public DropTarget {
           display_(window.display()),
           child_(window.window()),
           atoms_(display_) {
+        const long version = kXdndVersion;
         setWindowProperty(child_, atoms_.proxy, child_);
+        XChangeProperty(display_, child_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&version), 1);
         client_ = hostClientWindow(display_, child_, atoms_.wmState);
-        if (!client_) {
-            // Our window is a top-level window itself: sources find it.
-            const long version = kXdndVersion;
-            XChangeProperty(display_, child_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(&version), 1);
-        }
         if (client_ && !hasProperty(display_, client_, atoms_.aware) &&
             !hasProperty(display_, client_, atoms_.proxy)) {
-            const long version = kXdndVersion;
             XChangeProperty(display_, client_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&version), 1);
             setWindowProperty(client_, atoms_.proxy, child_);
@@ -357,7 +357,7 @@ class X11DropTarget final : public DropTarget {
         e.xclient.data.l[0] = static_cast<long>(addressed_);
         // Bit 1: send every position, we keep no rectangle of silence.
         e.xclient.data.l[1] = (accept ? 1 : 0) | 2;
-        e.xclient.data.l[4] = accept ? static_cast<long>(atoms_.actionMove) : None;
+        e.xclient.data.l[4] = accept ? static_cast<long>(atoms_.actionCopy) : None;
         XSendEvent(display_, source_, False, NoEventMask, &e);
         XFlush(display_);
     }
@@ -371,10 +371,10 @@ class X11DropTarget final : public DropTarget {
         e.xclient.message_type = atoms_.finished;
         e.xclient.format = 32;
         e.xclient.data.l[0] = static_cast<long>(addressed_);
-        // Only a drop that a view took reports the move; otherwise the
-        // source must keep its data.
+        // Only a drop that a view took is accepted, and then as a copy: the
+        // source keeps its data either way.
         e.xclient.data.l[1] = taken ? 1 : 0;
-        e.xclient.data.l[2] = taken ? static_cast<long>(atoms_.actionMove) : None;
+        e.xclient.data.l[2] = taken ? static_cast<long>(atoms_.actionCopy) : None;
         XSendEvent(display_, source_, False, NoEventMask, &e);
         XFlush(display_);
     }

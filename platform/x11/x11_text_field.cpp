@@ -7,6 +7,17 @@
 // Its events arrive through the owner's event hook, so they are handled when
 // the editor's idle processes events, on the user-interface thread.
 //
+// The field is placed once, in screen coordinates. When the host's window
+// moves or is unmapped while the user types, the field would float where the
+// control was: the field watches the windows above the control and ends the
+// edit (as a loss of focus does) when the control moves on the screen or one
+// of them goes away.
+//
+// The field draws into a cairo image and puts it on its window with
+// XPutImage, as the panel does: cairo's xlib surfaces keep their display's
+// state alive past XCloseDisplay, and an editor opens a connection (and may
+// open a field) every time the host shows it.
+//
 // Reports to the owner (Return, focus lost) are the last thing a handler
 // does: the owner usually destroys the field from inside the report.
 #include <X11/Xlib.h>
@@ -18,10 +29,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/cairo/cairo_text.h"
+#include "platform/x11/x11_text_scroll.h"
 #include "platform/x11/x11_window.h"
 #include "vstgui/platform/text_field.h"
 
@@ -64,6 +78,42 @@ double channel(uint8_t c) {
     return c / 255.0;
 }
 
+// An XImage over cairo's RGB24 pixels shows them as they are when the visual
+// keeps 24-bit pixels in 32 bits with red, green and blue where cairo has
+// them; null otherwise.
+XImage* wrapPixels(Display* display, int screen, cairo_surface_t* surface) {
+    Visual* visual = DefaultVisual(display, screen);
+    const int depth = DefaultDepth(display, screen);
+    if (depth != 24 || visual->c_class != TrueColor || visual->red_mask != 0xff0000 ||
+        visual->green_mask != 0xff00 || visual->blue_mask != 0xff)
+        return nullptr;
+    int count = 0;
+    bool thirtyTwo = false;
+    XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
+    for (int i = 0; i < count; ++i)
+        thirtyTwo = thirtyTwo || (formats[i].depth == 24 && formats[i].bits_per_pixel == 32);
+    if (formats) XFree(formats);
+    if (!thirtyTwo) return nullptr;
+    cairo_surface_flush(surface);
+    XImage* image = XCreateImage(display, visual, 24, ZPixmap, 0,
+                                 reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
+                                 static_cast<unsigned>(cairo_image_surface_get_width(surface)),
+                                 static_cast<unsigned>(cairo_image_surface_get_height(surface)), 32,
+                                 cairo_image_surface_get_stride(surface));
+    if (image) {
+        // cairo keeps each pixel as a native 32-bit word.
+        const uint32_t probe = 1;
+        image->byte_order = *reinterpret_cast<const uint8_t*>(&probe) == 1 ? LSBFirst : MSBFirst;
+    }
+    return image;
+}
+
+void freeImage(XImage* image) {
+    if (!image) return;
+    image->data = nullptr;  // the pixels belong to cairo
+    XDestroyImage(image);
+}
+
 class X11TextField final : public TextField {
   public:
     X11TextField(x11::X11Window& owner, const TextFieldSetup& setup, TextFieldEvents& events);
@@ -74,6 +124,10 @@ class X11TextField final : public TextField {
 
   private:
     bool handle(XEvent& event);
+    bool handleAncestor(const XEvent& event);
+    void watchAncestors();
+    void unwatchAncestors();
+    CPoint ownerOrigin() const;
     void keyPress(XKeyEvent& key);
     void takeFocusNow();
     void redraw();
@@ -89,11 +143,22 @@ class X11TextField final : public TextField {
     int previousRevert_ = RevertToParent;
     XIM im_ = nullptr;
     XIC ic_ = nullptr;
-    cairo_surface_t* surface_ = nullptr;
+    cairo_surface_t* surface_ = nullptr;  // the field's pixels
+    XImage* image_ = nullptr;             // over surface_'s pixels; null: convert with cairo
+    GC gc_ = nullptr;
     int hookId_ = 0;
     // Lives inside the hook that the owner window holds: it expires when the
     // window is destroyed (with its connection) before the field is.
     std::weak_ptr<int> ownerAlive_;
+
+    // The windows from the owner's parent up to the one below the root, with
+    // the event masks our connection had on them before we watched them.
+    struct Watched {
+        Window window;
+        long mask;
+    };
+    std::vector<Watched> ancestors_;
+    CPoint ownerOrigin_;
 
     CRect rect_;
     FontDesc font_;
@@ -142,12 +207,28 @@ X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
         DefaultVisual(display_, screen),
         CWOverrideRedirect | CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
     if (!window_) return;
-    surface_ = cairo_xlib_surface_create(display_, window_, DefaultVisual(display_, screen), w, h);
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    if (cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS)
+        image_ = wrapPixels(display_, screen, surface_);
+    gc_ = XCreateGC(display_, window_, 0, nullptr);
 
-    // Plain key input without an input-method server: works in the C locale
-    // that hosts usually leave us.
+    // Plain key input without an input-method server. The locale modifiers
+    // are a process-wide Xlib setting that belongs to the host: keep its
+    // own and put them back once our input method is open.
+    const char* current = XSetLocaleModifiers(nullptr);
+    std::string previousModifiers = current ? current : "";
+    // Xlib answers the modifiers with the user's XMODIFIERS appended, and
+    // appends them again when they are set: pass back only the program's.
+    if (const char* user = std::getenv("XMODIFIERS")) {
+        const std::string suffix = user;
+        if (!suffix.empty() && previousModifiers.size() >= suffix.size() &&
+            previousModifiers.compare(previousModifiers.size() - suffix.size(), suffix.size(),
+                                      suffix) == 0)
+            previousModifiers.resize(previousModifiers.size() - suffix.size());
+    }
     XSetLocaleModifiers("@im=none");
     im_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+    XSetLocaleModifiers(previousModifiers.c_str());
     if (im_) {
         ic_ = XCreateIC(im_, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
                         window_, XNFocusWindow, window_, nullptr);
@@ -159,6 +240,7 @@ X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
     hookId_ =
         owner_.addEventHook([this, token = std::move(token)](XEvent& e) { return handle(e); });
 
+    watchAncestors();
     XMapRaised(display_, window_);
     // An override-redirect window is mapped as soon as the server has the
     // request: collect its MapNotify now so that the focus moves to the field
@@ -174,13 +256,17 @@ X11TextField::~X11TextField() {
         // The owner window and its connection went first (an editor closed
         // while the user was typing): closing the connection destroyed our
         // window too, and nothing may touch the display any more.
+        freeImage(image_);
         if (surface_) cairo_surface_destroy(surface_);
         return;
     }
     owner_.removeEventHook(hookId_);
+    unwatchAncestors();
     if (ic_) XDestroyIC(ic_);
     if (im_) XCloseIM(im_);
+    freeImage(image_);
     if (surface_) cairo_surface_destroy(surface_);
+    if (gc_) XFreeGC(display_, gc_);
     if (window_ && display_) {
         // Give the keyboard back to the window that had it (errors, such as
         // a window that is gone meanwhile, are swallowed on our connection).
@@ -197,8 +283,76 @@ void X11TextField::takeFocusNow() {
     XFlush(display_);
 }
 
+CPoint X11TextField::ownerOrigin() const {
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, owner_.window(), DefaultRootWindow(display_), 0, 0, &x, &y,
+                          &child);
+    return {x, y};
+}
+
+void X11TextField::watchAncestors() {
+    if (owner_.destroyed()) return;
+    const Window root = DefaultRootWindow(display_);
+    Window current = owner_.window();
+    for (int depth = 0; depth < 64; ++depth) {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, current, &rootReturn, &parent, &children, &count)) break;
+        if (children) XFree(children);
+        if (!parent || parent == root) break;
+        XWindowAttributes attributes{};
+        if (!XGetWindowAttributes(display_, parent, &attributes)) break;
+        // The mask is per client: this changes nothing for the host's own
+        // connection.
+        ancestors_.push_back({parent, attributes.your_event_mask});
+        XSelectInput(display_, parent, attributes.your_event_mask | StructureNotifyMask);
+        current = parent;
+    }
+    ownerOrigin_ = ownerOrigin();
+}
+
+void X11TextField::unwatchAncestors() {
+    // Windows that are gone meanwhile raise errors our connection swallows.
+    for (const Watched& w : ancestors_)
+        XSelectInput(display_, w.window, w.mask);
+    ancestors_.clear();
+}
+
+// Structure events of the windows above the control: the edit ends when the
+// control moved on the screen or the host's window went out of view. Never
+// consumed: other parts of the back end may watch the same windows.
+bool X11TextField::handleAncestor(const XEvent& event) {
+    Window about = 0;
+    switch (event.type) {
+        case ConfigureNotify:
+            about = event.xconfigure.event;
+            break;
+        case UnmapNotify:
+            about = event.xunmap.event;
+            break;
+        case DestroyNotify:
+            about = event.xdestroywindow.event;
+            break;
+        case ReparentNotify:
+            about = event.xreparent.event;
+            break;
+        default:
+            return false;
+    }
+    const bool ours = std::any_of(ancestors_.begin(), ancestors_.end(),
+                                  [about](const Watched& w) { return w.window == about; });
+    if (!ours) return false;
+    // Restacked, or resized around a control that stayed put: go on typing.
+    if (event.type == ConfigureNotify && !owner_.destroyed() && ownerOrigin() == ownerOrigin_)
+        return false;
+    events_.textFieldFocusLost();  // may destroy this object
+    return false;
+}
+
 bool X11TextField::handle(XEvent& event) {
-    if (event.xany.window != window_) return false;
+    if (event.xany.window != window_) return handleAncestor(event);
     switch (event.type) {
         case Expose:
             if (event.xexpose.count == 0) redraw();
@@ -355,10 +509,10 @@ void X11TextField::redraw() {
     };
 
     // Scroll horizontally so that the caret stays visible in a long text.
-    double x0 = layout.x;
     const double caretX = advance(caret_);
-    if (x0 + caretX > w - 2) x0 = w - 2 - caretX;
-    if (x0 + caretX < 0) x0 = -caretX;
+    const bool allSelected = !content_.empty() && std::min(anchor_, caret_) == 0 &&
+                             std::max(anchor_, caret_) == content_.size();
+    const double x0 = x11::fieldTextStart(layout.x, caretX, w, allSelected);
 
     if (hasSelection()) {
         const double a = x0 + advance(std::min(anchor_, caret_));
@@ -396,6 +550,19 @@ void X11TextField::redraw() {
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface_);
+    if (image_) {
+        XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, static_cast<unsigned>(w),
+                  static_cast<unsigned>(h));
+    } else {
+        // A visual that stores pixels differently: cairo converts.
+        cairo_surface_t* target = cairo_xlib_surface_create(
+            display_, window_, DefaultVisual(display_, DefaultScreen(display_)), w, h);
+        cairo_t* copy = cairo_create(target);
+        cairo_set_source_surface(copy, surface_, 0, 0);
+        cairo_paint(copy);
+        cairo_destroy(copy);
+        cairo_surface_destroy(target);
+    }
     XFlush(display_);
 }
 

@@ -423,13 +423,10 @@ void X11Window::buttonPress(const XButtonEvent& button) {
         case Button5:
             events_.windowWheel(where, 1, -1.0f);
             return;
-        case 6:
-            events_.windowWheel(where, 0, -1.0f);
-            return;
-        case 7:
-            events_.windowWheel(where, 0, 1.0f);
-            return;
         default:
+            // Buttons 6 and 7 are sideways scrolling (touchpad swipes): the
+            // panel takes only the vertical wheel, as on Windows, so a swipe
+            // never turns a knob.
             return;
     }
 }

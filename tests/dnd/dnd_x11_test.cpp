@@ -122,7 +122,7 @@ TEST_F(XdndDrops, TextDragCountsOneAndEveryPositionOverThePanelIsAMove) {
     EXPECT_EQ(d.status, 0);
     // Sources find the host's window; it sends them on to the panel.
     EXPECT_TRUE(d.has("target " + hex(host) + " proxy " + hex(panel))) << d.lines[0];
-    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 5);
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 5);
     EXPECT_EQ(d.count("status "), 5);
     const auto seen = frameLines(before);
     ASSERT_FALSE(seen.empty());
@@ -140,7 +140,7 @@ TEST_F(XdndDrops, FileListsCountTheirUris) {
     size_t before = frame.lines().size();
     Drag d = drag(kPanelX, kPanelY, {"--uris", "3", "--end", "drop"});
     EXPECT_TRUE(d.has("served text/uri-list ")) << "the list is read from the selection";
-    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
     // No view takes the drop, so the source must not delete anything.
     EXPECT_TRUE(d.has("finished accepted=0 action=None"));
     auto seen = frameLines(before);
@@ -182,7 +182,7 @@ TEST_F(XdndDrops, BadSourcesEndTheirDragAndLeaveTheFrameWorking) {
     for (const Case& c : cases) {
         const size_t before = frame.lines().size();
         const Drag d = drag(kPanelX, kPanelY, c.options);
-        EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4) << c.options[0];
+        EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4) << c.options[0];
         if (c.frameEnd == "drop 0") {
             EXPECT_TRUE(d.has("finished accepted=0 action=None")) << c.options[0];
         }
@@ -207,7 +207,7 @@ TEST_F(XdndDrops, BadSourcesEndTheirDragAndLeaveTheFrameWorking) {
 
     // Afterwards an ordinary drag works as before.
     const Drag text = drag(kPanelX, kPanelY, {"--text", "still here", "--end", "drop"});
-    EXPECT_EQ(text.count("status accept=1 action=XdndActionMove"), 4);
+    EXPECT_EQ(text.count("status accept=1 action=XdndActionCopy"), 4);
     EXPECT_TRUE(text.has("finished accepted=0 action=None"));
     expectDropped(frameLines(0), 1, "text");
 }
@@ -223,7 +223,7 @@ TEST_F(XdndDrops, DisablingDropsTakesTheMarksOffTheHostWindow) {
     frame.send("drops on");
     EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=1 aware=1");
     d = drag(kPanelX, kPanelY, {"--text", "x"});
-    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
 }
 
 // The host window inside a window manager's decoration, with WM_STATE: the
@@ -239,7 +239,7 @@ TEST_F(XdndUnderAWindowManager, TheClientWindowCarriesTheMarksUntilTheFrameClose
     // the panel starts at (20, 30) on the screen as before.
     const Drag d = drag(kPanelX, kPanelY, {"--uris", "2", "--end", "drop"});
     EXPECT_TRUE(d.has("target " + hex(host) + " proxy " + hex(panel)));
-    EXPECT_EQ(d.count("status accept=1 action=XdndActionMove"), 4);
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
     EXPECT_TRUE(d.has("finished accepted=0 action=None"));
     frame.send("close");
     EXPECT_EQ(frame.waitFor("closed "), "closed aware=0");

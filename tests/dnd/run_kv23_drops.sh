@@ -3,7 +3,7 @@
 # file and panel, embedded in kv23's top-level window) under a private Xvfb:
 # the test drag source finds kv23's window, which the editor marked as a
 # drop target pointing at its own child window; every position over the
-# panel is answered with the move action; no view takes a drop, so the
+# panel is answered with the copy action; no view takes a drop, so the
 # source is told nothing moved. Sources that send garbage, never answer or
 # die mid-drag leave the editor working: a knob drag with xdotool afterwards
 # still reaches the host as beginEdit / automate / endEdit.
@@ -70,7 +70,7 @@ check "... which sends it on to a window of its own ($proxy)" \
     test -n "$proxy" -a "$proxy" != 0x0 -a "$proxy" != "$(printf '0x%x' "$top")"
 check "... a child of kv23's window" \
     bash -c "xwininfo -id $top -children 2>/dev/null | grep -q '^ *$proxy '"
-check "six positions, six move answers" test "$(count 'status accept=1 action=XdndActionMove$')" -eq 6
+check "six positions, six copy answers" test "$(count 'status accept=1 action=XdndActionCopy$')" -eq 6
 check "the drop is finished without a move" has "finished accepted=0 action=None"
 
 drag $((wx + 60)) $((wy + 300)) --uris 3 --end drop
@@ -82,7 +82,7 @@ for bad in "--malformed --end drop" "--huge 3 --end drop" "--incr --end drop" \
     # shellcheck disable=SC2086
     drag $((wx + 60)) $((wy + 300)) $bad
     check "moves answered for a source with $bad" \
-        test "$(count 'status accept=1 action=XdndActionMove$')" -eq 4
+        test "$(count 'status accept=1 action=XdndActionCopy$')" -eq 4
     case "$bad" in
     *drop) check "drop with $bad finished" has "finished accepted=0 action=None" ;;
     esac

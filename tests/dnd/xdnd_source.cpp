@@ -81,23 +81,32 @@ Window windowProperty(Window w, Atom p) {
     return value;
 }
 
-// From the root down to the deepest window under (x, y); the deepest one on
-// the way that carries XdndAware is the target (a client window with
-// WM_STATE but without XdndAware means: nobody takes drops there).
+// As GTK 3 and Qt 5 look for a target: the client window under (x, y) (the
+// first one with WM_STATE on the way down from the root, else the root's
+// child there); never a window inside it. When that window names a proxy
+// that names itself, the version is read on the proxy; otherwise on the
+// client window. Without XdndAware there, nobody takes drops.
 Window findTarget(int x, int y) {
-    const Atom aware = atom("XdndAware");
-    Window current = DefaultRootWindow(dpy);
-    Window target = 0;
-    for (int depth = 0; depth < 64; ++depth) {
+    const Atom aware = atom("XdndAware"), wmState = atom("WM_STATE");
+    const Window root = DefaultRootWindow(dpy);
+    Window current = root;
+    Window client = 0;
+    for (int depth = 0; depth < 64 && !client; ++depth) {
         int cx = 0, cy = 0;
         Window child = 0;
-        if (!XTranslateCoordinates(dpy, DefaultRootWindow(dpy), current, x, y, &cx, &cy, &child))
-            break;
-        if (!child) break;
+        if (!XTranslateCoordinates(dpy, root, current, x, y, &cx, &cy, &child) || !child) break;
         current = child;
-        if (current != source && hasProperty(current, aware)) target = current;
+        if (hasProperty(current, wmState)) client = current;
     }
-    return target;
+    if (!client) {
+        int cx = 0, cy = 0;
+        XTranslateCoordinates(dpy, root, root, x, y, &cx, &cy, &client);
+    }
+    if (!client || client == source) return 0;
+    Window versionOn = client;
+    const Window proxy = windowProperty(client, atom("XdndProxy"));
+    if (proxy && windowProperty(proxy, atom("XdndProxy")) == proxy) versionOn = proxy;
+    return hasProperty(versionOn, aware) ? client : 0;
 }
 
 struct Options {

@@ -14,11 +14,15 @@ namespace {
 
 std::mutex logMutex;
 std::vector<HostEvent> log;
+std::function<void(AEffect*, int32_t)> hostReply;
 
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t, void*, float opt) {
+intptr_t hostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t, void*, float opt) {
     if (opcode == audioMasterVersion) return 2400;
-    std::lock_guard<std::mutex> lock(logMutex);
-    log.push_back({opcode, index, opt});
+    {
+        std::lock_guard<std::mutex> lock(logMutex);
+        log.push_back({opcode, index, opt});
+    }
+    if (hostReply) hostReply(effect, opcode);
     return 0;
 }
 
@@ -79,6 +83,10 @@ int32_t Instance::count(int32_t opcode) const {
 void Instance::clearEvents() {
     std::lock_guard<std::mutex> lock(logMutex);
     log.clear();
+}
+
+void onHostCall(std::function<void(AEffect*, int32_t)> reply) {
+    hostReply = std::move(reply);
 }
 
 uint32_t Image::rgbaAt(int32_t x, int32_t y) const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ class Instance {
 
     AEffect* fx = nullptr;
 };
+
+// A host that acts inside its callback: `reply` runs for every call the
+// plug-in makes, after the call is logged (none by default; null removes it).
+void onHostCall(std::function<void(AEffect* effect, int32_t opcode)> reply);
 
 // A decoded PNG of resources/, straight (not premultiplied) RGBA.
 struct Image {

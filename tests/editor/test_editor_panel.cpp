@@ -3,8 +3,10 @@
 // controls, the parameters and the host calls move together.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "editor_test_support.h"
 #include "platform/headless/headless_window.h"
@@ -135,12 +137,38 @@ TEST(EditorPanel, DecibelTextsOfTheFields) {
         BrackenlumeOpampGUI::gainToString(value, text);
         EXPECT_STREQ(text, want) << value;
     }
+    // The last one is -0.0000038 dB, which rounds to zero: no "-0.00".
     const std::pair<float, const char*> volumes[] = {
-        {0.5f, "0.00"}, {0.0f, "-32.00"}, {1.0f, "32.00"}, {0.75f, "16.00"}};
+        {0.5f, "0.00"}, {0.0f, "-32.00"}, {1.0f, "32.00"}, {0.75f, "16.00"}, {0.4999999f, "0.00"}};
     for (auto [value, want] : volumes) {
         BrackenlumeOpampGUI::volumeToString(value, text);
         EXPECT_STREQ(text, want) << value;
     }
+}
+
+// GTK and Qt hosts adopt the user's locale; a German one writes 3,5. The
+// fields show a point whatever the locale and read a point or a comma.
+TEST(EditorPanel, DecibelTextsDoNotFollowTheHostsLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+        << "the de_DE.UTF-8 locale is missing (scripts/setup.sh generates it)";
+    char text[256];
+    BrackenlumeOpampGUI::volumeToString(0.4453125f, text);
+    EXPECT_STREQ(text, "-3.50");
+    float number = 0.f;
+    for (const char* typed : {"-3.5", "-3,5", " -3.50 dB", "-35e-1"}) {
+        EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels(typed, number)) << typed;
+        EXPECT_EQ(number, -3.5f) << typed;
+    }
+    EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels("+6", number));
+    EXPECT_EQ(number, 6.f);
+    EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels(",5", number));
+    EXPECT_EQ(number, 0.5f);
+    EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels("1e999", number));  // clamps later
+    EXPECT_GT(number, 1e6f);
+    for (const char* none : {"", "   ", "loud", "-", ".", "nan", "inf", "e5", "- 3"})
+        EXPECT_FALSE(BrackenlumeOpampGUI::readDecibels(none, number)) << '"' << none << '"';
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
@@ -163,8 +191,16 @@ TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
     EXPECT_EQ(kvtest::mismatches(plugin, 102, kGainKnob, CPoint(0, 3360)), 0);
 
     plugin.setParameter(3, 0.9f);
-    typeInto(kVolumeText, "loud");  // no number reads as 0 dB
-    EXPECT_EQ(plugin.getParameter(3), 0.5f);
+    typeInto(kVolumeText, "loud");  // no number: a stray key changes nothing
+    EXPECT_EQ(plugin.getParameter(3), 0.9f);
+    typeInto(kVolumeText, "");
+    EXPECT_EQ(plugin.getParameter(3), 0.9f);
+    plugin.idle();
+    char shown[256];
+    gui->getVolumeText()->getText(shown);
+    EXPECT_STREQ(shown, "25.60");  // the field shows the value again
+    typeInto(kVolumeText, "-3,5");
+    EXPECT_EQ(plugin.getParameter(3), 0.4453125f);
     typeInto(kGainText, "30");  // +38 dB is past the end of the scale
     EXPECT_EQ(plugin.getParameter(0), 1.0f);
     typeInto(kVolumeText, "-40");
@@ -176,6 +212,21 @@ TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
     typeInto(kGainText, "inf");
     EXPECT_EQ(plugin.getParameter(0), 1.0f);
     EXPECT_EQ(plugin.count(audioMasterAutomate), 0);
+
+    // Automation moves the gain while the field is open; typing the text the
+    // field opened with still sets it.
+    plugin.setParameter(0, 0.25f);
+    plugin.idle();
+    HeadlessWindow* window = HeadlessWindow::last();
+    window->setPointer(centre(kGainText), 1);
+    window->click(centre(kGainText));
+    window->setPointer(centre(kGainText), 0);
+    HeadlessTextField* entry = HeadlessTextField::last();
+    ASSERT_NE(entry, nullptr);
+    plugin.setParameter(0, 0.5f);
+    entry->setText("0.00");
+    entry->pressReturn();
+    EXPECT_EQ(plugin.getParameter(0), 0.25f);
     plugin.dispatch(effEditClose);
 }
 
@@ -340,6 +391,61 @@ TEST(EditorClose, ProcessingAfterCloseWritesNothingAndReopeningShowsTheCurrentVa
     // Closing again, and idling while closed, do nothing.
     plugin.dispatch(effEditClose);
     plugin.idle();
+}
+
+// A host that runs its event loop inside audioMasterIdle may close the
+// editor there, from the idle pump of a knob drag, a switch click or a text
+// commit: the handler finishes on a frame that is still whole, the drag
+// ends, and nothing reaches the host after effEditClose returned.
+TEST(EditorClose, HostClosingTheEditorInsideItsIdleCallback) {
+    kvtest::ScopedClock clock;
+    Instance plugin;
+    auto closeInIdle = [&](const char* gesture, auto act) {
+        plugin.openAndPaint();
+        HeadlessWindow* window = HeadlessWindow::last();
+        plugin.clearEvents();
+        clock.clock.now += 1000;  // an idle pass is due
+        int closes = 0;
+        size_t seenAtClose = 0;
+        kvtest::onHostCall([&](AEffect* fx, int32_t opcode) {
+            if (opcode != audioMasterIdle || closes++ > 0) return;
+            fx->dispatcher(fx, effEditClose, 0, 0, nullptr, 0.f);
+            seenAtClose = plugin.events().size();
+        });
+        act(window);
+        kvtest::onHostCall(nullptr);
+        EXPECT_EQ(closes, 1) << gesture;
+        EXPECT_EQ(plugin.events().size(), seenAtClose)
+            << gesture << ": the host heard from a closed editor";
+        EXPECT_EQ(HeadlessWindow::liveCount(), 0) << gesture;
+        EXPECT_EQ(plugin.editor()->getFrame(), nullptr) << gesture;
+    };
+    closeInIdle("knob drag", [](HeadlessWindow* window) {
+        const CPoint c = centre(kGainKnob);
+        const CPoint up(c.h, c.v - 40);
+        // The button stays down for longer than the drag lasts: only the
+        // close can end the loop.
+        window->scriptPointer({{c, 1}, {c, 1}, {up, 1}, {up, 1}, {up, 1}, {up, 1}, {up, 1}});
+        window->click(c);
+    });
+    closeInIdle("switch click", [](HeadlessWindow* window) {
+        window->scriptPointer({});
+        window->setPointer(centre(kPad1), 1);
+        window->click(centre(kPad1));
+    });
+    closeInIdle("text commit", [&](HeadlessWindow*) { typeInto(kVolumeText, "-6"); });
+    // A click still queued when a drag pumps (the host's idle closes the
+    // editor from the click's own pump, inside the outer pump's pass).
+    closeInIdle("queued click", [&](HeadlessWindow* window) {
+        window->setPointer(centre(kPad2), 1);
+        window->postClick(centre(kPad2));
+        plugin.editor()->pumpIdle();
+    });
+    EXPECT_EQ(plugin.getParameter(3), (-6.f + 32.f) * 0.015625f);
+    // The editor opens again as usual.
+    plugin.openAndPaint();
+    EXPECT_EQ(HeadlessWindow::liveCount(), 1);
+    plugin.dispatch(effEditClose);
 }
 
 TEST(EditorClose, DeletingTheEffectWithTheWindowOpenReleasesTheWindow) {
