@@ -140,5 +140,11 @@ void BrackenlumeOpamp::processDoubleReplacing(double** inputs, double** outputs,
 }
 
 AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
-    return new (std::nothrow) BrackenlumeOpamp(audioMaster);
+    // The effect's own allocations throw (its parameter table, say); only
+    // the editor's are allowed to fail without failing the instance.
+    try {
+        return new (std::nothrow) BrackenlumeOpamp(audioMaster);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }

@@ -77,10 +77,12 @@ void CViewContainer::addView(CView* view, const CRect& mouseArea, bool enableMou
 
 void CViewContainer::addView(CView* view) {
     if (!view) return;
+    // First the only step that can fail (out of memory): then the view is
+    // either a child or untouched.
+    children.push_back(view);
     view->remember();
     view->setParentFrame(parentFrame);
     view->setParentView(this);
-    children.push_back(view);
     view->attached(this);
     view->setDirty(true);
 }
