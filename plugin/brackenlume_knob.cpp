@@ -12,8 +12,8 @@ BrackenlumeKnob::BrackenlumeKnob(const CRect& r, CControlListener* l, int32_t t,
 
 bool BrackenlumeKnob::isTypeOf(const char* name) const {
     // Deliberately not a "CKnob": the panel's knob answers as a plain control.
-    return std::strcmp(name, "BrackenlumeKnob") == 0 || std::strcmp(name, "CControl") == 0 ||
-           std::strcmp(name, "CView") == 0;
+    return name && (std::strcmp(name, "BrackenlumeKnob") == 0 ||
+                    std::strcmp(name, "CControl") == 0 || std::strcmp(name, "CView") == 0);
 }
 
 void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint,

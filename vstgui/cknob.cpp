@@ -43,7 +43,7 @@ CKnob::~CKnob() {
 }
 
 bool CKnob::isTypeOf(const char* name) const {
-    return std::strcmp(name, "CKnob") == 0 || CControl::isTypeOf(name);
+    return name && (std::strcmp(name, "CKnob") == 0 || CControl::isTypeOf(name));
 }
 
 void CKnob::computeAngles() {
