@@ -141,7 +141,7 @@ TEST_F(HostRequests, FixedAnswersOfTheDispatcher) {
     char other[] = "bypass";
     EXPECT_EQ(dispatch(e, effCanDo, 0, 0, midi), -1);
     EXPECT_EQ(dispatch(e, effCanDo, 0, 0, other), -1);
-    EXPECT_EQ(dispatch(e, effCanDo, 0, 0, nullptr), 0);
+    EXPECT_EQ(dispatch(e, effCanDo, 0, 0, nullptr), -1);
     // Retired opcodes answer 0.
     for (int32_t op : {28, 30, 31, 32, 36, 37, 43, 46, 53, 54, 55, 57}) {
         EXPECT_EQ(dispatch(e, op, 1, 1), 0) << op;
