@@ -47,6 +47,13 @@ constexpr CRect kLedRect{180, 307, 208, 335};
 // The display conversions write into the field's 256-byte buffer.
 constexpr size_t kTextCapacity = 256;
 
+// What a pad switch shows for a parameter value: on exactly when the sound
+// engages the pad (above 0.5), so the lamp never lies and a click always
+// flips the pad.
+float switchValue(float parameter) {
+    return parameter > 0.5f ? 1.f : 0.f;
+}
+
 CBitmap* loadImage(int32_t id) {
     auto* bitmap = new CBitmap(id);
     bitmap->setTransparentColor(CColor{255, 255, 255, 0});
@@ -151,14 +158,14 @@ void BrackenlumeOpampGUI::buildPanel(void* ptr, CBitmap* (&images)[4], CFrame*& 
     pending = pad1;
     pad1->setStyle(COnOffButton::kNotifyAfterRedraw);
     pad1Button = pad1;
-    pad1->setValue(value(kPad1Tag));
+    pad1->setValue(switchValue(value(kPad1Tag)));
     add(pad1);
 
     auto* pad2 = new COnOffButton(kPad2Rect, this, kPad2Tag, switchImages);
     pending = pad2;
     pad2->setStyle(COnOffButton::kNotifyAfterRedraw);
     pad2Button = pad2;
-    pad2->setValue(value(kPad2Tag));
+    pad2->setValue(switchValue(value(kPad2Tag)));
     add(pad2);
 
     gainKnob = new BrackenlumeKnob(kGainKnobRect, this, kGainTag, kKnobImages, kKnobImageHeight,
@@ -245,10 +252,10 @@ void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
                 if (gainText) gainText->setValue(stored);
                 break;
             case kPad1Tag:
-                if (pad1Button) pad1Button->setValue(stored);
+                if (pad1Button) pad1Button->setValue(switchValue(stored));
                 break;
             case kPad2Tag:
-                if (pad2Button) pad2Button->setValue(stored);
+                if (pad2Button) pad2Button->setValue(switchValue(stored));
                 break;
             case kVolumeTag:
                 if (volumeKnob) volumeKnob->setValue(stored);
