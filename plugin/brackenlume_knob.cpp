@@ -26,6 +26,7 @@ void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoin
     CPoint lastWhere(-1, -1);
     const float start = loadValue();
     const float scale = (maxValue - minValue) / dragRange;
+    float reported = start;
 
     beginEdit();
     int32_t now = 0;
@@ -37,10 +38,16 @@ void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoin
             const int32_t d = (where.h - first.h) + (first.v - where.v);
             storeValue(static_cast<float>(d) * scale + start);
             bounceValue();
-            if (isDirty() && listener) listener->valueChanged(context, this);
+            if (isDirty() && listener) {
+                listener->valueChanged(context, this);
+                reported = loadValue();
+            }
         }
         getMouseLocation(context, where);
         pumpIdle();
     } while (now & kMouseLeft);
+    // Steps too small to redraw were not reported: the listener learns the
+    // value the drag ended on (a slow drag up to the end stop reaches it).
+    if (listener && loadValue() != reported) listener->valueChanged(context, this);
     endEdit();
 }
