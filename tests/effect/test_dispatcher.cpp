@@ -297,13 +297,14 @@ TEST_F(HostRequests, StringsStayWithinTheirLimits) {
 }
 
 TEST_F(HostRequests, NullPointersAnswerZeroAndTouchNothing) {
-    for (int32_t op :
-         {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName,
-          effSetProgramName, effGetEffectName, effGetVendorString, effGetProductString, effGetChunk,
-          effSetChunk, effCanDo, effGetSpeakerArrangement, effSetSpeakerArrangement, effEditGetRect,
-          effString2Parameter, effGetProgramNameIndexed}) {
+    for (int32_t op : {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName,
+                       effSetProgramName, effGetEffectName, effGetVendorString, effGetProductString,
+                       effGetChunk, effSetChunk, effGetSpeakerArrangement, effSetSpeakerArrangement,
+                       effEditGetRect, effString2Parameter, effGetProgramNameIndexed}) {
         EXPECT_EQ(dispatch(e, op, 0, 0, nullptr), 0) << op;
     }
+    // No text matches no capability.
+    EXPECT_EQ(dispatch(e, effCanDo, 0, 0, nullptr), -1);
     EXPECT_EQ(fx->getParameter(0), 0.25f);
     EXPECT_FALSE(fx->isMono());
 }
