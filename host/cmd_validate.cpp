@@ -29,6 +29,7 @@ constexpr Group kGroups[] = {
     {"load", &validate::checkLoad},       {"processing", &validate::checkProcessing},
     {"state", &validate::checkState},     {"opcodes", &validate::checkOpcodes},
     {"threads", &validate::checkThreads}, {"editor", &validate::checkEditor},
+    {"allocation", &validate::checkAllocation},
 };
 
 struct Counts {
@@ -132,7 +133,8 @@ extern const Command kValidateCommand = {
     "determinism), state (parameter ranges, NaN, chunks of every size),\n"
     "opcodes (string limits, null pointers, stray values), threads (parameters\n"
     "and the editor while audio runs) and editor (open/close, parent destroyed\n"
-    "first, keys, leaks; needs DISPLAY).\n"
+    "first, keys, leaks; needs DISPLAY) and allocation (each allocation of\n"
+    "VSTPluginMain and effEditOpen made to fail in turn).\n"
     "\n"
     "Prints one line per check (PASS, FAIL or SKIP, its name and a figure) and\n"
     "closes with \"N passed, N failed\" (and \", N skipped\").\n"
@@ -140,7 +142,7 @@ extern const Command kValidateCommand = {
     "  --strictness N  1 is a quick smoke run, 10 runs every count in full (default 5)\n"
     "  --seed N        seed of every random choice (default 1263940147); printed\n"
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
-    "                  opcodes,threads,editor)\n"
+    "                  opcodes,threads,editor,allocation)\n"
     "\n"
     "Exit status: 0 every check passed, 1 a check failed, 2 the command line is wrong.\n",
     &runValidate,

@@ -85,12 +85,15 @@ void AEffGUIEditor::endEdit(int32_t index) {
 }
 
 void AEffGUIEditor::pumpIdle() {
-    // Plain unsigned tick arithmetic, as the tick counter gives it.
+    // Measured as the time since the last pass (due 100 ms after it) with
+    // an unsigned difference, which stays right when the millisecond
+    // counter wraps around (every 49.7 days).
     uint32_t now = ticker().ticks();
-    if (now < nextIdleTicks) {
+    const uint32_t lastPass = nextIdleTicks - 100;
+    if (now - lastPass < 100) {
         ticker().sleep(4);
         now += 4;
-        if (now < nextIdleTicks - 50) {
+        if (now - lastPass < 50) {
             redrawBetweenPasses(now);
             return;
         }

@@ -21,8 +21,10 @@ constexpr int32_t kBytesPerValue = 4;
 
 BrackenlumeFX::BrackenlumeFX(audioMasterCallback host, int32_t paramCountArg)
     : AudioEffectX(host, 0, paramCountArg),
-      params(new (std::nothrow) ParamEntry[paramCountArg > 0 ? paramCountArg : 0]),
-      paramCount(params && paramCountArg > 0 ? static_cast<uint16_t>(paramCountArg) : 0) {}
+      // Without its table the effect cannot process or answer: a failed
+      // allocation fails the construction (std::bad_alloc).
+      params(new ParamEntry[paramCountArg > 0 ? paramCountArg : 0]),
+      paramCount(paramCountArg > 0 ? static_cast<uint16_t>(paramCountArg) : 0) {}
 
 BrackenlumeFX::~BrackenlumeFX() {
     // Before the table goes: the editor may read it while it is torn down.

@@ -12,8 +12,8 @@ BrackenlumeKnob::BrackenlumeKnob(const CRect& r, CControlListener* l, int32_t t,
 
 bool BrackenlumeKnob::isTypeOf(const char* name) const {
     // Deliberately not a "CKnob": the panel's knob answers as a plain control.
-    return std::strcmp(name, "BrackenlumeKnob") == 0 || std::strcmp(name, "CControl") == 0 ||
-           std::strcmp(name, "CView") == 0;
+    return name && (std::strcmp(name, "BrackenlumeKnob") == 0 ||
+                    std::strcmp(name, "CControl") == 0 || std::strcmp(name, "CView") == 0);
 }
 
 void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint,
@@ -26,6 +26,7 @@ void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoin
     CPoint lastWhere(-1, -1);
     const float start = loadValue();
     const float scale = (maxValue - minValue) / dragRange;
+    float reported = start;
 
     beginEdit();
     int32_t now = 0;
@@ -37,10 +38,16 @@ void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoin
             const int32_t d = (where.h - first.h) + (first.v - where.v);
             storeValue(static_cast<float>(d) * scale + start);
             bounceValue();
-            if (isDirty() && listener) listener->valueChanged(context, this);
+            if (isDirty() && listener) {
+                listener->valueChanged(context, this);
+                reported = loadValue();
+            }
         }
         getMouseLocation(context, where);
         pumpIdle();
     } while (now & kMouseLeft);
+    // Steps too small to redraw were not reported: the listener learns the
+    // value the drag ended on (a slow drag up to the end stop reaches it).
+    if (listener && loadValue() != reported) listener->valueChanged(context, this);
     endEdit();
 }

@@ -1,5 +1,6 @@
 #include "plugin/brackenlume_opamp.h"
 
+#include <cmath>
 #include <new>
 
 #include "plugin/brackenlume_opamp_gui.h"
@@ -75,8 +76,9 @@ bool BrackenlumeOpamp::getProductString(char* text) {
 void BrackenlumeOpamp::sampleRateChanged(float rate) {
     // The 15 Hz cut-off needs a Nyquist frequency above it: at 30 Hz or
     // less (and for 0, negative or NaN rates) the filter would be unstable,
-    // so the previous coefficients stay.
-    if (rate > 30.0f) kv::opamp::setHighPass(state, rate);
+    // and an infinite rate gives coefficients that make every output NaN;
+    // the previous coefficients stay.
+    if (std::isfinite(rate) && rate > 30.0f) kv::opamp::setHighPass(state, rate);
 }
 
 void BrackenlumeOpamp::publishPeak(std::atomic<double>* peak) noexcept {
@@ -140,5 +142,11 @@ void BrackenlumeOpamp::processDoubleReplacing(double** inputs, double** outputs,
 }
 
 AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
-    return new (std::nothrow) BrackenlumeOpamp(audioMaster);
+    // The effect's own allocations throw (its parameter table, say); only
+    // the editor's are allowed to fail without failing the instance.
+    try {
+        return new (std::nothrow) BrackenlumeOpamp(audioMaster);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }

@@ -48,6 +48,13 @@ constexpr CRect kLedRect{180, 307, 208, 335};
 // The display conversions write into the field's 256-byte buffer.
 constexpr size_t kTextCapacity = 256;
 
+// What a pad switch shows for a parameter value: on exactly when the sound
+// engages the pad (above 0.5), so the lamp never lies and a click always
+// flips the pad.
+float switchValue(float parameter) {
+    return parameter > 0.5f ? 1.f : 0.f;
+}
+
 CBitmap* loadImage(int32_t id) {
     auto* bitmap = new CBitmap(id);
     bitmap->setTransparentColor(CColor{255, 255, 255, 0});
@@ -57,15 +64,17 @@ CBitmap* loadImage(int32_t id) {
 }  // namespace
 
 AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {
-    return new (std::nothrow) BrackenlumeOpampGUI(effect);
+    // Out of memory half-way through the constructor: the editor never
+    // registered itself, and the effect runs without one.
+    try {
+        return new (std::nothrow) BrackenlumeOpampGUI(effect);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
     : AEffGUIEditor(owner), opamp(owner) {
-    if (owner) {
-        owner->setEditor(this);
-        owner->cEffect.flags |= effFlagsHasEditor;
-    }
     // Dragging files or text onto the panel needs no per-thread service on
     // this system: the frame's window registers itself as a drop target.
     CBitmap* background = loadImage(kBackgroundImage);
@@ -74,6 +83,12 @@ BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
     rect.bottom = static_cast<int16_t>(background->getHeight());
     rect.right = static_cast<int16_t>(background->getWidth());
     background->forget();
+    // Registered last, when nothing can fail any more: the effect deletes
+    // the editor it holds, and must never hold one that is half built.
+    if (owner) {
+        owner->setEditor(this);
+        owner->cEffect.flags |= effFlagsHasEditor;
+    }
 }
 
 BrackenlumeOpampGUI::~BrackenlumeOpampGUI() {
@@ -89,57 +104,101 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     if (frame) close();
     systemWindow = ptr;
 
-    CBitmap* background = loadImage(kBackgroundImage);
-    CBitmap* knobStrip = loadImage(kKnobImage);
-    CBitmap* switchImages = loadImage(kSwitchImage);
-    CBitmap* ledImages = loadImage(kLedImage);
+    // Out of memory part-way: whatever was built goes again, the host hears
+    // 0 and the instance stays as it was, so a later open starts afresh.
+    CBitmap* images[4] = {};
+    CFrame* newFrame = nullptr;
+    CView* pending = nullptr;  // made, but not yet owned by the frame
+    try {
+        buildPanel(ptr, images, newFrame, pending);
+    } catch (const std::bad_alloc&) {
+        if (pending && !(newFrame && newFrame->isChild(pending))) pending->forget();
+        delete newFrame;
+        for (CBitmap* image : images) {
+            if (image) image->forget();
+        }
+        peakLed = nullptr;
+        gainKnob = nullptr;
+        volumeKnob = nullptr;
+        pad1Button = nullptr;
+        pad2Button = nullptr;
+        gainText = nullptr;
+        volumeText = nullptr;
+        systemWindow = nullptr;
+        return false;
+    }
+
+    // Last: from here on idle, setParameter and valueChanged act, and the
+    // audio thread meters into the LED.
+    frame = newFrame;
+    shown.store(true, std::memory_order_release);
+    if (opamp) opamp->publishPeak(peakLed->peakCell());
+    return true;
+}
+
+void BrackenlumeOpampGUI::buildPanel(void* ptr, CBitmap* (&images)[4], CFrame*& newFrame,
+                                     CView*& pending) {
+    CBitmap*& background = images[0] = loadImage(kBackgroundImage);
+    CBitmap*& knobStrip = images[1] = loadImage(kKnobImage);
+    CBitmap*& switchImages = images[2] = loadImage(kSwitchImage);
+    CBitmap*& ledImages = images[3] = loadImage(kLedImage);
 
     setKnobMode(2);
 
-    auto* newFrame =
-        new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this);
+    newFrame = new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this);
     newFrame->setBackground(background);
 
     auto value = [this](int32_t index) { return effect ? effect->getParameter(index) : 0.f; };
+    // A view belongs to the frame once added; until then to us.
+    auto add = [&](CView* view) {
+        newFrame->addView(view);
+        pending = nullptr;
+    };
 
     auto* pad1 = new COnOffButton(kPad1Rect, this, kPad1Tag, switchImages);
+    pending = pad1;
     pad1->setStyle(COnOffButton::kNotifyAfterRedraw);
     pad1Button = pad1;
-    pad1->setValue(value(kPad1Tag));
-    newFrame->addView(pad1);
+    pad1->setValue(switchValue(value(kPad1Tag)));
+    add(pad1);
 
     auto* pad2 = new COnOffButton(kPad2Rect, this, kPad2Tag, switchImages);
+    pending = pad2;
     pad2->setStyle(COnOffButton::kNotifyAfterRedraw);
     pad2Button = pad2;
-    pad2->setValue(value(kPad2Tag));
-    newFrame->addView(pad2);
+    pad2->setValue(switchValue(value(kPad2Tag)));
+    add(pad2);
 
     gainKnob = new BrackenlumeKnob(kGainKnobRect, this, kGainTag, kKnobImages, kKnobImageHeight,
                                    knobStrip);
+    pending = gainKnob;
     gainKnob->setValue(value(kGainTag));
-    newFrame->addView(gainKnob);
+    add(gainKnob);
 
     volumeKnob = new BrackenlumeKnob(kVolumeKnobRect, this, kVolumeTag, kKnobImages,
                                      kKnobImageHeight, knobStrip);
+    pending = volumeKnob;
     volumeKnob->setValue(value(kVolumeTag));
-    newFrame->addView(volumeKnob);
+    add(volumeKnob);
 
     auto makeField = [&](const CRect& where, int32_t tag, CParamStringConvert convert,
                          int32_t index) {
         auto* field = new CTextEdit(where, this, tag);
+        pending = field;
         field->setFont(kFieldFont);
         field->setTransparency(true);
         field->setFontColor(kFieldTextColour);
         field->setStringConvert(convert);
         field->setValue(value(index));
-        newFrame->addView(field);
+        add(field);
         return field;
     };
     gainText = makeField(kGainTextRect, kGainTextTag, &gainToString, kGainTag);
     volumeText = makeField(kVolumeTextRect, kVolumeTextTag, &volumeToString, kVolumeTag);
 
     peakLed = new BrackenlumePeakLed(kLedRect, ledImages);
-    newFrame->addView(peakLed);
+    pending = peakLed;
+    add(peakLed);
 
     for (BrackenlumeKnob* knob : {gainKnob, volumeKnob}) {
         knob->setDragRange(kKnobDragRange);
@@ -149,17 +208,10 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     volumeKnob->setDefaultValue(kVolumeDefault);
 
     // The views hold their own references now.
-    background->forget();
-    knobStrip->forget();
-    switchImages->forget();
-    ledImages->forget();
-
-    // Last: from here on idle, setParameter and valueChanged act, and the
-    // audio thread meters into the LED.
-    frame = newFrame;
-    shown.store(true, std::memory_order_release);
-    if (opamp) opamp->publishPeak(peakLed->peakCell());
-    return true;
+    for (CBitmap*& image : images) {
+        image->forget();
+        image = nullptr;
+    }
 }
 
 void BrackenlumeOpampGUI::withdrawFromSetters() {
@@ -204,10 +256,10 @@ void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
                 if (gainText) gainText->setValue(stored);
                 break;
             case kPad1Tag:
-                if (pad1Button) pad1Button->setValue(stored);
+                if (pad1Button) pad1Button->setValue(switchValue(stored));
                 break;
             case kPad2Tag:
-                if (pad2Button) pad2Button->setValue(stored);
+                if (pad2Button) pad2Button->setValue(switchValue(stored));
                 break;
             case kVolumeTag:
                 if (volumeKnob) volumeKnob->setValue(stored);

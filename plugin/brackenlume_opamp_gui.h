@@ -28,6 +28,9 @@ class BrackenlumeOpamp;
 class BrackenlumeKnob;
 class BrackenlumePeakLed;
 namespace VSTGUI {
+class CBitmap;
+class CFrame;
+class CView;
 class COnOffButton;
 class CTextEdit;
 }  // namespace VSTGUI
@@ -84,6 +87,11 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
 
   private:
     static void formatDecibels(float db, char* text);
+    // Makes the images, the frame in `ptr` and its views. Throws
+    // std::bad_alloc when memory runs out; what is built so far is then in
+    // the arguments (the images still ours, the frame, a view not yet added).
+    void buildPanel(void* ptr, VSTGUI::CBitmap* (&images)[4], VSTGUI::CFrame*& newFrame,
+                    VSTGUI::CView*& pending);
     // The number a decibel field holds, as a parameter value on its scale.
     void applyTypedText(VSTGUI::CTextEdit* field, int32_t index, float offsetDb, float scale);
     // Takes the panel away from the parameter thread; returns when no

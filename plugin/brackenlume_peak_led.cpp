@@ -14,7 +14,7 @@ BrackenlumePeakLed::BrackenlumePeakLed(const CRect& r, CBitmap* bitmap)
 }
 
 bool BrackenlumePeakLed::isTypeOf(const char* name) const {
-    return std::strcmp(name, "BrackenlumePeakLed") == 0 || CControl::isTypeOf(name);
+    return name && (std::strcmp(name, "BrackenlumePeakLed") == 0 || CControl::isTypeOf(name));
 }
 
 void BrackenlumePeakLed::setDirty(bool flag) {

@@ -222,8 +222,8 @@ void AudioEffect::canDoubleReplacing(bool state) {
 void AudioEffect::programsAreChunks(bool state) {
     setFlag(effFlagsProgramChunks, state);
 }
-// The bits follow the names of the published interface: clip is bit 1,
-// VU bit 2.
+// The bits follow the names of the published interface: VU is bit 1
+// (0x2), clip bit 2 (0x4).
 void AudioEffect::hasClip(bool state) {
     setFlag(effFlagsHasClip, state);
 }

@@ -74,8 +74,8 @@ intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         case effVendorSpecific:
             return vendorSpecific(index, value, ptr, opt);
         case effCanDo:
-            // No text, no question: neither yes nor no.
-            return ptr ? canDo(static_cast<const char*>(ptr)) : 0;
+            // canDo answers a missing text itself: no text matches nothing.
+            return canDo(static_cast<const char*>(ptr));
         case effGetTailSize:
             return getGetTailSize();
         case effGetParameterProperties:

@@ -32,18 +32,20 @@ int32_t CAnimKnob::imageOffsetFor(float v) const {
 }
 
 void CAnimKnob::draw(CDrawContext* context) {
-    drawBitmapAt(context, getBackground(), CPoint(0, imageOffsetFor(loadValue())));
+    lastDrawnImage = imageOffsetFor(loadValue());
+    drawBitmapAt(context, getBackground(), CPoint(0, lastDrawnImage));
     valueToPoint(lastDrawnPoint);
     setDirty(false);
 }
 
 bool CAnimKnob::isDirty() const {
     // A change that does not move the handle point by a whole pixel is not
-    // worth a redraw.
+    // worth a redraw, unless it shows another image (0.99999 to 1 moves no
+    // pixel of the handle but reaches the last image).
     if (!CView::isDirty()) {
         CPoint p;
         valueToPoint(p);
-        if (p == lastDrawnPoint) return false;
+        if (p == lastDrawnPoint && imageOffsetFor(loadValue()) == lastDrawnImage) return false;
     }
     return CKnob::isDirty();
 }

@@ -1,7 +1,8 @@
 // A knob shown as one image of a vertical filmstrip: `subPixmaps` images of
 // `heightOfOneImage` pixels stacked top to bottom, the first for the minimum
-// and the last only for the maximum exactly. A value change that does not
-// move the handle point by a whole pixel does not count as dirty.
+// and the last only for the maximum exactly. A value change that neither
+// moves the handle point by a whole pixel nor changes the image shown does
+// not count as dirty.
 #pragma once
 
 #include "vstgui/cknob.h"
@@ -29,6 +30,7 @@ class CAnimKnob : public CKnob {
     int32_t heightOfOneImage;
     bool inverseBitmap = false;
     CPoint lastDrawnPoint;
+    int32_t lastDrawnImage = -1;  // offset of the image drawn last; none yet
 };
 
 }  // namespace VSTGUI

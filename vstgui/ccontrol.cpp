@@ -40,7 +40,7 @@ void CControl::setDirty(bool flag) {
 }
 
 bool CControl::isTypeOf(const char* name) const {
-    return std::strcmp(name, "CControl") == 0 || std::strcmp(name, "CView") == 0;
+    return name && (std::strcmp(name, "CControl") == 0 || std::strcmp(name, "CView") == 0);
 }
 
 void CControl::pumpIdle() {

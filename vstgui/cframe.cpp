@@ -390,6 +390,15 @@ CView* CFrame::getModalView() const {
     return modalView;
 }
 
+void CFrame::viewLeaving(CView* view) {
+    for (const CView* v = modalView; v; v = v->getParentView()) {
+        if (v == view) {
+            modalView = nullptr;
+            return;
+        }
+    }
+}
+
 CView* CFrame::getViewUnderCursor() {
     if (modalView) return modalView;
     return CViewContainer::getViewUnderCursor();

@@ -93,6 +93,9 @@ class CFrame : public CViewContainer {
     // False when another modal view is set.
     virtual bool setModalView(CView* view);
     virtual CView* getModalView() const;
+    // A view leaves the tree: the modal view, when it is that view or lies
+    // inside it, is modal no more (containers call this; nothing is removed).
+    void viewLeaving(CView* view);
     virtual void beginEdit(int32_t index);
     virtual void endEdit(int32_t index);
     // The pointer relative to the frame window's top-left corner.

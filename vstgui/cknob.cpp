@@ -43,7 +43,7 @@ CKnob::~CKnob() {
 }
 
 bool CKnob::isTypeOf(const char* name) const {
-    return std::strcmp(name, "CKnob") == 0 || CControl::isTypeOf(name);
+    return name && (std::strcmp(name, "CKnob") == 0 || CControl::isTypeOf(name));
 }
 
 void CKnob::computeAngles() {
@@ -172,6 +172,7 @@ void CKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint, int32_t
 
     int32_t usedButtons = buttons;
     CPoint lastWhere(-1, -1);
+    float reported = loadValue();
     beginEdit();
     int32_t now = 0;
     do {
@@ -201,11 +202,17 @@ void CKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint, int32_t
                 else
                     old = v;
             }
-            if (isDirty() && listener) listener->valueChanged(context, this);
+            if (isDirty() && listener) {
+                listener->valueChanged(context, this);
+                reported = loadValue();
+            }
         }
         getMouseLocation(context, where);
         pumpIdle();
     } while (now & kMouseLeft);
+    // Steps too small to redraw were not reported: the listener learns the
+    // value the drag ended on (a slow drag up to the end stop reaches it).
+    if (listener && loadValue() != reported) listener->valueChanged(context, this);
     endEdit();
 }
 

@@ -13,7 +13,7 @@ COnOffButton::COnOffButton(const CRect& r, CControlListener* l, int32_t t,
     : CControl(r, l, t, backgroundBitmap) {}
 
 bool COnOffButton::isTypeOf(const char* name) const {
-    return std::strcmp(name, "COnOffButton") == 0 || CControl::isTypeOf(name);
+    return name && (std::strcmp(name, "COnOffButton") == 0 || CControl::isTypeOf(name));
 }
 
 void COnOffButton::draw(CDrawContext* context) {

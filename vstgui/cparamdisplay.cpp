@@ -19,7 +19,7 @@ CParamDisplay::CParamDisplay(const CRect& r, CBitmap* backgroundBitmap, int32_t 
 }
 
 bool CParamDisplay::isTypeOf(const char* name) const {
-    return std::strcmp(name, "CParamDisplay") == 0 || CControl::isTypeOf(name);
+    return name && (std::strcmp(name, "CParamDisplay") == 0 || CControl::isTypeOf(name));
 }
 
 void CParamDisplay::formatValue(float v, char* text, size_t capacity) {

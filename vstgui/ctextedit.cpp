@@ -48,7 +48,7 @@ CTextEdit::~CTextEdit() {
 }
 
 bool CTextEdit::isTypeOf(const char* name) const {
-    return std::strcmp(name, "CTextEdit") == 0 || CParamDisplay::isTypeOf(name);
+    return name && (std::strcmp(name, "CTextEdit") == 0 || CParamDisplay::isTypeOf(name));
 }
 
 void CTextEdit::setText(const char* newText) {

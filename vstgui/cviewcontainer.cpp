@@ -77,22 +77,26 @@ void CViewContainer::addView(CView* view, const CRect& mouseArea, bool enableMou
 
 void CViewContainer::addView(CView* view) {
     if (!view) return;
+    // First the only step that can fail (out of memory): then the view is
+    // either a child or untouched.
+    children.push_back(view);
     view->remember();
     view->setParentFrame(parentFrame);
     view->setParentView(this);
-    children.push_back(view);
     view->attached(this);
     view->setDirty(true);
 }
 
 void CViewContainer::removeView(CView* view, bool withForget) {
     if (!view) return;
-    auto it = std::find(children.begin(), children.end(), view);
-    if (it == children.end()) return;
     // The focus must not outlive the view that holds it, also when it sits
-    // deeper inside a container that is removed.
+    // deeper inside a container that is removed. Cleared before the view is
+    // looked up, so also when it is not a child of this container.
     if (parentFrame && parentFrame->getFocusView() && isWithin(parentFrame->getFocusView(), view))
         parentFrame->setFocusView(nullptr);
+    auto it = std::find(children.begin(), children.end(), view);
+    if (it == children.end()) return;
+    leaving(view);
     view->removed(this);
     children.erase(it);
     if (withForget) view->forget();
@@ -108,13 +112,21 @@ void CViewContainer::removeAll(bool withForget) {
             }
         }
     }
-    std::list<CView*> leaving;
-    leaving.swap(children);
-    for (CView* view : leaving) {
+    std::list<CView*> gone;
+    gone.swap(children);
+    for (CView* view : gone) {
+        leaving(view);
         view->removed(this);
         if (withForget) view->forget();
         view->forget();
     }
+}
+
+void CViewContainer::leaving(CView* view) {
+    // The drag target and the frame's modal view are kept as plain
+    // pointers: they must not outlive their view either.
+    if (currentDragView && isWithin(currentDragView, view)) currentDragView = nullptr;
+    if (parentFrame) parentFrame->viewLeaving(view);
 }
 
 bool CViewContainer::isChild(CView* view) const {

@@ -122,6 +122,9 @@ class CViewContainer : public CView {
     void releaseOffscreen();
     // Draws the background bitmap or colour over the local rectangle `r`.
     void drawBackground(CDrawContext* context, const CRect& r);
+    // A child is about to leave: no pointer kept for events may still name
+    // it or a view inside it.
+    void leaving(CView* view);
 
     std::list<CView*> children;
     int32_t mode = kUpdateDirtyChildren;

@@ -113,5 +113,6 @@ void checkState(Context& ctx);
 void checkOpcodes(Context& ctx);
 void checkThreads(Context& ctx);
 void checkEditor(Context& ctx);
+void checkAllocation(Context& ctx);
 
 }  // namespace kv::validate

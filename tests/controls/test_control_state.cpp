@@ -6,8 +6,13 @@
 #include <limits>
 
 #include "control_test_support.h"
+#include "plugin/brackenlume_knob.h"
+#include "plugin/brackenlume_peak_led.h"
+#include "vstgui/canimknob.h"
 #include "vstgui/cknob.h"
 #include "vstgui/conoffbutton.h"
+#include "vstgui/cparamdisplay.h"
+#include "vstgui/ctextedit.h"
 
 using namespace VSTGUI;
 using kvtest::FrameFixture;
@@ -327,6 +332,21 @@ TEST(ControlTypes, ClassNamesAnswerTheirChain) {
     EXPECT_FALSE(knob->isTypeOf("ckNob"));
     EXPECT_TRUE(knob->wantsFocus());
     EXPECT_FALSE(button->wantsFocus());
-    button->forget();
-    knob->forget();
+
+    // No name is no class, for every control of the toolkit and the panel.
+    const CRect r(0, 0, 20, 20);
+    CControl* controls[] = {
+        button,
+        knob,
+        new CAnimKnob(r, nullptr, 0, 2, 20, nullptr),
+        new CParamDisplay(r),
+        new CTextEdit(r, nullptr, 0),
+        new BrackenlumeKnob(r, nullptr, 0, 2, 20, nullptr),
+        new BrackenlumePeakLed(r, nullptr),
+    };
+    for (CControl* control : controls) {
+        EXPECT_FALSE(control->isTypeOf(nullptr));
+        EXPECT_TRUE(control->isTypeOf("CControl"));
+        control->forget();
+    }
 }

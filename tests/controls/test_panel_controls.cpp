@@ -11,6 +11,7 @@
 #include "control_test_support.h"
 #include "plugin/brackenlume_knob.h"
 #include "plugin/brackenlume_peak_led.h"
+#include "vstgui/canimknob.h"
 
 using namespace VSTGUI;
 using kvtest::FrameFixture;
@@ -84,7 +85,7 @@ TEST(FilmstripKnob, ChoosesTheImageForTheValue) {
     strip->forget();
 }
 
-TEST(FilmstripKnob, DirtyOnlyWhenTheHandleMovesAWholePixel) {
+TEST(FilmstripKnob, DirtyOnlyWhenTheHandleMovesAWholePixelOrTheImageChanges) {
     kvtest::ScopedClock time;
     auto* knob = new BrackenlumeKnob(CRect(0, 0, 80, 80), nullptr, 0, 97, 80, nullptr);
     EXPECT_EQ(knob->getInset(), 0);
@@ -98,6 +99,11 @@ TEST(FilmstripKnob, DirtyOnlyWhenTheHandleMovesAWholePixel) {
     EXPECT_TRUE(knob->isDirty());
     knob->setValue(0.5001f);
     knob->setDirty(true);
+    EXPECT_TRUE(knob->isDirty());
+    // The handle stays on its pixel, but the last image belongs to 1 alone.
+    knob->setValue(0.99999f);
+    knob->draw(nullptr);
+    knob->setValue(1.f);
     EXPECT_TRUE(knob->isDirty());
 
     EXPECT_TRUE(knob->isTypeOf("BrackenlumeKnob"));
@@ -151,6 +157,46 @@ TEST(PanelKnobDrag, ClampedTravelIsNotAccumulated) {
         EXPECT_EQ(r.editsSoFar, 1);
     ASSERT_EQ(f.editor.edits.size(), 2u);
     EXPECT_EQ(f.editor.edits[0].index, 3);
+}
+
+TEST(PanelKnobDrag, TheValueASlowDragEndsOnIsReported) {
+    PanelKnobFixture f;
+    // The panel redraws the knob after every report, as its idle pump does.
+    f.listener.onChange = [](CControl* control) { control->draw(nullptr); };
+    f.knob->setValue(0.5f);
+    f.knob->draw(nullptr);
+    // One pixel up: neither the handle nor the image moves, yet the effect
+    // must get the value the knob now holds (before it, only the press is
+    // reported: the knob took the focus).
+    f.scriptDrag({f.at(0, 1)});
+    f.knob->onMouseDown(f.context, f.press(), kMouseLeft);
+    ASSERT_FALSE(f.listener.reports.empty());
+    EXPECT_FLOAT_EQ(f.listener.reports.back().value, 0.5f + 1.f / 640.f);
+    EXPECT_EQ(f.listener.reports.back().editsSoFar, 1);  // inside the edit bracket
+
+    // Up past the top a pixel at a time: the last report is the end stop.
+    f.listener.reports.clear();
+    f.knob->setValue(0.99f);
+    f.knob->draw(nullptr);
+    std::vector<CPoint> path;
+    for (int32_t up = 1; up <= 10; ++up)
+        path.push_back(f.at(0, up));
+    f.scriptDrag(path);
+    f.knob->onMouseDown(f.context, f.press(), kMouseLeft);
+    ASSERT_FALSE(f.listener.reports.empty());
+    EXPECT_EQ(f.listener.reports.back().value, 1.f);
+
+    // The toolkit's own filmstrip knob, in its linear mode, does the same.
+    auto* anim = new CAnimKnob(CRect(40, 100, 120, 180), &f.listener, 5, 97, 80, f.strip);
+    f.frame->addView(anim);
+    setToolkitKnobMode(2);
+    anim->setValue(0.5f);
+    anim->draw(nullptr);
+    f.scriptDrag({f.at(0, 1)}, kMouseLeft | kModShift);
+    anim->onMouseDown(f.context, f.press(), kMouseLeft | kModShift);
+    setToolkitKnobMode(0);
+    EXPECT_GT(anim->getValue(), 0.5f);
+    EXPECT_EQ(f.listener.reports.back().value, anim->getValue());
 }
 
 TEST(PanelKnobDrag, PressesThatDoNotDrag) {

@@ -113,12 +113,20 @@ TEST(EditorPanel, HostChangesMoveTheControlsOfThatParameterOnly) {
     EXPECT_EQ(gui->getVolumeKnob()->getValue(), 1.0f);
     EXPECT_EQ(gui->getVolumeText()->getValue(), 1.0f);
     EXPECT_EQ(gui->getGainKnob()->getValue(), 0.25f);
+    // A switch shows what the sound does: on above 0.5, off up to it.
     plugin.setParameter(1, 0.9f);
-    EXPECT_EQ(gui->getPad1Button()->getValue(), 0.9f);
+    EXPECT_EQ(gui->getPad1Button()->getValue(), 1.0f);
     EXPECT_EQ(gui->getPad2Button()->getValue(), 0.0f);
     plugin.idle();
     EXPECT_EQ(kvtest::mismatches(plugin, 102, kVolumeKnob, CPoint(0, 7680)), 0);
     EXPECT_EQ(kvtest::mismatches(plugin, 103, kPad1, CPoint(0, 30)), 0);
+    for (float off : {0.3f, 0.5f}) {
+        plugin.setParameter(1, off);
+        EXPECT_EQ(gui->getPad1Button()->getValue(), 0.0f) << off;
+        plugin.idle();
+        EXPECT_EQ(kvtest::mismatches(plugin, 103, kPad1, CPoint(0, 0)), 0) << off;
+    }
+    plugin.setParameter(1, 0.9f);
     // A chunk moves them too, without any automation message.
     const float chunk[4] = {0.0f, 0.0f, 1.0f, 0.5f};
     plugin.clearEvents();
@@ -282,6 +290,14 @@ TEST(EditorGestures, KnobDragSwitchClickAndResetReachTheHost) {
     window->setPointer(centre(kPad1), 4);
     window->click(centre(kPad1));
     EXPECT_EQ(plugin.getParameter(1), 0.0f);
+    // A click flips what the sound does: from 0.7 (engaged) to off, from
+    // 0.3 (not engaged) to on.
+    for (float before : {0.7f, 0.3f}) {
+        plugin.setParameter(2, before);
+        window->setPointer(centre(kPad2), 1);
+        window->click(centre(kPad2));
+        EXPECT_EQ(plugin.getParameter(2), before > 0.5f ? 0.0f : 1.0f) << before;
+    }
     plugin.dispatch(effEditClose);
 }
 

@@ -141,7 +141,7 @@ TEST_F(HostRequests, FixedAnswersOfTheDispatcher) {
     char other[] = "bypass";
     EXPECT_EQ(dispatch(e, effCanDo, 0, 0, midi), -1);
     EXPECT_EQ(dispatch(e, effCanDo, 0, 0, other), -1);
-    EXPECT_EQ(dispatch(e, effCanDo, 0, 0, nullptr), 0);
+    EXPECT_EQ(dispatch(e, effCanDo, 0, 0, nullptr), -1);
     // Retired opcodes answer 0.
     for (int32_t op : {28, 30, 31, 32, 36, 37, 43, 46, 53, 54, 55, 57}) {
         EXPECT_EQ(dispatch(e, op, 1, 1), 0) << op;
@@ -297,13 +297,14 @@ TEST_F(HostRequests, StringsStayWithinTheirLimits) {
 }
 
 TEST_F(HostRequests, NullPointersAnswerZeroAndTouchNothing) {
-    for (int32_t op :
-         {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName,
-          effSetProgramName, effGetEffectName, effGetVendorString, effGetProductString, effGetChunk,
-          effSetChunk, effCanDo, effGetSpeakerArrangement, effSetSpeakerArrangement, effEditGetRect,
-          effString2Parameter, effGetProgramNameIndexed}) {
+    for (int32_t op : {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName,
+                       effSetProgramName, effGetEffectName, effGetVendorString, effGetProductString,
+                       effGetChunk, effSetChunk, effGetSpeakerArrangement, effSetSpeakerArrangement,
+                       effEditGetRect, effString2Parameter, effGetProgramNameIndexed}) {
         EXPECT_EQ(dispatch(e, op, 0, 0, nullptr), 0) << op;
     }
+    // No text matches no capability.
+    EXPECT_EQ(dispatch(e, effCanDo, 0, 0, nullptr), -1);
     EXPECT_EQ(fx->getParameter(0), 0.25f);
     EXPECT_FALSE(fx->isMono());
 }

@@ -70,7 +70,8 @@ TEST(HighPass, CoefficientsAtCommonRates) {
     EXPECT_NEAR(s.hpRight.b1, -0.9990192148642056, 1e-16);
     // A rate of 0 would divide by zero, and at 30 Hz or less the cut-off is
     // not below Nyquist (the filter would blow up): the filter stays as it was.
-    for (float bad : {0.0f, -44100.0f, 30.0f, 20.0f, 1.0f, std::nanf("")}) {
+    // Nor would an infinite rate leave a filter that passes anything but NaN.
+    for (float bad : {0.0f, -44100.0f, 30.0f, 20.0f, 1.0f, std::nanf(""), HUGE_VALF, -HUGE_VALF}) {
         fx.setSampleRate(bad);
         EXPECT_NEAR(s.hpLeft.a1, -0.9980384297284114, 1e-16) << bad;
     }

@@ -169,6 +169,12 @@ TEST(BitmapLifecycle, FailedLoadsUnloadAndPathsDrawNothing) {
     std::vector<uint8_t> png = encodePng(4, 4, 3, std::vector<uint8_t>(48, 200));
     png.resize(png.size() / 2);
     EXPECT_FALSE(b.loadFromPngBytes(png.data(), png.size()));
+    // An image that decodes but that the drawing system cannot hold (wider
+    // than it allows): no size is left behind for an image that is not there.
+    const std::vector<uint8_t> wide = encodePng(32768, 1, 1, std::vector<uint8_t>(32768, 9));
+    EXPECT_FALSE(b.loadFromPngBytes(wide.data(), wide.size()));
+    EXPECT_EQ(b.getWidth(), 0);
+    EXPECT_EQ(b.getHeight(), 0);
 
     // A resource number without an image.
     CBitmap missing(9999);

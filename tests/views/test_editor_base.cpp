@@ -122,6 +122,20 @@ TEST_F(EditorTest, ThePumpRunsOneFullPassPerHundredMilliseconds) {
     editor.pumpIdle();
     EXPECT_EQ(passes(), 3);
     EXPECT_EQ(clock.sleeps.size(), 3u);
+
+    // The millisecond counter wraps between two passes: the second, 272 ms
+    // after the first, is late and runs at once; 40 ms later it is early.
+    clock.now = 0xFFFFFF00u;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 4);
+    clock.now = 0x10;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 5);
+    EXPECT_EQ(clock.sleeps.size(), 3u);
+    clock.now = 0x10 + 40;
+    editor.pumpIdle();
+    EXPECT_EQ(passes(), 5);
+    EXPECT_EQ(clock.sleeps.size(), 4u);
 }
 
 TEST_F(EditorTest, DuringADragThePanelFollowsFiftyTimesASecondAtTheHostsPace) {

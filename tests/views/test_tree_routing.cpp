@@ -205,6 +205,55 @@ TEST_F(FrameTest, RemovingAViewThatHoldsTheFocusClearsIt) {
     frame.removeView(box, true);
     EXPECT_EQ(frame.getFocusView(), nullptr);
     EXPECT_EQ(frame.onKeyDown(key(0, 0, 'x')), -1);
+
+    // Asked of a container that does not hold it, the view stays where it
+    // is, but the focus is cleared all the same.
+    auto* other = add(new Box(CRect(60, 60, 90, 90)));
+    auto* focused = add(new Probe(CRect(0, 0, 10, 10)), other);
+    focused->setWantsFocus(true);
+    frame.setFocusView(focused);
+    frame.removeView(focused, false);
+    EXPECT_EQ(frame.getFocusView(), nullptr);
+    EXPECT_TRUE(other->isChild(focused));
+}
+
+TEST_F(FrameTest, ADragTargetOrModalViewThatLeavesTheTreeIsForgotten) {
+    auto* target = HeadlessDropTarget::last();
+    ASSERT_NE(target, nullptr);
+    // Each view is kept alive by a reference of the test, so that a stale
+    // pointer shows as an event to a view no longer in the tree.
+    auto* under = add(new Probe(CRect(0, 0, 100, 200)));
+    under->remember();
+    window->setPointer(CPoint(10, 20), 0);
+    EXPECT_TRUE(target->enter(1));
+    frame.removeView(under, true);
+    target->move();
+    target->drop();
+    EXPECT_EQ(under->dragLog, (std::vector<std::string>{"enter"}));
+
+    // The same when the target lies inside a container that leaves.
+    auto* box = add(new Box(CRect(0, 0, 100, 200)));
+    auto* inner = add(new Probe(CRect(0, 0, 100, 200)), box);
+    box->remember();
+    EXPECT_TRUE(target->enter(1));
+    frame.removeAll(true);
+    target->leave();
+    EXPECT_EQ(inner->dragLog, (std::vector<std::string>{"enter"}));
+
+    auto* modal = new Probe(CRect(10, 10, 50, 50));
+    ASSERT_TRUE(frame.setModalView(modal));
+    frame.removeView(modal, false);
+    EXPECT_EQ(frame.getModalView(), nullptr);
+    window->click(CPoint(20, 20));
+    window->wheel(CPoint(20, 20), 1.0f);
+    EXPECT_EQ(modal->clicks + modal->wheels, 0);
+    EXPECT_TRUE(frame.setModalView(modal));
+    frame.removeAll(false);
+    EXPECT_EQ(frame.getModalView(), nullptr);
+
+    modal->forget();
+    under->forget();
+    box->forget();
 }
 
 TEST_F(FrameTest, AModalViewTakesMouseAndWheelAndBlocksTheFocus) {
