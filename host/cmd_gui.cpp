@@ -17,7 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "host/channel_buffers.h"
 #include "host/cli.h"
+#include "host/x_errors.h"
 
 namespace kv::host {
 namespace {
@@ -83,10 +85,9 @@ void runCommand(PluginHost& host, const std::string& line) {
             say("param %d %.6f\n", i, static_cast<double>(host.getParameter(i)));
     } else if (line == "over") {
         std::thread audio([&host] {
-            std::vector<float> loud(256, 2.0f), outL(256), outR(256);
-            float* in[2] = {loud.data(), loud.data()};
-            float* out[2] = {outL.data(), outR.data()};
-            host.processReplacing(in, out, 256);
+            ChannelBuffers<float> buffers(host.numInputs(), host.numOutputs(), 256);
+            buffers.fillInputs(2.0f);
+            host.processReplacing(buffers.inPointers(), buffers.outPointers(), 256);
         });
         audio.join();
         say("over\n");
@@ -120,6 +121,7 @@ int runGui(const std::vector<std::string>& args) {
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     if (!display) throw RunError("cannot open the X display; set DISPLAY to a running X server");
     Display* dpy = display.get();
+    installXErrorLog();
 
     auto host = openPlugin(choice);
     AEffect* effect = host->effect();
