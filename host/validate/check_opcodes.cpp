@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/validate/isolation.h"
+#include "host/validate/signal.h"
 #include "host/validate/validator.h"
 
 namespace kv::validate {
@@ -163,15 +164,8 @@ void strayOpcodes(Context& ctx) {
             h->dispatch(effSetSampleRate, 0, 0, nullptr, rate);
         }
         h->dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
-        float in[64] = {};
-        in[0] = 1.0f;
-        float out[2][64];
-        float* ins[2] = {in, in};
-        float* outs[2] = {out[0], out[1]};
-        h->processReplacing(ins, outs, 64);
-        for (float v : out[0]) {
-            if (!std::isfinite(v)) return "non-finite output after odd sample rates";
-        }
+        const Stereo out = runThrough(*h, square(64, 1.0), RunOptions{});
+        if (firstNonFinite(out) < out.frames()) return "non-finite output after odd sample rates";
         return {};
     });
     ctx.report().check(outcome.ok, "opcodes.stray-values",
@@ -181,11 +175,21 @@ void strayOpcodes(Context& ctx) {
 
 }  // namespace
 
-void checkOpcodes(Context& ctx) {
-    stringLimits(ctx);
-    canDoTexts(ctx);
-    nullPointers(ctx);
-    strayOpcodes(ctx);
+std::vector<Check> opcodeChecks() {
+    return {
+        {"opcodes.string-limits", Tier::EveryHost,
+         "a name longer than the host's buffer overwrites the host's memory; an empty name "
+         "leaves a blank in its lists",
+         stringLimits},
+        {"opcodes.can-do-texts", Tier::Hostile,
+         "a capability question with an odd text gets an answer the host cannot read",
+         canDoTexts},
+        {"opcodes.null-pointer", Tier::Hostile,
+         "a host (or a scripting bridge) that passes no buffer crashes", nullPointers},
+        {"opcodes.stray-values", Tier::Hostile,
+         "an unknown opcode or an absurd value from a newer or broken host crashes it",
+         strayOpcodes},
+    };
 }
 
 }  // namespace kv::validate
