@@ -4,6 +4,7 @@
 // hangs in one check costs that check a failed line naming it, and every
 // other check still runs.
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -116,13 +117,20 @@ int runValidate(const std::vector<std::string>& args) {
     // A release build needs seconds per check; a sanitizer build or a slow
     // plug-in many times more. A check that takes longer counts as hung.
     if (checkTime < 0) checkTime = 60 + 24L * options.strictness;
+    options.checkSeconds = static_cast<double>(checkTime);
 
     std::string tiers = validate::tierName(Tier::EveryHost);
     if (options.tier >= Tier::Demanding) tiers += ", " + std::string(tierName(Tier::Demanding));
     if (options.tier >= Tier::Hostile) tiers += ", " + std::string(tierName(Tier::Hostile));
-    std::printf("kv23 validate: %s, strictness %d, seed %" PRIu64 ", tiers: %s\n",
+    std::fprintf(stdout, "kv23 validate: %s, strictness %d, seed %" PRIu64 ", tiers: %s\n",
                 options.pluginPath.c_str(), options.strictness, options.seed, tiers.c_str());
-    Report report(stdout);
+    // Plug-ins print debugging text on standard output; it goes to standard
+    // error from here on, so that our lines stay whole and parseable.
+    std::fflush(stdout);
+    FILE* out = fdopen(dup(STDOUT_FILENO), "w");
+    if (out == nullptr) throw RunError("cannot duplicate standard output");
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    Report report(out);
     auto* shared = static_cast<Counts*>(
         mmap(nullptr, sizeof(Counts), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (shared == MAP_FAILED) throw RunError("cannot map memory shared with the checks");
@@ -135,7 +143,7 @@ int runValidate(const std::vector<std::string>& args) {
             checkOptions.seed = seedFor(options.seed, check.name);
             const validate::ChildOutcome outcome = validate::runInChild(
                 [&]() -> std::string {
-                    Report own(stdout, shared);
+                    Report own(out, shared);
                     own.setCheck(&check);
                     Context ctx(checkOptions, own);
                     try {
@@ -158,7 +166,8 @@ int runValidate(const std::vector<std::string>& args) {
         }
     }
     munmap(shared, sizeof(Counts));
-    std::printf("%s\n", report.summary().c_str());
+    std::fprintf(out, "%s\n", report.summary().c_str());
+    std::fclose(out);
     return report.failed() == 0 ? 0 : 1;
 }
 

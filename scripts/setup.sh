@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps x11-utils imagemagick libxres-dev
   ardour
+  dpf-plugins-vst lsp-plugins-vst
 )
 if [ "${KV_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)

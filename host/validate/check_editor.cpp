@@ -22,10 +22,11 @@ void* windowPointer(unsigned long window) {
 
 // Whether a loop that started at `start` and made `done` steps has used up
 // its time (it always makes at least `least`).
-bool overBudget(std::chrono::steady_clock::time_point start, int done, int least) {
+bool overBudget(const Context& ctx, std::chrono::steady_clock::time_point start, int done,
+                int least) {
     return done >= least &&
            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
-               Context::kSlowLoopBudget;
+               ctx.slowLoopBudget();
 }
 
 void idle(host::PluginHost& h, int times) {
@@ -104,7 +105,7 @@ std::string openClose(Context& ctx, XProbe& probe, host::PluginHost& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
     const auto start = std::chrono::steady_clock::now();
     int done = 0;
-    for (int i = 0; i < cycles && !overBudget(start, i, 20); ++i, ++done) {
+    for (int i = 0; i < cycles && !overBudget(ctx, start, i, 5); ++i, ++done) {
         if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) {
             return format("effEditOpen failed in cycle %d", i);
         }
@@ -128,7 +129,7 @@ std::string noLeaks(Context& ctx, XProbe& probe, host::PluginHost& h) {
     auto cycle = [&](int times) {
         const auto start = std::chrono::steady_clock::now();
         int done = 0;
-        for (; done < times && !overBudget(start, done, 5); ++done) {
+        for (; done < times && !overBudget(ctx, start, done, 5); ++done) {
             h.dispatch(effEditOpen, 0, 0, windowPointer(parent));
             idle(h, 2);
             h.dispatch(effEditClose);
@@ -160,7 +161,7 @@ std::string parentDestroyed(Context& ctx, XProbe& probe, host::PluginHost& h) {
     const int rounds = ctx.scaled(10, 2);
     const auto start = std::chrono::steady_clock::now();
     int done = 0;
-    for (int i = 0; i < rounds && !overBudget(start, i, 2); ++i, ++done) {
+    for (int i = 0; i < rounds && !overBudget(ctx, start, i, 2); ++i, ++done) {
         const unsigned long parent = probe.makeWindow(640, 640);
         if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
         idle(h, 2);

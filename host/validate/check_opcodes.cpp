@@ -121,7 +121,11 @@ void nullPointers(Context& ctx) {
         ++tried;
         const ChildOutcome outcome = runInChild(
             [&]() -> std::string {
-                h->dispatch(opcode, 0, 0, nullptr, 0.0f);
+                // Sane values beside the null pointer, so that what is tried
+                // is the pointer and not a rate or block size of 0.
+                const intptr_t value = opcode == effSetBlockSize ? 512 : 0;
+                const float opt = opcode == effSetSampleRate ? 44100.0f : 0.0f;
+                h->dispatch(opcode, 0, value, nullptr, opt);
                 // Whatever was called, the instance must still work.
                 h->dispatch(effGetVendorVersion);
                 h->dispatch(effEditClose);
@@ -177,9 +181,9 @@ void strayOpcodes(Context& ctx) {
 
 std::vector<Check> opcodeChecks() {
     return {
-        {"opcodes.string-limits", Tier::EveryHost,
-         "a name longer than the host's buffer overwrites the host's memory; an empty name "
-         "leaves a blank in its lists",
+        {"opcodes.string-limits", Tier::Demanding,
+         "a host that gives the documented buffer size has its memory overwritten by a longer "
+         "text; an empty name leaves a blank in its lists",
          stringLimits},
         {"opcodes.can-do-texts", Tier::Hostile,
          "a capability question with an odd text gets an answer the host cannot read",

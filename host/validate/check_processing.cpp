@@ -251,7 +251,7 @@ void finiteOutput(Context& ctx, bool extreme) {
     }
 
     std::vector<std::vector<float>> settings;
-    for (int corner = 0; corner < 16; ++corner) {
+    for (int corner = 0, corners = ctx.scaled(16, 4); corner < corners; ++corner) {
         std::vector<float> s = randomSettings(ctx, 64);
         for (int bit = 0; bit < 4; ++bit)
             s[static_cast<size_t>(bit)] = (corner >> bit) & 1 ? 1.0f : 0.0f;
@@ -319,33 +319,24 @@ void silenceDecay(Context& ctx) {
                           : format("still %.1f dBFS after 10 s of silence", toDb(last)));
 }
 
+// At the plug-in's default settings two fresh instances render the same
+// input the same. (Settings may switch on dither or random modulation by
+// design; the defaults of a mixing tool should not.)
 void deterministic(Context& ctx) {
     const size_t frames = static_cast<size_t>(ctx.scaled(96000, 9600));
     const Stereo in = noise(ctx, frames, 1.0);
-    std::vector<std::vector<float>> changes;
-    for (size_t at = 0; at < frames; at += 2048)
-        changes.push_back(randomSettings(ctx, 64));
     Stereo outs[2];
     for (Stereo& out : outs) {
         auto h = ctx.started(48000.0f, 1024);
-        out = Stereo(frames);
-        for (size_t at = 0, k = 0; at < frames; at += 2048, ++k) {
-            setAll(*h, changes[k]);
-            const size_t len = std::min<size_t>(2048, frames - at);
-            Stereo block(len);
-            std::copy_n(in.left.begin() + at, len, block.left.begin());
-            std::copy_n(in.right.begin() + at, len, block.right.begin());
-            RunOptions run;
-            run.precision = k % 3 == 0 ? Precision::Double : Precision::Single;
-            const Stereo r = runThrough(*h, block, run);
-            std::copy(r.left.begin(), r.left.end(), out.left.begin() + at);
-            std::copy(r.right.begin(), r.right.end(), out.right.begin() + at);
-        }
+        RunOptions run;
+        run.precision = Precision::Alternate;
+        run.blocks = {1024, 333, 2048};
+        out = runThrough(*h, in, run);
     }
     ctx.report().check(bitIdentical(outs[0], outs[1]), "processing.deterministic",
-                       format("two fresh instances, %zu frames with %zu parameter changes: "
-                              "largest difference %.3g",
-                              frames, changes.size(), maxDifference(outs[0], outs[1])));
+                       format("two fresh instances at default settings, %zu frames: largest "
+                              "difference %.3g",
+                              frames, maxDifference(outs[0], outs[1])));
 }
 
 // One non-finite sample from upstream (a broken plug-in before us, a bad

@@ -186,7 +186,7 @@ void editorWhileProcessing(Context& ctx) {
             for (int i = 0; i < cycles; ++i, ++done) {
                 if (i >= 3 &&
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                            .count() > Context::kSlowLoopBudget) {
+                            .count() > ctx.slowLoopBudget()) {
                     break;
                 }
                 if (h->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)) == 0) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -40,6 +41,7 @@ struct Options {
     uint64_t seed = 0x4B563233;    // 'KV23'
     std::set<std::string> groups;  // empty: every group
     Tier tier = Tier::EveryHost;   // the highest tier that runs
+    double checkSeconds = 180.0;   // a check's time budget
 };
 
 class Context;
@@ -116,7 +118,10 @@ class Context {
     // Seconds a loop of slow steps (opening an editor, say) may take before
     // it stops early: the counts above are meant for a release build, and a
     // sanitizer build can be a hundred times slower.
-    static constexpr double kSlowLoopBudget = 20.0;
+    // A third of the check's own time budget, at most 20 s.
+    double slowLoopBudget() const {
+        return std::min(20.0, options_.checkSeconds / 3.0);
+    }
 
     // A new instance through a fresh VSTPluginMain call. Returns null (and
     // puts the loader's sentence into `error`) when the plug-in gives none.
