@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -32,9 +33,9 @@ struct Group {
 };
 
 constexpr Group kGroups[] = {
-    {"load", &validate::loadChecks},       {"processing", &validate::processingChecks},
-    {"state", &validate::stateChecks},     {"opcodes", &validate::opcodeChecks},
-    {"threads", &validate::threadChecks},  {"editor", &validate::editorChecks},
+    {"load", &validate::loadChecks},      {"processing", &validate::processingChecks},
+    {"state", &validate::stateChecks},    {"opcodes", &validate::opcodeChecks},
+    {"threads", &validate::threadChecks}, {"editor", &validate::editorChecks},
 };
 
 // The tiers a strictness runs when --tier does not say: every host's
@@ -98,6 +99,12 @@ int runValidate(const std::vector<std::string>& args) {
             options.seed = static_cast<uint64_t>(seed);
         } else if (arg == "--group") {
             options.groups = parseGroups(reader.valueOf(arg));
+        } else if (arg == "--list") {
+            for (const Group& group : kGroups) {
+                for (const Check& check : group.checks())
+                    std::printf("%-40s %s\n", check.name.c_str(), validate::tierName(check.tier));
+            }
+            return 0;
         } else if (arg == "--tier") {
             options.tier = parseTier(reader.valueOf(arg));
             tierGiven = true;
@@ -123,7 +130,7 @@ int runValidate(const std::vector<std::string>& args) {
     if (options.tier >= Tier::Demanding) tiers += ", " + std::string(tierName(Tier::Demanding));
     if (options.tier >= Tier::Hostile) tiers += ", " + std::string(tierName(Tier::Hostile));
     std::fprintf(stdout, "kv23 validate: %s, strictness %d, seed %" PRIu64 ", tiers: %s\n",
-                options.pluginPath.c_str(), options.strictness, options.seed, tiers.c_str());
+                 options.pluginPath.c_str(), options.strictness, options.seed, tiers.c_str());
     // Plug-ins print debugging text on standard output; it goes to standard
     // error from here on, so that our lines stay whole and parseable.
     std::fflush(stdout);
@@ -139,7 +146,10 @@ int runValidate(const std::vector<std::string>& args) {
         for (const Check& check : group.checks()) {
             if (check.tier > options.tier) continue;
             *shared = Counts{};
+            const int budget =
+                static_cast<int>(check.quick ? std::max(5L, checkTime / 4) : checkTime);
             validate::Options checkOptions = options;
+            checkOptions.checkSeconds = budget;
             checkOptions.seed = seedFor(options.seed, check.name);
             const validate::ChildOutcome outcome = validate::runInChild(
                 [&]() -> std::string {
@@ -153,13 +163,13 @@ int runValidate(const std::vector<std::string>& args) {
                     }
                     return {};
                 },
-                static_cast<int>(checkTime));
+                budget);
             report.add(shared->passed, shared->failed, shared->skipped);
             if (!outcome.ok) {
                 report.setCheck(&check);
                 const bool hung = outcome.message.rfind("timed out", 0) == 0;
-                report.fail(check.name, hung ? "hung: no result within " +
-                                                   std::to_string(checkTime) + " s, stopped"
+                report.fail(check.name, hung ? "hung: no result within " + std::to_string(budget) +
+                                                   " s, stopped"
                                              : "crashed: " + outcome.message);
                 report.setCheck(nullptr);
             }
@@ -177,7 +187,7 @@ extern const Command kValidateCommand = {
     "validate",
     "drive the plug-in through host-like checks and report each",
     "usage: kv23 validate [--plugin PATH] [--strictness 1..10] [--seed N] [--group LIST]\n"
-    "                     [--tier every-host|demanding|hostile] [--check-time SECONDS]\n"
+    "                     [--tier every-host|demanding|hostile] [--check-time SECONDS] [--list]\n"
     "\n"
     "Loads the plug-in as demanding hosts and validators do and runs groups of\n"
     "checks: load (instances, identity, separate state), processing (rates,\n"
@@ -201,6 +211,7 @@ extern const Command kValidateCommand = {
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
     "                  opcodes,threads,editor)\n"
     "  --tier NAME     the highest tier to run, whatever the strictness\n"
+    "  --list          print every check's name and tier, and run nothing\n"
     "  --check-time S  seconds one check may take before it counts as hung\n"
     "                  (default 60 + 24 x strictness)\n"
     "\n"

@@ -15,11 +15,10 @@ int logError(Display* dpy, XErrorEvent* event) {
     gErrors.fetch_add(1);
     char text[160] = {};
     XGetErrorText(dpy, event->error_code, text, sizeof text - 1);
-    std::fprintf(stderr,
-                 "kv23: X error ignored: %s (code %d, request %d.%d, resource 0x%lx, serial %lu)\n",
-                 text, event->error_code, event->request_code, event->minor_code,
-                 static_cast<unsigned long>(event->resourceid),
-                 static_cast<unsigned long>(event->serial));
+    std::fprintf(
+        stderr, "kv23: X error ignored: %s (code %d, request %d.%d, resource 0x%lx, serial %lu)\n",
+        text, event->error_code, event->request_code, event->minor_code,
+        static_cast<unsigned long>(event->resourceid), static_cast<unsigned long>(event->serial));
     return 0;
 }
 

@@ -267,9 +267,8 @@ std::vector<Check> editorChecks() {
     using Body = std::function<std::string(Context&, XProbe&, host::PluginHost&)>;
     auto check = [](const char* name, Tier tier, const char* harm, Body body) {
         return Check{name, tier, harm, [name, body](Context& ctx) {
-                         inChild(ctx, name, [&](XProbe& p, host::PluginHost& h) {
-                             return body(ctx, p, h);
-                         });
+                         inChild(ctx, name,
+                                 [&](XProbe& p, host::PluginHost& h) { return body(ctx, p, h); });
                      }};
     };
     return {
@@ -286,8 +285,7 @@ std::vector<Check> editorChecks() {
         check("editor.parent-destroyed", Tier::Demanding,
               "a host that destroys its window before effEditClose crashes", parentDestroyed),
         check("editor.keys-and-knob", Tier::Demanding,
-              "key presses forwarded by the host crash the editor or get odd answers",
-              keysAndKnob),
+              "key presses forwarded by the host crash the editor or get odd answers", keysAndKnob),
         check("editor.close-while-open", Tier::Hostile,
               "a host that sends effClose with the editor still open leaves a window behind",
               [](Context&, XProbe& p, host::PluginHost& h) { return closeWhileOpen(p, h); }),

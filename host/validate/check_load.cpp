@@ -139,7 +139,8 @@ void separateState(Context& ctx) {
     // instance with the same settings: any shared audio state shows. Only
     // a plug-in that renders the same twice when alone can be judged so:
     // dither and random modulation differ between any two renders.
-    const bool comparable = deterministicAlone(ctx, settingsA) && deterministicAlone(ctx, settingsB);
+    const bool comparable =
+        deterministicAlone(ctx, settingsA) && deterministicAlone(ctx, settingsB);
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 4800));
     const Stereo inA = noise(ctx, frames, 0.9);
     const Stereo inB = square(frames, 0.7);
@@ -188,8 +189,7 @@ void separateState(Context& ctx) {
 std::vector<Check> loadChecks() {
     return {
         {"load.load-unload-cycles", Tier::EveryHost,
-         "a scanner that loads and unloads the file crashes, or the next load fails",
-         unloadCycles},
+         "a scanner that loads and unloads the file crashes, or the next load fails", unloadCycles},
         {"load.create-close", Tier::EveryHost,
          "memory grows with every instance a session creates and closes", createClose},
         {"load.identity", Tier::EveryHost, "the scanner rejects or misdescribes the plug-in",

@@ -106,7 +106,6 @@ void varyingBlocks(Context& ctx) {
     const double diff = maxDifference(outVarying, outFixed);
     ctx.report().check(diff <= 1e-9, "processing.varying-block-sizes",
                        format("64 random sizes vs blocks of 512: largest difference %.3g", diff));
-
 }
 
 // Zero-frame calls between the blocks, and zero-frame calls on their own
@@ -127,8 +126,7 @@ void zeroFrameCalls(Context& ctx) {
     withZero.zeroFrameCalls = true;
     const Stereo outZero = runThrough(*c, in, withZero);
     const double zeroDiff = comparable ? maxDifference(outZero, outFixed) : 0.0;
-    const size_t channels =
-        static_cast<size_t>(std::max({c->numInputs(), c->numOutputs(), 1}));
+    const size_t channels = static_cast<size_t>(std::max({c->numInputs(), c->numOutputs(), 1}));
     std::vector<float> f(channels, 0.25f);
     std::vector<double> d(channels, 0.5);
     std::vector<float*> fp(channels + 1, nullptr);
@@ -182,10 +180,10 @@ void inPlace(Context& ctx) {
     }
     ctx.report().check(
         problem.empty(), "processing.in-place",
-        problem.empty() ? format("%s, %zu frames bit-identical",
-                                 twoPrecisions ? "32 and 64 bit" : "32 bit (no 64-bit processing)",
-                                 frames)
-                        : problem);
+        problem.empty()
+            ? format("%s, %zu frames bit-identical",
+                     twoPrecisions ? "32 and 64 bit" : "32 bit (no 64-bit processing)", frames)
+            : problem);
 }
 
 void precisionAlternation(Context& ctx) {
@@ -277,10 +275,9 @@ void finiteOutput(Context& ctx, bool extreme) {
                 if (bad < out.frames() && problem.empty()) {
                     problem =
                         format("%s-bit, input %s, settings %.2f %.2f %.2f %.2f: %g at frame %zu",
-                               bits(*h, precision), signalName,
-                               static_cast<double>(s[0]), static_cast<double>(s[1]),
-                               static_cast<double>(s[2]), static_cast<double>(s[3]),
-                               out.left[bad] + out.right[bad], bad);
+                               bits(*h, precision), signalName, static_cast<double>(s[0]),
+                               static_cast<double>(s[1]), static_cast<double>(s[2]),
+                               static_cast<double>(s[3]), out.left[bad] + out.right[bad], bad);
                 }
                 if (bad == out.frames()) loudest = std::max(loudest, peakOf(out));
             }
@@ -441,7 +438,7 @@ std::vector<Check> processingChecks() {
          recoversAfterNonFinite},
         {"processing.absurd-sample-rates", Tier::Hostile,
          "after a misreported device rate the plug-in stays broken until reloaded",
-         absurdSampleRates},
+         absurdSampleRates, true},
     };
 }
 

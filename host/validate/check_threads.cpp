@@ -217,8 +217,7 @@ std::vector<Check> threadChecks() {
          "automation or a session save during playback crashes or corrupts the audio",
          parametersWhileProcessing},
         {"threads.editor-while-processing", Tier::EveryHost,
-         "opening or closing the editor during playback crashes the host",
-         editorWhileProcessing},
+         "opening or closing the editor during playback crashes the host", editorWhileProcessing},
     };
 }
 

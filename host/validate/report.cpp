@@ -69,8 +69,7 @@ void Report::add(int passed, int failed, int skipped) {
 }
 
 std::string Report::summary() const {
-    std::string s =
-        std::to_string(passed()) + " passed, " + std::to_string(failed()) + " failed";
+    std::string s = std::to_string(passed()) + " passed, " + std::to_string(failed()) + " failed";
     if (skipped() > 0) s += ", " + std::to_string(skipped()) + " skipped";
     return s;
 }

@@ -1,7 +1,7 @@
 #include "host/validate/signal.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -42,10 +42,12 @@ void runBlock(host::PluginHost& host, const Stereo& input, Stereo& output, size_
     } else {
         host.processDoubleReplacing(inPtr.data(), outPtr.data(), frames);
     }
-    if (output.more.size() + 2 < outs) output.more.resize(outs - 2, std::vector<double>(output.frames()));
+    if (output.more.size() + 2 < outs)
+        output.more.resize(outs - 2, std::vector<double>(output.frames()));
     for (size_t c = 0; c < outs; ++c) {
-        std::vector<double>& dst =
-            c == 0 ? output.left : c == 1 ? output.right : output.more[c - 2];
+        std::vector<double>& dst = c == 0   ? output.left
+                                   : c == 1 ? output.right
+                                            : output.more[c - 2];
         for (size_t i = 0; i < n; ++i)
             dst[at + i] = static_cast<double>(outPtr[c][i]);
     }
@@ -62,8 +64,7 @@ Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions&
     size_t at = 0;
     size_t block = 0;
     const Precision precision = host.canDouble() ? options.precision : Precision::Single;
-    const size_t channels =
-        static_cast<size_t>(std::max({host.numInputs(), host.numOutputs(), 1}));
+    const size_t channels = static_cast<size_t>(std::max({host.numInputs(), host.numOutputs(), 1}));
     while (at < input.frames()) {
         int32_t frames =
             options.blocks.empty() ? 512 : options.blocks[block % options.blocks.size()];
@@ -78,8 +79,8 @@ Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions&
                 ptrs[c] = &sentinel[c];
             host.processReplacing(ptrs.data(), ptrs.data(), 0);
         }
-        const bool single = precision == Precision::Single ||
-                            (precision == Precision::Alternate && block % 2 == 0);
+        const bool single =
+            precision == Precision::Single || (precision == Precision::Alternate && block % 2 == 0);
         if (single) {
             runBlock<float>(host, input, output, at, frames, options.inPlace);
         } else {

@@ -15,8 +15,8 @@
 // failing check can be repeated exactly, alone or in the full run.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -52,6 +52,9 @@ struct Check {
     // What a host or a user suffers when the check fails; printed with it.
     std::string harm;
     std::function<void(Context&)> run;
+    // A handful of calls that take a moment: a quarter of the time budget
+    // (at least 5 s) tells a hang sooner.
+    bool quick = false;
 };
 
 // Line counts; placed in memory shared with the child that runs a check,
@@ -119,9 +122,7 @@ class Context {
     // it stops early: the counts above are meant for a release build, and a
     // sanitizer build can be a hundred times slower.
     // A third of the check's own time budget, at most 20 s.
-    double slowLoopBudget() const {
-        return std::min(20.0, options_.checkSeconds / 3.0);
-    }
+    double slowLoopBudget() const { return std::min(20.0, options_.checkSeconds / 3.0); }
 
     // A new instance through a fresh VSTPluginMain call. Returns null (and
     // puts the loader's sentence into `error`) when the plug-in gives none.
