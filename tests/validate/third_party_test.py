@@ -167,7 +167,7 @@ def exercise(plugin, inputs, outputs, work, display):
         if line.startswith("FAIL ") and "a host would see: " not in line:
             problems.append("a failure without its tier and harm: " + line)
     report = ["%s: %s (%.0f s)" % (name, summary, seconds)]
-    report += ["  " + l for l in lines if l.startswith("FAIL ")]
+    report += ["  " + l for l in lines if l[:5] in ("PASS ", "FAIL ", "SKIP ")]
     return problems, report
 
 
