@@ -192,7 +192,8 @@ std::vector<Check> opcodeChecks() {
         {"opcodes.null-pointer", Tier::Hostile,
          "a host (or a scripting bridge) that passes no buffer crashes", nullPointers},
         {"opcodes.stray-values", Tier::Hostile,
-         "an unknown opcode or an absurd value from a newer or broken host crashes it",
+         "an unknown opcode or an absurd value from a newer or broken host crashes or freezes "
+         "it",
          strayOpcodes, true},
     };
 }

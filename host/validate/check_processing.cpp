@@ -437,7 +437,8 @@ std::vector<Check> processingChecks() {
          "one NaN from upstream silences the track until the plug-in is reloaded",
          recoversAfterNonFinite},
         {"processing.absurd-sample-rates", Tier::Hostile,
-         "after a misreported device rate the plug-in stays broken until reloaded",
+         "a misreported device rate crashes or freezes the host, or leaves the plug-in broken "
+         "until reloaded",
          absurdSampleRates, true},
     };
 }
