@@ -19,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "host/channel_buffers.h"
 #include "host/cli.h"
+#include "host/x_errors.h"
 
 namespace kv::host {
 namespace {
@@ -107,10 +109,9 @@ void runCommand(PluginHost& host, const std::string& line) {
             say("param %d %s\n", i, sixDecimals(host.getParameter(i)).c_str());
     } else if (line == "over") {
         std::thread audio([&host] {
-            std::vector<float> loud(256, 2.0f), outL(256), outR(256);
-            float* in[2] = {loud.data(), loud.data()};
-            float* out[2] = {outL.data(), outR.data()};
-            host.processReplacing(in, out, 256);
+            ChannelBuffers<float> buffers(host.numInputs(), host.numOutputs(), 256);
+            buffers.fillInputs(2.0f);
+            host.processReplacing(buffers.inPointers(), buffers.outPointers(), 256);
         });
         audio.join();
         say("over\n");
@@ -152,6 +153,7 @@ int runGui(const std::vector<std::string>& args) {
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     if (!display) throw RunError("cannot open the X display; set DISPLAY to a running X server");
     Display* dpy = display.get();
+    installXErrorLog();
 
     auto host = openPlugin(choice);
     AEffect* effect = host->effect();

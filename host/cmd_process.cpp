@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/audio_file.h"
+#include "host/channel_buffers.h"
 #include "host/cli.h"
 #include "host/demo_signal.h"
 #include "host/progress.h"
@@ -25,6 +27,7 @@ struct ProcessRequest {
     bool demo = false;
     PluginChoice plugin;
     std::vector<std::pair<int, float>> params;  // in command-line order
+    std::string namedOption;  // --gain, --volume, --pad1 or --pad2 when one was given
     long block = 512;
     bool useDouble = false;
     std::optional<double> rate;
@@ -60,16 +63,20 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             r.params.emplace_back(static_cast<int>(index),
                                   checkedValue(value, 0.0, 1.0, "the value of --param " + v));
         } else if (arg == "--gain") {
+            r.namedOption = arg;
             const double db = parseNumber(reader.valueOf(arg), arg);
             checkedValue(db, -8.0, 24.0, "--gain (dB)");
             r.params.emplace_back(0, static_cast<float>((db + 8.0) / 32.0));
         } else if (arg == "--volume") {
+            r.namedOption = arg;
             const double db = parseNumber(reader.valueOf(arg), arg);
             checkedValue(db, -32.0, 32.0, "--volume (dB)");
             r.params.emplace_back(3, static_cast<float>((db + 32.0) / 64.0));
         } else if (arg == "--pad1") {
+            r.namedOption = arg;
             r.params.emplace_back(1, 1.0f);
         } else if (arg == "--pad2") {
+            r.namedOption = arg;
             r.params.emplace_back(2, 1.0f);
         } else if (arg == "--block") {
             r.block = parseInteger(reader.valueOf(arg), arg);
@@ -102,72 +109,133 @@ ProcessRequest parse(const std::vector<std::string>& args) {
     return r;
 }
 
-// Stereo buffers in the plug-in's layout, for float or double samples.
-template <typename T>
-struct StereoBuffers {
-    explicit StereoBuffers(size_t frames, int inChannels, int outChannels)
-        : in(std::max(inChannels, 2), std::vector<T>(frames, T(0))),
-          out(std::max(outChannels, 2), std::vector<T>(frames, T(0))) {
-        for (auto& c : in)
-            inPtr.push_back(c.data());
-        for (auto& c : out)
-            outPtr.push_back(c.data());
-    }
-    std::vector<std::vector<T>> in, out;
-    std::vector<T*> inPtr, outPtr;
+// How the file's channels meet the plug-in's inputs and outputs. Input
+// channel c of the plug-in reads file channel source[c] (-1: silence, -2:
+// the mean of all file channels); file channel k of OUT takes the plug-in's
+// output sink[k].
+struct ChannelMap {
+    std::vector<int> source;
+    std::vector<int> sink;
+    std::string note;  // what a user would not expect, said on standard error
 };
 
-// Runs one block: `interleaved` holds `frames` frames of `channels` (1 or 2)
-// channels; a mono block goes to both inputs. The output replaces the input.
+ChannelMap mapChannels(int fileChannels, int inputs, int outputs) {
+    ChannelMap map;
+    std::string note;
+    for (int c = 0; c < inputs; ++c) {
+        if (inputs == 1 && fileChannels > 1) {
+            map.source.push_back(-2);
+        } else if (fileChannels == 1) {
+            // A mono file feeds the first two inputs: a stereo effect hears
+            // it in the middle; further inputs (side-chains) stay silent.
+            map.source.push_back(c < 2 ? 0 : -1);
+        } else {
+            map.source.push_back(c < fileChannels ? c : -1);
+        }
+    }
+    if (inputs == 1 && fileChannels > 1) {
+        note += "the plug-in has one input: the file's channels are mixed into it; ";
+    } else if (inputs > std::max(fileChannels, 2)) {
+        note += "inputs " + std::to_string(std::max(fileChannels, 2) + 1) + " to " +
+                std::to_string(inputs) + " of the plug-in get silence; ";
+    } else if (inputs < fileChannels && inputs > 0) {
+        note += "the plug-in has fewer inputs than the file has channels; ";
+    } else if (inputs == 0) {
+        note += "the plug-in has no inputs: the file only sets the length; ";
+    }
+    const int outChannels = outputs > 2 ? outputs : fileChannels;
+    for (int k = 0; k < outChannels; ++k)
+        map.sink.push_back(outputs == 0 ? -1 : std::min(k, outputs - 1));
+    if (outputs > 2) {
+        note += "OUT gets all " + std::to_string(outputs) + " outputs of the plug-in as channels; ";
+    } else if (outputs == 1 && fileChannels > 1) {
+        note += "the plug-in has one output: every channel of OUT carries it; ";
+    } else if (outputs == 0) {
+        note += "the plug-in has no outputs: OUT is silent; ";
+    }
+    if (!note.empty()) note.resize(note.size() - 2);
+    map.note = note;
+    return map;
+}
+
+// Runs one block: `in` holds `frames` frames of the file's channels,
+// interleaved; `out` gets the frames of OUT's channels.
 class BlockRunner {
   public:
-    BlockRunner(PluginHost& host, size_t maxFrames, bool useDouble)
+    BlockRunner(PluginHost& host, size_t maxFrames, bool useDouble, ChannelMap map)
         : host_(host),
           useDouble_(useDouble),
-          f_(useDouble ? 0 : maxFrames, host.effect()->numInputs, host.effect()->numOutputs),
-          d_(useDouble ? maxFrames : 0, host.effect()->numInputs, host.effect()->numOutputs) {}
+          map_(std::move(map)),
+          f_(host.numInputs(), host.numOutputs(), useDouble ? 0 : maxFrames),
+          d_(host.numInputs(), host.numOutputs(), useDouble ? maxFrames : 0) {}
 
-    void run(float* interleaved, int64_t frames, int channels) {
+    size_t outChannels() const { return map_.sink.size(); }
+
+    void run(const float* in, int fileChannels, float* out, int64_t frames) {
         if (useDouble_) {
-            runWith(d_, interleaved, frames, channels);
-            host_.processDoubleReplacing(d_.inPtr.data(), d_.outPtr.data(),
+            fill(d_, in, fileChannels, frames);
+            host_.processDoubleReplacing(d_.inPointers(), d_.outPointers(),
                                          static_cast<int32_t>(frames));
-            copyBack(d_, interleaved, frames, channels);
+            collect(d_, out, frames);
         } else {
-            runWith(f_, interleaved, frames, channels);
-            host_.processReplacing(f_.inPtr.data(), f_.outPtr.data(), static_cast<int32_t>(frames));
-            copyBack(f_, interleaved, frames, channels);
+            fill(f_, in, fileChannels, frames);
+            host_.processReplacing(f_.inPointers(), f_.outPointers(), static_cast<int32_t>(frames));
+            collect(f_, out, frames);
         }
     }
 
   private:
     template <typename T>
-    static void runWith(StereoBuffers<T>& b, const float* interleaved, int64_t frames,
-                        int channels) {
-        for (int64_t i = 0; i < frames; ++i) {
-            const float l = interleaved[i * channels];
-            const float r = channels > 1 ? interleaved[i * channels + 1] : l;
-            b.in[0][i] = static_cast<T>(l);
-            b.in[1][i] = static_cast<T>(r);
+    void fill(ChannelBuffers<T>& b, const float* in, int fileChannels, int64_t frames) const {
+        for (size_t c = 0; c < b.inputs(); ++c) {
+            const int src = map_.source[c];
+            std::vector<T>& dst = b.in(c);
+            for (int64_t i = 0; i < frames; ++i) {
+                double v = 0.0;
+                if (src >= 0) {
+                    v = in[i * fileChannels + src];
+                } else if (src == -2) {
+                    for (int k = 0; k < fileChannels; ++k)
+                        v += in[i * fileChannels + k];
+                    v /= fileChannels;
+                }
+                dst[static_cast<size_t>(i)] = static_cast<T>(v);
+            }
         }
     }
 
     template <typename T>
-    static void copyBack(StereoBuffers<T>& b, float* interleaved, int64_t frames, int channels) {
-        for (int64_t i = 0; i < frames; ++i) {
-            interleaved[i * channels] = static_cast<float>(b.out[0][i]);
-            if (channels > 1) interleaved[i * channels + 1] = static_cast<float>(b.out[1][i]);
+    void collect(ChannelBuffers<T>& b, float* out, int64_t frames) const {
+        const size_t channels = map_.sink.size();
+        for (size_t k = 0; k < channels; ++k) {
+            const int src = map_.sink[k];
+            for (int64_t i = 0; i < frames; ++i) {
+                out[static_cast<size_t>(i) * channels + k] =
+                    src < 0 ? 0.0f : static_cast<float>(b.out(static_cast<size_t>(src))[i]);
+            }
         }
     }
 
     PluginHost& host_;
     bool useDouble_;
-    StereoBuffers<float> f_;
-    StereoBuffers<double> d_;
+    ChannelMap map_;
+    ChannelBuffers<float> f_;
+    ChannelBuffers<double> d_;
 };
+
+// Whether the plug-in is the one the named options and the demo's settings
+// were made for (its unique ID and its four parameters).
+bool isOurPlugin(const AEffect& e) {
+    return e.uniqueID == 0x4B563233 && e.numParams == 4;  // 'KV23'
+}
 
 void checkCapabilities(PluginHost& host, const ProcessRequest& r) {
     AEffect* e = host.effect();
+    if (!r.namedOption.empty() && !isOurPlugin(*e)) {
+        throw UsageError(r.namedOption +
+                         " sets a control of KV23-T ZuDiz; for this plug-in use --param N=V "
+                         "(kv23 info lists its parameters)");
+    }
     for (const auto& [index, value] : r.params) {
         if (index >= e->numParams) {
             throw UsageError("parameter index " + std::to_string(index) +
@@ -215,7 +283,19 @@ int runProcess(const std::vector<std::string>& args) {
     auto host = openPlugin(r.plugin);
     checkCapabilities(*host, r);
 
-    SoundWriter writer(r.output, fileRate, channels, outFormat);
+    ChannelMap map = mapChannels(channels, host->numInputs(), host->numOutputs());
+    const int outChannels = static_cast<int>(map.sink.size());
+    if (!map.note.empty()) std::fprintf(stderr, "kv23 process: %s\n", map.note.c_str());
+    const bool demoSettings = r.demo && isOurPlugin(*host->effect());
+    if (r.demo && !demoSettings) {
+        std::fprintf(stderr,
+                     "kv23 process: the demo's settings are made for KV23-T ZuDiz; this plug-in "
+                     "keeps its own (set them with --param N=V)\n");
+    }
+    const int writeFormat = outChannels == channels
+                                ? outFormat
+                                : chooseOutputFormat(r.output, sourceFormat, outChannels, fileRate);
+    SoundWriter writer(r.output, fileRate, outChannels, writeFormat);
 
     host->start(pluginRate, static_cast<int32_t>(r.block));
     std::array<bool, 4> pinned{};
@@ -224,11 +304,12 @@ int runProcess(const std::vector<std::string>& args) {
         if (index < 4) pinned[index] = true;
     }
 
-    BlockRunner runner(*host, static_cast<size_t>(r.block), r.useDouble);
+    BlockRunner runner(*host, static_cast<size_t>(r.block), r.useDouble, std::move(map));
     // Files are read and written in chunks of whole blocks: libsndfile makes
     // one system call per request, which would dominate with small blocks.
     const int64_t chunk = r.block * std::max<int64_t>(1, (kFileChunk + r.block - 1) / r.block);
     std::vector<float> buffer(static_cast<size_t>(chunk) * channels);
+    std::vector<float> rendered(static_cast<size_t>(chunk) * outChannels);
     ProgressBar progress(total, total > static_cast<int64_t>(fileRate) * 5);
     std::array<float, 4> applied{-1.0f, -1.0f, -1.0f, -1.0f};
     int64_t done = 0;
@@ -243,7 +324,7 @@ int runProcess(const std::vector<std::string>& args) {
         if (got <= 0) break;
         for (int64_t at = 0; at < got;) {
             int64_t frames = std::min<int64_t>(r.block, got - at);
-            if (r.demo) {
+            if (demoSettings) {
                 // Cut the block where the demo's settings change, and apply
                 // them before it, as an automation lane would.
                 const int64_t pos = done + at;
@@ -254,10 +335,11 @@ int runProcess(const std::vector<std::string>& args) {
                     applied[i] = p[i];
                 }
             }
-            runner.run(buffer.data() + at * channels, frames, channels);
+            runner.run(buffer.data() + at * channels, channels, rendered.data() + at * outChannels,
+                       frames);
             at += frames;
         }
-        writer.write(buffer.data(), got);
+        writer.write(rendered.data(), got);
         done += got;
         progress.update(done);
     }
@@ -276,11 +358,18 @@ extern const Command kProcessCommand = {
     "usage: kv23 process IN OUT [options]\n"
     "       kv23 process --demo OUT [options]\n"
     "\n"
-    "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, Ogg, ...; mono files are\n"
-    "fed to both inputs), sends effOpen, effSetSampleRate, effSetBlockSize and\n"
+    "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, Ogg, ...), sends effOpen, "
+    "effSetSampleRate, effSetBlockSize and\n"
     "effMainsChanged 1, sets the parameters, processes the audio in blocks through\n"
     "processReplacing (or processDoubleReplacing), and writes OUT with the rate and\n"
-    "channel count of IN (a mono file gets the left output). The format follows\n"
+    "channel count of IN (a mono file gets the left output). The file's channels\n"
+    "go to the plug-in's inputs in order; a mono file feeds the first two, a\n"
+    "plug-in with one input gets the channels mixed, inputs beyond the file's\n"
+    "channels get silence, and a plug-in with more than two outputs gives OUT one\n"
+    "channel per output; anything but a plain match is said on standard error.\n"
+    "The named options (--gain ... --pad2) and the demo's settings are for\n"
+    "KV23-T ZuDiz; other plug-ins take --param and keep their own settings.\n"
+    "The format follows\n"
     "OUT's extension; a float input gives a float output, otherwise the sample\n"
     "size of IN is kept where the format allows it. Integer outputs clip at full\n"
     "scale. OUT appears only when everything worked.\n"

@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "host/channel_buffers.h"
 #include "host/cli.h"
+#include "host/x_errors.h"
 
 extern char** environ;
 
@@ -229,16 +231,26 @@ int runSnapshot(const std::vector<std::string>& args) {
         Display* d;
         ~DisplayCloser() { XCloseDisplay(d); }
     } closer{dpy};
-    host->dispatch(effOpen);
-    host->start(44100.0f, 512);
+    installXErrorLog();
+    host->start(44100.0f, 512);  // effOpen, rate, block size, resume
     for (const auto& [index, value] : options.params)
         host->setParameter(static_cast<int32_t>(index), static_cast<float>(value));
 
-    ERect* rect = nullptr;
-    host->dispatch(effEditGetRect, 0, 0, &rect);
-    const int width = rect ? rect->right - rect->left : 0;
-    const int height = rect ? rect->bottom - rect->top : 0;
-    if (width <= 0 || height <= 0) throw RunError("the editor reports no size");
+    // Hosts ask for the size before and again after effEditOpen: many
+    // editors know it only once they are open. Until then the window takes
+    // a provisional size and is resized to the editor's.
+    auto editorSize = [&](int& w, int& h) {
+        ERect* rect = nullptr;
+        host->dispatch(effEditGetRect, 0, 0, &rect);
+        w = rect ? rect->right - rect->left : 0;
+        h = rect ? rect->bottom - rect->top : 0;
+        return w > 0 && h > 0 && w <= 8192 && h <= 8192;
+    };
+    int width = 0, height = 0;
+    if (!editorSize(width, height)) {
+        width = 240;
+        height = 400;
+    }
 
     const int screen = DefaultScreen(dpy);
     const Window window = XCreateSimpleWindow(
@@ -254,6 +266,13 @@ int runSnapshot(const std::vector<std::string>& args) {
         XDestroyWindow(dpy, window);
         throw RunError("the plug-in's editor did not open");
     }
+    if (!editorSize(width, height)) {
+        host->dispatch(effEditClose);
+        XDestroyWindow(dpy, window);
+        throw RunError("the editor reports no size");
+    }
+    XResizeWindow(dpy, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(dpy, False);
 
     // Idle as a host does until the picture holds still and is not the
     // bare (black) window; bounded, because a broken editor draws nothing.
@@ -285,11 +304,9 @@ int runSnapshot(const std::vector<std::string>& args) {
     if (!pixels.empty() && options.over) {
         // Twice full scale for one block; the LED lights at the next idle
         // and holds long enough for the picture.
-        std::vector<float> loud(512, 2.0f);
-        std::vector<float> outL(512), outR(512);
-        float* in[2] = {loud.data(), loud.data()};
-        float* out[2] = {outL.data(), outR.data()};
-        host->processReplacing(in, out, 512);
+        ChannelBuffers<float> buffers(host->numInputs(), host->numOutputs(), 512);
+        buffers.fillInputs(2.0f);
+        host->processReplacing(buffers.inPointers(), buffers.outPointers(), 512);
         idleOnce();
         idleOnce();
         pixels = grab(dpy, window, width, height);

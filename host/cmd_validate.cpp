@@ -1,9 +1,12 @@
 // kv23 validate: runs the plug-in through the checks of host/validate/ and
-// prints one line per check and the closing count. Each group runs in its
-// own child process, so a plug-in that crashes in one group costs that
-// group a failed line and the other groups still run.
+// prints one line per check and the closing count. Each check runs in its
+// own child process with its own time budget, so a plug-in that crashes or
+// hangs in one check costs that check a failed line naming it, and every
+// other check still runs.
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -20,23 +23,45 @@ namespace {
 using validate::Context;
 using validate::Report;
 
+using validate::Check;
+using validate::Counts;
+using validate::Tier;
+
 struct Group {
     const char* name;
-    void (*run)(Context&);
+    std::vector<Check> (*checks)();
 };
 
 constexpr Group kGroups[] = {
-    {"load", &validate::checkLoad},       {"processing", &validate::checkProcessing},
-    {"state", &validate::checkState},     {"opcodes", &validate::checkOpcodes},
-    {"threads", &validate::checkThreads}, {"editor", &validate::checkEditor},
-    {"allocation", &validate::checkAllocation},
+    {"load", &validate::loadChecks},      {"processing", &validate::processingChecks},
+    {"state", &validate::stateChecks},    {"opcodes", &validate::opcodeChecks},
+    {"threads", &validate::threadChecks}, {"editor", &validate::editorChecks},
+    {"allocation", &validate::allocationChecks},
 };
 
-struct Counts {
-    int passed;
-    int failed;
-    int skipped;
-};
+// The tiers a strictness runs when --tier does not say: every host's
+// calls always, demanding hosts' from 6, hostile input from 9.
+Tier tierFor(int strictness) {
+    if (strictness >= 9) return Tier::Hostile;
+    if (strictness >= 6) return Tier::Demanding;
+    return Tier::EveryHost;
+}
+
+Tier parseTier(const std::string& name) {
+    if (name == "every-host") return Tier::EveryHost;
+    if (name == "demanding") return Tier::Demanding;
+    if (name == "hostile") return Tier::Hostile;
+    throw UsageError("--tier takes every-host, demanding or hostile, not \"" + name + "\"");
+}
+
+// A seed of its own for every check, from the run's seed and the check's
+// name: a check run alone repeats exactly what it did in the full run.
+uint64_t seedFor(uint64_t seed, const std::string& name) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : name)
+        h = (h ^ c) * 0x100000001b3ull;
+    return seed ^ h;
+}
 
 std::set<std::string> parseGroups(const std::string& list) {
     std::set<std::string> groups;
@@ -59,6 +84,8 @@ std::set<std::string> parseGroups(const std::string& list) {
 int runValidate(const std::vector<std::string>& args) {
     PluginChoice choice;
     validate::Options options;
+    bool tierGiven = false;
+    long checkTime = -1;
     ArgReader reader(args);
     while (!reader.done()) {
         const std::string& arg = reader.next();
@@ -73,6 +100,19 @@ int runValidate(const std::vector<std::string>& args) {
             options.seed = static_cast<uint64_t>(seed);
         } else if (arg == "--group") {
             options.groups = parseGroups(reader.valueOf(arg));
+        } else if (arg == "--list") {
+            for (const Group& group : kGroups) {
+                for (const Check& check : group.checks())
+                    std::printf("%-40s %s\n", check.name.c_str(), validate::tierName(check.tier));
+            }
+            return 0;
+        } else if (arg == "--tier") {
+            options.tier = parseTier(reader.valueOf(arg));
+            tierGiven = true;
+        } else if (arg == "--check-time") {
+            checkTime = parseInteger(reader.valueOf(arg), arg);
+            if (checkTime < 1 || checkTime > 3600)
+                throw UsageError("--check-time takes 1 to 3600 seconds");
         } else {
             throw UsageError("unknown argument \"" + arg + "\"");
         }
@@ -81,42 +121,64 @@ int runValidate(const std::vector<std::string>& args) {
     openPlugin(choice).reset();
     options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
 
-    std::printf("kv23 validate: %s, strictness %d, seed %" PRIu64 "\n", options.pluginPath.c_str(),
-                options.strictness, options.seed);
-    Report report(stdout);
+    if (!tierGiven) options.tier = tierFor(options.strictness);
+    // A release build needs seconds per check; a sanitizer build or a slow
+    // plug-in many times more. A check that takes longer counts as hung.
+    if (checkTime < 0) checkTime = 60 + 24L * options.strictness;
+    options.checkSeconds = static_cast<double>(checkTime);
+
+    std::string tiers = validate::tierName(Tier::EveryHost);
+    if (options.tier >= Tier::Demanding) tiers += ", " + std::string(tierName(Tier::Demanding));
+    if (options.tier >= Tier::Hostile) tiers += ", " + std::string(tierName(Tier::Hostile));
+    std::fprintf(stdout, "kv23 validate: %s, strictness %d, seed %" PRIu64 ", tiers: %s\n",
+                 options.pluginPath.c_str(), options.strictness, options.seed, tiers.c_str());
+    // Plug-ins print debugging text on standard output; it goes to standard
+    // error from here on, so that our lines stay whole and parseable.
+    std::fflush(stdout);
+    FILE* out = fdopen(dup(STDOUT_FILENO), "w");
+    if (out == nullptr) throw RunError("cannot duplicate standard output");
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    Report report(out);
     auto* shared = static_cast<Counts*>(
         mmap(nullptr, sizeof(Counts), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (shared == MAP_FAILED) throw RunError("cannot map memory shared with the checks");
-    uint64_t groupIndex = 0;
     for (const Group& group : kGroups) {
-        ++groupIndex;
         if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
-        *shared = Counts{0, 0, 0};
-        validate::Options groupOptions = options;
-        // Each group has its own stream of random choices, so a group run
-        // alone with --group repeats exactly what it did in the full run.
-        groupOptions.seed = options.seed + groupIndex * 0x9E3779B97F4A7C15ull;
-        const validate::ChildOutcome outcome = validate::runInChild(
-            [&]() -> std::string {
-                Report own(stdout);
-                Context ctx(groupOptions, own);
-                try {
-                    group.run(ctx);
-                } catch (const std::exception& e) {
-                    own.fail(std::string(group.name) + ".error", e.what());
-                }
-                *shared = Counts{own.passed(), own.failed(), own.skipped()};
-                return {};
-            },
-            900);
-        report.add(shared->passed, shared->failed, shared->skipped);
-        if (!outcome.ok) {
-            report.fail(std::string(group.name) + ".survived",
-                        "the group's process ended: " + outcome.message);
+        for (const Check& check : group.checks()) {
+            if (check.tier > options.tier) continue;
+            *shared = Counts{};
+            const int budget =
+                static_cast<int>(check.quick ? std::max(5L, checkTime / 4) : checkTime);
+            validate::Options checkOptions = options;
+            checkOptions.checkSeconds = budget;
+            checkOptions.seed = seedFor(options.seed, check.name);
+            const validate::ChildOutcome outcome = validate::runInChild(
+                [&]() -> std::string {
+                    Report own(out, shared);
+                    own.setCheck(&check);
+                    Context ctx(checkOptions, own);
+                    try {
+                        check.run(ctx);
+                    } catch (const std::exception& e) {
+                        own.fail(check.name, std::string("error: ") + e.what());
+                    }
+                    return {};
+                },
+                budget);
+            report.add(shared->passed, shared->failed, shared->skipped);
+            if (!outcome.ok) {
+                report.setCheck(&check);
+                const bool hung = outcome.message.rfind("timed out", 0) == 0;
+                report.fail(check.name, hung ? "hung: no result within " + std::to_string(budget) +
+                                                   " s, stopped"
+                                             : "crashed: " + outcome.message);
+                report.setCheck(nullptr);
+            }
         }
     }
     munmap(shared, sizeof(Counts));
-    std::printf("%s\n", report.summary().c_str());
+    std::fprintf(out, "%s\n", report.summary().c_str());
+    std::fclose(out);
     return report.failed() == 0 ? 0 : 1;
 }
 
@@ -126,6 +188,7 @@ extern const Command kValidateCommand = {
     "validate",
     "drive the plug-in through host-like checks and report each",
     "usage: kv23 validate [--plugin PATH] [--strictness 1..10] [--seed N] [--group LIST]\n"
+    "                     [--tier every-host|demanding|hostile] [--check-time SECONDS] [--list]\n"
     "\n"
     "Loads the plug-in as demanding hosts and validators do and runs groups of\n"
     "checks: load (instances, identity, separate state), processing (rates,\n"
@@ -136,13 +199,23 @@ extern const Command kValidateCommand = {
     "first, keys, leaks; needs DISPLAY) and allocation (each allocation of\n"
     "VSTPluginMain and effEditOpen made to fail in turn).\n"
     "\n"
-    "Prints one line per check (PASS, FAIL or SKIP, its name and a figure) and\n"
-    "closes with \"N passed, N failed\" (and \", N skipped\").\n"
+    "Checks come in three tiers: what every host does (always run), what\n"
+    "demanding hosts do (from strictness 6) and hostile input such as garbage\n"
+    "chunks, NaN parameters and absurd sample rates (from strictness 9). Each\n"
+    "check runs in a process of its own: a crash or a hang fails that check.\n"
+    "\n"
+    "Prints one line per check (PASS, FAIL or SKIP, its name and a figure; a FAIL\n"
+    "adds its tier and what a host would see) and closes with \"N passed, N\n"
+    "failed\" (and \", N skipped\").\n"
     "\n"
     "  --strictness N  1 is a quick smoke run, 10 runs every count in full (default 5)\n"
     "  --seed N        seed of every random choice (default 1263940147); printed\n"
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
     "                  opcodes,threads,editor,allocation)\n"
+    "  --tier NAME     the highest tier to run, whatever the strictness\n"
+    "  --list          print every check's name and tier, and run nothing\n"
+    "  --check-time S  seconds one check may take before it counts as hung\n"
+    "                  (default 60 + 24 x strictness)\n"
     "\n"
     "Exit status: 0 every check passed, 1 a check failed, 2 the command line is wrong.\n",
     &runValidate,

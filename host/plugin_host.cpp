@@ -87,12 +87,13 @@ const char* const kHostOpcodeNames[] = {
     "audioMasterGetInputSpeakerArrangement",
 };
 
-// Copies a host string into the plug-in's buffer with the usual limit.
-void copyOut(void* ptr, const char* text, size_t limit) {
-    if (ptr == nullptr) return;
+// Copies a host string into the plug-in's buffer of `size` bytes, the zero
+// included (the vendor and product buffers hold 64 bytes in all).
+void copyOut(void* ptr, const char* text, size_t size) {
+    if (ptr == nullptr || size == 0) return;
     auto* out = static_cast<char*>(ptr);
-    std::strncpy(out, text, limit);
-    out[limit] = '\0';
+    std::strncpy(out, text, size - 1);
+    out[size - 1] = '\0';
 }
 
 }  // namespace
@@ -135,10 +136,15 @@ std::unique_ptr<PluginHost> PluginHost::load(const std::string& path, std::strin
                 " (is it a VST 2.4 plug-in built for this machine?)";
         return nullptr;
     }
+    // VSTPluginMain is the entry point of VST 2.4; plug-ins made for older
+    // Linux hosts (every DPF plug-in Debian ships) export only the legacy
+    // name `main`, which every Linux host still looks for.
     auto entry = reinterpret_cast<EntryPoint>(dlsym(host->library_, "VSTPluginMain"));
+    if (entry == nullptr) entry = reinterpret_cast<EntryPoint>(dlsym(host->library_, "main"));
     if (entry == nullptr) {
         error = "the file " + path +
-                " is a library but not a VST 2.4 plug-in: it exports no VSTPluginMain";
+                " is a library but not a VST 2.4 plug-in: it exports neither VSTPluginMain nor "
+                "main";
         return nullptr;  // the destructor unloads the library
     }
 
@@ -235,8 +241,15 @@ void PluginHost::processReplacing(float** in, float** out, int32_t frames) {
     }
 }
 
+bool PluginHost::canDouble() const {
+    return effect_ != nullptr && (effect_->flags & effFlagsCanDoubleReplacing) != 0 &&
+           effect_->processDoubleReplacing != nullptr;
+}
+
 void PluginHost::processDoubleReplacing(double** in, double** out, int32_t frames) {
-    if (effect_ != nullptr && effect_->processDoubleReplacing != nullptr) {
+    // Without the flag the slot may hold anything (often a function that
+    // does nothing): a host does not call it.
+    if (canDouble()) {
         effect_->processDoubleReplacing(effect_, in, out, frames);
     }
 }
@@ -308,11 +321,11 @@ intptr_t PluginHost::answer(int32_t opcode, int32_t index, intptr_t value, void*
                 result = 1;
                 break;
             case audioMasterGetVendorString:
-                copyOut(ptr, "Harrow Quill", 64);
+                copyOut(ptr, "Harrow Quill", kVstMaxVendorStrLen);
                 result = 1;
                 break;
             case audioMasterGetProductString:
-                copyOut(ptr, "kv23", 64);
+                copyOut(ptr, "kv23", kVstMaxProductStrLen);
                 result = 1;
                 break;
             case audioMasterGetVendorVersion:

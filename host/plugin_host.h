@@ -82,7 +82,11 @@ class PluginHost {
     intptr_t setChunk(const std::vector<uint8_t>& bytes, bool preset = false);
 
     void processReplacing(float** in, float** out, int32_t frames);
+    // Does nothing unless the plug-in offers 64-bit processing (canDouble()).
     void processDoubleReplacing(double** in, double** out, int32_t frames);
+    bool canDouble() const;
+    int32_t numInputs() const { return effect_ ? effect_->numInputs : 0; }
+    int32_t numOutputs() const { return effect_ ? effect_->numOutputs : 0; }
 
     // The usual start and stop sequences of a host.
     void start(float sampleRate, int32_t blockSize);

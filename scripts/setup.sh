@@ -11,6 +11,7 @@ packages=(
   ardour qtractor muse
   openbox python3-gi gir1.2-gtk-3.0 python3-pyqt5 locales
   help2man dpkg-dev file zip unzip lintian
+  dpf-plugins-vst lsp-plugins-vst
 )
 if [ "${KV_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -222,7 +222,7 @@ void failEach(Context& ctx, const char* name, const char* what, const char* outc
         second += b;
         ++tried;
         if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
-            Context::kSlowLoopBudget * 3) {
+            ctx.slowLoopBudget() * 3) {
             break;
         }
     }
@@ -231,13 +231,16 @@ void failEach(Context& ctx, const char* name, const char* what, const char* outc
                                    count, tried, counts.c_str()));
 }
 
-}  // namespace
-
-void checkAllocation(Context& ctx) {
+void constructionFailures(Context& ctx) {
     ctx.pinLibrary();  // the library's own start-up is not part of the count
     const std::string path = ctx.options().pluginPath;
     failEach(ctx, "allocation.construction", "VSTPluginMain", "%ld null, %ld without editor",
              [&](long n) { return constructionTrial(path, n); });
+}
+
+void editorOpenFailures(Context& ctx) {
+    ctx.pinLibrary();
+    const std::string path = ctx.options().pluginPath;
     // The editor needs a display; without one there is nothing to open.
     std::string why;
     if (!XProbe::open(why)) {
@@ -246,6 +249,19 @@ void checkAllocation(Context& ctx) {
     }
     failEach(ctx, "allocation.editor-open", "effEditOpen", "%ld answered 0, %ld opened anyway",
              [&](long n) { return editorOpenTrial(path, n); });
+}
+
+}  // namespace
+
+std::vector<Check> allocationChecks() {
+    return {
+        {"allocation.construction", Tier::Demanding,
+         "a host short of memory crashes while it creates an instance", constructionFailures},
+        {"allocation.editor-open", Tier::Demanding,
+         "a host short of memory crashes when the user opens the editor, or the instance "
+         "stops working",
+         editorOpenFailures},
+    };
 }
 
 }  // namespace kv::validate

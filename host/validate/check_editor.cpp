@@ -16,22 +16,17 @@ namespace kv::validate {
 
 namespace {
 
-constexpr const char* kChecks[] = {
-    "editor.get-rect",         "editor.open-close",    "editor.no-leaks",
-    "editor.parent-destroyed", "editor.keys-and-knob", "editor.two-instances",
-    "editor.close-while-open",
-};
-
 void* windowPointer(unsigned long window) {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
 }
 
 // Whether a loop that started at `start` and made `done` steps has used up
 // its time (it always makes at least `least`).
-bool overBudget(std::chrono::steady_clock::time_point start, int done, int least) {
+bool overBudget(const Context& ctx, std::chrono::steady_clock::time_point start, int done,
+                int least) {
     return done >= least &&
            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
-               Context::kSlowLoopBudget;
+               ctx.slowLoopBudget();
 }
 
 void idle(host::PluginHost& h, int times) {
@@ -41,9 +36,29 @@ void idle(host::PluginHost& h, int times) {
     }
 }
 
+// Whether the plug-in has an editor and there is a display to open it on;
+// a SKIP line for `name` when not.
+bool editorAvailable(Context& ctx, const std::string& name) {
+    bool hasEditor = false;
+    {
+        std::string error;
+        auto h = ctx.load(error);
+        hasEditor = h && (h->effect()->flags & effFlagsHasEditor) != 0;
+    }
+    std::string why;
+    if (!hasEditor) {
+        why = "skipped (no editor)";
+    } else if (!XProbe::open(why)) {
+        why = "skipped: " + why;
+    }
+    if (!why.empty()) ctx.report().skip(name, why);
+    return why.empty();
+}
+
 // Runs one editor check in a child with its own probe and instance.
-void inChild(Context& ctx, const char* name,
+void inChild(Context& ctx, const std::string& name,
              const std::function<std::string(XProbe&, host::PluginHost&)>& body) {
+    if (!editorAvailable(ctx, name)) return;
     const ChildOutcome outcome = runInChild(
         [&]() -> std::string {
             std::string why;
@@ -56,11 +71,11 @@ void inChild(Context& ctx, const char* name,
     ctx.report().check(outcome.ok, name, outcome.message);
 }
 
+// Many editors know their size only once open (hosts ask again after
+// effEditOpen), so before the open only a rectangle given must be sane.
 std::string getRect(XProbe& probe, host::PluginHost& h) {
     ERect* before = nullptr;
-    if (h.dispatch(effEditGetRect, 0, 0, &before) != 0 && before == nullptr) {
-        return "effEditGetRect answered 1 before open but gave no rectangle";
-    }
+    h.dispatch(effEditGetRect, 0, 0, &before);
     const unsigned long parent = probe.makeWindow(640, 640);
     if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
     idle(h, 2);
@@ -90,7 +105,7 @@ std::string openClose(Context& ctx, XProbe& probe, host::PluginHost& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
     const auto start = std::chrono::steady_clock::now();
     int done = 0;
-    for (int i = 0; i < cycles && !overBudget(start, i, 20); ++i, ++done) {
+    for (int i = 0; i < cycles && !overBudget(ctx, start, i, 5); ++i, ++done) {
         if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) {
             return format("effEditOpen failed in cycle %d", i);
         }
@@ -114,7 +129,7 @@ std::string noLeaks(Context& ctx, XProbe& probe, host::PluginHost& h) {
     auto cycle = [&](int times) {
         const auto start = std::chrono::steady_clock::now();
         int done = 0;
-        for (; done < times && !overBudget(start, done, 5); ++done) {
+        for (; done < times && !overBudget(ctx, start, done, 5); ++done) {
             h.dispatch(effEditOpen, 0, 0, windowPointer(parent));
             idle(h, 2);
             h.dispatch(effEditClose);
@@ -146,7 +161,7 @@ std::string parentDestroyed(Context& ctx, XProbe& probe, host::PluginHost& h) {
     const int rounds = ctx.scaled(10, 2);
     const auto start = std::chrono::steady_clock::now();
     int done = 0;
-    for (int i = 0; i < rounds && !overBudget(start, i, 2); ++i, ++done) {
+    for (int i = 0; i < rounds && !overBudget(ctx, start, i, 2); ++i, ++done) {
         const unsigned long parent = probe.makeWindow(640, 640);
         if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
         idle(h, 2);
@@ -248,34 +263,33 @@ std::string closeWhileOpen(XProbe& probe, host::PluginHost& h) {
 
 }  // namespace
 
-void checkEditor(Context& ctx) {
-    bool hasEditor = false;
-    {
-        std::string error;
-        auto h = ctx.load(error);
-        hasEditor = h && (h->effect()->flags & effFlagsHasEditor) != 0;
-    }
-    std::string why;
-    if (!hasEditor) {
-        why = "skipped (no editor)";
-    } else if (!XProbe::open(why)) {
-        why = "skipped: " + why;
-    }
-    if (!why.empty()) {
-        for (const char* name : kChecks)
-            ctx.report().skip(name, why);
-        return;
-    }
-    inChild(ctx, kChecks[0], [&](XProbe& p, host::PluginHost& h) { return getRect(p, h); });
-    inChild(ctx, kChecks[1], [&](XProbe& p, host::PluginHost& h) { return openClose(ctx, p, h); });
-    inChild(ctx, kChecks[2], [&](XProbe& p, host::PluginHost& h) { return noLeaks(ctx, p, h); });
-    inChild(ctx, kChecks[3],
-            [&](XProbe& p, host::PluginHost& h) { return parentDestroyed(ctx, p, h); });
-    inChild(ctx, kChecks[4],
-            [&](XProbe& p, host::PluginHost& h) { return keysAndKnob(ctx, p, h); });
-    inChild(ctx, kChecks[5],
-            [&](XProbe& p, host::PluginHost& h) { return twoInstances(ctx, p, h); });
-    inChild(ctx, kChecks[6], [&](XProbe& p, host::PluginHost& h) { return closeWhileOpen(p, h); });
+std::vector<Check> editorChecks() {
+    using Body = std::function<std::string(Context&, XProbe&, host::PluginHost&)>;
+    auto check = [](const char* name, Tier tier, const char* harm, Body body) {
+        return Check{name, tier, harm, [name, body](Context& ctx) {
+                         inChild(ctx, name,
+                                 [&](XProbe& p, host::PluginHost& h) { return body(ctx, p, h); });
+                     }};
+    };
+    return {
+        check("editor.get-rect", Tier::EveryHost,
+              "the host's window does not fit the editor (cut off or empty borders)",
+              [](Context&, XProbe& p, host::PluginHost& h) { return getRect(p, h); }),
+        check("editor.open-close", Tier::EveryHost,
+              "opening or closing the plug-in window fails or leaves a dead window", openClose),
+        check("editor.no-leaks", Tier::EveryHost,
+              "every open and close of the window costs X resources, descriptors or memory",
+              noLeaks),
+        check("editor.two-instances", Tier::EveryHost,
+              "two open plug-in windows disturb or close each other", twoInstances),
+        check("editor.parent-destroyed", Tier::Demanding,
+              "a host that destroys its window before effEditClose crashes", parentDestroyed),
+        check("editor.keys-and-knob", Tier::Demanding,
+              "key presses forwarded by the host crash the editor or get odd answers", keysAndKnob),
+        check("editor.close-while-open", Tier::Hostile,
+              "a host that sends effClose with the editor still open leaves a window behind",
+              [](Context&, XProbe& p, host::PluginHost& h) { return closeWhileOpen(p, h); }),
+    };
 }
 
 }  // namespace kv::validate

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/validate/isolation.h"
+#include "host/validate/signal.h"
 #include "host/validate/validator.h"
 
 namespace kv::validate {
@@ -80,9 +81,10 @@ void stringLimits(Context& ctx) {
                 }
             }
         }
-        return passedWith(format("%d calls with 8, 24, 32 and 64 characters plus the zero: "
-                                 "canaries intact, texts terminated",
-                                 calls));
+        return passedWith(
+            format("%d calls with 8, 24, 32 and 64 characters plus the zero: "
+                   "canaries intact, texts terminated",
+                   calls));
     });
     ctx.report().check(outcome.ok, "opcodes.string-limits", outcome.message);
 }
@@ -120,7 +122,12 @@ void nullPointers(Context& ctx) {
         ++tried;
         const ChildOutcome outcome = runInChild(
             [&]() -> std::string {
-                h->dispatch(opcode, 0, 0, nullptr, 0.0f);
+                // Sane values beside the null pointer, so that what is tried
+                // is the pointer and not a rate or block size of 0.
+                const bool sizes = opcode == effSetBlockSize || opcode == 43;
+                const intptr_t value = sizes ? 512 : 0;
+                const float opt = opcode == effSetSampleRate || opcode == 43 ? 44100.0f : 0.0f;
+                h->dispatch(opcode, 0, value, nullptr, opt);
                 // Whatever was called, the instance must still work.
                 h->dispatch(effGetVendorVersion);
                 h->dispatch(effEditClose);
@@ -163,15 +170,8 @@ void strayOpcodes(Context& ctx) {
             h->dispatch(effSetSampleRate, 0, 0, nullptr, rate);
         }
         h->dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
-        float in[64] = {};
-        in[0] = 1.0f;
-        float out[2][64];
-        float* ins[2] = {in, in};
-        float* outs[2] = {out[0], out[1]};
-        h->processReplacing(ins, outs, 64);
-        for (float v : out[0]) {
-            if (!std::isfinite(v)) return "non-finite output after odd sample rates";
-        }
+        const Stereo out = runThrough(*h, square(64, 1.0), RunOptions{});
+        if (firstNonFinite(out) < out.frames()) return "non-finite output after odd sample rates";
         return {};
     });
     ctx.report().check(outcome.ok, "opcodes.stray-values",
@@ -181,11 +181,21 @@ void strayOpcodes(Context& ctx) {
 
 }  // namespace
 
-void checkOpcodes(Context& ctx) {
-    stringLimits(ctx);
-    canDoTexts(ctx);
-    nullPointers(ctx);
-    strayOpcodes(ctx);
+std::vector<Check> opcodeChecks() {
+    return {
+        {"opcodes.string-limits", Tier::Demanding,
+         "a host that gives the documented buffer size has its memory overwritten by a longer "
+         "text; an empty name leaves a blank in its lists",
+         stringLimits},
+        {"opcodes.can-do-texts", Tier::Hostile,
+         "a capability question with an odd text gets an answer the host cannot read", canDoTexts},
+        {"opcodes.null-pointer", Tier::Hostile,
+         "a host (or a scripting bridge) that passes no buffer crashes", nullPointers},
+        {"opcodes.stray-values", Tier::Hostile,
+         "an unknown opcode or an absurd value from a newer or broken host crashes or freezes "
+         "it",
+         strayOpcodes, true},
+    };
 }
 
 }  // namespace kv::validate

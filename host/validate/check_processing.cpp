@@ -19,8 +19,15 @@ constexpr double kUnwritten = -12345.0;  // the value runThrough puts into outpu
 bool anyUnwritten(const Stereo& s) {
     for (size_t i = 0; i < s.frames(); ++i) {
         if (s.left[i] == kUnwritten || s.right[i] == kUnwritten) return true;
+        for (const auto& c : s.more) {
+            if (c[i] == kUnwritten) return true;
+        }
     }
     return false;
+}
+
+const char* bits(const host::PluginHost& h, Precision precision) {
+    return precision == Precision::Single || !h.canDouble() ? "32" : "64";
 }
 
 // Largest difference relative to the reference's own size (at least 1), the
@@ -84,6 +91,11 @@ void varyingBlocks(Context& ctx) {
         varying.blocks.push_back(1 + static_cast<int32_t>(ctx.uniform() * 3000));
     RunOptions fixed;
     fixed.precision = Precision::Double;
+    if (!deterministicAlone(ctx, settings)) {
+        ctx.report().skip("processing.varying-block-sizes",
+                          "two renders differ even with equal blocks (dither or randomness)");
+        return;
+    }
     auto a = ctx.started(48000.0f, 4096);
     auto b = ctx.started(48000.0f, 4096);
     setAll(*a, settings);
@@ -94,26 +106,44 @@ void varyingBlocks(Context& ctx) {
     const double diff = maxDifference(outVarying, outFixed);
     ctx.report().check(diff <= 1e-9, "processing.varying-block-sizes",
                        format("64 random sizes vs blocks of 512: largest difference %.3g", diff));
+}
 
-    // Zero-frame calls between the blocks, and zero-frame calls on their
-    // own must leave the buffers alone.
+// Zero-frame calls between the blocks, and zero-frame calls on their own
+// must leave the buffers alone.
+void zeroFrameCalls(Context& ctx) {
+    const std::vector<float> settings = randomSettings(ctx, 64);
+    const size_t frames = static_cast<size_t>(ctx.scaled(96000, 20000));
+    const Stereo in = noise(ctx, frames, 0.8);
+    RunOptions fixed;
+    fixed.precision = Precision::Double;
+    const bool comparable = deterministicAlone(ctx, settings);
+    auto b = ctx.started(48000.0f, 4096);
+    setAll(*b, settings);
+    const Stereo outFixed = runThrough(*b, in, fixed);
     auto c = ctx.started(48000.0f, 4096);
     setAll(*c, settings);
     RunOptions withZero = fixed;
     withZero.zeroFrameCalls = true;
     const Stereo outZero = runThrough(*c, in, withZero);
-    const double zeroDiff = maxDifference(outZero, outFixed);
-    float f[2] = {0.25f, -0.25f};
-    double d[2] = {0.5, -0.5};
-    float* fin[2] = {&f[0], &f[1]};
-    double* din[2] = {&d[0], &d[1]};
-    c->processReplacing(fin, fin, 0);
-    c->processDoubleReplacing(din, din, 0);
-    const bool untouched = f[0] == 0.25f && f[1] == -0.25f && d[0] == 0.5 && d[1] == -0.5;
-    ctx.report().check(zeroDiff <= 1e-9 && untouched, "processing.zero-frame-calls",
-                       untouched
-                           ? format("difference with 0-frame calls between blocks %.3g", zeroDiff)
-                           : "a 0-frame call wrote into the buffers");
+    const double zeroDiff = comparable ? maxDifference(outZero, outFixed) : 0.0;
+    const size_t channels = static_cast<size_t>(std::max({c->numInputs(), c->numOutputs(), 1}));
+    std::vector<float> f(channels, 0.25f);
+    std::vector<double> d(channels, 0.5);
+    std::vector<float*> fp(channels + 1, nullptr);
+    std::vector<double*> dp(channels + 1, nullptr);
+    for (size_t k = 0; k < channels; ++k)
+        fp[k] = &f[k], dp[k] = &d[k];
+    c->processReplacing(fp.data(), fp.data(), 0);
+    c->processDoubleReplacing(dp.data(), dp.data(), 0);
+    bool untouched = true;
+    for (size_t k = 0; k < channels; ++k)
+        untouched = untouched && f[k] == 0.25f && d[k] == 0.5;
+    ctx.report().check(
+        zeroDiff <= 1e-9 && untouched, "processing.zero-frame-calls",
+        !untouched ? "a 0-frame call wrote into the buffers"
+        : comparable
+            ? format("difference with 0-frame calls between blocks %.3g", zeroDiff)
+            : "0-frame calls left the buffers alone (two renders differ anyway: not compared)");
 }
 
 void inPlace(Context& ctx) {
@@ -121,9 +151,19 @@ void inPlace(Context& ctx) {
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 8000));
     const Stereo in = noise(ctx, frames, 1.0);
     std::string problem;
+    if (!deterministicAlone(ctx, settings)) {
+        ctx.report().skip("processing.in-place",
+                          "two renders differ even with separate buffers (dither or randomness)");
+        return;
+    }
+    bool twoPrecisions = true;
     for (Precision precision : {Precision::Single, Precision::Double}) {
         auto a = ctx.started(44100.0f, 512);
         auto b = ctx.started(44100.0f, 512);
+        if (precision == Precision::Double && !a->canDouble()) {
+            twoPrecisions = false;
+            break;
+        }
         setAll(*a, settings);
         setAll(*b, settings);
         RunOptions separate;
@@ -140,11 +180,28 @@ void inPlace(Context& ctx) {
     }
     ctx.report().check(
         problem.empty(), "processing.in-place",
-        problem.empty() ? format("32 and 64 bit, %zu frames bit-identical", frames) : problem);
+        problem.empty()
+            ? format("%s, %zu frames bit-identical",
+                     twoPrecisions ? "32 and 64 bit" : "32 bit (no 64-bit processing)", frames)
+            : problem);
 }
 
 void precisionAlternation(Context& ctx) {
     const std::vector<float> settings = randomSettings(ctx, 64);
+    {
+        std::string error;
+        auto probe = ctx.load(error);
+        if (probe && !probe->canDouble()) {
+            ctx.report().skip("processing.precision-alternation",
+                              "no 64-bit processing (effFlagsCanDoubleReplacing not set)");
+            return;
+        }
+    }
+    if (!deterministicAlone(ctx, settings)) {
+        ctx.report().skip("processing.precision-alternation",
+                          "two renders differ anyway (dither or randomness)");
+        return;
+    }
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 8000));
     const Stereo in = noise(ctx, frames, 1.0);
     auto a = ctx.started(44100.0f, 512);
@@ -166,28 +223,33 @@ void precisionAlternation(Context& ctx) {
         format("32/64-bit alternating vs all 64-bit: largest relative difference %.3g", diff));
 }
 
-// The four-parameter corners (each at 0 or 1) and random settings, against
-// signals that break naive models: huge, denormal, constant, alternating.
-void finiteOutput(Context& ctx) {
+// The first four parameters' corners (each at 0 or 1) and random settings,
+// against signals that break naive models: full scale, constant, square,
+// denormal, silence -- and, from a hostile upstream, +-1e6.
+void finiteOutput(Context& ctx, bool extreme) {
+    const char* name = extreme ? "processing.extreme-input" : "processing.finite-output";
     const size_t frames = static_cast<size_t>(ctx.scaled(8192, 1024));
+    const double big = extreme ? 1e6 : 1.0;
     std::vector<std::pair<const char*, Stereo>> signals;
-    signals.emplace_back("noise", noise(ctx, frames, 1.0));
-    signals.emplace_back("+1e6", constant(frames, 1e6));
-    signals.emplace_back("-1e6", constant(frames, -1e6));
-    signals.emplace_back("square 1e6", square(frames, 1e6));
+    signals.emplace_back("noise", noise(ctx, frames, big));
+    signals.emplace_back(extreme ? "+1e6" : "+1", constant(frames, big));
+    signals.emplace_back(extreme ? "-1e6" : "-1", constant(frames, -big));
+    signals.emplace_back(extreme ? "square 1e6" : "square 1", square(frames, big));
     Stereo alternating(frames);
     for (size_t i = 0; i < frames; ++i) {
-        alternating.left[i] = i % 2 ? 1e6 : -1e6;
-        alternating.right[i] = i % 2 ? -1e6 : 1e6;
+        alternating.left[i] = i % 2 ? big : -big;
+        alternating.right[i] = i % 2 ? -big : big;
     }
-    signals.emplace_back("alternating 1e6", alternating);
-    signals.emplace_back("float denormal", constant(frames, 1.4e-45));
-    signals.emplace_back("double denormal", constant(frames, 4.9e-324));
-    signals.emplace_back("silence", constant(frames, 0.0));
-    signals.emplace_back("1e-30", constant(frames, 1e-30));
+    signals.emplace_back(extreme ? "alternating 1e6" : "alternating 1", alternating);
+    if (!extreme) {
+        signals.emplace_back("float denormal", constant(frames, 1.4e-45));
+        signals.emplace_back("double denormal", constant(frames, 4.9e-324));
+        signals.emplace_back("silence", constant(frames, 0.0));
+        signals.emplace_back("1e-30", constant(frames, 1e-30));
+    }
 
     std::vector<std::vector<float>> settings;
-    for (int corner = 0; corner < 16; ++corner) {
+    for (int corner = 0, corners = ctx.scaled(16, 4); corner < corners; ++corner) {
         std::vector<float> s = randomSettings(ctx, 64);
         for (int bit = 0; bit < 4; ++bit)
             s[static_cast<size_t>(bit)] = (corner >> bit) & 1 ? 1.0f : 0.0f;
@@ -200,9 +262,10 @@ void finiteOutput(Context& ctx) {
     double loudest = 0.0;
     int runs = 0;
     for (const auto& s : settings) {
-        for (const auto& [name, signal] : signals) {
+        for (const auto& [signalName, signal] : signals) {
             for (Precision precision : {Precision::Single, Precision::Double}) {
                 auto h = ctx.started(48000.0f, 512);
+                if (precision == Precision::Double && !h->canDouble()) continue;
                 setAll(*h, s);
                 RunOptions run;
                 run.precision = precision;
@@ -212,23 +275,24 @@ void finiteOutput(Context& ctx) {
                 if (bad < out.frames() && problem.empty()) {
                     problem =
                         format("%s-bit, input %s, settings %.2f %.2f %.2f %.2f: %g at frame %zu",
-                               precision == Precision::Single ? "32" : "64", name,
-                               static_cast<double>(s[0]), static_cast<double>(s[1]),
-                               static_cast<double>(s[2]), static_cast<double>(s[3]),
-                               out.left[bad] + out.right[bad], bad);
+                               bits(*h, precision), signalName, static_cast<double>(s[0]),
+                               static_cast<double>(s[1]), static_cast<double>(s[2]),
+                               static_cast<double>(s[3]), out.left[bad] + out.right[bad], bad);
                 }
                 if (bad == out.frames()) loudest = std::max(loudest, peakOf(out));
             }
         }
     }
     ctx.report().check(
-        problem.empty(), "processing.finite-output",
+        problem.empty(), name,
         problem.empty() ? format("%d runs, all finite, peak %.3g", runs, loudest) : problem);
 }
 
 void silenceDecay(Context& ctx) {
+    // The plug-in's own default settings: a user who stops the transport
+    // with them expects silence (a setting such as an endless hold or
+    // feedback of 1 may ring on by design).
     auto h = ctx.started(44100.0f, 512);
-    setAll(*h, std::vector<float>(64, 1.0f));
     runThrough(*h, noise(ctx, 22050, 1.0), RunOptions{});
     const double limit = std::pow(10.0, -200.0 / 20.0);
     const int maxBlocks = 44100 * 10 / 512;
@@ -252,33 +316,24 @@ void silenceDecay(Context& ctx) {
                           : format("still %.1f dBFS after 10 s of silence", toDb(last)));
 }
 
+// At the plug-in's default settings two fresh instances render the same
+// input the same. (Settings may switch on dither or random modulation by
+// design; the defaults of a mixing tool should not.)
 void deterministic(Context& ctx) {
     const size_t frames = static_cast<size_t>(ctx.scaled(96000, 9600));
     const Stereo in = noise(ctx, frames, 1.0);
-    std::vector<std::vector<float>> changes;
-    for (size_t at = 0; at < frames; at += 2048)
-        changes.push_back(randomSettings(ctx, 64));
     Stereo outs[2];
     for (Stereo& out : outs) {
         auto h = ctx.started(48000.0f, 1024);
-        out = Stereo(frames);
-        for (size_t at = 0, k = 0; at < frames; at += 2048, ++k) {
-            setAll(*h, changes[k]);
-            const size_t len = std::min<size_t>(2048, frames - at);
-            Stereo block(len);
-            std::copy_n(in.left.begin() + at, len, block.left.begin());
-            std::copy_n(in.right.begin() + at, len, block.right.begin());
-            RunOptions run;
-            run.precision = k % 3 == 0 ? Precision::Double : Precision::Single;
-            const Stereo r = runThrough(*h, block, run);
-            std::copy(r.left.begin(), r.left.end(), out.left.begin() + at);
-            std::copy(r.right.begin(), r.right.end(), out.right.begin() + at);
-        }
+        RunOptions run;
+        run.precision = Precision::Alternate;
+        run.blocks = {1024, 333, 2048};
+        out = runThrough(*h, in, run);
     }
     ctx.report().check(bitIdentical(outs[0], outs[1]), "processing.deterministic",
-                       format("two fresh instances, %zu frames with %zu parameter changes: "
-                              "largest difference %.3g",
-                              frames, changes.size(), maxDifference(outs[0], outs[1])));
+                       format("two fresh instances at default settings, %zu frames: largest "
+                              "difference %.3g",
+                              frames, maxDifference(outs[0], outs[1])));
 }
 
 // One non-finite sample from upstream (a broken plug-in before us, a bad
@@ -308,7 +363,7 @@ void recoversAfterNonFinite(Context& ctx) {
                 problem = format(
                     "%s-bit: after one block with %g in it, finite input still gives "
                     "non-finite output a second later",
-                    precision == Precision::Single ? "32" : "64", value);
+                    bits(*h, precision), value);
             }
         }
     }
@@ -316,36 +371,76 @@ void recoversAfterNonFinite(Context& ctx) {
                        problem.empty() ? "NaN, +inf, -inf: finite again within a second" : problem);
 }
 
-// Sample rates no host should send but a broken one might: whatever the
-// filter does with them, the output has to stay finite and bounded.
-void oddSampleRates(Context& ctx) {
+// Rates real audio interfaces run at, beyond those of rates-and-blocks.
+void unusualSampleRates(Context& ctx) {
     std::string problem;
-    for (float rate : {1.0f, 8.0f, 20.0f, 25.0f, 29.0f, 100.0f, 1000.0f, 8000.0f, 768000.0f}) {
+    for (float rate : {8000.0f, 11025.0f, 16000.0f, 352800.0f, 384000.0f, 768000.0f}) {
         auto h = ctx.started(rate, 512);
         const Stereo out = runThrough(*h, noise(ctx, 8192, 1.0), RunOptions{});
-        const double peak = peakOf(out);
-        // The largest gain the controls allow at unit input is about +66 dB.
-        if ((firstNonFinite(out) < out.frames() || peak > 1e5) && problem.empty()) {
-            problem = format("at %g Hz the output reaches %g within 8192 samples",
-                             static_cast<double>(rate), peak);
+        if (firstNonFinite(out) < out.frames() && problem.empty())
+            problem = format("at %g Hz the output is not finite", static_cast<double>(rate));
+    }
+    ctx.report().check(problem.empty(), "processing.unusual-sample-rates",
+                       problem.empty() ? "8 kHz to 768 kHz: output finite" : problem);
+}
+
+// Sample rates no host should send but a broken one might (a device that
+// reports 0, a rate in kHz): the plug-in must survive them, and once the
+// host sends a real rate again, work again.
+void absurdSampleRates(Context& ctx) {
+    std::string problem;
+    for (float rate : {1.0f, 8.0f, 20.0f, 29.0f, 100.0f}) {
+        auto h = ctx.started(rate, 512);
+        runThrough(*h, noise(ctx, 2048, 1.0), RunOptions{});
+        h->dispatch(effMainsChanged, 0, 0);
+        h->dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+        h->dispatch(effMainsChanged, 0, 1);
+        const Stereo out = runThrough(*h, noise(ctx, 8192, 0.5), RunOptions{});
+        if (firstNonFinite(out) < out.frames() && problem.empty()) {
+            problem = format("after %g Hz and then 48 kHz the output is not finite",
+                             static_cast<double>(rate));
         }
     }
-    ctx.report().check(problem.empty(), "processing.odd-sample-rates",
-                       problem.empty() ? "1 Hz to 768 kHz: output finite and bounded" : problem);
+    ctx.report().check(problem.empty(), "processing.absurd-sample-rates",
+                       problem.empty() ? "1 to 100 Hz survived, finite again at 48 kHz" : problem);
 }
 
 }  // namespace
 
-void checkProcessing(Context& ctx) {
-    ratesAndBlocks(ctx);
-    varyingBlocks(ctx);
-    inPlace(ctx);
-    precisionAlternation(ctx);
-    finiteOutput(ctx);
-    silenceDecay(ctx);
-    deterministic(ctx);
-    recoversAfterNonFinite(ctx);
-    oddSampleRates(ctx);
+std::vector<Check> processingChecks() {
+    const char* noise = "noise, clicks or dropouts in the rendered audio";
+    return {
+        {"processing.rates-and-blocks", Tier::EveryHost,
+         "garbage, NaN or stale samples at a common rate or block size", ratesAndBlocks},
+        {"processing.varying-block-sizes", Tier::EveryHost,
+         "the sound changes with the host's buffer size or with automation splitting blocks",
+         varyingBlocks},
+        {"processing.zero-frame-calls", Tier::EveryHost, noise, zeroFrameCalls},
+        {"processing.in-place", Tier::EveryHost,
+         "wrong audio in hosts that process in place (the same buffers for in and out)", inPlace},
+        {"processing.finite-output", Tier::EveryHost,
+         "NaN or infinite samples that silence or blow up the whole mix bus",
+         [](Context& c) { finiteOutput(c, false); }},
+        {"processing.silence-decays", Tier::EveryHost,
+         "sound or denormal CPU load that never stops after the input does", silenceDecay},
+        {"processing.precision-alternation", Tier::Demanding,
+         "a host switching between 32- and 64-bit calls gets clicks or wrong audio",
+         precisionAlternation},
+        {"processing.deterministic", Tier::Demanding,
+         "two renders of the same session differ (bounce and null tests fail)", deterministic},
+        {"processing.unusual-sample-rates", Tier::Demanding,
+         "NaN output on 8 kHz telephone or 384 kHz interfaces", unusualSampleRates},
+        {"processing.extreme-input", Tier::Hostile,
+         "one broken plug-in upstream (+120 dBFS) turns this one's output into NaN",
+         [](Context& c) { finiteOutput(c, true); }},
+        {"processing.recovers-after-non-finite-input", Tier::Hostile,
+         "one NaN from upstream silences the track until the plug-in is reloaded",
+         recoversAfterNonFinite},
+        {"processing.absurd-sample-rates", Tier::Hostile,
+         "a misreported device rate crashes or freezes the host, or leaves the plug-in broken "
+         "until reloaded",
+         absurdSampleRates, true},
+    };
 }
 
 }  // namespace kv::validate

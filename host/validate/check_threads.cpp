@@ -36,52 +36,52 @@ class AudioThread {
     double peak() const { return peak_.load(); }
 
   private:
+    // Buffers for every input and output the plug-in declares.
+    template <typename T>
+    long runBlock(std::vector<std::vector<T>>& ins, std::vector<std::vector<T>>& outs,
+                  int32_t frames, std::mt19937_64& rng,
+                  std::uniform_real_distribution<double>& sample, double& blockPeak) {
+        std::vector<T*> inPtr(ins.size() + 1, nullptr), outPtr(outs.size() + 1, nullptr);
+        for (size_t c = 0; c < ins.size(); ++c) {
+            for (int32_t i = 0; i < frames; ++i)
+                ins[c][i] = static_cast<T>(sample(rng));
+            inPtr[c] = ins[c].data();
+        }
+        for (size_t c = 0; c < outs.size(); ++c)
+            outPtr[c] = outs[c].data();
+        if constexpr (sizeof(T) == sizeof(float)) {
+            host_.processReplacing(inPtr.data(), outPtr.data(), frames);
+        } else {
+            host_.processDoubleReplacing(inPtr.data(), outPtr.data(), frames);
+        }
+        long bad = 0;
+        for (const auto& c : outs) {
+            for (int32_t i = 0; i < frames; ++i) {
+                if (!std::isfinite(c[i]))
+                    ++bad;
+                else
+                    blockPeak = std::max(blockPeak, static_cast<double>(std::fabs(c[i])));
+            }
+        }
+        return bad;
+    }
+
     void run(uint64_t seed, double amplitude) {
         std::mt19937_64 rng(seed);
         std::uniform_real_distribution<double> sample(-amplitude, amplitude);
-        std::vector<float> f[4];
-        std::vector<double> d[4];
-        for (auto& v : f)
-            v.resize(1024);
-        for (auto& v : d)
-            v.resize(1024);
+        const size_t ins = static_cast<size_t>(std::max(host_.numInputs(), 0));
+        const size_t outs = static_cast<size_t>(std::max(host_.numOutputs(), 0));
+        std::vector<std::vector<float>> fin(ins, std::vector<float>(1024)),
+            fout(outs, std::vector<float>(1024));
+        std::vector<std::vector<double>> din(ins, std::vector<double>(1024)),
+            dout(outs, std::vector<double>(1024));
+        const bool canDouble = host_.canDouble();
         while (!stop_.load(std::memory_order_relaxed)) {
             const int32_t frames = 1 + static_cast<int32_t>(rng() % 1024);
-            const bool dbl = rng() % 2 == 0;
+            const bool dbl = rng() % 2 == 0 && canDouble;
             double blockPeak = 0.0;
-            long bad = 0;
-            if (dbl) {
-                for (int32_t i = 0; i < frames; ++i)
-                    d[0][i] = sample(rng), d[1][i] = sample(rng);
-                double* in[2] = {d[0].data(), d[1].data()};
-                double* out[2] = {d[2].data(), d[3].data()};
-                host_.processDoubleReplacing(in, out, frames);
-                for (int32_t i = 0; i < frames; ++i) {
-                    for (int c = 2; c < 4; ++c) {
-                        if (!std::isfinite(d[c][i]))
-                            ++bad;
-                        else
-                            blockPeak = std::max(blockPeak, std::fabs(d[c][i]));
-                    }
-                }
-            } else {
-                for (int32_t i = 0; i < frames; ++i) {
-                    f[0][i] = static_cast<float>(sample(rng));
-                    f[1][i] = static_cast<float>(sample(rng));
-                }
-                float* in[2] = {f[0].data(), f[1].data()};
-                float* out[2] = {f[2].data(), f[3].data()};
-                host_.processReplacing(in, out, frames);
-                for (int32_t i = 0; i < frames; ++i) {
-                    for (int c = 2; c < 4; ++c) {
-                        if (!std::isfinite(f[c][i]))
-                            ++bad;
-                        else
-                            blockPeak =
-                                std::max(blockPeak, static_cast<double>(std::fabs(f[c][i])));
-                    }
-                }
-            }
+            const long bad = dbl ? runBlock(din, dout, frames, rng, sample, blockPeak)
+                                 : runBlock(fin, fout, frames, rng, sample, blockPeak);
             nonFinite_.fetch_add(bad);
             if (blockPeak > peak_.load()) peak_.store(blockPeak);
             blocks_.fetch_add(1);
@@ -107,15 +107,19 @@ void parametersWhileProcessing(Context& ctx) {
             std::atomic<long> sets{0};
             auto setter = [&](uint64_t s) {
                 std::mt19937_64 rng(s);
-                const float odd[] = {-1.0f, 2.0f, std::numeric_limits<float>::quiet_NaN(),
-                                     std::numeric_limits<float>::infinity()};
+                // Values a host sends: [0, 1], its ends included. Values out
+                // of range are the hostile tier's business (state.*).
                 while (!stop.load(std::memory_order_relaxed)) {
                     const int32_t index =
                         n > 0 ? static_cast<int32_t>(rng() % static_cast<uint64_t>(n)) : 0;
-                    const float v = rng() % 8 == 0 ? odd[rng() % 4]
-                                                   : static_cast<float>(rng() % 1000001) / 1e6f;
-                    h->setParameter(index, v);
-                    (void)h->getParameter(index);
+                    const uint64_t pick = rng() % 16;
+                    const float v = pick == 0   ? 0.0f
+                                    : pick == 1 ? 1.0f
+                                                : static_cast<float>(rng() % 1000001) / 1e6f;
+                    if (n > 0) {
+                        h->setParameter(index, v);
+                        (void)h->getParameter(index);
+                    }
                     sets.fetch_add(1, std::memory_order_relaxed);
                 }
             };
@@ -182,7 +186,7 @@ void editorWhileProcessing(Context& ctx) {
             for (int i = 0; i < cycles; ++i, ++done) {
                 if (i >= 3 &&
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                            .count() > Context::kSlowLoopBudget) {
+                            .count() > ctx.slowLoopBudget()) {
                     break;
                 }
                 if (h->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)) == 0) {
@@ -207,9 +211,14 @@ void editorWhileProcessing(Context& ctx) {
 
 }  // namespace
 
-void checkThreads(Context& ctx) {
-    parametersWhileProcessing(ctx);
-    editorWhileProcessing(ctx);
+std::vector<Check> threadChecks() {
+    return {
+        {"threads.parameters-while-processing", Tier::EveryHost,
+         "automation or a session save during playback crashes or corrupts the audio",
+         parametersWhileProcessing},
+        {"threads.editor-while-processing", Tier::EveryHost,
+         "opening or closing the editor during playback crashes the host", editorWhileProcessing},
+    };
 }
 
 }  // namespace kv::validate

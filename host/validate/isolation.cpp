@@ -42,6 +42,12 @@ std::string describeStatus(int status) {
 
 constexpr char kPassMark = '\x01';
 
+// Whether this process is itself a child of runInChild. The outermost
+// child leads a process group of its own, and the children it makes stay in
+// it, so that stopping the outermost one stops them all: a grandchild left
+// hanging in a plug-in would otherwise spin on after the run.
+bool gInChild = false;
+
 }  // namespace
 
 std::string passedWith(const std::string& figure) {
@@ -58,7 +64,10 @@ ChildOutcome runInChild(const std::function<std::string()>& body, int timeoutSec
         ::close(fds[1]);
         return {false, std::string("fork: ") + std::strerror(errno)};
     }
+    const bool leader = !gInChild;
     if (pid == 0) {
+        gInChild = true;
+        if (leader) ::setpgid(0, 0);
         ::close(fds[0]);
         // A memory fault should end the child as a fault, whatever handler a
         // sanitizer installed, so that the parent can name the signal.
@@ -78,6 +87,7 @@ ChildOutcome runInChild(const std::function<std::string()>& body, int timeoutSec
         ::close(fds[1]);
         ::_exit(ok ? 0 : 3);
     }
+    if (leader) ::setpgid(pid, pid);  // also here: whichever runs first
     ::close(fds[1]);
     std::string message;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -104,6 +114,9 @@ ChildOutcome runInChild(const std::function<std::string()>& body, int timeoutSec
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    // Whatever the child left running (a grandchild stuck in the plug-in
+    // when the child crashed or was stopped) goes with it.
+    if (leader) ::kill(-pid, SIGKILL);
     if (timedOut) return {false, "timed out after " + std::to_string(timeoutSeconds) + " s"};
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         return {true, !message.empty() && message[0] == kPassMark ? message.substr(1) : message};

@@ -21,18 +21,35 @@ void Report::line(const char* tag, const std::string& name, const std::string& f
     std::fflush(out_);
 }
 
+const char* tierName(Tier tier) {
+    switch (tier) {
+        case Tier::EveryHost:
+            return "every host";
+        case Tier::Demanding:
+            return "demanding hosts";
+        case Tier::Hostile:
+            return "hostile input";
+    }
+    return "?";
+}
+
 void Report::pass(const std::string& name, const std::string& figure) {
-    ++passed_;
+    ++counts_->passed;
     line("PASS", name, figure);
 }
 
 void Report::fail(const std::string& name, const std::string& figure) {
-    ++failed_;
-    line("FAIL", name, figure);
+    ++counts_->failed;
+    if (check_ == nullptr) {
+        line("FAIL", name, figure);
+        return;
+    }
+    line("FAIL", name,
+         figure + " [" + tierName(check_->tier) + "; a host would see: " + check_->harm + "]");
 }
 
 void Report::skip(const std::string& name, const std::string& why) {
-    ++skipped_;
+    ++counts_->skipped;
     line("SKIP", name, why);
 }
 
@@ -46,14 +63,14 @@ bool Report::check(bool ok, const std::string& name, const std::string& figure) 
 }
 
 void Report::add(int passed, int failed, int skipped) {
-    passed_ += passed;
-    failed_ += failed;
-    skipped_ += skipped;
+    counts_->passed += passed;
+    counts_->failed += failed;
+    counts_->skipped += skipped;
 }
 
 std::string Report::summary() const {
-    std::string s = std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed";
-    if (skipped_ > 0) s += ", " + std::to_string(skipped_) + " skipped";
+    std::string s = std::to_string(passed()) + " passed, " + std::to_string(failed()) + " failed";
+    if (skipped() > 0) s += ", " + std::to_string(skipped()) + " skipped";
     return s;
 }
 

@@ -1,5 +1,6 @@
 #include "host/validate/signal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,30 +14,46 @@ namespace {
 template <typename Sample>
 void runBlock(host::PluginHost& host, const Stereo& input, Stereo& output, size_t at,
               int32_t frames, bool inPlace) {
-    std::vector<Sample> inL(static_cast<size_t>(frames)), inR(static_cast<size_t>(frames));
-    for (int32_t i = 0; i < frames; ++i) {
-        inL[i] = static_cast<Sample>(input.left[at + i]);
-        inR[i] = static_cast<Sample>(input.right[at + i]);
+    const size_t n = static_cast<size_t>(frames);
+    const size_t ins = static_cast<size_t>(std::max(host.numInputs(), 0));
+    const size_t outs = static_cast<size_t>(std::max(host.numOutputs(), 0));
+    std::vector<std::vector<Sample>> inBuf(ins, std::vector<Sample>(n));
+    for (size_t c = 0; c < ins; ++c) {
+        const std::vector<double>& src = c % 2 == 0 ? input.left : input.right;
+        for (size_t i = 0; i < n; ++i)
+            inBuf[c][i] = static_cast<Sample>(src[at + i]);
     }
-    std::vector<Sample> outL, outR;
-    Sample* ins[2] = {inL.data(), inR.data()};
-    Sample* outs[2] = {inL.data(), inR.data()};
-    if (!inPlace) {
-        // A value no model produces, so an output the plug-in never wrote
-        // shows up as a difference.
-        outL.assign(static_cast<size_t>(frames), static_cast<Sample>(-12345.0));
-        outR.assign(static_cast<size_t>(frames), static_cast<Sample>(-12345.0));
-        outs[0] = outL.data();
-        outs[1] = outR.data();
+    // A value no model produces, so an output the plug-in never wrote
+    // shows up as a difference.
+    std::vector<std::vector<Sample>> outBuf(outs);
+    std::vector<Sample*> inPtr(ins + 1, nullptr), outPtr(outs + 1, nullptr);
+    for (size_t c = 0; c < ins; ++c)
+        inPtr[c] = inBuf[c].data();
+    for (size_t c = 0; c < outs; ++c) {
+        if (inPlace && c < ins) {
+            outPtr[c] = inBuf[c].data();
+        } else {
+            outBuf[c].assign(n, static_cast<Sample>(-12345.0));
+            outPtr[c] = outBuf[c].data();
+        }
     }
     if constexpr (sizeof(Sample) == sizeof(float)) {
-        host.processReplacing(ins, outs, frames);
+        host.processReplacing(inPtr.data(), outPtr.data(), frames);
     } else {
-        host.processDoubleReplacing(ins, outs, frames);
+        host.processDoubleReplacing(inPtr.data(), outPtr.data(), frames);
     }
-    for (int32_t i = 0; i < frames; ++i) {
-        output.left[at + i] = static_cast<double>(outs[0][i]);
-        output.right[at + i] = static_cast<double>(outs[1][i]);
+    if (output.more.size() + 2 < outs)
+        output.more.resize(outs - 2, std::vector<double>(output.frames()));
+    for (size_t c = 0; c < outs; ++c) {
+        std::vector<double>& dst = c == 0   ? output.left
+                                   : c == 1 ? output.right
+                                            : output.more[c - 2];
+        for (size_t i = 0; i < n; ++i)
+            dst[at + i] = static_cast<double>(outPtr[c][i]);
+    }
+    if (outs == 1) {
+        for (size_t i = 0; i < n; ++i)
+            output.right[at + i] = output.left[at + i];
     }
 }
 
@@ -46,6 +63,8 @@ Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions&
     Stereo output(input.frames());
     size_t at = 0;
     size_t block = 0;
+    const Precision precision = host.canDouble() ? options.precision : Precision::Single;
+    const size_t channels = static_cast<size_t>(std::max({host.numInputs(), host.numOutputs(), 1}));
     while (at < input.frames()) {
         int32_t frames =
             options.blocks.empty() ? 512 : options.blocks[block % options.blocks.size()];
@@ -54,13 +73,14 @@ Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions&
             frames = static_cast<int32_t>(input.frames() - at);
         }
         if (options.zeroFrameCalls) {
-            float sentinel[2] = {-7.0f, -7.0f};
-            float* in0[2] = {&sentinel[0], &sentinel[1]};
-            float* out0[2] = {&sentinel[0], &sentinel[1]};
-            host.processReplacing(in0, out0, 0);
+            std::vector<float> sentinel(channels, -7.0f);
+            std::vector<float*> ptrs(channels + 1, nullptr);
+            for (size_t c = 0; c < channels; ++c)
+                ptrs[c] = &sentinel[c];
+            host.processReplacing(ptrs.data(), ptrs.data(), 0);
         }
-        const bool single = options.precision == Precision::Single ||
-                            (options.precision == Precision::Alternate && block % 2 == 0);
+        const bool single =
+            precision == Precision::Single || (precision == Precision::Alternate && block % 2 == 0);
         if (single) {
             runBlock<float>(host, input, output, at, frames, options.inPlace);
         } else {
@@ -98,37 +118,61 @@ Stereo constant(size_t frames, double value) {
     return s;
 }
 
+namespace {
+
+// Every output channel of `s`: left, right and the others. Comparisons
+// look at the channels both sides hold (a signal put together from the
+// first two outputs of blocks has no others).
+std::vector<const std::vector<double>*> channelsOf(const Stereo& s) {
+    std::vector<const std::vector<double>*> all = {&s.left, &s.right};
+    for (const auto& c : s.more)
+        all.push_back(&c);
+    return all;
+}
+
+}  // namespace
+
 size_t firstNonFinite(const Stereo& s) {
-    for (size_t i = 0; i < s.frames(); ++i) {
-        if (!std::isfinite(s.left[i]) || !std::isfinite(s.right[i])) return i;
+    size_t first = s.frames();
+    for (const auto* c : channelsOf(s)) {
+        for (size_t i = 0; i < first && i < c->size(); ++i) {
+            if (!std::isfinite((*c)[i])) first = i;
+        }
     }
-    return s.frames();
+    return first;
 }
 
 double peakOf(const Stereo& s, size_t from) {
     double peak = 0.0;
-    for (size_t i = from; i < s.frames(); ++i) {
-        peak = std::max({peak, std::fabs(s.left[i]), std::fabs(s.right[i])});
+    for (const auto* c : channelsOf(s)) {
+        for (size_t i = from; i < c->size(); ++i)
+            peak = std::max(peak, std::fabs((*c)[i]));
     }
     return peak;
 }
 
 double maxDifference(const Stereo& a, const Stereo& b) {
+    const auto ca = channelsOf(a), cb = channelsOf(b);
     if (a.frames() != b.frames()) return std::numeric_limits<double>::infinity();
     double worst = 0.0;
-    for (size_t i = 0; i < a.frames(); ++i) {
-        const double d =
-            std::max(std::fabs(a.left[i] - b.left[i]), std::fabs(a.right[i] - b.right[i]));
-        if (std::isnan(d)) return std::numeric_limits<double>::infinity();
-        worst = std::max(worst, d);
+    for (size_t c = 0; c < std::min(ca.size(), cb.size()); ++c) {
+        for (size_t i = 0; i < a.frames(); ++i) {
+            const double d = std::fabs((*ca[c])[i] - (*cb[c])[i]);
+            if (std::isnan(d)) return std::numeric_limits<double>::infinity();
+            worst = std::max(worst, d);
+        }
     }
     return worst;
 }
 
 bool bitIdentical(const Stereo& a, const Stereo& b) {
-    return a.frames() == b.frames() &&
-           std::memcmp(a.left.data(), b.left.data(), a.frames() * sizeof(double)) == 0 &&
-           std::memcmp(a.right.data(), b.right.data(), a.frames() * sizeof(double)) == 0;
+    const auto ca = channelsOf(a), cb = channelsOf(b);
+    if (a.frames() != b.frames()) return false;
+    for (size_t c = 0; c < std::min(ca.size(), cb.size()); ++c) {
+        if (std::memcmp(ca[c]->data(), cb[c]->data(), a.frames() * sizeof(double)) != 0)
+            return false;
+    }
+    return true;
 }
 
 void setAll(host::PluginHost& host, const std::vector<float>& values) {
@@ -147,6 +191,17 @@ std::vector<float> randomSettings(Context& ctx, int32_t count) {
 
 double toDb(double linear) {
     return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
+}
+
+bool deterministicAlone(Context& ctx, const std::vector<float>& settings) {
+    const Stereo in = noise(ctx, 8192, 0.8);
+    Stereo outs[2];
+    for (Stereo& out : outs) {
+        auto h = ctx.started(48000.0f, 512);
+        setAll(*h, settings);
+        out = runThrough(*h, in, RunOptions{});
+    }
+    return bitIdentical(outs[0], outs[1]);
 }
 
 }  // namespace kv::validate

@@ -1,6 +1,10 @@
 // Audio for the checks: stereo signals held in 64 bits, and one routine
 // that feeds a signal through an instance block by block the way a host
 // does (32-bit, 64-bit or alternating calls, separate or shared buffers).
+// The instance gets a buffer for every input and output it declares: the
+// left signal goes to its even inputs and the right to its odd ones, and its
+// first two outputs come back as left and right (a single output as both),
+// the others in `more`.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +20,7 @@ class Context;
 struct Stereo {
     std::vector<double> left;
     std::vector<double> right;
+    std::vector<std::vector<double>> more;  // outputs 3, 4, ... of the plug-in
 
     Stereo() = default;
     explicit Stereo(size_t frames) : left(frames, 0.0), right(frames, 0.0) {}
@@ -36,7 +41,8 @@ struct RunOptions {
 
 // Feeds `input` through the instance. Each block gets buffers of exactly its
 // length, so a plug-in that writes past `sampleFrames` is caught by the
-// memory checkers the suite runs under.
+// memory checkers the suite runs under. 64-bit and alternating runs fall
+// back to 32-bit calls when the plug-in offers no 64-bit processing.
 Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions& options);
 
 // White noise with peak `amplitude`, rounded to 32-bit floats so the same
@@ -47,6 +53,7 @@ Stereo noise(Context& ctx, size_t frames, double amplitude);
 Stereo square(size_t frames, double amplitude);
 Stereo constant(size_t frames, double value);
 
+// Checks below look at every output, `more` included.
 // Index of the first NaN or infinity, or frames() when all are finite.
 size_t firstNonFinite(const Stereo& s);
 double peakOf(const Stereo& s, size_t from = 0);
@@ -62,5 +69,11 @@ void setAll(host::PluginHost& host, const std::vector<float>& values);
 std::vector<float> randomSettings(Context& ctx, int32_t count);
 
 double toDb(double linear);
+
+// Whether two fresh instances with the same settings turn the same input
+// into the same output, bit for bit. Plug-ins with dither or random
+// modulation do not; checks that compare outputs across instances then
+// have nothing to compare against.
+bool deterministicAlone(Context& ctx, const std::vector<float>& settings);
 
 }  // namespace kv::validate

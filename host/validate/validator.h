@@ -1,31 +1,68 @@
 // kv23 validate: drives a built plug-in through its ABI the way demanding
 // hosts and plug-in validators do, and prints one line per check.
 //
-// A check is one named property ("state.nan-refused") with a pass/fail
-// outcome and a short figure (a count, a level, the first offending value).
-// Groups of checks live in their own files (check_*.cpp) and register
-// nothing: cmd_validate.cpp calls them in a fixed order. Counts and
-// durations scale with the strictness (1 = a quick smoke run, 10 = full),
-// and every random choice comes from one generator seeded from --seed so a
-// failing run can be repeated exactly.
+// A check is one named property ("processing.finite-output") with a
+// pass/fail outcome and a short figure (a count, a level, the first
+// offending value). Each check belongs to a tier: what every host does to a
+// plug-in, what demanding hosts do, and hostile input no sane host sends;
+// its failure says what a host or a user would suffer. Groups of checks live
+// in their own files (check_*.cpp), each listing its checks in a function
+// that cmd_validate.cpp calls in a fixed order; every check runs in a
+// process of its own with its own time budget, so a crash or a hang costs
+// that check alone and names it. Counts and durations scale with the
+// strictness (1 = a quick smoke run, 10 = full), and every random choice
+// comes from a generator seeded from --seed and the check's name, so a
+// failing check can be repeated exactly, alone or in the full run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "host/plugin_host.h"
 
 namespace kv::validate {
+
+// Who does this to a plug-in. Higher tiers run at higher strictness.
+enum class Tier { EveryHost = 1, Demanding = 2, Hostile = 3 };
+
+// "every host", "demanding hosts", "hostile input".
+const char* tierName(Tier tier);
 
 struct Options {
     std::string pluginPath;
     int strictness = 5;
     uint64_t seed = 0x4B563233;    // 'KV23'
     std::set<std::string> groups;  // empty: every group
+    Tier tier = Tier::EveryHost;   // the highest tier that runs
+    double checkSeconds = 180.0;   // a check's time budget
+};
+
+class Context;
+
+struct Check {
+    std::string name;
+    Tier tier;
+    // What a host or a user suffers when the check fails; printed with it.
+    std::string harm;
+    std::function<void(Context&)> run;
+    // A handful of calls that take a moment: a quarter of the time budget
+    // (at least 5 s) tells a hang sooner.
+    bool quick = false;
+};
+
+// Line counts; placed in memory shared with the child that runs a check,
+// so lines printed before a crash still count.
+struct Counts {
+    int passed = 0;
+    int failed = 0;
+    int skipped = 0;
 };
 
 // The check lines and the closing count. Lines look like
@@ -34,7 +71,11 @@ struct Options {
 //   SKIP  editor.open-close  no editor (flag 0x1 not set)
 class Report {
   public:
-    explicit Report(FILE* out) : out_(out) {}
+    explicit Report(FILE* out, Counts* counts = nullptr)
+        : out_(out), counts_(counts != nullptr ? counts : &own_) {}
+
+    // The check whose lines follow: a failure then names its tier and harm.
+    void setCheck(const Check* check) { check_ = check; }
 
     void pass(const std::string& name, const std::string& figure);
     void fail(const std::string& name, const std::string& figure);
@@ -45,9 +86,9 @@ class Report {
     // Counts of lines printed elsewhere (by a child process).
     void add(int passed, int failed, int skipped);
 
-    int passed() const { return passed_; }
-    int failed() const { return failed_; }
-    int skipped() const { return skipped_; }
+    int passed() const { return counts_->passed; }
+    int failed() const { return counts_->failed; }
+    int skipped() const { return counts_->skipped; }
     // "N passed, N failed" and ", N skipped" when any was skipped.
     std::string summary() const;
 
@@ -55,9 +96,9 @@ class Report {
     void line(const char* tag, const std::string& name, const std::string& figure);
 
     FILE* out_;
-    int passed_ = 0;
-    int failed_ = 0;
-    int skipped_ = 0;
+    Counts own_;
+    Counts* counts_;
+    const Check* check_ = nullptr;
 };
 
 // What every group gets: the options, the report, the random generator, and
@@ -80,7 +121,8 @@ class Context {
     // Seconds a loop of slow steps (opening an editor, say) may take before
     // it stops early: the counts above are meant for a release build, and a
     // sanitizer build can be a hundred times slower.
-    static constexpr double kSlowLoopBudget = 20.0;
+    // A third of the check's own time budget, at most 20 s.
+    double slowLoopBudget() const { return std::min(20.0, options_.checkSeconds / 3.0); }
 
     // A new instance through a fresh VSTPluginMain call. Returns null (and
     // puts the loader's sentence into `error`) when the plug-in gives none.
@@ -106,13 +148,13 @@ class Context {
 // Text helpers for figures.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// The groups, in the order kv23 validate runs them.
-void checkLoad(Context& ctx);
-void checkProcessing(Context& ctx);
-void checkState(Context& ctx);
-void checkOpcodes(Context& ctx);
-void checkThreads(Context& ctx);
-void checkEditor(Context& ctx);
-void checkAllocation(Context& ctx);
+// The groups' checks, in the order kv23 validate runs them.
+std::vector<Check> loadChecks();
+std::vector<Check> processingChecks();
+std::vector<Check> stateChecks();
+std::vector<Check> opcodeChecks();
+std::vector<Check> threadChecks();
+std::vector<Check> editorChecks();
+std::vector<Check> allocationChecks();
 
 }  // namespace kv::validate

@@ -47,7 +47,13 @@ std::unique_ptr<XProbe> XProbe::open(std::string& why) {
         why = "no X display (DISPLAY is not set; run under xvfb-run)";
         return nullptr;
     }
-    Display* display = XOpenDisplay(name);
+    // An X server with no clients left resets itself, and refuses
+    // connections for that moment: try again for up to two seconds.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 20 && display == nullptr; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        display = XOpenDisplay(name);
+    }
     if (display == nullptr) {
         why = std::string("cannot open the X display ") + name;
         return nullptr;

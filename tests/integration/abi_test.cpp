@@ -481,4 +481,51 @@ TEST_F(PluginFile, InPlaceBuffersAndAlternatingPrecisionsShareOneState) {
     }
 }
 
+// What this plug-in promises beyond what a host may expect of any plug-in:
+// a NaN, in any bit pattern and by either route, leaves the stored value as
+// it was; and a sample rate of 30 Hz or less (where the high-pass would be
+// unstable) keeps the filter of the last good rate, so the sound stays
+// bounded.
+TEST_F(PluginFile, NaNParametersAndRatesOfThirtyHertzOrLessChangeNothing) {
+    AEffect* e = create();
+    ASSERT_NE(e, nullptr);
+    uint32_t patterns[] = {0x7FC00000u, 0xFFC00000u, 0x7F800001u, 0xFFFFFFFFu};
+    for (int32_t i = 0; i < 4; ++i) {
+        const float before = 0.125f + 0.0625f * static_cast<float>(i);
+        e->setParameter(e, i, before);
+        for (uint32_t bits : patterns) {
+            float nan;
+            std::memcpy(&nan, &bits, 4);
+            e->setParameter(e, i, nan);
+            EXPECT_EQ(e->getParameter(e, i), before) << i << " 0x" << std::hex << bits;
+        }
+    }
+    std::array<uint32_t, 4> nanChunk;
+    nanChunk.fill(0x7FC00000u);
+    call(e, effSetChunk, 0, 16, nanChunk.data());
+    for (int32_t i = 0; i < 4; ++i)
+        EXPECT_EQ(e->getParameter(e, i), 0.125f + 0.0625f * static_cast<float>(i)) << i;
+
+    // Full drive, no pads, full volume: the loudest the controls allow is
+    // about +66 dB, some 2000 times the input.
+    const float loudest[4] = {1.0f, 0.0f, 0.0f, 1.0f};
+    const std::vector<float> noiseIn = testSignal(8192, 0.3);
+    for (float rate : {1.0f, 8.0f, 20.0f, 25.0f, 29.0f, 30.0f}) {
+        AEffect* x = create();
+        ASSERT_NE(x, nullptr);
+        call(x, effSetSampleRate, 0, 0, nullptr, rate);
+        for (int32_t i = 0; i < 4; ++i)
+            x->setParameter(x, i, loudest[i]);
+        std::vector<float> l = noiseIn, r = noiseIn, oL(8192), oR(8192);
+        float* in[2] = {l.data(), r.data()};
+        float* out[2] = {oL.data(), oR.data()};
+        x->processReplacing(x, in, out, 8192);
+        for (size_t n = 0; n < oL.size(); ++n) {
+            ASSERT_TRUE(std::isfinite(oL[n]) && std::fabs(oL[n]) < 1e5f) << rate << " Hz at " << n;
+            ASSERT_TRUE(std::isfinite(oR[n]) && std::fabs(oR[n]) < 1e5f) << rate << " Hz at " << n;
+        }
+        EXPECT_EQ(closeInstance(x), 1);
+    }
+}
+
 }  // namespace

@@ -110,7 +110,8 @@ TEST_F(Kv23Errors, BrokenPluginFilesAreRefused) {
     const std::string in = path("in.wav"), out = path("out.wav");
     expectFailure({"process", in, out, "--plugin", path("none.so")}, "none.so");
     expectFailure({"process", in, out, "--plugin", path("notes.txt")}, "cannot load");
-    expectFailure({"process", in, out, "--plugin", KV_FAKE_NO_ENTRY}, "no VSTPluginMain");
+    expectFailure({"process", in, out, "--plugin", KV_FAKE_NO_ENTRY},
+                  "exports neither VSTPluginMain nor main");
     expectFailure({"process", in, out, "--plugin", KV_FAKE_NULL_INSTANCE}, "no instance");
     expectFailure({"process", in, out, "--plugin", KV_FAKE_WRONG_MAGIC}, "wrong magic");
     expectFailure({"info", "--plugin", KV_FAKE_WRONG_MAGIC}, "wrong magic");

@@ -5,6 +5,7 @@
 // The faults are put around the real instance by replacing the function
 // pointers in its AEffect record with wrappers that call the originals.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -94,6 +95,13 @@ intptr_t dispatchWrapper(AEffect* e, int32_t opcode, int32_t index, intptr_t val
     if (opcode == effGetParamName && ptr != nullptr && index == 1) {
         std::strcpy(static_cast<char*>(ptr), "Pad One Boost");
         return 0;
+    }
+#elif defined(KV_BREAK_HANGS_AT_LOW_RATES)
+    // A buffer sized from the sample rate, filled in a loop that never ends
+    // when the rate is absurdly low.
+    if (opcode == effSetSampleRate && opt < 50.0f) {
+        for (;;)
+            ::pause();
     }
 #elif defined(KV_BREAK_NULL_VENDOR)
     // Writes the vendor string without looking at the pointer.

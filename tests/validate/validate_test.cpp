@@ -93,7 +93,7 @@ TEST(ValidateCommand, PassesEveryCheckOnTheBuiltPlugin) {
     EXPECT_GE(countTag(run, "PASS"), 30) << run.output;
     // Every group reported, and the seed is printed for a repeat run.
     for (const char* check :
-         {"load.create-close", "processing.finite-output", "state.nan-refused",
+         {"load.create-close", "processing.finite-output", "state.nan-parameters",
           "state.chunk-size-15", "opcodes.string-limits", "threads.parameters-while-processing"}) {
         EXPECT_TRUE(hasLine(run, "PASS", check)) << check << "\n" << run.output;
     }
@@ -112,7 +112,7 @@ TEST(ValidateCommand, FailsOnPluginsWithOneFault) {
         {KV_BROKEN_NAN_OUTPUT, "processing", "processing.finite-output", "processing.in-place"},
         {KV_BROKEN_RANDOM_DITHER, "processing", "processing.deterministic",
          "processing.finite-output"},
-        {KV_BROKEN_KEEPS_NAN, "state", "state.nan-refused", "state.out-of-range-clamped"},
+        {KV_BROKEN_KEEPS_NAN, "state", "state.nan-parameters", "state.out-of-range-clamped"},
         {KV_BROKEN_CHUNK_OVERREAD, "state", "state.chunk-size-15", "state.chunk-round-trip"},
         {KV_BROKEN_STRING_OVERRUN, "opcodes", "opcodes.string-limits", "opcodes.stray-values"},
         {KV_BROKEN_NULL_VENDOR, "opcodes", "opcodes.null-pointer", "opcodes.can-do-texts"},
@@ -131,7 +131,8 @@ TEST(ValidateCommand, FailsOnPluginsWithOneFault) {
 // The guard page behind a short chunk turns an over-read into a failed
 // line for exactly the sizes below the four values, and names the crash.
 TEST(ValidateCommand, ChunkOverReadFailsOnlyTheShortSizes) {
-    const Outcome run = validate(KV_BROKEN_CHUNK_OVERREAD, "--strictness 3 --group state");
+    const Outcome run =
+        validate(KV_BROKEN_CHUNK_OVERREAD, "--strictness 3 --tier hostile --group state");
     for (const char* size : {"0", "4", "15"}) {
         EXPECT_TRUE(hasLine(run, "FAIL", std::string("state.chunk-size-") + size)) << run.output;
     }
@@ -144,9 +145,30 @@ TEST(ValidateCommand, ChunkOverReadFailsOnlyTheShortSizes) {
 }
 
 TEST(ValidateCommand, NullPointerCrashNamesTheOpcode) {
-    const Outcome run = validate(KV_BROKEN_NULL_VENDOR, "--strictness 1 --group opcodes");
+    const Outcome run =
+        validate(KV_BROKEN_NULL_VENDOR, "--strictness 1 --tier hostile --group opcodes");
     EXPECT_TRUE(hasLine(run, "FAIL", "opcodes.null-pointer")) << run.output;
     EXPECT_NE(run.output.find("crashed on opcode 47 "), std::string::npos) << run.output;
+    // A failure says its tier and what a host would suffer.
+    EXPECT_NE(run.output.find("[hostile input; a host would see: "), std::string::npos)
+        << run.output;
+    // Hostile input is left out at the default strictness.
+    const Outcome defaults = validate(KV_BROKEN_NULL_VENDOR, "--group opcodes");
+    EXPECT_FALSE(hasLine(defaults, "FAIL", "opcodes.null-pointer")) << defaults.output;
+    EXPECT_EQ(defaults.output.find("hostile"), std::string::npos) << defaults.output;
+}
+
+// A hang costs the check its time budget and a line naming it; the checks
+// after it still run. This check makes a few quick calls: a quarter of the
+// budget (at least 5 s) is its own.
+TEST(ValidateCommand, AHangingCheckFailsByNameAndTheRunGoesOn) {
+    const Outcome run = validate(KV_BROKEN_HANGS_AT_LOW_RATES,
+                                 "--strictness 1 --tier hostile --group processing --check-time 8");
+    EXPECT_TRUE(hasLine(run, "FAIL", "processing.absurd-sample-rates")) << run.output;
+    EXPECT_NE(run.output.find("hung: no result within 5 s"), std::string::npos) << run.output;
+    EXPECT_TRUE(hasLine(run, "PASS", "processing.extreme-input")) << run.output;
+    EXPECT_EQ(countTag(run, "FAIL"), 1) << run.output;
+    expectConsistentSummary(run);
 }
 
 TEST(ValidateCommand, RefusesBadOptions) {
@@ -154,6 +176,8 @@ TEST(ValidateCommand, RefusesBadOptions) {
     EXPECT_EQ(validate(KV_PLUGIN_PATH, "--strictness 0").status, 2);
     EXPECT_EQ(validate(KV_PLUGIN_PATH, "--group load,nonsense").status, 2);
     EXPECT_EQ(validate(KV_PLUGIN_PATH, "--seed -4").status, 2);
+    EXPECT_EQ(validate(KV_PLUGIN_PATH, "--tier rude").status, 2);
+    EXPECT_EQ(validate(KV_PLUGIN_PATH, "--check-time 0").status, 2);
     const Outcome missing = validate("/nonexistent/plugin.so", "");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("cannot read the plug-in file"), std::string::npos);
