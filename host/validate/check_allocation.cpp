@@ -84,16 +84,13 @@ std::string stillWorks(AEffect* e) {
     return {};
 }
 
-// The editor opcodes of an instance built while an allocation failed: with
-// the editor flag they must work, without it they answer 0.
+// The editor opcodes of an instance built while an allocation failed:
+// without the editor flag they answer 0. With it, nothing is asked here:
+// many editors know their size only after effEditOpen.
 std::string editorConsistent(AEffect* e) {
+    if (e->flags & effFlagsHasEditor) return {};
     ERect* rect = nullptr;
-    const intptr_t got = call(e, effEditGetRect, 0, 0, &rect);
-    if (e->flags & effFlagsHasEditor) {
-        if (got == 0 || rect == nullptr) return "the editor flag is set but effEditGetRect fails";
-    } else if (got != 0) {
-        return "no editor flag but effEditGetRect answers 1";
-    }
+    if (call(e, effEditGetRect, 0, 0, &rect) != 0) return "no editor flag but effEditGetRect answers 1";
     return {};
 }
 
@@ -110,11 +107,6 @@ std::string constructionTrial(const std::string& path, long failAt) {
     if (!e) {
         if (!hit) return "no instance although no allocation failed";
         return passedWith(format("%ld 1 0", made));
-    }
-    if (!hit && !(e->flags & effFlagsHasEditor)) {
-        // Only a plug-in without an editor may come out of a clean run so.
-        ERect* rect = nullptr;
-        if (call(e, effEditGetRect, 0, 0, &rect) != 0) return "effEditGetRect without the flag";
     }
     std::string wrong = editorConsistent(e);
     if (wrong.empty()) wrong = stillWorks(e);
