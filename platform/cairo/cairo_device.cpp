@@ -328,11 +328,14 @@ uint32_t addSaturated(uint32_t a, uint32_t b) {
 
 }  // namespace
 
+constexpr int64_t kMaxDirectPixels = 32 * 32;
+
 bool CairoDevice::composeDirectly(cairo_surface_t* from, const CRect& area, int32_t dx, int32_t dy,
                                   Compose mode) {
     // What cairo does for these two compositions onto a four-channel image
-    // (the back buffer), done here: an update of a small view then skips
-    // cairo's per-call setup, which costs far more than the pixels.
+    // (the back buffer), done here for small areas: an update of a small
+    // view (the LED) then skips cairo's per-call setup, which costs far more
+    // than its pixels.
     cairo_surface_t* to = surface_.get();
     if (from == to || !isImageSurface(to) || cairo_surface_status(to) != CAIRO_STATUS_SUCCESS ||
         cairo_image_surface_get_format(to) != CAIRO_FORMAT_ARGB32 ||
@@ -342,6 +345,8 @@ bool CairoDevice::composeDirectly(cairo_surface_t* from, const CRect& area, int3
     r.bound(CRect(0, 0, cairo_image_surface_get_width(to), cairo_image_surface_get_height(to)));
     if (hasClip_) r.bound(clip_);
     if (r.isEmpty()) return true;
+    // Larger areas: cairo's vectorised loops win over its setup.
+    if (int64_t{r.width()} * r.height() > kMaxDirectPixels) return false;
     cairo_surface_flush(to);
     uint8_t* out = cairo_image_surface_get_data(to);
     const uint8_t* in = cairo_image_surface_get_data(from);
