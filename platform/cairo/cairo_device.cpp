@@ -98,6 +98,8 @@ cairo_t* CairoDevice::cr() {
         cairo_set_operator(cr_.get(), CAIRO_OPERATOR_OVER);
         cairo_set_fill_rule(cr_.get(), CAIRO_FILL_RULE_WINDING);
         applyClip();
+    } else if (clipPending_) {
+        applyClip();
     }
     return cr_.get();
 }
@@ -126,6 +128,7 @@ uint32_t CairoDevice::pixel(int32_t x, int32_t y) const {
 }
 
 void CairoDevice::applyClip() {
+    clipPending_ = false;
     cairo_t* c = cr_.get();
     cairo_reset_clip(c);
     if (hasClip_) {
@@ -163,8 +166,7 @@ void CairoDevice::setFont(const FontDesc& font) {
 void CairoDevice::setClip(const CRect& r) {
     hasClip_ = true;
     clip_ = r;
-    cr();
-    applyClip();
+    clipPending_ = true;
 }
 
 void CairoDevice::moveTo(CPoint p) {
@@ -304,6 +306,76 @@ void paintInto(cairo_t* c, cairo_surface_t* from, const CRect& dest, CPoint sour
 
 }  // namespace
 
+namespace {
+
+// x * a / 255 for each 8-bit channel of x, rounded as pixman rounds.
+uint32_t scaleChannels(uint32_t x, uint32_t a) {
+    uint32_t rb = (x & 0x00FF00FFu) * a + 0x00800080u;
+    rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
+    uint32_t ag = ((x >> 8) & 0x00FF00FFu) * a + 0x00800080u;
+    ag = (ag + ((ag >> 8) & 0x00FF00FFu)) & 0xFF00FF00u;
+    return rb | ag;
+}
+
+// Each channel of a + b, at most 255.
+uint32_t addSaturated(uint32_t a, uint32_t b) {
+    uint32_t rb = (a & 0x00FF00FFu) + (b & 0x00FF00FFu);
+    rb |= 0x01000100u - ((rb >> 8) & 0x00010001u);
+    uint32_t ag = ((a >> 8) & 0x00FF00FFu) + ((b >> 8) & 0x00FF00FFu);
+    ag |= 0x01000100u - ((ag >> 8) & 0x00010001u);
+    return (rb & 0x00FF00FFu) | ((ag & 0x00FF00FFu) << 8);
+}
+
+}  // namespace
+
+constexpr int64_t kMaxDirectPixels = 32 * 32;
+
+bool CairoDevice::composeDirectly(cairo_surface_t* from, const CRect& area, int32_t dx, int32_t dy,
+                                  Compose mode) {
+    // What cairo does for these two compositions onto a four-channel image
+    // (the back buffer), done here for small areas: an update of a small
+    // view (the LED) then skips cairo's per-call setup, which costs far more
+    // than its pixels.
+    cairo_surface_t* to = surface_.get();
+    if (from == to || !isImageSurface(to) || cairo_surface_status(to) != CAIRO_STATUS_SUCCESS ||
+        cairo_image_surface_get_format(to) != CAIRO_FORMAT_ARGB32 ||
+        cairo_image_surface_get_format(from) != CAIRO_FORMAT_ARGB32)
+        return false;
+    CRect r = area;
+    r.bound(CRect(0, 0, cairo_image_surface_get_width(to), cairo_image_surface_get_height(to)));
+    if (hasClip_) r.bound(clip_);
+    if (r.isEmpty()) return true;
+    // Larger areas: cairo's vectorised loops win over its setup.
+    if (int64_t{r.width()} * r.height() > kMaxDirectPixels) return false;
+    cairo_surface_flush(to);
+    uint8_t* out = cairo_image_surface_get_data(to);
+    const uint8_t* in = cairo_image_surface_get_data(from);
+    if (!out || !in) return false;
+    const ptrdiff_t outStride = cairo_image_surface_get_stride(to);
+    const ptrdiff_t inStride = cairo_image_surface_get_stride(from);
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        auto* o = reinterpret_cast<uint32_t*>(out + y * outStride);
+        const auto* i = reinterpret_cast<const uint32_t*>(in + (y + dy) * inStride) + dx;
+        if (mode == Compose::opaqueCopy) {
+            for (int32_t x = r.left; x < r.right; ++x)
+                o[x] = i[x] | 0xFF000000u;
+            continue;
+        }
+        // Premultiplied "over": source plus what its alpha leaves of the
+        // destination.
+        for (int32_t x = r.left; x < r.right; ++x) {
+            const uint32_t s = i[x];
+            const uint32_t alpha = s >> 24;
+            if (alpha == 0xFF)
+                o[x] = s;
+            else if (s != 0)
+                o[x] = addSaturated(s, scaleChannels(o[x], 0xFF - alpha));
+        }
+    }
+    cairo_surface_mark_dirty_rectangle(to, r.left, r.top, r.width(), r.height());
+    return true;
+}
+
 void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
     cairo_surface_t* img = surfaceOf(image);
     if (!img || dest.isEmpty()) return;
@@ -319,6 +391,9 @@ void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffse
                  dest.top - sourceOffset.v + image.height());
     inside.bound(dest);
     if (inside.isEmpty()) return;
+    if (composeDirectly(img, inside, sourceOffset.h - dest.left, sourceOffset.v - dest.top,
+                        Compose::opaqueCopy))
+        return;
     paintInto(
         cr(), opaqueView.get(), inside,
         CPoint(sourceOffset.h + inside.left - dest.left, sourceOffset.v + inside.top - dest.top),
@@ -359,6 +434,17 @@ void CairoDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourc
                              uint8_t constantAlpha) {
     cairo_surface_t* img = surfaceOf(image);
     if (!img || dest.isEmpty() || constantAlpha == 0) return;
+    if (constantAlpha == 255) {
+        // Outside the image nothing is composed.
+        CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
+                     dest.left - sourceOffset.h + image.width(),
+                     dest.top - sourceOffset.v + image.height());
+        inside.bound(dest);
+        if (inside.isEmpty()) return;
+        if (composeDirectly(img, inside, sourceOffset.h - dest.left, sourceOffset.v - dest.top,
+                            Compose::over))
+            return;
+    }
     paintInto(cr(), img, dest, sourceOffset, CAIRO_OPERATOR_OVER, constantAlpha / 255.0);
 }
 

@@ -109,6 +109,13 @@ class CairoDevice final : public DrawDevice, public SurfaceSource {
     cairo_t* cr();
     void applyClip();
     void setSourceColor(CColor color);
+    enum class Compose { opaqueCopy, over };
+    // Composes `from` (its pixel x + dx, y + dy onto x, y) into `area` of an
+    // ARGB32 image target, inside the clip, as cairo would: its colours made
+    // opaque, or its premultiplied pixels over the target's. False when the
+    // target or source is of another kind and cairo must do it.
+    bool composeDirectly(cairo_surface_t* from, const CRect& area, int32_t dx, int32_t dy,
+                         Compose mode);
 
     SurfacePtr surface_;
     ContextPtr cr_;
@@ -119,6 +126,9 @@ class CairoDevice final : public DrawDevice, public SurfaceSource {
     FontDesc font_;
     std::string fontFace_ = "Arial";  // font_.face points here
     bool hasClip_ = false;
+    // The clip is handed to cairo only when cairo next draws: copies that
+    // bypass cairo (see blit) need no cairo state at all.
+    bool clipPending_ = false;
     CRect clip_;
     CPoint position_;
 };

@@ -2,6 +2,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <utility>
@@ -330,6 +331,7 @@ void X11Window::processEvents() {
         if (!still || !*still) return;
     }
     std::erase_if(idleHooks_, [](const auto& h) { return !h.second; });
+    if (!eventsMayWait(display)) return;
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
@@ -337,6 +339,20 @@ void X11Window::processEvents() {
         const auto still = alive.lock();
         if (!still || !*still) return;
     }
+    drainedAt_ = XNextRequest(display);
+    drained_ = true;
+}
+
+bool X11Window::eventsMayWait(Display* display) const {
+    // XPending reads the socket (twice) even when nothing came. Events can
+    // wait in three places: Xlib's queue, the socket, and the queue of the
+    // library under Xlib, which fills only while a reply is awaited. No
+    // request since the last full read means no reply was awaited, so an
+    // empty Xlib queue and a socket with nothing to read mean no event.
+    if (!drained_ || XNextRequest(display) != drainedAt_ || XQLength(display) > 0) return true;
+    pollfd socket{ConnectionNumber(display), POLLIN, 0};
+    // Readable, closed or failing: XPending finds out which.
+    return poll(&socket, 1, 0) != 0;
 }
 
 void X11Window::processOnePaint() {

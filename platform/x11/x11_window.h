@@ -103,11 +103,16 @@ class X11Window final : public NativeWindow {
     CRect pendingPaint_;
     bool paintPending_ = false;
     int mouseDownDepth_ = 0;
+    bool eventsMayWait(Display* display) const;
     // The buttons and modifiers when the press being delivered happened,
     // answered once by mouseButtons() (see there); -1 when none.
     int32_t pressButtons_ = -1;
     Cursor cursors_[9] = {};
     std::unique_ptr<DrawDevice> paintDevice_;
+    // The connection's next request number when processEvents last read
+    // every event there was; see eventsMayWait.
+    unsigned long drainedAt_ = 0;
+    bool drained_ = false;
     // Cleared by the destructor; event delivery checks it after each
     // callback, which may end in the owner destroying this object.
     std::shared_ptr<bool> alive_;

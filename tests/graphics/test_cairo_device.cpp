@@ -144,6 +144,78 @@ TEST(CairoDevice, BlitsImagesOpaqueColourKeyedAndAlphaBlended) {
     EXPECT_EQ(a->pixel(0, 2), 0xFF000000u);
 }
 
+TEST(CairoDevice, ComposesImagesOntoItsImageExactlyAsCairoDoes) {
+    // Every alpha, with colours up to it, over a destination of every kind
+    // (opaque, translucent, empty), inside a clip: the device's result must
+    // equal cairo's own composition pixel for pixel.
+    constexpr int32_t w = 256, h = 4;  // small enough for the direct path
+    auto image = platform::createImage(w, h);
+    ASSERT_NE(image, nullptr);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const uint32_t a = uint32_t(x), c = a * uint32_t(y + 1) / h;
+            put(*image, x, y, a << 24 | c << 16 | (a - c) << 8 | c / 2);
+        }
+    image->pixelsChanged();
+    cairo_surface_t* source = static_cast<CairoImage*>(image.get())->surface();
+    const auto fillDestination = [&](cairo_surface_t* s) {
+        cairo_surface_flush(s);
+        for (int32_t y = 0; y < h + 2; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) +
+                                                    y * cairo_image_surface_get_stride(s));
+            for (int32_t x = 0; x < w + 2; ++x) {
+                const uint32_t a = y % 3 == 0 ? 0xFF : y % 3 == 1 ? uint32_t(x) % 256 : 0;
+                const uint32_t c = a * uint32_t(x % 7) / 6;
+                row[x] = a << 24 | c << 16 | (a - c) << 8 | c;
+            }
+        }
+        cairo_surface_mark_dirty(s);
+    };
+    const CRect clip(3, 1, w - 5, h + 1);
+    for (const bool opaque : {false, true}) {
+        cairo_surface_t* expected = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w + 2, h + 2);
+        cairo_surface_t* actual = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w + 2, h + 2);
+        fillDestination(expected);
+        fillDestination(actual);
+        // The image lands at (1, 1) and is read from its pixel (1, 0).
+        cairo_t* cr = cairo_create(expected);
+        cairo_rectangle(cr, clip.left, clip.top, clip.width(), clip.height());
+        cairo_clip(cr);
+        cairo_rectangle(cr, 1, 1, w - 1, h);  // where the image and the rectangle meet
+        cairo_clip(cr);
+        cairo_surface_t* view =
+            opaque ? cairo_image_surface_create_for_data(cairo_image_surface_get_data(source),
+                                                         CAIRO_FORMAT_RGB24, w, h,
+                                                         cairo_image_surface_get_stride(source))
+                   : cairo_surface_reference(source);
+        cairo_set_operator(cr, opaque ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
+        cairo_set_source_surface(cr, view, 0, 1);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        cairo_surface_destroy(view);
+        {
+            CairoDevice d(actual);
+            d.setClip(clip);
+            if (opaque)
+                d.blit(*image, CRect(1, 1, w + 1, h + 1), CPoint(1, 0));
+            else
+                d.alphaBlend(*image, CRect(1, 1, w + 1, h + 1), CPoint(1, 0), 255);
+            d.flush();
+        }
+        for (int32_t y = 0; y < h + 2; ++y) {
+            const auto* e =
+                reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(expected) +
+                                                  y * cairo_image_surface_get_stride(expected));
+            const auto* a = reinterpret_cast<const uint32_t*>(
+                cairo_image_surface_get_data(actual) + y * cairo_image_surface_get_stride(actual));
+            for (int32_t x = 0; x < w + 2; ++x)
+                ASSERT_EQ(a[x], e[x]) << (opaque ? "blit" : "blend") << " at " << x << ", " << y;
+        }
+        cairo_surface_destroy(expected);
+        cairo_surface_destroy(actual);
+    }
+}
+
 TEST(CairoDevice, WrapsASurfaceMadeElsewhereAndKeepsItAlive) {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 8, 8);
     auto d = std::make_unique<CairoDevice>(s);

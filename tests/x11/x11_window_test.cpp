@@ -235,6 +235,17 @@ TEST_F(X11WindowTest, ExposeSeriesBecomesOnePaintOfTheirUnion) {
     EXPECT_EQ(events.paints[1], CRect(100, 70, 120, 90));  // bounded by the window
     w->processOnePaint();
     EXPECT_EQ(events.paints.size(), 2u);
+
+    // An exposure that the window's connection read while it waited for a
+    // reply of its own, with nothing left on the socket: the next pump
+    // still delivers it.
+    events.paints.clear();
+    XClearArea(dpy, w->window(), 20, 20, 10, 10, True);
+    XSync(dpy, False);
+    XSync(w->display(), False);
+    w->processEvents();
+    ASSERT_EQ(events.paints.size(), 1u);
+    EXPECT_EQ(events.paints[0], CRect(20, 20, 30, 30));
 }
 
 TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
