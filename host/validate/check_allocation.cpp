@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/channel_buffers.h"
 #include "host/validate/failing_new.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
@@ -64,18 +65,18 @@ std::string stillWorks(AEffect* e) {
         const float v = e->getParameter(e, i);
         if (!std::isfinite(v)) return format("parameter %d reads %g", i, static_cast<double>(v));
     }
-    std::vector<float> inL(kFrames), inR(kFrames), outL(kFrames), outR(kFrames);
-    for (int32_t n = 0; n < kFrames; ++n) {
-        inL[n] = static_cast<float>(std::sin(0.05 * n));
-        inR[n] = -inL[n];
+    // One buffer for each declared input and output, whatever their number.
+    host::ChannelBuffers<float> buffers(e->numInputs, e->numOutputs, kFrames);
+    for (size_t c = 0; c < buffers.inputs(); ++c) {
+        for (int32_t n = 0; n < kFrames; ++n)
+            buffers.in(c)[static_cast<size_t>(n)] = static_cast<float>(std::sin(0.05 * n));
     }
-    float* in[2] = {inL.data(), inR.data()};
-    float* out[2] = {outL.data(), outR.data()};
-    if (e->numInputs >= 2 && e->numOutputs >= 2 && (e->flags & effFlagsCanReplacing)) {
-        e->processReplacing(e, in, out, kFrames);
-        for (int32_t n = 0; n < kFrames; ++n) {
-            if (!std::isfinite(outL[n]) || !std::isfinite(outR[n])) {
-                return format("output sample %d is not finite", n);
+    if (e->flags & effFlagsCanReplacing) {
+        e->processReplacing(e, buffers.inPointers(), buffers.outPointers(), kFrames);
+        for (size_t c = 0; c < buffers.outputs(); ++c) {
+            for (int32_t n = 0; n < kFrames; ++n) {
+                if (!std::isfinite(buffers.out(c)[static_cast<size_t>(n)]))
+                    return format("output %zu, sample %d is not finite", c, n);
             }
         }
     }
