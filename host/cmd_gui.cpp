@@ -15,6 +15,8 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,214 +124,279 @@ void runCommand(PluginHost& host, const std::string& line) {
     }
 }
 
-int runGui(const std::vector<std::string>& args) {
-    // GTK and Qt hosts adopt the user's locale: the plug-in must live with a
-    // comma as the decimal point.
-    std::setlocale(LC_ALL, "");
-    PluginChoice choice;
+struct GuiOptions {
+    PluginChoice plugin;
     long closeAfter = -1;
     bool destroyFirst = false;
     bool closeInIdle = false;
+};
+
+GuiOptions parseOptions(const std::vector<std::string>& args) {
+    GuiOptions o;
     ArgReader reader(args);
     while (!reader.done()) {
         const std::string& arg = reader.next();
-        if (takePluginOption(reader, arg, choice)) continue;
+        if (takePluginOption(reader, arg, o.plugin)) continue;
         if (arg == "--close-after") {
-            closeAfter = parseInteger(reader.valueOf(arg), arg);
-            if (closeAfter < 0) throw UsageError("--close-after needs a number of milliseconds");
+            o.closeAfter = parseInteger(reader.valueOf(arg), arg);
+            if (o.closeAfter < 0) throw UsageError("--close-after needs a number of milliseconds");
             continue;
         }
         if (arg == "--destroy-window-first") {
-            destroyFirst = true;
+            o.destroyFirst = true;
             continue;
         }
         if (arg == "--close-in-idle") {
-            closeInIdle = true;
+            o.closeInIdle = true;
             continue;
         }
         throw UsageError("unknown argument \"" + arg + "\"");
     }
+    return o;
+}
 
-    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
-    if (!display) throw RunError("cannot open the X display; set DISPLAY to a running X server");
-    Display* dpy = display.get();
+// The plug-in's editor in a top-level window of ours, from open() to close().
+// The members are released in reverse order: the plug-in before the display.
+class GuiSession {
+  public:
+    explicit GuiSession(const GuiOptions& options) : options_(options) {}
+
+    // Connects to the display, opens the plug-in and its editor in a new
+    // window, and takes over SIGINT and SIGTERM. Throws RunError.
+    void open();
+    // Handles our window's events, standard input's commands and the idle
+    // ticks until the window closes, a stop is requested or time is up.
+    void loop();
+    // effEditClose and effClose, in the order the options ask for against
+    // the window's destruction; gives the signals back.
+    void close();
+
+  private:
+    void createWindow(const std::string& title);
+    void resizeTo(int w, int h);
+    std::optional<intptr_t> hostCall(const HostCall& call);
+    bool openEditor();
+    void readCommands(bool& readInput, std::string& pending);
+
+    const GuiOptions& options_;
+    std::unique_ptr<Display, DisplayCloser> display_;
+    Display* dpy_ = nullptr;
+    std::unique_ptr<PluginHost> host_;
+    Window window_ = 0;
+    Atom deleteWindow_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    bool editorOpen_ = false;
+    bool reopen_ = false;
+    bool windowGone_ = false;
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+void GuiSession::open() {
+    display_.reset(XOpenDisplay(nullptr));
+    if (!display_) throw RunError("cannot open the X display; set DISPLAY to a running X server");
+    dpy_ = display_.get();
     installXErrorLog();
 
-    auto host = openPlugin(choice);
-    AEffect* effect = host->effect();
-    if ((effect->flags & effFlagsHasEditor) == 0)
+    host_ = openPlugin(options_.plugin);
+    if ((host_->effect()->flags & effFlagsHasEditor) == 0)
         throw RunError("the plug-in has no editor (effFlagsHasEditor is not set in its flags)");
-    host->dispatch(effOpen);
-    const std::string name = host->getString(effGetEffectName, 0, kVstMaxEffectNameLen);
+    host_->dispatch(effOpen);
+    const std::string name = host_->getString(effGetEffectName, 0, kVstMaxEffectNameLen);
 
-    int width = 0, height = 0;
-    editorSize(*host, width, height);
-    if (width <= 0 || height <= 0) {
-        width = 240;  // resized once the editor tells its size after opening
-        height = 400;
+    editorSize(*host_, width_, height_);
+    if (width_ <= 0 || height_ <= 0) {
+        width_ = 240;  // resized once the editor tells its size after opening
+        height_ = 400;
     }
+    createWindow("kv23 - " + (name.empty() ? std::string("plug-in") : name));
 
-    const int screen = DefaultScreen(dpy);
-    const Window window = XCreateSimpleWindow(
-        dpy, RootWindow(dpy, screen), 0, 0, static_cast<unsigned>(width),
-        static_cast<unsigned>(height), 0, BlackPixel(dpy, screen), BlackPixel(dpy, screen));
-    const std::string title = "kv23 - " + (name.empty() ? std::string("plug-in") : name);
-    XStoreName(dpy, window, title.c_str());
-    const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
-    XChangeProperty(dpy, window, XInternAtom(dpy, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
-    Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(dpy, window, &deleteWindow, 1);
-    XSelectInput(dpy, window, StructureNotifyMask);
-
-    auto resizeTo = [&](int w, int h) {
-        if (w <= 0 || h <= 0) return;
-        // A fixed-size editor: the window manager should not offer resizing.
-        XSizeHints* hints = XAllocSizeHints();
-        hints->flags = PMinSize | PMaxSize;
-        hints->min_width = hints->max_width = w;
-        hints->min_height = hints->max_height = h;
-        XSetWMNormalHints(dpy, window, hints);
-        XFree(hints);
-        XResizeWindow(dpy, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
-        XFlush(dpy);
-        width = w;
-        height = h;
-    };
-    resizeTo(width, height);
-    XMapWindow(dpy, window);
-    XSync(dpy, False);
-
-    bool editorOpen = false;
-    bool reopen = false;
-    host->setCallbackHook([&](const HostCall& call, void*) -> std::optional<intptr_t> {
-        switch (call.opcode) {
-            case audioMasterAutomate:
-                say("automate %d %s\n", call.index, sixDecimals(call.opt).c_str());
-                return std::nullopt;
-            case audioMasterBeginEdit:
-                say("beginEdit %d\n", call.index);
-                return std::nullopt;
-            case audioMasterEndEdit:
-                say("endEdit %d\n", call.index);
-                return std::nullopt;
-            case audioMasterUpdateDisplay:
-                say("updateDisplay\n");
-                return std::nullopt;
-            case audioMasterSizeWindow:
-                say("sizeWindow %d %ld\n", call.index, static_cast<long>(call.value));
-                resizeTo(call.index, static_cast<int>(call.value));
-                return 1;
-            case audioMasterCanDo: {
-                const intptr_t yes = call.text == "sizeWindow" ? 1 : 0;
-                say("canDo %s %ld\n", call.text.c_str(), static_cast<long>(yes));
-                return yes;
-            }
-            // The user interface level, not the offline one of kv23 process.
-            case audioMasterGetCurrentProcessLevel:
-                return 1;
-            case audioMasterIdle:
-                if (closeInIdle && editorOpen) {
-                    // From inside the plug-in's own call, as a host whose
-                    // event loop runs here would.
-                    editorOpen = false;
-                    host->dispatch(effEditClose);
-                    say("closed in idle\n");
-                    reopen = true;
-                }
-                return std::nullopt;
-            case audioMasterVersion:
-            case audioMasterGetTime:
-                return std::nullopt;
-            default:
-                say("call %s %d %ld\n", hostOpcodeName(call.opcode).c_str(), call.index,
-                    static_cast<long>(call.value));
-                return std::nullopt;
-        }
-    });
-
-    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window));
-    if (host->dispatch(effEditOpen, 0, 0, parent) == 0) {
-        XDestroyWindow(dpy, window);
-        host->close();
+    host_->setCallbackHook([this](const HostCall& call, void*) { return hostCall(call); });
+    if (!openEditor()) {
+        XDestroyWindow(dpy_, window_);
+        host_->close();
         throw RunError("the plug-in has no editor (effEditOpen answered 0)");
     }
-    editorOpen = true;
-    editorSize(*host, width, height);
-    resizeTo(width, height);
-    say("open %d %d 0x%lx\n", width, height, static_cast<unsigned long>(window));
+    editorSize(*host_, width_, height_);
+    resizeTo(width_, height_);
+    say("open %d %d 0x%lx\n", width_, height_, static_cast<unsigned long>(window_));
 
     struct sigaction action {};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+}
 
+void GuiSession::createWindow(const std::string& title) {
+    const int screen = DefaultScreen(dpy_);
+    window_ = XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen), 0, 0,
+                                  static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0,
+                                  BlackPixel(dpy_, screen), BlackPixel(dpy_, screen));
+    XStoreName(dpy_, window_, title.c_str());
+    const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
+    XChangeProperty(dpy_, window_, XInternAtom(dpy_, "_NET_WM_NAME", False), utf8, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
+                    static_cast<int>(title.size()));
+    deleteWindow_ = XInternAtom(dpy_, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(dpy_, window_, &deleteWindow_, 1);
+    XSelectInput(dpy_, window_, StructureNotifyMask);
+    resizeTo(width_, height_);
+    XMapWindow(dpy_, window_);
+    XSync(dpy_, False);
+}
+
+void GuiSession::resizeTo(int w, int h) {
+    if (w <= 0 || h <= 0) return;
+    // A fixed-size editor: the window manager should not offer resizing.
+    XSizeHints* hints = XAllocSizeHints();
+    hints->flags = PMinSize | PMaxSize;
+    hints->min_width = hints->max_width = w;
+    hints->min_height = hints->max_height = h;
+    XSetWMNormalHints(dpy_, window_, hints);
+    XFree(hints);
+    XResizeWindow(dpy_, window_, static_cast<unsigned>(w), static_cast<unsigned>(h));
+    XFlush(dpy_);
+    width_ = w;
+    height_ = h;
+}
+
+bool GuiSession::openEditor() {
+    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window_));
+    editorOpen_ = host_->dispatch(effEditOpen, 0, 0, parent) != 0;
+    return editorOpen_;
+}
+
+// Every call the plug-in makes into us, printed (see the help text).
+std::optional<intptr_t> GuiSession::hostCall(const HostCall& call) {
+    switch (call.opcode) {
+        case audioMasterAutomate:
+            say("automate %d %s\n", call.index, sixDecimals(call.opt).c_str());
+            return std::nullopt;
+        case audioMasterBeginEdit:
+            say("beginEdit %d\n", call.index);
+            return std::nullopt;
+        case audioMasterEndEdit:
+            say("endEdit %d\n", call.index);
+            return std::nullopt;
+        case audioMasterUpdateDisplay:
+            say("updateDisplay\n");
+            return std::nullopt;
+        case audioMasterSizeWindow:
+            say("sizeWindow %d %ld\n", call.index, static_cast<long>(call.value));
+            resizeTo(call.index, static_cast<int>(call.value));
+            return 1;
+        case audioMasterCanDo: {
+            const intptr_t yes = call.text == "sizeWindow" ? 1 : 0;
+            say("canDo %s %ld\n", call.text.c_str(), static_cast<long>(yes));
+            return yes;
+        }
+        // The user interface level, not the offline one of kv23 process.
+        case audioMasterGetCurrentProcessLevel:
+            return 1;
+        case audioMasterIdle:
+            if (options_.closeInIdle && editorOpen_) {
+                // From inside the plug-in's own call, as a host whose
+                // event loop runs here would.
+                editorOpen_ = false;
+                host_->dispatch(effEditClose);
+                say("closed in idle\n");
+                reopen_ = true;
+            }
+            return std::nullopt;
+        case audioMasterVersion:
+        case audioMasterGetTime:
+            return std::nullopt;
+        default:
+            say("call %s %d %ld\n", hostOpcodeName(call.opcode).c_str(), call.index,
+                static_cast<long>(call.value));
+            return std::nullopt;
+    }
+}
+
+void GuiSession::loop() {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto nextIdle = start;
-    bool windowGone = false;
     bool readInput = true;
     std::string pending;
-    while (!stopRequested && !windowGone) {
-        while (XPending(dpy) > 0) {
+    while (!stopRequested && !windowGone_) {
+        while (XPending(dpy_) > 0) {
             XEvent event;
-            XNextEvent(dpy, &event);
+            XNextEvent(dpy_, &event);
             if (event.type == ClientMessage &&
-                static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow)
+                static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_)
                 stopRequested = 1;
-            if (event.type == DestroyNotify && event.xdestroywindow.window == window)
-                windowGone = true;
+            if (event.type == DestroyNotify && event.xdestroywindow.window == window_)
+                windowGone_ = true;
         }
         const auto now = Clock::now();
-        if (closeAfter >= 0 && now - start >= std::chrono::milliseconds(closeAfter)) break;
-        if (reopen) {
-            reopen = false;
-            editorOpen = host->dispatch(effEditOpen, 0, 0, parent) != 0;
-            if (editorOpen)
-                say("open %d %d 0x%lx\n", width, height, static_cast<unsigned long>(window));
+        if (options_.closeAfter >= 0 &&
+            now - start >= std::chrono::milliseconds(options_.closeAfter))
+            break;
+        if (reopen_) {
+            reopen_ = false;
+            if (openEditor())
+                say("open %d %d 0x%lx\n", width_, height_, static_cast<unsigned long>(window_));
         }
         if (now >= nextIdle) {
-            if (editorOpen) host->dispatch(effEditIdle);
-            host->clearCalls();  // the lines are printed; keep memory flat
+            if (editorOpen_) host_->dispatch(effEditIdle);
+            host_->clearCalls();  // the lines are printed; keep memory flat
             nextIdle = now + std::chrono::milliseconds(20);
             continue;
         }
         // Sleep until the next idle tick or an event of ours.
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - now).count();
-        pollfd p[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd p[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         if (poll(p, readInput ? 2 : 1, static_cast<int>(wait) + 1) > 0 && readInput &&
             (p[1].revents & (POLLNVAL | POLLERR)) != 0) {
             readInput = false;  // no standard input at all (closed by the caller)
         } else if (readInput && (p[1].revents & (POLLIN | POLLHUP)) != 0) {
-            char chunk[256];
-            const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-            if (got <= 0) readInput = false;  // no more commands; keep running
-            pending.append(chunk, got > 0 ? static_cast<size_t>(got) : 0);
-            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                runCommand(*host, pending.substr(0, end));
-                pending.erase(0, end + 1);
-            }
+            readCommands(readInput, pending);
         }
     }
+}
 
-    if (destroyFirst && !windowGone) {
-        XDestroyWindow(dpy, window);
-        XSync(dpy, False);
-        windowGone = true;
+// What standard input has ready: complete lines run as commands, the rest
+// waits in `pending` for its newline.
+void GuiSession::readCommands(bool& readInput, std::string& pending) {
+    char chunk[256];
+    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got <= 0) readInput = false;  // no more commands; keep running
+    pending.append(chunk, got > 0 ? static_cast<size_t>(got) : 0);
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        runCommand(*host_, pending.substr(0, end));
+        pending.erase(0, end + 1);
     }
-    if (editorOpen) host->dispatch(effEditClose);
-    editorOpen = false;
+}
+
+void GuiSession::close() {
+    if (options_.destroyFirst && !windowGone_) {
+        XDestroyWindow(dpy_, window_);
+        XSync(dpy_, False);
+        windowGone_ = true;
+    }
+    if (editorOpen_) host_->dispatch(effEditClose);
+    editorOpen_ = false;
     say("closed\n");
-    host->close();
-    if (!windowGone) XDestroyWindow(dpy, window);
-    XSync(dpy, False);
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    host_->close();
+    if (!windowGone_) XDestroyWindow(dpy_, window_);
+    XSync(dpy_, False);
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+}
+
+int runGui(const std::vector<std::string>& args) {
+    // GTK and Qt hosts adopt the user's locale: the plug-in must live with a
+    // comma as the decimal point.
+    std::setlocale(LC_ALL, "");
+    const GuiOptions options = parseOptions(args);
+    GuiSession session(options);
+    session.open();
+    session.loop();
+    session.close();
     return 0;
 }
 

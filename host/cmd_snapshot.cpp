@@ -200,6 +200,158 @@ void writePng(const std::string& path, const std::vector<uint32_t>& pixels, int 
     }
 }
 
+// The editor on a window of ours, from open() to close(). The members are
+// released in reverse order: the display, then the plug-in, then the private
+// server if one was started.
+class SnapshotSession {
+  public:
+    explicit SnapshotSession(const Options& options) : options_(options) {}
+    SnapshotSession(const SnapshotSession&) = delete;
+    SnapshotSession& operator=(const SnapshotSession&) = delete;
+    ~SnapshotSession() {
+        if (dpy_) XCloseDisplay(dpy_);
+    }
+
+    // Loads the plug-in and checks the request, finds or starts a display,
+    // sets the parameters and opens the editor on a window of its size.
+    // Throws RunError or UsageError.
+    void open();
+    // Idles as a host does until the picture holds still (then the over, if
+    // asked for); the window's pixels, or none when the editor drew nothing.
+    std::vector<uint32_t> capture();
+    // Closes the editor and the plug-in and destroys the window.
+    void close();
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+  private:
+    bool editorSize(int& w, int& h);
+    void idleOnce();
+    std::vector<uint32_t> settled();
+
+    const Options& options_;
+    PrivateServer server_;
+    std::unique_ptr<PluginHost> host_;
+    Display* dpy_ = nullptr;
+    Window window_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+void SnapshotSession::open() {
+    {
+        // The plug-in and the arguments first: nothing to start for a
+        // request that cannot be carried out.
+        auto loaded = openPlugin(options_.plugin);
+        if ((loaded->effect()->flags & effFlagsHasEditor) == 0)
+            throw RunError("the plug-in has no editor");
+        for (const auto& [index, value] : options_.params) {
+            if (index < 0 || index >= loaded->numParams())
+                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
+        }
+        host_ = std::move(loaded);
+    }
+    dpy_ = XOpenDisplay(nullptr);
+    if (!dpy_) {
+        dpy_ = server_.start();
+        // The plug-in opens its own connection, to the display we use.
+        setenv("DISPLAY", server_.name().c_str(), 1);
+    }
+    installXErrorLog();
+    host_->start(44100.0f, 512);  // effOpen, rate, block size, resume
+    for (const auto& [index, value] : options_.params)
+        host_->setParameter(static_cast<int32_t>(index), static_cast<float>(value));
+
+    // Hosts ask for the size before and again after effEditOpen: many
+    // editors know it only once they are open. Until then the window takes
+    // a provisional size and is resized to the editor's.
+    if (!editorSize(width_, height_)) {
+        width_ = 240;
+        height_ = 400;
+    }
+
+    const int screen = DefaultScreen(dpy_);
+    window_ = XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen), 0, 0,
+                                  static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0,
+                                  BlackPixel(dpy_, screen), BlackPixel(dpy_, screen));
+    XStoreName(dpy_, window_, "kv23 snapshot");
+    XSelectInput(dpy_, window_, StructureNotifyMask);
+    XMapWindow(dpy_, window_);
+    for (XEvent event; XNextEvent(dpy_, &event), event.type != MapNotify;) {
+    }
+    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window_));
+    if (host_->dispatch(effEditOpen, 0, 0, parent) == 0) {
+        XDestroyWindow(dpy_, window_);
+        throw RunError("the plug-in's editor did not open");
+    }
+    if (!editorSize(width_, height_)) {
+        host_->dispatch(effEditClose);
+        XDestroyWindow(dpy_, window_);
+        throw RunError("the editor reports no size");
+    }
+    XResizeWindow(dpy_, window_, static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+    XSync(dpy_, False);
+}
+
+bool SnapshotSession::editorSize(int& w, int& h) {
+    ERect* rect = nullptr;
+    host_->dispatch(effEditGetRect, 0, 0, &rect);
+    w = rect ? rect->right - rect->left : 0;
+    h = rect ? rect->bottom - rect->top : 0;
+    return w > 0 && h > 0 && w <= 8192 && h <= 8192;
+}
+
+void SnapshotSession::idleOnce() {
+    host_->dispatch(effEditIdle);
+    host_->clearCalls();
+    XSync(dpy_, False);
+    while (XPending(dpy_) > 0) {
+        XEvent event;
+        XNextEvent(dpy_, &event);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// Idle until the picture holds still and is not the bare (black) window;
+// bounded, because a broken editor draws nothing.
+std::vector<uint32_t> SnapshotSession::settled() {
+    std::vector<uint32_t> last;
+    const auto until = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < until) {
+        idleOnce();
+        std::vector<uint32_t> now = grab(dpy_, window_, width_, height_);
+        bool drawn = false;
+        for (uint32_t p : now)
+            drawn = drawn || p != 0;
+        if (drawn && now == last) return now;
+        last = std::move(now);
+    }
+    return std::vector<uint32_t>();
+}
+
+std::vector<uint32_t> SnapshotSession::capture() {
+    std::vector<uint32_t> pixels = settled();
+    if (!pixels.empty() && options_.over) {
+        // Twice full scale for one block; the LED lights at the next idle
+        // and holds long enough for the picture.
+        ChannelBuffers<float> buffers(host_->numInputs(), host_->numOutputs(), 512);
+        buffers.fillInputs(2.0f);
+        host_->processReplacing(buffers.inPointers(), buffers.outPointers(), 512);
+        idleOnce();
+        idleOnce();
+        pixels = grab(dpy_, window_, width_, height_);
+    }
+    return pixels;
+}
+
+void SnapshotSession::close() {
+    host_->dispatch(effEditClose);
+    host_->close();
+    XDestroyWindow(dpy_, window_);
+    XSync(dpy_, False);
+}
+
 int runSnapshot(const std::vector<std::string>& args) {
     // Our own arguments are read first, in the C locale ("--param 0=0.75");
     // the plug-in then runs in the user's, as in the desktop hosts whose
@@ -207,118 +359,13 @@ int runSnapshot(const std::vector<std::string>& args) {
     const Options options = parse(args);
     std::setlocale(LC_ALL, "");
 
-    PrivateServer server;
-    std::unique_ptr<PluginHost> host;
-    {
-        // The plug-in and the arguments first: nothing to start for a
-        // request that cannot be carried out.
-        auto loaded = openPlugin(options.plugin);
-        if ((loaded->effect()->flags & effFlagsHasEditor) == 0)
-            throw RunError("the plug-in has no editor");
-        for (const auto& [index, value] : options.params) {
-            if (index < 0 || index >= loaded->numParams())
-                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
-        }
-        host = std::move(loaded);
-    }
-    Display* dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
-        dpy = server.start();
-        // The plug-in opens its own connection, to the display we use.
-        setenv("DISPLAY", server.name().c_str(), 1);
-    }
-    struct DisplayCloser {
-        Display* d;
-        ~DisplayCloser() { XCloseDisplay(d); }
-    } closer{dpy};
-    installXErrorLog();
-    host->start(44100.0f, 512);  // effOpen, rate, block size, resume
-    for (const auto& [index, value] : options.params)
-        host->setParameter(static_cast<int32_t>(index), static_cast<float>(value));
-
-    // Hosts ask for the size before and again after effEditOpen: many
-    // editors know it only once they are open. Until then the window takes
-    // a provisional size and is resized to the editor's.
-    auto editorSize = [&](int& w, int& h) {
-        ERect* rect = nullptr;
-        host->dispatch(effEditGetRect, 0, 0, &rect);
-        w = rect ? rect->right - rect->left : 0;
-        h = rect ? rect->bottom - rect->top : 0;
-        return w > 0 && h > 0 && w <= 8192 && h <= 8192;
-    };
-    int width = 0, height = 0;
-    if (!editorSize(width, height)) {
-        width = 240;
-        height = 400;
-    }
-
-    const int screen = DefaultScreen(dpy);
-    const Window window = XCreateSimpleWindow(
-        dpy, RootWindow(dpy, screen), 0, 0, static_cast<unsigned>(width),
-        static_cast<unsigned>(height), 0, BlackPixel(dpy, screen), BlackPixel(dpy, screen));
-    XStoreName(dpy, window, "kv23 snapshot");
-    XSelectInput(dpy, window, StructureNotifyMask);
-    XMapWindow(dpy, window);
-    for (XEvent event; XNextEvent(dpy, &event), event.type != MapNotify;) {
-    }
-    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window));
-    if (host->dispatch(effEditOpen, 0, 0, parent) == 0) {
-        XDestroyWindow(dpy, window);
-        throw RunError("the plug-in's editor did not open");
-    }
-    if (!editorSize(width, height)) {
-        host->dispatch(effEditClose);
-        XDestroyWindow(dpy, window);
-        throw RunError("the editor reports no size");
-    }
-    XResizeWindow(dpy, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    XSync(dpy, False);
-
-    // Idle as a host does until the picture holds still and is not the
-    // bare (black) window; bounded, because a broken editor draws nothing.
-    auto idleOnce = [&] {
-        host->dispatch(effEditIdle);
-        host->clearCalls();
-        XSync(dpy, False);
-        while (XPending(dpy) > 0) {
-            XEvent event;
-            XNextEvent(dpy, &event);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    };
-    auto settled = [&]() {
-        std::vector<uint32_t> last;
-        const auto until = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < until) {
-            idleOnce();
-            std::vector<uint32_t> now = grab(dpy, window, width, height);
-            bool drawn = false;
-            for (uint32_t p : now)
-                drawn = drawn || p != 0;
-            if (drawn && now == last) return now;
-            last = std::move(now);
-        }
-        return std::vector<uint32_t>();
-    };
-    std::vector<uint32_t> pixels = settled();
-    if (!pixels.empty() && options.over) {
-        // Twice full scale for one block; the LED lights at the next idle
-        // and holds long enough for the picture.
-        ChannelBuffers<float> buffers(host->numInputs(), host->numOutputs(), 512);
-        buffers.fillInputs(2.0f);
-        host->processReplacing(buffers.inPointers(), buffers.outPointers(), 512);
-        idleOnce();
-        idleOnce();
-        pixels = grab(dpy, window, width, height);
-    }
-
-    host->dispatch(effEditClose);
-    host->close();
-    XDestroyWindow(dpy, window);
-    XSync(dpy, False);
+    SnapshotSession session(options);
+    session.open();
+    const std::vector<uint32_t> pixels = session.capture();
+    session.close();
     if (pixels.empty()) throw RunError("the editor drew nothing within 5 seconds");
-    writePng(options.out, pixels, width, height);
-    std::printf("%s: %d x %d\n", options.out.c_str(), width, height);
+    writePng(options.out, pixels, session.width(), session.height());
+    std::printf("%s: %d x %d\n", options.out.c_str(), session.width(), session.height());
     return 0;
 }
 
