@@ -37,42 +37,12 @@
 #include "platform/cairo/cairo_text.h"
 #include "platform/x11/x11_text_scroll.h"
 #include "platform/x11/x11_window.h"
+#include "vstgui/line_edit.h"
 #include "vstgui/platform/text_field.h"
 
 namespace VSTGUI::platform {
 
 namespace {
-
-bool isContinuation(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// Byte index of the character before / after `pos` in UTF-8 text.
-size_t previousChar(const std::string& s, size_t pos) {
-    if (pos == 0) return 0;
-    --pos;
-    while (pos > 0 && isContinuation(s[pos]))
-        --pos;
-    return pos;
-}
-
-size_t nextChar(const std::string& s, size_t pos) {
-    if (pos >= s.size()) return s.size();
-    ++pos;
-    while (pos < s.size() && isContinuation(s[pos]))
-        ++pos;
-    return pos;
-}
-
-// The longest prefix of `s` of at most `bytes` bytes that ends on a
-// character boundary.
-std::string cutToBytes(const std::string& s, size_t bytes) {
-    if (s.size() <= bytes) return s;
-    size_t n = bytes;
-    while (n > 0 && isContinuation(s[n]))
-        --n;
-    return s.substr(0, n);
-}
 
 double channel(uint8_t c) {
     return c / 255.0;
@@ -120,7 +90,7 @@ class X11TextField final : public TextField {
     ~X11TextField() override;
 
     bool valid() const { return window_ != 0; }
-    std::string text() const override { return content_; }
+    std::string text() const override { return line_.text(); }
 
   private:
     bool handle(XEvent& event);
@@ -131,9 +101,6 @@ class X11TextField final : public TextField {
     void keyPress(XKeyEvent& key);
     void takeFocusNow();
     void redraw();
-    bool hasSelection() const { return anchor_ != caret_; }
-    void deleteSelection();
-    void insert(const std::string& typed);
 
     x11::X11Window& owner_;
     TextFieldEvents& events_;
@@ -165,11 +132,8 @@ class X11TextField final : public TextField {
     TextAlign align_;
     CColor fontColor_;
     CColor backColor_;
-    size_t limit_;
+    LineEdit line_;  // the text, caret and selection
 
-    std::string content_;
-    size_t caret_ = 0;   // byte index
-    size_t anchor_ = 0;  // other end of the selection
     bool sawFocusIn_ = false;
     bool focusRequested_ = false;
 };
@@ -184,11 +148,7 @@ X11TextField::X11TextField(x11::X11Window& owner, const TextFieldSetup& setup,
       align_(setup.align),
       fontColor_(setup.fontColor),
       backColor_(setup.backColor),
-      limit_(static_cast<size_t>(std::max(0, setup.maxCharacters))) {
-    // The limit counts bytes, so the text always fits the control's buffer.
-    content_ = cutToBytes(setup.text ? setup.text : "", limit_);
-    anchor_ = 0;
-    caret_ = content_.size();
+      line_(setup.text ? setup.text : "", static_cast<size_t>(std::max(0, setup.maxCharacters))) {
     if (!display_ || owner.destroyed()) return;
 
     const int screen = DefaultScreen(display_);
@@ -401,6 +361,8 @@ void X11TextField::keyPress(XKeyEvent& key) {
     length = std::max(0, length);
     buffer[length] = 0;
 
+    // The keys translate into the line's editing operations; every key but
+    // an unknown one or unprintable text redraws the field.
     const bool shift = (key.state & ShiftMask) != 0;
     const bool control = (key.state & ControlMask) != 0;
     bool changed = true;
@@ -410,82 +372,40 @@ void X11TextField::keyPress(XKeyEvent& key) {
             events_.textFieldReturn();  // may destroy this object
             return;
         case XK_BackSpace:
-            if (hasSelection())
-                deleteSelection();
-            else if (caret_ > 0) {
-                const size_t from = previousChar(content_, caret_);
-                content_.erase(from, caret_ - from);
-                caret_ = anchor_ = from;
-            }
+            line_.backspace();
             break;
         case XK_Delete:
         case XK_KP_Delete:
-            if (hasSelection())
-                deleteSelection();
-            else if (caret_ < content_.size())
-                content_.erase(caret_, nextChar(content_, caret_) - caret_);
+            line_.deleteForward();
             break;
         case XK_Left:
         case XK_KP_Left:
-            if (hasSelection() && !shift)
-                caret_ = std::min(caret_, anchor_);
-            else
-                caret_ = previousChar(content_, caret_);
-            if (!shift) anchor_ = caret_;
+            line_.left(shift);
             break;
         case XK_Right:
         case XK_KP_Right:
-            if (hasSelection() && !shift)
-                caret_ = std::max(caret_, anchor_);
-            else
-                caret_ = nextChar(content_, caret_);
-            if (!shift) anchor_ = caret_;
+            line_.right(shift);
             break;
         case XK_Home:
         case XK_KP_Home:
-            caret_ = 0;
-            if (!shift) anchor_ = caret_;
+            line_.home(shift);
             break;
         case XK_End:
         case XK_KP_End:
-            caret_ = content_.size();
-            if (!shift) anchor_ = caret_;
+            line_.end(shift);
             break;
         default:
             if (control) {
-                if (keysym == XK_a || keysym == XK_A) {
-                    anchor_ = 0;
-                    caret_ = content_.size();
-                } else {
+                if (keysym == XK_a || keysym == XK_A)
+                    line_.selectAll();
+                else
                     changed = false;
-                }
                 break;
             }
-            // Printable text only: Escape, Tab and other control characters
-            // are ordinary keys that change nothing.
-            if (length > 0 && static_cast<unsigned char>(buffer[0]) >= 0x20 && buffer[0] != 0x7f)
-                insert(std::string(buffer, static_cast<size_t>(length)));
-            else
-                changed = false;
+            changed = line_.type(std::string(buffer, static_cast<size_t>(length)));
             break;
     }
     if (changed) redraw();
-}
-
-void X11TextField::deleteSelection() {
-    const size_t from = std::min(anchor_, caret_);
-    const size_t to = std::max(anchor_, caret_);
-    content_.erase(from, to - from);
-    caret_ = anchor_ = from;
-}
-
-void X11TextField::insert(const std::string& typed) {
-    if (hasSelection()) deleteSelection();
-    const size_t room = limit_ > content_.size() ? limit_ - content_.size() : 0;
-    const std::string fitting = cutToBytes(typed, room);
-    content_.insert(caret_, fitting);
-    caret_ += fitting.size();
-    anchor_ = caret_;
 }
 
 void X11TextField::redraw() {
@@ -499,24 +419,23 @@ void X11TextField::redraw() {
     cairo_paint(cr);
 
     cairo::selectFont(cr, font_);
+    const std::string& content = line_.text();
     const CRect box(0, 0, w, h);
-    const cairo::TextLayout layout = cairo::layoutText(cr, content_, box, align_);
+    const cairo::TextLayout layout = cairo::layoutText(cr, content, box, align_);
     auto advance = [&](size_t bytes) {
         if (bytes == 0) return 0.0;
         cairo_text_extents_t e{};
-        cairo_text_extents(cr, content_.substr(0, bytes).c_str(), &e);
+        cairo_text_extents(cr, content.substr(0, bytes).c_str(), &e);
         return e.x_advance;
     };
 
     // Scroll horizontally so that the caret stays visible in a long text.
-    const double caretX = advance(caret_);
-    const bool allSelected = !content_.empty() && std::min(anchor_, caret_) == 0 &&
-                             std::max(anchor_, caret_) == content_.size();
-    const double x0 = x11::fieldTextStart(layout.x, caretX, w, allSelected);
+    const double caretX = advance(line_.caret());
+    const double x0 = x11::fieldTextStart(layout.x, caretX, w, line_.allSelected());
 
-    if (hasSelection()) {
-        const double a = x0 + advance(std::min(anchor_, caret_));
-        const double b = x0 + advance(std::max(anchor_, caret_));
+    if (line_.hasSelection()) {
+        const double a = x0 + advance(line_.selectionStart());
+        const double b = x0 + advance(line_.selectionEnd());
         cairo_set_source_rgb(cr, channel(fontColor_.red), channel(fontColor_.green),
                              channel(fontColor_.blue));
         cairo_rectangle(cr, a, layout.top, b - a, layout.height);
@@ -526,19 +445,19 @@ void X11TextField::redraw() {
     cairo_set_source_rgb(cr, channel(fontColor_.red), channel(fontColor_.green),
                          channel(fontColor_.blue));
     cairo_move_to(cr, x0, layout.baseline);
-    cairo_show_text(cr, content_.c_str());
+    cairo_show_text(cr, content.c_str());
 
-    if (hasSelection()) {
+    if (line_.hasSelection()) {
         // Selected characters in the back colour over the highlight.
-        const double a = x0 + advance(std::min(anchor_, caret_));
-        const double b = x0 + advance(std::max(anchor_, caret_));
+        const double a = x0 + advance(line_.selectionStart());
+        const double b = x0 + advance(line_.selectionEnd());
         cairo_save(cr);
         cairo_rectangle(cr, a, layout.top, b - a, layout.height);
         cairo_clip(cr);
         cairo_set_source_rgb(cr, channel(backColor_.red), channel(backColor_.green),
                              channel(backColor_.blue));
         cairo_move_to(cr, x0, layout.baseline);
-        cairo_show_text(cr, content_.c_str());
+        cairo_show_text(cr, content.c_str());
         cairo_restore(cr);
     } else {
         // The caret: a one-pixel bar in the text colour.

@@ -1,5 +1,6 @@
-// The parameter display's formatting and looks, and the text edit's text
-// rules, clicks and the one commit per edit.
+// The parameter display's formatting and looks, the text edit's text rules,
+// clicks and the one commit per edit, and the line model a drawn field edits
+// with.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "control_test_support.h"
 #include "vstgui/ctextedit.h"
+#include "vstgui/line_edit.h"
 
 using namespace VSTGUI;
 using kvtest::DeviceCall;
@@ -425,4 +427,56 @@ TEST(TextEditField, DoubleClickStyleNeedsTwoClicksWithinTheDelay) {
     f.edit->setMouseEnabled(false);
     f.open();
     EXPECT_EQ(HeadlessTextField::openCount(), 0);
+}
+
+// "é" is two bytes and "€" three: no edit may leave half a character.
+TEST(LineEditModel, StepsDeletesAndCutsWholeUtf8Characters) {
+    LineEdit cut("a\u20ac", 3);  // the euro sign does not fit in the one byte left
+    EXPECT_EQ(cut.text(), "a");
+
+    LineEdit line("x\u00e9\u20ac", 10);
+    line.end(false);
+    line.left(false);
+    EXPECT_EQ(line.caret(), 3u);
+    line.backspace();
+    EXPECT_EQ(line.text(), "x\u20ac");
+    line.deleteForward();
+    EXPECT_EQ(line.text(), "x");
+
+    LineEdit full("-1", 5);
+    full.end(false);
+    EXPECT_TRUE(full.type("2\u20ac"));  // room for "2" but not the euro sign
+    EXPECT_EQ(full.text(), "-12");
+    EXPECT_TRUE(full.type("\u20acx"));  // two bytes left: no whole character fits
+    EXPECT_EQ(full.text(), "-12");
+}
+
+TEST(LineEditModel, SelectionFollowsShiftAndTypingReplacesIt) {
+    LineEdit line("-20.00", 255);
+    EXPECT_TRUE(line.allSelected());  // as the field opens
+    line.left(false);                 // collapses to the selection's start
+    EXPECT_EQ(line.caret(), 0u);
+    EXPECT_FALSE(line.hasSelection());
+
+    line.right(false);
+    line.end(true);
+    EXPECT_EQ(line.selectionStart(), 1u);
+    EXPECT_EQ(line.selectionEnd(), 6u);
+    line.right(false);  // collapses to the end
+    EXPECT_EQ(line.caret(), 6u);
+    line.home(true);
+    line.right(true);  // Shift moves the caret only
+    EXPECT_EQ(line.anchor(), 6u);
+    EXPECT_EQ(line.caret(), 1u);
+    EXPECT_TRUE(line.type("6"));
+    EXPECT_EQ(line.text(), "-6");
+
+    EXPECT_FALSE(line.type("\t"));
+    EXPECT_FALSE(line.type("\x1b"));
+    EXPECT_FALSE(line.type("\x7f"));
+    EXPECT_FALSE(line.type(""));
+    line.selectAll();
+    line.backspace();
+    EXPECT_EQ(line.text(), "");
+    EXPECT_FALSE(line.allSelected());  // an empty text has nothing to select
 }
