@@ -61,10 +61,10 @@ class CFrame::WindowAdapter final : public platform::WindowEvents {
         Scope keep(&frame);
         frame.paintWindow(device, area);
     }
-    void windowMouseDown(CPoint where) override {
+    void windowMouseDown(CPoint where, int32_t buttons) override {
         if (frame.released) return;
         Scope keep(&frame);
-        frame.mouseDownInWindow(where);
+        frame.mouseDownInWindow(where, buttons);
     }
     void windowWheel(CPoint where, int32_t axis, float distance) override {
         if (frame.released) return;
@@ -122,9 +122,11 @@ void CFrame::paintWindow(platform::DrawDevice& device, const CRect& area) {
     paintContext->forget();
 }
 
-void CFrame::mouseDownInWindow(const CPoint& where) {
+void CFrame::mouseDownInWindow(const CPoint& where, int32_t buttons) {
     auto* context = new CDrawContext(this, nullptr, window.get());
-    onMouseDown(context, where, -1);
+    // The press's own buttons: the live state may already show the click
+    // over. Controls that follow the mouse ask the context for the live one.
+    onMouseDown(context, where, buttons);
     context->forget();
 }
 

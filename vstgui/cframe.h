@@ -151,7 +151,7 @@ class CFrame : public CViewContainer {
     friend class WindowAdapter;
 
     void paintWindow(platform::DrawDevice& device, const CRect& area);
-    void mouseDownInWindow(const CPoint& where);
+    void mouseDownInWindow(const CPoint& where, int32_t buttons);
     void wheelInWindow(const CPoint& where, int32_t axis, float distance);
     void windowGone();
     // Redraws the dirty views into the back buffer; answers the area the

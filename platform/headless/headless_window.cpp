@@ -98,6 +98,7 @@ HeadlessWindow::HeadlessWindow(void* parentWindow, int32_t width, int32_t height
 
 HeadlessWindow::~HeadlessWindow() {
     // The owner is being torn down: no event reaches it any more.
+    *alive = false;
     if (lastWindow == this) lastWindow = nullptr;
     cursorAtDestruction = currentCursor;
     --windowsAlive;
@@ -142,10 +143,14 @@ CPoint HeadlessWindow::pointerPosition() {
     return currentPointer().screen;
 }
 
-int32_t HeadlessWindow::mouseButtons() {
-    ++buttonCalls;
+int32_t HeadlessWindow::takeButtons() {
     if (!script.empty() && scriptNext < script.size()) ++scriptNext;
     return currentPointer().buttons;
+}
+
+int32_t HeadlessWindow::mouseButtons() {
+    ++buttonCalls;
+    return takeButtons();
 }
 
 void HeadlessWindow::setCursor(CursorShape shape) {
@@ -190,14 +195,24 @@ void HeadlessWindow::setParentWindowRect(CRect rect, bool known) {
 
 void HeadlessWindow::processEvents() {
     ++eventCalls;
-    // Events posted while delivering wait for the next call.
+    // Events posted while delivering wait for the next call. Inside a
+    // press's callback only paints and the destruction are delivered; the
+    // rest waits until the press returned.
     std::deque<Event> now;
-    now.swap(queue);
+    if (pressDepth == 0) {
+        now.swap(queue);
+    } else {
+        std::deque<Event> held;
+        for (const Event& e : queue)
+            (e.kind == Event::Paint || e.kind == Event::Destroy ? now : held).push_back(e);
+        queue.swap(held);
+    }
+    const std::shared_ptr<bool> keep = alive;
     while (!now.empty()) {
         Event e = now.front();
         now.pop_front();
         deliver(e);
-        if (isDestroyed) return;
+        if (!*keep || isDestroyed) return;
     }
 }
 
@@ -224,9 +239,13 @@ void HeadlessWindow::deliver(const Event& e) {
             events.windowPaint(*device, e.area);
             break;
         }
-        case Event::Click:
-            events.windowMouseDown(e.where);
+        case Event::Click: {
+            const std::shared_ptr<bool> keep = alive;
+            ++pressDepth;
+            events.windowMouseDown(e.where, takeButtons());
+            if (*keep) --pressDepth;
             break;
+        }
         case Event::Wheel:
             events.windowWheel(e.where, e.axis, e.distance);
             break;

@@ -7,12 +7,16 @@
 // - Events injected with paint / click / wheel / destroyFromOutside are
 //   delivered at once, on the calling thread, as a window procedure would
 //   get them. The post... variants queue them instead; processEvents()
-//   delivers every queued event in order and processOnePaint() delivers the
-//   first queued paint only (the editor's idle pump).
+//   delivers every queued event in order (from inside a click's callback
+//   only paints and the destruction, as every back end does) and
+//   processOnePaint() delivers the first queued paint only (the editor's
+//   idle pump).
 // - The live pointer and buttons (what a modal mouse loop polls) come from
 //   setPointer, or from a script: each mouseButtons() call takes the next
 //   state of the script and pointerPosition() answers the position of the
 //   state taken last; after the script ends, its last state holds.
+// - A click carries the buttons of the pointer when it is delivered, taking
+//   the next state of a script as a button query does.
 //
 // Nothing here is thread-safe; tests drive one window on one thread.
 #pragma once
@@ -119,6 +123,7 @@ class HeadlessWindow : public NativeWindow {
     void deliver(const Event& e);
     void makeSurface();
     const PointerState& currentPointer() const;
+    int32_t takeButtons();
 
     WindowEvents& events;
     void* parentHandle;
@@ -143,6 +148,10 @@ class HeadlessWindow : public NativeWindow {
     int32_t eventCalls = 0;
     int32_t onePaintCalls = 0;
     bool isDestroyed = false;
+    int32_t pressDepth = 0;  // presses being delivered
+    // Cleared by the destructor: a delivered event may end in the owner
+    // destroying this window.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     int32_t presents = 0;
     int32_t drawCalls = 0;
 };

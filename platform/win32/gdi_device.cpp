@@ -157,6 +157,8 @@ uint32_t GdiDevice::pixel(int32_t x, int32_t y) const {
 
 void GdiDevice::setPen(CColor color, int32_t width) {
     if (!dc_) return;
+    // The new pen is selected before the old one is deleted: a pen still
+    // selected into a device context must not be deleted.
     LOGPEN lp{};
     lp.lopnStyle = PS_SOLID;
     lp.lopnWidth.x = width;

@@ -130,10 +130,8 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_LBUTTONDOWN:
         case WM_MBUTTONDOWN:
         case WM_RBUTTONDOWN: {
-            // A click can be over (button up again) before its message is
-            // handled; the first question about the buttons while the press
-            // is delivered is answered from the message itself, later ones
-            // (a control following the mouse) from the live state.
+            // The state of the press comes from the message itself: the
+            // click can be over (button up again) before it is handled.
             const auto keys = static_cast<WORD>(wParam);
             int32_t pressed = 0;
             if (keys & MK_LBUTTON) pressed |= kMouseLeft;
@@ -142,10 +140,7 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (keys & MK_SHIFT) pressed |= kModShift;
             if (keys & MK_CONTROL) pressed |= kModControl;
             if (GetKeyState(VK_MENU) < 0) pressed |= kModAlt;
-            std::shared_ptr<bool> alive = alive_;
-            pressButtons_ = pressed;
-            events_.windowMouseDown(CPoint(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)));
-            if (*alive) pressButtons_ = -1;
+            events_.windowMouseDown(CPoint(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)), pressed);
             return 0;
         }
         case WM_MOUSEWHEEL: {
@@ -213,11 +208,6 @@ int32_t Win32Window::buttonMask(KeyStateReader read, bool swapped) {
 }
 
 int32_t Win32Window::mouseButtons() {
-    if (pressButtons_ >= 0) {
-        const int32_t pressed = pressButtons_;
-        pressButtons_ = -1;
-        return pressed;
-    }
     return buttonMask(&GetAsyncKeyState, buttonsSwapped());
 }
 

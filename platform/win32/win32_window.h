@@ -60,9 +60,6 @@ class Win32Window final : public NativeWindow {
     bool destroyed_ = false;
     bool oleStarted_ = false;
     HCURSOR defaultCursor_ = nullptr;
-    // The buttons of the press being delivered, answered once (see
-    // WM_LBUTTONDOWN); -1 when none.
-    int32_t pressButtons_ = -1;
     // Cleared by the destructor; message handlers check it after calling
     // the owner, which may have destroyed this object meanwhile.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

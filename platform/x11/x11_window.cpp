@@ -199,17 +199,6 @@ int32_t toolkitButtons(unsigned mask) {
 }  // namespace
 
 int32_t X11Window::mouseButtons() {
-    // Events are read only when the host calls idle, often tens of
-    // milliseconds after they happened: by then a short click is over and
-    // the live state no longer shows its button. The first question while
-    // a press is delivered is therefore answered with the state of that
-    // press; a control that follows the mouse asks again and gets the live
-    // state, so its loop still ends at the release.
-    if (pressButtons_ >= 0) {
-        const int32_t buttons = pressButtons_;
-        pressButtons_ = -1;
-        return buttons;
-    }
     Display* display = connection_->display;
     const Window w = connection_->destroyed ? DefaultRootWindow(display) : connection_->window;
     Window root = 0, child = 0;
@@ -423,14 +412,12 @@ void X11Window::buttonPress(const XButtonEvent& button) {
             // The event's state holds the modifiers and the buttons that
             // were down before this one.
             static constexpr unsigned kMasks[4] = {0, Button1Mask, Button2Mask, Button3Mask};
-            pressButtons_ = toolkitButtons(button.state | kMasks[button.button]);
             ++mouseDownDepth_;
             const std::weak_ptr<bool> alive = alive_;
-            events_.windowMouseDown(where);
+            events_.windowMouseDown(where, toolkitButtons(button.state | kMasks[button.button]));
             const auto still = alive.lock();
             if (!still || !*still) return;
             --mouseDownDepth_;
-            pressButtons_ = -1;
             return;
         }
         case Button4:

@@ -104,9 +104,6 @@ class X11Window final : public NativeWindow {
     bool paintPending_ = false;
     int mouseDownDepth_ = 0;
     bool eventsMayWait(Display* display) const;
-    // The buttons and modifiers when the press being delivered happened,
-    // answered once by mouseButtons() (see there); -1 when none.
-    int32_t pressButtons_ = -1;
     Cursor cursors_[9] = {};
     std::unique_ptr<DrawDevice> paintDevice_;
     // The connection's next request number when processEvents last read

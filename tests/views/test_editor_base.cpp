@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "editor_test_support.h"
 #include "view_test_support.h"
@@ -202,11 +203,17 @@ TEST(HeadlessBackEnd, OnePaintAtATimeAndTheScriptedPointer) {
         void windowPaint(VSTGUI::platform::DrawDevice&, const CRect& area) override {
             paints.push_back(area);
         }
-        void windowMouseDown(CPoint) override { ++clicks; }
+        void windowMouseDown(CPoint, int32_t buttons) override {
+            ++clicks;
+            pressed.push_back(buttons);
+            if (onClick) onClick();
+        }
         void windowWheel(CPoint, int32_t, float) override {}
         void windowDestroyed() override {}
         std::vector<CRect> paints;
         int32_t clicks = 0;
+        std::vector<int32_t> pressed;
+        std::function<void()> onClick;
     } sink;
     HeadlessWindow window(hostWindow(), 20, 20, sink);
     window.postClick(CPoint(1, 1));
@@ -231,6 +238,25 @@ TEST(HeadlessBackEnd, OnePaintAtATimeAndTheScriptedPointer) {
     EXPECT_EQ(window.mouseButtons(), 0);
     EXPECT_EQ(window.mouseButtons(), 0);
     EXPECT_EQ(window.pointerPosition(), CPoint(5, 6));
+
+    // A click carries the pointer's buttons at its delivery, taking a state
+    // of the script; pumping from inside it paints but holds the next press.
+    window.scriptPointer({{CPoint(1, 1), kMouseRight}, {CPoint(1, 1), 0}});
+    sink.clicks = 0;
+    sink.paints.clear();
+    sink.onClick = [&] {
+        if (sink.clicks > 1) return;
+        window.postClick(CPoint(2, 2));
+        window.postPaint(CRect(0, 0, 3, 3));
+        window.processEvents();
+        EXPECT_EQ(sink.paints.size(), 1u);
+        EXPECT_EQ(sink.clicks, 1);
+    };
+    window.click(CPoint(1, 1));
+    EXPECT_EQ(window.pendingEvents(), 1);
+    window.processEvents();
+    EXPECT_EQ(sink.clicks, 2);
+    EXPECT_EQ(sink.pressed, (std::vector<int32_t>{0, kMouseRight, 0}));
 }
 
 TEST(EditorLifetime, AnEditorDeletedWithItsWindowOpenTakesTheFrameAlong) {

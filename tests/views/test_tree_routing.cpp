@@ -31,7 +31,7 @@ TEST_F(FrameTest, TheTopmostMouseEnabledViewTakesTheClickEdgesIncluded) {
     window->click(CPoint(30, 30));
     EXPECT_EQ(b->clicks, 1);
     EXPECT_EQ(a->clicks, 0);
-    // -1 from the window: the live state is read through the context.
+    // The press arrives with the state of the pointer when it was clicked.
     EXPECT_EQ(b->lastButtons, kMouseLeft | kModShift);
 
     b->setMouseEnabled(false);

@@ -23,11 +23,15 @@ namespace {
 
 struct Recorder final : WindowEvents {
     std::vector<CPoint> clicks;
+    std::vector<int32_t> clickButtons;
     std::vector<std::pair<CPoint, float>> wheels;
     int paints = 0;
     int destroyed = 0;
     void windowPaint(DrawDevice&, const CRect&) override { ++paints; }
-    void windowMouseDown(CPoint where) override { clicks.push_back(where); }
+    void windowMouseDown(CPoint where, int32_t buttons) override {
+        clicks.push_back(where);
+        clickButtons.push_back(buttons);
+    }
     void windowWheel(CPoint where, int32_t axis, float distance) override {
         if (axis == 1) wheels.emplace_back(where, distance);
     }
@@ -120,9 +124,11 @@ TEST(messages_become_clicks_wheels_paints_and_destruction) {
     if (!window) return EXPECT(window != nullptr);
     HWND w = static_cast<HWND>(window->handle());
     SendMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(12, 34));
-    SendMessageA(w, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 6));
+    SendMessageA(w, WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
     EXPECT(events.clicks.size() == 2 && events.clicks[0] == CPoint(12, 34) &&
            events.clicks[1] == CPoint(5, 6));
+    // Each press carries its own buttons, whatever the live state is now.
+    EXPECT(events.clickButtons == (std::vector<int32_t>{kMouseLeft, kMouseRight | kModShift}));
     // The wheel arrives at a screen position, in 120ths of a notch.
     const CPoint origin = window->screenOrigin();
     EXPECT(origin == CPoint(40, 30));

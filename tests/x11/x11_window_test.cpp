@@ -35,15 +35,15 @@ struct Recorder : WindowEvents {
     std::vector<Wheel> wheels;
     int destroyed = 0;
     std::function<void(DrawDevice&, const CRect&)> onPaint;
-    std::function<void(CPoint)> onDown;
+    std::function<void(CPoint, int32_t)> onDown;
 
     void windowPaint(DrawDevice& device, const CRect& area) override {
         paints.push_back(area);
         if (onPaint) onPaint(device, area);
     }
-    void windowMouseDown(CPoint where) override {
+    void windowMouseDown(CPoint where, int32_t buttons) override {
         downs.push_back(where);
-        if (onDown) onDown(where);
+        if (onDown) onDown(where, buttons);
     }
     void windowWheel(CPoint where, int32_t axis, float distance) override {
         wheels.push_back({where, axis, distance});
@@ -260,13 +260,10 @@ TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
                   0);
     };
     // Each click is over (pressed and released) before the window reads
-    // it; while it is delivered, the first question about the buttons
-    // still answers the state of the press, the next one the live state.
+    // it: the press arrives with its own state, the live state shows the
+    // buttons up again.
     std::vector<std::pair<int32_t, int32_t>> asked;
-    events.onDown = [&](CPoint) {
-        const int32_t first = w->mouseButtons();
-        asked.push_back({first, w->mouseButtons()});
-    };
+    events.onDown = [&](CPoint, int32_t buttons) { asked.push_back({buttons, w->mouseButtons()}); };
     click(17, 23, 1);
     click(0, 0, 2);
     ASSERT_EQ(kvtest::runProgram({"xdotool", "keydown", "ctrl"}), 0);
@@ -311,7 +308,7 @@ TEST_F(X11WindowTest, PumpingInsideAPressPaintsButHoldsFurtherPresses) {
     // the exposure queued behind the press is painted there, the second
     // press waits until the first handler returned.
     size_t paintsInside = 0, downsInside = 0;
-    events.onDown = [&](CPoint) {
+    events.onDown = [&](CPoint, int32_t) {
         if (events.downs.size() != 1) return;
         kvtest::waitUntil([&] { return false; }, 100, [&] { w->processEvents(); });
         paintsInside = events.paints.size();

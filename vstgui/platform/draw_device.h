@@ -3,7 +3,7 @@
 // offsets, the one-pixel conventions) and calls a device only when the state
 // really changes, with coordinates already in device pixels.
 //
-// Contract of every back end (cairo image surfaces, an X11 window, GDI):
+// Contract of every back end (image surfaces and window surfaces alike):
 // - pixels are exact: no antialiasing of lines and rectangles; text may be
 //   antialiased;
 // - everything drawn is limited to the current clip rectangle;
@@ -37,8 +37,7 @@ class DrawDevice {
 public:
     virtual ~DrawDevice() = default;
 
-    // Colour and width of the pen used by lineTo (solid). GDI: a new pen is
-    // created and selected, then the old one deleted.
+    // Colour and width of the pen used by lineTo (solid).
     virtual void setPen(CColor color, int32_t width) = 0;
     // Colour of fillRect and of the cell behind opaque text. Answers false
     // when the brush cannot be made; the previous brush then stays in use.
@@ -49,8 +48,8 @@ public:
     // bottom excluded). An empty r clips everything away.
     virtual void setClip(const CRect& r) = 0;
 
-    // Pen position; lineTo draws from it to p, excluding p itself (the
-    // GDI rule, also for diagonals), and p becomes the new position.
+    // Pen position; lineTo draws from it to p, excluding p itself (also
+    // for diagonals), and p becomes the new position.
     virtual void moveTo(CPoint p) = 0;
     virtual void lineTo(CPoint p) = 0;
     // Fills exactly left <= x < right, top <= y < bottom with the brush.
@@ -61,7 +60,7 @@ public:
     virtual void drawText(const char* text, const CRect& r, TextAlign align, bool opaque) = 0;
 
     // Copies source's rectangle sourceRect (source pixels) to dest on this
-    // device, 1:1, replacing the pixels (BitBlt with SRCCOPY).
+    // device, 1:1, replacing the pixels.
     virtual void copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) = 0;
     // Draw the part of image that starts at sourceOffset into dest, 1:1.
     // blit replaces the pixels (image alpha ignored); blitColorKey leaves out

@@ -3,9 +3,17 @@
 // questions the toolkit asks about the pointer, the cursor and the window
 // chain. Keys do not come from here: the host hands them to the editor.
 //
-// Everything runs on the thread that created the window; a back end never
-// starts a thread of its own. Events are delivered only from inside
-// processEvents / processOnePaint (X11) or the system's message loop (Win32).
+// Every back end keeps these rules:
+// - Everything runs on the thread that created the window; a back end never
+//   starts a thread of its own. Events are delivered only from inside
+//   processEvents / processOnePaint or from the system's own dispatch of the
+//   window's messages on that thread.
+// - An event carries what the user did at the moment it happened. Events
+//   may be delivered long after (a host pumps them from its idle), when the
+//   live state asked through the window already differs: a short click is
+//   over by then.
+// - Any callback may end in the owner destroying the window; after the
+//   callback returns, the back end touches nothing of the destroyed object.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +31,14 @@ public:
     // The window system asks for `area` (window pixels) to be repainted;
     // device draws onto the window. The owner composes and copies.
     virtual void windowPaint(DrawDevice& device, const CRect& area) = 0;
-    // Button 1, 2 or 3 went down at `where` (window pixels).
-    virtual void windowMouseDown(CPoint where) = 0;
+    // Button 1, 2 or 3 went down at `where` (window pixels). `buttons` is
+    // the state of that press as the toolkit's mask (kMouseLeft ... kModAlt,
+    // swapped buttons applied): the button that went down, the buttons
+    // already down and the modifier keys.
+    virtual void windowMouseDown(CPoint where, int32_t buttons) = 0;
     // One wheel event: axis 1 vertical, 0 horizontal; +1.0 per notch away
-    // from the user (up) or to the right.
+    // from the user (up) or to the right. The system back ends deliver the
+    // vertical wheel only: a sideways swipe on a touchpad turns no knob.
     virtual void windowWheel(CPoint where, int32_t axis, float distance) = 0;
     // The window was destroyed by somebody else (the host closed its own
     // window before closing the editor). No drawing may follow.
@@ -51,24 +63,25 @@ public:
     // Destroys the window and every platform resource this object made.
     virtual ~NativeWindow() = default;
 
-    // The system's handle (X11 Window id, HWND), for child windows and logs.
+    // The system's handle of the window, for child windows and logs.
     virtual void* handle() const = 0;
-    // A device that draws straight onto the window (GetDC).
+    // A device that draws straight onto the window.
     virtual std::unique_ptr<DrawDevice> createDevice() = 0;
     // Top-left corner of the window on the screen.
     virtual CPoint screenOrigin() = 0;
     // The pointer on the screen, live (also outside the window).
     virtual CPoint pointerPosition() = 0;
-    // Live mouse buttons and modifier keys as the toolkit's mask (kMouseLeft
-    // ... kModAlt), swapped buttons already applied.
+    // The mouse buttons and modifier keys now, as the toolkit's mask
+    // (kMouseLeft ... kModAlt, swapped buttons applied); never the state of
+    // an earlier event (a press being delivered carries its own).
     virtual int32_t mouseButtons() = 0;
     virtual void setCursor(CursorShape shape) = 0;
 
     // Resizes the frame's window to width x height without moving it.
     virtual void resize(int32_t width, int32_t height) = 0;
     // Resizes the window and, where the system expects it, the host's
-    // windows around it (Win32: the decoration walk). Answers false when it
-    // stopped early and the caller must not finish the resize.
+    // windows around it. Answers false when it stopped early and the caller
+    // must not finish the resize.
     virtual bool resizeWithAncestors(int32_t width, int32_t height) = 0;
     // Position of the host's top window in its parent, and the rectangle of
     // this window's parent in its own parent; false when unknown.
@@ -84,14 +97,17 @@ public:
         return area;
     }
 
-    // Handles every pending event of this window (X11: called from idle).
+    // Handles every pending event of this window (called from idle). Called
+    // from inside windowMouseDown (a control following the pointer pumps
+    // idle), it delivers only paints and the window's destruction; further
+    // presses and wheel events wait until the press returned.
     virtual void processEvents() = 0;
     // Handles at most one pending paint request (the editor's idle pump).
     virtual void processOnePaint() = 0;
 };
 
-// A visible child window of `parent` (an X11 Window id or an HWND) at (0, 0)
-// of width x height, or null when it cannot be created.
+// A visible child window of `parent` (the system's handle of the host's
+// window) at (0, 0) of width x height, or null when it cannot be created.
 std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,
                                                 WindowEvents& events);
 
