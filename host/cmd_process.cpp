@@ -13,6 +13,7 @@
 #include "host/cli.h"
 #include "host/demo_signal.h"
 #include "host/progress.h"
+#include "plugin/opamp_params.h"
 
 namespace kv::host {
 
@@ -65,19 +66,23 @@ ProcessRequest parse(const std::vector<std::string>& args) {
         } else if (arg == "--gain") {
             r.namedOption = arg;
             const double db = parseNumber(reader.valueOf(arg), arg);
-            checkedValue(db, -8.0, 24.0, "--gain (dB)");
-            r.params.emplace_back(0, static_cast<float>((db + 8.0) / 32.0));
+            checkedValue(db, kv::opamp::kGainScale.toDb(0.0), kv::opamp::kGainScale.toDb(1.0),
+                         "--gain (dB)");
+            r.params.emplace_back(kv::opamp::kGain,
+                                  static_cast<float>(kv::opamp::kGainScale.fromDb(db)));
         } else if (arg == "--volume") {
             r.namedOption = arg;
             const double db = parseNumber(reader.valueOf(arg), arg);
-            checkedValue(db, -32.0, 32.0, "--volume (dB)");
-            r.params.emplace_back(3, static_cast<float>((db + 32.0) / 64.0));
+            checkedValue(db, kv::opamp::kVolumeScale.toDb(0.0), kv::opamp::kVolumeScale.toDb(1.0),
+                         "--volume (dB)");
+            r.params.emplace_back(kv::opamp::kVolume,
+                                  static_cast<float>(kv::opamp::kVolumeScale.fromDb(db)));
         } else if (arg == "--pad1") {
             r.namedOption = arg;
-            r.params.emplace_back(1, 1.0f);
+            r.params.emplace_back(kv::opamp::kPad1, 1.0f);
         } else if (arg == "--pad2") {
             r.namedOption = arg;
-            r.params.emplace_back(2, 1.0f);
+            r.params.emplace_back(kv::opamp::kPad2, 1.0f);
         } else if (arg == "--block") {
             r.block = parseInteger(reader.valueOf(arg), arg);
             if (r.block < 1 || r.block > kMaxBlock) {
