@@ -63,20 +63,15 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             }
             r.params.emplace_back(static_cast<int>(index),
                                   checkedValue(value, 0.0, 1.0, "the value of --param " + v));
-        } else if (arg == "--gain") {
+        } else if (arg == "--gain" || arg == "--volume") {
             r.namedOption = arg;
+            const bool gain = arg == "--gain";
+            const kv::opamp::DecibelScale& scale =
+                gain ? kv::opamp::kGainScale : kv::opamp::kVolumeScale;
             const double db = parseNumber(reader.valueOf(arg), arg);
-            checkedValue(db, kv::opamp::kGainScale.toDb(0.0), kv::opamp::kGainScale.toDb(1.0),
-                         "--gain (dB)");
-            r.params.emplace_back(kv::opamp::kGain,
-                                  static_cast<float>(kv::opamp::kGainScale.fromDb(db)));
-        } else if (arg == "--volume") {
-            r.namedOption = arg;
-            const double db = parseNumber(reader.valueOf(arg), arg);
-            checkedValue(db, kv::opamp::kVolumeScale.toDb(0.0), kv::opamp::kVolumeScale.toDb(1.0),
-                         "--volume (dB)");
-            r.params.emplace_back(kv::opamp::kVolume,
-                                  static_cast<float>(kv::opamp::kVolumeScale.fromDb(db)));
+            checkedValue(db, scale.toDb(0.0), scale.toDb(1.0), arg + " (dB)");
+            r.params.emplace_back(gain ? kv::opamp::kGain : kv::opamp::kVolume,
+                                  static_cast<float>(scale.fromDb(db)));
         } else if (arg == "--pad1") {
             r.namedOption = arg;
             r.params.emplace_back(kv::opamp::kPad1, 1.0f);
