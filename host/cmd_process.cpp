@@ -13,6 +13,7 @@
 #include "host/cli.h"
 #include "host/demo_signal.h"
 #include "host/progress.h"
+#include "plugin/opamp_params.h"
 
 namespace kv::host {
 
@@ -62,22 +63,21 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             }
             r.params.emplace_back(static_cast<int>(index),
                                   checkedValue(value, 0.0, 1.0, "the value of --param " + v));
-        } else if (arg == "--gain") {
+        } else if (arg == "--gain" || arg == "--volume") {
             r.namedOption = arg;
+            const bool gain = arg == "--gain";
+            const kv::opamp::DecibelScale& scale =
+                gain ? kv::opamp::kGainScale : kv::opamp::kVolumeScale;
             const double db = parseNumber(reader.valueOf(arg), arg);
-            checkedValue(db, -8.0, 24.0, "--gain (dB)");
-            r.params.emplace_back(0, static_cast<float>((db + 8.0) / 32.0));
-        } else if (arg == "--volume") {
-            r.namedOption = arg;
-            const double db = parseNumber(reader.valueOf(arg), arg);
-            checkedValue(db, -32.0, 32.0, "--volume (dB)");
-            r.params.emplace_back(3, static_cast<float>((db + 32.0) / 64.0));
+            checkedValue(db, scale.toDb(0.0), scale.toDb(1.0), arg + " (dB)");
+            r.params.emplace_back(gain ? kv::opamp::kGain : kv::opamp::kVolume,
+                                  static_cast<float>(scale.fromDb(db)));
         } else if (arg == "--pad1") {
             r.namedOption = arg;
-            r.params.emplace_back(1, 1.0f);
+            r.params.emplace_back(kv::opamp::kPad1, 1.0f);
         } else if (arg == "--pad2") {
             r.namedOption = arg;
-            r.params.emplace_back(2, 1.0f);
+            r.params.emplace_back(kv::opamp::kPad2, 1.0f);
         } else if (arg == "--block") {
             r.block = parseInteger(reader.valueOf(arg), arg);
             if (r.block < 1 || r.block > kMaxBlock) {

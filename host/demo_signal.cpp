@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "plugin/opamp_params.h"
+
 namespace kv::host {
 
 namespace {
@@ -14,10 +16,10 @@ double dbToGain(double db) {
 }
 // Normalised parameter values for a decibel setting.
 float gainParam(double db) {
-    return static_cast<float>((db + 8.0) / 32.0);
+    return static_cast<float>(kv::opamp::kGainScale.fromDb(db));
 }
 float volumeParam(double db) {
-    return static_cast<float>((db + 32.0) / 64.0);
+    return static_cast<float>(kv::opamp::kVolumeScale.fromDb(db));
 }
 
 // Section boundaries in seconds.

@@ -14,12 +14,14 @@ struct ParamDefault {
     float value;
 };
 
-// Index order is the order of the state chunk and the controls' tags.
-constexpr ParamDefault kParams[BrackenlumeOpamp::kNumParams] = {
-    {"Gain", "dB", 0.25f},   // 32 v - 8 dB: -8 to +24 dB, 0 dB at 0.25
-    {"Pad 1", "n/y", 0.0f},  // +10 dB input boost above 0.5
-    {"Pad 2", "n/y", 0.0f},  // -10 dB input pad above 0.5
-    {"Volume", "dB", 0.5f},  // 64 v - 32 dB: -32 to +32 dB, 0 dB at 0.5
+using kv::opamp::kNumParams;
+
+// In the order of the indices (opamp_params.h, which also has the scales).
+constexpr ParamDefault kParams[kNumParams] = {
+    {"Gain", "dB", kv::opamp::kGainDefault},
+    {"Pad 1", "n/y", 0.0f},
+    {"Pad 2", "n/y", 0.0f},
+    {"Volume", "dB", kv::opamp::kVolumeDefault},
 };
 
 constexpr const char* kName = "KV23-T ZuDiz";
@@ -98,8 +100,8 @@ template <typename Sample>
 void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t sampleFrames) {
     // Each value is read once per block: a change during the block takes
     // effect with the next one.
-    const kv::opamp::Controls k =
-        kv::opamp::controlsFor(state, value(kGain), value(kPad1), value(kPad2), value(kVolume));
+    using namespace kv::opamp;
+    const Controls k = controlsFor(state, value(kGain), value(kPad1), value(kPad2), value(kVolume));
     const bool isMonoNow = isMono();
     if (sampleFrames <= 0) {
         // Only the sign of the bias moves.

@@ -9,11 +9,10 @@
 
 #include "plugin/brackenlume_fx.h"
 #include "plugin/opamp_kernel.h"
+#include "plugin/opamp_params.h"
 
 class BrackenlumeOpamp : public BrackenlumeFX {
   public:
-    enum Param : int32_t { kGain = 0, kPad1, kPad2, kVolume, kNumParams };
-
     explicit BrackenlumeOpamp(audioMasterCallback host);
     ~BrackenlumeOpamp() override;
 

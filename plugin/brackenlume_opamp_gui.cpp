@@ -29,8 +29,6 @@ constexpr int32_t kKnobImages = 97;
 constexpr int32_t kKnobImageHeight = 80;
 constexpr float kKnobDragRange = 640.f;  // pixels of travel from 0 to 1
 constexpr float kKnobWheelStep = 0.125f;
-constexpr float kGainDefault = 0.25f;   // 0 dB on the drive scale
-constexpr float kVolumeDefault = 0.5f;  // 0 dB on the volume scale
 
 // The field's font is the table's font 4, in the grey of the panel's labels.
 constexpr int32_t kFieldFont = 4;
@@ -49,10 +47,9 @@ constexpr CRect kLedRect{180, 307, 208, 335};
 constexpr size_t kTextCapacity = 256;
 
 // What a pad switch shows for a parameter value: on exactly when the sound
-// engages the pad (above 0.5), so the lamp never lies and a click always
-// flips the pad.
+// engages the pad, so the lamp never lies and a click always flips the pad.
 float switchValue(float parameter) {
-    return parameter > 0.5f ? 1.f : 0.f;
+    return kv::opamp::padEngaged(parameter) ? 1.f : 0.f;
 }
 
 CBitmap* loadImage(int32_t id) {
@@ -204,8 +201,8 @@ void BrackenlumeOpampGUI::buildPanel(void* ptr, CBitmap* (&images)[4], CFrame*& 
         knob->setDragRange(kKnobDragRange);
         knob->setWheelInc(kKnobWheelStep);
     }
-    gainKnob->setDefaultValue(kGainDefault);
-    volumeKnob->setDefaultValue(kVolumeDefault);
+    gainKnob->setDefaultValue(kv::opamp::kGainDefault);
+    volumeKnob->setDefaultValue(kv::opamp::kVolumeDefault);
 
     // The views hold their own references now.
     for (CBitmap*& image : images) {
@@ -300,18 +297,18 @@ void BrackenlumeOpampGUI::valueChanged(CDrawContext* /*context*/, CControl* cont
             control->setDirty(true);
             break;
         case kGainTextTag:
-            applyTypedText(gainText, kGainTag, 8.f, 0.03125f);
+            applyTypedText(gainText, kGainTag, kv::opamp::kGainScale);
             break;
         case kVolumeTextTag:
-            applyTypedText(volumeText, kVolumeTag, 32.f, 0.015625f);
+            applyTypedText(volumeText, kVolumeTag, kv::opamp::kVolumeScale);
             break;
         default:
             break;
     }
 }
 
-void BrackenlumeOpampGUI::applyTypedText(CTextEdit* field, int32_t index, float offsetDb,
-                                         float scale) {
+void BrackenlumeOpampGUI::applyTypedText(CTextEdit* field, int32_t index,
+                                         const kv::opamp::DecibelScale& scale) {
     if (!field) return;
     char text[kTextCapacity] = {};
     field->getText(text);
@@ -322,7 +319,7 @@ void BrackenlumeOpampGUI::applyTypedText(CTextEdit* field, int32_t index, float 
         field->setDirty(true);
         return;
     }
-    float result = (number + offsetDb) * scale;
+    float result = scale.fromDb(number);
     if (result < 0.f) result = 0.f;
     if (result > 1.f) result = 1.f;
     // Typed values are not automation: the host saw only the field's edit
@@ -397,9 +394,9 @@ void BrackenlumeOpampGUI::formatDecibels(float db, char* text) {
 }
 
 void BrackenlumeOpampGUI::gainToString(float value, char* text) {
-    formatDecibels(value * 32.f - 8.f, text);
+    formatDecibels(kv::opamp::kGainScale.toDb(value), text);
 }
 
 void BrackenlumeOpampGUI::volumeToString(float value, char* text) {
-    formatDecibels(value * 64.f - 32.f, text);
+    formatDecibels(kv::opamp::kVolumeScale.toDb(value), text);
 }

@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "plugin/aeffguieditor.h"
+#include "plugin/opamp_params.h"
 #include "vstgui/ccontrol.h"
 
 class BrackenlumeOpamp;
@@ -38,7 +39,12 @@ class CTextEdit;
 class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListener {
   public:
     // Control tags: the parameter indices, and the two decibel fields.
-    enum Tag : int32_t { kGainTag = 0, kPad1Tag = 1, kPad2Tag = 2, kVolumeTag = 3 };
+    enum Tag : int32_t {
+        kGainTag = kv::opamp::kGain,
+        kPad1Tag = kv::opamp::kPad1,
+        kPad2Tag = kv::opamp::kPad2,
+        kVolumeTag = kv::opamp::kVolume
+    };
     enum TextTag : int32_t { kGainTextTag = 1001, kVolumeTextTag = 1002 };
 
     // Registers with the effect (its editor, effFlagsHasEditor) and takes the
@@ -68,8 +74,8 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
         return 0;
     }
 
-    // The decibel texts of the two fields: 32 v - 8 and 64 v - 32 with two
-    // decimals and a point, whatever the host's locale.
+    // The decibel texts of the two fields, on the scales of opamp_params.h,
+    // with two decimals and a point, whatever the host's locale.
     static void gainToString(float value, char* text);
     static void volumeToString(float value, char* text);
     // The number at the start of a typed text (a point or a comma before the
@@ -93,7 +99,8 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     void buildPanel(void* ptr, VSTGUI::CBitmap* (&images)[4], VSTGUI::CFrame*& newFrame,
                     VSTGUI::CView*& pending);
     // The number a decibel field holds, as a parameter value on its scale.
-    void applyTypedText(VSTGUI::CTextEdit* field, int32_t index, float offsetDb, float scale);
+    void applyTypedText(VSTGUI::CTextEdit* field, int32_t index,
+                        const kv::opamp::DecibelScale& scale);
     // Takes the panel away from the parameter thread; returns when no
     // setParameter call still uses a control.
     void withdrawFromSetters();

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "plugin/opamp_params.h"
+
 namespace kv::opamp {
 
 // ln(10) / 20: multiplies decibels into the exponent of a linear factor.
@@ -47,10 +49,9 @@ struct Controls {
 inline Controls controlsFor(const State& s, float gain, float pad1, float pad2, float volume) {
     Controls k;
     const double g = gain;
-    // Exactly 0.5 counts as off.
-    k.h = (pad1 > 0.5f ? s.boostGain : 1.0) * (pad2 > 0.5f ? s.padGain : 1.0);
-    k.c = std::exp((static_cast<double>(volume) * 64.0 - 32.0) * kDbToExp);
-    const double e = std::exp((g * 32.0 - 8.0) * kDbToExp);
+    k.h = (padEngaged(pad1) ? s.boostGain : 1.0) * (padEngaged(pad2) ? s.padGain : 1.0);
+    k.c = std::exp(kVolumeScale.toDb(static_cast<double>(volume)) * kDbToExp);
+    const double e = std::exp(kGainScale.toDb(g) * kDbToExp);
     const double a = g * 0.55;
     k.ae = a * e;
     k.be = (1.0 - a) * e;

@@ -1,0 +1,46 @@
+// The four parameters of the op-amp stage, as everything that speaks of
+// them shares them: the processing, the effect's parameter table, the
+// panel (whose control tags are these indices) and the command-line host.
+// A parameter value is normalised to [0, 1]; the scales below are the only
+// place its decibels are written.
+#pragma once
+
+#include <cstdint>
+
+namespace kv::opamp {
+
+// Index order is also the order of the state chunk.
+enum Param : int32_t { kGain = 0, kPad1, kPad2, kVolume, kNumParams };
+
+// A decibel scale: a value v stands for span * v + bottom dB. Templates so
+// that each caller keeps its precision (the processing works in double, the
+// panel's fields in float).
+struct DecibelScale {
+    int bottom;  // dB at 0
+    int span;    // dB from 0 to 1
+
+    template <typename T>
+    constexpr T toDb(T value) const {
+        return value * T(span) + T(bottom);
+    }
+    template <typename T>
+    constexpr T fromDb(T db) const {
+        return (db - T(bottom)) / T(span);
+    }
+};
+
+// Gain, the drive: -8 to +24 dB. Volume, the output level: -32 to +32 dB.
+inline constexpr DecibelScale kGainScale{-8, 32};
+inline constexpr DecibelScale kVolumeScale{-32, 64};
+
+// Both knobs start at 0 dB: 0.25 and 0.5.
+inline constexpr float kGainDefault = kGainScale.fromDb(0.0f);
+inline constexpr float kVolumeDefault = kVolumeScale.fromDb(0.0f);
+
+// Pad 1 (+10 dB before the drive) and Pad 2 (-10 dB) engage above the
+// middle of the range; exactly 0.5 counts as off.
+constexpr bool padEngaged(float value) {
+    return value > 0.5f;
+}
+
+}  // namespace kv::opamp
