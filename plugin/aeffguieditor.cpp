@@ -10,8 +10,6 @@ namespace {
 VSTGUI::platform::Clock& ticker() { return VSTGUI::platform::clock(); }
 }  // namespace
 
-int32_t AEffGUIEditor::knobMode = 0;
-
 AEffGUIEditor::AEffGUIEditor(AudioEffect* owner) : AEffEditor(owner) {
     nextIdleTicks = ticker().ticks();
 }
@@ -69,9 +67,12 @@ void AEffGUIEditor::redrawBetweenPasses(uint32_t now) {
 }
 
 bool AEffGUIEditor::setKnobMode(int32_t mode) {
-    knobMode = mode;
     VSTGUI::setToolkitKnobMode(mode);
     return true;
+}
+
+int32_t AEffGUIEditor::getKnobMode() {
+    return VSTGUI::getToolkitKnobMode();
 }
 
 void AEffGUIEditor::setParameter(int32_t, float) {}

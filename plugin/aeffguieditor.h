@@ -31,6 +31,7 @@ class AEffGUIEditor : public AEffEditor {
     bool onKeyUp(VstKeyCode& keyCode) override;
     // Wheel at the pointer's current position over the frame.
     bool onWheel(float distance) override;
+    // The mode is the toolkit's, shared by every frame of the module.
     bool setKnobMode(int32_t mode) override;
 
     // The base shows no parameters.
@@ -44,7 +45,7 @@ class AEffGUIEditor : public AEffEditor {
     virtual void pumpIdle();
 
     VSTGUI::CFrame* getFrame() const { return frame; }
-    static int32_t getKnobMode() { return knobMode; }
+    static int32_t getKnobMode();
     uint32_t getNextIdleTicks() const { return nextIdleTicks; }
     bool isInMasterIdle() const { return inMasterIdle; }
 
@@ -53,8 +54,6 @@ class AEffGUIEditor : public AEffEditor {
     uint32_t nextIdleTicks = 0;
     bool inMasterIdle = false;
     VSTGUI::CFrame* frame = nullptr;  // owned; present while the window is open
-
-    static int32_t knobMode;
 
   private:
     void redrawBetweenPasses(uint32_t now);

@@ -26,12 +26,6 @@ BrackenlumeFX::BrackenlumeFX(audioMasterCallback host, int32_t paramCountArg)
       params(new ParamEntry[paramCountArg > 0 ? paramCountArg : 0]),
       paramCount(paramCountArg > 0 ? static_cast<uint16_t>(paramCountArg) : 0) {}
 
-BrackenlumeFX::~BrackenlumeFX() {
-    // Before the table goes: the editor may read it while it is torn down.
-    delete editor;
-    editor = nullptr;
-}
-
 void BrackenlumeFX::storeValue(int32_t index, float v) {
     // A NaN (from the host, the editor or a chunk) would poison the model
     // and every later block; the previous value stays instead.

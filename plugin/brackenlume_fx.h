@@ -24,7 +24,6 @@ struct ParamEntry {
 class BrackenlumeFX : public AudioEffectX {
   public:
     BrackenlumeFX(audioMasterCallback host, int32_t paramCountArg);
-    ~BrackenlumeFX() override;
 
     // Clamps to [0, 1] (a NaN is refused, the previous value stays), stores,
     // calls parameterChanged, then tells the editor. Invalid index: nothing.

@@ -3,9 +3,6 @@
 #include <cmath>
 #include <new>
 
-#include "plugin/brackenlume_opamp_gui.h"
-#include "vst/aeffeditor.h"
-
 namespace {
 
 struct ParamDefault {
@@ -27,13 +24,6 @@ constexpr ParamDefault kParams[kNumParams] = {
 constexpr const char* kName = "KV23-T ZuDiz";
 
 }  // namespace
-
-// The effect built without its panel (the static library alone, as the
-// effect's own tests link it) has no editor. The plug-in links the panel,
-// whose strong definition replaces this one.
-__attribute__((weak)) AEffEditor* createOpampEditor(BrackenlumeOpamp* /*effect*/) {
-    return nullptr;
-}
 
 BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host) : BrackenlumeFX(host, kNumParams) {
     for (int32_t i = 0; i < paramCount; ++i) {
@@ -57,10 +47,9 @@ BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host) : BrackenlumeFX(hos
 
 BrackenlumeOpamp::~BrackenlumeOpamp() {
     // The editor goes first, while the parameter table and the meter
-    // hand-over it may still reach are alive (the base classes would
+    // hand-over it may still reach are alive (the base class would
     // delete it only after both are gone).
-    delete editor;
-    editor = nullptr;
+    deleteEditor();
 }
 
 bool BrackenlumeOpamp::getEffectName(char* name) {

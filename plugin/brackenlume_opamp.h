@@ -46,3 +46,9 @@ class BrackenlumeOpamp : public BrackenlumeFX {
     std::atomic<std::atomic<double>*> peak_{nullptr};
     std::atomic<int32_t> metering_{0};  // processing calls that may hold peak_
 };
+
+// Creates the effect's panel editor, which registers itself with the effect;
+// null when it cannot be allocated. Each program links exactly one
+// definition: the panel (brackenlume_opamp_gui.cpp) or none
+// (opamp_no_editor.cpp).
+AEffEditor* createOpampEditor(BrackenlumeOpamp* effect);

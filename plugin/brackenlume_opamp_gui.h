@@ -122,7 +122,3 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     std::atomic<bool> shown{false};
     std::atomic<int32_t> setters{0};
 };
-
-// Creates the effect's panel editor, which registers itself with the effect;
-// null when it cannot be allocated.
-AEffEditor* createOpampEditor(BrackenlumeOpamp* effect);

@@ -30,7 +30,6 @@ class BrackenlumePeakLed : public VSTGUI::CControl {
     // The cell the effect's processing raises while the panel is open.
     std::atomic<double>* peakCell() { return &peak; }
     bool isLit() const { return lit; }
-    uint32_t getHoldTime() const { return holdTime; }
 
   private:
     std::atomic<double> peak{0.0};

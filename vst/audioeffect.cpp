@@ -100,6 +100,10 @@ AudioEffect::AudioEffect(audioMasterCallback master, int32_t programs, int32_t p
 }
 
 AudioEffect::~AudioEffect() {
+    deleteEditor();
+}
+
+void AudioEffect::deleteEditor() {
     delete editor;
     editor = nullptr;
 }

@@ -17,7 +17,7 @@ class AudioEffect {
     AudioEffect(audioMasterCallback host, int32_t programCount, int32_t paramCountArg);
     AudioEffect(const AudioEffect&) = delete;
     AudioEffect& operator=(const AudioEffect&) = delete;
-    // Deletes the editor object, if there is one.
+    // Deletes the editor object, if there is one (deleteEditor).
     virtual ~AudioEffect();
 
     virtual intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr,
@@ -85,7 +85,7 @@ class AudioEffect {
     virtual bool isOutputConnected(int32_t output);
 
     // Not virtual: the editor registers itself here when it is constructed.
-    // The effect owns it from then on and deletes it in its destructor.
+    // The effect owns it from then on and deletes it with deleteEditor.
     void setEditor(AEffEditor* newEditor) { editor = newEditor; }
 
     // The fields are public so that the editor and the tools can read them
@@ -100,6 +100,11 @@ class AudioEffect {
     AEffect cEffect{};
 
   protected:
+    // The one place the editor is deleted; afterwards there is none. The
+    // base destructor calls it, when only this class is left: an effect
+    // whose editor reaches the effect's own members or virtual functions
+    // while it is torn down calls it first in its own destructor.
+    void deleteEditor();
     void setFlag(int32_t flag, bool state);
     // One call into the host, or 0 without a callback.
     intptr_t callHost(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,

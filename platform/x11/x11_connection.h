@@ -42,7 +42,6 @@ class Mirror {
 struct Connection {
     Display* display = nullptr;
     Window window = 0;
-    Window parent = 0;
     Visual* visual = nullptr;
     int depth = 0;
     GC gc = nullptr;

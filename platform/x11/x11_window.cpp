@@ -59,7 +59,6 @@ std::unique_ptr<X11Window> X11Window::create(Window parent, int32_t width, int32
     adoptErrors(display);
     auto connection = std::make_shared<Connection>();
     connection->display = display;
-    connection->parent = parent;
     connection->width = std::max(width, 1);
     connection->height = std::max(height, 1);
 
@@ -120,9 +119,6 @@ Display* X11Window::display() const {
 }
 Window X11Window::window() const {
     return connection_->window;
-}
-Window X11Window::hostParent() const {
-    return connection_->parent;
 }
 bool X11Window::destroyed() const {
     return connection_->destroyed;

@@ -46,8 +46,6 @@ class X11Window final : public NativeWindow {
     // Our window; still the id after the window was destroyed from outside,
     // check destroyed() before using it.
     Window window() const;
-    // The window's parent when it was created (the host's window).
-    Window hostParent() const;
     bool destroyed() const;
     int32_t width() const;
     int32_t height() const;
