@@ -114,13 +114,7 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
         for (CBitmap* image : images) {
             if (image) image->forget();
         }
-        peakLed = nullptr;
-        gainKnob = nullptr;
-        volumeKnob = nullptr;
-        pad1Button = nullptr;
-        pad2Button = nullptr;
-        gainText = nullptr;
-        volumeText = nullptr;
+        forgetControls();
         systemWindow = nullptr;
         return false;
     }
@@ -219,13 +213,7 @@ void BrackenlumeOpampGUI::withdrawFromSetters() {
         std::this_thread::yield();
 }
 
-void BrackenlumeOpampGUI::close() {
-    // The audio thread first: after this no block writes to the LED.
-    if (opamp) opamp->withdrawPeak();
-    withdrawFromSetters();
-
-    CFrame* closing = frame;
-    frame = nullptr;
+void BrackenlumeOpampGUI::forgetControls() {
     peakLed = nullptr;
     gainKnob = nullptr;
     volumeKnob = nullptr;
@@ -233,6 +221,16 @@ void BrackenlumeOpampGUI::close() {
     pad2Button = nullptr;
     gainText = nullptr;
     volumeText = nullptr;
+}
+
+void BrackenlumeOpampGUI::close() {
+    // The audio thread first: after this no block writes to the LED.
+    if (opamp) opamp->withdrawPeak();
+    withdrawFromSetters();
+
+    CFrame* closing = frame;
+    frame = nullptr;
+    forgetControls();
     AEffGUIEditor::close();
     // The frame releases its views, which release their bitmaps, once no
     // handler of its own is running: the host may close the editor from a

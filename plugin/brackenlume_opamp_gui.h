@@ -104,6 +104,8 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     // Takes the panel away from the parameter thread; returns when no
     // setParameter call still uses a control.
     void withdrawFromSetters();
+    // The borrowed pointers to the panel's controls, cleared when the panel goes.
+    void forgetControls();
 
     BrackenlumeOpamp* opamp = nullptr;
 
