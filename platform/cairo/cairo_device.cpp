@@ -376,6 +376,16 @@ bool CairoDevice::composeDirectly(cairo_surface_t* from, const CRect& area, int3
     return true;
 }
 
+// The part of `dest` that the image covers when its pixel `sourceOffset`
+// lands on dest's top-left corner.
+static CRect insideImage(const Image& image, const CRect& dest, CPoint sourceOffset) {
+    CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
+                 dest.left - sourceOffset.h + image.width(),
+                 dest.top - sourceOffset.v + image.height());
+    inside.bound(dest);
+    return inside;
+}
+
 void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
     cairo_surface_t* img = surfaceOf(image);
     if (!img || dest.isEmpty()) return;
@@ -386,10 +396,7 @@ void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffse
         cairo_image_surface_get_data(img), CAIRO_FORMAT_RGB24, cairo_image_surface_get_width(img),
         cairo_image_surface_get_height(img), cairo_image_surface_get_stride(img)));
     // Only the part inside the image is copied.
-    CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
-                 dest.left - sourceOffset.h + image.width(),
-                 dest.top - sourceOffset.v + image.height());
-    inside.bound(dest);
+    const CRect inside = insideImage(image, dest, sourceOffset);
     if (inside.isEmpty()) return;
     if (composeDirectly(img, inside, sourceOffset.h - dest.left, sourceOffset.v - dest.top,
                         Compose::opaqueCopy))
@@ -436,10 +443,7 @@ void CairoDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourc
     if (!img || dest.isEmpty() || constantAlpha == 0) return;
     if (constantAlpha == 255) {
         // Outside the image nothing is composed.
-        CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
-                     dest.left - sourceOffset.h + image.width(),
-                     dest.top - sourceOffset.v + image.height());
-        inside.bound(dest);
+        const CRect inside = insideImage(image, dest, sourceOffset);
         if (inside.isEmpty()) return;
         if (composeDirectly(img, inside, sourceOffset.h - dest.left, sourceOffset.v - dest.top,
                             Compose::over))
