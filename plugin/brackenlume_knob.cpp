@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "vstgui/cdrawcontext.h"
-
 using namespace VSTGUI;
 
 BrackenlumeKnob::BrackenlumeKnob(const CRect& r, CControlListener* l, int32_t t, int32_t images,
@@ -16,38 +14,16 @@ bool BrackenlumeKnob::isTypeOf(const char* name) const {
                     std::strcmp(name, "CControl") == 0 || std::strcmp(name, "CView") == 0);
 }
 
-void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint,
-                                  int32_t buttons) {
-    CPoint where = clickPoint;
+void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) {
     if (!acceptMouseDown(context, buttons)) return;
     if (checkDefaultValue(context, buttons)) return;
 
-    const CPoint first = clickPoint;
-    CPoint lastWhere(-1, -1);
     const float start = loadValue();
     const float scale = (maxValue - minValue) / dragRange;
-    float reported = start;
-
-    beginEdit();
-    int32_t now = 0;
-    do {
-        now = context ? context->getMouseButtons() : 0;
-        if (where != lastWhere) {
-            lastWhere = where;
-            // Right and up count positive; a diagonal move adds both.
-            const int32_t d = (where.h - first.h) + (first.v - where.v);
-            storeValue(static_cast<float>(d) * scale + start);
-            bounceValue();
-            if (isDirty() && listener) {
-                listener->valueChanged(context, this);
-                reported = loadValue();
-            }
-        }
-        getMouseLocation(context, where);
-        pumpIdle();
-    } while (now & kMouseLeft);
-    // Steps too small to redraw were not reported: the listener learns the
-    // value the drag ended on (a slow drag up to the end stop reaches it).
-    if (listener && loadValue() != reported) listener->valueChanged(context, this);
-    endEdit();
+    trackDrag(context, where, [&, first = where](const CPoint& at, int32_t) {
+        // Right and up count positive; a diagonal move adds both.
+        const int32_t d = (at.h - first.h) + (first.v - at.v);
+        storeValue(static_cast<float>(d) * scale + start);
+        bounceValue();
+    });
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <new>
 
+#include "plugin/brackenlume_peak_led.h"
+
 namespace {
 
 struct ParamDefault {
@@ -73,16 +75,11 @@ void BrackenlumeOpamp::sampleRateChanged(float rate) {
 }
 
 void BrackenlumeOpamp::publishPeak(std::atomic<double>* peak) noexcept {
-    peak_.store(peak, std::memory_order_release);
+    peak_.publish(peak);
 }
 
 void BrackenlumeOpamp::withdrawPeak() noexcept {
-    // Sequentially consistent against the processing side's increment and
-    // load: either a block sees null, or we see it counted and wait.
-    peak_.store(nullptr, std::memory_order_seq_cst);
-    while (metering_.load(std::memory_order_seq_cst) != 0) {
-        // A block takes microseconds; spinning is cheaper than a wake-up.
-    }
+    peak_.withdraw();
 }
 
 template <typename Sample>
@@ -100,15 +97,9 @@ void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t s
     }
     // METER: the editor's LED, present only while its window is open; the
     // meter value is computed only then. With the window closed this costs
-    // one plain load. A block that sees an LED counts itself in and checks
-    // again that it is still there, so the editor's close (withdrawPeak)
-    // waits for it before destroying the LED.
-    std::atomic<double>* peak = peak_.load(std::memory_order_acquire);
-    if (peak) {
-        metering_.fetch_add(1, std::memory_order_seq_cst);
-        peak = peak_.load(std::memory_order_seq_cst);
-        if (!peak) metering_.fetch_sub(1, std::memory_order_release);
-    }
+    // one plain load. The editor's close (withdrawPeak) waits for a block
+    // that holds the LED's cell before it destroys the LED.
+    const auto peak = peak_.hold();
     if (!peak) {
         kv::opamp::runBlock<Sample, false>(state, k, isMonoNow, inputs[0], inputs[1], outputs[0],
                                            outputs[1], sampleFrames);
@@ -116,11 +107,7 @@ void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t s
     }
     const double meter = kv::opamp::runBlock<Sample, true>(
         state, k, isMonoNow, inputs[0], inputs[1], outputs[0], outputs[1], sampleFrames);
-    // Raise only; an equal value or a NaN leaves the peak as it is.
-    double held = peak->load(std::memory_order_relaxed);
-    while (meter > held && !peak->compare_exchange_weak(held, meter, std::memory_order_relaxed)) {
-    }
-    metering_.fetch_sub(1, std::memory_order_release);
+    raisePeakCell(*peak.get(), meter);
 }
 
 void BrackenlumeOpamp::processReplacing(float** inputs, float** outputs, int32_t sampleFrames) {

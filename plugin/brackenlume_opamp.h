@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "plugin/brackenlume_fx.h"
+#include "plugin/handover.h"
 #include "plugin/opamp_kernel.h"
 #include "plugin/opamp_params.h"
 
@@ -29,8 +30,8 @@ class BrackenlumeOpamp : public BrackenlumeFX {
     // LED's peak cell once its panel is complete; from then on every block
     // raises it to the block's largest meter value. withdrawPeak takes it
     // back and returns only when no processing call still holds it, so the
-    // editor may destroy the LED right after. Both run on the editor's
-    // thread; processing never waits.
+    // editor may destroy the LED right after (handover.h). Both run on the
+    // editor's thread; processing never waits.
     void publishPeak(std::atomic<double>* peak) noexcept;
     void withdrawPeak() noexcept;
 
@@ -43,8 +44,7 @@ class BrackenlumeOpamp : public BrackenlumeFX {
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, int32_t sampleFrames);
 
-    std::atomic<std::atomic<double>*> peak_{nullptr};
-    std::atomic<int32_t> metering_{0};  // processing calls that may hold peak_
+    kv::Handover<std::atomic<double>> peak_;
 };
 
 // Creates the effect's panel editor, which registers itself with the effect;

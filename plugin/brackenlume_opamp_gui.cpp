@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "plugin/brackenlume_knob.h"
 #include "plugin/brackenlume_opamp.h"
@@ -93,7 +92,7 @@ BrackenlumeOpampGUI::~BrackenlumeOpampGUI() {
     // deletes its editor while it is still whole, so the LED is withdrawn
     // from processing as on a normal close.
     if (frame) close();
-    withdrawFromSetters();
+    shownPanel.withdraw();
 }
 
 bool BrackenlumeOpampGUI::open(void* ptr) {
@@ -122,7 +121,7 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     // Last: from here on idle, setParameter and valueChanged act, and the
     // audio thread meters into the LED.
     frame = newFrame;
-    shown.store(true, std::memory_order_release);
+    shownPanel.publish(frame);
     if (opamp) opamp->publishPeak(peakLed->peakCell());
     return true;
 }
@@ -205,14 +204,6 @@ void BrackenlumeOpampGUI::buildPanel(void* ptr, CBitmap* (&images)[4], CFrame*& 
     }
 }
 
-void BrackenlumeOpampGUI::withdrawFromSetters() {
-    // Pairs with the increment-then-load in setParameter: either a call sees
-    // the panel gone, or this sees it counted and waits for it.
-    shown.store(false, std::memory_order_seq_cst);
-    while (setters.load(std::memory_order_seq_cst) != 0)
-        std::this_thread::yield();
-}
-
 void BrackenlumeOpampGUI::forgetControls() {
     peakLed = nullptr;
     gainKnob = nullptr;
@@ -226,7 +217,7 @@ void BrackenlumeOpampGUI::forgetControls() {
 void BrackenlumeOpampGUI::close() {
     // The audio thread first: after this no block writes to the LED.
     if (opamp) opamp->withdrawPeak();
-    withdrawFromSetters();
+    shownPanel.withdraw();
 
     CFrame* closing = frame;
     frame = nullptr;
@@ -241,8 +232,8 @@ void BrackenlumeOpampGUI::close() {
 }
 
 void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
-    setters.fetch_add(1, std::memory_order_seq_cst);
-    if (shown.load(std::memory_order_seq_cst) && effect) {
+    const auto panel = shownPanel.hold();
+    if (panel && effect) {
         // The stored value, which the effect may have clamped.
         const float stored = effect->getParameter(index);
         switch (index) {
@@ -264,7 +255,6 @@ void BrackenlumeOpampGUI::setParameter(int32_t index, float /*value*/) {
                 break;
         }
     }
-    setters.fetch_sub(1, std::memory_order_release);
 }
 
 void BrackenlumeOpampGUI::beginEdit(int32_t index) {

@@ -13,15 +13,15 @@
 //   (publishPeak / withdrawPeak), and
 // - whatever thread the host sets parameters on calls setParameter, which
 //   sets control values (atomic stores).
-// Both see the panel only after open has built all of it (release), and
-// close withdraws it from both and waits until neither still holds a
-// control before it destroys the frame. Neither of them ever waits.
+// Both see the panel only after open has built all of it, and close
+// withdraws it from both and waits until neither still holds a control
+// before it destroys the frame (handover.h). Neither of them ever waits.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "plugin/aeffguieditor.h"
+#include "plugin/handover.h"
 #include "plugin/opamp_params.h"
 #include "vstgui/ccontrol.h"
 
@@ -101,9 +101,6 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     // The number a decibel field holds, as a parameter value on its scale.
     void applyTypedText(VSTGUI::CTextEdit* field, int32_t index,
                         const kv::opamp::DecibelScale& scale);
-    // Takes the panel away from the parameter thread; returns when no
-    // setParameter call still uses a control.
-    void withdrawFromSetters();
     // The borrowed pointers to the panel's controls, cleared when the panel goes.
     void forgetControls();
 
@@ -118,9 +115,8 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     VSTGUI::CTextEdit* gainText = nullptr;
     VSTGUI::CTextEdit* volumeText = nullptr;
 
-    // The hand-over to the parameter thread: `shown` is set (release) once
-    // the panel is complete; setParameter counts itself in `setters` before
-    // it looks, so close can wait for the calls that saw the panel.
-    std::atomic<bool> shown{false};
-    std::atomic<int32_t> setters{0};
+    // The panel as the parameter thread sees it: the frame, published once
+    // the panel is complete; setParameter moves the controls while it holds
+    // it, and close withdraws it before the controls go.
+    kv::Handover<VSTGUI::CFrame> shownPanel;
 };

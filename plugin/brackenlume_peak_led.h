@@ -1,7 +1,8 @@
-// The panel's clip indicator. The audio thread raises `peak` for every
-// output sample; each draw on the user-interface thread lights the LED when
-// the peak since the last draw was above full scale (1.0), keeps it lit for
-// `holdTime` ms after the last draw that saw an over, and clears the peak.
+// The panel's clip indicator. The audio thread raises `peak` to the largest
+// output sample of every block; each draw on the user-interface thread
+// lights the LED when the peak since the last draw was above full scale
+// (1.0), keeps it lit for `holdTime` ms after the last draw that saw an
+// over, and clears the peak.
 //
 // The LED is dirty at every check (its setDirty never equalises oldValue and
 // value), so the frame redraws it at every idle.
@@ -20,14 +21,9 @@ class BrackenlumePeakLed : public VSTGUI::CControl {
     void setDirty(bool flag = true) override;
     bool isTypeOf(const char* name) const override;
 
-    // Audio thread: raises the held peak to `level` when it is higher. A
-    // raise racing with a draw's clear may be lost (one indication at most).
-    void raisePeak(double level) {
-        double current = peak.load(std::memory_order_relaxed);
-        if (current < level) peak.store(level, std::memory_order_relaxed);
-    }
     double getPeak() const { return peak.load(std::memory_order_relaxed); }
-    // The cell the effect's processing raises while the panel is open.
+    // The cell the effect's processing raises (raisePeakCell) while the
+    // panel is open.
     std::atomic<double>* peakCell() { return &peak; }
     bool isLit() const { return lit; }
 
@@ -37,3 +33,12 @@ class BrackenlumePeakLed : public VSTGUI::CControl {
     uint32_t litTicks;
     bool lit = false;
 };
+
+// Audio thread: raises a peak cell to `level` when that is higher; an equal
+// value or a NaN leaves it as it is. A raise racing with a draw's clear may
+// be lost (one indication at most).
+inline void raisePeakCell(std::atomic<double>& cell, double level) noexcept {
+    double held = cell.load(std::memory_order_relaxed);
+    while (level > held && !cell.compare_exchange_weak(held, level, std::memory_order_relaxed)) {
+    }
+}

@@ -97,6 +97,31 @@ bool CControl::acceptMouseDown(CDrawContext* context, int32_t& buttons) {
     return true;
 }
 
+void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping moveTo) {
+    CPoint where = press;
+    CPoint lastWhere(-1, -1);
+    float reported = loadValue();
+    beginEdit();
+    int32_t now = 0;
+    do {
+        now = context ? context->getMouseButtons() : 0;
+        if (where != lastWhere) {
+            lastWhere = where;
+            moveTo(where, now);
+            if (isDirty() && listener) {
+                listener->valueChanged(context, this);
+                reported = loadValue();
+            }
+        }
+        getMouseLocation(context, where);
+        pumpIdle();
+    } while (now & kMouseLeft);
+    // Steps too small to redraw were not reported: the listener learns the
+    // value the drag ended on (a slow drag up to the end stop reaches it).
+    if (listener && loadValue() != reported) listener->valueChanged(context, this);
+    endEdit();
+}
+
 void CControl::drawBitmapAt(CDrawContext* context, CBitmap* bitmap, const CPoint& offset) {
     if (!bitmap) return;
     if (isTransparent())

@@ -94,6 +94,36 @@ class CControl : public CView {
     int32_t getDoubleClickDelay() const { return doubleClickDelay; }
 
   protected:
+    // How a drag moves the value: called with each new pointer position
+    // (frame coordinates) and the buttons and modifiers polled in that
+    // round, it stores the new value. It borrows the callable, which lives
+    // as long as the drag (a lambda written in the call).
+    class DragMapping {
+      public:
+        template <typename F>
+        DragMapping(const F& mapping) noexcept
+            : callable(&mapping), call([](const void* c, const CPoint& where, int32_t buttons) {
+                  (*static_cast<const F*>(c))(where, buttons);
+              }) {}
+        void operator()(const CPoint& where, int32_t buttons) const {
+            call(callable, where, buttons);
+        }
+
+      private:
+        const void* callable;
+        void (*call)(const void*, const CPoint&, int32_t);
+    };
+
+    // The modal mouse loop of a drag, from a press at `press`: opens the
+    // edit bracket; then, until a poll finds the left button up, polls the
+    // live buttons, lets `moveTo` store the value for each new pointer
+    // position, tells the listener about every change that makes the control
+    // dirty, reads the pointer and pumps idle. A step too small to redraw is
+    // not reported at once, so at the end the listener learns the value the
+    // drag ended on if it has not yet; then the bracket closes. When the
+    // editor closes meanwhile no button reads as down and the loop ends.
+    void trackDrag(CDrawContext* context, const CPoint& press, DragMapping moveTo);
+
     // The common entry of the mouse handlers: answers false when the event
     // must be ignored (not mouse-enabled, no left button, or a modifier click
     // that the listener took). Reads the live buttons when `buttons` is -1.

@@ -142,78 +142,54 @@ void CKnob::drawHandle(CDrawContext* context) {
     context->lineTo(CPoint(cx, cy - 1));
 }
 
-void CKnob::onMouseDown(CDrawContext* context, const CPoint& clickPoint, int32_t buttons) {
-    CPoint where = clickPoint;
+void CKnob::onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) {
     if (!acceptMouseDown(context, buttons)) return;
     if (checkDefaultValue(context, buttons)) return;
 
     const float range = maxValue - minValue;
-    const float middle = range * 0.5f;
-    float entryValue = loadValue();
-    float old = oldValue;
-    float travel = kLinearTravel;
-    float coef = range / travel;
-    CPoint first;
-
     CFrame* frame = getFrame();
     const bool linearMode = frame && frame->getKnobMode() == kLinearKnobMode;
     const bool alt = (buttons & kModAlt) != 0;
-    const bool linear = linearMode != alt;
-    if (linear) {
-        if (buttons & kModShift) {
-            travel = kLinearTravel * zoomFactor;
-            coef = range / travel;
-        }
-        first = where;
-    } else {
-        CPoint local(where.h - size.left, where.v - size.top);
-        old = valueFromPoint(local);
+    if (linearMode != alt) {
+        // Up and right count positive. Shift, pressed or released during the
+        // drag, changes the travel for the whole range without a jump.
+        auto coefFor = [&](int32_t held) {
+            return range / ((held & kModShift) ? kLinearTravel * zoomFactor : kLinearTravel);
+        };
+        float entryValue = loadValue();
+        float coef = coefFor(buttons);
+        int32_t usedButtons = buttons;
+        const CPoint first = where;
+        trackDrag(context, where, [&](const CPoint& at, int32_t now) {
+            const float diff = static_cast<float>((first.v - at.v) + (at.h - first.h));
+            if (now != usedButtons) {
+                const float coef2 = coefFor(now);
+                entryValue += (coef - coef2) * diff;
+                coef = coef2;
+                usedButtons = now;
+            }
+            storeValue(entryValue + diff * coef);
+            bounceValue();
+        });
+        return;
     }
 
-    int32_t usedButtons = buttons;
-    CPoint lastWhere(-1, -1);
-    float reported = loadValue();
-    beginEdit();
-    int32_t now = 0;
-    do {
-        now = context ? context->getMouseButtons() : 0;
-        if (where != lastWhere) {
-            lastWhere = where;
-            if (linear) {
-                const float diff = static_cast<float>((first.v - where.v) + (where.h - first.h));
-                if (now != usedButtons) {
-                    travel = kLinearTravel;
-                    if (now & kModShift) travel *= zoomFactor;
-                    const float coef2 = range / travel;
-                    entryValue += (coef - coef2) * diff;
-                    coef = coef2;
-                    usedButtons = now;
-                }
-                storeValue(entryValue + diff * coef);
-                bounceValue();
-            } else {
-                CPoint local(where.h - size.left, where.v - size.top);
-                const float v = valueFromPoint(local);
-                storeValue(v);
-                if (old - v > middle)
-                    storeValue(maxValue);
-                else if (v - old > middle)
-                    storeValue(minValue);
-                else
-                    old = v;
-            }
-            if (isDirty() && listener) {
-                listener->valueChanged(context, this);
-                reported = loadValue();
-            }
-        }
-        getMouseLocation(context, where);
-        pumpIdle();
-    } while (now & kMouseLeft);
-    // Steps too small to redraw were not reported: the listener learns the
-    // value the drag ended on (a slow drag up to the end stop reaches it).
-    if (listener && loadValue() != reported) listener->valueChanged(context, this);
-    endEdit();
+    // Circular: the value under the pointer's angle; a jump of more than
+    // half the range across the dead sector sticks to the end it came from.
+    const float middle = range * 0.5f;
+    CPoint pressed(where.h - size.left, where.v - size.top);
+    float old = valueFromPoint(pressed);
+    trackDrag(context, where, [&](const CPoint& at, int32_t) {
+        CPoint local(at.h - size.left, at.v - size.top);
+        const float v = valueFromPoint(local);
+        storeValue(v);
+        if (old - v > middle)
+            storeValue(maxValue);
+        else if (v - old > middle)
+            storeValue(minValue);
+        else
+            old = v;
+    });
 }
 
 bool CKnob::onWheel(CDrawContext* context, const CPoint&, float distance) {

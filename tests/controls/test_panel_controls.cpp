@@ -240,9 +240,9 @@ TEST(PeakLed, LightsAboveFullScaleAndHoldsAcrossTheTickWrap) {
         return bitmap->draws.back().offset.v == 28;
     };
 
-    led->raisePeak(1.0);
+    raisePeakCell(*led->peakCell(), 1.0);
     EXPECT_FALSE(drawAt(1000));
-    led->raisePeak(1.0000001);
+    raisePeakCell(*led->peakCell(), 1.0000001);
     EXPECT_TRUE(drawAt(1010));
     EXPECT_DOUBLE_EQ(led->getPeak(), 0.0);  // cleared by the draw
     EXPECT_TRUE(drawAt(1200));
@@ -253,23 +253,23 @@ TEST(PeakLed, LightsAboveFullScaleAndHoldsAcrossTheTickWrap) {
 
     // Overs every 100 ms keep it lit; 300 ms after the last it goes dark.
     for (uint32_t t = 2000; t <= 2500; t += 50) {
-        if (t % 100 == 0) led->raisePeak(1.5);
+        if (t % 100 == 0) raisePeakCell(*led->peakCell(), 1.5);
         EXPECT_TRUE(drawAt(t)) << t;
     }
     EXPECT_TRUE(drawAt(2799));
     EXPECT_FALSE(drawAt(2800));
 
     // Across the wrap of the 32-bit tick counter.
-    led->raisePeak(2.0);
+    raisePeakCell(*led->peakCell(), 2.0);
     EXPECT_TRUE(drawAt(0xFFFFFF00u));
     EXPECT_TRUE(drawAt(0xFFFFFF00u + 200u));  // 0x000000C8
     EXPECT_FALSE(drawAt(0xFFFFFF00u + 300u));
 
     // NaN is not an over; lower values do not replace a higher peak.
-    led->raisePeak(std::numeric_limits<double>::quiet_NaN());
+    raisePeakCell(*led->peakCell(), std::numeric_limits<double>::quiet_NaN());
     EXPECT_FALSE(drawAt(10));
-    led->raisePeak(0.5);
-    led->raisePeak(0.2);
+    raisePeakCell(*led->peakCell(), 0.5);
+    raisePeakCell(*led->peakCell(), 0.2);
     EXPECT_DOUBLE_EQ(led->getPeak(), 0.5);
     led->forget();
     bitmap->forget();
@@ -296,7 +296,7 @@ TEST(PeakLed, DirtyAtEveryCheckAndDeafToTheMouse) {
     // Without a bitmap nothing is drawn and the flag stays.
     led->setBackground(nullptr);
     led->setDirty(true);
-    led->raisePeak(3.0);
+    raisePeakCell(*led->peakCell(), 3.0);
     led->draw(nullptr);
     EXPECT_DOUBLE_EQ(led->getPeak(), 3.0);
     EXPECT_FALSE(led->isLit());
@@ -314,7 +314,7 @@ TEST(PeakLedThreads, AudioRaisesWhileTheEditorDraws) {
         double level = 0.0;
         while (!stop.load()) {
             level = level > 2.0 ? 0.0 : level + 0.01;
-            led->raisePeak(level);
+            raisePeakCell(*led->peakCell(), level);
         }
     });
     bool sawLit = false;
