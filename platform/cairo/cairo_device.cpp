@@ -56,7 +56,7 @@ uint8_t* CairoImage::row(int32_t y) {
            static_cast<ptrdiff_t>(y) * cairo_image_surface_get_stride(surface_.get());
 }
 
-void CairoImage::pixelsChanged() {
+void CairoImage::flushPixels() {
     cairo_surface_mark_dirty(surface_.get());
 }
 
