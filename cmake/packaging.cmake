@@ -8,10 +8,6 @@
 # The package version is the project's version. The plug-in's vendor version
 # (1110, what hosts store with a session) is part of its fixed identity and
 # does not follow it; 1.1.10 happens to read as 1110.
-if(NOT TARGET KV23-T-ZuDiz OR NOT TARGET kv23)
-  return()
-endif()
-
 set(KV_PACKAGE_NAME kv23-t-zudiz)
 set(KV_MAINTAINER "Harrow Quill <kv23@harrowquill.example>")
 set(kv_release_dir ${CMAKE_BINARY_DIR}/release)
