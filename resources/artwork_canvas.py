@@ -11,6 +11,8 @@ import cairo
 import numpy as np
 from PIL import Image
 
+import png_stored
+
 SS = 4  # supersampling factor for shapes
 FONT = "Liberation Sans"
 SILK = (0.86, 0.86, 0.83)  # silkscreen print
@@ -133,6 +135,8 @@ def save_palette(arr, path, alpha):
     pal = img.quantize(colors=256, method=Image.Quantize.LIBIMAGEQUANT,
                        dither=Image.Dither.FLOYDSTEINBERG)
     pal.save(path, optimize=True)
+    # Stored rows decode at memory speed when the editor first opens.
+    png_stored.store(path)
     return pal
 
 

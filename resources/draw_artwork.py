@@ -11,6 +11,9 @@ Debian 12 packages needed to run it (the build does not run it, it uses the comm
   103  40 x 60     RGBA                       switch: off (dim amber) above, on (bright amber) below
   104  28 x 56     RGBA                       LED: unlit above, lit below
 
+101 and 102 are written with stored (uncompressed) rows by png_stored.py, so that the editor
+decodes them at memory speed when it first opens.
+
 Shapes are drawn at SS times the size and box-filtered down (premultiplied, so edges keep
 their alpha right); text is drawn afterwards at 1:1 with hinting so that 8 to 10 px type
 stays crisp. Angles are in degrees, counter-clockwise from the positive x axis, with the

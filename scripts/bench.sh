@@ -33,12 +33,21 @@ trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; rm -f "$log"' 
 
 ours=$("$build/bench/editor_bench" "$build/KV23-T-ZuDiz.so" --seconds "$seconds" --server-pid "$xvfb_pid")
 theirs=$("$build/bench/editor_bench" "$peer" --seconds "$seconds" --server-pid "$xvfb_pid")
+# The first open once more, in a host that has set up fontconfig before, as
+# GTK and Qt hosts have.
+fonts_up() {
+  "$build/bench/editor_bench" "$1" --host-fontconfig --opens 2 --seconds 0.1 |
+    awk '$1 ~ /^open_first/ { print $1 "_host_fontconfig", $2 }'
+}
+ours+=$'\n'$(fonts_up "$build/KV23-T-ZuDiz.so")
+theirs+=$'\n'$(fonts_up "$peer")
 
 value() { awk -v k="$1" '$1 == k { print $2 }' <<<"$2"; }
 printf '%-40s %12s %12s %10s\n' "on $DISPLAY, $seconds s of idle each" "KV23-T" "3BandEQ" "ours/peer"
-for key in editor_size open_first_ms open_first_cpu_ms open_later_ms open_later_cpu_ms \
-           open_later_min_ms idle_calls \
-           idle_process_cpu_pct idle_in_calls_cpu_pct idle_server_cpu_pct idle_bytes_per_idle idle_writes_per_idle; do
+for key in editor_size open_first_ms open_first_cpu_ms \
+           open_first_ms_host_fontconfig open_first_cpu_ms_host_fontconfig \
+           open_later_ms open_later_cpu_ms open_later_min_ms idle_calls \
+           idle_process_cpu_pct idle_host_loop_cpu_pct idle_editor_cpu_pct idle_in_calls_cpu_pct idle_server_cpu_pct idle_bytes_per_idle idle_writes_per_idle; do
   a=$(value "$key" "$ours"); b=$(value "$key" "$theirs")
   ratio=$(awk -v a="$a" -v b="$b" 'BEGIN { if (a ~ /x/ || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }')
   printf '%-40s %12s %12s %10s\n' "$key" "$a" "$b" "$ratio"

@@ -142,6 +142,11 @@ bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
         const size_t count = static_cast<size_t>(img.width) * static_cast<size_t>(img.height);
         for (size_t i = 0; i < count; ++i, p += 4) {
             const uint8_t red = p[0], green = p[1], blue = p[2], alpha = p[3];
+            if (alpha == 255) {  // most pixels: only red and blue change places
+                p[0] = blue;
+                p[2] = red;
+                continue;
+            }
             p[0] = premultiply(blue, alpha);
             p[1] = premultiply(green, alpha);
             p[2] = premultiply(red, alpha);
@@ -165,6 +170,15 @@ bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
         const stbi_uc* src = img.pixels;
         for (int32_t y = 0; y < img.height; ++y) {
             uint8_t* dst = image->row(y);
+            if (n == 3) {  // opaque colour (the faceplate): a plain reorder
+                for (int32_t x = 0; x < img.width; ++x, src += 3, dst += 4) {
+                    dst[0] = src[2];
+                    dst[1] = src[1];
+                    dst[2] = src[0];
+                    dst[3] = 255;
+                }
+                continue;
+            }
             for (int32_t x = 0; x < img.width; ++x, src += n, dst += 4) {
                 const uint8_t red = src[0];
                 const uint8_t green = grey ? src[0] : src[1];

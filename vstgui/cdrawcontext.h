@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "vstgui/ccolor.h"
 #include "vstgui/cfont.h"
@@ -103,6 +104,11 @@ class CDrawContext : public CReferenceCounter {
     CFrame* getFrame() const { return frame; }
     platform::NativeWindow* getWindow() const { return window; }
     platform::DrawDevice* getDevice() const { return device; }
+    // Sends the context's calls to `to` from now on and answers the device
+    // they went to before. The state is not handed over: the context goes
+    // on as if `to` were the same surface (the frame records an update and
+    // passes it on this way).
+    platform::DrawDevice* divertTo(platform::DrawDevice* to) { return std::exchange(device, to); }
 
   protected:
     // Gives the context a surface after construction (the offscreen context

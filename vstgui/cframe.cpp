@@ -117,6 +117,7 @@ CFrame::~CFrame() {
 void CFrame::paintWindow(platform::DrawDevice& device, const CRect& area) {
     COffscreenContext* buffer = getBackBuffer();
     drawRect(buffer, area);
+    drawnViews.drawnOver(area);
     auto* paintContext = new CDrawContext(this, &device, window.get());
     buffer->copyToContext(paintContext, area, area.topLeft());
     paintContext->forget();
@@ -175,8 +176,10 @@ CDrawContext* CFrame::createDrawContext() {
 }
 
 COffscreenContext* CFrame::getBackBuffer() {
-    if (!backBuffer)
+    if (!backBuffer) {
         backBuffer = new COffscreenContext(this, size.width(), size.height(), kBlackColor);
+        drawnViews.forgetAll();
+    }
     return backBuffer;
 }
 
@@ -226,6 +229,7 @@ CRect CFrame::composeDirtyViews() {
     CRect changed;
     if (dirty) {
         draw(buffer);
+        drawnViews.forgetAll();
         CView::setDirty(false);
         changed = size;
     } else {
@@ -234,21 +238,39 @@ CRect CFrame::composeDirtyViews() {
         // said so is updated: a value stored by another thread after the
         // question is drawn at the next idle, and never into the buffer
         // without reaching the window.
+        // An update that draws what the buffer holds already (the LED at
+        // every idle, as a rule) changes nothing there.
         const auto updateIfDirty = [&](CView* view) {
             if (!view->isDirty()) return;
             const CRect area = view->getViewSize().bounded(oldClip);
-            if (!area.isEmpty()) {
-                if (changed.isEmpty()) {
-                    changed = area;
-                } else {
-                    changed.left = std::min(changed.left, area.left);
-                    changed.top = std::min(changed.top, area.top);
-                    changed.right = std::max(changed.right, area.right);
-                    changed.bottom = std::max(changed.bottom, area.bottom);
-                }
-            }
             buffer->setClipRect(area);
-            view->update(buffer);
+            platform::DrawDevice* device = buffer->getDevice();
+            bool drew = true;
+            if (device) {
+                CRect deviceClip = area;
+                deviceClip.offset(buffer->getOffset());
+                struct Diverted {
+                    CDrawContext* context;
+                    platform::DrawDevice* device;
+                    ~Diverted() { context->divertTo(device); }
+                };
+                {
+                    const Diverted back{buffer, buffer->divertTo(&drawnViews.begin(view, deviceClip))};
+                    view->update(buffer);
+                }
+                drew = drawnViews.finish(*device);
+            } else {
+                view->update(buffer);
+            }
+            if (!drew || area.isEmpty()) return;
+            if (changed.isEmpty()) {
+                changed = area;
+            } else {
+                changed.left = std::min(changed.left, area.left);
+                changed.top = std::min(changed.top, area.top);
+                changed.right = std::max(changed.right, area.right);
+                changed.bottom = std::max(changed.bottom, area.bottom);
+            }
         };
         if (modalView) updateIfDirty(modalView);
         for (CView* child : children)

@@ -29,6 +29,7 @@
 #include "vstgui/cviewcontainer.h"
 #include "vstgui/platform/drop_target.h"
 #include "vstgui/platform/native_window.h"
+#include "vstgui/update_memo.h"
 
 namespace VSTGUI {
 
@@ -173,6 +174,8 @@ class CFrame : public CViewContainer {
     std::unique_ptr<platform::NativeWindow> window;
     std::unique_ptr<platform::DropTarget> dropTarget;
     COffscreenContext* backBuffer = nullptr;
+    // How the views were last drawn into the back buffer.
+    UpdateMemo drawnViews;
     CDrawContext* frameContext = nullptr;
 };
 

@@ -56,7 +56,7 @@ uint8_t* CairoImage::row(int32_t y) {
            static_cast<ptrdiff_t>(y) * cairo_image_surface_get_stride(surface_.get());
 }
 
-void CairoImage::pixelsChanged() {
+void CairoImage::flushPixels() {
     cairo_surface_mark_dirty(surface_.get());
 }
 
@@ -188,8 +188,24 @@ void CairoDevice::lineTo(CPoint p) {
     cairo_t* c = cr();
     cairo_new_path(c);
     bool any = false;
+    // The run of points being merged: first and last point, in one row or
+    // one column.
+    CPoint first, last;
+    const auto flush = [&] {
+        cairo_rectangle(c, std::min(first.h, last.h) - half, std::min(first.v, last.v) - half,
+                        std::abs(last.h - first.h) + w, std::abs(last.v - first.v) + w);
+    };
     while (x != x1 || y != y1) {
-        cairo_rectangle(c, x - half, y - half, w, w);
+        const CPoint point(x, y);
+        const bool extends = any && ((point.v == last.v && point.v == first.v &&
+                                      std::abs(point.h - last.h) == 1) ||
+                                     (point.h == last.h && point.h == first.h &&
+                                      std::abs(point.v - last.v) == 1));
+        if (!extends) {
+            if (any) flush();
+            first = point;
+        }
+        last = point;
         any = true;
         const int32_t e2 = 2 * err;
         if (e2 >= dy) {
@@ -202,6 +218,7 @@ void CairoDevice::lineTo(CPoint p) {
         }
     }
     if (any) {
+        flush();
         setSourceColor(penColor_);
         cairo_fill(c);
     }

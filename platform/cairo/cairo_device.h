@@ -46,7 +46,7 @@ class CairoImage final : public Image {
     int32_t width() const override;
     int32_t height() const override;
     uint8_t* row(int32_t y) override;
-    void pixelsChanged() override;
+    void flushPixels() override;
 
     cairo_surface_t* surface() const { return surface_.get(); }
 

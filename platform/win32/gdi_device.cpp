@@ -53,7 +53,7 @@ uint8_t* GdiImage::row(int32_t y) {
     return bits_ + static_cast<size_t>(height_ - 1 - y) * static_cast<size_t>(width_) * 4u;
 }
 
-void GdiImage::pixelsChanged() {
+void GdiImage::flushPixels() {
     // GDI may still hold batched drawing into the section; the memory and
     // the bitmap must agree before either is used again.
     GdiFlush();

@@ -32,7 +32,7 @@ class GdiImage final : public Image {
     int32_t width() const override { return width_; }
     int32_t height() const override { return height_; }
     uint8_t* row(int32_t y) override;
-    void pixelsChanged() override;
+    void flushPixels() override;
 
     HBITMAP bitmap() const { return bitmap_; }
     HDC dc() const { return dc_; }

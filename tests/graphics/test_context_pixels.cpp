@@ -118,6 +118,22 @@ TEST(ContextLines, StopBeforeTheirEndPointInEveryDirection) {
     poly->lineTo(CPoint(4, 1));
     poly->lineTo(CPoint(4, 3));
     EXPECT_EQ(coloured(*poly, kGreenRgb), (Pixels{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {4, 2}}));
+
+    // A wide pen puts its square on every point: rows 4 to 6 of columns 1
+    // to 6 for the points 2 to 5, then columns 3 to 5 down to the point 8.
+    Offscreen wide(12, 12);
+    wide->setFrameColor(kGreen);
+    wide->setLineWidth(3);
+    wide->moveTo(CPoint(2, 5));
+    wide->lineTo(CPoint(6, 5));
+    wide->moveTo(CPoint(4, 9));
+    wide->lineTo(CPoint(4, 7));
+    Pixels square;
+    for (int32_t y = 4; y < 7; ++y)
+        for (int32_t x = 1; x < 7; ++x) square.insert({x, y});
+    for (int32_t y = 7; y < 11; ++y)
+        for (int32_t x = 3; x < 6; ++x) square.insert({x, y});
+    EXPECT_EQ(coloured(*wide, kGreenRgb), square);
 }
 
 TEST(ContextOffsetAndClip, ShiftEveryCoordinateAndLimitTheDrawing) {

@@ -15,14 +15,33 @@ namespace VSTGUI::platform {
 // plain bitmap resource.
 class Image {
 public:
+    Image();
     virtual ~Image() = default;
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+
     virtual int32_t width() const = 0;
     virtual int32_t height() const = 0;
     // Writable row y of the picture (0 is the top row, whatever the memory
     // order of the platform bitmap); width() * 4 bytes.
     virtual uint8_t* row(int32_t y) = 0;
     // Call after writing rows, before the image is drawn.
-    virtual void pixelsChanged() = 0;
+    void pixelsChanged();
+
+    // Tells pictures apart: differs between any two images of the process
+    // and changes at every pixelsChanged.
+    uint64_t contentId() const { return contentId_; }
+    // Every pixel's alpha is 255; worked out once for each content.
+    bool fullyOpaque() const;
+
+protected:
+    // The back end's part of pixelsChanged.
+    virtual void flushPixels() = 0;
+
+private:
+    uint64_t contentId_;
+    enum class Opacity : uint8_t { unknown, opaque, translucent };
+    mutable Opacity opacity_ = Opacity::unknown;
 };
 
 // An image of width x height, all pixels zero; null when it cannot be made.
