@@ -14,7 +14,7 @@ plugin="$2"
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
 harness_start Xvfb xdotool
-start_private_xvfb 421 480 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 start_kv23_gui "$kv23" gui --close-in-idle --plugin "$plugin"
 sleep 0.5
 kv23_window

@@ -27,7 +27,7 @@ need_tools Xvfb xdotool openbox xwininfo import convert compare "$python"
 locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' || { echo "skip: locale de_DE.UTF-8 missing"; exit 77; }
 
 harness_start
-start_private_xvfb 361 420 800x600x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_private_xvfb 800x600x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 export XDG_RUNTIME_DIR="$work"  # Qt asks for one
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 # shellcheck disable=SC2034  # stopped on exit

@@ -17,7 +17,7 @@ source_tool="$3"
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
 harness_start Xvfb xdotool
-start_private_xvfb 300 360 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 start_kv23_gui "$kv23" gui --plugin "$plugin"
 sleep 0.3
 kv23_window

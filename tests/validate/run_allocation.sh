@@ -8,6 +8,6 @@ plugin="$2"
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
 harness_start Xvfb
-start_private_xvfb 361 420 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 
 "$kv23" validate --plugin "$plugin" --strictness 10 --group allocation

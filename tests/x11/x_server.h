@@ -1,12 +1,12 @@
-// A private X server for the GUI tests: Xvfb on a free display number, the
-// DISPLAY variable pointing at it, and small helpers to run X tools there.
+// A private X server for the GUI tests: kv23's own launcher, the DISPLAY
+// variable pointing at its server, and small helpers to run X tools there.
 #pragma once
-
-#include <sys/types.h>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "host/private_x_server.h"
 
 namespace kvtest {
 
@@ -15,20 +15,14 @@ inline constexpr int kSkipExitCode = 77;
 
 class XServer {
   public:
-    XServer() = default;
-    ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
     // Starts Xvfb (24-bit screen of width x height) and sets DISPLAY;
     // false when Xvfb is missing or does not come up within a few seconds.
     bool start(int width = 640, int height = 480);
-    void stop();
-    const std::string& display() const { return display_; }
+    void stop() { server_.stop(); }
+    const std::string& display() const { return server_.display(); }
 
   private:
-    pid_t pid_ = -1;
-    std::string display_;
+    kv::host::PrivateXServer server_;
 };
 
 // True when `program` is found on PATH.

@@ -8,7 +8,7 @@ probe="$1"
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../../support/gui_harness.sh"
 harness_start Xvfb xdotool
-start_private_xvfb 171 230 800x600x24 "$work/xvfb.log" ||
+start_private_xvfb 800x600x24 "$work/xvfb.log" ||
     { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 
 out="$work/probe.out"
