@@ -13,9 +13,7 @@
 #include "vst/audioeffectx.h"
 #include "vstgui/cframe.h"
 
-namespace viewtest {
-
-using kvtest::TestClock;
+namespace kvtest {
 
 // The recording host with the answers the editor base asks for: whether
 // the host can size the window and accepts a size; onIdle runs inside
@@ -88,4 +86,4 @@ class TestEditor : public AEffGUIEditor {
     int32_t idles = 0;
 };
 
-}  // namespace viewtest
+}  // namespace kvtest

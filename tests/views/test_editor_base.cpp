@@ -7,7 +7,7 @@
 #include "editor_test_support.h"
 #include "view_test_support.h"
 
-using namespace viewtest;
+using namespace kvtest;
 using VSTGUI::platform::HeadlessWindow;
 
 namespace {

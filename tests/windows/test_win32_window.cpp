@@ -312,7 +312,7 @@ TEST(Win32Window, OleDragsFromAnotherThreadCountFilesAndText) {
     auto target = registerDropTarget(*window, drops);
     EXPECT_TRUE(target != nullptr);
     pump();
-    kv::wintest::DragOutcome files = kv::wintest::dragFromSecondThread(
+    kvtest::DragOutcome files = kvtest::dragFromSecondThread(
         POINT{200, 200}, {"C:\\a.wav", "C:\\b.wav", "C:\\c.wav"}, "", 8);
     EXPECT_TRUE(drops.enters.size() == 1 && drops.enters[0] == 3)
         << (drops.enters.empty() ? "no enter" : std::to_string(drops.enters[0]));
@@ -320,13 +320,12 @@ TEST(Win32Window, OleDragsFromAnotherThreadCountFilesAndText) {
     EXPECT_TRUE(files.result == DRAGDROP_S_DROP && files.finalEffect == DROPEFFECT_NONE);
     EXPECT_TRUE((files.feedbackEffects & DROPEFFECT_MOVE) != 0);
 
-    kv::wintest::DragOutcome text =
-        kv::wintest::dragFromSecondThread(POINT{150, 150}, {}, "hello", 8);
+    kvtest::DragOutcome text = kvtest::dragFromSecondThread(POINT{150, 150}, {}, "hello", 8);
     EXPECT_TRUE(drops.enters.size() == 2 && drops.enters.back() == 1);
     EXPECT_TRUE(text.result == DRAGDROP_S_DROP);
     target.reset();
     // Revoked: a third drag finds no target.
-    kv::wintest::dragFromSecondThread(POINT{150, 150}, {"C:\\a.wav"}, "", 5);
+    kvtest::dragFromSecondThread(POINT{150, 150}, {"C:\\a.wav"}, "", 5);
     EXPECT_TRUE(drops.enters.size() == 2);
     window.reset();
     DestroyWindow(host);

@@ -7,7 +7,7 @@ and --demo), snapshot, gui and validate. kv23 must never crash or hang; our
 plug-in passes every check, and every check a third-party plug-in fails is
 one that docs/validator-findings.md lists for it with the harm it does.
 
-usage: third_party_test.py KV23 OUR_PLUGIN FINDINGS.md
+usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md
 Exit 77 (skipped) when the Debian packages are not installed.
 """
 import concurrent.futures
