@@ -2,6 +2,9 @@
 // variable pointing at its server, and small helpers to run X tools there.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +27,17 @@ class XServer {
   private:
     kv::host::PrivateXServer server_;
 };
+
+// Runs the tests (InitGoogleTest done) with DISPLAY on a private X server;
+// the skip code, with a line naming `what`, when there is none.
+inline int runAllTestsOnPrivateServer(const char* what) {
+    XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "Xvfb is not available: skipping the %s\n", what);
+        return kSkipExitCode;
+    }
+    return RUN_ALL_TESTS();
+}
 
 // True when `program` is found on PATH.
 bool haveProgram(const std::string& program);
