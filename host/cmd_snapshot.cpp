@@ -6,11 +6,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cairo.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,9 +21,8 @@
 
 #include "host/channel_buffers.h"
 #include "host/cli.h"
+#include "host/private_x_server.h"
 #include "host/x_errors.h"
-
-extern char** environ;
 
 namespace kv::host {
 namespace {
@@ -46,73 +40,6 @@ const char* const kSnapshotHelp =
     "                first, so the peak LED shows lit\n";
 
 using Clock = std::chrono::steady_clock;
-
-// An Xvfb of our own on the first free display number; stopped (and only
-// this one process) when the object goes.
-class PrivateServer {
-  public:
-    PrivateServer() = default;
-    PrivateServer(const PrivateServer&) = delete;
-    PrivateServer& operator=(const PrivateServer&) = delete;
-    ~PrivateServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-
-    // Starts the server and answers a connection to it (whose name is then
-    // in name()); throws RunError. The connection that found the server
-    // ready is the one kept: a server resets when its last client leaves.
-    Display* start() {
-        for (int n = 90; n < 190; ++n) {
-            struct stat info {};
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (stat(lock.c_str(), &info) == 0 || stat(socket.c_str(), &info) == 0) continue;
-            name_ = ":" + std::to_string(n);
-            if (Display* dpy = launch(name_)) return dpy;
-        }
-        throw RunError("there is no X display and no Xvfb could be started (install xvfb)");
-    }
-
-    const std::string& name() const { return name_; }
-
-  private:
-    Display* launch(const std::string& name) {
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> words = {"Xvfb",       name,        "-screen", "0",
-                                          "640x480x24", "-nolisten", "tcp"};
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        const int failed = posix_spawnp(&pid_, "Xvfb", &files, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
-        if (failed != 0) {
-            pid_ = -1;
-            throw RunError("there is no X display and Xvfb cannot be run (install xvfb)");
-        }
-        // Ready once it takes connections; gone early when the number was taken.
-        const auto until = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < until) {
-            if (Display* dpy = XOpenDisplay(name.c_str())) return dpy;
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return nullptr;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return nullptr;
-    }
-
-    pid_t pid_ = -1;
-    std::string name_;
-};
 
 struct Options {
     PluginChoice plugin;
@@ -231,7 +158,7 @@ class SnapshotSession {
     std::vector<uint32_t> settled();
 
     const Options& options_;
-    PrivateServer server_;
+    PrivateXServer server_;
     std::unique_ptr<PluginHost> host_;
     Display* dpy_ = nullptr;
     Window window_ = 0;
@@ -254,9 +181,11 @@ void SnapshotSession::open() {
     }
     dpy_ = XOpenDisplay(nullptr);
     if (!dpy_) {
-        dpy_ = server_.start();
+        if (!server_.start()) throw RunError("there is no X display and " + server_.failure());
+        dpy_ = XOpenDisplay(server_.display().c_str());
+        if (!dpy_) throw RunError("there is no X display and Xvfb did not take a connection");
         // The plug-in opens its own connection, to the display we use.
-        setenv("DISPLAY", server_.name().c_str(), 1);
+        setenv("DISPLAY", server_.display().c_str(), 1);
     }
     installXErrorLog();
     host_->start(44100.0f, 512);  // effOpen, rate, block size, resume

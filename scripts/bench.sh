@@ -24,15 +24,16 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$build" --target KV23-T-ZuDiz editor_bench >/dev/null
+"$root/scripts/build.sh" "$build" --target KV23-T-ZuDiz editor_bench kv_private_x >/dev/null
 
 source "$root/tests/support/xvfb.sh"
 log=$(mktemp)
-start_private_xvfb 400 450 1024x768x24 "$log" || { cat "$log" >&2; exit 1; }
-trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; rm -f "$log"' EXIT
+KV_PRIVATE_X="$build/tests/support/kv_private_x" start_private_xvfb 1024x768x24 "$log" ||
+    { cat "$log" >&2; exit 1; }
+trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; rm -f "$log" "$log.display"' EXIT
 
-ours=$("$build/bench/editor_bench" "$build/KV23-T-ZuDiz.so" --seconds "$seconds" --server-pid "$xvfb_pid")
-theirs=$("$build/bench/editor_bench" "$peer" --seconds "$seconds" --server-pid "$xvfb_pid")
+ours=$("$build/bench/editor_bench" "$build/KV23-T-ZuDiz.so" --seconds "$seconds" --server-pid "$xvfb_server_pid")
+theirs=$("$build/bench/editor_bench" "$peer" --seconds "$seconds" --server-pid "$xvfb_server_pid")
 # The first open once more, in a host that has set up fontconfig before, as
 # GTK and Qt hosts have.
 fonts_up() {

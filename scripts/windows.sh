@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-win}
 
-packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 cmake ninja-build libstb-dev)
+packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 cmake ninja-build libstb-dev
+  googletest)
 if [ "${KV_WINDOWS_TESTS:-0}" = 1 ]; then
   # Running the Windows suite needs Wine and a display server as well.
   packages+=(wine wine64 fonts-wine fonts-liberation xvfb x11-utils xdotool imagemagick python3)

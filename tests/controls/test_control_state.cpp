@@ -39,7 +39,7 @@ COnOffButton* addButton(FrameFixture& f, CControlListener* listener, int32_t tag
 }  // namespace
 
 TEST(ControlDirtyTracking, DirtyUntilDrawnAndAfterEveryValueChange) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* button = new COnOffButton(CRect(0, 0, 20, 20), nullptr, 0, nullptr);
     // New: dirty, and oldValue made different from the value 0.
     EXPECT_TRUE(button->isDirty());
@@ -75,7 +75,7 @@ TEST(ControlDirtyTracking, DirtyUntilDrawnAndAfterEveryValueChange) {
 }
 
 TEST(ControlDirtyTracking, BounceClampsIntoTheRange) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* button = new COnOffButton(CRect(0, 0, 20, 20), nullptr, 0, nullptr);
     button->setMin(-2.f);
     button->setMax(4.f);
@@ -92,11 +92,11 @@ TEST(ControlDirtyTracking, BounceClampsIntoTheRange) {
 }
 
 TEST(ControlDirtyTracking, DoubleClickDelayHasAFloor) {
-    kvtest::ScopedClock time;
-    time.clock.doubleClick = 100;
+    kvtest::TestClock clock;
+    clock.doubleClick = 100;
     auto* fast = new COnOffButton(CRect(0, 0, 20, 20), nullptr, 0, nullptr);
     EXPECT_EQ(fast->getDoubleClickDelay(), 250);
-    time.clock.doubleClick = 600;
+    clock.doubleClick = 600;
     auto* slow = new COnOffButton(CRect(0, 0, 20, 20), nullptr, 0, nullptr);
     EXPECT_EQ(slow->getDoubleClickDelay(), 600);
     fast->forget();
@@ -233,7 +233,7 @@ TEST(OnOffButton, NotifiesBeforeOrAfterTheRedrawPumpOrNever) {
 }
 
 TEST(OnOffButton, DrawsTheLowerHalfWhenOn) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* bitmap = new RecordingBitmap(28, 56);
     auto* button = new COnOffButton(CRect(5, 6, 33, 34), nullptr, 0, bitmap);
     EXPECT_EQ(bitmap->getNbReference(), 2);
@@ -320,7 +320,7 @@ TEST(KnobWheelAndKeys, StepsClampAndReportOnlyRealChanges) {
 }
 
 TEST(ControlTypes, ClassNamesAnswerTheirChain) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* button = new COnOffButton(CRect(0, 0, 20, 20), nullptr, 0, nullptr);
     auto* knob = new CKnob(CRect(0, 0, 20, 20), nullptr, 0, nullptr, nullptr);
     EXPECT_TRUE(button->isTypeOf("COnOffButton"));

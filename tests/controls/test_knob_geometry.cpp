@@ -45,7 +45,7 @@ struct KnobFixture : FrameFixture {
 }  // namespace
 
 TEST(KnobAngles, HandlePointsFollowTheSweptAngle) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* knob = new CKnob(CRect(10, 20, 90, 100), nullptr, 0, nullptr, nullptr);
     CPoint p;
     knob->setValue(0.f);
@@ -70,7 +70,7 @@ TEST(KnobAngles, HandlePointsFollowTheSweptAngle) {
 }
 
 TEST(KnobAngles, PointerPositionsMapBackToValuesAndTheDeadSectorSnaps) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* knob = new CKnob(CRect(10, 20, 90, 100), nullptr, 0, nullptr, nullptr);
     CPoint top(40, 0);
     EXPECT_NEAR(knob->valueFromPoint(top), 0.5f, 1e-5);

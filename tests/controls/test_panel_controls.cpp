@@ -49,7 +49,7 @@ struct PanelKnobFixture : FrameFixture {
 }  // namespace
 
 TEST(FilmstripKnob, ChoosesTheImageForTheValue) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* strip = new RecordingBitmap(80, 97 * 80);
     auto* knob = new BrackenlumeKnob(CRect(0, 0, 80, 80), nullptr, 0, 97, 80, strip);
     auto shown = [&](float v) {
@@ -86,7 +86,7 @@ TEST(FilmstripKnob, ChoosesTheImageForTheValue) {
 }
 
 TEST(FilmstripKnob, DirtyOnlyWhenTheHandleMovesAWholePixelOrTheImageChanges) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* knob = new BrackenlumeKnob(CRect(0, 0, 80, 80), nullptr, 0, 97, 80, nullptr);
     EXPECT_EQ(knob->getInset(), 0);
     EXPECT_TRUE(knob->isDirty());
@@ -231,11 +231,11 @@ TEST(PanelKnobDrag, PressesThatDoNotDrag) {
 }
 
 TEST(PeakLed, LightsAboveFullScaleAndHoldsAcrossTheTickWrap) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* bitmap = new RecordingBitmap(28, 56);
     auto* led = new BrackenlumePeakLed(CRect(180, 307, 208, 335), bitmap);
     auto drawAt = [&](uint32_t now) {
-        time.clock.now = now;
+        clock.now = now;
         led->draw(nullptr);
         return bitmap->draws.back().offset.v == 28;
     };
@@ -276,7 +276,7 @@ TEST(PeakLed, LightsAboveFullScaleAndHoldsAcrossTheTickWrap) {
 }
 
 TEST(PeakLed, DirtyAtEveryCheckAndDeafToTheMouse) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* bitmap = new RecordingBitmap(28, 56);
     auto* led = new BrackenlumePeakLed(CRect(0, 0, 28, 28), bitmap);
     EXPECT_EQ(bitmap->getNbReference(), 2);
@@ -306,7 +306,7 @@ TEST(PeakLed, DirtyAtEveryCheckAndDeafToTheMouse) {
 }
 
 TEST(PeakLedThreads, AudioRaisesWhileTheEditorDraws) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* bitmap = new RecordingBitmap(28, 56);
     auto* led = new BrackenlumePeakLed(CRect(0, 0, 28, 28), bitmap);
     std::atomic<bool> stop{false};
@@ -320,7 +320,7 @@ TEST(PeakLedThreads, AudioRaisesWhileTheEditorDraws) {
     bool sawLit = false;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!sawLit && std::chrono::steady_clock::now() < giveUp) {
-        time.clock.now += 1000;  // past the hold each time
+        clock.now += 1000;  // past the hold each time
         led->draw(nullptr);
         sawLit = led->isLit();
         std::this_thread::sleep_for(std::chrono::microseconds(200));

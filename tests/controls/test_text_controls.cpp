@@ -233,7 +233,7 @@ TEST(ParamDisplayLook, ThreeDFrameColoursAndTextClip) {
 }
 
 TEST(ParamDisplayLook, SettersMarkDirtyOnlyOnChange) {
-    kvtest::ScopedClock time;
+    kvtest::TestClock clock;
     auto* display = new CParamDisplay(CRect(0, 0, 10, 10));
     display->setDirty(false);
     display->setFont(3);
@@ -402,21 +402,21 @@ TEST(TextEditField, DoubleClickStyleNeedsTwoClicksWithinTheDelay) {
     f.edit->setStyle(0x2000);
     const int32_t delay = f.edit->getDoubleClickDelay();
     ASSERT_EQ(delay, 400);
-    f.time.clock.now = 5000;
+    f.clock.now = 5000;
     f.open();
     EXPECT_EQ(HeadlessTextField::openCount(), 0);
-    f.time.clock.now += static_cast<uint32_t>(delay);  // too late: a new first click
+    f.clock.now += static_cast<uint32_t>(delay);  // too late: a new first click
     f.open();
     EXPECT_EQ(HeadlessTextField::openCount(), 0);
-    f.time.clock.now += static_cast<uint32_t>(delay) - 1;
+    f.clock.now += static_cast<uint32_t>(delay) - 1;
     f.open();
     EXPECT_EQ(HeadlessTextField::openCount(), 1);
     HeadlessTextField::last()->pressReturn();
 
     // The pair may straddle the wrap of the tick counter.
-    f.time.clock.now = 0xFFFFFFF0u;
+    f.clock.now = 0xFFFFFFF0u;
     f.open();
-    f.time.clock.now = 0x00000020u;
+    f.clock.now = 0x00000020u;
     f.open();
     EXPECT_EQ(HeadlessTextField::openCount(), 1);
     HeadlessTextField::last()->pressReturn();

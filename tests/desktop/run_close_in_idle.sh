@@ -11,47 +11,13 @@
 set -u
 kv23="$1"
 plugin="$2"
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid=""
-gui_pid=""
-cleanup() {
-    exec 3>&- 2>/dev/null
-    [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null && wait "$gui_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-. "$(dirname "$0")/../support/xvfb.sh"
-start_private_xvfb 421 480 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
-
-mkfifo "$work/in"
-out="$work/gui.out"
-"$kv23" gui --close-in-idle --plugin "$plugin" <"$work/in" >"$out" 2>"$work/gui.err" &
-gui_pid=$!
-exec 3>"$work/in"
-for _ in $(seq 200); do
-    grep -q '^open ' "$out" && break
-    sleep 0.05
-done
-grep -q '^open 240 400 ' "$out" || { echo "FAILED: no editor"; cat "$out" "$work/gui.err"; exit 1; }
+# shellcheck source=tests/support/gui_harness.sh
+. "$(dirname "$0")/../support/gui_harness.sh"
+harness_start Xvfb xdotool
+start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_kv23_gui "$kv23" gui --close-in-idle --plugin "$plugin"
 sleep 0.5
-
-fail=0
-check() {  # description, command...
-    local what="$1"
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
-lines() { wc -l <"$out"; }
-since() { tail -n +"$(($1 + 1))" "$out"; }
-eval "$(xdotool search --name '^kv23 - ' getwindowgeometry --shell | head -6)"
-wx=$X
-wy=$Y
+kv23_window
 # After a gesture: the editor was closed from inside the idle callback,
 # nothing reached the host until it was open again, and it is open again.
 closed_in_idle() {  # description, line count before the gesture
@@ -104,13 +70,7 @@ echo params >&3
 sleep 0.3
 check "the typed gain was set (6 dB)" grep -q '^param 0 0.437500$' "$out"
 
-echo quit >&3
-wait "$gui_pid"
-status=$?
-gui_pid=""
+quit_kv23
 check "kv23 ends cleanly ($status)" test "$status" -eq 0
 check "no sanitizer report" bash -c "! grep -q 'ERROR: AddressSanitizer\|runtime error' '$work/gui.err'"
-if [ "$fail" -ne 0 ]; then
-    echo "--- kv23 output"; cat "$out"; echo "--- kv23 errors"; cat "$work/gui.err"
-fi
-exit "$fail"
+harness_end

@@ -18,76 +18,31 @@ kv23="$1"
 plugin="$2"
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
-for tool in Xvfb xdotool openbox xwininfo import convert compare "$python"; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
-done
+# shellcheck source=tests/support/gui_harness.sh
+. "$here/../support/gui_harness.sh"
+need_tools Xvfb xdotool openbox xwininfo import convert compare "$python"
 "$python" -c 'import gi; gi.require_version("Gtk", "3.0"); from gi.repository import Gtk' 2>/dev/null ||
     { echo "skip: python3-gi with GTK 3 missing"; exit 77; }
 "$python" -c 'import PyQt5.QtWidgets' 2>/dev/null || { echo "skip: python3-pyqt5 missing"; exit 77; }
 locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' || { echo "skip: locale de_DE.UTF-8 missing"; exit 77; }
 
-work=$(mktemp -d)
-xvfb_pid=""
-wm_pid=""
-gui_pid=""
-cleanup() {
-    exec 3>&- 2>/dev/null
-    [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null && wait "$gui_pid" 2>/dev/null
-    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-. "$here/../support/xvfb.sh"
-start_private_xvfb 361 420 800x600x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+harness_start
+start_private_xvfb 800x600x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 export XDG_RUNTIME_DIR="$work"  # Qt asks for one
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
+# shellcheck disable=SC2034  # stopped on exit
 wm_pid=$!
+stop_on_exit wm_pid
 for _ in $(seq 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.05
 done
 
-mkfifo "$work/in"
-out="$work/gui.out"
-LC_ALL=de_DE.UTF-8 "$kv23" gui --plugin "$plugin" <"$work/in" >"$out" 2>"$work/gui.err" &
-gui_pid=$!
-exec 3>"$work/in"
-for _ in $(seq 200); do
-    grep -q '^open ' "$out" && break
-    sleep 0.05
-done
-grep -q '^open 240 400 ' "$out" || { echo "FAILED: no editor"; cat "$out" "$work/gui.err"; exit 1; }
+start_kv23_gui env LC_ALL=de_DE.UTF-8 "$kv23" gui --plugin "$plugin"
 
-fail=0
-check() {  # description, command...
-    local what="$1"
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
-lines() { wc -l <"$out"; }
-since() { tail -n +"$(($1 + 1))" "$out"; }
-param() {
-    local before
-    before=$(lines)
-    echo params >&3
-    for _ in $(seq 100); do
-        since "$before" | grep -q "^param $1 " && break
-        sleep 0.02
-    done
-    since "$before" | grep "^param $1 " | tail -1 | cut -d' ' -f3
-}
 # Absolute top-left corner of a window (xdotool's geometry is off by the
 # frame under a window manager).
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 } END { print x, y }'; }
-press() {  # a click as a hand makes it, at panel coordinates
-    xdotool mousemove $((wx + $1)) $((wy + $2))
-    xdotool mousedown 1
-    sleep 0.15
-    xdotool mouseup 1
-    sleep 0.3
-}
 
 host=$(xdotool search --name '^kv23 - ' | head -1)
 check "the window manager manages kv23's window (WM_STATE)" \
@@ -143,16 +98,7 @@ check "kv23 is still running" kill -0 "$gui_pid"
 
 # The knobs still work: drag the volume knob up.
 before=$(lines)
-xdotool mousemove $((wx + 120)) $((wy + 270))
-sleep 0.1
-xdotool mousedown 1
-for i in $(seq 1 8); do
-    xdotool mousemove $((wx + 120)) $((wy + 270 - 8 * i))
-    sleep 0.03
-done
-sleep 0.2
-xdotool mouseup 1
-sleep 0.4
+drag_up 120 270 8 8
 check "after the drags a knob drag automates the volume" \
     test "$(since "$before" | grep -c '^automate 3 ')" -ge 3
 
@@ -212,12 +158,6 @@ check "... and the field is gone" test "$(xwininfo -root -children | grep -c ' 3
 xdotool windowactivate "$host" 2>/dev/null
 sleep 0.3
 
-echo quit >&3
-wait "$gui_pid"
-status=$?
-gui_pid=""
+quit_kv23
 check "kv23 ends cleanly ($status)" test "$status" -eq 0
-if [ "$fail" -ne 0 ]; then
-    echo "--- kv23 output"; cat "$out"; echo "--- kv23 errors"; cat "$work/gui.err"
-fi
-exit "$fail"
+harness_end

@@ -14,48 +14,13 @@ set -u
 kv23="$1"
 plugin="$2"
 source_tool="$3"
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid=""
-gui_pid=""
-cleanup() {
-    exec 3>&- 2>/dev/null
-    [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null && wait "$gui_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-. "$(dirname "$0")/../support/xvfb.sh"
-start_private_xvfb 300 360 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
-
-mkfifo "$work/in"
-out="$work/gui.out"
-"$kv23" gui --plugin "$plugin" <"$work/in" >"$out" 2>"$work/gui.err" &
-gui_pid=$!
-exec 3>"$work/in"
-for _ in $(seq 200); do
-    grep -q '^open ' "$out" && break
-    sleep 0.05
-done
-grep -q '^open 240 400 ' "$out" || { echo "FAILED: no editor"; cat "$out" "$work/gui.err"; exit 1; }
+# shellcheck source=tests/support/gui_harness.sh
+. "$(dirname "$0")/../support/gui_harness.sh"
+harness_start Xvfb xdotool
+start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_kv23_gui "$kv23" gui --plugin "$plugin"
 sleep 0.3
-
-fail=0
-check() {  # description, command...
-    local what="$1"
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
-lines() { wc -l <"$out"; }
-since() { tail -n +"$(($1 + 1))" "$out"; }
-eval "$(xdotool search --name '^kv23 - ' getwindowgeometry --shell | head -6)"
-wx=$X
-wy=$Y
-top=$WINDOW
+kv23_window
 # One drag; its lines in $work/drag.out.
 drag() { "$source_tool" "$@" >"$work/drag.out" 2>&1; }
 has() { grep -qx "$1" "$work/drag.out"; }
@@ -91,29 +56,14 @@ check "kv23 is still running" kill -0 "$gui_pid"
 
 # The editor still answers the mouse: drag the gain knob up.
 before=$(lines)
-xdotool mousemove $((wx + 120)) $((wy + 130))
-sleep 0.1
-xdotool mousedown 1
-for i in $(seq 1 8); do
-    xdotool mousemove $((wx + 120)) $((wy + 130 - 8 * i))
-    sleep 0.03
-done
-sleep 0.2
-xdotool mouseup 1
-sleep 0.4
+drag_up 120 130 8 8
 knob=$(since "$before")
 check "knob drag opens with beginEdit 0" test "$(echo "$knob" | head -1)" = "beginEdit 0"
 check "knob drag automates the gain" test "$(echo "$knob" | grep -c '^automate 0 ')" -ge 3
 check "knob drag closes with endEdit 0" test "$(echo "$knob" | tail -1)" = "endEdit 0"
 
 # Closing ends kv23 cleanly after all this.
-echo quit >&3
-wait "$gui_pid"
-status=$?
-gui_pid=""
+quit_kv23
 check "kv23 ends cleanly ($status)" test "$status" -eq 0
-if [ "$fail" -ne 0 ]; then
-    echo "--- kv23 output"; cat "$out"; echo "--- kv23 errors"; cat "$work/gui.err"
-    echo "--- last drag"; cat "$work/drag.out"
-fi
-exit "$fail"
+[ "$fail" -ne 0 ] && { echo "--- last drag"; cat "$work/drag.out"; }
+harness_end

@@ -12,20 +12,6 @@
 namespace kvtest {
 namespace {
 
-std::mutex logMutex;
-std::vector<HostEvent> log;
-std::function<void(AEffect*, int32_t)> hostReply;
-
-intptr_t hostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t, void*, float opt) {
-    if (opcode == audioMasterVersion) return 2400;
-    {
-        std::lock_guard<std::mutex> lock(logMutex);
-        log.push_back({opcode, index, opt});
-    }
-    if (hostReply) hostReply(effect, opcode);
-    return 0;
-}
-
 int channel(uint32_t c, int shift) {
     return static_cast<int>((c >> shift) & 0xFF);
 }
@@ -33,8 +19,7 @@ int channel(uint32_t c, int shift) {
 }  // namespace
 
 Instance::Instance() {
-    clearEvents();
-    fx = kv::createInstance(&hostCallback, &createEffectInstance);
+    fx = kv::createInstance(&HostRecorder::callback, &createEffectInstance);
     if (fx) dispatch(effOpen);
 }
 
@@ -68,25 +53,21 @@ uint32_t Instance::pixel(int32_t x, int32_t y) const {
     return VSTGUI::platform::HeadlessWindow::last()->pixel(x, y);
 }
 
-std::vector<HostEvent> Instance::events() const {
-    std::lock_guard<std::mutex> lock(logMutex);
-    return log;
+std::vector<HostCall> Instance::events() const {
+    std::vector<HostCall> out;
+    for (const HostCall& c : host.snapshot())
+        if (c.opcode != audioMasterVersion) out.push_back(c);
+    return out;
 }
 
-int32_t Instance::count(int32_t opcode) const {
-    int32_t n = 0;
-    for (const HostEvent& e : events())
-        n += e.opcode == opcode ? 1 : 0;
-    return n;
-}
-
-void Instance::clearEvents() {
-    std::lock_guard<std::mutex> lock(logMutex);
-    log.clear();
-}
-
-void onHostCall(std::function<void(AEffect*, int32_t)> reply) {
-    hostReply = std::move(reply);
+void Instance::onHostCall(std::function<void(AEffect*, int32_t)> reply) {
+    if (!reply) {
+        host.onCall = nullptr;
+        return;
+    }
+    host.onCall = [reply = std::move(reply)](const HostCall& c) {
+        if (c.opcode != audioMasterVersion) reply(c.effect, c.opcode);
+    };
 }
 
 uint32_t Image::rgbaAt(int32_t x, int32_t y) const {

@@ -1,47 +1,25 @@
 // Shared pieces of the editor tests: one plug-in instance created the way the
 // entry point creates it, driven through its AEffect record, with a host
-// callback that records what the plug-in tells the host; a clock the test
-// moves; and the panel images decoded independently of the toolkit (stb)
-// to compute the pixels the window must show.
+// callback that records what the plug-in tells the host; and the panel
+// images decoded independently of the toolkit (stb) to compute the pixels the
+// window must show.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "plugin/brackenlume_opamp_gui.h"
+#include "tests/support/host_recorder.h"
+#include "tests/support/test_clock.h"
 #include "vst/aeffect.h"
 #include "vstgui/geometry.h"
-#include "vstgui/platform/clock.h"
 
 namespace kvtest {
 
-struct HostEvent {
-    int32_t opcode;
-    int32_t index;
-    float opt;
-};
-
-class TestClock : public VSTGUI::platform::Clock {
-  public:
-    uint32_t now = 5000;
-    uint32_t ticks() override { return now; }
-    void sleep(uint32_t ms) override { now += ms; }
-    int32_t doubleClickTime() override { return 400; }
-};
-
-// Installs the test clock for the lifetime of the object.
-class ScopedClock {
-  public:
-    ScopedClock() { VSTGUI::platform::setClock(&clock); }
-    ~ScopedClock() { VSTGUI::platform::setClock(nullptr); }
-    TestClock clock;
-};
-
 // One instance; effClose on destruction. Only one may exist at a time (the
-// host callback records into a shared log).
+// host is the one recorder).
 class Instance {
   public:
     Instance();
@@ -62,16 +40,18 @@ class Instance {
     // 0xRRGGBB of the panel window, which must be open.
     uint32_t pixel(int32_t x, int32_t y) const;
 
-    std::vector<HostEvent> events() const;
-    int32_t count(int32_t opcode) const;
-    void clearEvents();
+    // What the plug-in told the host, without the version questions.
+    std::vector<HostCall> events() const;
+    int32_t count(int32_t opcode) const { return host.count(opcode); }
+    void clearEvents() { host.clear(); }
+    // A host that acts inside its callback: `reply` runs for every call the
+    // plug-in makes but the version question, after the call is logged (none
+    // by default; null removes it).
+    void onHostCall(std::function<void(AEffect* effect, int32_t opcode)> reply);
 
+    HostRecorder host;
     AEffect* fx = nullptr;
 };
-
-// A host that acts inside its callback: `reply` runs for every call the
-// plug-in makes, after the call is logged (none by default; null removes it).
-void onHostCall(std::function<void(AEffect* effect, int32_t opcode)> reply);
 
 // A decoded PNG of resources/, straight (not premultiplied) RGBA.
 struct Image {

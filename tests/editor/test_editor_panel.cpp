@@ -180,7 +180,7 @@ TEST(EditorPanel, DecibelTextsDoNotFollowTheHostsLocale) {
 }
 
 TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
-    kvtest::ScopedClock clock;
+    kvtest::TestClock clock{5000};
     Instance plugin;
     plugin.openAndPaint();
     BrackenlumeOpampGUI* gui = plugin.editor();
@@ -239,7 +239,7 @@ TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
 }
 
 TEST(EditorGestures, KnobDragSwitchClickAndResetReachTheHost) {
-    kvtest::ScopedClock clock;
+    kvtest::TestClock clock{5000};
     Instance plugin;
     plugin.openAndPaint();
     HeadlessWindow* window = HeadlessWindow::last();
@@ -250,7 +250,7 @@ TEST(EditorGestures, KnobDragSwitchClickAndResetReachTheHost) {
     const CPoint up(c.h, c.v - 64);
     window->scriptPointer({{c, 1}, {c, 1}, {up, 1}, {up, 0}});
     window->click(c);
-    std::vector<kvtest::HostEvent> seen = plugin.events();
+    std::vector<kvtest::HostCall> seen = plugin.events();
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen.front().opcode, audioMasterBeginEdit);
     EXPECT_EQ(seen.front().index, 0);
@@ -258,7 +258,7 @@ TEST(EditorGestures, KnobDragSwitchClickAndResetReachTheHost) {
     EXPECT_EQ(seen.back().index, 0);
     EXPECT_GE(plugin.count(audioMasterAutomate), 1);
     EXPECT_FLOAT_EQ(plugin.getParameter(0), 0.25f + 64.0f / 640.0f);
-    for (const kvtest::HostEvent& e : seen) {
+    for (const kvtest::HostCall& e : seen) {
         if (e.opcode == audioMasterAutomate) {
             EXPECT_EQ(e.index, 0);
         }
@@ -302,24 +302,24 @@ TEST(EditorGestures, KnobDragSwitchClickAndResetReachTheHost) {
 }
 
 TEST(EditorIdle, TwoPumpsWithinTenMillisecondsRunOnePass) {
-    kvtest::ScopedClock clock;
+    kvtest::TestClock clock{5000};
     Instance plugin;
     plugin.openAndPaint();
     plugin.clearEvents();
     BrackenlumeOpampGUI* gui = plugin.editor();
     gui->pumpIdle();
-    clock.clock.now += 5;
+    clock.now += 5;
     gui->pumpIdle();
     EXPECT_EQ(plugin.count(audioMasterIdle), 1);
     // A hundred milliseconds after the first pass the next one is due.
-    clock.clock.now += 100;
+    clock.now += 100;
     gui->pumpIdle();
     EXPECT_EQ(plugin.count(audioMasterIdle), 2);
     plugin.dispatch(effEditClose);
 }
 
 TEST(EditorMeter, LedLightsForAnOverAndGoesDarkAfterTheHold) {
-    kvtest::ScopedClock clock;
+    kvtest::TestClock clock{5000};
     Instance plugin;
     plugin.openAndPaint();
     BrackenlumePeakLed* led = plugin.editor()->getPeakLed();
@@ -335,10 +335,10 @@ TEST(EditorMeter, LedLightsForAnOverAndGoesDarkAfterTheHold) {
     plugin.idle();
     EXPECT_TRUE(led->isLit());
     EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 28)), 0);
-    clock.clock.now += 299;
+    clock.now += 299;
     plugin.idle();
     EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 28)), 0);
-    clock.clock.now += 1;
+    clock.now += 1;
     plugin.idle();
     EXPECT_FALSE(led->isLit());
     EXPECT_EQ(kvtest::mismatches(plugin, 104, kLed, CPoint(0, 0)), 0);
@@ -414,22 +414,22 @@ TEST(EditorClose, ProcessingAfterCloseWritesNothingAndReopeningShowsTheCurrentVa
 // commit: the handler finishes on a frame that is still whole, the drag
 // ends, and nothing reaches the host after effEditClose returned.
 TEST(EditorClose, HostClosingTheEditorInsideItsIdleCallback) {
-    kvtest::ScopedClock clock;
+    kvtest::TestClock clock{5000};
     Instance plugin;
     auto closeInIdle = [&](const char* gesture, auto act) {
         plugin.openAndPaint();
         HeadlessWindow* window = HeadlessWindow::last();
         plugin.clearEvents();
-        clock.clock.now += 1000;  // an idle pass is due
+        clock.now += 1000;  // an idle pass is due
         int closes = 0;
         size_t seenAtClose = 0;
-        kvtest::onHostCall([&](AEffect* fx, int32_t opcode) {
+        plugin.onHostCall([&](AEffect* fx, int32_t opcode) {
             if (opcode != audioMasterIdle || closes++ > 0) return;
             fx->dispatcher(fx, effEditClose, 0, 0, nullptr, 0.f);
             seenAtClose = plugin.events().size();
         });
         act(window);
-        kvtest::onHostCall(nullptr);
+        plugin.onHostCall(nullptr);
         EXPECT_EQ(closes, 1) << gesture;
         EXPECT_EQ(plugin.events().size(), seenAtClose)
             << gesture << ": the host heard from a closed editor";

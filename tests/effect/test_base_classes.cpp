@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tests/effect/host_recorder.h"
+#include "tests/support/host_recorder.h"
 #include "vst/audioeffectx.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "plugin/brackenlume_opamp.h"
-#include "tests/effect/host_recorder.h"
+#include "tests/support/host_recorder.h"
 #include "vst/aeffeditor.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "plugin/brackenlume_opamp.h"
-#include "tests/effect/host_recorder.h"
+#include "tests/support/host_recorder.h"
 
 namespace {
 

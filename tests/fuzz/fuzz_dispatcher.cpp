@@ -9,9 +9,9 @@
 
 namespace {
 
-using kv::fuzz::broken;
-using kv::fuzz::Instance;
-using kv::fuzz::Reader;
+using kvtest::broken;
+using kvtest::Instance;
+using kvtest::Reader;
 
 // Characters before the zero for the opcodes that write text.
 int32_t textLimit(int32_t opcode) {

@@ -7,9 +7,9 @@
 
 namespace {
 
-using kv::fuzz::broken;
-using kv::fuzz::Instance;
-using kv::fuzz::Reader;
+using kvtest::broken;
+using kvtest::Instance;
+using kvtest::Reader;
 
 constexpr float kRates[] = {22050.0f, 44100.0f, 48000.0f, 88200.0f, 96000.0f, 192000.0f};
 constexpr double kBound = 1e6;

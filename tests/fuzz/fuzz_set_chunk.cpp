@@ -10,8 +10,8 @@
 
 namespace {
 
-using kv::fuzz::broken;
-using kv::fuzz::Instance;
+using kvtest::broken;
+using kvtest::Instance;
 
 float clampUnit(float v) {
     return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);

@@ -13,7 +13,7 @@
 
 #include "vst/audioeffect.h"
 
-namespace kv::fuzz {
+namespace kvtest {
 
 inline intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
     return opcode == audioMasterVersion ? 2400 : 0;
@@ -88,4 +88,4 @@ class Reader {
     size_t at_ = 0;
 };
 
-}  // namespace kv::fuzz
+}  // namespace kvtest

@@ -1,6 +1,9 @@
 // The toolkit clock: system ticks, sleep, double-click time, test clocks.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "tests/support/test_clock.h"
 #include "vstgui/platform/clock.h"
 
 namespace {
@@ -8,18 +11,6 @@ namespace {
 namespace platform = VSTGUI::platform;
 using platform::Clock;
 using platform::setClock;
-
-class FixedClock : public Clock {
-  public:
-    uint32_t now = 0xFFFFFFF0u;
-    uint32_t slept = 0;
-    uint32_t ticks() override { return now; }
-    void sleep(uint32_t ms) override {
-        slept += ms;
-        now += ms;
-    }
-    int32_t doubleClickTime() override { return 123; }
-};
 
 TEST(Clock, SystemClockCountsMillisecondsAndSleeps) {
     Clock& c = platform::clock();
@@ -39,13 +30,13 @@ TEST(Clock, SystemClockCountsMillisecondsAndSleeps) {
 }
 
 TEST(Clock, TestClockReplacesTheSystemClockUntilRemoved) {
-    FixedClock fixed;
+    kvtest::TestClock fixed(0xFFFFFFF0u, 123);
     setClock(&fixed);
     EXPECT_EQ(&platform::clock(), &fixed);
     EXPECT_EQ(platform::clock().ticks(), 0xFFFFFFF0u);
     platform::clock().sleep(32);
     EXPECT_EQ(platform::clock().ticks(), 0x10u);  // wrapped around
-    EXPECT_EQ(fixed.slept, 32u);
+    EXPECT_EQ(fixed.sleeps, std::vector<uint32_t>{32});
     EXPECT_EQ(platform::clock().doubleClickTime(), 123);
     setClock(nullptr);
     EXPECT_NE(&platform::clock(), &fixed);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/recording_device.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/native_window.h"
@@ -14,79 +15,9 @@
 namespace {
 
 using namespace VSTGUI;
-using platform::FontDesc;
+using kvtest::DeviceCall;
+using kvtest::RecordingDevice;
 using platform::TextAlign;
-
-struct Call {
-    std::string op;
-    CColor color{};
-    int32_t width = 0;
-    FontDesc font{};
-    std::string face;
-    CRect rect{};
-    CPoint point{};
-    TextAlign align = TextAlign::left;
-    bool opaque = false;
-};
-
-class RecordingDevice : public platform::DrawDevice {
-  public:
-    std::vector<Call> calls;
-    bool brushWorks = true;
-
-    size_t count(const std::string& op) const {
-        size_t n = 0;
-        for (const Call& c : calls)
-            n += c.op == op;
-        return n;
-    }
-    const Call& last() const { return calls.back(); }
-
-    Call& record(const char* op) {
-        calls.emplace_back();
-        calls.back().op = op;
-        return calls.back();
-    }
-
-    void setPen(CColor color, int32_t width) override {
-        Call& c = record("pen");
-        c.color = color;
-        c.width = width;
-    }
-    bool setBrush(CColor color) override {
-        record("brush").color = color;
-        return brushWorks;
-    }
-    void setTextColor(CColor color) override { record("textColor").color = color; }
-    void setFont(const FontDesc& font) override {
-        Call& c = record("font");
-        c.font = font;
-        c.face = font.face;
-    }
-    void setClip(const CRect& r) override { record("clip").rect = r; }
-    void moveTo(CPoint p) override { record("moveTo").point = p; }
-    void lineTo(CPoint p) override { record("lineTo").point = p; }
-    void fillRect(const CRect& r) override { record("fill").rect = r; }
-    void drawText(const char* text, const CRect& r, TextAlign align, bool opaque) override {
-        Call& c = record("text");
-        c.face = text;
-        c.rect = r;
-        c.align = align;
-        c.opaque = opaque;
-    }
-    void copyFrom(DrawDevice&, const CRect& r, CPoint dest) override {
-        Call& c = record("copy");
-        c.rect = r;
-        c.point = dest;
-    }
-    void blit(const platform::Image&, const CRect& r, CPoint) override { record("blit").rect = r; }
-    void blitColorKey(const platform::Image&, const CRect& r, CPoint, CColor) override {
-        record("key").rect = r;
-    }
-    void alphaBlend(const platform::Image&, const CRect& r, CPoint, uint8_t) override {
-        record("alpha").rect = r;
-    }
-};
 
 // A window that only answers the questions a drawing context asks.
 class FakeWindow : public platform::NativeWindow {
@@ -128,17 +59,17 @@ TEST(ContextState, ConstructionSetsTheDefaultStateInOrder) {
     ASSERT_EQ(d.calls.size(), 6u);
     // White pen (three times: colour, style, width), black brush, white
     // text, then font 0.
-    EXPECT_EQ(d.calls[0].op, "pen");
+    EXPECT_EQ(d.calls[0].kind, DeviceCall::Pen);
     EXPECT_EQ(d.calls[0].color, kWhiteColor);
-    EXPECT_EQ(d.calls[1].op, "pen");
-    EXPECT_EQ(d.calls[2].op, "pen");
+    EXPECT_EQ(d.calls[1].kind, DeviceCall::Pen);
+    EXPECT_EQ(d.calls[2].kind, DeviceCall::Pen);
     EXPECT_EQ(d.calls[2].width, 1);
-    EXPECT_EQ(d.calls[3].op, "brush");
+    EXPECT_EQ(d.calls[3].kind, DeviceCall::Brush);
     EXPECT_EQ(d.calls[3].color, kBlackColor);
-    EXPECT_EQ(d.calls[4].op, "textColor");
+    EXPECT_EQ(d.calls[4].kind, DeviceCall::TextColor);
     EXPECT_EQ(d.calls[4].color, kWhiteColor);
-    EXPECT_EQ(d.calls[5].op, "font");
-    EXPECT_EQ(d.calls[5].face, "Arial");
+    EXPECT_EQ(d.calls[5].kind, DeviceCall::Font);
+    EXPECT_EQ(d.calls[5].text, "Arial");
     EXPECT_TRUE(d.calls[5].font.bold);
     EXPECT_EQ(c->getLineWidth(), 1);
     EXPECT_EQ(c->getLineStyle(), kLineSolid);
@@ -168,17 +99,17 @@ TEST(ContextState, UnchangedStateMakesNoDeviceCallButAnAlphaChangeDoes) {
 
     // Alpha takes part in the comparison, although it is not drawn.
     c->setFrameColor(CColor{255, 255, 255, 254});
-    ASSERT_EQ(d.count("pen"), 1u);
+    ASSERT_EQ(d.count(DeviceCall::Pen), 1u);
     EXPECT_EQ(d.last().color, (CColor{255, 255, 255, 254}));
     c->setFillColor(CColor{0, 0, 0, 0});
-    EXPECT_EQ(d.count("brush"), 1u);
+    EXPECT_EQ(d.count(DeviceCall::Brush), 1u);
     c->setFillColor(CColor{0, 0, 0, 0});
     c->setFrameColor(CColor{255, 255, 255, 254});
     EXPECT_EQ(d.calls.size(), 2u);
 
     // A new width makes a pen with the current colour.
     c->setLineWidth(3);
-    EXPECT_EQ(d.last().op, "pen");
+    EXPECT_EQ(d.last().kind, DeviceCall::Pen);
     EXPECT_EQ(d.last().width, 3);
     EXPECT_EQ(d.last().color, (CColor{255, 255, 255, 254}));
 
@@ -186,18 +117,18 @@ TEST(ContextState, UnchangedStateMakesNoDeviceCallButAnAlphaChangeDoes) {
     d.calls.clear();
     c->setFontColor(kWhiteColor);
     c->setFontColor(kWhiteColor);
-    EXPECT_EQ(d.count("textColor"), 2u);
+    EXPECT_EQ(d.count(DeviceCall::TextColor), 2u);
 
     // Clip: an equal rectangle after adding the offset makes no call.
     d.calls.clear();
     c->setClipRect(CRect(5, 5, 50, 50));
-    ASSERT_EQ(d.count("clip"), 1u);
+    ASSERT_EQ(d.count(DeviceCall::Clip), 1u);
     EXPECT_EQ(d.last().rect, CRect(5, 5, 50, 50));
     c->offset = CPoint(5, 5);
     c->setClipRect(CRect(0, 0, 45, 45));
-    EXPECT_EQ(d.count("clip"), 1u);
+    EXPECT_EQ(d.count(DeviceCall::Clip), 1u);
     c->setClipRect(CRect(0, 0, 50, 50));
-    EXPECT_EQ(d.count("clip"), 2u);
+    EXPECT_EQ(d.count(DeviceCall::Clip), 2u);
     EXPECT_EQ(d.last().rect, CRect(5, 5, 55, 55));
 
     // A brush the device cannot make still records the colour, so asking
@@ -205,7 +136,7 @@ TEST(ContextState, UnchangedStateMakesNoDeviceCallButAnAlphaChangeDoes) {
     d.brushWorks = false;
     c->setFillColor(kRedColor);
     c->setFillColor(kRedColor);
-    EXPECT_EQ(d.count("brush"), 1u);
+    EXPECT_EQ(d.count(DeviceCall::Brush), 1u);
     EXPECT_EQ(c->getFillColor(), kRedColor);
 }
 
@@ -222,16 +153,16 @@ TEST(ContextState, FontTableIndicesStylesAndTheSymbolFace) {
     EXPECT_EQ(c->getFont(), 0);
 
     c->setFont(3);
-    ASSERT_EQ(d.count("font"), 1u);
+    ASSERT_EQ(d.count(DeviceCall::Font), 1u);
     EXPECT_FALSE(d.last().font.bold);
     EXPECT_EQ(d.last().font.pixelHeight, 12);
     c->setFont(8);
-    ASSERT_EQ(d.count("font"), 2u);
-    EXPECT_EQ(d.last().face, "Arial");
+    ASSERT_EQ(d.count(DeviceCall::Font), 2u);
+    EXPECT_EQ(d.last().text, "Arial");
     EXPECT_EQ(d.last().font.pixelHeight, 12);
     EXPECT_TRUE(d.last().font.bold);
     c->setFont(-1);
-    EXPECT_EQ(d.count("font"), 2u);
+    EXPECT_EQ(d.count(DeviceCall::Font), 2u);
     EXPECT_EQ(c->getFont(), 0);
 
     // Font 0 is bold whatever the style.
@@ -240,7 +171,7 @@ TEST(ContextState, FontTableIndicesStylesAndTheSymbolFace) {
     EXPECT_TRUE(d.last().font.italic);
 
     c->setFont(kSymbolFont);
-    EXPECT_EQ(d.last().face, "Symbol");
+    EXPECT_EQ(d.last().text, "Symbol");
     EXPECT_EQ(d.last().font.pixelHeight, 13);
     EXPECT_FALSE(d.last().font.bold);  // weight 400
     EXPECT_TRUE(d.last().font.decorative);
@@ -248,7 +179,7 @@ TEST(ContextState, FontTableIndicesStylesAndTheSymbolFace) {
     const int32_t sizes[] = {12, 18, 14, 12, 11, 10, 9, 13};
     for (int32_t i = 1; i < 7; ++i) {
         c->setFont(i, kBoldFace | kUnderlineFace);
-        EXPECT_EQ(d.last().face, "Arial");
+        EXPECT_EQ(d.last().text, "Arial");
         EXPECT_EQ(d.last().font.pixelHeight, sizes[i]);
         EXPECT_EQ(c->getFontSize(), sizes[i]);
         EXPECT_TRUE(d.last().font.bold);
@@ -256,11 +187,11 @@ TEST(ContextState, FontTableIndicesStylesAndTheSymbolFace) {
         EXPECT_FALSE(d.last().font.decorative);
     }
     // A new style alone selects a new font; the same one does not.
-    const size_t before = d.count("font");
+    const size_t before = d.count(DeviceCall::Font);
     c->setFont(6, kBoldFace | kUnderlineFace);
-    EXPECT_EQ(d.count("font"), before);
+    EXPECT_EQ(d.count(DeviceCall::Font), before);
     c->setFont(6, 0);
-    EXPECT_EQ(d.count("font"), before + 1);
+    EXPECT_EQ(d.count(DeviceCall::Font), before + 1);
     EXPECT_FALSE(d.last().font.bold);
 }
 
@@ -276,7 +207,7 @@ TEST(ContextState, DrawingOperationsReachTheDeviceShifted) {
     c->outlineRect(CRect(0, 0, 4, 3));
     const std::vector<CPoint> corners = {{10, 20}, {13, 20}, {13, 22}, {10, 22}, {10, 20}};
     ASSERT_EQ(d.calls.size(), 6u);
-    EXPECT_EQ(d.calls[1].op, "moveTo");
+    EXPECT_EQ(d.calls[1].kind, DeviceCall::Move);
     for (size_t i = 0; i < corners.size(); ++i) {
         EXPECT_EQ(d.calls[1 + i].point, corners[i]) << i;
     }
@@ -308,7 +239,7 @@ TEST(ContextState, WindowGivesTheDeviceTheScreenOffsetAndTheMouseButtons) {
     window.buttons = kMouseRight;
     EXPECT_EQ(c->getMouseButtons(), kMouseRight);
     // The acquired device was set up with the default state too.
-    EXPECT_EQ(window.lastDevice->count("font"), 1u);
+    EXPECT_EQ(window.lastDevice->count(DeviceCall::Font), 1u);
     c->forget();
 
     // A device given together with the window is used as it is.

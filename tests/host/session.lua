@@ -1,4 +1,4 @@
--- A headless Ardour session around the plug-in, driven by ardour_test.py.
+-- A headless Ardour session around the plug-in, driven by test_ardour.py.
 -- Two busses hear the same generator input: "Drive" runs it through the
 -- plug-in into the left master input, "Raw" passes it untouched into the
 -- right one, so one export holds both what the plug-in got and what it made.

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace kv::test {
+namespace kvtest {
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when killed by a signal
@@ -117,4 +117,4 @@ inline std::vector<std::string> folderNames(const std::filesystem::path& dir) {
     return names;
 }
 
-}  // namespace kv::test
+}  // namespace kvtest

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstddef>
 
-namespace kv::test {
+namespace kvtest {
 
 struct ReferenceOpamp {
     // Normalised parameter values as the plug-in stores them (32-bit floats).
@@ -64,4 +64,4 @@ inline bool closeAsFloat(double actual, double expected, double ulps = 4.0) {
     return std::fabs(actual - expected) <= ulps * 5.96e-8 * scale;
 }
 
-}  // namespace kv::test
+}  // namespace kvtest

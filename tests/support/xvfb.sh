@@ -1,22 +1,26 @@
-# Sourced by the end-to-end test scripts: a private Xvfb for one test run.
+# shellcheck shell=bash
+# shellcheck disable=SC2034  # xvfb_server_pid is for the caller
+# Sourced by the end-to-end test scripts: a private X server for one test
+# run, started by kv_private_x (kv23's own launcher, built in tests/support
+# of the build; KV_PRIVATE_X names another copy).
 #
-#   start_private_xvfb FIRST LAST SCREEN LOG
-# starts Xvfb on the first display number from FIRST to LAST that has no
-# lock file or socket, with screen SCREEN (e.g. 640x480x24), its output in
-# LOG; sets xvfb_pid and exports DISPLAY. Answers non-zero when no number is
-# free or the server does not take connections within five seconds. The
-# caller stops it (kill "$xvfb_pid") in its own clean-up.
+#   start_private_xvfb SCREEN LOG
+# starts a server with screen SCREEN (e.g. 640x480x24) on a display number
+# the server picks itself, the launcher's messages in LOG; sets xvfb_pid
+# (the launcher's process, which stops the server when it is stopped) and
+# xvfb_server_pid (the server's own), and exports DISPLAY. Answers non-zero
+# when the server does not start within ten seconds; ends the script
+# (status 1) when the launcher is not built.
+# The caller stops it (kill "$xvfb_pid") in its own clean-up.
 start_private_xvfb() {
-    local first=$1 last=$2 screen=$3 log=$4 n disp=""
-    for n in $(seq "$first" "$last"); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }
-    done
-    [ -n "$disp" ] || return 1
-    Xvfb "$disp" -screen 0 "$screen" -nolisten tcp >"$log" 2>&1 &
+    local screen=$1 log=$2 launcher=${KV_PRIVATE_X:-$PWD/../support/kv_private_x} disp=""
+    [ -x "$launcher" ] || { echo "FAILED: $launcher is not built"; exit 1; }
+    "$launcher" --screen "$screen" >"$log.display" 2>"$log" &
     xvfb_pid=$!
-    export DISPLAY="$disp"
-    for _ in $(seq 100); do
-        xdotool getmouselocation >/dev/null 2>&1 && return 0
+    for _ in $(seq 200); do
+        read -r disp xvfb_server_pid <"$log.display"
+        [ -n "$disp" ] && { export DISPLAY="$disp"; return 0; }
+        kill -0 "$xvfb_pid" 2>/dev/null || return 1
         sleep 0.05
     done
     return 1

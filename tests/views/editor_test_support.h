@@ -5,62 +5,63 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <vector>
 
 #include "plugin/aeffguieditor.h"
+#include "tests/support/host_recorder.h"
+#include "tests/support/test_clock.h"
 #include "vst/audioeffectx.h"
 #include "vstgui/cframe.h"
-#include "vstgui/platform/clock.h"
 
-namespace viewtest {
+namespace kvtest {
 
-// What the host was asked, and what it answers.
-struct FakeHost {
-    static inline std::map<int32_t, int32_t> calls;
-    static inline std::vector<int32_t> editIndices;  // begin as +index + 1, end as -(index + 1)
-    static inline bool canSizeWindow = true;
-    static inline bool acceptsSize = true;
-    static inline std::function<void()> onIdle;
-
-    static void reset() {
-        calls.clear();
-        editIndices.clear();
-        canSizeWindow = true;
-        acceptsSize = true;
-        onIdle = nullptr;
+// The recording host with the answers the editor base asks for: whether
+// the host can size the window and accepts a size; onIdle runs inside
+// audioMasterIdle.
+struct FakeHost : kvtest::HostRecorder {
+    FakeHost() {
+        answer = [this](const kvtest::HostCall& c) -> intptr_t {
+            switch (c.opcode) {
+                case audioMasterVersion:
+                    return 2400;
+                case audioMasterIdle:
+                    if (onIdle) onIdle();
+                    return 1;
+                case audioMasterBeginEdit:
+                case audioMasterEndEdit:
+                    return 1;
+                case audioMasterCanDo:
+                    return c.ptr &&
+                                   std::strcmp(static_cast<const char*>(c.ptr), "sizeWindow") ==
+                                       0 &&
+                                   canSizeWindow
+                               ? 1
+                               : 0;
+                case audioMasterSizeWindow:
+                    return acceptsSize ? 1 : 0;
+                default:
+                    return 0;
+            }
+        };
     }
-
-    static intptr_t callback(AEffect*, int32_t opcode, int32_t index, intptr_t, void* ptr, float) {
-        ++calls[opcode];
-        switch (opcode) {
-            case audioMasterVersion:
-                return 2400;
-            case audioMasterIdle:
-                if (onIdle) onIdle();
-                return 1;
-            case audioMasterBeginEdit:
-                editIndices.push_back(index + 1);
-                return 1;
-            case audioMasterEndEdit:
-                editIndices.push_back(-(index + 1));
-                return 1;
-            case audioMasterCanDo:
-                return ptr && std::strcmp(static_cast<const char*>(ptr), "sizeWindow") == 0 &&
-                               canSizeWindow
-                           ? 1
-                           : 0;
-            case audioMasterSizeWindow:
-                return acceptsSize ? 1 : 0;
-            default:
-                return 0;
+    // The edit bracket: begin as +(index + 1), end as -(index + 1).
+    std::vector<int32_t> editIndices() const {
+        std::vector<int32_t> out;
+        for (const kvtest::HostCall& c : snapshot()) {
+            if (c.opcode == audioMasterBeginEdit) out.push_back(c.index + 1);
+            if (c.opcode == audioMasterEndEdit) out.push_back(-(c.index + 1));
         }
+        return out;
     }
+
+    bool canSizeWindow = true;
+    bool acceptsSize = true;
+    std::function<void()> onIdle;
 };
 
 class SilentEffect : public AudioEffectX {
   public:
-    SilentEffect() : AudioEffectX(&FakeHost::callback, 0, 1) {}
+    SilentEffect() : AudioEffectX(&kvtest::HostRecorder::callback, 0, 1) {}
     void processReplacing(float**, float**, int32_t) override {}
 };
 
@@ -85,20 +86,4 @@ class TestEditor : public AEffGUIEditor {
     int32_t idles = 0;
 };
 
-// Time that moves only when the test (or a sleep) moves it.
-class TestClock : public VSTGUI::platform::Clock {
-  public:
-    explicit TestClock(uint32_t start = 10000) : now(start) { VSTGUI::platform::setClock(this); }
-    ~TestClock() override { VSTGUI::platform::setClock(nullptr); }
-    uint32_t ticks() override { return now; }
-    void sleep(uint32_t milliseconds) override {
-        sleeps.push_back(milliseconds);
-        now += milliseconds;
-    }
-    int32_t doubleClickTime() override { return 250; }
-
-    uint32_t now;
-    std::vector<uint32_t> sleeps;
-};
-
-}  // namespace viewtest
+}  // namespace kvtest

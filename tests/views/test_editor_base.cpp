@@ -7,16 +7,14 @@
 #include "editor_test_support.h"
 #include "view_test_support.h"
 
-using namespace viewtest;
+using namespace kvtest;
 using VSTGUI::platform::HeadlessWindow;
 
 namespace {
 
 struct EditorTest : ::testing::Test {
-    EditorTest() { FakeHost::reset(); }
-    ~EditorTest() override { FakeHost::reset(); }
-
-    TestClock clock{10000};
+    FakeHost host;
+    TestClock clock{10000, 250};
     SilentEffect effect;
     TestEditor editor{&effect};
 
@@ -24,7 +22,7 @@ struct EditorTest : ::testing::Test {
         editor.openFrame(CRect(0, 0, 100, 100), hostWindow());
         return HeadlessWindow::last();
     }
-    int32_t passes() { return FakeHost::calls[audioMasterIdle]; }
+    int32_t passes() { return host.count(audioMasterIdle); }
 };
 
 }  // namespace
@@ -81,7 +79,7 @@ TEST_F(EditorTest, EditsReachTheHostWithTheSameIndex) {
     editor.beginEdit(2);
     editor.endEdit(2);
     editor.beginEdit(0);
-    EXPECT_EQ(FakeHost::editIndices, (std::vector<int32_t>{3, -3, 1}));
+    EXPECT_EQ(host.editIndices(), (std::vector<int32_t>{3, -3, 1}));
     EXPECT_TRUE(editor.setKnobMode(1));
     EXPECT_EQ(AEffGUIEditor::getKnobMode(), 1);
     editor.setKnobMode(0);
@@ -177,7 +175,7 @@ TEST_F(EditorTest, ThePassHandlesWindowEventsAndIdleRestsDuringTheHostsIdle) {
 
     bool insideSeen = false;
     int32_t eventCallsInside = -1;
-    FakeHost::onIdle = [&] {
+    host.onIdle = [&] {
         insideSeen = editor.isInMasterIdle();
         const int32_t before = window->processEventsCalls();
         editor.idle();  // the host calling back into the editor: ignored
@@ -260,7 +258,7 @@ TEST(HeadlessBackEnd, OnePaintAtATimeAndTheScriptedPointer) {
 }
 
 TEST(EditorLifetime, AnEditorDeletedWithItsWindowOpenTakesTheFrameAlong) {
-    FakeHost::reset();
+    FakeHost host;
     const int32_t windows = HeadlessWindow::liveCount();
     const int32_t views = Probe::alive;
     SilentEffect effect;

@@ -6,7 +6,7 @@
 #include "editor_test_support.h"
 #include "view_test_support.h"
 
-using namespace viewtest;
+using namespace kvtest;
 using VSTGUI::platform::CursorShape;
 using VSTGUI::platform::HeadlessDropTarget;
 using VSTGUI::platform::HeadlessWindow;
@@ -135,7 +135,7 @@ TEST(FrameCursor, TypesMapToShapesAndTheDefaultComesBackAtTeardown) {
 }
 
 TEST(FrameResize, TheSameSizeIsNoChangeAndKeepsTheBackBuffer) {
-    FakeHost::reset();
+    FakeHost host;
     SilentEffect effect;
     TestEditor editor(&effect);
     editor.openFrame(CRect(0, 0, 100, 100), hostWindow());
@@ -143,11 +143,11 @@ TEST(FrameResize, TheSameSizeIsNoChangeAndKeepsTheBackBuffer) {
     COffscreenContext* buffer = frame->getBackBuffer();
     EXPECT_FALSE(frame->setSize(100, 100));
     EXPECT_EQ(frame->getBackBuffer(), buffer);
-    EXPECT_EQ(FakeHost::calls[audioMasterCanDo], 0);
+    EXPECT_EQ(host.count(audioMasterCanDo), 0);
 }
 
 TEST(FrameResize, TheHostIsAskedFirstAndTheTopLeftCornerStays) {
-    FakeHost::reset();
+    FakeHost host;
     SilentEffect effect;
     TestEditor editor(&effect);
     editor.openFrame(CRect(10, 20, 110, 220), hostWindow());
@@ -157,8 +157,8 @@ TEST(FrameResize, TheHostIsAskedFirstAndTheTopLeftCornerStays) {
 
     EXPECT_TRUE(frame->setSize(150, 250));
     EXPECT_EQ(frame->getViewSize(), CRect(10, 20, 160, 270));
-    EXPECT_EQ(FakeHost::calls[audioMasterCanDo], 1);
-    EXPECT_EQ(FakeHost::calls[audioMasterSizeWindow], 1);
+    EXPECT_EQ(host.count(audioMasterCanDo), 1);
+    EXPECT_EQ(host.count(audioMasterSizeWindow), 1);
     ASSERT_EQ(window->resizes().size(), 1u);
     EXPECT_EQ(window->resizes()[0], CPoint(150, 250));
     EXPECT_TRUE(window->ancestorResizes().empty());
@@ -173,8 +173,8 @@ TEST(FrameResize, TheHostIsAskedFirstAndTheTopLeftCornerStays) {
 }
 
 TEST(FrameResize, WhenTheHostRefusesTheFrameResizesItsWindowsItself) {
-    FakeHost::reset();
-    FakeHost::acceptsSize = false;
+    FakeHost host;
+    host.acceptsSize = false;
     SilentEffect effect;
     TestEditor editor(&effect);
     editor.openFrame(CRect(10, 20, 110, 220), hostWindow());
@@ -183,7 +183,7 @@ TEST(FrameResize, WhenTheHostRefusesTheFrameResizesItsWindowsItself) {
     frame->setDirty(false);
 
     EXPECT_TRUE(frame->setSize(150, 250));
-    EXPECT_EQ(FakeHost::calls[audioMasterSizeWindow], 1);
+    EXPECT_EQ(host.count(audioMasterSizeWindow), 1);
     EXPECT_TRUE(window->resizes().empty());
     ASSERT_EQ(window->ancestorResizes().size(), 1u);
     EXPECT_EQ(window->ancestorResizes()[0], CPoint(150, 250));
@@ -191,9 +191,9 @@ TEST(FrameResize, WhenTheHostRefusesTheFrameResizesItsWindowsItself) {
     EXPECT_TRUE(frame->isDirty());
 
     // A host that cannot resize at all is not asked to.
-    FakeHost::canSizeWindow = false;
+    host.canSizeWindow = false;
     EXPECT_TRUE(frame->setSize(160, 260));
-    EXPECT_EQ(FakeHost::calls[audioMasterSizeWindow], 1);
+    EXPECT_EQ(host.count(audioMasterSizeWindow), 1);
     EXPECT_EQ(window->ancestorResizes().size(), 2u);
 
     // A walk that stops early ends the resize where it stands.
@@ -205,8 +205,8 @@ TEST(FrameResize, WhenTheHostRefusesTheFrameResizesItsWindowsItself) {
 }
 
 TEST(FrameHost, EditsTicksKnobModeAndWindowQueriesGoThroughTheEditor) {
-    FakeHost::reset();
-    TestClock clock(123456);
+    FakeHost host;
+    TestClock clock(123456, 250);
     SilentEffect effect;
     TestEditor editor(&effect);
     editor.openFrame(CRect(0, 0, 100, 100), hostWindow());
@@ -215,7 +215,7 @@ TEST(FrameHost, EditsTicksKnobModeAndWindowQueriesGoThroughTheEditor) {
 
     frame->beginEdit(3);
     frame->endEdit(3);
-    EXPECT_EQ(FakeHost::editIndices, (std::vector<int32_t>{4, -4}));
+    EXPECT_EQ(host.editIndices(), (std::vector<int32_t>{4, -4}));
 
     EXPECT_EQ(frame->getTicks(), 123456u);
     CFrame orphan(CRect(0, 0, 10, 10), nullptr, nullptr);

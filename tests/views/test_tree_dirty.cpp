@@ -3,7 +3,7 @@
 
 #include "view_test_support.h"
 
-using namespace viewtest;
+using namespace kvtest;
 using VSTGUI::platform::HeadlessWindow;
 
 namespace {

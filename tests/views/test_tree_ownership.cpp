@@ -5,7 +5,7 @@
 
 #include "view_test_support.h"
 
-using namespace viewtest;
+using namespace kvtest;
 
 TEST(ViewOwnership, AddAndRemoveMoveTheReferences) {
     const int32_t before = Probe::alive;

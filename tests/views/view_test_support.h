@@ -13,7 +13,7 @@
 #include "vstgui/cframe.h"
 #include "vstgui/cviewcontainer.h"
 
-namespace viewtest {
+namespace kvtest {
 
 using namespace VSTGUI;
 
@@ -143,4 +143,4 @@ inline uint32_t rgb(CColor c) {
     return (uint32_t(c.red) << 16) | (uint32_t(c.green) << 8) | uint32_t(c.blue);
 }
 
-}  // namespace viewtest
+}  // namespace kvtest

@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-namespace kv::wintest {
+namespace kvtest {
 
 namespace {
 
@@ -191,4 +191,4 @@ DragOutcome dragFromSecondThread(POINT screen, const std::vector<std::string>& f
     return shared->outcome;
 }
 
-}  // namespace kv::wintest
+}  // namespace kvtest

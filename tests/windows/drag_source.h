@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kv::wintest {
+namespace kvtest {
 
 struct DragOutcome {
     HRESULT result = E_FAIL;    // DoDragDrop's answer (DRAGDROP_S_DROP ...)
@@ -25,4 +25,4 @@ struct DragOutcome {
 DragOutcome dragFromSecondThread(POINT screen, const std::vector<std::string>& files,
                                  const std::string& text, int polls);
 
-}  // namespace kv::wintest
+}  // namespace kvtest

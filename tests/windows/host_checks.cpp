@@ -8,7 +8,7 @@
 
 #include "plugin_dll.h"
 
-namespace kv::wintest {
+namespace kvtest {
 
 namespace {
 
@@ -196,4 +196,4 @@ int validate(const std::string& dllPath) {
     return t.failed == 0 ? 0 : 1;
 }
 
-}  // namespace kv::wintest
+}  // namespace kvtest

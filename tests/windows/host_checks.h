@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace kv::wintest {
+namespace kvtest {
 
 // Exit status 0 when every check passed.
 int validate(const std::string& dllPath);
 
-}  // namespace kv::wintest
+}  // namespace kvtest

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace kv::wintest {
+namespace kvtest {
 
 namespace {
 
@@ -113,4 +113,4 @@ HWND findChildWindow(HWND parent, const char* classPrefix) {
     return search.found;
 }
 
-}  // namespace kv::wintest
+}  // namespace kvtest

@@ -12,7 +12,7 @@
 
 #include "vst/aeffect.h"
 
-namespace kv::wintest {
+namespace kvtest {
 
 struct HostCall {
     int32_t opcode;
@@ -54,4 +54,4 @@ class PluginDll {
 // The first descendant of `parent` whose class name starts with the prefix.
 HWND findChildWindow(HWND parent, const char* classPrefix);
 
-}  // namespace kv::wintest
+}  // namespace kvtest

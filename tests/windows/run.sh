@@ -18,22 +18,22 @@ pass() { echo "PASS  $1  ${2:-}"; passed=$((passed + 1)); }
 fail() { echo "FAIL  $1  ${2:-}"; failed=$((failed + 1)); }
 check() { if [ "$1" = 0 ]; then pass "$2" "${3:-}"; else fail "$2" "${3:-}"; fi; }
 
-# A display of our own, started before the first Wine program: Wine binds
-# to the display of the first program that talks to its server.
-display=:$((200 + RANDOM % 200))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-export DISPLAY=$display
+# A display of our own (kv23's launcher, from the Linux build), started
+# before the first Wine program: Wine binds to the display of the first
+# program that talks to its server.
+# shellcheck source=tests/support/xvfb.sh
+. "$root/tests/support/xvfb.sh"
+KV_PRIVATE_X="$linux/tests/support/kv_private_x" start_private_xvfb 1024x768x24 "$work/xvfb.log" ||
+    { echo "FAIL  xvfb  no private X server"; exit 1; }
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 cleanup() {
     wineserver -k >/dev/null 2>&1
-    kill "$xvfb" 2>/dev/null
-    wait "$xvfb" 2>/dev/null
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 wine cmd /c exit >/dev/null 2>&1  # creates the prefix
 wineserver -p
 

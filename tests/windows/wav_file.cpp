@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-namespace kv::wav {
+namespace kvtest::wav {
 
 namespace {
 
@@ -128,4 +128,4 @@ bool write(const std::string& path, const Audio& audio, bool float32, std::strin
     return true;
 }
 
-}  // namespace kv::wav
+}  // namespace kvtest::wav

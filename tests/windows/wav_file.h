@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kv::wav {
+namespace kvtest::wav {
 
 struct Audio {
     int32_t channels = 0;
@@ -26,4 +26,4 @@ bool read(const std::string& path, Audio& audio, std::string& error);
 // Writes 32-bit float WAV (format 3) or 16-bit PCM (rounded, clipped).
 bool write(const std::string& path, const Audio& audio, bool float32, std::string& error);
 
-}  // namespace kv::wav
+}  // namespace kvtest::wav

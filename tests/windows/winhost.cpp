@@ -23,7 +23,7 @@
 #include "vst/aeffect.h"
 #include "wav_file.h"
 
-using kv::wintest::PluginDll;
+using kvtest::PluginDll;
 
 namespace {
 
@@ -73,8 +73,8 @@ int process(const std::vector<std::string>& args) {
         }
     }
     std::string error;
-    kv::wav::Audio in;
-    if (!kv::wav::read(args[1], in, error)) {
+    kvtest::wav::Audio in;
+    if (!kvtest::wav::read(args[1], in, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -86,7 +86,7 @@ int process(const std::vector<std::string>& args) {
     for (auto [index, value] : params)
         dll.effect()->setParameter(dll.effect(), index, value);
     dll.start(static_cast<float>(in.rate), block);
-    kv::wav::Audio out = in;
+    kvtest::wav::Audio out = in;
     out.channels = 2;
     const int64_t frames = in.frames();
     out.samples.assign(static_cast<size_t>(frames) * 2, 0.0f);
@@ -107,7 +107,7 @@ int process(const std::vector<std::string>& args) {
         }
     }
     dll.stop();
-    if (!kv::wav::write(args[2], out, !pcm16, error)) {
+    if (!kvtest::wav::write(args[2], out, !pcm16, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -184,7 +184,7 @@ int gui(const std::vector<std::string>& args) {
     guiPlugin = &dll;
     const intptr_t opened = dll.dispatch(effEditOpen, 0, 0, host);
     SetTimer(host, 1, 20, nullptr);
-    HWND child = kv::wintest::findChildWindow(host, "Plugin");
+    HWND child = kvtest::findChildWindow(host, "Plugin");
     RECT childRect{};
     if (child) GetClientRect(child, &childRect);
     std::printf("ready %d %d %d %d opened %d child %s %ldx%ld\n", x, y, width, height,
@@ -200,8 +200,8 @@ int gui(const std::vector<std::string>& args) {
             std::vector<std::string> files;
             for (int i = 0; i < dragFiles; ++i)
                 files.push_back("C:\\file" + std::to_string(i) + ".wav");
-            const kv::wintest::DragOutcome o = kv::wintest::dragFromSecondThread(
-                POINT{x + width / 2, y + height / 2}, files, "", 15);
+            const kvtest::DragOutcome o =
+                kvtest::dragFromSecondThread(POINT{x + width / 2, y + height / 2}, files, "", 15);
             std::printf("drag result 0x%lX effect %lu feedback 0x%lX calls %d\n",
                         static_cast<unsigned long>(o.result),
                         static_cast<unsigned long>(o.finalEffect),
@@ -241,6 +241,6 @@ int main(int argc, char** argv) {
     if (command == "info") return info(args[0]);
     if (command == "process") return process(args);
     if (command == "gui") return gui(args);
-    if (command == "validate") return kv::wintest::validate(args[0]);
+    if (command == "validate") return kvtest::validate(args[0]);
     return usage();
 }

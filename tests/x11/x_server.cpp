@@ -1,9 +1,6 @@
 #include "x_server.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,62 +13,11 @@ extern char** environ;
 
 namespace kvtest {
 
-XServer::~XServer() {
-    stop();
-}
-
 bool XServer::start(int width, int height) {
     if (!haveProgram("Xvfb")) return false;
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    const std::string fd = std::to_string(fds[1]);
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fd,    "-screen", "0",
-                                     screen, "-nolisten",  "tcp", "-noreset"};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    // Xvfb's own chatter would only clutter the test log.
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-        pid_ = -1;
-        close(fds[0]);
-        return false;
-    }
-    // Xvfb writes the display number once it accepts connections.
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (poll(&p, 1, 100) <= 0) continue;
-        char c = 0;
-        if (read(fds[0], &c, 1) != 1) break;
-        if (c == '\n') break;
-        number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) {
-        stop();
-        return false;
-    }
-    display_ = ":" + number;
-    setenv("DISPLAY", display_.c_str(), 1);
+    if (!server_.start(std::to_string(width) + "x" + std::to_string(height) + "x24")) return false;
+    setenv("DISPLAY", server_.display().c_str(), 1);
     return true;
-}
-
-void XServer::stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
 }
 
 bool haveProgram(const std::string& program) {

@@ -1,12 +1,15 @@
-// A private X server for the GUI tests: Xvfb on a free display number, the
-// DISPLAY variable pointing at it, and small helpers to run X tools there.
+// A private X server for the GUI tests: kv23's own launcher, the DISPLAY
+// variable pointing at its server, and small helpers to run X tools there.
 #pragma once
 
-#include <sys/types.h>
+#include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "host/private_x_server.h"
 
 namespace kvtest {
 
@@ -15,21 +18,26 @@ inline constexpr int kSkipExitCode = 77;
 
 class XServer {
   public:
-    XServer() = default;
-    ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
     // Starts Xvfb (24-bit screen of width x height) and sets DISPLAY;
     // false when Xvfb is missing or does not come up within a few seconds.
     bool start(int width = 640, int height = 480);
-    void stop();
-    const std::string& display() const { return display_; }
+    void stop() { server_.stop(); }
+    const std::string& display() const { return server_.display(); }
 
   private:
-    pid_t pid_ = -1;
-    std::string display_;
+    kv::host::PrivateXServer server_;
 };
+
+// Runs the tests (InitGoogleTest done) with DISPLAY on a private X server;
+// the skip code, with a line naming `what`, when there is none.
+inline int runAllTestsOnPrivateServer(const char* what) {
+    XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "Xvfb is not available: skipping the %s\n", what);
+        return kSkipExitCode;
+    }
+    return RUN_ALL_TESTS();
+}
 
 // True when `program` is found on PATH.
 bool haveProgram(const std::string& program);

@@ -5,27 +5,16 @@
 # clicking elsewhere in the window. Exits 77 (skipped) without Xvfb/xdotool.
 set -u
 probe="$1"
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid=""
-probe_pid=""
-cleanup() {
-    [ -n "$probe_pid" ] && kill "$probe_pid" 2>/dev/null && wait "$probe_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-. "$(dirname "$0")/../../support/xvfb.sh"
-start_private_xvfb 171 230 800x600x24 "$work/xvfb.log" ||
+# shellcheck source=tests/support/gui_harness.sh
+. "$(dirname "$0")/../../support/gui_harness.sh"
+harness_start Xvfb xdotool
+start_private_xvfb 800x600x24 "$work/xvfb.log" ||
     { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 
 out="$work/probe.out"
 "$probe" 60 >"$out" 2>"$work/probe.err" &
 probe_pid=$!
+stop_on_exit probe_pid
 for _ in $(seq 100); do
     grep -q '^ready' "$out" && break
     sleep 0.05
@@ -33,12 +22,6 @@ done
 grep -q '^ready' "$out" || { echo "probe did not start"; cat "$work/probe.err"; exit 1; }
 sleep 0.3
 
-fail=0
-check() {  # description, command...
-    local what="$1"
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
 count() { grep -c "$1" "$out"; }
 # A click as a hand makes it: the button stays down for a moment, so the
 # press is still held when the window reads the live button state.

@@ -9,73 +9,19 @@ set -u
 kv23="$1"
 plugin="$2"
 pixels="$3"
-for tool in Xvfb xdotool import; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skip: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid=""
-gui_pid=""
-cleanup() {
-    exec 3>&- 2>/dev/null
-    [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null && wait "$gui_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-. "$(dirname "$0")/../../support/xvfb.sh"
-start_private_xvfb 231 290 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
-
-# kv23 reads commands from a pipe that stays open for the whole run.
-mkfifo "$work/in"
-out="$work/gui.out"
-"$kv23" gui --plugin "$plugin" <"$work/in" >"$out" 2>"$work/gui.err" &
-gui_pid=$!
-exec 3>"$work/in"
-for _ in $(seq 200); do
-    grep -q '^open ' "$out" && break
-    sleep 0.05
-done
-grep -q '^open 240 400 ' "$out" || { echo "FAILED: no editor"; cat "$out" "$work/gui.err"; exit 1; }
+# shellcheck source=tests/support/gui_harness.sh
+. "$(dirname "$0")/../../support/gui_harness.sh"
+harness_start Xvfb xdotool import
+start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_kv23_gui "$kv23" gui --plugin "$plugin"
 sleep 0.5
-
-fail=0
-check() {  # description, command...
-    local what="$1"
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
-lines() { wc -l <"$out"; }
-since() { tail -n +"$(($1 + 1))" "$out"; }
-# The value of parameter $1 as kv23 reads it from the plug-in.
-param() {
-    local before
-    before=$(lines)
-    echo params >&3
-    for _ in $(seq 100); do
-        since "$before" | grep -q "^param $1 " && break
-        sleep 0.02
-    done
-    since "$before" | grep "^param $1 " | tail -1 | cut -d' ' -f3
-}
-# The panel's top-left corner on the screen (no window manager: the root).
-eval "$(xdotool search --name '^kv23 - ' getwindowgeometry --shell | head -6)"
-wx=$X
-wy=$Y
+kv23_window
 shot() { import -window root "$work/shot.png"; }
 # A checksum of the gain field's pixels in the last screenshot.
 field_sum() { convert "$work/shot.png" -crop "30x14+$((wx + 30))+$((wy + 174))" +repage rgb:- | md5sum; }
 # Image NUMBER with source offset OY at panel rectangle L T R B.
 looks() { "$pixels" "$work/shot.png" "$wx" "$wy" "$1" "$2" "$3" "$4" "$5" 0 "$6" >/dev/null; }
 knob_offset() { awk -v v="$1" 'BEGIN { p = int(7680 * v); print (p >= 7680 ? 7680 : int(p / 80) * 80) }'; }
-press() {  # a click as a hand makes it, at panel coordinates
-    xdotool mousemove $((wx + $1)) $((wy + $2))
-    xdotool mousedown 1
-    sleep 0.15
-    xdotool mouseup 1
-    sleep 0.3
-}
 
 # At rest: knobs at 0 dB, switches off, LED dark.
 shot
@@ -86,16 +32,7 @@ field_at_rest=$(field_sum)
 
 # Drag the gain knob 96 pixels up in steps: +0.15 of the range.
 before=$(lines)
-xdotool mousemove $((wx + 120)) $((wy + 130))
-sleep 0.1
-xdotool mousedown 1
-for i in $(seq 1 12); do
-    xdotool mousemove $((wx + 120)) $((wy + 130 - 8 * i))
-    sleep 0.03
-done
-sleep 0.2
-xdotool mouseup 1
-sleep 0.4
+drag_up 120 130 12 8
 drag=$(since "$before")
 check "drag opens with beginEdit 0" test "$(echo "$drag" | head -1)" = "beginEdit 0"
 check "drag closes with endEdit 0" test "$(echo "$drag" | tail -1)" = "endEdit 0"
@@ -163,12 +100,6 @@ sleep 0.6
 shot
 check "LED dark after the hold" looks 104 180 307 208 335 0
 
-echo quit >&3
-wait "$gui_pid"
-gui_pid=""
+quit_kv23
 check "editor closed" grep -q '^closed' "$out"
-if [ $fail -ne 0 ]; then
-    echo "--- kv23 output"
-    cat "$out" "$work/gui.err"
-fi
-exit $fail
+harness_end

@@ -7,7 +7,7 @@ and --demo), snapshot, gui and validate. kv23 must never crash or hang; our
 plug-in passes every check, and every check a third-party plug-in fails is
 one that docs/validator-findings.md lists for it with the harm it does.
 
-usage: third_party_test.py KV23 OUR_PLUGIN FINDINGS.md
+usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md
 Exit 77 (skipped) when the Debian packages are not installed.
 """
 import concurrent.futures
@@ -45,23 +45,19 @@ def run_kv23(args, timeout, display, stdin=None):
     return p.returncode, p.stdout, p.stderr, time.monotonic() - started
 
 
+# kv23's own private-X-server launcher, built beside this folder's build.
+PRIVATE_X = os.environ.get("KV_PRIVATE_X") or os.path.join(os.getcwd(), "..", "support",
+                                                            "kv_private_x")
+
+
 def start_xvfb(log):
-    for n in range(140, 190):
-        if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
-            continue
-        server = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24",
-                                   "+extension", "X-Resource", "-noreset", "-nolisten", "tcp"],
-                                  stdout=log, stderr=log)
-        for _ in range(100):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                time.sleep(0.2)
-                return server, ":%d" % n
-            if server.poll() is not None:
-                break
-            time.sleep(0.05)
-        server.kill()
-        server.wait()
-    raise SystemExit("no Xvfb could be started")
+    server = subprocess.Popen([PRIVATE_X, "--screen", "1280x1024x24",
+                               "--xvfb", "+extension", "--xvfb", "X-Resource"],
+                              stdout=subprocess.PIPE, stderr=log, text=True)
+    display = (server.stdout.readline().split() or [""])[0]
+    if not display:
+        raise SystemExit("no Xvfb could be started")
+    return server, display
 
 
 def write_input(path):

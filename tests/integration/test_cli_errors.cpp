@@ -13,7 +13,7 @@
 #include "tests/integration/cli_support.h"
 
 namespace fs = std::filesystem;
-using kv::test::RunResult;
+using kvtest::RunResult;
 
 namespace {
 
@@ -23,12 +23,12 @@ class Kv23Errors : public ::testing::Test {
         std::string pattern = (fs::temp_directory_path() / "kv23-err-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        kv::test::Audio a;
+        kvtest::Audio a;
         a.rate = 44100;
         a.channels = 2;
         a.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         a.samples.assign(2 * 4410, 0.25f);
-        ASSERT_TRUE(kv::test::writeAudio(dir_ / "in.wav", a));
+        ASSERT_TRUE(kvtest::writeAudio(dir_ / "in.wav", a));
         std::ofstream(dir_ / "notes.txt") << "not audio\n";
         fs::create_directory(dir_ / "sub");
     }
@@ -44,15 +44,15 @@ class Kv23Errors : public ::testing::Test {
                 s += a + " ";
             return s;
         }());
-        const auto before = kv::test::folderNames(dir_);
-        const RunResult r = kv::test::runProgram(KV23_BINARY, args, dir_ / "sub");
+        const auto before = kvtest::folderNames(dir_);
+        const RunResult r = kvtest::runProgram(KV23_BINARY, args, dir_ / "sub");
         EXPECT_NE(r.status, 0);
         EXPECT_EQ(r.signal, 0) << "kv23 crashed";
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.rfind("kv23 ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mentioned), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(kv::test::folderNames(dir_), before) << "a file was left behind";
+        EXPECT_EQ(kvtest::folderNames(dir_), before) << "a file was left behind";
         EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
     }
 
@@ -97,12 +97,12 @@ TEST_F(Kv23Errors, InputsAndOutputsThatCannotWorkAreRefused) {
     expectFailure({"process", in, path("symlink.wav"), "--plugin", plug}, "same file");
     EXPECT_EQ(fs::file_size(in), inBytes);
 
-    kv::test::Audio six;
+    kvtest::Audio six;
     six.rate = 48000;
     six.channels = 6;
     six.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     six.samples.assign(6 * 100, 0.0f);
-    ASSERT_TRUE(kv::test::writeAudio(path("six.wav"), six));
+    ASSERT_TRUE(kvtest::writeAudio(path("six.wav"), six));
     expectFailure({"process", path("six.wav"), path("out.wav"), "--plugin", plug}, "6 channels");
 }
 
@@ -120,13 +120,13 @@ TEST_F(Kv23Errors, BrokenPluginFilesAreRefused) {
 TEST_F(Kv23Errors, AnInterruptedRunLeavesNoFileBehind) {
     // Eight minutes of audio in one-frame blocks take seconds, long enough
     // to be stopped half-way even on a busy machine.
-    kv::test::Audio longInput;
+    kvtest::Audio longInput;
     longInput.rate = 48000;
     longInput.channels = 1;
     longInput.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     longInput.samples.assign(48000 * 480, 0.1f);
-    ASSERT_TRUE(kv::test::writeAudio(path("long.wav"), longInput));
-    const auto before = kv::test::folderNames(dir_);
+    ASSERT_TRUE(kvtest::writeAudio(path("long.wav"), longInput));
+    const auto before = kvtest::folderNames(dir_);
 
     const std::string program = KV23_BINARY;
     const std::string in = path("long.wav"), out = path("out.wav"), plug = KV_PLUGIN_PATH;
@@ -145,7 +145,7 @@ TEST_F(Kv23Errors, AnInterruptedRunLeavesNoFileBehind) {
     bool started = false;
     for (int i = 0; i < 500 && !started; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        started = kv::test::folderNames(dir_).size() > before.size();
+        started = kvtest::folderNames(dir_).size() > before.size();
     }
     EXPECT_TRUE(started);
     kill(pid, SIGINT);
@@ -153,7 +153,7 @@ TEST_F(Kv23Errors, AnInterruptedRunLeavesNoFileBehind) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be interrupted";
     EXPECT_EQ(WTERMSIG(status), SIGINT);
-    EXPECT_EQ(kv::test::folderNames(dir_), before);
+    EXPECT_EQ(kvtest::folderNames(dir_), before);
 }
 
 }  // namespace

@@ -19,15 +19,16 @@ struct Outcome {
     std::vector<std::string> lines;
 };
 
-bool haveXvfbRun() {
-    return std::getenv("DISPLAY") == nullptr && ::access("/usr/bin/xvfb-run", X_OK) == 0;
+bool needPrivateServer() {
+    return std::getenv("DISPLAY") == nullptr && ::access("/usr/bin/Xvfb", X_OK) == 0;
 }
 
 Outcome validate(const std::string& plugin, const std::string& extra, bool display = false) {
     std::string command;
     // The editor checks need an X server; a private one when none is set.
-    if (display && haveXvfbRun())
-        command = "xvfb-run -a -s '-screen 0 1024x768x24 +extension X-Resource' ";
+    if (display && needPrivateServer())
+        command = std::string(KV_PRIVATE_X) +
+                  " --screen 1024x768x24 --xvfb +extension --xvfb X-Resource -- ";
     command += std::string(KV23_BINARY) + " validate --plugin '" + plugin + "' " + extra + " 2>&1";
     Outcome run;
     FILE* pipe = ::popen(command.c_str(), "r");

@@ -11,8 +11,10 @@
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
 
-namespace kv::validate {
+namespace kvtest {
 namespace {
+
+using namespace kv::validate;
 
 TEST(GuardedBytes, ReadingPastTheEndFaultsAndInsideDoesNot) {
     for (size_t size : {size_t{0}, size_t{1}, size_t{15}, size_t{4096}, size_t{5000}}) {
@@ -121,4 +123,4 @@ TEST(Report, ClosingLineCountsEachOutcome) {
 }
 
 }  // namespace
-}  // namespace kv::validate
+}  // namespace kvtest

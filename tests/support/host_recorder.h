@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "vst/aeffect.h"
@@ -20,7 +21,9 @@ struct HostCall {
 };
 
 // One recorder at a time (the callback is a plain function). Install one in
-// a test, it uninstalls itself when it goes out of scope.
+// a test, it uninstalls itself when it goes out of scope. Calls may come from
+// any thread; read them through snapshot() or count() while other threads
+// may still call, or straight from `calls` once they cannot.
 class HostRecorder {
   public:
     HostRecorder();
@@ -31,11 +34,19 @@ class HostRecorder {
     static intptr_t callback(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                              void* ptr, float opt);
 
+    std::vector<HostCall> snapshot() const;
+    int32_t count(int32_t opcode) const;
+    void clear();
+
     std::vector<HostCall> calls;
     // Answers a call; by default 0 for everything except audioMasterVersion.
     std::function<intptr_t(const HostCall&)> answer;
-    // Runs while the call is being recorded (before the answer).
+    // Runs once the call is recorded, before the answer; it may call the
+    // effect again.
     std::function<void(const HostCall&)> onCall;
+
+  private:
+    mutable std::mutex mutex_;
 };
 
 }  // namespace kvtest

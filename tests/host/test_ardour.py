@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The plug-in inside a real host, Ardour 7.
 
-  ardour_test.py scanner PLUGIN
+  test_ardour.py scanner PLUGIN
       Ardour's plug-in scanner must find the plug-in with 2 inputs and
       2 outputs.
-  ardour_test.py session PLUGIN KV23
+  test_ardour.py session PLUGIN KV23
       A headless Ardour session loads the plug-in, sets its parameters,
       exports, saves, reloads and exports again. What Ardour rendered must be
       what `kv23 process` makes of the same input with the same settings, and

@@ -394,7 +394,7 @@ TEST_F(PluginFile, ProcessingMatchesAnIndependentModelInFloatAndDouble) {
     AEffect* f = create();
     AEffect* d = create();
     ASSERT_TRUE(f != nullptr && d != nullptr);
-    kv::test::ReferenceOpamp modelF, modelD;
+    kvtest::ReferenceOpamp modelF, modelD;
     call(f, effSetSampleRate, 0, 0, nullptr, 44100.0f);
     modelF.setSampleRate(44100.0);
     call(d, effSetSampleRate, 0, 0, nullptr, 48000.0f);
@@ -430,9 +430,9 @@ TEST_F(PluginFile, ProcessingMatchesAnIndependentModelInFloatAndDouble) {
         modelF.process(dl.data(), dr.data(), eL.data(), eR.data(), kBlock);
         modelD.process(dl.data(), dr.data(), gL.data(), gR.data(), kBlock);
         for (int i = 0; i < kBlock; ++i) {
-            ASSERT_TRUE(kv::test::closeAsFloat(outL[i], eL[i]))
+            ASSERT_TRUE(kvtest::closeAsFloat(outL[i], eL[i]))
                 << "block " << b << " frame " << i << ": " << outL[i] << " vs " << eL[i];
-            ASSERT_TRUE(kv::test::closeAsFloat(outR[i], eR[i])) << b << "/" << i;
+            ASSERT_TRUE(kvtest::closeAsFloat(outR[i], eR[i])) << b << "/" << i;
             worstF = std::max(worstF, std::fabs(outL[i] - eL[i]));
             worstD = std::max({worstD, std::fabs(doutL[i] - gL[i]), std::fabs(doutR[i] - gR[i])});
         }

@@ -15,8 +15,8 @@
 #include "tests/integration/reference_model.h"
 
 namespace fs = std::filesystem;
-using kv::test::Audio;
-using kv::test::RunResult;
+using kvtest::Audio;
+using kvtest::RunResult;
 
 namespace {
 
@@ -34,7 +34,7 @@ class Kv23 : public ::testing::Test {
             args.push_back("--plugin");
             args.push_back(KV_PLUGIN_PATH);
         }
-        return kv::test::runProgram(KV23_BINARY, args, dir_);
+        return kvtest::runProgram(KV23_BINARY, args, dir_);
     }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
@@ -65,7 +65,7 @@ Audio makeInput(int channels, int format, int rate, double seconds) {
 // independent model, in blocks of `block` frames. Mono input feeds both
 // inputs and keeps the left output.
 Audio expectedOutput(const Audio& in, const float settings[4], double pluginRate, long block) {
-    kv::test::ReferenceOpamp model;
+    kvtest::ReferenceOpamp model;
     model.setSampleRate(pluginRate);
     model.gain = settings[0], model.pad1 = settings[1], model.pad2 = settings[2];
     model.volume = settings[3];
@@ -132,8 +132,8 @@ TEST_F(Kv23, InfoShowsIdentityFlagsParametersAndChunk) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     }
     // Without --plugin, $KV23_PLUGIN names the file.
-    const RunResult viaEnv = kv::test::runProgram(KV23_BINARY, {"info"}, dir_,
-                                                  {std::string("KV23_PLUGIN=") + KV_PLUGIN_PATH});
+    const RunResult viaEnv = kvtest::runProgram(KV23_BINARY, {"info"}, dir_,
+                                                {std::string("KV23_PLUGIN=") + KV_PLUGIN_PATH});
     EXPECT_EQ(viaEnv.status, 0) << viaEnv.err;
     EXPECT_EQ(viaEnv.out, r.out);
 }
@@ -155,13 +155,13 @@ TEST_F(Kv23, ProcessMatchesTheModelForMonoStereoFloatAnd16Bit) {
         SCOPED_TRACE("channels " + std::to_string(c.channels) + " format " +
                      std::to_string(c.format));
         ASSERT_TRUE(
-            kv::test::writeAudio(path("in.wav"), makeInput(c.channels, c.format, 44100, 0.5)));
+            kvtest::writeAudio(path("in.wav"), makeInput(c.channels, c.format, 44100, 0.5)));
         const RunResult r = kv23({"process", path("in.wav"), path("out.wav"), "--gain", "6",
                                   "--volume", "-9", "--pad1", "--block", "256"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
-        const Audio in = kv::test::readAudio(path("in.wav"));
-        const Audio out = kv::test::readAudio(path("out.wav"));
+        const Audio in = kvtest::readAudio(path("in.wav"));
+        const Audio out = kvtest::readAudio(path("out.wav"));
         EXPECT_EQ(out.rate, 44100);
         EXPECT_EQ(out.channels, c.channels);
         EXPECT_EQ(out.format, c.format) << "float stays float, 16-bit stays 16-bit";
@@ -169,7 +169,7 @@ TEST_F(Kv23, ProcessMatchesTheModelForMonoStereoFloatAnd16Bit) {
         ASSERT_EQ(out.samples.size(), expected.samples.size());
         for (size_t i = 0; i < out.samples.size(); ++i) {
             if (c.tolerance == 0.0) {
-                ASSERT_TRUE(kv::test::closeAsFloat(out.samples[i], expected.samples[i]))
+                ASSERT_TRUE(kvtest::closeAsFloat(out.samples[i], expected.samples[i]))
                     << "sample " << i << ": " << out.samples[i] << " vs " << expected.samples[i];
             } else {
                 // Integer files clip at full scale instead of wrapping around.
@@ -183,8 +183,8 @@ TEST_F(Kv23, ProcessMatchesTheModelForMonoStereoFloatAnd16Bit) {
 }
 
 TEST_F(Kv23, DoubleBlockSizeAndRateOptionsChangeOnlyWhatTheyShould) {
-    ASSERT_TRUE(kv::test::writeAudio(path("in.wav"),
-                                     makeInput(2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 0.4)));
+    ASSERT_TRUE(kvtest::writeAudio(path("in.wav"),
+                                   makeInput(2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 0.4)));
     const std::vector<std::string> settings = {"--param", "0=0.9", "--param", "3=0.3", "--pad2"};
     auto render = [&](const std::string& name, std::vector<std::string> extra) {
         std::vector<std::string> args = {"process", path("in.wav"), path(name)};
@@ -192,7 +192,7 @@ TEST_F(Kv23, DoubleBlockSizeAndRateOptionsChangeOnlyWhatTheyShould) {
         args.insert(args.end(), extra.begin(), extra.end());
         const RunResult r = kv23(args);
         EXPECT_EQ(r.status, 0) << r.err;
-        return kv::test::readAudio(path(name));
+        return kvtest::readAudio(path(name));
     };
     const Audio base = render("base.wav", {});
     const Audio dbl = render("double.wav", {"--double"});
@@ -212,7 +212,7 @@ TEST_F(Kv23, DoubleBlockSizeAndRateOptionsChangeOnlyWhatTheyShould) {
     // keeps its own.
     EXPECT_EQ(at44.rate, 48000);
     const float values[4] = {0.9f, 0.0f, 1.0f, 0.3f};
-    const Audio in = kv::test::readAudio(path("in.wav"));
+    const Audio in = kvtest::readAudio(path("in.wav"));
     EXPECT_LT(worstDifference(at44, expectedOutput(in, values, 44100.0, 512)), 1e-5);
     EXPECT_GT(worstDifference(at44, base), 1e-4) << "the filter must follow --rate";
 }
@@ -220,7 +220,7 @@ TEST_F(Kv23, DoubleBlockSizeAndRateOptionsChangeOnlyWhatTheyShould) {
 TEST_F(Kv23, DemoRendersSweepDriveAndAnOverWithoutAnInputFile) {
     RunResult r = kv23({"process", "--demo", path("demo.wav")});
     ASSERT_EQ(r.status, 0) << r.err;
-    const Audio demo = kv::test::readAudio(path("demo.wav"));
+    const Audio demo = kvtest::readAudio(path("demo.wav"));
     EXPECT_EQ(demo.rate, 48000);
     EXPECT_EQ(demo.channels, 2);
     EXPECT_EQ(demo.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT) << "the over must survive";
@@ -242,7 +242,7 @@ TEST_F(Kv23, DemoRendersSweepDriveAndAnOverWithoutAnInputFile) {
     // change the result.
     r = kv23({"process", "--demo", path("demo100.wav"), "--block", "100"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_LT(worstDifference(demo, kv::test::readAudio(path("demo100.wav"))), 1e-6);
+    EXPECT_LT(worstDifference(demo, kvtest::readAudio(path("demo100.wav"))), 1e-6);
 }
 
 }  // namespace

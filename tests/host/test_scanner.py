@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """The plug-in as the scanners of two more Linux hosts see it.
 
-  scanner_test.py qtractor PLUGIN
+  test_scanner.py qtractor PLUGIN
       Qtractor's scanner reads "VST:PATH" on standard input and prints one
       line VST|name|ins:outs|midi|params:programs|flags|path|index|id: it
       must show 2:2, 4 parameters and an editor (GUI).
-  scanner_test.py muse PLUGIN
+  test_scanner.py muse PLUGIN
       MusE's scanner writes an XML description of the plug-in: 2 audio
       inputs, 2 outputs and the four parameters by name.
 

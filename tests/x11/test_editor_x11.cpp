@@ -13,6 +13,8 @@
 #include <X11/Xutil.h>
 
 #include "plugin/brackenlume_opamp_gui.h"
+#include "tests/support/host_recorder.h"
+#include "tests/support/test_clock.h"
 #include "tests/x11/x_server.h"
 #include "vst/audioeffect.h"
 #include "vstgui/cdrawcontext.h"
@@ -25,22 +27,6 @@ namespace {
 
 constexpr CRect kGainKnob(80, 90, 160, 170);
 constexpr CRect kLed(180, 307, 208, 335);
-
-intptr_t host(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-// Time stands still unless the test moves it, so the LED's hold cannot run
-// out while a slow machine compares screens.
-class StillClock : public platform::Clock {
-  public:
-    StillClock() { platform::setClock(this); }
-    ~StillClock() override { platform::setClock(nullptr); }
-    uint32_t ticks() override { return now; }
-    void sleep(uint32_t milliseconds) override { now += milliseconds; }
-    int32_t doubleClickTime() override { return 400; }
-    uint32_t now = 100000;
-};
 
 class EditorOnX11 : public testing::Test {
   protected:
@@ -55,7 +41,7 @@ class EditorOnX11 : public testing::Test {
                           InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
         XMapWindow(dpy, hostWindow);
         XSync(dpy, False);
-        fx = kv::createInstance(&host, &createEffectInstance);
+        fx = kv::createInstance(&kvtest::HostRecorder::callback, &createEffectInstance);
         ASSERT_NE(fx, nullptr);
         fx->dispatcher(fx, effOpen, 0, 0, nullptr, 0.f);
         ASSERT_EQ(dispatch(effEditOpen, reinterpret_cast<void*>(hostWindow)), 1);
@@ -123,7 +109,10 @@ class EditorOnX11 : public testing::Test {
         return buffer ? buffer->pixel(p.h, p.v) & 0xffffff : 0;
     }
 
-    StillClock clock;
+    // Time stands still unless the test moves it, so the LED's hold cannot
+    // run out while a slow machine compares screens.
+    kvtest::TestClock clock{100000};
+    kvtest::HostRecorder host;
     Display* dpy = nullptr;
     Window hostWindow = 0;
     AEffect* fx = nullptr;
@@ -197,10 +186,5 @@ TEST_F(EditorOnX11, AnIdleThatChangesNoPixelSendsNothingAndChangesStillShow) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    kvtest::XServer server;
-    if (!server.start()) {
-        std::fprintf(stderr, "Xvfb is not available: skipping the X11 tests\n");
-        return kvtest::kSkipExitCode;
-    }
-    return RUN_ALL_TESTS();
+    return kvtest::runAllTestsOnPrivateServer("X11 tests");
 }

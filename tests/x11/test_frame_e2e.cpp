@@ -218,10 +218,5 @@ TEST_F(FrameInWindow, AThousandEditorsLeaveNoWindowsOrDescriptors) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    kvtest::XServer server;
-    if (!server.start()) {
-        std::fprintf(stderr, "Xvfb is not available: skipping the window tests\n");
-        return kvtest::kSkipExitCode;
-    }
-    return RUN_ALL_TESTS();
+    return kvtest::runAllTestsOnPrivateServer("window tests");
 }

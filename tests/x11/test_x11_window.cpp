@@ -559,10 +559,5 @@ TEST_F(X11WindowTest, TextFieldKeepsTheHostsLocaleModifiersAndShowsTheTextsStart
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    kvtest::XServer server;
-    if (!server.start()) {
-        std::fprintf(stderr, "Xvfb is not available: skipping the X11 tests\n");
-        return kvtest::kSkipExitCode;
-    }
-    return RUN_ALL_TESTS();
+    return kvtest::runAllTestsOnPrivateServer("X11 tests");
 }
