@@ -70,7 +70,9 @@ void DemoSignal::render(int64_t start, int64_t count, float* interleaved) const 
 }
 
 std::array<float, 4> DemoSignal::parametersAt(int64_t frame) const {
-    const double t = static_cast<double>(frame / kStep * kStep) / rate_;
+    // The values hold for kStep frames: the time of the first frame of the step.
+    const int64_t stepStart = frame / kStep * kStep;
+    const double t = static_cast<double>(stepStart) / rate_;
     std::array<float, 4> p = {gainParam(0.0), 0.0f, 0.0f, volumeParam(0.0)};
     if (t >= kSweepEnd && t < kDriveEnd) {
         const double drive = 24.0 * (t - kSweepEnd) / (kDriveEnd - kSweepEnd);

@@ -11,17 +11,8 @@ seconds=${2:-5}
 peer=/usr/lib/vst/3BandEQ-vst.so
 
 # The peer and what its editor needs to draw without a GPU.
-need=()
-for p in xvfb xdotool dpf-plugins-vst libgl1-mesa-dri libglx-mesa0; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "error: missing packages ${need[*]}; run as root or install them" >&2
-    exit 1
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+source "$root/scripts/lib/apt.sh"
+apt_install_missing xvfb xdotool dpf-plugins-vst libgl1-mesa-dri libglx-mesa0
 
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$build" --target KV23-T-ZuDiz editor_bench kv_private_x >/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
+source "$(dirname "$0")/lib/apt.sh"
 
 packages=(
   cmake ninja-build g++ pkg-config
@@ -12,28 +13,13 @@ packages=(
   openbox python3-gi gir1.2-gtk-3.0 python3-pyqt5 locales
   help2man dpkg-dev file zip unzip lintian
   dpf-plugins-vst lsp-plugins-vst
+  clang-format clang-tidy
 )
 if [ "${KV_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "error: packages are missing and this is not root; run: sudo $0" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+apt_install_missing "${packages[@]}"
 
 # The editor tests type numbers in a German locale (a comma for the point).
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then

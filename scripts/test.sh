@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds, and runs ctest on the
-# normal build, then again under the address and undefined-behaviour
-# sanitizers, and the threading tests under the thread sanitizer.
+# Runs every test: installs what is missing, builds, checks the format and
+# lints the sources, runs ctest on the normal build, then again under the
+# address and undefined-behaviour sanitizers, and the threading tests under
+# the thread sanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,6 +10,8 @@ scripts/setup.sh
 jobs=$(nproc)
 echo "== build (RelWithDebInfo)"
 scripts/build.sh build
+echo "== format (.clang-format) and lint (.clang-tidy)"
+scripts/lint.sh build
 echo "== ctest"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2)
 

@@ -74,7 +74,7 @@ void stringLimits(Context& ctx) {
                 // Values that make the display text as long as it gets.
                 for (float v : {0.0f, 0.7f, 1.0f, 1.0f / 3.0f}) {
                     if (op.indexed && valid) h->setParameter(index, v);
-                    const std::string problem = oneString(*h, op, index, valid);
+                    std::string problem = oneString(*h, op, index, valid);
                     if (!problem.empty()) return problem;
                     ++calls;
                     if (!op.indexed || !valid) break;

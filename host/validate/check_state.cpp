@@ -3,7 +3,7 @@
 #include <bit>
 #include <climits>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 #include <limits>
 
 #include "host/validate/isolation.h"
@@ -22,7 +22,7 @@ std::vector<float> readAll(host::PluginHost& h) {
 }
 
 bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
 }
 
 // Within a few float steps: a value converted to the plug-in's own range

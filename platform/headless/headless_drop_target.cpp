@@ -10,7 +10,7 @@ int32_t targetsAlive = 0;
 }  // namespace
 
 HeadlessDropTarget::HeadlessDropTarget(NativeWindow& window, DropEvents& dropEvents)
-    : target(window), events(dropEvents) {
+    : target_(window), events_(dropEvents) {
     lastTarget = this;
     ++targetsAlive;
 }
@@ -28,19 +28,19 @@ int32_t HeadlessDropTarget::liveCount() {
 }
 
 bool HeadlessDropTarget::enter(int32_t itemCount) {
-    return events.dragEnter(itemCount);
+    return events_.dragEnter(itemCount);
 }
 bool HeadlessDropTarget::move() {
-    return events.dragMove();
+    return events_.dragMove();
 }
 void HeadlessDropTarget::leave() {
-    events.dragLeave();
+    events_.dragLeave();
 }
 void HeadlessDropTarget::itemCount(int32_t count) {
-    events.dragItemCount(count);
+    events_.dragItemCount(count);
 }
 bool HeadlessDropTarget::drop() {
-    return events.drop();
+    return events_.drop();
 }
 
 std::unique_ptr<DropTarget> registerDropTarget(NativeWindow& window, DropEvents& events) {

@@ -13,16 +13,16 @@ int32_t fieldsOpen = 0;
 
 HeadlessTextField::HeadlessTextField(NativeWindow& owner, const TextFieldSetup& setup,
                                      TextFieldEvents& fieldEvents)
-    : ownerWindow(owner),
-      events(fieldEvents),
-      content(setup.text ? setup.text : ""),
-      rect(setup.screenRect),
-      fontDesc(setup.font),
-      alignment(setup.align),
-      textColor(setup.fontColor),
-      background(setup.backColor),
-      limit(std::max<int32_t>(0, setup.maxCharacters)) {
-    if (static_cast<int32_t>(content.size()) > limit) content.resize(limit);
+    : ownerWindow_(owner),
+      events_(fieldEvents),
+      content_(setup.text ? setup.text : ""),
+      rect_(setup.screenRect),
+      fontDesc_(setup.font),
+      alignment_(setup.align),
+      textColor_(setup.fontColor),
+      background_(setup.backColor),
+      limit_(std::max<int32_t>(0, setup.maxCharacters)) {
+    if (static_cast<int32_t>(content_.size()) > limit_) content_.resize(limit_);
     lastField = this;
     ++fieldsOpen;
 }
@@ -40,32 +40,32 @@ int32_t HeadlessTextField::openCount() {
 }
 
 std::string HeadlessTextField::text() const {
-    return content;
+    return content_;
 }
 
 void HeadlessTextField::setText(const std::string& newText) {
-    content = newText.substr(0, static_cast<size_t>(limit));
-    selectedAll = false;
+    content_ = newText.substr(0, static_cast<size_t>(limit_));
+    selectedAll_ = false;
 }
 
 void HeadlessTextField::typeText(const std::string& typed) {
     // The field opens with all of its text selected: the first keystroke
     // replaces it, later ones append.
-    if (selectedAll) content.clear();
-    selectedAll = false;
+    if (selectedAll_) content_.clear();
+    selectedAll_ = false;
     for (char c : typed) {
-        if (static_cast<int32_t>(content.size()) >= limit) break;
-        content.push_back(c);
+        if (static_cast<int32_t>(content_.size()) >= limit_) break;
+        content_.push_back(c);
     }
 }
 
 // The owner may destroy the field from inside these callbacks; nothing of
 // this object is touched afterwards.
 void HeadlessTextField::pressReturn() {
-    events.textFieldReturn();
+    events_.textFieldReturn();
 }
 void HeadlessTextField::loseFocus() {
-    events.textFieldFocusLost();
+    events_.textFieldFocusLost();
 }
 
 std::unique_ptr<TextField> createTextField(NativeWindow& owner, const TextFieldSetup& setup,

@@ -18,79 +18,82 @@ CursorShape cursorAtDestruction = CursorShape::arrow;
 // into the window are what the toolkit presents, and are counted.
 class HeadlessWindow::WindowDevice final : public DrawDevice, public cairo::SurfaceSource {
   public:
-    WindowDevice(HeadlessWindow& w, cairo_surface_t* surface) : window(w), inner(surface) {}
+    WindowDevice(HeadlessWindow& w, cairo_surface_t* surface) : window_(w), inner_(surface) {}
 
     void setPen(CColor color, int32_t width) override {
         count();
-        inner.setPen(color, width);
+        inner_.setPen(color, width);
     }
     bool setBrush(CColor color) override {
         count();
-        return inner.setBrush(color);
+        return inner_.setBrush(color);
     }
     void setTextColor(CColor color) override {
         count();
-        inner.setTextColor(color);
+        inner_.setTextColor(color);
     }
     void setFont(const FontDesc& font) override {
         count();
-        inner.setFont(font);
+        inner_.setFont(font);
     }
     void setClip(const CRect& r) override {
         count();
-        inner.setClip(r);
+        inner_.setClip(r);
     }
     void moveTo(CPoint p) override {
         count();
-        inner.moveTo(p);
+        inner_.moveTo(p);
     }
     void lineTo(CPoint p) override {
         count();
-        inner.lineTo(p);
+        inner_.lineTo(p);
     }
     void fillRect(const CRect& r) override {
         count();
-        inner.fillRect(r);
+        inner_.fillRect(r);
     }
     void drawText(const char* text, const CRect& r, TextAlign align, bool opaque) override {
         count();
-        inner.drawText(text, r, align, opaque);
+        inner_.drawText(text, r, align, opaque);
     }
     void copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) override {
         count();
-        ++window.presents;
+        ++window_.presents_;
         auto* other = dynamic_cast<WindowDevice*>(&source);
-        inner.copyFrom(other ? other->inner : source, sourceRect, dest);
+        inner_.copyFrom(other ? other->inner_ : source, sourceRect, dest);
     }
     void blit(const Image& image, const CRect& dest, CPoint sourceOffset) override {
         count();
-        inner.blit(image, dest, sourceOffset);
+        inner_.blit(image, dest, sourceOffset);
     }
     void blitColorKey(const Image& image, const CRect& dest, CPoint sourceOffset,
                       CColor key) override {
         count();
-        inner.blitColorKey(image, dest, sourceOffset, key);
+        inner_.blitColorKey(image, dest, sourceOffset, key);
     }
     void alphaBlend(const Image& image, const CRect& dest, CPoint sourceOffset,
                     uint8_t constantAlpha) override {
         count();
-        inner.alphaBlend(image, dest, sourceOffset, constantAlpha);
+        inner_.alphaBlend(image, dest, sourceOffset, constantAlpha);
     }
 
     // Lets cairo devices copy from the window (a transparent container
     // drawn straight onto it takes a copy of what lies beneath).
-    cairo_surface_t* cairoSurface() override { return inner.surface(); }
+    cairo_surface_t* cairoSurface() override { return inner_.surface(); }
 
   private:
-    void count() { ++window.drawCalls; }
+    void count() { ++window_.drawCalls_; }
 
-    HeadlessWindow& window;
-    cairo::CairoDevice inner;
+    HeadlessWindow& window_;
+    cairo::CairoDevice inner_;
 };
 
 HeadlessWindow::HeadlessWindow(void* parentWindow, int32_t width, int32_t height,
                                WindowEvents& windowEvents)
-    : events(windowEvents), parentHandle(parentWindow), windowWidth(width), windowHeight(height) {
+    : events_(windowEvents),
+      parentHandle_(parentWindow),
+      windowWidth_(width),
+      windowHeight_(height) {
     makeSurface();
     lastWindow = this;
     ++windowsAlive;
@@ -98,9 +101,9 @@ HeadlessWindow::HeadlessWindow(void* parentWindow, int32_t width, int32_t height
 
 HeadlessWindow::~HeadlessWindow() {
     // The owner is being torn down: no event reaches it any more.
-    *alive = false;
+    *alive_ = false;
     if (lastWindow == this) lastWindow = nullptr;
-    cursorAtDestruction = currentCursor;
+    cursorAtDestruction = currentCursor_;
     --windowsAlive;
 }
 
@@ -118,7 +121,7 @@ CursorShape HeadlessWindow::finalCursor() {
 }
 
 void HeadlessWindow::makeSurface() {
-    image = cairo::CairoDevice::createImageDevice(windowWidth, windowHeight);
+    image_ = cairo::CairoDevice::createImageDevice(windowWidth_, windowHeight_);
 }
 
 void* HeadlessWindow::handle() const {
@@ -126,17 +129,17 @@ void* HeadlessWindow::handle() const {
 }
 
 std::unique_ptr<DrawDevice> HeadlessWindow::createDevice() {
-    auto* surface = static_cast<cairo::CairoDevice&>(*image).surface();
+    auto* surface = static_cast<cairo::CairoDevice&>(*image_).surface();
     return std::make_unique<WindowDevice>(*this, surface);
 }
 
 CPoint HeadlessWindow::screenOrigin() {
-    return origin;
+    return origin_;
 }
 
 const PointerState& HeadlessWindow::currentPointer() const {
-    if (!script.empty()) return script[scriptNext == 0 ? 0 : scriptNext - 1];
-    return pointer;
+    if (!script_.empty()) return script_[scriptNext_ == 0 ? 0 : scriptNext_ - 1];
+    return pointer_;
 }
 
 CPoint HeadlessWindow::pointerPosition() {
@@ -144,84 +147,84 @@ CPoint HeadlessWindow::pointerPosition() {
 }
 
 int32_t HeadlessWindow::takeButtons() {
-    if (!script.empty() && scriptNext < script.size()) ++scriptNext;
+    if (!script_.empty() && scriptNext_ < script_.size()) ++scriptNext_;
     return currentPointer().buttons;
 }
 
 int32_t HeadlessWindow::mouseButtons() {
-    ++buttonCalls;
+    ++buttonCalls_;
     return takeButtons();
 }
 
 void HeadlessWindow::setCursor(CursorShape shape) {
-    currentCursor = shape;
-    ++cursorCalls;
+    currentCursor_ = shape;
+    ++cursorCalls_;
 }
 
 void HeadlessWindow::resize(int32_t width, int32_t height) {
-    resizeCalls.emplace_back(width, height);
-    windowWidth = width;
-    windowHeight = height;
+    resizeCalls_.emplace_back(width, height);
+    windowWidth_ = width;
+    windowHeight_ = height;
     makeSurface();
 }
 
 bool HeadlessWindow::resizeWithAncestors(int32_t width, int32_t height) {
-    ancestorResizeCalls.emplace_back(width, height);
-    windowWidth = width;
-    windowHeight = height;
+    ancestorResizeCalls_.emplace_back(width, height);
+    windowWidth_ = width;
+    windowHeight_ = height;
     makeSurface();
-    return ancestorResult;
+    return ancestorResult_;
 }
 
 bool HeadlessWindow::hostWindowPosition(CPoint& position) {
-    if (hostPositionKnown) position = hostPosition;
-    return hostPositionKnown;
+    if (hostPositionKnown_) position = hostPosition_;
+    return hostPositionKnown_;
 }
 
 bool HeadlessWindow::parentWindowRect(CRect& rect) {
-    if (parentRectKnown) rect = parentRect;
-    return parentRectKnown;
+    if (parentRectKnown_) rect = parentRect_;
+    return parentRectKnown_;
 }
 
 void HeadlessWindow::setHostWindowPosition(CPoint position, bool known) {
-    hostPosition = position;
-    hostPositionKnown = known;
+    hostPosition_ = position;
+    hostPositionKnown_ = known;
 }
 
 void HeadlessWindow::setParentWindowRect(CRect rect, bool known) {
-    parentRect = rect;
-    parentRectKnown = known;
+    parentRect_ = rect;
+    parentRectKnown_ = known;
 }
 
 void HeadlessWindow::processEvents() {
-    ++eventCalls;
+    ++eventCalls_;
     // Events posted while delivering wait for the next call. Inside a
     // press's callback only paints and the destruction are delivered; the
     // rest waits until the press returned.
     std::deque<Event> now;
-    if (pressDepth == 0) {
-        now.swap(queue);
+    if (pressDepth_ == 0) {
+        now.swap(queue_);
     } else {
         std::deque<Event> held;
-        for (const Event& e : queue)
+        for (const Event& e : queue_)
             (e.kind == Event::Paint || e.kind == Event::Destroy ? now : held).push_back(e);
-        queue.swap(held);
+        queue_.swap(held);
     }
-    const std::shared_ptr<bool> keep = alive;
+    const std::shared_ptr<bool> keep = alive_;
     while (!now.empty()) {
         Event e = now.front();
         now.pop_front();
         deliver(e);
-        if (!*keep || isDestroyed) return;
+        if (!*keep || isDestroyed_) return;
     }
 }
 
 void HeadlessWindow::processOnePaint() {
-    ++onePaintCalls;
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
+    ++onePaintCalls_;
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (it->kind == Event::Paint) {
             Event e = *it;
-            queue.erase(it);
+            queue_.erase(it);
             deliver(e);
             return;
         }
@@ -229,29 +232,29 @@ void HeadlessWindow::processOnePaint() {
 }
 
 void HeadlessWindow::deliver(const Event& e) {
-    if (isDestroyed) return;
+    if (isDestroyed_) return;
     switch (e.kind) {
         case Event::Paint: {
             // The paint device, clipped to the damaged area as the window
             // system does.
             auto device = createDevice();
             device->setClip(e.area);
-            events.windowPaint(*device, e.area);
+            events_.windowPaint(*device, e.area);
             break;
         }
         case Event::Click: {
-            const std::shared_ptr<bool> keep = alive;
-            ++pressDepth;
-            events.windowMouseDown(e.where, takeButtons());
-            if (*keep) --pressDepth;
+            const std::shared_ptr<bool> keep = alive_;
+            ++pressDepth_;
+            events_.windowMouseDown(e.where, takeButtons());
+            if (*keep) --pressDepth_;
             break;
         }
         case Event::Wheel:
-            events.windowWheel(e.where, e.axis, e.distance);
+            events_.windowWheel(e.where, e.axis, e.distance);
             break;
         case Event::Destroy:
-            isDestroyed = true;
-            events.windowDestroyed();
+            isDestroyed_ = true;
+            events_.windowDestroyed();
             break;
     }
 }
@@ -274,39 +277,39 @@ void HeadlessWindow::destroyFromOutside() {
 }
 
 void HeadlessWindow::postPaint(const CRect& area) {
-    queue.push_back({Event::Paint, area, {}, 0.f, 1});
+    queue_.push_back({Event::Paint, area, {}, 0.f, 1});
 }
 void HeadlessWindow::postClick(CPoint where) {
-    queue.push_back({Event::Click, {}, where, 0.f, 1});
+    queue_.push_back({Event::Click, {}, where, 0.f, 1});
 }
 void HeadlessWindow::postWheel(CPoint where, float distance, int32_t axis) {
-    queue.push_back({Event::Wheel, {}, where, distance, axis});
+    queue_.push_back({Event::Wheel, {}, where, distance, axis});
 }
 
 void HeadlessWindow::setPointer(CPoint screen, int32_t buttons) {
-    script.clear();
-    scriptNext = 0;
-    pointer = {screen, buttons};
+    script_.clear();
+    scriptNext_ = 0;
+    pointer_ = {screen, buttons};
 }
 
 void HeadlessWindow::scriptPointer(std::vector<PointerState> states) {
-    script = std::move(states);
-    scriptNext = 0;
-    if (!script.empty()) pointer = script.back();
+    script_ = std::move(states);
+    scriptNext_ = 0;
+    if (!script_.empty()) pointer_ = script_.back();
 }
 
 void HeadlessWindow::setScreenOrigin(CPoint newOrigin) {
-    origin = newOrigin;
+    origin_ = newOrigin;
 }
 
 uint32_t HeadlessWindow::pixel(int32_t x, int32_t y) const {
-    auto& device = static_cast<cairo::CairoDevice&>(*image);
+    auto& device = static_cast<cairo::CairoDevice&>(*image_);
     device.flush();
     return device.pixel(x, y) & 0xFFFFFFu;
 }
 
 bool HeadlessWindow::writePng(const std::string& path) const {
-    return cairo::writePng(*image, path);
+    return cairo::writePng(*image_, path);
 }
 
 std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,

@@ -79,36 +79,36 @@ class HeadlessWindow : public NativeWindow {
     void postPaint(const CRect& area);
     void postClick(CPoint where);
     void postWheel(CPoint where, float distance, int32_t axis = 1);
-    int32_t pendingEvents() const { return static_cast<int32_t>(queue.size()); }
+    int32_t pendingEvents() const { return static_cast<int32_t>(queue_.size()); }
 
     // Pointer and buttons.
     void setPointer(CPoint screen, int32_t buttons);
     void scriptPointer(std::vector<PointerState> states);
-    int32_t mouseButtonsCalls() const { return buttonCalls; }
+    int32_t mouseButtonsCalls() const { return buttonCalls_; }
     void setScreenOrigin(CPoint origin);
 
     // What the toolkit did to the window.
-    int32_t width() const { return windowWidth; }
-    int32_t height() const { return windowHeight; }
-    void* parent() const { return parentHandle; }
-    CursorShape cursor() const { return currentCursor; }
-    int32_t cursorChanges() const { return cursorCalls; }
-    const std::vector<CPoint>& resizes() const { return resizeCalls; }
-    const std::vector<CPoint>& ancestorResizes() const { return ancestorResizeCalls; }
-    void setAncestorResizeResult(bool result) { ancestorResult = result; }
+    int32_t width() const { return windowWidth_; }
+    int32_t height() const { return windowHeight_; }
+    void* parent() const { return parentHandle_; }
+    CursorShape cursor() const { return currentCursor_; }
+    int32_t cursorChanges() const { return cursorCalls_; }
+    const std::vector<CPoint>& resizes() const { return resizeCalls_; }
+    const std::vector<CPoint>& ancestorResizes() const { return ancestorResizeCalls_; }
+    void setAncestorResizeResult(bool result) { ancestorResult_ = result; }
     void setHostWindowPosition(CPoint position, bool known = true);
     void setParentWindowRect(CRect rect, bool known = true);
-    int32_t processEventsCalls() const { return eventCalls; }
-    int32_t processOnePaintCalls() const { return onePaintCalls; }
-    bool destroyed() const { return isDestroyed; }
+    int32_t processEventsCalls() const { return eventCalls_; }
+    int32_t processOnePaintCalls() const { return onePaintCalls_; }
+    bool destroyed() const { return isDestroyed_; }
 
     // The window's pixels: copies into the window (presents), every device
     // call counted, and one pixel as 0xRRGGBB.
-    int32_t presentCount() const { return presents; }
-    int32_t deviceCalls() const { return drawCalls; }
+    int32_t presentCount() const { return presents_; }
+    int32_t deviceCalls() const { return drawCalls_; }
     uint32_t pixel(int32_t x, int32_t y) const;
     // The surface behind the window devices (a cairo image device).
-    DrawDevice& surface() { return *image; }
+    DrawDevice& surface() { return *image_; }
     bool writePng(const std::string& path) const;
 
   private:
@@ -125,35 +125,35 @@ class HeadlessWindow : public NativeWindow {
     const PointerState& currentPointer() const;
     int32_t takeButtons();
 
-    WindowEvents& events;
-    void* parentHandle;
-    int32_t windowWidth;
-    int32_t windowHeight;
-    std::unique_ptr<DrawDevice> image;
-    std::deque<Event> queue;
-    CPoint origin;
-    PointerState pointer;
-    std::vector<PointerState> script;
-    size_t scriptNext = 0;
-    int32_t buttonCalls = 0;
-    CursorShape currentCursor = CursorShape::arrow;
-    int32_t cursorCalls = 0;
-    std::vector<CPoint> resizeCalls;
-    std::vector<CPoint> ancestorResizeCalls;
-    bool ancestorResult = true;
-    CPoint hostPosition;
-    bool hostPositionKnown = true;
-    CRect parentRect;
-    bool parentRectKnown = true;
-    int32_t eventCalls = 0;
-    int32_t onePaintCalls = 0;
-    bool isDestroyed = false;
-    int32_t pressDepth = 0;  // presses being delivered
+    WindowEvents& events_;
+    void* parentHandle_;
+    int32_t windowWidth_;
+    int32_t windowHeight_;
+    std::unique_ptr<DrawDevice> image_;
+    std::deque<Event> queue_;
+    CPoint origin_;
+    PointerState pointer_;
+    std::vector<PointerState> script_;
+    size_t scriptNext_ = 0;
+    int32_t buttonCalls_ = 0;
+    CursorShape currentCursor_ = CursorShape::arrow;
+    int32_t cursorCalls_ = 0;
+    std::vector<CPoint> resizeCalls_;
+    std::vector<CPoint> ancestorResizeCalls_;
+    bool ancestorResult_ = true;
+    CPoint hostPosition_;
+    bool hostPositionKnown_ = true;
+    CRect parentRect_;
+    bool parentRectKnown_ = true;
+    int32_t eventCalls_ = 0;
+    int32_t onePaintCalls_ = 0;
+    bool isDestroyed_ = false;
+    int32_t pressDepth_ = 0;  // presses being delivered
     // Cleared by the destructor: a delivered event may end in the owner
     // destroying this window.
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-    int32_t presents = 0;
-    int32_t drawCalls = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    int32_t presents_ = 0;
+    int32_t drawCalls_ = 0;
 };
 
 // The text entry of a text edit: the test types into it and ends it.
@@ -176,25 +176,25 @@ class HeadlessTextField : public TextField {
     void pressReturn();
     void loseFocus();
 
-    const CRect& screenRect() const { return rect; }
-    const FontDesc& font() const { return fontDesc; }
-    TextAlign align() const { return alignment; }
-    CColor fontColor() const { return textColor; }
-    CColor backColor() const { return background; }
-    int32_t maxCharacters() const { return limit; }
-    NativeWindow& owner() const { return ownerWindow; }
+    const CRect& screenRect() const { return rect_; }
+    const FontDesc& font() const { return fontDesc_; }
+    TextAlign align() const { return alignment_; }
+    CColor fontColor() const { return textColor_; }
+    CColor backColor() const { return background_; }
+    int32_t maxCharacters() const { return limit_; }
+    NativeWindow& owner() const { return ownerWindow_; }
 
   private:
-    NativeWindow& ownerWindow;
-    TextFieldEvents& events;
-    std::string content;
-    bool selectedAll = true;
-    CRect rect;
-    FontDesc fontDesc;
-    TextAlign alignment;
-    CColor textColor;
-    CColor background;
-    int32_t limit;
+    NativeWindow& ownerWindow_;
+    TextFieldEvents& events_;
+    std::string content_;
+    bool selectedAll_ = true;
+    CRect rect_;
+    FontDesc fontDesc_;
+    TextAlign alignment_;
+    CColor textColor_;
+    CColor background_;
+    int32_t limit_;
 };
 
 // A registered drop target: the test plays the drag source.
@@ -214,11 +214,11 @@ class HeadlessDropTarget : public DropTarget {
     void itemCount(int32_t count);
     // What the frame answered: whether a view took the drop.
     bool drop();
-    NativeWindow& window() const { return target; }
+    NativeWindow& window() const { return target_; }
 
   private:
-    NativeWindow& target;
-    DropEvents& events;
+    NativeWindow& target_;
+    DropEvents& events_;
 };
 
 }  // namespace VSTGUI::platform

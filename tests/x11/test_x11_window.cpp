@@ -91,7 +91,7 @@ class X11WindowTest : public testing::Test {
     std::unique_ptr<x11::X11Window> open(Window parent, int32_t w, int32_t h) {
         auto native = createChildWindow(reinterpret_cast<void*>(parent), w, h, events);
         auto* x = x11::asX11Window(native.get());
-        if (x) native.release();
+        if (x) static_cast<void>(native.release());  // x owns the window now
         return std::unique_ptr<x11::X11Window>(x);
     }
 
