@@ -119,7 +119,8 @@ double uncovered(Display* dpy, Window window, int width, int height) {
     // would cost the waiting loop more than many an editor's whole frame.
     const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst;
     for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(image->data + y * image->bytes_per_line);
+        const auto* row =
+            reinterpret_cast<const uint32_t*>(image->data + y * image->bytes_per_line);
         for (int x = 0; x < width; ++x) {
             const unsigned long pixel = direct ? row[x] : XGetPixel(image, x, y);
             if ((pixel & 0xffffff) == kHostBackground) ++bare;
@@ -139,9 +140,9 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(
-            stderr, "usage: editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID] "
-            "[--host-fontconfig]\n");
+        std::fprintf(stderr,
+                     "usage: editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID] "
+                     "[--host-fontconfig]\n");
         return 2;
     }
     double seconds = 5.0;

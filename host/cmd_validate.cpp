@@ -33,9 +33,12 @@ struct Group {
 };
 
 constexpr Group kGroups[] = {
-    {"load", &validate::loadChecks},      {"processing", &validate::processingChecks},
-    {"state", &validate::stateChecks},    {"opcodes", &validate::opcodeChecks},
-    {"threads", &validate::threadChecks}, {"editor", &validate::editorChecks},
+    {"load", &validate::loadChecks},
+    {"processing", &validate::processingChecks},
+    {"state", &validate::stateChecks},
+    {"opcodes", &validate::opcodeChecks},
+    {"threads", &validate::threadChecks},
+    {"editor", &validate::editorChecks},
     {"allocation", &validate::allocationChecks},
 };
 

@@ -20,11 +20,7 @@ extern const Command kValidateCommand;
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        kInfoCommand,
-        kProcessCommand,
-        kGuiCommand,
-        kSnapshotCommand,
-        kValidateCommand,
+        kInfoCommand, kProcessCommand, kGuiCommand, kSnapshotCommand, kValidateCommand,
     };
     return table;
 }

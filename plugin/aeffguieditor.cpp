@@ -7,7 +7,9 @@
 #include "vstgui/platform/native_window.h"
 
 namespace {
-VSTGUI::platform::Clock& ticker() { return VSTGUI::platform::clock(); }
+VSTGUI::platform::Clock& ticker() {
+    return VSTGUI::platform::clock();
+}
 }  // namespace
 
 AEffGUIEditor::AEffGUIEditor(AudioEffect* owner) : AEffEditor(owner) {

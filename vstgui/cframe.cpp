@@ -255,7 +255,8 @@ CRect CFrame::composeDirtyViews() {
                     ~Diverted() { context->divertTo(device); }
                 };
                 {
-                    const Diverted back{buffer, buffer->divertTo(&drawnViews.begin(view, deviceClip))};
+                    const Diverted back{buffer,
+                                        buffer->divertTo(&drawnViews.begin(view, deviceClip))};
                     view->update(buffer);
                 }
                 drew = drawnViews.finish(*device);

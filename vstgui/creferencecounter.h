@@ -10,7 +10,7 @@
 namespace VSTGUI {
 
 class CReferenceCounter {
-public:
+  public:
     CReferenceCounter() = default;
     CReferenceCounter(const CReferenceCounter&) = delete;
     CReferenceCounter& operator=(const CReferenceCounter&) = delete;
@@ -23,7 +23,7 @@ public:
 
     int32_t getNbReference() const { return nbReference; }
 
-private:
+  private:
     int32_t nbReference = 1;
 };
 

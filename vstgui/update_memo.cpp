@@ -35,35 +35,54 @@ CRect drawnByImage(const UpdateMemo::Op& op) {
 
 bool UpdateMemo::Op::operator==(const Op& o) const {
     return kind == o.kind && color == o.color && number == o.number && rect == o.rect &&
-           point == o.point && font.pixelHeight == o.font.pixelHeight &&
-           font.bold == o.font.bold && font.italic == o.font.italic &&
-           font.underline == o.font.underline && font.decorative == o.font.decorative &&
-           text == o.text && image == o.image && imageContent == o.imageContent &&
-           source == o.source;
+           point == o.point && font.pixelHeight == o.font.pixelHeight && font.bold == o.font.bold &&
+           font.italic == o.font.italic && font.underline == o.font.underline &&
+           font.decorative == o.font.decorative && text == o.text && image == o.image &&
+           imageContent == o.imageContent && source == o.source;
 }
 
 void UpdateMemo::Op::playOn(platform::DrawDevice& device) const {
     switch (kind) {
-        case Kind::pen: device.setPen(color, number); break;
-        case Kind::brush: device.setBrush(color); break;
-        case Kind::textColor: device.setTextColor(color); break;
+        case Kind::pen:
+            device.setPen(color, number);
+            break;
+        case Kind::brush:
+            device.setBrush(color);
+            break;
+        case Kind::textColor:
+            device.setTextColor(color);
+            break;
         case Kind::font: {
             platform::FontDesc f = font;
             f.face = text.c_str();
             device.setFont(f);
             break;
         }
-        case Kind::clip: device.setClip(rect); break;
-        case Kind::moveTo: device.moveTo(point); break;
-        case Kind::lineTo: device.lineTo(point); break;
-        case Kind::fillRect: device.fillRect(rect); break;
+        case Kind::clip:
+            device.setClip(rect);
+            break;
+        case Kind::moveTo:
+            device.moveTo(point);
+            break;
+        case Kind::lineTo:
+            device.lineTo(point);
+            break;
+        case Kind::fillRect:
+            device.fillRect(rect);
+            break;
         case Kind::text:
             device.drawText(text.c_str(), rect, static_cast<platform::TextAlign>(number),
                             color.alpha != 0);
             break;
-        case Kind::copy: device.copyFrom(*source, rect, point); break;
-        case Kind::blit: device.blit(*image, rect, point); break;
-        case Kind::blitColorKey: device.blitColorKey(*image, rect, point, color); break;
+        case Kind::copy:
+            device.copyFrom(*source, rect, point);
+            break;
+        case Kind::blit:
+            device.blit(*image, rect, point);
+            break;
+        case Kind::blitColorKey:
+            device.blitColorKey(*image, rect, point, color);
+            break;
         case Kind::alphaBlend:
             device.alphaBlend(*image, rect, point, static_cast<uint8_t>(number));
             break;
@@ -72,7 +91,7 @@ void UpdateMemo::Op::playOn(platform::DrawDevice& device) const {
 
 // Keeps every call, in order, for the memo to compare and play.
 class UpdateMemo::Recorder final : public platform::DrawDevice {
-public:
+  public:
     std::vector<Op> ops;
 
     void setPen(CColor color, int32_t width) override {
@@ -120,7 +139,7 @@ public:
         addImage(Kind::alphaBlend, image, dest, sourceOffset).number = constantAlpha;
     }
 
-private:
+  private:
     Op& add(Kind kind) {
         Op& op = ops.emplace_back();
         op.kind = kind;
@@ -171,9 +190,9 @@ bool UpdateMemo::independentOfBuffer(const std::vector<Op>& ops, const CRect& cl
         if (started) continue;
         started = true;
         covered = current;
-        const bool replaces = op.kind == Kind::blit ||
-                              (op.kind == Kind::alphaBlend && op.number == 255 &&
-                               op.image->fullyOpaque());
+        const bool replaces =
+            op.kind == Kind::blit ||
+            (op.kind == Kind::alphaBlend && op.number == 255 && op.image->fullyOpaque());
         if (!replaces || !contains(drawnByImage(op), current)) independent = false;
     }
     return independent;
@@ -192,7 +211,8 @@ bool UpdateMemo::finish(platform::DrawDevice& target) {
         ops.clear();
         return false;
     }
-    for (const Op& op : ops) op.playOn(target);
+    for (const Op& op : ops)
+        op.playOn(target);
     drawnOver(written);
     std::erase_if(played_, [&](const Played& p) { return p.view == view_; });
     if (independent) played_.push_back(Played{view_, clip_, written, std::move(ops)});

@@ -21,9 +21,8 @@
 
 namespace VSTGUI {
 
-
 class UpdateMemo {
-public:
+  public:
     UpdateMemo();
     ~UpdateMemo();
     UpdateMemo(const UpdateMemo&) = delete;
@@ -44,10 +43,22 @@ public:
 
     // One call on the device, as recorded.
     struct Op {
+        // The state calls first, then drawing of any kind, then drawing
+        // of images.
         enum class Kind : uint8_t {
-            pen, brush, textColor, font, clip, moveTo,          // state
-            lineTo, fillRect, text, copy,                       // drawing of any kind
-            blit, blitColorKey, alphaBlend,                     // drawing of images
+            pen,
+            brush,
+            textColor,
+            font,
+            clip,
+            moveTo,
+            lineTo,
+            fillRect,
+            text,
+            copy,
+            blit,
+            blitColorKey,
+            alphaBlend,
         };
         Kind kind = Kind::pen;
         CColor color{};
@@ -65,7 +76,7 @@ public:
         void playOn(platform::DrawDevice& device) const;
     };
 
-private:
+  private:
     class Recorder;
     struct Played {
         const void* view = nullptr;
@@ -75,8 +86,7 @@ private:
     };
     // Whether ops, begun with `clip` in force, draw the same pixels whatever
     // the buffer held; `written` is where they may draw.
-    static bool independentOfBuffer(const std::vector<Op>& ops, const CRect& clip,
-                                    CRect& written);
+    static bool independentOfBuffer(const std::vector<Op>& ops, const CRect& clip, CRect& written);
 
     std::unique_ptr<Recorder> recorder_;
     const void* view_ = nullptr;  // known by its address only

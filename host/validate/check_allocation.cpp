@@ -91,7 +91,8 @@ std::string stillWorks(AEffect* e) {
 std::string editorConsistent(AEffect* e) {
     if (e->flags & effFlagsHasEditor) return {};
     ERect* rect = nullptr;
-    if (call(e, effEditGetRect, 0, 0, &rect) != 0) return "no editor flag but effEditGetRect answers 1";
+    if (call(e, effEditGetRect, 0, 0, &rect) != 0)
+        return "no editor flag but effEditGetRect answers 1";
     return {};
 }
 

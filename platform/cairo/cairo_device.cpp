@@ -197,10 +197,9 @@ void CairoDevice::lineTo(CPoint p) {
     };
     while (x != x1 || y != y1) {
         const CPoint point(x, y);
-        const bool extends = any && ((point.v == last.v && point.v == first.v &&
-                                      std::abs(point.h - last.h) == 1) ||
-                                     (point.h == last.h && point.h == first.h &&
-                                      std::abs(point.v - last.v) == 1));
+        const bool extends =
+            any && ((point.v == last.v && point.v == first.v && std::abs(point.h - last.h) == 1) ||
+                    (point.h == last.h && point.h == first.h && std::abs(point.v - last.v) == 1));
         if (!extends) {
             if (any) flush();
             first = point;

@@ -130,9 +130,11 @@ TEST(ContextLines, StopBeforeTheirEndPointInEveryDirection) {
     wide->lineTo(CPoint(4, 7));
     Pixels square;
     for (int32_t y = 4; y < 7; ++y)
-        for (int32_t x = 1; x < 7; ++x) square.insert({x, y});
+        for (int32_t x = 1; x < 7; ++x)
+            square.insert({x, y});
     for (int32_t y = 7; y < 11; ++y)
-        for (int32_t x = 3; x < 6; ++x) square.insert({x, y});
+        for (int32_t x = 3; x < 6; ++x)
+            square.insert({x, y});
     EXPECT_EQ(coloured(*wide, kGreenRgb), square);
 }
 

@@ -18,7 +18,8 @@ using namespace VSTGUI;
 std::unique_ptr<platform::Image> filled(int32_t w, int32_t h, uint32_t bgra) {
     auto image = platform::createImage(w, h);
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) reinterpret_cast<uint32_t*>(image->row(y))[x] = bgra;
+        for (int32_t x = 0; x < w; ++x)
+            reinterpret_cast<uint32_t*>(image->row(y))[x] = bgra;
     image->pixelsChanged();
     return image;
 }
@@ -45,7 +46,8 @@ TEST(UpdateMemo, AnImageUpdateThatRepeatsItselfIsPlayedOnceUntilSomethingChanges
     const auto face = filled(40, 40, 0xFFFF0000u);  // opaque red
     auto lamp = filled(10, 20, 0x80008000u);        // half-transparent green
     for (int32_t y = 10; y < 20; ++y)               // lower half: opaque blue
-        for (int32_t x = 0; x < 10; ++x) reinterpret_cast<uint32_t*>(lamp->row(y))[x] = 0xFF0000FFu;
+        for (int32_t x = 0; x < 10; ++x)
+            reinterpret_cast<uint32_t*>(lamp->row(y))[x] = 0xFF0000FFu;
     lamp->pixelsChanged();
 
     EXPECT_TRUE(b.lamp(&b.viewA, *face, *lamp, 0));

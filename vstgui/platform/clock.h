@@ -7,7 +7,7 @@
 namespace VSTGUI::platform {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since some fixed start; wraps around at 2^32.
     virtual uint32_t ticks() = 0;

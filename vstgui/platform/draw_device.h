@@ -34,7 +34,7 @@ struct FontDesc {
 enum class TextAlign : int32_t { left = 0, center = 1, right = 2 };
 
 class DrawDevice {
-public:
+  public:
     virtual ~DrawDevice() = default;
 
     // Colour and width of the pen used by lineTo (solid).

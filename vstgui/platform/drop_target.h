@@ -12,7 +12,7 @@ namespace VSTGUI::platform {
 class NativeWindow;
 
 class DropEvents {
-public:
+  public:
     virtual ~DropEvents() = default;
     // A drag entered: itemCount is the number of dragged items (1 for text,
     // the number of files for a file list, 0 for anything else). Answers
@@ -29,7 +29,7 @@ public:
 };
 
 class DropTarget {
-public:
+  public:
     // Revokes the registration.
     virtual ~DropTarget() = default;
 };

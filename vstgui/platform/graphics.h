@@ -14,7 +14,7 @@ namespace VSTGUI::platform {
 // the toolkit from decoded PNG data) or, on systems that have one, from a
 // plain bitmap resource.
 class Image {
-public:
+  public:
     Image();
     virtual ~Image() = default;
     Image(const Image&) = delete;
@@ -34,11 +34,11 @@ public:
     // Every pixel's alpha is 255; worked out once for each content.
     bool fullyOpaque() const;
 
-protected:
+  protected:
     // The back end's part of pixelsChanged.
     virtual void flushPixels() = 0;
 
-private:
+  private:
     uint64_t contentId_;
     enum class Opacity : uint8_t { unknown, opaque, translucent };
     mutable Opacity opacity_ = Opacity::unknown;

@@ -26,7 +26,7 @@ namespace VSTGUI::platform {
 
 // What the window tells its owner.
 class WindowEvents {
-public:
+  public:
     virtual ~WindowEvents() = default;
     // The window system asks for `area` (window pixels) to be repainted;
     // device draws onto the window. The owner composes and copies.
@@ -59,7 +59,7 @@ enum class CursorShape : int32_t {
 };
 
 class NativeWindow {
-public:
+  public:
     // Destroys the window and every platform resource this object made.
     virtual ~NativeWindow() = default;
 

@@ -15,7 +15,7 @@ namespace VSTGUI::platform {
 class NativeWindow;
 
 class TextFieldEvents {
-public:
+  public:
     virtual ~TextFieldEvents() = default;
     // The user pressed Return.
     virtual void textFieldReturn() = 0;
@@ -24,9 +24,9 @@ public:
 };
 
 struct TextFieldSetup {
-    CRect screenRect;          // where the field appears, screen pixels
-    const char* text = "";     // initial text, all of it selected
-    FontDesc font;             // weight 400, the caller caps the height
+    CRect screenRect;       // where the field appears, screen pixels
+    const char* text = "";  // initial text, all of it selected
+    FontDesc font;          // weight 400, the caller caps the height
     TextAlign align = TextAlign::center;
     CColor fontColor;
     CColor backColor;
@@ -39,7 +39,7 @@ struct TextFieldSetup {
 // maxCharacters. Escape is an ordinary key. Events are delivered from the
 // owner window's event processing, never after the field is destroyed.
 class TextField {
-public:
+  public:
     // Closes the field and gives the keyboard focus back.
     virtual ~TextField() = default;
     virtual std::string text() const = 0;
