@@ -68,11 +68,11 @@ class DragProbe : public CView {
         report("drop", drag, nullptr);
         return false;  // like every view of the plug-in
     }
-    int32_t heldReferences() const { return held ? held->getNbReference() : 0; }
+    int32_t heldReferences() const { return held_ ? held_->getNbReference() : 0; }
     void keep(CDragContainer* drag) {
         if (drag) drag->remember();
-        if (held) held->forget();
-        held = drag;
+        if (held_) held_->forget();
+        held_ = drag;
     }
 
   private:
@@ -81,7 +81,7 @@ class DragProbe : public CView {
         if (where) line += " " + std::to_string(where->h) + " " + std::to_string(where->v);
         say(line);
     }
-    CDragContainer* held = nullptr;
+    CDragContainer* held_ = nullptr;
 };
 
 bool hostAware(Display* dpy, Window host) {

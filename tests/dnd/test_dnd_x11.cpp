@@ -53,17 +53,17 @@ class XdndDrops : public testing::Test {
     void SetUp() override {
         if (!server) GTEST_SKIP() << "no Xvfb";
         std::vector<std::string> argv = {DND_FRAME_PATH};
-        argv.insert(argv.end(), frameOptions.begin(), frameOptions.end());
-        ASSERT_TRUE(frame.start(argv));
-        const std::string ready = frame.waitFor("ready ");
+        argv.insert(argv.end(), frameOptions_.begin(), frameOptions_.end());
+        ASSERT_TRUE(frame_.start(argv));
+        const std::string ready = frame_.waitFor("ready ");
         ASSERT_FALSE(ready.empty());
-        std::istringstream(ready.substr(6)) >> host >> panel;
-        ASSERT_NE(panel, 0ul);
+        std::istringstream(ready.substr(6)) >> host_ >> panel_;
+        ASSERT_NE(panel_, 0ul);
     }
     void TearDown() override {
         if (!server) return;
-        frame.send("quit");
-        EXPECT_EQ(frame.wait(), 0) << "the frame program must end cleanly (sanitizers too)";
+        frame_.send("quit");
+        EXPECT_EQ(frame_.wait(), 0) << "the frame program must end cleanly (sanitizers too)";
     }
 
     Drag drag(int x, int y, std::vector<std::string> options) {
@@ -81,12 +81,12 @@ class XdndDrops : public testing::Test {
     }
     // The frame's lines from `from` on, after giving it time to idle.
     std::vector<std::string> frameLines(size_t from) {
-        frame.drain(150);
-        return {frame.lines().begin() + static_cast<long>(from), frame.lines().end()};
+        frame_.drain(150);
+        return {frame_.lines().begin() + static_cast<long>(from), frame_.lines().end()};
     }
     std::string state() {
-        frame.send("state");
-        return frame.waitFor("state ");
+        frame_.send("state");
+        return frame_.waitFor("state ");
     }
     static std::string hex(unsigned long w) {
         char text[32];
@@ -94,10 +94,10 @@ class XdndDrops : public testing::Test {
         return text;
     }
 
-    std::vector<std::string> frameOptions;
-    ChildProcess frame;
-    unsigned long host = 0;
-    unsigned long panel = 0;
+    std::vector<std::string> frameOptions_;
+    ChildProcess frame_;
+    unsigned long host_ = 0;
+    unsigned long panel_ = 0;
 };
 
 // A drop reaches the view under the pointer, and the drag then leaves it
@@ -117,11 +117,11 @@ int countPrefix(const std::vector<std::string>& lines, const std::string& prefix
 }
 
 TEST_F(XdndDrops, TextDragCountsOneAndEveryPositionOverThePanelIsAMove) {
-    const size_t before = frame.lines().size();
+    const size_t before = frame_.lines().size();
     const Drag d = drag(kPanelX, kPanelY, {"--text", "a few words", "--moves", "5"});
     EXPECT_EQ(d.status, 0);
     // Sources find the host's window; it sends them on to the panel.
-    EXPECT_TRUE(d.has("target " + hex(host) + " proxy " + hex(panel))) << d.lines[0];
+    EXPECT_TRUE(d.has("target " + hex(host_) + " proxy " + hex(panel_))) << d.lines[0];
     EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 5);
     EXPECT_EQ(d.count("status "), 5);
     const auto seen = frameLines(before);
@@ -137,7 +137,7 @@ TEST_F(XdndDrops, TextDragCountsOneAndEveryPositionOverThePanelIsAMove) {
 }
 
 TEST_F(XdndDrops, FileListsCountTheirUris) {
-    size_t before = frame.lines().size();
+    size_t before = frame_.lines().size();
     Drag d = drag(kPanelX, kPanelY, {"--uris", "3", "--end", "drop"});
     EXPECT_TRUE(d.has("served text/uri-list ")) << "the list is read from the selection";
     EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
@@ -150,7 +150,7 @@ TEST_F(XdndDrops, FileListsCountTheirUris) {
     EXPECT_EQ(state(), "state current=0 held=1");
 
     // Six types: the source lists them on its window instead.
-    before = frame.lines().size();
+    before = frame_.lines().size();
     d = drag(kPanelX, kPanelY, {"--uris", "7", "--many-types", "--end", "drop"});
     EXPECT_TRUE(d.has("finished accepted=0 action=None"));
     expectDropped(frameLines(before), 7);
@@ -158,7 +158,7 @@ TEST_F(XdndDrops, FileListsCountTheirUris) {
 
 TEST_F(XdndDrops, OutsideThePanelNoActionIsOffered) {
     // Over the host's window below the panel: the host's part, not ours.
-    const size_t before = frame.lines().size();
+    const size_t before = frame_.lines().size();
     const Drag d = drag(20 + 100, 30 + 300, {"--text", "x", "--moves", "3", "--end", "drop"});
     EXPECT_EQ(d.count("status accept=0 action=None"), 3);
     EXPECT_TRUE(d.has("finished accepted=0 action=None"));
@@ -180,7 +180,7 @@ TEST_F(XdndDrops, BadSourcesEndTheirDragAndLeaveTheFrameWorking) {
         {{"--uris", "2", "--die"}, "leave"},
     };
     for (const Case& c : cases) {
-        const size_t before = frame.lines().size();
+        const size_t before = frame_.lines().size();
         const Drag d = drag(kPanelX, kPanelY, c.options);
         EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4) << c.options[0];
         if (c.frameEnd == "drop 0") {
@@ -198,7 +198,7 @@ TEST_F(XdndDrops, BadSourcesEndTheirDragAndLeaveTheFrameWorking) {
 
     // A source that never hands over its list: the drop still finishes,
     // after the bounded wait (2 s) and not much later.
-    const size_t before = frame.lines().size();
+    const size_t before = frame_.lines().size();
     const Drag silent = drag(kPanelX, kPanelY, {"--silent", "--end", "drop"});
     EXPECT_TRUE(silent.has("finished accepted=0 action=None"));
     EXPECT_GT(silent.seconds, 1.8);
@@ -213,15 +213,15 @@ TEST_F(XdndDrops, BadSourcesEndTheirDragAndLeaveTheFrameWorking) {
 }
 
 TEST_F(XdndDrops, DisablingDropsTakesTheMarksOffTheHostWindow) {
-    frame.send("drops off");
-    EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=0 aware=0");
+    frame_.send("drops off");
+    EXPECT_EQ(frame_.waitFor("drops "), "drops 1 active=0 aware=0");
     // Again: true, and nothing changes.
-    frame.send("drops off");
-    EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=0 aware=0");
+    frame_.send("drops off");
+    EXPECT_EQ(frame_.waitFor("drops "), "drops 1 active=0 aware=0");
     Drag d = drag(kPanelX, kPanelY, {"--text", "x"});
     EXPECT_TRUE(d.has("no-target"));
-    frame.send("drops on");
-    EXPECT_EQ(frame.waitFor("drops "), "drops 1 active=1 aware=1");
+    frame_.send("drops on");
+    EXPECT_EQ(frame_.waitFor("drops "), "drops 1 active=1 aware=1");
     d = drag(kPanelX, kPanelY, {"--text", "x"});
     EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
 }
@@ -231,18 +231,18 @@ TEST_F(XdndDrops, DisablingDropsTakesTheMarksOffTheHostWindow) {
 // when the frame closes.
 class XdndUnderAWindowManager : public XdndDrops {
   protected:
-    XdndUnderAWindowManager() { frameOptions = {"--wm"}; }
+    XdndUnderAWindowManager() { frameOptions_ = {"--wm"}; }
 };
 
 TEST_F(XdndUnderAWindowManager, TheClientWindowCarriesTheMarksUntilTheFrameCloses) {
     // The decoration sits at (15, 10) and the host at (5, 20) inside it:
     // the panel starts at (20, 30) on the screen as before.
     const Drag d = drag(kPanelX, kPanelY, {"--uris", "2", "--end", "drop"});
-    EXPECT_TRUE(d.has("target " + hex(host) + " proxy " + hex(panel)));
+    EXPECT_TRUE(d.has("target " + hex(host_) + " proxy " + hex(panel_)));
     EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
     EXPECT_TRUE(d.has("finished accepted=0 action=None"));
-    frame.send("close");
-    EXPECT_EQ(frame.waitFor("closed "), "closed aware=0");
+    frame_.send("close");
+    EXPECT_EQ(frame_.waitFor("closed "), "closed aware=0");
     EXPECT_TRUE(drag(kPanelX, kPanelY, {"--text", "x"}).has("no-target"));
 }
 
@@ -250,17 +250,17 @@ TEST_F(XdndUnderAWindowManager, TheClientWindowCarriesTheMarksUntilTheFrameClose
 // and take nothing away at close.
 class XdndOnAHostThatTakesDrops : public XdndDrops {
   protected:
-    XdndOnAHostThatTakesDrops() { frameOptions = {"--host-aware"}; }
+    XdndOnAHostThatTakesDrops() { frameOptions_ = {"--host-aware"}; }
 };
 
 TEST_F(XdndOnAHostThatTakesDrops, ItsMarksStayAndItsDragsStayItsOwn) {
-    const size_t before = frame.lines().size();
+    const size_t before = frame_.lines().size();
     const Drag d = drag(kPanelX, kPanelY, {"--text", "x", "--moves", "1"});
-    EXPECT_TRUE(d.has("target " + hex(host) + " proxy 0x0"));
+    EXPECT_TRUE(d.has("target " + hex(host_) + " proxy 0x0"));
     EXPECT_EQ(d.count("status "), 0) << "the host answers its own drags";
     EXPECT_TRUE(frameLines(before).empty());
-    frame.send("close");
-    EXPECT_EQ(frame.waitFor("closed "), "closed aware=1");
+    frame_.send("close");
+    EXPECT_EQ(frame_.waitFor("closed "), "closed aware=1");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 
 class TextHelpers : public ::testing::Test {
   protected:
-    BrackenlumeOpamp fx{nullptr};
+    BrackenlumeOpamp fx_{nullptr};
 
     std::string f2s(float v, int32_t maxLen = 8) {
         return call(&AudioEffect::float2string, v, maxLen);
@@ -18,7 +18,7 @@ class TextHelpers : public ::testing::Test {
     std::string i2s(int32_t v, int32_t maxLen = 8) {
         char text[40];
         std::memset(text, '#', sizeof(text));
-        fx.int2string(v, text, maxLen);
+        fx_.int2string(v, text, maxLen);
         EXPECT_EQ(text[maxLen], 0);
         EXPECT_EQ(text[maxLen + 1], '#');
         return text;
@@ -27,7 +27,7 @@ class TextHelpers : public ::testing::Test {
                      int32_t maxLen = 8) {
         char text[40];
         std::memset(text, '#', sizeof(text));
-        (fx.*helper)(v, text, maxLen);
+        (fx_.*helper)(v, text, maxLen);
         // Never more than maxLen characters, a zero at maxLen, nothing after.
         EXPECT_EQ(text[maxLen], 0);
         EXPECT_EQ(text[maxLen + 1], '#');
@@ -93,7 +93,7 @@ TEST_F(TextHelpers, FrequencyAndTimeTextUseTheSampleRate) {
     EXPECT_EQ(call(&AudioEffect::Hz2string, 0.0f), "0.000000");
     EXPECT_EQ(call(&AudioEffect::Hz2string, 441.0f), "100.0000");
     EXPECT_EQ(call(&AudioEffect::ms2string, 441.0f), "10.00000");
-    fx.setSampleRate(48000.0f);
+    fx_.setSampleRate(48000.0f);
     EXPECT_EQ(call(&AudioEffect::Hz2string, 96.0f), "500.0000");
     EXPECT_EQ(call(&AudioEffect::ms2string, 48.0f), "1.000000");
 }

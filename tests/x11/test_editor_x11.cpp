@@ -31,41 +31,41 @@ constexpr CRect kLed(180, 307, 208, 335);
 class EditorOnX11 : public testing::Test {
   protected:
     void SetUp() override {
-        dpy = XOpenDisplay(nullptr);
-        ASSERT_NE(dpy, nullptr);
+        dpy_ = XOpenDisplay(nullptr);
+        ASSERT_NE(dpy_, nullptr);
         XSetWindowAttributes a{};
         a.background_pixel = 0x204060;
         a.override_redirect = True;
-        hostWindow =
-            XCreateWindow(dpy, DefaultRootWindow(dpy), 10, 10, 240, 400, 0, CopyFromParent,
+        hostWindow_ =
+            XCreateWindow(dpy_, DefaultRootWindow(dpy_), 10, 10, 240, 400, 0, CopyFromParent,
                           InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
-        XMapWindow(dpy, hostWindow);
-        XSync(dpy, False);
-        fx = kv::createInstance(&kvtest::HostRecorder::callback, &createEffectInstance);
-        ASSERT_NE(fx, nullptr);
-        fx->dispatcher(fx, effOpen, 0, 0, nullptr, 0.f);
-        ASSERT_EQ(dispatch(effEditOpen, reinterpret_cast<void*>(hostWindow)), 1);
+        XMapWindow(dpy_, hostWindow_);
+        XSync(dpy_, False);
+        fx_ = kv::createInstance(&kvtest::HostRecorder::callback, &createEffectInstance);
+        ASSERT_NE(fx_, nullptr);
+        fx_->dispatcher(fx_, effOpen, 0, 0, nullptr, 0.f);
+        ASSERT_EQ(dispatch(effEditOpen, reinterpret_cast<void*>(hostWindow_)), 1);
         auto* editor =
-            dynamic_cast<AEffGUIEditor*>(static_cast<AudioEffect*>(fx->object)->getEditor());
+            dynamic_cast<AEffGUIEditor*>(static_cast<AudioEffect*>(fx_->object)->getEditor());
         ASSERT_NE(editor, nullptr);
-        frame = editor->getFrame();
-        ASSERT_NE(frame, nullptr);
-        window = platform::x11::asX11Window(frame->getPlatformWindow());
-        ASSERT_NE(window, nullptr);
+        frame_ = editor->getFrame();
+        ASSERT_NE(frame_, nullptr);
+        window_ = platform::x11::asX11Window(frame_->getPlatformWindow());
+        ASSERT_NE(window_, nullptr);
         // The first paint comes with the window's first exposure.
-        ASSERT_TRUE(
-            kvtest::waitUntil([&] { return !frame->isFirstDrawPending(); }, 3000, [&] { idle(); }));
+        ASSERT_TRUE(kvtest::waitUntil([&] { return !frame_->isFirstDrawPending(); }, 3000,
+                                      [&] { idle(); }));
     }
     void TearDown() override {
-        if (fx) {
+        if (fx_) {
             dispatch(effEditClose);
-            fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.f);
+            fx_->dispatcher(fx_, effClose, 0, 0, nullptr, 0.f);
         }
-        if (dpy) XCloseDisplay(dpy);
+        if (dpy_) XCloseDisplay(dpy_);
     }
 
     intptr_t dispatch(int32_t opcode, void* ptr = nullptr) {
-        return fx->dispatcher(fx, opcode, 0, 0, ptr, 0.f);
+        return fx_->dispatcher(fx_, opcode, 0, 0, ptr, 0.f);
     }
     void idle() { dispatch(effEditIdle); }
     // One block of a constant level through the processor (it feeds the LED).
@@ -75,19 +75,19 @@ class EditorOnX11 : public testing::Test {
             s = level;
         float* ins[2] = {in, in};
         float* outs[2] = {out0, out1};
-        fx->processReplacing(fx, ins, outs, 64);
+        fx_->processReplacing(fx_, ins, outs, 64);
     }
     // Requests the editor's connection has issued so far.
-    unsigned long requests() { return XNextRequest(window->display()); }
+    unsigned long requests() { return XNextRequest(window_->display()); }
 
     // Pixels of `area` where the screen differs from the frame's back
     // buffer, once the server has carried out the editor's requests.
     int screenMismatches(const CRect& area, bool report = true) {
-        XSync(window->display(), False);
+        XSync(window_->display(), False);
         auto* buffer =
-            dynamic_cast<platform::cairo::CairoDevice*>(frame->getBackBuffer()->getDevice());
+            dynamic_cast<platform::cairo::CairoDevice*>(frame_->getBackBuffer()->getDevice());
         if (!buffer) return -1;
-        XImage* image = XGetImage(dpy, window->window(), area.left, area.top,
+        XImage* image = XGetImage(dpy_, window_->window(), area.left, area.top,
                                   static_cast<unsigned>(area.width()),
                                   static_cast<unsigned>(area.height()), AllPlanes, ZPixmap);
         if (!image) return -1;
@@ -105,19 +105,19 @@ class EditorOnX11 : public testing::Test {
     }
     uint32_t composedPixel(CPoint p) {
         auto* buffer =
-            dynamic_cast<platform::cairo::CairoDevice*>(frame->getBackBuffer()->getDevice());
+            dynamic_cast<platform::cairo::CairoDevice*>(frame_->getBackBuffer()->getDevice());
         return buffer ? buffer->pixel(p.h, p.v) & 0xffffff : 0;
     }
 
     // Time stands still unless the test moves it, so the LED's hold cannot
     // run out while a slow machine compares screens.
-    kvtest::TestClock clock{100000};
-    kvtest::HostRecorder host;
-    Display* dpy = nullptr;
-    Window hostWindow = 0;
-    AEffect* fx = nullptr;
-    CFrame* frame = nullptr;
-    platform::x11::X11Window* window = nullptr;
+    kvtest::TestClock clock_{100000};
+    kvtest::HostRecorder host_;
+    Display* dpy_ = nullptr;
+    Window hostWindow_ = 0;
+    AEffect* fx_ = nullptr;
+    CFrame* frame_ = nullptr;
+    platform::x11::X11Window* window_ = nullptr;
 };
 
 TEST_F(EditorOnX11, AnIdleThatChangesNoPixelSendsNothingAndChangesStillShow) {
@@ -145,7 +145,7 @@ TEST_F(EditorOnX11, AnIdleThatChangesNoPixelSendsNothingAndChangesStillShow) {
     std::vector<uint32_t> knobBefore;
     for (int32_t y = kGainKnob.top; y < kGainKnob.bottom; y += 4)
         knobBefore.push_back(composedPixel(CPoint(kGainKnob.left + 40, y)));
-    fx->setParameter(fx, 0, 0.8f);
+    fx_->setParameter(fx_, 0, 0.8f);
     idle();
     std::vector<uint32_t> knobAfter;
     for (int32_t y = kGainKnob.top; y < kGainKnob.bottom; y += 4)
@@ -159,7 +159,7 @@ TEST_F(EditorOnX11, AnIdleThatChangesNoPixelSendsNothingAndChangesStillShow) {
     EXPECT_EQ(requests(), before);
 
     // The hold over, the LED goes dark at the next idle, on the screen too.
-    clock.now += 300;
+    clock_.now += 300;
     idle();
     EXPECT_EQ(composedPixel(ledCentre), dark);
     EXPECT_EQ(screenMismatches(kLed), 0);
@@ -171,12 +171,12 @@ TEST_F(EditorOnX11, AnIdleThatChangesNoPixelSendsNothingAndChangesStillShow) {
     a.background_pixel = 0xff00ff;
     a.override_redirect = True;
     const Window cover =
-        XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, 200, 300, 0, CopyFromParent, InputOutput,
+        XCreateWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 200, 300, 0, CopyFromParent, InputOutput,
                       CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
-    XMapWindow(dpy, cover);
-    XSync(dpy, False);
-    XDestroyWindow(dpy, cover);
-    XSync(dpy, False);
+    XMapWindow(dpy_, cover);
+    XSync(dpy_, False);
+    XDestroyWindow(dpy_, cover);
+    XSync(dpy_, False);
     EXPECT_GT(screenMismatches(all, false), 0);  // the cover's pixels are still there
     ASSERT_TRUE(kvtest::waitUntil([&] { return screenMismatches(all, false) == 0; }, 2000,
                                   [&] { idle(); }));

@@ -38,21 +38,21 @@ std::string readFile(const std::string& path) {
 class FrameInWindow : public testing::Test {
   protected:
     void SetUp() override {
-        errors = tempPath("stderr.txt");
-        ASSERT_TRUE(demo.start({FRAME_DEMO_PATH}, errors));
-        const std::string ready = demo.waitFor("ready ");
-        ASSERT_FALSE(ready.empty()) << readFile(errors);
+        errors_ = tempPath("stderr.txt");
+        ASSERT_TRUE(demo_.start({FRAME_DEMO_PATH}, errors_));
+        const std::string ready = demo_.waitFor("ready ");
+        ASSERT_FALSE(ready.empty()) << readFile(errors_);
         std::istringstream in(ready.substr(6));
-        in >> host >> frameWindow;
-        ASSERT_NE(frameWindow, 0u) << "the frame made no window";
+        in >> host_ >> frameWindow_;
+        ASSERT_NE(frameWindow_, 0u) << "the frame made no window";
     }
-    void TearDown() override { std::remove(errors.c_str()); }
+    void TearDown() override { std::remove(errors_.c_str()); }
 
     void mapAndWaitForFirstPaint() {
-        demo.send("map");
-        ASSERT_FALSE(demo.waitFor("mapped").empty());
+        demo_.send("map");
+        ASSERT_FALSE(demo_.waitFor("mapped").empty());
         for (const char* view : {"draw back", "draw red", "draw green", "draw blue"})
-            ASSERT_FALSE(demo.waitFor(view).empty()) << view;
+            ASSERT_FALSE(demo_.waitFor(view).empty()) << view;
     }
     void xdotool(std::vector<std::string> args) {
         args.insert(args.begin(), "xdotool");
@@ -60,25 +60,25 @@ class FrameInWindow : public testing::Test {
     }
     std::string win(unsigned long w) { return std::to_string(w); }
 
-    ChildProcess demo;
-    std::string errors;
-    unsigned long host = 0;
-    unsigned long frameWindow = 0;
+    ChildProcess demo_;
+    std::string errors_;
+    unsigned long host_ = 0;
+    unsigned long frameWindow_ = 0;
 };
 
 TEST_F(FrameInWindow, NothingIsDrawnBeforeTheFirstPaint) {
-    const size_t start = demo.lines().size();
-    demo.send("dirty red 0 0 255");
-    demo.send("idle 10");
-    ASSERT_FALSE(demo.waitFor("idled 10").empty());
-    demo.drain(100);  // a few timed idle passes as well
-    EXPECT_EQ(demo.count("draw", start), 0);
-    demo.send("state");
-    EXPECT_EQ(demo.waitFor("state"), "state open=1 firstDrawPending=1");
+    const size_t start = demo_.lines().size();
+    demo_.send("dirty red 0 0 255");
+    demo_.send("idle 10");
+    ASSERT_FALSE(demo_.waitFor("idled 10").empty());
+    demo_.drain(100);  // a few timed idle passes as well
+    EXPECT_EQ(demo_.count("draw", start), 0);
+    demo_.send("state");
+    EXPECT_EQ(demo_.waitFor("state"), "state open=1 firstDrawPending=1");
 
     mapAndWaitForFirstPaint();
-    demo.send("state");
-    EXPECT_EQ(demo.waitFor("state"), "state open=1 firstDrawPending=0");
+    demo_.send("state");
+    EXPECT_EQ(demo_.waitFor("state"), "state open=1 firstDrawPending=0");
 }
 
 TEST_F(FrameInWindow, ClicksReachTheViewUnderThePointer) {
@@ -86,39 +86,39 @@ TEST_F(FrameInWindow, ClicksReachTheViewUnderThePointer) {
     mapAndWaitForFirstPaint();
     // The button is held while the frame reads the live state, so the
     // view sees it in the button mask.
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "50", "40", "mousedown", "1"});
-    EXPECT_EQ(demo.waitFor("click"), "click red 50 40 1");
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "50", "40", "mousedown", "1"});
+    EXPECT_EQ(demo_.waitFor("click"), "click red 50 40 1");
     xdotool({"mouseup", "1"});
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "150", "50", "keydown", "shift",
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "150", "50", "keydown", "shift",
              "mousedown", "3"});
-    EXPECT_EQ(demo.waitFor("click"), "click green 150 50 12");  // right + shift
+    EXPECT_EQ(demo_.waitFor("click"), "click green 150 50 12");  // right + shift
     xdotool({"mouseup", "3", "keyup", "shift"});
     // Edges belong to the view; between the views the background answers.
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "10", "110", "mousedown", "1"});
-    EXPECT_EQ(demo.waitFor("click"), "click blue 10 110 1");
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "10", "110", "mousedown", "1"});
+    EXPECT_EQ(demo_.waitFor("click"), "click blue 10 110 1");
     xdotool({"mouseup", "1"});
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "120", "100", "mousedown", "2"});
-    EXPECT_EQ(demo.waitFor("click"), "click back 120 100 2");
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "120", "100", "mousedown", "2"});
+    EXPECT_EQ(demo_.waitFor("click"), "click back 120 100 2");
     xdotool({"mouseup", "2"});
     // A short click, over before the frame reads it, still carries its button.
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "229", "89", "click", "1"});
-    EXPECT_EQ(demo.waitFor("click"), "click green 229 89 1");
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "229", "89", "click", "1"});
+    EXPECT_EQ(demo_.waitFor("click"), "click green 229 89 1");
 }
 
 TEST_F(FrameInWindow, WheelNotchesAreOneStepEach) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
     mapAndWaitForFirstPaint();
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "60", "150", "click", "4"});
-    EXPECT_EQ(demo.waitFor("wheel"), "wheel blue 60 150 1 +1.0");
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "60", "150", "click", "4"});
+    EXPECT_EQ(demo_.waitFor("wheel"), "wheel blue 60 150 1 +1.0");
     xdotool({"click", "5"});
-    EXPECT_EQ(demo.waitFor("wheel"), "wheel blue 60 150 1 -1.0");
+    EXPECT_EQ(demo_.waitFor("wheel"), "wheel blue 60 150 1 -1.0");
     // Sideways scrolling (buttons 6 and 7) reaches no view: the next wheel
     // event seen is the vertical notch after them.
-    xdotool({"mousemove", "--sync", "--window", win(frameWindow), "200", "20", "click", "6"});
+    xdotool({"mousemove", "--sync", "--window", win(frameWindow_), "200", "20", "click", "6"});
     xdotool({"click", "7"});
     xdotool({"click", "4"});
-    EXPECT_EQ(demo.waitFor("wheel"), "wheel green 200 20 1 +1.0");
-    EXPECT_EQ(demo.count("click"), 0) << "wheel notches are no clicks";
+    EXPECT_EQ(demo_.waitFor("wheel"), "wheel green 200 20 1 +1.0");
+    EXPECT_EQ(demo_.count("click"), 0) << "wheel notches are no clicks";
 }
 
 TEST_F(FrameInWindow, ScreenShowsTheBackBufferAfterUpdatesAndExposure) {
@@ -126,24 +126,24 @@ TEST_F(FrameInWindow, ScreenShowsTheBackBufferAfterUpdatesAndExposure) {
     mapAndWaitForFirstPaint();
 
     // A dirty view is redrawn by idle, views that do not touch it are not.
-    size_t mark = demo.lines().size();
-    demo.send("dirty red 255 255 0");
-    ASSERT_FALSE(demo.waitFor("draw red").empty());
-    demo.drain(100);
-    EXPECT_EQ(demo.count("draw green", mark), 0);
-    EXPECT_EQ(demo.count("draw blue", mark), 0);
+    size_t mark = demo_.lines().size();
+    demo_.send("dirty red 255 255 0");
+    ASSERT_FALSE(demo_.waitFor("draw red").empty());
+    demo_.drain(100);
+    EXPECT_EQ(demo_.count("draw green", mark), 0);
+    EXPECT_EQ(demo_.count("draw blue", mark), 0);
 
     // Hiding and showing the window asks for a paint of all of it.
-    mark = demo.lines().size();
-    xdotool({"windowunmap", "--sync", win(host)});
-    xdotool({"windowmap", "--sync", win(host)});
-    ASSERT_FALSE(demo.waitFor("draw green").empty());
-    ASSERT_FALSE(demo.waitFor("draw blue").empty());
-    demo.drain(100);
+    mark = demo_.lines().size();
+    xdotool({"windowunmap", "--sync", win(host_)});
+    xdotool({"windowmap", "--sync", win(host_)});
+    ASSERT_FALSE(demo_.waitFor("draw green").empty());
+    ASSERT_FALSE(demo_.waitFor("draw blue").empty());
+    demo_.drain(100);
 
     const std::string png = tempPath("back.png");
-    demo.send("dump " + png);
-    ASSERT_EQ(demo.waitFor("dump"), "dumped " + png);
+    demo_.send("dump " + png);
+    ASSERT_EQ(demo_.waitFor("dump"), "dumped " + png);
     cairo_surface_t* back = cairo_image_surface_create_from_png(png.c_str());
     std::remove(png.c_str());
     ASSERT_EQ(cairo_surface_status(back), CAIRO_STATUS_SUCCESS);
@@ -153,7 +153,7 @@ TEST_F(FrameInWindow, ScreenShowsTheBackBufferAfterUpdatesAndExposure) {
 
     Display* dpy = XOpenDisplay(nullptr);
     ASSERT_NE(dpy, nullptr);
-    XImage* shot = XGetImage(dpy, frameWindow, 0, 0, static_cast<unsigned>(w),
+    XImage* shot = XGetImage(dpy, frameWindow_, 0, 0, static_cast<unsigned>(w),
                              static_cast<unsigned>(h), AllPlanes, ZPixmap);
     ASSERT_NE(shot, nullptr);
     const uint8_t* data = cairo_image_surface_get_data(back);
@@ -176,31 +176,31 @@ TEST_F(FrameInWindow, ScreenShowsTheBackBufferAfterUpdatesAndExposure) {
 
 TEST_F(FrameInWindow, SurvivesTheHostDestroyingItsWindow) {
     mapAndWaitForFirstPaint();
-    demo.send("destroy-parent");
-    ASSERT_FALSE(demo.waitFor("parent destroyed").empty());
-    demo.send("idle 3");
-    ASSERT_FALSE(demo.waitFor("idled").empty());
-    demo.send("state");
-    EXPECT_EQ(demo.waitFor("state"), "state open=0 firstDrawPending=0");
+    demo_.send("destroy-parent");
+    ASSERT_FALSE(demo_.waitFor("parent destroyed").empty());
+    demo_.send("idle 3");
+    ASSERT_FALSE(demo_.waitFor("idled").empty());
+    demo_.send("state");
+    EXPECT_EQ(demo_.waitFor("state"), "state open=0 firstDrawPending=0");
     // Dirty views are not drawn onto a window that is gone.
-    const size_t mark = demo.lines().size();
-    demo.send("dirty blue 1 2 3");
-    demo.send("idle 3");
-    ASSERT_FALSE(demo.waitFor("idled").empty());
-    EXPECT_EQ(demo.count("draw", mark), 0);
-    demo.send("close");
-    EXPECT_EQ(demo.waitFor("closed"), "closed");
-    demo.send("quit");
-    EXPECT_EQ(demo.wait(), 0);
-    EXPECT_EQ(readFile(errors), "") << "no X error may be reported";
+    const size_t mark = demo_.lines().size();
+    demo_.send("dirty blue 1 2 3");
+    demo_.send("idle 3");
+    ASSERT_FALSE(demo_.waitFor("idled").empty());
+    EXPECT_EQ(demo_.count("draw", mark), 0);
+    demo_.send("close");
+    EXPECT_EQ(demo_.waitFor("closed"), "closed");
+    demo_.send("quit");
+    EXPECT_EQ(demo_.wait(), 0);
+    EXPECT_EQ(readFile(errors_), "") << "no X error may be reported";
 }
 
 TEST_F(FrameInWindow, AThousandEditorsLeaveNoWindowsOrDescriptors) {
     mapAndWaitForFirstPaint();
-    demo.send("close");
-    ASSERT_FALSE(demo.waitFor("closed").empty());
-    demo.send("cycle 1000");
-    const std::string result = demo.waitFor("cycled", 60000);
+    demo_.send("close");
+    ASSERT_FALSE(demo_.waitFor("closed").empty());
+    demo_.send("cycle 1000");
+    const std::string result = demo_.waitFor("cycled", 60000);
     ASSERT_FALSE(result.empty());
     std::istringstream in(result);
     std::string word;
@@ -210,8 +210,8 @@ TEST_F(FrameInWindow, AThousandEditorsLeaveNoWindowsOrDescriptors) {
     EXPECT_EQ(windowsBefore, 0);
     EXPECT_EQ(windowsAfter, 0);
     EXPECT_EQ(fdsAfter, fdsBefore);
-    demo.send("quit");
-    EXPECT_EQ(demo.wait(), 0);
+    demo_.send("quit");
+    EXPECT_EQ(demo_.wait(), 0);
 }
 
 }  // namespace

@@ -47,12 +47,12 @@ class RealEditor : public testing::Test {
     void open(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {KV23_PATH, "gui", "--plugin", PLUGIN_PATH};
         args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(gui.start(args, kErrors));
-        const std::string line = gui.waitFor("open ", 10000);
+        ASSERT_TRUE(gui_.start(args, kErrors));
+        const std::string line = gui_.waitFor("open ", 10000);
         ASSERT_FALSE(line.empty()) << readFile(kErrors);
         std::istringstream in(line.substr(5));
-        in >> width >> height >> std::hex >> window;
-        ASSERT_NE(window, 0ul);
+        in >> width_ >> height_ >> std::hex >> window_;
+        ASSERT_NE(window_, 0ul);
     }
     void TearDown() override { std::remove(kErrors.c_str()); }
     void xdotool(std::vector<std::string> args) {
@@ -60,29 +60,29 @@ class RealEditor : public testing::Test {
         ASSERT_EQ(kvtest::runProgram(args), 0);
     }
 
-    ChildProcess gui;
-    int width = 0, height = 0;
-    unsigned long window = 0;
+    ChildProcess gui_;
+    int width_ = 0, height_ = 0;
+    unsigned long window_ = 0;
 };
 
 TEST_F(RealEditor, KnobDragIsOneEditWithRisingValues) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
     open();
-    EXPECT_EQ(width, 240);
-    EXPECT_EQ(height, 400);
-    const std::string w = std::to_string(window);
+    EXPECT_EQ(width_, 240);
+    EXPECT_EQ(height_, 400);
+    const std::string w = std::to_string(window_);
     // The drive knob sits in the upper half; drag it upwards.
     xdotool({"mousemove", "--sync", "--window", w, "120", "130", "mousedown", "1"});
-    ASSERT_EQ(gui.waitFor("beginEdit"), "beginEdit 0");
+    ASSERT_EQ(gui_.waitFor("beginEdit"), "beginEdit 0");
     xdotool({"mousemove", "--sync", "--window", w, "120", "115"});
     usleep(100000);
     xdotool({"mousemove", "--sync", "--window", w, "120", "100"});
     usleep(100000);
     xdotool({"mouseup", "1"});
-    ASSERT_EQ(gui.waitFor("endEdit"), "endEdit 0");
+    ASSERT_EQ(gui_.waitFor("endEdit"), "endEdit 0");
     double previous = -1.0;
     int automations = 0;
-    for (const std::string& line : gui.lines()) {
+    for (const std::string& line : gui_.lines()) {
         if (line.rfind("automate 0 ", 0) != 0) continue;
         const double value = std::stod(line.substr(11));
         EXPECT_GT(value, previous) << line;
@@ -90,9 +90,9 @@ TEST_F(RealEditor, KnobDragIsOneEditWithRisingValues) {
         ++automations;
     }
     EXPECT_GE(automations, 2);
-    gui.signal(SIGTERM);
-    EXPECT_EQ(gui.waitFor("closed"), "closed");
-    EXPECT_EQ(gui.wait(), 0);
+    gui_.signal(SIGTERM);
+    EXPECT_EQ(gui_.waitFor("closed"), "closed");
+    EXPECT_EQ(gui_.wait(), 0);
     EXPECT_EQ(readFile(kErrors), "");
 }
 
@@ -101,9 +101,9 @@ TEST_F(RealEditor, ClosesWhenItsWindowIsDestroyedOrOnInterrupt) {
     open();
     // xdotool windowclose destroys the window under the editor, as a host
     // that tears its window down before closing the editor does.
-    xdotool({"windowclose", std::to_string(window)});
-    EXPECT_EQ(gui.waitFor("closed"), "closed");
-    EXPECT_EQ(gui.wait(), 0);
+    xdotool({"windowclose", std::to_string(window_)});
+    EXPECT_EQ(gui_.waitFor("closed"), "closed");
+    EXPECT_EQ(gui_.wait(), 0);
     EXPECT_EQ(readFile(kErrors), "");
 
     ChildProcess second;

@@ -66,16 +66,16 @@ std::string id(Window w) {
 class X11WindowTest : public testing::Test {
   protected:
     void SetUp() override {
-        dpy = XOpenDisplay(nullptr);
-        ASSERT_NE(dpy, nullptr);
+        dpy_ = XOpenDisplay(nullptr);
+        ASSERT_NE(dpy_, nullptr);
         XSetErrorHandler(countingHandler);
         testErrors = 0;
-        host = makeWindow(DefaultRootWindow(dpy), 50, 60, 200, 150);
-        XMapWindow(dpy, host);
-        XSync(dpy, False);
+        host_ = makeWindow(DefaultRootWindow(dpy_), 50, 60, 200, 150);
+        XMapWindow(dpy_, host_);
+        XSync(dpy_, False);
     }
     void TearDown() override {
-        XCloseDisplay(dpy);
+        XCloseDisplay(dpy_);
         XSetErrorHandler(nullptr);
         EXPECT_EQ(x11::adoptedConnections(), 0);
     }
@@ -84,12 +84,12 @@ class X11WindowTest : public testing::Test {
         XSetWindowAttributes a{};
         a.background_pixel = 0x404040;
         a.override_redirect = True;
-        return XCreateWindow(dpy, parent, x, y, w, h, 0, CopyFromParent, InputOutput,
+        return XCreateWindow(dpy_, parent, x, y, w, h, 0, CopyFromParent, InputOutput,
                              CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
     }
 
     std::unique_ptr<x11::X11Window> open(Window parent, int32_t w, int32_t h) {
-        auto native = createChildWindow(reinterpret_cast<void*>(parent), w, h, events);
+        auto native = createChildWindow(reinterpret_cast<void*>(parent), w, h, events_);
         auto* x = x11::asX11Window(native.get());
         if (x) static_cast<void>(native.release());  // x owns the window now
         return std::unique_ptr<x11::X11Window>(x);
@@ -97,7 +97,7 @@ class X11WindowTest : public testing::Test {
 
     // Pumps the window until its first paint arrived.
     void waitForFirstPaint(x11::X11Window& w) {
-        ASSERT_TRUE(kvtest::waitUntil([&] { return !events.paints.empty(); }, 3000,
+        ASSERT_TRUE(kvtest::waitUntil([&] { return !events_.paints.empty(); }, 3000,
                                       [&] { w.processEvents(); }));
     }
 
@@ -105,11 +105,11 @@ class X11WindowTest : public testing::Test {
     // has carried out its requests before reading pixels on ours.
     void settle(x11::X11Window& w) {
         XSync(w.display(), False);
-        XSync(dpy, False);
+        XSync(dpy_, False);
     }
 
     uint32_t pixel(Window w, int x, int y) {
-        XImage* image = XGetImage(dpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
+        XImage* image = XGetImage(dpy_, w, x, y, 1, 1, AllPlanes, ZPixmap);
         if (!image) return 0xdeadbeef;
         const uint32_t p = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
         XDestroyImage(image);
@@ -120,14 +120,14 @@ class X11WindowTest : public testing::Test {
         Window root = 0, parent = 0;
         Window* children = nullptr;
         unsigned count = 0;
-        XQueryTree(dpy, w, &root, &parent, &children, &count);
+        XQueryTree(dpy_, w, &root, &parent, &children, &count);
         if (children) XFree(children);
         return static_cast<int>(count);
     }
 
-    Display* dpy = nullptr;
-    Window host = 0;
-    Recorder events;
+    Display* dpy_ = nullptr;
+    Window host_ = 0;
+    Recorder events_;
 };
 
 // The pattern of the offscreen source, a formula of the position.
@@ -136,7 +136,7 @@ uint32_t patternAt(int x, int y) {
 }
 
 TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     waitForFirstPaint(*w);
 
@@ -201,56 +201,57 @@ TEST_F(X11WindowTest, DrawingReachesTheScreenExactly) {
 }
 
 TEST_F(X11WindowTest, ExposeSeriesBecomesOnePaintOfTheirUnion) {
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     waitForFirstPaint(*w);
-    EXPECT_EQ(events.paints.size(), 1u);
-    EXPECT_EQ(events.paints[0], CRect(0, 0, 120, 90));
+    EXPECT_EQ(events_.paints.size(), 1u);
+    EXPECT_EQ(events_.paints[0], CRect(0, 0, 120, 90));
 
     // A sibling over the middle of our window makes its visible region
     // non-rectangular: mapping the window again exposes it as a series of
     // several rectangles, which must come as one paint covering them all.
-    Window cover = makeWindow(host, 40, 30, 20, 20);
-    XMapRaised(dpy, cover);
-    XUnmapWindow(dpy, w->window());
-    XMapWindow(dpy, w->window());
-    XRaiseWindow(dpy, cover);
-    XSync(dpy, False);
-    events.paints.clear();
-    kvtest::waitUntil([&] { return events.paints.size() >= 1; }, 2000, [&] { w->processEvents(); });
+    Window cover = makeWindow(host_, 40, 30, 20, 20);
+    XMapRaised(dpy_, cover);
+    XUnmapWindow(dpy_, w->window());
+    XMapWindow(dpy_, w->window());
+    XRaiseWindow(dpy_, cover);
+    XSync(dpy_, False);
+    events_.paints.clear();
+    kvtest::waitUntil([&] { return events_.paints.size() >= 1; }, 2000,
+                      [&] { w->processEvents(); });
     kvtest::waitUntil([] { return false; }, 50, [&] { w->processEvents(); });
-    ASSERT_EQ(events.paints.size(), 1u);
-    EXPECT_EQ(events.paints[0], CRect(0, 0, 120, 90));
+    ASSERT_EQ(events_.paints.size(), 1u);
+    EXPECT_EQ(events_.paints[0], CRect(0, 0, 120, 90));
 
     // Two separate exposures are two series; processOnePaint handles one.
-    events.paints.clear();
-    XClearArea(dpy, w->window(), 5, 5, 10, 10, True);
-    XClearArea(dpy, w->window(), 100, 70, 30, 30, True);
-    XSync(dpy, False);
+    events_.paints.clear();
+    XClearArea(dpy_, w->window(), 5, 5, 10, 10, True);
+    XClearArea(dpy_, w->window(), 100, 70, 30, 30, True);
+    XSync(dpy_, False);
     w->processOnePaint();
-    ASSERT_EQ(events.paints.size(), 1u);
-    EXPECT_EQ(events.paints[0], CRect(5, 5, 15, 15));
+    ASSERT_EQ(events_.paints.size(), 1u);
+    EXPECT_EQ(events_.paints[0], CRect(5, 5, 15, 15));
     w->processOnePaint();
-    ASSERT_EQ(events.paints.size(), 2u);
-    EXPECT_EQ(events.paints[1], CRect(100, 70, 120, 90));  // bounded by the window
+    ASSERT_EQ(events_.paints.size(), 2u);
+    EXPECT_EQ(events_.paints[1], CRect(100, 70, 120, 90));  // bounded by the window
     w->processOnePaint();
-    EXPECT_EQ(events.paints.size(), 2u);
+    EXPECT_EQ(events_.paints.size(), 2u);
 
     // An exposure that the window's connection read while it waited for a
     // reply of its own, with nothing left on the socket: the next pump
     // still delivers it.
-    events.paints.clear();
-    XClearArea(dpy, w->window(), 20, 20, 10, 10, True);
-    XSync(dpy, False);
+    events_.paints.clear();
+    XClearArea(dpy_, w->window(), 20, 20, 10, 10, True);
+    XSync(dpy_, False);
     XSync(w->display(), False);
     w->processEvents();
-    ASSERT_EQ(events.paints.size(), 1u);
-    EXPECT_EQ(events.paints[0], CRect(20, 20, 30, 30));
+    ASSERT_EQ(events_.paints.size(), 1u);
+    EXPECT_EQ(events_.paints[0], CRect(20, 20, 30, 30));
 }
 
 TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     waitForFirstPaint(*w);
     auto click = [&](int x, int y, int button) {
@@ -263,17 +264,19 @@ TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
     // it: the press arrives with its own state, the live state shows the
     // buttons up again.
     std::vector<std::pair<int32_t, int32_t>> asked;
-    events.onDown = [&](CPoint, int32_t buttons) { asked.push_back({buttons, w->mouseButtons()}); };
+    events_.onDown = [&](CPoint, int32_t buttons) {
+        asked.push_back({buttons, w->mouseButtons()});
+    };
     click(17, 23, 1);
     click(0, 0, 2);
     ASSERT_EQ(kvtest::runProgram({"xdotool", "keydown", "ctrl"}), 0);
     click(119, 89, 3);
     ASSERT_EQ(kvtest::runProgram({"xdotool", "keyup", "ctrl"}), 0);
-    ASSERT_TRUE(kvtest::waitUntil([&] { return events.downs.size() >= 3; }, 2000,
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events_.downs.size() >= 3; }, 2000,
                                   [&] { w->processEvents(); }));
-    EXPECT_EQ(events.downs[0], CPoint(17, 23));
-    EXPECT_EQ(events.downs[1], CPoint(0, 0));
-    EXPECT_EQ(events.downs[2], CPoint(119, 89));
+    EXPECT_EQ(events_.downs[0], CPoint(17, 23));
+    EXPECT_EQ(events_.downs[1], CPoint(0, 0));
+    EXPECT_EQ(events_.downs[2], CPoint(119, 89));
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[0], std::make_pair(int32_t{kMouseLeft}, int32_t{0}));
     EXPECT_EQ(asked[1], std::make_pair(int32_t{kMouseMiddle}, int32_t{0}));
@@ -286,21 +289,21 @@ TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
     click(33, 43, 7);
     click(30, 40, 4);
     click(31, 41, 5);
-    ASSERT_TRUE(kvtest::waitUntil([&] { return events.wheels.size() >= 2; }, 2000,
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events_.wheels.size() >= 2; }, 2000,
                                   [&] { w->processEvents(); }));
-    EXPECT_EQ(events.downs.size(), 3u) << "wheel buttons are not clicks";
-    ASSERT_EQ(events.wheels.size(), 2u);
+    EXPECT_EQ(events_.downs.size(), 3u) << "wheel buttons are not clicks";
+    ASSERT_EQ(events_.wheels.size(), 2u);
     const Recorder::Wheel expected[2] = {{{30, 40}, 1, 1.0f}, {{31, 41}, 1, -1.0f}};
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(events.wheels[i].where, expected[i].where) << i;
-        EXPECT_EQ(events.wheels[i].axis, expected[i].axis) << i;
-        EXPECT_EQ(events.wheels[i].distance, expected[i].distance) << i;
+        EXPECT_EQ(events_.wheels[i].where, expected[i].where) << i;
+        EXPECT_EQ(events_.wheels[i].axis, expected[i].axis) << i;
+        EXPECT_EQ(events_.wheels[i].distance, expected[i].distance) << i;
     }
 }
 
 TEST_F(X11WindowTest, PumpingInsideAPressPaintsButHoldsFurtherPresses) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     waitForFirstPaint(*w);
     const std::string window = id(w->window());
@@ -308,29 +311,29 @@ TEST_F(X11WindowTest, PumpingInsideAPressPaintsButHoldsFurtherPresses) {
     // the exposure queued behind the press is painted there, the second
     // press waits until the first handler returned.
     size_t paintsInside = 0, downsInside = 0;
-    events.onDown = [&](CPoint, int32_t) {
-        if (events.downs.size() != 1) return;
+    events_.onDown = [&](CPoint, int32_t) {
+        if (events_.downs.size() != 1) return;
         kvtest::waitUntil([&] { return false; }, 100, [&] { w->processEvents(); });
-        paintsInside = events.paints.size();
-        downsInside = events.downs.size();
+        paintsInside = events_.paints.size();
+        downsInside = events_.downs.size();
     };
-    events.paints.clear();
+    events_.paints.clear();
     ASSERT_EQ(kvtest::runProgram(
                   {"xdotool", "mousemove", "--sync", "--window", window, "5", "5", "click", "1"}),
               0);
-    XClearArea(dpy, w->window(), 0, 0, 8, 8, True);
-    XSync(dpy, False);
+    XClearArea(dpy_, w->window(), 0, 0, 8, 8, True);
+    XSync(dpy_, False);
     ASSERT_EQ(kvtest::runProgram({"xdotool", "click", "1"}), 0);
-    ASSERT_TRUE(kvtest::waitUntil([&] { return events.downs.size() >= 2; }, 2000,
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events_.downs.size() >= 2; }, 2000,
                                   [&] { w->processEvents(); }));
     EXPECT_EQ(downsInside, 1u);
     EXPECT_EQ(paintsInside, 1u);
-    EXPECT_EQ(events.downs.size(), 2u);
+    EXPECT_EQ(events_.downs.size(), 2u);
 }
 
 TEST_F(X11WindowTest, LivePointerButtonsAndModifiers) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     ASSERT_EQ(kvtest::runProgram({"xdotool", "mousemove", "--sync", "300", "200"}), 0);
     EXPECT_EQ(w->pointerPosition(), CPoint(300, 200)) << "outside the window too";
@@ -354,9 +357,9 @@ TEST_F(X11WindowTest, LivePointerButtonsAndModifiers) {
 TEST_F(X11WindowTest, PositionsFromTheWindowTree) {
     // host at (50, 60) on the root; an intermediate host window at (7, 9)
     // inside it; the editor's window inside that.
-    Window inner = makeWindow(host, 7, 9, 150, 100);
-    XMapWindow(dpy, inner);
-    XSync(dpy, False);
+    Window inner = makeWindow(host_, 7, 9, 150, 100);
+    XMapWindow(dpy_, inner);
+    XSync(dpy_, False);
     auto w = open(inner, 120, 90);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->screenOrigin(), CPoint(57, 69));
@@ -367,8 +370,8 @@ TEST_F(X11WindowTest, PositionsFromTheWindowTree) {
     ASSERT_TRUE(w->hostWindowPosition(top));
     EXPECT_EQ(top, CPoint(50, 60));
 
-    XMoveWindow(dpy, host, 80, 20);
-    XSync(dpy, False);
+    XMoveWindow(dpy_, host_, 80, 20);
+    XSync(dpy_, False);
     EXPECT_EQ(w->screenOrigin(), CPoint(87, 29));
     ASSERT_TRUE(w->hostWindowPosition(top));
     EXPECT_EQ(top, CPoint(80, 20));
@@ -378,7 +381,7 @@ TEST_F(X11WindowTest, PositionsFromTheWindowTree) {
     Window root = 0;
     int x = -1, y = -1;
     unsigned width = 0, height = 0, border = 0, depth = 0;
-    XGetGeometry(dpy, w->window(), &root, &x, &y, &width, &height, &border, &depth);
+    XGetGeometry(dpy_, w->window(), &root, &x, &y, &width, &height, &border, &depth);
     EXPECT_EQ(CRect(x, y, x + int(width), y + int(height)), CRect(0, 0, 60, 40));
     ASSERT_TRUE(w->parentWindowRect(parentRect));
     EXPECT_EQ(parentRect, CRect(7, 9, 157, 109));
@@ -386,13 +389,13 @@ TEST_F(X11WindowTest, PositionsFromTheWindowTree) {
 }
 
 TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     waitForFirstPaint(*w);
-    XDestroyWindow(dpy, host);
-    XSync(dpy, False);
-    ASSERT_TRUE(
-        kvtest::waitUntil([&] { return events.destroyed > 0; }, 2000, [&] { w->processEvents(); }));
+    XDestroyWindow(dpy_, host_);
+    XSync(dpy_, False);
+    ASSERT_TRUE(kvtest::waitUntil([&] { return events_.destroyed > 0; }, 2000,
+                                  [&] { w->processEvents(); }));
     EXPECT_TRUE(w->destroyed());
     // Everything the toolkit may still do before it closes stays harmless.
     auto device = w->createDevice();
@@ -410,18 +413,18 @@ TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
     w->mouseButtons();
     device.reset();
     w.reset();
-    EXPECT_EQ(events.destroyed, 1);
+    EXPECT_EQ(events_.destroyed, 1);
     EXPECT_EQ(testErrors, 0) << "no error may reach the host's handler";
 
     // The same when the host destroys its window and closes the editor
     // before the editor saw the destruction.
-    host = makeWindow(DefaultRootWindow(dpy), 0, 0, 100, 100);
-    XMapWindow(dpy, host);
-    XSync(dpy, False);
-    w = open(host, 50, 50);
+    host_ = makeWindow(DefaultRootWindow(dpy_), 0, 0, 100, 100);
+    XMapWindow(dpy_, host_);
+    XSync(dpy_, False);
+    w = open(host_, 50, 50);
     ASSERT_NE(w, nullptr);
-    XDestroyWindow(dpy, host);
-    XSync(dpy, False);
+    XDestroyWindow(dpy_, host_);
+    XSync(dpy_, False);
     w->createDevice()->fillRect(CRect(0, 0, 10, 10));
     w->setCursor(CursorShape::wait);
     w.reset();
@@ -429,11 +432,11 @@ TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
 }
 
 TEST_F(X11WindowTest, ErrorHandlerSwallowsOnlyOurOwnErrors) {
-    auto w = open(host, 40, 40);
+    auto w = open(host_, 40, 40);
     ASSERT_NE(w, nullptr);
     // An error on the host's connection still reaches the host's handler.
-    XMapWindow(dpy, static_cast<Window>(0x7ffffff0));
-    XSync(dpy, False);
+    XMapWindow(dpy_, static_cast<Window>(0x7ffffff0));
+    XSync(dpy_, False);
     EXPECT_EQ(testErrors, 1);
     // An error on ours is kept from it, and remembered for us.
     XMapWindow(w->display(), static_cast<Window>(0x7ffffff0));
@@ -442,7 +445,7 @@ TEST_F(X11WindowTest, ErrorHandlerSwallowsOnlyOurOwnErrors) {
     EXPECT_EQ(x11::takeLastError(w->display()), BadWindow);
     // With a second window open, closing the first keeps our handler.
     Recorder other;
-    auto second = createChildWindow(reinterpret_cast<void*>(host), 10, 10, other);
+    auto second = createChildWindow(reinterpret_cast<void*>(host_), 10, 10, other);
     ASSERT_NE(second, nullptr);
     w.reset();
     EXPECT_EQ(x11::adoptedConnections(), 1);
@@ -452,8 +455,8 @@ TEST_F(X11WindowTest, ErrorHandlerSwallowsOnlyOurOwnErrors) {
 }
 
 TEST_F(X11WindowTest, RefusesParentsThatAreNotWindows) {
-    EXPECT_EQ(createChildWindow(nullptr, 10, 10, events), nullptr);
-    EXPECT_EQ(createChildWindow(reinterpret_cast<void*>(uintptr_t{0x7ffffff0}), 10, 10, events),
+    EXPECT_EQ(createChildWindow(nullptr, 10, 10, events_), nullptr);
+    EXPECT_EQ(createChildWindow(reinterpret_cast<void*>(uintptr_t{0x7ffffff0}), 10, 10, events_),
               nullptr);
     EXPECT_EQ(x11::adoptedConnections(), 0);
     EXPECT_EQ(x11::X11Window::liveCount(), 0);
@@ -462,22 +465,22 @@ TEST_F(X11WindowTest, RefusesParentsThatAreNotWindows) {
 
 TEST_F(X11WindowTest, EmbedsInAParentWithAnAlphaVisual) {
     XVisualInfo want{};
-    want.screen = DefaultScreen(dpy);
+    want.screen = DefaultScreen(dpy_);
     want.depth = 32;
     want.c_class = TrueColor;
     int count = 0;
     XVisualInfo* found =
-        XGetVisualInfo(dpy, VisualScreenMask | VisualDepthMask | VisualClassMask, &want, &count);
+        XGetVisualInfo(dpy_, VisualScreenMask | VisualDepthMask | VisualClassMask, &want, &count);
     if (!found) GTEST_SKIP() << "the server has no 32-bit visual";
     XSetWindowAttributes a{};
-    a.colormap = XCreateColormap(dpy, DefaultRootWindow(dpy), found[0].visual, AllocNone);
+    a.colormap = XCreateColormap(dpy_, DefaultRootWindow(dpy_), found[0].visual, AllocNone);
     a.border_pixel = 0;
     a.background_pixel = 0;
-    Window argb = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, 100, 100, 0, 32, InputOutput,
+    Window argb = XCreateWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 100, 100, 0, 32, InputOutput,
                                 found[0].visual, CWColormap | CWBorderPixel | CWBackPixel, &a);
     XFree(found);
-    XMapWindow(dpy, argb);
-    XSync(dpy, False);
+    XMapWindow(dpy_, argb);
+    XSync(dpy_, False);
     auto w = open(argb, 60, 60);
     ASSERT_NE(w, nullptr);
     waitForFirstPaint(*w);
@@ -490,7 +493,7 @@ TEST_F(X11WindowTest, EmbedsInAParentWithAnAlphaVisual) {
 }
 
 TEST_F(X11WindowTest, CursorShapesAreValid) {
-    auto w = open(host, 40, 40);
+    auto w = open(host_, 40, 40);
     ASSERT_NE(w, nullptr);
     for (int32_t shape = 0; shape <= 10; ++shape) {
         w->setCursor(static_cast<CursorShape>(shape));
@@ -502,23 +505,23 @@ TEST_F(X11WindowTest, CursorShapesAreValid) {
 TEST_F(X11WindowTest, OpeningAndClosingAThousandTimesLeaksNothing) {
     // Warm up once: Xlib and cairo keep some process-wide caches.
     {
-        auto w = open(host, 60, 40);
+        auto w = open(host_, 60, 40);
         ASSERT_NE(w, nullptr);
         waitForFirstPaint(*w);
     }
     const int descriptors = kvtest::openDescriptors();
-    const int rootChildren = childCount(DefaultRootWindow(dpy));
+    const int rootChildren = childCount(DefaultRootWindow(dpy_));
     for (int i = 0; i < 1000; ++i) {
-        events.paints.clear();
-        auto w = open(host, 60, 40);
+        events_.paints.clear();
+        auto w = open(host_, 60, 40);
         ASSERT_NE(w, nullptr);
         if (i % 50 == 0) waitForFirstPaint(*w);
         w->setCursor(CursorShape::move);
         w->createDevice()->fillRect(CRect(0, 0, 10, 10));
     }
-    XSync(dpy, False);
-    EXPECT_EQ(childCount(host), 0);
-    EXPECT_EQ(childCount(DefaultRootWindow(dpy)), rootChildren);
+    XSync(dpy_, False);
+    EXPECT_EQ(childCount(host_), 0);
+    EXPECT_EQ(childCount(DefaultRootWindow(dpy_)), rootChildren);
     EXPECT_EQ(kvtest::openDescriptors(), descriptors);
     EXPECT_EQ(x11::X11Window::liveCount(), 0);
     EXPECT_EQ(testErrors, 0);
@@ -535,7 +538,7 @@ TEST_F(X11WindowTest, TextFieldKeepsTheHostsLocaleModifiersAndShowsTheTextsStart
     } ignore;
     unsetenv("XMODIFIERS");
     ASSERT_NE(XSetLocaleModifiers("@im=kv23host"), nullptr);
-    auto w = open(host, 120, 90);
+    auto w = open(host_, 120, 90);
     ASSERT_NE(w, nullptr);
     TextFieldSetup setup;
     setup.screenRect = CRect(60, 70, 90, 84);
