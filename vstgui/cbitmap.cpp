@@ -9,6 +9,7 @@
 #include <new>
 
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/palette_rows.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/resources.h"
 
@@ -42,6 +43,7 @@ struct DecodedResource {
     int32_t width = 0;
     int32_t height = 0;
     int32_t channels = 0;
+    std::shared_ptr<PaletteRows> paletteRows;
 };
 std::mutex decodedLock;
 std::map<int32_t, DecodedResource>& decodedResources() {
@@ -66,6 +68,7 @@ CBitmap::~CBitmap() = default;
 
 void CBitmap::unload() {
     handle.reset();
+    paletteRows.reset();
     opaque = false;
     width = 0;
     height = 0;
@@ -87,6 +90,7 @@ bool CBitmap::loadFromResource(int32_t id) {
             width = found->second.width;
             height = found->second.height;
             decodedChannels = found->second.channels;
+            paletteRows = found->second.paletteRows;
             opaque = false;
             return true;
         }
@@ -96,8 +100,8 @@ bool CBitmap::loadFromResource(int32_t id) {
         if (loadFromPngBytes(bytes.data, bytes.size)) {
             try {
                 std::lock_guard<std::mutex> lock(decodedLock);
-                decodedResources().emplace(id,
-                                           DecodedResource{handle, width, height, decodedChannels});
+                decodedResources().emplace(
+                    id, DecodedResource{handle, width, height, decodedChannels, paletteRows});
             } catch (const std::bad_alloc&) {
                 // Not kept for the next bitmap, which decodes again.
             }
@@ -120,6 +124,19 @@ bool CBitmap::loadFromResource(int32_t id) {
 bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
     unload();
     if (!data || size == 0 || size > static_cast<size_t>(INT_MAX)) return false;
+
+    if (std::unique_ptr<PaletteRows> rows = PaletteRows::read(data, size)) {
+        decodedChannels = rows->channels();
+        std::unique_ptr<platform::Image> image =
+            platform::createImage(rows->width(), rows->height());
+        if (!image) return false;
+        width = rows->width();
+        height = rows->height();
+        handle = std::move(image);
+        paletteRows = std::move(rows);
+        opaque = false;
+        return true;
+    }
 
     DecodedImage img;
     img.pixels = stbi_load_from_memory(data, static_cast<int>(size), &img.width, &img.height,
@@ -200,6 +217,15 @@ bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
     return true;
 }
 
+platform::Image* CBitmap::getImage() const {
+    if (handle && paletteRows) paletteRows->expand(*handle, 0, height);
+    return handle.get();
+}
+
+void CBitmap::fillRows(const CRect& rect, const CPoint& offset) const {
+    if (handle && paletteRows) paletteRows->expand(*handle, offset.v, offset.v + rect.height());
+}
+
 void CBitmap::draw(CDrawContext* context, const CRect& rect, const CPoint& offset) {
     if (!opaque) {
         drawAlphaBlend(context, rect, offset, 255);
@@ -208,6 +234,7 @@ void CBitmap::draw(CDrawContext* context, const CRect& rect, const CPoint& offse
     if (!handle || !context || !context->getDevice()) return;
     CRect dest = rect;
     dest.offset(context->getOffset());
+    fillRows(rect, offset);
     context->getDevice()->blit(*handle, dest, offset);
 }
 
@@ -221,6 +248,7 @@ void CBitmap::drawTransparent(CDrawContext* context, const CRect& rect, const CP
     if (!handle || !context || !context->getDevice()) return;
     CRect dest = rect;
     dest.offset(context->getOffset());
+    fillRows(rect, offset);
     context->getDevice()->blitColorKey(*handle, dest, offset, transparentColor);
 }
 
@@ -229,6 +257,7 @@ void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect& rect, const CPo
     if (!handle || !context || !context->getDevice()) return;
     CRect dest = rect;
     dest.offset(context->getOffset());
+    fillRows(rect, offset);
     context->getDevice()->alphaBlend(*handle, dest, offset, alpha);
 }
 

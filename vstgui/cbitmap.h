@@ -3,11 +3,14 @@
 //
 // A PNG is decoded once, at load, into a premultiplied 32-bit image (blue,
 // green, red, alpha; colours scaled by alpha >> 8), so every later draw is
-// one alpha blend. A resource is decoded once per process: every bitmap of
-// the same number, in every instance of the plug-in, shares that image,
-// which nobody writes after loading. Such bitmaps are not opaque: the alpha channel alone
-// decides transparency, even for drawTransparent. Opaque bitmaps (the plain
-// bitmap fallback, where the platform has one) are blitted, and their
+// one alpha blend. An 8-bit palette PNG (both panel pictures, the knob's
+// filmstrip above all) keeps its indices instead, and a draw first fills
+// the rows it shows that no draw filled before; the pixels are the same.
+// A resource is decoded once per process: every bitmap of the same number,
+// in every instance of the plug-in, shares that image, whose pixels never
+// change after loading. Such bitmaps are not opaque: the alpha channel
+// alone decides transparency, even for drawTransparent. Opaque bitmaps (the
+// plain bitmap fallback, where the platform has one) are blitted, and their
 // drawTransparent leaves out the pixels of the transparent colour.
 //
 // Drawing puts the part of the image that starts at the source offset into
@@ -26,6 +29,7 @@
 namespace VSTGUI {
 
 class CDrawContext;
+class PaletteRows;
 namespace platform {
 class Image;
 }
@@ -62,9 +66,9 @@ class CBitmap : public CReferenceCounter {
     void setTransparentColor(const CColor& color) { transparentColor = color; }
     const CColor& getTransparentColor() const { return transparentColor; }
 
-    // The loaded platform image (premultiplied BGRA rows), or null. It may
-    // be shared with other bitmaps: read it, never write it.
-    platform::Image* getImage() const { return handle.get(); }
+    // The loaded platform image (premultiplied BGRA rows), whole, or null.
+    // It may be shared with other bitmaps: read it, never write it.
+    platform::Image* getImage() const;
 
   protected:
     int32_t resourceId = 0;
@@ -74,6 +78,12 @@ class CBitmap : public CReferenceCounter {
     bool opaque = true;
     std::shared_ptr<platform::Image> handle;
     int32_t decodedChannels = 0;
+    // A palette image's indices while rows of `handle` are still to be
+    // filled (shared like the image); drawing fills the rows it shows.
+    std::shared_ptr<PaletteRows> paletteRows;
+
+  private:
+    void fillRows(const CRect& rect, const CPoint& offset) const;
 };
 
 }  // namespace VSTGUI

@@ -32,4 +32,12 @@ std::vector<VSTGUI::CPoint> pixelsOfColor(VSTGUI::CDrawContext& context, uint32_
 std::vector<uint8_t> encodePng(int32_t width, int32_t height, int32_t channels,
                                const std::vector<uint8_t>& pixels);
 
+// An 8-bit palette PNG written by libpng: `palette` holds red, green, blue
+// of each entry, `alphas` the transparency chunk (none when empty),
+// `indices` one byte a pixel; `filters` is libpng's PNG_FILTER_* mask.
+std::vector<uint8_t> encodePalettePng(int32_t width, int32_t height,
+                                      const std::vector<uint8_t>& palette,
+                                      const std::vector<uint8_t>& alphas,
+                                      const std::vector<uint8_t>& indices, int filters);
+
 }  // namespace kvtest

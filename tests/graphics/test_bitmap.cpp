@@ -1,14 +1,20 @@
 // Bitmaps: the PNG conversion into premultiplied BGRA, drawing geometry,
 // failure paths and the library's four real images.
 #include <gtest/gtest.h>
+#include <png.h>
+#include <stb_image.h>
 
 #include <array>
+#include <memory>
+#include <random>
 #include <vector>
 
 #include "graphics_test_support.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/palette_rows.h"
 #include "vstgui/platform/graphics.h"
+#include "vstgui/platform/resources.h"
 
 namespace {
 
@@ -60,6 +66,69 @@ TEST(BitmapConversion, StoresPremultipliedBlueGreenRedAlpha) {
         EXPECT_EQ(stored(*b, i % 3, i / 3), want) << i;
     }
     b->forget();
+}
+
+// Every pixel of the bitmap against stb_image's decode of the same file,
+// premultiplied independently.
+void expectLikeTheGeneralDecoder(CBitmap& b, const uint8_t* png, size_t size) {
+    int w = 0, h = 0, n = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> rgba(
+        stbi_load_from_memory(png, int(size), &w, &h, &n, 4), &stbi_image_free);
+    ASSERT_TRUE(rgba);
+    ASSERT_EQ(b.getWidth(), w);
+    ASSERT_EQ(b.getHeight(), h);
+    EXPECT_EQ(b.getDecodedChannels(), n);
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const stbi_uc* s = rgba.get() + (size_t(y) * size_t(w) + size_t(x)) * 4;
+            const Bgra want = {expectedChannel(s[2], s[3]), expectedChannel(s[1], s[3]),
+                               expectedChannel(s[0], s[3]), s[3]};
+            ASSERT_EQ(stored(b, x, y), want) << x << "," << y;
+        }
+    }
+}
+
+// Palette images are read here and expanded as drawn; what they show must
+// not differ from the general decoder's picture, whatever filters the
+// encoder (libpng) chose for the rows.
+TEST(BitmapConversion, PaletteImagesMatchTheGeneralDecoderUnderEveryFilter) {
+    constexpr int32_t kW = 37, kH = 41;
+    std::mt19937 random(7);
+    std::vector<uint8_t> palette(200 * 3), alphas(150), indices(size_t(kW) * kH);
+    for (uint8_t& v : palette)
+        v = uint8_t(random());
+    for (uint8_t& v : alphas)
+        v = uint8_t(random() % 3 == 0 ? 255 : random() % 3 == 0 ? 0 : random());
+    // Runs, then noise, then noise of few values (where the predictors
+    // meet their ties), so that every filter has something to predict.
+    for (size_t i = 0; i < indices.size(); ++i) {
+        const size_t third = i * 3 / indices.size();
+        indices[i] = uint8_t(third == 0 ? (i / 5) % 200 : random() % (third == 1 ? 200 : 4));
+    }
+    for (const int filters : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
+                              PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
+        for (const bool transparent : {true, false}) {
+            const std::vector<uint8_t> png = kvtest::encodePalettePng(
+                kW, kH, palette, transparent ? alphas : std::vector<uint8_t>{}, indices, filters);
+            SCOPED_TRACE(testing::Message() << "filters " << filters << " tRNS " << transparent);
+            ASSERT_NE(PaletteRows::read(png.data(), png.size()), nullptr);  // not left to stb
+            CBitmap* b = fromPng(png);
+            expectLikeTheGeneralDecoder(*b, png.data(), png.size());
+            EXPECT_FALSE(b->isOpaque());
+            b->forget();
+        }
+    }
+    // Broken palette files are not half read: a truncated one and one with
+    // a row filter that does not exist load nothing, as in the general
+    // decoder.
+    std::vector<uint8_t> png =
+        kvtest::encodePalettePng(kW, kH, palette, alphas, indices, PNG_FILTER_NONE);
+    CBitmap b(0);
+    EXPECT_FALSE(b.loadFromPngBytes(png.data(), png.size() - 40));
+    EXPECT_EQ(PaletteRows::read(png.data(), png.size() - 40), nullptr);
+    const std::vector<uint8_t> stored =
+        kvtest::encodePalettePng(4, 1, {1, 2, 3}, {}, {0, 0, 0, 0}, PNG_FILTER_NONE);
+    EXPECT_NE(PaletteRows::read(stored.data(), stored.size()), nullptr);
 }
 
 TEST(BitmapConversion, ImagesWithoutAlphaAreOpaqueAndGreyIsExpanded) {
@@ -130,6 +199,40 @@ TEST(BitmapDrawing, FilmstripShowsTheImageAtTheSourceOffset) {
     }
     EXPECT_EQ(rgbAt(*c, 9, 50), 0u);
     EXPECT_EQ(rgbAt(*c, 90, 50), 0u);
+    c->forget();
+    strip->forget();
+}
+
+TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
+    // 97 images of 80 x 80, image k in palette colour k.
+    constexpr int32_t kW = 80, kH = 80 * 97;
+    std::vector<uint8_t> palette(97 * 3), indices(size_t(kW) * kH);
+    for (size_t k = 0; k < 97; ++k)
+        palette[3 * k] = uint8_t(k), palette[3 * k + 2] = 200;
+    for (size_t i = 0; i < indices.size(); ++i)
+        indices[i] = uint8_t(i / kW / 80);
+    const std::vector<uint8_t> png =
+        kvtest::encodePalettePng(kW, kH, palette, {}, indices, PNG_ALL_FILTERS);
+    std::unique_ptr<PaletteRows> rows = PaletteRows::read(png.data(), png.size());
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->channels(), 3);
+    std::unique_ptr<platform::Image> image = platform::createImage(kW, kH);
+    rows->expand(*image, 160, 240);
+    rows->expand(*image, 200, 220);
+    EXPECT_EQ(rows->expandedRows(), 80);
+    EXPECT_EQ(image->row(160)[0], 200);      // blue of image 2
+    EXPECT_EQ(image->row(239)[2], 2);        // its red
+    EXPECT_EQ(image->row(100)[3], 0);        // image 1: not filled
+    rows->expand(*image, -5, 0);             // outside: nothing
+    rows->expand(*image, kH - 1, kH + 100);  // the last band only
+    EXPECT_EQ(rows->expandedRows(), 80 + PaletteRows::kBandRows);
+
+    // Through a bitmap: drawing image 3 shows it.
+    CBitmap* strip = fromPng(png);
+    auto* c = new COffscreenContext(nullptr, 80, 80, kBlackColor);
+    strip->draw(c, CRect(0, 0, 80, 80), CPoint(0, 240));
+    EXPECT_EQ(rgbAt(*c, 0, 0), kvtest::rgb(3, 0, 200));
+    EXPECT_EQ(rgbAt(*c, 79, 79), kvtest::rgb(3, 0, 200));
     c->forget();
     strip->forget();
 }
@@ -229,6 +332,8 @@ TEST(BitmapResources, TheFourPanelImagesLoadWithTheirSizes) {
         const Bgra corner = stored(*b, e.width - 1, e.height - 1);
         b->unload();
         EXPECT_EQ(stored(*other, e.width - 1, e.height - 1), corner) << e.id;
+        const platform::ResourceBytes bytes = platform::findPngResource(e.id);
+        expectLikeTheGeneralDecoder(*other, bytes.data, bytes.size);
         other->forget();
         b->forget();
     }

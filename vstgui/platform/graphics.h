@@ -27,6 +27,10 @@ class Image {
     virtual uint8_t* row(int32_t y) = 0;
     // Call after writing rows, before the image is drawn.
     void pixelsChanged();
+    // Call instead after filling rows that were never drawn with the pixels
+    // they always stood for (a picture expanded as it is drawn): the back
+    // end takes the new memory, and the picture keeps its identity.
+    void rowsFilled() { flushPixels(); }
 
     // Tells pictures apart: differs between any two images of the process
     // and changes at every pixelsChanged.

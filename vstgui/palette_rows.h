@@ -1,0 +1,64 @@
+// A palette PNG kept as its colour indices and expanded into a platform
+// image a band of rows at a time, when a band is first drawn.
+//
+// The knob's filmstrip is 97 pictures of which a panel shows two. Decoding
+// it whole writes 2.5 MB of pixels plus the decoder's own copies before the
+// first frame, and fresh memory is the dearest part of opening an editor.
+// Kept as indices it is a quarter of that, written once; the image it fills
+// is allocated zeroed, so rows nobody has drawn cost no memory at all.
+//
+// Only 8-bit, non-interlaced palette images are taken (those the artwork
+// generator writes); read() answers null for everything else, and for data
+// it cannot make sense of, so that the general decoder has the last word.
+// The inflating is the general decoder's (stb_image's zlib); the rows are
+// unfiltered here. Expanded pixels are exactly what the general decoder
+// and the bitmap's conversion make of the same file.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace VSTGUI {
+
+namespace platform {
+class Image;
+}
+
+class PaletteRows {
+  public:
+    static constexpr int32_t kBandRows = 16;
+
+    static std::unique_ptr<PaletteRows> read(const uint8_t* data, size_t size);
+
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    // What the general decoder reports: 4 with a transparency chunk, else 3.
+    int32_t channels() const { return channels_; }
+
+    // Makes rows top..bottom-1 of `image` (this picture's size) hold their
+    // premultiplied pixels; rows outside the picture are ignored and rows
+    // expanded before are left alone. Callable from any thread.
+    void expand(platform::Image& image, int32_t top, int32_t bottom);
+    // Rows expanded so far.
+    int32_t expandedRows() const;
+
+  private:
+    PaletteRows() = default;
+    bool unfilter();
+
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t channels_ = 3;
+    // Premultiplied blue, green, red, alpha of each index; indices past the
+    // palette's end are transparent black.
+    uint8_t colours_[256][4] = {};
+    // Each row's filter byte, then its indices.
+    std::unique_ptr<uint8_t[]> rows_;
+    std::unique_ptr<std::atomic<bool>[]> bandDone_;
+    std::mutex expanding_;
+};
+
+}  // namespace VSTGUI
