@@ -1,4 +1,5 @@
 #include "plugin/brackenlume_opamp_gui.h"
+#include "vstgui/platform/graphics.h"
 
 #include <charconv>
 #include <cmath>
@@ -99,6 +100,9 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     // A second open without a close would leave the first window behind.
     if (frame) close();
     systemWindow = ptr;
+    // The first frame shows text: the font system's one-time set-up runs
+    // on its own thread while the pictures load and the window is made.
+    VSTGUI::platform::prepareFonts();
 
     // Out of memory part-way: whatever was built goes again, the host hears
     // 0 and the instance stays as it was, so a later open starts afresh.

@@ -4,10 +4,14 @@
 #include <fontconfig/fontconfig.h>
 
 #include <cmath>
+#include <exception>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <tuple>
+
+#include "vstgui/platform/graphics.h"
 
 namespace VSTGUI::platform::cairo {
 
@@ -32,6 +36,10 @@ using FaceKey = std::tuple<std::string, int32_t, bool, bool>;
 struct FaceCache {
     std::mutex mutex;
     std::map<FaceKey, FacePtr> faces;
+    // fontconfig's set-up under way on its own thread; waited for before the
+    // first face is resolved and, at the latest, when the library unloads.
+    std::future<void> setUp;
+    bool setUpStarted = false;
 };
 
 FaceCache& faceCache() {
@@ -92,6 +100,7 @@ cairo_font_face_t* fontFace(const FontDesc& font) {
     FaceCache& cache = faceCache();
     FaceKey key{font.face ? font.face : "Arial", font.pixelHeight, font.bold, font.italic};
     std::lock_guard lock(cache.mutex);
+    if (cache.setUp.valid()) cache.setUp.get();
     auto it = cache.faces.find(key);
     if (it == cache.faces.end()) it = cache.faces.emplace(key, resolveFace(font)).first;
     return it->second.get();
@@ -190,3 +199,19 @@ TextLayout layoutText(cairo_t* cr, const std::string& utf8, const CRect& r, Text
 }
 
 }  // namespace VSTGUI::platform::cairo
+
+namespace VSTGUI::platform {
+
+void prepareFonts() {
+    cairo::FaceCache& cache = cairo::faceCache();
+    std::lock_guard lock(cache.mutex);
+    if (cache.setUpStarted) return;
+    cache.setUpStarted = true;
+    try {
+        cache.setUp = std::async(std::launch::async, [] { FcInit(); });
+    } catch (const std::exception&) {
+        // No thread to be had: the first text sets fontconfig up itself.
+    }
+}
+
+}  // namespace VSTGUI::platform

@@ -49,4 +49,7 @@ std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height)
     return win32::GdiDevice::createOffscreen(width, height);
 }
 
+// GDI's fonts need no set-up of their own.
+void prepareFonts() {}
+
 }  // namespace VSTGUI::platform

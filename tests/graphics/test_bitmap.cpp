@@ -7,11 +7,13 @@
 #include <array>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "graphics_test_support.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/cfont.h"
 #include "vstgui/palette_rows.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/resources.h"
@@ -235,6 +237,38 @@ TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
     EXPECT_EQ(rgbAt(*c, 79, 79), kvtest::rgb(3, 0, 200));
     c->forget();
     strip->forget();
+}
+
+// Editors on several user-interface threads share one decoded filmstrip and
+// fill its rows as they draw; fonts are set up on a thread of their own
+// while they do. Run under ThreadSanitizer this shows both free of races.
+TEST(PaletteThreads, EditorsOnTwoThreadsFillOneImageAndWaitForTheFonts) {
+    constexpr int32_t kW = 80, kH = 80 * 97;
+    std::vector<uint8_t> palette(97 * 3), indices(size_t(kW) * kH);
+    for (size_t k = 0; k < 97; ++k)
+        palette[3 * k] = uint8_t(k);
+    for (size_t i = 0; i < indices.size(); ++i)
+        indices[i] = uint8_t(i / kW / 80);
+    const std::vector<uint8_t> png =
+        kvtest::encodePalettePng(kW, kH, palette, {}, indices, PNG_FILTER_NONE);
+    std::unique_ptr<PaletteRows> rows = PaletteRows::read(png.data(), png.size());
+    ASSERT_NE(rows, nullptr);
+    std::unique_ptr<platform::Image> image = platform::createImage(kW, kH);
+    auto editor = [&](int32_t first, int32_t step) {
+        platform::prepareFonts();
+        auto* c = new COffscreenContext(nullptr, 40, 12, kWhiteColor);
+        c->setFont(kNormalFont);
+        c->drawString("12.0 dB", CRect(0, 0, 40, 12), false, kLeftText);
+        c->forget();
+        for (int32_t k = first; k >= 0 && k < 97; k += step)
+            rows->expand(*image, 80 * k, 80 * k + 80);
+    };
+    std::thread up(editor, 0, 1), down(editor, 96, -1);
+    up.join();
+    down.join();
+    EXPECT_EQ(rows->expandedRows(), kH);
+    for (int32_t k = 0; k < 97; ++k)
+        EXPECT_EQ(image->row(80 * k + 40)[2], k) << k;
 }
 
 TEST(BitmapDrawing, AlphaDecidesTransparencyAndConstantAlphaScales) {

@@ -63,6 +63,12 @@ std::unique_ptr<Image> adoptPixels(uint8_t* pixels, int32_t width, int32_t heigh
 // without plain bitmap resources always answer null.
 std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber);
 
+// Starts the text system's one-time set-up (fontconfig reading its
+// configuration: milliseconds) on a thread of its own, once per process, so
+// that it runs while an editor opens its window and draws its pictures; the
+// first text waits for it. Nothing to do where that costs nothing.
+void prepareFonts();
+
 // An offscreen surface of width x height (sides below 1 count as 1), all
 // pixels zero. Never null.
 std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height);
