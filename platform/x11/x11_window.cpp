@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "platform/cairo/cairo_device.h"
@@ -95,9 +96,15 @@ std::unique_ptr<X11Window> X11Window::create(Window parent, int32_t width, int32
 X11Window::X11Window(std::shared_ptr<Connection> connection, WindowEvents& events)
     : connection_(std::move(connection)), events_(events), alive_(std::make_shared<bool>(true)) {
     ++liveWindows;
+    try {
+        watch_ = std::make_unique<SocketWatch>(ConnectionNumber(connection_->display));
+    } catch (const std::bad_alloc&) {
+        // Without a watch every idle asks the socket itself.
+    }
 }
 
 X11Window::~X11Window() {
+    watch_.reset();  // before anything may close the socket
     *alive_ = false;
     paintDevice_.reset();
     Display* display = connection_->display;
@@ -326,6 +333,7 @@ void X11Window::processEvents() {
     }
     drainedAt_ = XNextRequest(display);
     drained_ = true;
+    if (watch_) watch_->rearm();
 }
 
 bool X11Window::eventsMayWait(Display* display) const {
@@ -335,6 +343,7 @@ bool X11Window::eventsMayWait(Display* display) const {
     // request since the last full read means no reply was awaited, so an
     // empty Xlib queue and a socket with nothing to read mean no event.
     if (!drained_ || XNextRequest(display) != drainedAt_ || XQLength(display) > 0) return true;
+    if (watch_ && watch_->active()) return watch_->readable();
     pollfd socket{ConnectionNumber(display), POLLIN, 0};
     // Readable, closed or failing: XPending finds out which.
     return poll(&socket, 1, 0) != 0;

@@ -23,6 +23,7 @@
 #ifdef CursorShape
 #undef CursorShape
 #endif
+#include "platform/x11/x11_socket_watch.h"
 #include "vstgui/platform/native_window.h"
 
 #include <X11/Xlib.h>
@@ -108,6 +109,9 @@ class X11Window final : public NativeWindow {
     // every event there was; see eventsMayWait.
     unsigned long drainedAt_ = 0;
     bool drained_ = false;
+    // Tells whether the socket has anything to read without asking the
+    // kernel; null (or not active) where no thread could be started.
+    std::unique_ptr<SocketWatch> watch_;
     // Cleared by the destructor; event delivery checks it after each
     // callback, which may end in the owner destroying this object.
     std::shared_ptr<bool> alive_;
