@@ -18,7 +18,7 @@ cmake --build "$dir" --target fuzzers -- -j"$(nproc)"
 
 total=0
 failed=0
-for harness in dispatcher set_chunk process; do
+for harness in dispatcher set_chunk process palette_png; do
   work="$dir/fuzz-corpus/$harness"
   log="$dir/fuzz-$harness.log"
   mkdir -p "$work"

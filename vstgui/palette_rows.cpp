@@ -121,7 +121,9 @@ std::unique_ptr<PaletteRows> PaletteRows::read(const uint8_t* data, size_t size)
 
     const size_t stride = size_t(image->width_) + 1;
     const size_t total = stride * size_t(image->height_);
-    if (total > size_t{INT_MAX}) return nullptr;
+    // Deflate makes at most 1032 bytes of one: a header that promises more
+    // than the data can hold is not worth allocating for.
+    if (total > size_t{INT_MAX} || total / 1032 > compressedSize + 64) return nullptr;
     image->rows_.reset(new (std::nothrow) uint8_t[total]);
     image->bandDone_.reset(new (std::nothrow)
                                std::atomic<bool>[(image->height_ + kBandRows - 1) / kBandRows] {});

@@ -38,9 +38,10 @@ class PaletteRows {
     // What the general decoder reports: 4 with a transparency chunk, else 3.
     int32_t channels() const { return channels_; }
 
-    // Makes rows top..bottom-1 of `image` (this picture's size) hold their
-    // premultiplied pixels; rows outside the picture are ignored and rows
-    // expanded before are left alone. Callable from any thread.
+    // Makes rows top..bottom-1 of `image` hold their premultiplied pixels;
+    // rows outside the picture are ignored and rows expanded before are left
+    // alone. `image` is always the same one, of this picture's size (the
+    // expanded rows are remembered here). Callable from any thread.
     void expand(platform::Image& image, int32_t top, int32_t bottom);
     // Rows expanded so far.
     int32_t expandedRows() const;
