@@ -205,16 +205,22 @@ TEST(BitmapDrawing, FilmstripShowsTheImageAtTheSourceOffset) {
     strip->forget();
 }
 
-TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
-    // 97 images of 80 x 80, image k in palette colour k.
-    constexpr int32_t kW = 80, kH = 80 * 97;
-    std::vector<uint8_t> palette(97 * 3), indices(size_t(kW) * kH);
+// A palette filmstrip of 97 images of 80 x 80; image k is flat in palette
+// colour k: red k, green 0, blue 200.
+constexpr int32_t kStripWidth = 80, kStripHeight = 80 * 97;
+std::vector<uint8_t> paletteFilmstrip() {
+    std::vector<uint8_t> palette(97 * 3), indices(size_t(kStripWidth) * kStripHeight);
     for (size_t k = 0; k < 97; ++k)
         palette[3 * k] = uint8_t(k), palette[3 * k + 2] = 200;
     for (size_t i = 0; i < indices.size(); ++i)
-        indices[i] = uint8_t(i / kW / 80);
-    const std::vector<uint8_t> png =
-        kvtest::encodePalettePng(kW, kH, palette, {}, indices, PNG_ALL_FILTERS);
+        indices[i] = uint8_t(i / kStripWidth / 80);
+    return kvtest::encodePalettePng(kStripWidth, kStripHeight, palette, {}, indices,
+                                    PNG_ALL_FILTERS);
+}
+
+TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
+    constexpr int32_t kW = kStripWidth, kH = kStripHeight;
+    const std::vector<uint8_t> png = paletteFilmstrip();
     std::unique_ptr<PaletteRows> rows = PaletteRows::read(png.data(), png.size());
     ASSERT_NE(rows, nullptr);
     EXPECT_EQ(rows->channels(), 3);
@@ -243,14 +249,8 @@ TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
 // fill its rows as they draw; fonts are set up on a thread of their own
 // while they do. Run under ThreadSanitizer this shows both free of races.
 TEST(PaletteThreads, EditorsOnTwoThreadsFillOneImageAndWaitForTheFonts) {
-    constexpr int32_t kW = 80, kH = 80 * 97;
-    std::vector<uint8_t> palette(97 * 3), indices(size_t(kW) * kH);
-    for (size_t k = 0; k < 97; ++k)
-        palette[3 * k] = uint8_t(k);
-    for (size_t i = 0; i < indices.size(); ++i)
-        indices[i] = uint8_t(i / kW / 80);
-    const std::vector<uint8_t> png =
-        kvtest::encodePalettePng(kW, kH, palette, {}, indices, PNG_FILTER_NONE);
+    constexpr int32_t kW = kStripWidth, kH = kStripHeight;
+    const std::vector<uint8_t> png = paletteFilmstrip();
     std::unique_ptr<PaletteRows> rows = PaletteRows::read(png.data(), png.size());
     ASSERT_NE(rows, nullptr);
     std::unique_ptr<platform::Image> image = platform::createImage(kW, kH);
