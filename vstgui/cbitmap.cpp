@@ -97,7 +97,7 @@ bool CBitmap::loadFromResource(int32_t id) {
     }
     const platform::ResourceBytes bytes = platform::findPngResource(id);
     if (bytes.data && bytes.size > 0) {
-        if (loadFromPngBytes(bytes.data, bytes.size)) {
+        if (loadPng(bytes.data, bytes.size, true)) {
             try {
                 std::lock_guard<std::mutex> lock(decodedLock);
                 decodedResources().emplace(
@@ -122,10 +122,14 @@ bool CBitmap::loadFromResource(int32_t id) {
 }
 
 bool CBitmap::loadFromPngBytes(const uint8_t* data, size_t size) {
+    return loadPng(data, size, false);
+}
+
+bool CBitmap::loadPng(const uint8_t* data, size_t size, bool lasting) {
     unload();
     if (!data || size == 0 || size > static_cast<size_t>(INT_MAX)) return false;
 
-    if (std::unique_ptr<PaletteRows> rows = PaletteRows::read(data, size)) {
+    if (std::unique_ptr<PaletteRows> rows = PaletteRows::read(data, size, lasting)) {
         decodedChannels = rows->channels();
         std::unique_ptr<platform::Image> image =
             platform::createImage(rows->width(), rows->height());

@@ -83,6 +83,8 @@ class CBitmap : public CReferenceCounter {
     std::shared_ptr<PaletteRows> paletteRows;
 
   private:
+    // `lasting`: the bytes stay valid while the image lives (a resource).
+    bool loadPng(const uint8_t* data, size_t size, bool lasting);
     void fillRows(const CRect& rect, const CPoint& offset) const;
 };
 

@@ -41,7 +41,7 @@ constexpr uint32_t kMaxSide = 1u << 24;
 
 }  // namespace
 
-std::unique_ptr<PaletteRows> PaletteRows::read(const uint8_t* data, size_t size) {
+std::unique_ptr<PaletteRows> PaletteRows::read(const uint8_t* data, size_t size, bool lasting) {
     static constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     if (!data || size < 8 || std::memcmp(data, kSignature, 8) != 0) return nullptr;
 
@@ -124,14 +124,23 @@ std::unique_ptr<PaletteRows> PaletteRows::read(const uint8_t* data, size_t size)
     // Deflate makes at most 1032 bytes of one: a header that promises more
     // than the data can hold is not worth allocating for.
     if (total > size_t{INT_MAX} || total / 1032 > compressedSize + 64) return nullptr;
-    image->rows_.reset(new (std::nothrow) uint8_t[total]);
     image->bandDone_.reset(new (std::nothrow)
                                std::atomic<bool>[(image->height_ + kBandRows - 1) / kBandRows] {});
-    if (!image->rows_ || !image->bandDone_) return nullptr;
-    const int inflated = stbi_zlib_decode_buffer(
-        reinterpret_cast<char*>(image->rows_.get()), static_cast<int>(total),
-        reinterpret_cast<const char*>(compressed), static_cast<int>(compressedSize));
-    if (inflated != static_cast<int>(total) || !image->unfilter()) return nullptr;
+    if (!image->bandDone_) return nullptr;
+    bool inPlace = false;
+    try {
+        inPlace = lasting && joined.empty() && image->mapStoredRows(compressed, compressedSize);
+    } catch (const std::bad_alloc&) {
+        image->blocks_.clear();
+    }
+    if (!inPlace) {
+        image->rows_.reset(new (std::nothrow) uint8_t[total]);
+        if (!image->rows_) return nullptr;
+        const int inflated = stbi_zlib_decode_buffer(
+            reinterpret_cast<char*>(image->rows_.get()), static_cast<int>(total),
+            reinterpret_cast<const char*>(compressed), static_cast<int>(compressedSize));
+        if (inflated != static_cast<int>(total) || !image->unfilter()) return nullptr;
+    }
 
     image->channels_ = transparency ? 4 : 3;
     for (uint32_t i = 0; i < paletteSize; ++i) {
@@ -142,6 +151,55 @@ std::unique_ptr<PaletteRows> PaletteRows::read(const uint8_t* data, size_t size)
         image->colours_[i][3] = alpha;
     }
     return image;
+}
+
+// Takes the rows where they lie when the zlib stream is nothing but stored
+// blocks that each hold the same whole number of rows (the last one fewer),
+// and no row is filtered; false leaves the rows to the inflater.
+bool PaletteRows::mapStoredRows(const uint8_t* stream, size_t size) {
+    const size_t stride = size_t(width_) + 1;
+    const size_t total = stride * size_t(height_);
+    // zlib header: deflate, no preset dictionary, check bits right.
+    if (size < 2 || (stream[0] & 0x0F) != 8 || (stream[1] & 0x20) ||
+        (stream[0] * 256 + stream[1]) % 31 != 0)
+        return false;
+    std::vector<const uint8_t*> blocks;
+    size_t rowsPerBlock = 0, covered = 0;
+    for (size_t at = 2;;) {
+        // A stored block: one header byte (final bit, type 00 and padding),
+        // then its length, the length's complement and the bytes.
+        if (size - at < 5 || (stream[at] & 0x06) != 0) return false;
+        const bool final = (stream[at] & 1) != 0;
+        const size_t length = stream[at + 1] | size_t{stream[at + 2]} << 8;
+        if ((stream[at + 3] | size_t{stream[at + 4]} << 8) != (length ^ 0xFFFF)) return false;
+        if (length > size - at - 5 || length % stride != 0 || covered + length > total)
+            return false;
+        if (blocks.empty()) rowsPerBlock = length / stride;
+        // Every block but the last holds the same number of rows.
+        if (length / stride != rowsPerBlock && !(final && length / stride < rowsPerBlock))
+            return false;
+        blocks.push_back(stream + at + 5);
+        covered += length;
+        at += 5 + length;
+        if (final) break;
+    }
+    if (covered != total || rowsPerBlock == 0) return false;
+    blocks_ = std::move(blocks);
+    rowsPerBlock_ = static_cast<int32_t>(rowsPerBlock);
+    for (int32_t y = 0; y < height_; ++y) {
+        if (rowBytes(y)[0] != 0) {
+            blocks_.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+const uint8_t* PaletteRows::rowBytes(int32_t y) const {
+    const size_t stride = size_t(width_) + 1;
+    if (!blocks_.empty())
+        return blocks_[size_t(y / rowsPerBlock_)] + stride * size_t(y % rowsPerBlock_);
+    return rows_.get() + stride * size_t(y);
 }
 
 // Undoes the row filters in place: each row's indices become the filtered
@@ -173,14 +231,13 @@ void PaletteRows::expand(platform::Image& image, int32_t top, int32_t bottom) {
     top = std::max(top, 0);
     bottom = std::min(bottom, height_);
     if (top >= bottom || image.width() != width_ || image.height() != height_) return;
-    const size_t stride = size_t(width_) + 1;
     for (int32_t band = top / kBandRows; band <= (bottom - 1) / kBandRows; ++band) {
         if (bandDone_[band].load(std::memory_order_acquire)) continue;
         std::lock_guard lock(expanding_);
         if (bandDone_[band].load(std::memory_order_relaxed)) continue;
         const int32_t end = std::min(height_, (band + 1) * kBandRows);
         for (int32_t y = band * kBandRows; y < end; ++y) {
-            const uint8_t* index = rows_.get() + stride * size_t(y) + 1;
+            const uint8_t* index = rowBytes(y) + 1;
             uint8_t* out = image.row(y);
             for (int32_t x = 0; x < width_; ++x, out += 4)
                 std::memcpy(out, colours_[index[x]], 4);

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace VSTGUI {
 
@@ -31,7 +32,13 @@ class PaletteRows {
   public:
     static constexpr int32_t kBandRows = 16;
 
-    static std::unique_ptr<PaletteRows> read(const uint8_t* data, size_t size);
+    // `lasting`: the bytes stay where they are for as long as the result
+    // lives (a resource of the loaded library). Rows stored uncompressed,
+    // unfiltered and in whole rows per block are then read where they lie
+    // instead of being copied: fresh memory is dear, pages of the library
+    // that are already in memory are not.
+    static std::unique_ptr<PaletteRows> read(const uint8_t* data, size_t size,
+                                             bool lasting = false);
 
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
@@ -45,10 +52,15 @@ class PaletteRows {
     void expand(platform::Image& image, int32_t top, int32_t bottom);
     // Rows expanded so far.
     int32_t expandedRows() const;
+    // The rows are read where they lie in the PNG's bytes.
+    bool readInPlace() const { return !blocks_.empty(); }
 
   private:
     PaletteRows() = default;
     bool unfilter();
+    bool mapStoredRows(const uint8_t* stream, size_t size);
+    // Row y: its filter byte, then its indices.
+    const uint8_t* rowBytes(int32_t y) const;
 
     int32_t width_ = 0;
     int32_t height_ = 0;
@@ -56,8 +68,11 @@ class PaletteRows {
     // Premultiplied blue, green, red, alpha of each index; indices past the
     // palette's end are transparent black.
     uint8_t colours_[256][4] = {};
-    // Each row's filter byte, then its indices.
+    // Each row's filter byte, then its indices: inflated here, or in the
+    // PNG's stored blocks, each holding rowsPerBlock_ rows.
     std::unique_ptr<uint8_t[]> rows_;
+    std::vector<const uint8_t*> blocks_;
+    int32_t rowsPerBlock_ = 0;
     std::unique_ptr<std::atomic<bool>[]> bandDone_;
     std::mutex expanding_;
 };

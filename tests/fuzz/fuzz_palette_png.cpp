@@ -22,7 +22,8 @@ uint8_t premultiplied(uint8_t value, uint8_t alpha) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using VSTGUI::PaletteRows;
-    std::unique_ptr<PaletteRows> rows = PaletteRows::read(data, size);
+    // The bytes outlive the reader here: stored rows are read in place.
+    std::unique_ptr<PaletteRows> rows = PaletteRows::read(data, size, true);
     if (!rows) return 0;
     const int32_t w = rows->width(), h = rows->height();
     std::unique_ptr<VSTGUI::platform::Image> image = VSTGUI::platform::createImage(w, h);
