@@ -11,6 +11,7 @@
 #include <mutex>
 #include <tuple>
 
+#include "platform/posix/fork_generation.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI::platform::cairo {
@@ -40,6 +41,20 @@ struct FaceCache {
     // first face is resolved and, at the latest, when the library unloads.
     std::future<void> setUp;
     bool setUpStarted = false;
+    uint32_t setUpGeneration = 0;  // the fork generation that has the thread
+    ~FaceCache() { awaitSetUp(); }
+
+    // Waits for the set-up unless it was started before this process was
+    // forked: the thread stayed with the parent, and its future is left as
+    // it is (destroying it would wait too).
+    void awaitSetUp() {
+        if (!setUp.valid()) return;
+        if (setUpGeneration == posix::forkGeneration()) {
+            setUp.get();
+        } else {
+            static_cast<void>(std::make_unique<std::future<void>>(std::move(setUp)).release());
+        }
+    }
 };
 
 FaceCache& faceCache() {
@@ -100,7 +115,7 @@ cairo_font_face_t* fontFace(const FontDesc& font) {
     FaceCache& cache = faceCache();
     FaceKey key{font.face ? font.face : "Arial", font.pixelHeight, font.bold, font.italic};
     std::lock_guard lock(cache.mutex);
-    if (cache.setUp.valid()) cache.setUp.get();
+    cache.awaitSetUp();
     auto it = cache.faces.find(key);
     if (it == cache.faces.end()) it = cache.faces.emplace(key, resolveFace(font)).first;
     return it->second.get();
@@ -207,6 +222,7 @@ void prepareFonts() {
     std::lock_guard lock(cache.mutex);
     if (cache.setUpStarted) return;
     cache.setUpStarted = true;
+    cache.setUpGeneration = posix::forkGeneration();
     try {
         cache.setUp = std::async(std::launch::async, [] { FcInit(); });
     } catch (const std::exception&) {

@@ -8,52 +8,58 @@
 #include <cstdint>
 #include <exception>
 
+#include "platform/posix/fork_generation.h"
+
 namespace VSTGUI::platform::x11 {
 
-SocketWatch::SocketWatch(int socket) : socket_(socket) {
+SocketWatch::SocketWatch(int socket) : socket_(socket), generation_(posix::forkGeneration()) {
     wake_ = eventfd(0, EFD_CLOEXEC);
     if (wake_ < 0) return;
     try {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::make_unique<std::thread>([this] { run(); });
     } catch (const std::exception&) {
         close(wake_);
         wake_ = -1;
     }
 }
 
+bool SocketWatch::active() const {
+    return thread_ && generation_ == posix::forkGeneration();
+}
+
 SocketWatch::~SocketWatch() {
-    if (!thread_.joinable()) return;
-    {
-        std::lock_guard lock(lock_);
-        stopping_ = true;
+    if (!thread_) return;
+    if (generation_ != posix::forkGeneration()) {
+        // A forked child: the thread stayed with the parent. Its object is
+        // left as it is; joining it here would wait for nothing forever.
+        static_cast<void>(thread_.release());
+        close(wake_);
+        return;
     }
-    armed_.notify_one();
-    const uint64_t one = 1;
-    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-    thread_.join();
+    stopping_.store(true, std::memory_order_release);
+    wake();
+    thread_->join();
     close(wake_);
 }
 
-void SocketWatch::rearm() {
-    if (failed_.load(std::memory_order_acquire)) return;  // always "look", as without a watch
-    readable_.store(false, std::memory_order_release);
-    {
-        std::lock_guard lock(lock_);
-        watching_ = true;
+void SocketWatch::wake() {
+    const uint64_t one = 1;
+    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
     }
-    armed_.notify_one();
+}
+
+void SocketWatch::rearm() {
+    if (!active() || failed_.load(std::memory_order_acquire)) return;  // "look" every time
+    readable_.store(false, std::memory_order_release);
+    wake();
 }
 
 void SocketWatch::run() {
+    bool watching = true;
     for (;;) {
-        {
-            std::unique_lock lock(lock_);
-            armed_.wait(lock, [this] { return watching_ || stopping_; });
-            if (stopping_) return;
-            watching_ = false;
-        }
-        pollfd watched[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
+        // A negative descriptor is skipped: while the reader has not taken
+        // what came, only the wake-up counts.
+        pollfd watched[2] = {{watching ? socket_ : -1, POLLIN, 0}, {wake_, POLLIN, 0}};
         int ready = 0;
         do {
             ready = poll(watched, 2, -1);
@@ -63,9 +69,17 @@ void SocketWatch::run() {
             readable_.store(true, std::memory_order_release);
             return;
         }
-        if (watched[1].revents) return;
-        // Readable, closed or failing: the reader finds out which.
-        readable_.store(true, std::memory_order_release);
+        if (watched[1].revents) {
+            uint64_t count = 0;
+            while (read(wake_, &count, sizeof count) < 0 && errno == EINTR) {
+            }
+            if (stopping_.load(std::memory_order_acquire)) return;
+            watching = true;  // rearmed
+        } else if (watched[0].revents) {
+            // Readable, closed or failing: the reader finds out which.
+            readable_.store(true, std::memory_order_release);
+            watching = false;
+        }
     }
 }
 

@@ -7,12 +7,14 @@
 //
 // The thread only polls the socket; it never reads from it or calls Xlib.
 // Once it has seen the socket readable it waits until the reader has taken
-// everything (rearm) before it looks again.
+// everything (rearm) before it looks again. Everything shared is atomic or
+// a descriptor: a child forked after the watch started has no thread, the
+// watch is not active there, and nothing in it waits for the parent's.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
+#include <memory>
 #include <thread>
 
 namespace VSTGUI::platform::x11 {
@@ -27,7 +29,7 @@ class SocketWatch {
     SocketWatch(const SocketWatch&) = delete;
     SocketWatch& operator=(const SocketWatch&) = delete;
 
-    bool active() const { return thread_.joinable(); }
+    bool active() const;
     // Something came (or the socket failed) since the last rearm.
     bool readable() const { return readable_.load(std::memory_order_acquire); }
     // The reader has taken everything there was: watch again.
@@ -35,16 +37,15 @@ class SocketWatch {
 
   private:
     void run();
+    void wake();
 
     int socket_;
-    int wake_ = -1;  // an eventfd that ends the watch
+    int wake_ = -1;  // an eventfd: rearm, or stop when stopping_ is set
     std::atomic<bool> readable_{false};
     std::atomic<bool> failed_{false};  // the watch gave up: readable from now on
-    std::mutex lock_;
-    std::condition_variable armed_;
-    bool watching_ = true;
-    bool stopping_ = false;
-    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::unique_ptr<std::thread> thread_;
+    uint32_t generation_;  // the fork generation that has the thread
 };
 
 }  // namespace VSTGUI::platform::x11

@@ -5,6 +5,7 @@
 // and the reader to be free of races.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,6 +59,31 @@ TEST(SocketWatchThreads, ReportsEachArrivalUntilTheReaderTookItAndEndsPromptly) 
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+// Hosts and validators fork: a child holds the watch object but not its
+// thread. There the watch is not active (the window polls for itself), and
+// ending it returns at once instead of joining a thread that is not there.
+TEST(SocketWatchThreads, AForkedChildNeitherUsesNorJoinsTheParentsThread) {
+    SocketPair pair;
+    auto* watch = new SocketWatch(pair.ends[0]);
+    ASSERT_TRUE(watch->active());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);  // a join that waits for ever ends the child with SIGALRM
+        const bool inactive = !watch->active();
+        watch->rearm();
+        delete watch;
+        _exit(inactive ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_TRUE(watch->active());
+    pair.send();
+    EXPECT_TRUE(kvtest::waitUntil([&] { return watch->readable(); }, 2000));
+    delete watch;
 }
 
 }  // namespace
