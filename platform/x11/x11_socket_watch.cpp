@@ -30,8 +30,8 @@ bool SocketWatch::active() const {
 SocketWatch::~SocketWatch() {
     if (!thread_) return;
     if (generation_ != posix::forkGeneration()) {
-        // A forked child: the thread stayed with the parent. Its object is
-        // left as it is; joining it here would wait for nothing forever.
+        // A forked child: the thread stayed with the parent, so there is
+        // nothing here to stop or join; its object is left as it is.
         static_cast<void>(thread_.release());
         close(wake_);
         return;
