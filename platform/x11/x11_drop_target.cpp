@@ -30,6 +30,7 @@
 #include <X11/Xlib.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -52,25 +53,25 @@ struct Atoms {
         typeList, uriList, incr, wmState, data;
     Atom text[5];
 
+    // All names in one request: one round trip instead of one per atom,
+    // which made up most of the time a drop target took to register.
     explicit Atoms(Display* d) {
-        auto atom = [d](const char* name) { return XInternAtom(d, name, False); };
-        aware = atom("XdndAware");
-        proxy = atom("XdndProxy");
-        enter = atom("XdndEnter");
-        position = atom("XdndPosition");
-        status = atom("XdndStatus");
-        leave = atom("XdndLeave");
-        drop = atom("XdndDrop");
-        finished = atom("XdndFinished");
-        actionCopy = atom("XdndActionCopy");
-        selection = atom("XdndSelection");
-        typeList = atom("XdndTypeList");
-        uriList = atom("text/uri-list");
-        incr = atom("INCR");
-        wmState = atom("WM_STATE");
-        data = atom("KV23_XDND_DATA");  // where the source puts the list for us
-        for (size_t i = 0; i < 5; ++i)
-            text[i] = atom(kTextTypes[i]);
+        Atom* const fields[] = {&aware,    &proxy,   &enter,    &position,   &status,
+                                &leave,    &drop,    &finished, &actionCopy, &selection,
+                                &typeList, &uriList, &incr,     &wmState,    &data,
+                                &text[0],  &text[1], &text[2],  &text[3],    &text[4]};
+        // KV23_XDND_DATA: where the source puts the list for us.
+        const char* names[] = {"XdndAware",      "XdndProxy",     "XdndEnter",      "XdndPosition",
+                               "XdndStatus",     "XdndLeave",     "XdndDrop",       "XdndFinished",
+                               "XdndActionCopy", "XdndSelection", "XdndTypeList",   "text/uri-list",
+                               "INCR",           "WM_STATE",      "KV23_XDND_DATA", kTextTypes[0],
+                               kTextTypes[1],    kTextTypes[2],   kTextTypes[3],    kTextTypes[4]};
+        static_assert(std::size(fields) == std::size(names));
+        Atom atoms[std::size(names)] = {};
+        XInternAtoms(d, const_cast<char**>(names), static_cast<int>(std::size(names)), False,
+                     atoms);
+        for (size_t i = 0; i < std::size(fields); ++i)
+            *fields[i] = atoms[i];
     }
 };
 
