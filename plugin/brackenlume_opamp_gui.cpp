@@ -11,6 +11,7 @@
 #include "plugin/brackenlume_opamp.h"
 #include "plugin/brackenlume_peak_led.h"
 #include "vstgui/cbitmap.h"
+#include "vstgui/cfont.h"
 #include "vstgui/cframe.h"
 #include "vstgui/conoffbutton.h"
 #include "vstgui/ctextedit.h"
@@ -100,9 +101,10 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     // A second open without a close would leave the first window behind.
     if (frame) close();
     systemWindow = ptr;
-    // The first frame shows text: the font system's one-time set-up runs
-    // on its own thread while the pictures load and the window is made.
-    VSTGUI::platform::prepareFonts();
+    // The first frame shows text: the font system's one-time set-up, and
+    // the fields' font with the digits it shows, are prepared on a thread
+    // of their own while the pictures load and the window is made.
+    VSTGUI::platform::prepareFonts(makeFontDesc(kFieldFont, 0), "0123456789.-");
 
     // Out of memory part-way: whatever was built goes again, the host hears
     // 0 and the instance stays as it was, so a later open starts afresh.

@@ -34,25 +34,51 @@ using PatternPtr = std::unique_ptr<FcPattern, PatternDeleter>;
 // and slant; underline is drawn by us.
 using FaceKey = std::tuple<std::string, int32_t, bool, bool>;
 
+// What the set-up thread hands over: the face it resolved for the font an
+// editor named.
+struct Prepared {
+    FaceKey key;
+    FacePtr face;
+};
+
+FaceKey faceKey(const FontDesc& font) {
+    return {font.face ? font.face : "Arial", font.pixelHeight, font.bold, font.italic};
+}
+
 struct FaceCache {
     std::mutex mutex;
     std::map<FaceKey, FacePtr> faces;
-    // fontconfig's set-up under way on its own thread; waited for before the
-    // first face is resolved and, at the latest, when the library unloads.
-    std::future<void> setUp;
+    // fontconfig's set-up under way on its own thread: `prepared` is ready
+    // as soon as the thread's work is done (waited for before the first face
+    // is resolved), `thread` when the thread has ended (waited for, at the
+    // latest, when the library unloads).
+    std::future<Prepared> prepared;
+    std::future<void> thread;
     bool setUpStarted = false;
     uint32_t setUpGeneration = 0;  // the fork generation that has the thread
-    ~FaceCache() { awaitSetUp(); }
+    ~FaceCache() {
+        awaitSetUp();
+        if (thread.valid() && setUpGeneration == posix::forkGeneration()) thread.get();
+    }
 
-    // Waits for the set-up unless it was started before this process was
-    // forked: the thread stayed with the parent, and its future is left as
-    // it is (destroying it would wait too).
+    // Waits for the set-up and keeps the face it resolved, unless it was
+    // started before this process was forked: the thread stayed with the
+    // parent, and the futures are left as they are (destroying them would
+    // wait too).
     void awaitSetUp() {
-        if (!setUp.valid()) return;
+        if (!prepared.valid()) return;
         if (setUpGeneration == posix::forkGeneration()) {
-            setUp.get();
+            // A thread that failed (out of memory) leaves the face to the
+            // first text, which then sets fontconfig up itself.
+            try {
+                Prepared done = prepared.get();
+                if (done.face) faces.emplace(std::move(done.key), std::move(done.face));
+            } catch (const std::exception&) {
+            }
         } else {
-            static_cast<void>(std::make_unique<std::future<void>>(std::move(setUp)).release());
+            static_cast<void>(
+                std::make_unique<std::future<Prepared>>(std::move(prepared)).release());
+            static_cast<void>(std::make_unique<std::future<void>>(std::move(thread)).release());
         }
     }
 };
@@ -109,11 +135,30 @@ const cairo_font_options_t* fixedOptions() {
     return options.get();
 }
 
+// fontconfig's set-up, then the face of `font` with the glyphs of
+// `sample` measured once, so that FreeType has the face open and its hinter
+// has looked at it before the first text is drawn. Nothing is drawn here:
+// the glyphs' images are made by the thread that draws.
+Prepared prepareFace(const FontDesc& font, const std::string& sample) {
+    FcInit();
+    Prepared done{faceKey(font), resolveFace(font)};
+    const double em = font.pixelHeight > 0 ? font.pixelHeight : 1;
+    cairo_matrix_t size, identity;
+    cairo_matrix_init_scale(&size, em, em);
+    cairo_matrix_init_identity(&identity);
+    cairo_scaled_font_t* scaled =
+        cairo_scaled_font_create(done.face.get(), &size, &identity, fixedOptions());
+    cairo_text_extents_t extents{};
+    cairo_scaled_font_text_extents(scaled, sample.c_str(), &extents);
+    cairo_scaled_font_destroy(scaled);
+    return done;
+}
+
 }  // namespace
 
 cairo_font_face_t* fontFace(const FontDesc& font) {
     FaceCache& cache = faceCache();
-    FaceKey key{font.face ? font.face : "Arial", font.pixelHeight, font.bold, font.italic};
+    const FaceKey key = faceKey(font);
     std::lock_guard lock(cache.mutex);
     cache.awaitSetUp();
     auto it = cache.faces.find(key);
@@ -217,16 +262,26 @@ TextLayout layoutText(cairo_t* cr, const std::string& utf8, const CRect& r, Text
 
 namespace VSTGUI::platform {
 
-void prepareFonts() {
+void prepareFonts(const FontDesc& font, const char* sample) {
     cairo::FaceCache& cache = cairo::faceCache();
     std::lock_guard lock(cache.mutex);
     if (cache.setUpStarted) return;
     cache.setUpStarted = true;
     cache.setUpGeneration = posix::forkGeneration();
     try {
-        cache.setUp = std::async(std::launch::async, [] { FcInit(); });
+        auto work = std::make_shared<std::promise<cairo::Prepared>>();
+        cache.prepared = work->get_future();
+        // The names are copied: the caller's strings need not outlive it.
+        cache.thread = std::async(
+            std::launch::async, [work, font, family = std::string(font.face ? font.face : "Arial"),
+                                 text = std::string(sample ? sample : "")] {
+                FontDesc named = font;
+                named.face = family.c_str();
+                work->set_value(cairo::prepareFace(named, text));
+            });
     } catch (const std::exception&) {
         // No thread to be had: the first text sets fontconfig up itself.
+        cache.prepared = {};
     }
 }
 

@@ -50,6 +50,6 @@ std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height)
 }
 
 // GDI's fonts need no set-up of their own.
-void prepareFonts() {}
+void prepareFonts(const FontDesc&, const char*) {}
 
 }  // namespace VSTGUI::platform

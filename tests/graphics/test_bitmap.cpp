@@ -246,8 +246,8 @@ TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
 }
 
 // Editors on several user-interface threads share one decoded filmstrip and
-// fill its rows as they draw; fonts are set up on a thread of their own
-// while they do. Run under ThreadSanitizer this shows both free of races.
+// fill its rows as they draw; fonts are set up, and the face they draw
+// with opened, on a thread of their own while they do. Run under ThreadSanitizer this shows both free of races.
 TEST(PaletteThreads, EditorsOnTwoThreadsFillOneImageAndWaitForTheFonts) {
     constexpr int32_t kW = kStripWidth, kH = kStripHeight;
     const std::vector<uint8_t> png = paletteFilmstrip();
@@ -255,7 +255,7 @@ TEST(PaletteThreads, EditorsOnTwoThreadsFillOneImageAndWaitForTheFonts) {
     ASSERT_NE(rows, nullptr);
     std::unique_ptr<platform::Image> image = platform::createImage(kW, kH);
     auto editor = [&](int32_t first, int32_t step) {
-        platform::prepareFonts();
+        platform::prepareFonts(makeFontDesc(kNormalFont, 0), "12.0 dB");
         auto* c = new COffscreenContext(nullptr, 40, 12, kWhiteColor);
         c->setFont(kNormalFont);
         c->drawString("12.0 dB", CRect(0, 0, 40, 12), false, kLeftText);
