@@ -59,6 +59,15 @@ CBitmap* loadImage(int32_t id) {
     return bitmap;
 }
 
+// The panel's text needs the font system's one-time set-up (fontconfig
+// reads its configuration: milliseconds) and the fields' face opened. Both
+// are prepared on a thread of their own, once per process, from the moment
+// the plug-in is made: a host opens the editor later, and the first frame
+// then finds them ready or well under way. Later calls do nothing.
+void prepareFieldFont() {
+    VSTGUI::platform::prepareFonts(makeFontDesc(kFieldFont, 0), "0123456789.-");
+}
+
 }  // namespace
 
 AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {
@@ -73,6 +82,7 @@ AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {
 
 BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
     : AEffGUIEditor(owner), opamp(owner) {
+    prepareFieldFont();
     // Dragging files or text onto the panel needs no per-thread service on
     // this system: the frame's window registers itself as a drop target.
     CBitmap* background = loadImage(kBackgroundImage);
@@ -101,10 +111,7 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     // A second open without a close would leave the first window behind.
     if (frame) close();
     systemWindow = ptr;
-    // The first frame shows text: the font system's one-time set-up, and
-    // the fields' font with the digits it shows, are prepared on a thread
-    // of their own while the pictures load and the window is made.
-    VSTGUI::platform::prepareFonts(makeFontDesc(kFieldFont, 0), "0123456789.-");
+    prepareFieldFont();
 
     // Out of memory part-way: whatever was built goes again, the host hears
     // 0 and the instance stays as it was, so a later open starts afresh.
