@@ -39,15 +39,15 @@ void CAnimKnob::draw(CDrawContext* context) {
 }
 
 bool CAnimKnob::isDirty() const {
+    if (CView::isDirty()) return true;
+    // The value the knob shows: nothing to work out (asked at every idle).
+    if (!CKnob::isDirty()) return false;
     // A change that does not move the handle point by a whole pixel is not
     // worth a redraw, unless it shows another image (0.99999 to 1 moves no
     // pixel of the handle but reaches the last image).
-    if (!CView::isDirty()) {
-        CPoint p;
-        valueToPoint(p);
-        if (p == lastDrawnPoint && imageOffsetFor(loadValue()) == lastDrawnImage) return false;
-    }
-    return CKnob::isDirty();
+    CPoint p;
+    valueToPoint(p);
+    return !(p == lastDrawnPoint) || imageOffsetFor(loadValue()) != lastDrawnImage;
 }
 
 }  // namespace VSTGUI

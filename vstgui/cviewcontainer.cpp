@@ -262,7 +262,6 @@ void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
     const CRect drawingClip = localUpdate.bounded(savedClip);
     dc->setClipRect(drawingClip);
     drawBackgroundRect(dc, localUpdate);
-    const bool scrolls = isTypeOf("CScrollContainer");
     for (CView* child : children) {
         if (!child->touchesRect(localUpdate)) continue;
         const CRect childSize = child->getViewSize();
@@ -271,8 +270,10 @@ void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
         dc->setClipRect(part);
         const bool wasDirty = child->isDirty();
         child->drawRect(dc, localUpdate);
-        // Only part of a dirty child was drawn: it must be drawn again.
-        if (wasDirty && part != childSize && !scrolls) child->setDirty(true);
+        // Only part of a dirty child was drawn: it must be drawn again (the
+        // type is asked only then: at every idle it would cost string
+        // comparisons along the class chain).
+        if (wasDirty && part != childSize && !isTypeOf("CScrollContainer")) child->setDirty(true);
     }
     endDrawing(target, dc, savedClip);
     if (dc != target) offscreen->copyToContext(target, boundedUpdate, localUpdate.topLeft());

@@ -44,10 +44,10 @@ std::unique_ptr<CairoImage> CairoImage::adopt(uint8_t* pixels, int32_t width, in
 }
 
 int32_t CairoImage::width() const {
-    return cairo_image_surface_get_width(surface_.get());
+    return width_;
 }
 int32_t CairoImage::height() const {
-    return cairo_image_surface_get_height(surface_.get());
+    return height_;
 }
 
 uint8_t* CairoImage::row(int32_t y) {

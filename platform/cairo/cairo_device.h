@@ -51,8 +51,15 @@ class CairoImage final : public Image {
     cairo_surface_t* surface() const { return surface_.get(); }
 
   private:
-    explicit CairoImage(SurfacePtr surface) : surface_(std::move(surface)) {}
+    explicit CairoImage(SurfacePtr surface)
+        : surface_(std::move(surface)),
+          width_(cairo_image_surface_get_width(surface_.get())),
+          height_(cairo_image_surface_get_height(surface_.get())) {}
     SurfacePtr surface_;
+    // Kept here: drawing asks for them at every idle, and cairo's answer
+    // lies on a page of the library that is cold by then.
+    int32_t width_;
+    int32_t height_;
 };
 
 // Implemented by every device that draws onto a cairo surface, also by

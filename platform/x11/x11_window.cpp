@@ -331,7 +331,7 @@ void X11Window::processEvents() {
         const auto still = alive.lock();
         if (!still || !*still) return;
     }
-    drainedAt_ = XNextRequest(display);
+    drainedAt_ = NextRequest(display);
     drained_ = true;
     if (watch_) watch_->rearm();
 }
@@ -342,7 +342,9 @@ bool X11Window::eventsMayWait(Display* display) const {
     // library under Xlib, which fills only while a reply is awaited. No
     // request since the last full read means no reply was awaited, so an
     // empty Xlib queue and a socket with nothing to read mean no event.
-    if (!drained_ || XNextRequest(display) != drainedAt_ || XQLength(display) > 0) return true;
+    // Xlib's macros read the display's fields where its functions would be
+    // a call into a page of the library that is cold by the next idle.
+    if (!drained_ || NextRequest(display) != drainedAt_ || QLength(display) > 0) return true;
     if (watch_ && watch_->active()) return watch_->readable();
     pollfd socket{ConnectionNumber(display), POLLIN, 0};
     // Readable, closed or failing: XPending finds out which.
