@@ -277,7 +277,13 @@ void prepareFonts(const FontDesc& font, const char* sample) {
                                  text = std::string(sample ? sample : "")] {
                 FontDesc named = font;
                 named.face = family.c_str();
-                work->set_value(cairo::prepareFace(named, text));
+                // Out of memory here breaks the promise: the first text
+                // then resolves its face itself. Nothing may escape into
+                // the future that the library's unloading waits on.
+                try {
+                    work->set_value(cairo::prepareFace(named, text));
+                } catch (...) {
+                }
             });
     } catch (const std::exception&) {
         // No thread to be had: the first text sets fontconfig up itself.
