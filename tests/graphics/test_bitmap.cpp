@@ -246,8 +246,9 @@ TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
 }
 
 // Editors on several user-interface threads share one decoded filmstrip and
-// fill its rows as they draw; fonts are set up, and the face they draw
-// with opened, on a thread of their own while they do. Run under ThreadSanitizer this shows both free of races.
+// fill its rows as they draw; fonts are set up, and the face they draw with
+// opened, on a thread of their own while they do. Run under ThreadSanitizer
+// this shows both free of races.
 TEST(PaletteThreads, EditorsOnTwoThreadsFillOneImageAndWaitForTheFonts) {
     constexpr int32_t kW = kStripWidth, kH = kStripHeight;
     const std::vector<uint8_t> png = paletteFilmstrip();
