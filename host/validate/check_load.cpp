@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -71,25 +72,32 @@ void createClose(Context& ctx) {
         std::string error;
         auto warm = ctx.load(error);
     }
-    const size_t before = settledHeap();
+    // Two batches, each measured from a settled heap: memory lost with
+    // every instance shows in both, one-time work that a busy machine let
+    // run late into the first batch only in that one.
     int made = 0;
     std::string error;
-    for (int i = 0; i < count; ++i) {
-        auto instance = ctx.load(error);
-        if (!instance) break;
-        instance->dispatch(effOpen);
-        instance->close();
-        ++made;
+    long growth = 0;
+    for (int batch = 0; batch < 2 && made == batch * count; ++batch) {
+        const size_t before = settledHeap();
+        for (int i = 0; i < count; ++i) {
+            auto instance = ctx.load(error);
+            if (!instance) break;
+            instance->dispatch(effOpen);
+            instance->close();
+            ++made;
+        }
+        const long grew = static_cast<long>(heapInUse()) - static_cast<long>(before);
+        growth = batch == 0 ? grew : std::min(growth, grew);
     }
-    const size_t after = heapInUse();
-    const long growth = static_cast<long>(after) - static_cast<long>(before);
     // A few hundred bytes of allocator slack are normal; a leaked instance
     // costs more than a kilobyte each time.
-    const bool ok = made == count && growth < 64L * count + 4096;
-    ctx.report().check(ok, "load.create-close",
-                       made < count
-                           ? format("instance %d of %d failed: %s", made + 1, count, error.c_str())
-                           : format("%d instances, heap %+ld bytes", count, growth));
+    const bool ok = made == 2 * count && growth < 64L * count + 4096;
+    ctx.report().check(
+        ok, "load.create-close",
+        made < 2 * count
+            ? format("instance %d of %d failed: %s", made % count + 1, count, error.c_str())
+            : format("%d instances twice, heap %+ld bytes", count, growth));
 }
 
 void identity(Context& ctx) {

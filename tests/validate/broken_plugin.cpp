@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "vst/audioeffect.h"
 #include "vst/module.h"
@@ -102,6 +104,13 @@ intptr_t dispatchWrapper(AEffect* e, int32_t opcode, int32_t index, intptr_t val
     if (opcode == effSetSampleRate && opt < 50.0f) {
         for (;;)
             ::pause();
+    }
+#elif defined(KV_BREAK_LEAKS_PER_INSTANCE)
+    // Keeps a block for every instance opened (reachable, so no leak
+    // checker objects; the heap still grows with every instance).
+    if (opcode == effOpen) {
+        static std::vector<std::unique_ptr<char[]> > kept;
+        kept.push_back(std::make_unique<char[]>(4096));
     }
 #elif defined(KV_BREAK_NULL_VENDOR)
     // Writes the vendor string without looking at the pointer.

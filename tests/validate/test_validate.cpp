@@ -118,6 +118,10 @@ TEST(ValidateCommand, FailsOnPluginsWithOneFault) {
         {KV_BROKEN_STRING_OVERRUN, "opcodes", "opcodes.string-limits", "opcodes.stray-values"},
         {KV_BROKEN_NULL_VENDOR, "opcodes", "opcodes.null-pointer", "opcodes.can-do-texts"},
         {KV_BROKEN_SHARED_STATE, "load", "load.separate-instances", "load.identity"},
+#if !defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer's allocator is not the heap the check measures.
+        {KV_BROKEN_LEAKS_PER_INSTANCE, "load", "load.create-close", "load.identity"},
+#endif
     };
     for (const Broken& c : cases) {
         SCOPED_TRACE(c.plugin);
