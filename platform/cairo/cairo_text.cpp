@@ -83,7 +83,23 @@ struct FaceCache {
     }
 };
 
+const cairo_font_options_t* fixedOptions() {
+    static const std::unique_ptr<cairo_font_options_t, OptionsDeleter> options([] {
+        cairo_font_options_t* o = cairo_font_options_create();
+        cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
+        cairo_font_options_set_subpixel_order(o, CAIRO_SUBPIXEL_ORDER_DEFAULT);
+        cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_SLIGHT);
+        cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_ON);
+        return o;
+    }());
+    return options.get();
+}
+
 FaceCache& faceCache() {
+    // The options are made first: statics go in the reverse order of their
+    // making, and the cache's destructor waits for the set-up thread, which
+    // uses them.
+    fixedOptions();
     static FaceCache cache;
     return cache;
 }
@@ -121,18 +137,6 @@ FacePtr resolveFace(const FontDesc& font) {
     FcPatternAddInteger(match.get(), FC_RGBA, FC_RGBA_NONE);
     // cairo keeps its own reference to the pattern.
     return FacePtr(cairo_ft_font_face_create_for_pattern(match.get()));
-}
-
-const cairo_font_options_t* fixedOptions() {
-    static const std::unique_ptr<cairo_font_options_t, OptionsDeleter> options([] {
-        cairo_font_options_t* o = cairo_font_options_create();
-        cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
-        cairo_font_options_set_subpixel_order(o, CAIRO_SUBPIXEL_ORDER_DEFAULT);
-        cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_SLIGHT);
-        cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_ON);
-        return o;
-    }());
-    return options.get();
 }
 
 // fontconfig's set-up, then the face of `font` with the glyphs of
