@@ -66,8 +66,9 @@ std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber);
 // Starts the text system's one-time set-up (fontconfig reading its
 // configuration: milliseconds) on a thread of its own, once per process, so
 // that it runs while the host gets ready and the editor opens its window and
-// draws its pictures; the thread then opens `font` and measures the glyphs of `sample`, the text
-// the editor shows first. The first text waits for it. Nothing to do where that costs nothing.
+// draws its pictures; the thread then opens `font` and measures the glyphs of
+// `sample`, the text the editor shows first. The first text waits for it.
+// Nothing to do where that costs nothing.
 void prepareFonts(const FontDesc& font = {}, const char* sample = "");
 
 // An offscreen surface of width x height (sides below 1 count as 1), all
