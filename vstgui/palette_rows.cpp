@@ -231,6 +231,7 @@ void PaletteRows::expand(platform::Image& image, int32_t top, int32_t bottom) {
     top = std::max(top, 0);
     bottom = std::min(bottom, height_);
     if (top >= bottom || image.width() != width_ || image.height() != height_) return;
+    if (bandsDone_.load(std::memory_order_acquire) * kBandRows >= height_) return;
     for (int32_t band = top / kBandRows; band <= (bottom - 1) / kBandRows; ++band) {
         if (bandDone_[band].load(std::memory_order_acquire)) continue;
         std::lock_guard lock(expanding_);
@@ -244,6 +245,7 @@ void PaletteRows::expand(platform::Image& image, int32_t top, int32_t bottom) {
         }
         image.rowsFilled();
         bandDone_[band].store(true, std::memory_order_release);
+        bandsDone_.fetch_add(1, std::memory_order_release);
     }
 }
 

@@ -74,6 +74,9 @@ class PaletteRows {
     std::vector<const uint8_t*> blocks_;
     int32_t rowsPerBlock_ = 0;
     std::unique_ptr<std::atomic<bool>[]> bandDone_;
+    // Bands expanded so far: once all are, a draw asks one question instead
+    // of one a band (the background is drawn at every idle, under the LED).
+    std::atomic<int32_t> bandsDone_{0};
     std::mutex expanding_;
 };
 
