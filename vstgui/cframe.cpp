@@ -199,7 +199,8 @@ void CFrame::idle() {
 }
 
 void CFrame::redrawDirtyViews() {
-    if (released || !openFlag || firstDrawPending || !isDirty()) return;
+    // Whether anything is dirty is asked of each view once, while composing.
+    if (released || !openFlag || firstDrawPending) return;
     // A context on the window is made only when the window has something to
     // receive: making one asks the window system where the window lies on
     // the screen, a round trip on X11. A view that redraws the pixels the

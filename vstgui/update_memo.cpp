@@ -200,17 +200,19 @@ bool UpdateMemo::independentOfBuffer(const std::vector<Op>& ops, const CRect& cl
 
 bool UpdateMemo::finish(platform::DrawDevice& target) {
     std::vector<Op>& ops = recorder_->ops;
-    CRect written;
-    const bool independent = independentOfBuffer(ops, clip_, written);
     const auto last = std::find_if(played_.begin(), played_.end(),
                                    [&](const Played& p) { return p.view == view_; });
-    if (independent && last != played_.end() && last->clip == clip_ && last->ops == ops) {
+    // Only updates found independent are kept, so the same calls with the
+    // same clip are independent as well.
+    if (last != played_.end() && last->clip == clip_ && last->ops == ops) {
         // The buffer holds this drawing already; the state still moves on.
         for (const Op& op : ops)
             if (op.isState()) op.playOn(target);
         ops.clear();
         return false;
     }
+    CRect written;
+    const bool independent = independentOfBuffer(ops, clip_, written);
     for (const Op& op : ops)
         op.playOn(target);
     drawnOver(written);
