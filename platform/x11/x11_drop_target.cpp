@@ -146,7 +146,6 @@ class X11DropTarget final : public DropTarget {
         }
         XFlush(display_);
         eventHook_ = window_.addEventHook([this](XEvent& e) { return handle(e); });
-        idleHook_ = window_.addIdleHook([this] { checkTimeout(); });
     }
 
     ~X11DropTarget() override {
@@ -242,6 +241,9 @@ class X11DropTarget final : public DropTarget {
             XConvertSelection(display_, atoms_.selection, atoms_.uriList, atoms_.data, child_,
                               CurrentTime);
             requestedAt_ = clock().ticks();
+            // Only while the answer is awaited: an idle without a drag
+            // has nothing to look at here.
+            if (!idleHook_) idleHook_ = window_.addIdleHook([this] { checkTimeout(); });
         }
         XFlush(display_);
     }
@@ -309,6 +311,7 @@ class X11DropTarget final : public DropTarget {
             return;
         }
         countKnown_ = true;
+        stopTimeout();
         int32_t count = 0;
         if (s.property != None) count = readCount(s.property);
         events_.dragItemCount(count);
@@ -340,11 +343,18 @@ class X11DropTarget final : public DropTarget {
         endDrag(false);
     }
 
+    void stopTimeout() {
+        if (!idleHook_) return;
+        window_.removeEventHook(idleHook_);  // safe from inside the hook itself
+        idleHook_ = 0;
+    }
+
     void checkTimeout() {
         if (!inDrag_ || countKnown_) return;
         if (clock().ticks() - requestedAt_ < kSelectionTimeoutMs) return;
         // The source never answered: the count stays 0.
         countKnown_ = true;
+        stopTimeout();
         if (dropPending_) deliverDrop();
     }
 
@@ -384,6 +394,7 @@ class X11DropTarget final : public DropTarget {
     void endDrag(bool leave) {
         if (!inDrag_) return;
         inDrag_ = false;
+        stopTimeout();
         if (!sourceGone_) XSelectInput(display_, source_, NoEventMask);
         dropPending_ = false;
         if (leave) events_.dragLeave();

@@ -315,15 +315,18 @@ void X11Window::processEvents() {
             dispatch(event);
         return;
     }
-    const std::weak_ptr<bool> alive = alive_;
-    for (size_t i = 0; i < idleHooks_.size(); ++i) {
-        auto hook = idleHooks_[i].second;  // a copy: the hook may remove itself
-        if (hook) hook();
-        const auto still = alive.lock();
-        if (!still || !*still) return;
+    if (!idleHooks_.empty()) {
+        const std::weak_ptr<bool> alive = alive_;
+        for (size_t i = 0; i < idleHooks_.size(); ++i) {
+            auto hook = idleHooks_[i].second;  // a copy: the hook may remove itself
+            if (hook) hook();
+            const auto still = alive.lock();
+            if (!still || !*still) return;
+        }
+        std::erase_if(idleHooks_, [](const auto& h) { return !h.second; });
     }
-    std::erase_if(idleHooks_, [](const auto& h) { return !h.second; });
     if (!eventsMayWait(display)) return;
+    const std::weak_ptr<bool> alive = alive_;
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
