@@ -3,6 +3,7 @@
 #include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
+#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 #include "vstgui/platform/native_window.h"
 
@@ -28,7 +29,7 @@ bool AEffGUIEditor::getRect(ERect** out) {
     return true;
 }
 
-void AEffGUIEditor::idle() {
+VSTGUI_IDLE_PATH void AEffGUIEditor::idle() {
     if (inMasterIdle) return;
     if (frame) frame->idle();
 }

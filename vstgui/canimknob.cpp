@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/idle_path.h"
 
 namespace VSTGUI {
 
@@ -38,7 +39,7 @@ void CAnimKnob::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-bool CAnimKnob::isDirty() const {
+VSTGUI_IDLE_PATH bool CAnimKnob::isDirty() const {
     if (CView::isDirty()) return true;
     // The value the knob shows: nothing to work out (asked at every idle).
     if (!CKnob::isDirty()) return false;

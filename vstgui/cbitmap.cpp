@@ -9,6 +9,7 @@
 #include <new>
 
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/idle_path.h"
 #include "vstgui/palette_rows.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/resources.h"
@@ -226,11 +227,12 @@ platform::Image* CBitmap::getImage() const {
     return handle.get();
 }
 
-void CBitmap::fillRows(const CRect& rect, const CPoint& offset) const {
+VSTGUI_IDLE_PATH void CBitmap::fillRows(const CRect& rect, const CPoint& offset) const {
     if (handle && paletteRows) paletteRows->expand(*handle, offset.v, offset.v + rect.height());
 }
 
-void CBitmap::draw(CDrawContext* context, const CRect& rect, const CPoint& offset) {
+VSTGUI_IDLE_PATH void CBitmap::draw(CDrawContext* context, const CRect& rect,
+                                    const CPoint& offset) {
     if (!opaque) {
         drawAlphaBlend(context, rect, offset, 255);
         return;
@@ -256,8 +258,8 @@ void CBitmap::drawTransparent(CDrawContext* context, const CRect& rect, const CP
     context->getDevice()->blitColorKey(*handle, dest, offset, transparentColor);
 }
 
-void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect& rect, const CPoint& offset,
-                             uint8_t alpha) {
+VSTGUI_IDLE_PATH void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect& rect,
+                                              const CPoint& offset, uint8_t alpha) {
     if (!handle || !context || !context->getDevice()) return;
     CRect dest = rect;
     dest.offset(context->getOffset());

@@ -6,6 +6,7 @@
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
+#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI {
@@ -26,7 +27,7 @@ CControl::CControl(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitm
 
 CControl::~CControl() = default;
 
-bool CControl::isDirty() const {
+VSTGUI_IDLE_PATH bool CControl::isDirty() const {
     return valuesDiffer(loadValue(), oldValue) || CView::isDirty();
 }
 
@@ -122,7 +123,8 @@ void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping
     endEdit();
 }
 
-void CControl::drawBitmapAt(CDrawContext* context, CBitmap* bitmap, const CPoint& offset) {
+VSTGUI_IDLE_PATH void CControl::drawBitmapAt(CDrawContext* context, CBitmap* bitmap,
+                                             const CPoint& offset) {
     if (!bitmap) return;
     if (isTransparent())
         bitmap->drawTransparent(context, size, offset);

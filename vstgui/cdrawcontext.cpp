@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "vstgui/cframe.h"
+#include "vstgui/idle_path.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/native_window.h"
 
@@ -95,7 +96,7 @@ void CDrawContext::setFont(int32_t id, int32_t style) {
     if (device) device->setFont(makeFontDesc(id, style));
 }
 
-void CDrawContext::setClipRect(const CRect& clip) {
+VSTGUI_IDLE_PATH void CDrawContext::setClipRect(const CRect& clip) {
     CRect r = clip;
     r.offset(offset);
     if (r == clipRect) return;
@@ -103,13 +104,13 @@ void CDrawContext::setClipRect(const CRect& clip) {
     if (device) device->setClip(r);
 }
 
-CRect& CDrawContext::getClipRect(CRect& out) const {
+VSTGUI_IDLE_PATH CRect& CDrawContext::getClipRect(CRect& out) const {
     out = clipRect;
     out.offsetInv(offset);
     return out;
 }
 
-CRect CDrawContext::getClipRect() const {
+VSTGUI_IDLE_PATH CRect CDrawContext::getClipRect() const {
     CRect r;
     return getClipRect(r);
 }

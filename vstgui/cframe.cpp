@@ -8,6 +8,7 @@
 #include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cdroptarget.h"
+#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI {
@@ -150,7 +151,7 @@ void CFrame::draw(CDrawContext* context) {
     if (context) CViewContainer::draw(context);
 }
 
-void CFrame::drawRect(CDrawContext* context, const CRect& rect) {
+VSTGUI_IDLE_PATH void CFrame::drawRect(CDrawContext* context, const CRect& rect) {
     firstDrawPending = false;
     CDrawContext* dc = context;
     if (!dc) {
@@ -175,7 +176,7 @@ CDrawContext* CFrame::createDrawContext() {
     return new CDrawContext(this, nullptr, window.get());
 }
 
-COffscreenContext* CFrame::getBackBuffer() {
+VSTGUI_IDLE_PATH COffscreenContext* CFrame::getBackBuffer() {
     if (!backBuffer) {
         backBuffer = new COffscreenContext(this, size.width(), size.height(), kBlackColor);
         drawnViews.forgetAll();
@@ -190,7 +191,7 @@ void CFrame::release() {
     forget();
 }
 
-void CFrame::idle() {
+VSTGUI_IDLE_PATH void CFrame::idle() {
     Scope keep(this);
     // Window events first: on systems where nothing else pumps them, this
     // is where paints, clicks and wheel turns reach the frame.
@@ -198,7 +199,7 @@ void CFrame::idle() {
     redrawDirtyViews();
 }
 
-void CFrame::redrawDirtyViews() {
+VSTGUI_IDLE_PATH void CFrame::redrawDirtyViews() {
     // Whether anything is dirty is asked of each view once, while composing.
     if (released || !openFlag || firstDrawPending) return;
     // A context on the window is made only when the window has something to
@@ -219,7 +220,7 @@ void CFrame::update(CDrawContext* context) {
     presentBackBuffer(context, composeDirtyViews());
 }
 
-CRect CFrame::composeDirtyViews() {
+VSTGUI_IDLE_PATH CRect CFrame::composeDirtyViews() {
     if (!openFlag || updatesOff) return CRect();
     CDrawContext* previous = frameContext;
     COffscreenContext* buffer = getBackBuffer();
@@ -241,7 +242,7 @@ CRect CFrame::composeDirtyViews() {
         // without reaching the window.
         // An update that draws what the buffer holds already (the LED at
         // every idle, as a rule) changes nothing there.
-        const auto updateIfDirty = [&](CView* view) {
+        const auto updateIfDirty = [&](CView* view) VSTGUI_IDLE_PATH {
             if (!view->isDirty()) return;
             const CRect area = view->getViewSize().bounded(oldClip);
             buffer->setClipRect(area);

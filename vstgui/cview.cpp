@@ -5,6 +5,7 @@
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
+#include "vstgui/idle_path.h"
 
 namespace VSTGUI {
 
@@ -31,11 +32,11 @@ void CView::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CView::drawRect(CDrawContext* context, const CRect&) {
+VSTGUI_IDLE_PATH void CView::drawRect(CDrawContext* context, const CRect&) {
     draw(context);
 }
 
-bool CView::touchesRect(const CRect& r) const {
+VSTGUI_IDLE_PATH bool CView::touchesRect(const CRect& r) const {
     return size.rectOverlap(r);
 }
 
@@ -49,7 +50,7 @@ void CView::setBackground(CBitmap* bitmap) {
     setDirty(true);
 }
 
-CBitmap* CView::getBackground() const {
+VSTGUI_IDLE_PATH CBitmap* CView::getBackground() const {
     return background;
 }
 
@@ -78,10 +79,10 @@ void CView::onDragMove(CDrawContext*, CDragContainer*, const CPoint&) {}
 void CView::loseFocus(CDrawContext*) {}
 void CView::takeFocus(CDrawContext*) {}
 
-bool CView::isDirty() const {
+VSTGUI_IDLE_PATH bool CView::isDirty() const {
     return dirty;
 }
-void CView::setDirty(bool flag) {
+VSTGUI_IDLE_PATH void CView::setDirty(bool flag) {
     dirty = flag;
 }
 
@@ -105,7 +106,7 @@ bool CView::hitTest(const CPoint& where, int32_t) {
 void CView::setTransparency(bool enable) {
     transparencyEnabled = enable;
 }
-bool CView::isTransparent() const {
+VSTGUI_IDLE_PATH bool CView::isTransparent() const {
     return transparencyEnabled;
 }
 
@@ -114,7 +115,7 @@ void CView::setViewSize(const CRect& rect) {
     setDirty(true);
 }
 
-CRect CView::getViewSize() const {
+VSTGUI_IDLE_PATH CRect CView::getViewSize() const {
     return size;
 }
 
@@ -166,7 +167,7 @@ int32_t CView::notify(CView*, const char*) {
     return 0;
 }
 
-void CView::redrawRect(CDrawContext* context, const CRect& rect) {
+VSTGUI_IDLE_PATH void CView::redrawRect(CDrawContext* context, const CRect& rect) {
     if (parentView)
         parentView->redrawRect(context, rect);
     else if (parentFrame)
@@ -184,7 +185,7 @@ bool CView::isTypeOf(const char* className) const {
     return className && std::strcmp(className, "CView") == 0;
 }
 
-void CView::update(CDrawContext* context) {
+VSTGUI_IDLE_PATH void CView::update(CDrawContext* context) {
     if (isDirty()) {
         if (context)
             redrawRect(context, size);

@@ -7,6 +7,7 @@
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
+#include "vstgui/idle_path.h"
 
 namespace VSTGUI {
 
@@ -197,7 +198,8 @@ bool CViewContainer::removed(CView*) {
 
 // --- drawing ---------------------------------------------------------------
 
-CDrawContext* CViewContainer::beginDrawing(CDrawContext* target, CRect& savedClip) {
+VSTGUI_IDLE_PATH CDrawContext* CViewContainer::beginDrawing(CDrawContext* target,
+                                                            CRect& savedClip) {
     if (drawInOffscreen && !offscreen) makeOffscreen();
     // A transparent container composes over a copy of what lies beneath.
     if (offscreen && transparencyEnabled) offscreen->copyFromContext(target, size, CPoint(0, 0));
@@ -215,8 +217,8 @@ CDrawContext* CViewContainer::beginDrawing(CDrawContext* target, CRect& savedCli
     return target;
 }
 
-void CViewContainer::endDrawing(CDrawContext* target, CDrawContext* drawContext,
-                                const CRect& savedClip) {
+VSTGUI_IDLE_PATH void CViewContainer::endDrawing(CDrawContext* target, CDrawContext* drawContext,
+                                                 const CRect& savedClip) {
     drawContext->setClipRect(savedClip);
     if (drawContext != target) return;
     const CPoint shift = size.topLeft();
@@ -252,7 +254,7 @@ void CViewContainer::draw(CDrawContext* target) {
     CView::setDirty(false);
 }
 
-void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
+VSTGUI_IDLE_PATH void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
     if (!target) return;
     CRect savedClip;
     CDrawContext* dc = beginDrawing(target, savedClip);
@@ -280,7 +282,7 @@ void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
     CView::setDirty(false);
 }
 
-void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect) {
+VSTGUI_IDLE_PATH void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect) {
     if (!context) return;
     if (background) {
         const CRect oldClip = context->getClipRect();
@@ -299,7 +301,7 @@ void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect
 
 // --- dirty model -----------------------------------------------------------
 
-bool CViewContainer::isDirty() const {
+VSTGUI_IDLE_PATH bool CViewContainer::isDirty() const {
     if (dirty) return true;
     const CRect local = localRect();
     for (CView* child : children)
@@ -334,7 +336,7 @@ void CViewContainer::update(CDrawContext* context) {
     }
 }
 
-void CViewContainer::redrawRect(CDrawContext* context, const CRect& rect) {
+VSTGUI_IDLE_PATH void CViewContainer::redrawRect(CDrawContext* context, const CRect& rect) {
     CRect inParent = rect;
     inParent.offset(size.topLeft());
     // Without a context nothing can be shifted: the frame draws the area

@@ -1,5 +1,6 @@
 #include <atomic>
 
+#include "vstgui/idle_path.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI::platform {
@@ -21,7 +22,7 @@ void Image::pixelsChanged() {
     flushPixels();
 }
 
-bool Image::fullyOpaque() const {
+VSTGUI_IDLE_PATH bool Image::fullyOpaque() const {
     if (opacity_ == Opacity::unknown) {
         opacity_ = Opacity::opaque;
         const int32_t w = width();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/cairo/cairo_text.h"
+#include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform::cairo {
 
@@ -43,10 +44,10 @@ std::unique_ptr<CairoImage> CairoImage::adopt(uint8_t* pixels, int32_t width, in
     return image;
 }
 
-int32_t CairoImage::width() const {
+VSTGUI_IDLE_PATH int32_t CairoImage::width() const {
     return width_;
 }
-int32_t CairoImage::height() const {
+VSTGUI_IDLE_PATH int32_t CairoImage::height() const {
     return height_;
 }
 
@@ -163,7 +164,7 @@ void CairoDevice::setFont(const FontDesc& font) {
     font_.face = fontFace_.c_str();
 }
 
-void CairoDevice::setClip(const CRect& r) {
+VSTGUI_IDLE_PATH void CairoDevice::setClip(const CRect& r) {
     hasClip_ = true;
     clip_ = r;
     clipPending_ = true;

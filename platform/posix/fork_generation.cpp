@@ -1,4 +1,5 @@
 #include "platform/posix/fork_generation.h"
+#include "vstgui/idle_path.h"
 
 #include <pthread.h>
 
@@ -16,7 +17,7 @@ void forked() {
 
 }  // namespace
 
-uint32_t forkGeneration() {
+VSTGUI_IDLE_PATH uint32_t forkGeneration() {
     // glibc drops the handler when the library is unloaded.
     static const bool counting = pthread_atfork(nullptr, nullptr, &forked) == 0;
     static_cast<void>(counting);

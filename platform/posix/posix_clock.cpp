@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI::platform {
@@ -12,7 +13,7 @@ namespace {
 
 class SystemClock final : public Clock {
   public:
-    uint32_t ticks() override {
+    VSTGUI_IDLE_PATH uint32_t ticks() override {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
         const uint64_t ms =
@@ -33,7 +34,7 @@ class SystemClock final : public Clock {
 
 }  // namespace
 
-Clock& systemClock() {
+VSTGUI_IDLE_PATH Clock& systemClock() {
     static SystemClock instance;
     return instance;
 }

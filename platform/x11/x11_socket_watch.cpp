@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "platform/posix/fork_generation.h"
+#include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform::x11 {
 
@@ -23,7 +24,7 @@ SocketWatch::SocketWatch(int socket) : socket_(socket), generation_(posix::forkG
     }
 }
 
-bool SocketWatch::active() const {
+VSTGUI_IDLE_PATH bool SocketWatch::active() const {
     return thread_ && generation_ == posix::forkGeneration();
 }
 

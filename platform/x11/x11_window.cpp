@@ -12,6 +12,7 @@
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_errors.h"
 #include "vstgui/ccolor.h"
+#include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform {
 
@@ -300,7 +301,7 @@ CRect X11Window::changedPart(DrawDevice& source, const CRect& area) {
     return surface ? connection_->unshownPart(surface->cairoSurface(), area) : area;
 }
 
-void X11Window::processEvents() {
+VSTGUI_IDLE_PATH void X11Window::processEvents() {
     Display* display = connection_->display;
     // Inside a mouse handler (a control following the pointer, whose loop
     // pumps idle) only paints and the window's destruction are handled;
@@ -339,7 +340,7 @@ void X11Window::processEvents() {
     if (watch_) watch_->rearm();
 }
 
-bool X11Window::eventsMayWait(Display* display) const {
+VSTGUI_IDLE_PATH bool X11Window::eventsMayWait(Display* display) const {
     // XPending reads the socket (twice) even when nothing came. Events can
     // wait in three places: Xlib's queue, the socket, and the queue of the
     // library under Xlib, which fills only while a reply is awaited. No
