@@ -29,17 +29,17 @@ VSTGUI_IDLE_PATH void BrackenlumePeakLed::draw(CDrawContext* context) {
     if (!bitmap) return;
 
     CPoint offset;
-    const uint32_t now = platform::clock().ticks();
     // NaN is not above full scale.
     if (peak.load(std::memory_order_relaxed) > 1.0) {
-        litTicks = now;
+        litTicks = platform::clock().ticks();
         lit = true;
         offset.v = size.height();
-    } else if (lit && now - litTicks < holdTime) {
+    } else if (lit && platform::clock().ticks() - litTicks < holdTime) {
         // Unsigned difference: correct across the wrap of the tick counter.
         offset.v = size.height();
     } else {
-        litTicks = now;
+        // Dark: the time matters again only once the LED is lit afresh, which
+        // sets it, so the dark LED of almost every idle reads no clock.
         lit = false;
     }
     peak.store(0.0, std::memory_order_relaxed);
