@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "vst/aeffeditor.h"
+#include "vstgui/idle_path.h"
 
 namespace {
 
@@ -12,9 +13,10 @@ AudioEffect* instanceOf(AEffect* e) {
 
 // The functions whose addresses the host finds in the AEffect record. Each
 // gets the instance back from the object field. Nothing may unwind into
-// the host, so every entry catches whatever an operation lets escape.
-intptr_t dispatchTrampoline(AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                            float opt) {
+// the host, so every entry catches whatever an operation lets escape. The
+// dispatcher carries the host's idle calls, so it lies with the idle's code.
+VSTGUI_IDLE_PATH intptr_t dispatchTrampoline(AEffect* e, int32_t opcode, int32_t index,
+                                             intptr_t value, void* ptr, float opt) {
     AudioEffect* fx = instanceOf(e);
     if (!fx) return 0;
     try {
@@ -108,8 +110,8 @@ void AudioEffect::deleteEditor() {
     editor = nullptr;
 }
 
-intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                                 float opt) {
+VSTGUI_IDLE_PATH intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value,
+                                                  void* ptr, float opt) {
     switch (opcode) {
         case effOpen:
             open();
