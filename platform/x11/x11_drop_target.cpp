@@ -8,10 +8,9 @@
 // itself. Our child carries XdndAware as well: GTK and Qt read the version
 // on the window that XdndProxy names, and without it they see no target at
 // all. The source then sends its messages to our child, and they arrive
-// on our connection, read when the host calls the editor's idle. We mark the
-// host's window only when it carries neither property already (a host that
-// takes drops itself, or another editor, keeps them) and take the marks off
-// again when the drop target goes.
+// on our connection, read when the host calls the editor's idle. The marks
+// on the host's window (HostMarks) follow a window manager that reparents it
+// after the frame opened.
 //
 // Enter, position, leave and drop become the four drop events. Every
 // position over the panel is answered with XdndStatus (accept, copy action:
@@ -31,9 +30,11 @@
 
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/x11/x11_host_marks.h"
 #include "platform/x11/x11_window.h"
 #include "platform/x11/x11_xdnd.h"
 #include "vstgui/platform/clock.h"
@@ -75,54 +76,6 @@ struct Atoms {
     }
 };
 
-bool hasProperty(Display* display, Window window, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType,
-                                          &type, &format, &count, &after, &data);
-    if (data) XFree(data);
-    return status == Success && type != None;
-}
-
-Window windowProperty(Display* display, Window window, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    Window value = 0;
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_WINDOW, &type, &format,
-                           &count, &after, &data) == Success &&
-        data && type == XA_WINDOW && format == 32 && count == 1)
-        value = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
-    if (data) XFree(data);
-    return value;
-}
-
-// The window a source finds for us: the nearest ancestor with WM_STATE (the
-// host's client window under a window manager), else our ancestor right
-// below the root.
-Window hostClientWindow(Display* display, Window child, Atom wmState) {
-    const Window root = DefaultRootWindow(display);
-    Window current = child;
-    Window topLevel = 0;
-    for (int depth = 0; depth < 64; ++depth) {
-        Window rootReturn = 0, parent = 0;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (!XQueryTree(display, current, &rootReturn, &parent, &children, &count)) return 0;
-        if (children) XFree(children);
-        if (!parent || parent == root) {
-            topLevel = current;
-            break;
-        }
-        current = parent;
-        if (hasProperty(display, current, wmState)) return current;
-    }
-    return topLevel == child ? 0 : topLevel;
-}
-
 class X11DropTarget final : public DropTarget {
   public:
     X11DropTarget(X11Window& window, DropEvents& events)
@@ -135,15 +88,8 @@ class X11DropTarget final : public DropTarget {
         setWindowProperty(child_, atoms_.proxy, child_);
         XChangeProperty(display_, child_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&version), 1);
-        client_ = hostClientWindow(display_, child_, atoms_.wmState);
-        if (client_ && !hasProperty(display_, client_, atoms_.aware) &&
-            !hasProperty(display_, client_, atoms_.proxy)) {
-            XChangeProperty(display_, client_, atoms_.aware, XA_ATOM, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(&version), 1);
-            setWindowProperty(client_, atoms_.proxy, child_);
-        } else {
-            client_ = 0;  // not ours to mark
-        }
+        marks_.emplace(display_, child_,
+                       HostMarks::Atoms{atoms_.aware, atoms_.proxy, atoms_.wmState});
         XFlush(display_);
         eventHook_ = window_.addEventHook([this](XEvent& e) { return handle(e); });
     }
@@ -159,12 +105,7 @@ class X11DropTarget final : public DropTarget {
             XDeleteProperty(display_, child_, atoms_.proxy);
             XDeleteProperty(display_, child_, atoms_.aware);
         }
-        // The host's window may be gone already (errors are swallowed), or
-        // somebody else may have marked it since: take off only our marks.
-        if (client_ && windowProperty(display_, client_, atoms_.proxy) == child_) {
-            XDeleteProperty(display_, client_, atoms_.proxy);
-            XDeleteProperty(display_, client_, atoms_.aware);
-        }
+        marks_.reset();
         XFlush(display_);
     }
 
@@ -176,10 +117,12 @@ class X11DropTarget final : public DropTarget {
     }
 
     bool addressedToUs(const XClientMessageEvent& m) const {
-        return m.window == child_ || (client_ && m.window == client_);
+        const Window client = marks_->client();
+        return m.window == child_ || (client && m.window == client);
     }
 
     bool handle(XEvent& event) {
+        marks_->handle(event);
         if (event.type == ClientMessage && event.xclient.format == 32 &&
             addressedToUs(event.xclient)) {
             const XClientMessageEvent& m = event.xclient;
@@ -406,7 +349,7 @@ class X11DropTarget final : public DropTarget {
     Display* display_;
     Window child_;
     Atoms atoms_;
-    Window client_ = 0;  // the host's window, when we marked it
+    std::optional<HostMarks> marks_;
     int eventHook_ = 0;
     int idleHook_ = 0;
 

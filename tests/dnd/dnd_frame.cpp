@@ -14,8 +14,10 @@
 //   close        destroy the frame: "closed aware=0|1"
 //   quit
 // Arguments: --wm puts the host window into a decoration window and gives it
-// WM_STATE, as a reparenting window manager does; --host-aware marks the host
-// window XdndAware before the frame opens (a host that takes drops itself).
+// WM_STATE, as a reparenting window manager does; --wm-late does the same
+// around the frame's opening: reparented before, WM_STATE after (then prints
+// "decoration aware=0|1" before "ready"); --host-aware marks the host window
+// XdndAware before the frame opens (a host that takes drops itself).
 #include <poll.h>
 #include <unistd.h>
 
@@ -98,9 +100,10 @@ bool hostAware(Display* dpy, Window host) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool wm = false, hostTakesDrops = false;
+    bool wm = false, wmLate = false, hostTakesDrops = false;
     for (int i = 1; i < argc; ++i) {
-        wm = wm || std::string(argv[i]) == "--wm";
+        wmLate = wmLate || std::string(argv[i]) == "--wm-late";
+        wm = wm || wmLate || std::string(argv[i]) == "--wm";
         hostTakesDrops = hostTakesDrops || std::string(argv[i]) == "--host-aware";
     }
     Display* dpy = XOpenDisplay(nullptr);
@@ -117,13 +120,16 @@ int main(int argc, char** argv) {
         x = 5;
         y = 20;
     }
-    Window host = XCreateSimpleWindow(dpy, parent, x, y, 300, 440, 0, 0, BlackPixel(dpy, screen));
-    if (wm) {
+    Window host = XCreateSimpleWindow(dpy, wmLate ? RootWindow(dpy, screen) : parent, x, y, 300,
+                                      440, 0, 0, BlackPixel(dpy, screen));
+    const auto giveWmState = [&] {
         const long state[2] = {1, 0};  // NormalState, no icon
         const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
         XChangeProperty(dpy, host, wmState, wmState, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(state), 2);
-    }
+    };
+    if (wmLate) XReparentWindow(dpy, host, parent, x, y);
+    if (wm && !wmLate) giveWmState();
     if (hostTakesDrops) {
         const long version = 5;
         XChangeProperty(dpy, host, XInternAtom(dpy, "XdndAware", False), XA_ATOM, 32,
@@ -138,6 +144,17 @@ int main(int argc, char** argv) {
                                  ? static_cast<unsigned long>(reinterpret_cast<uintptr_t>(
                                        frame->getPlatformWindow()->handle()))
                                  : 0ul;
+    if (wmLate) {
+        giveWmState();
+        XSync(dpy, False);
+        // The frame hears of WM_STATE at an idle; a loaded machine may take
+        // a while to deliver it.
+        for (int i = 0; i < 150 && hostAware(dpy, parent); ++i) {
+            frame->idle();
+            usleep(20000);
+        }
+        say(std::string("decoration aware=") + (hostAware(dpy, parent) ? "1" : "0"));
+    }
     say("ready " + std::to_string(host) + " " + std::to_string(frameWindow));
 
     using Clock = std::chrono::steady_clock;

@@ -4,6 +4,7 @@
 // promise. Skipped without Xvfb.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -244,6 +245,22 @@ TEST_F(XdndUnderAWindowManager, TheClientWindowCarriesTheMarksUntilTheFrameClose
     frame_.send("close");
     EXPECT_EQ(frame_.waitFor("closed "), "closed aware=0");
     EXPECT_TRUE(drag(kPanelX, kPanelY, {"--text", "x"}).has("no-target"));
+}
+
+// The window manager put the host window into its decoration before the
+// frame opened and gave it WM_STATE only after: the marks move from the
+// decoration (then the window right below the root) to the client window.
+class XdndUnderALateWindowManager : public XdndDrops {
+  protected:
+    XdndUnderALateWindowManager() { frameOptions_ = {"--wm-late"}; }
+};
+
+TEST_F(XdndUnderALateWindowManager, TheMarksMoveToTheClientWindow) {
+    const auto& seen = frame_.lines();
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "decoration aware=0"), seen.end());
+    const Drag d = drag(kPanelX, kPanelY, {"--text", "x"});
+    EXPECT_TRUE(d.has("target " + hex(host_) + " proxy " + hex(panel_)));
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
 }
 
 // A host whose window takes drops itself keeps them: we add nothing there
