@@ -25,6 +25,17 @@ Window windowProperty(Display* display, Window window, Atom property) {
     return value;
 }
 
+bool hasProperty(Display* display, Window window, Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType,
+                                          &type, &format, &count, &after, &data);
+    if (data) XFree(data);
+    return status == Success && type != None;
+}
+
 void setWindowProperty(Display* display, Window on, Atom property, Window value) {
     const unsigned long v = value;
     XChangeProperty(display, on, property, XA_WINDOW, 32, PropModeReplace,
@@ -67,17 +78,6 @@ Found hostClientWindow(Display* display, Window child, Atom wmState) {
 
 }  // namespace
 
-bool hasProperty(Display* display, Window window, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType,
-                                          &type, &format, &count, &after, &data);
-    if (data) XFree(data);
-    return status == Success && type != None;
-}
-
 HostMarks::HostMarks(Display* display, Window child, Atoms atoms)
     : display_(display), child_(child), atoms_(atoms) {
     place();
@@ -85,12 +85,7 @@ HostMarks::HostMarks(Display* display, Window child, Atoms atoms)
 
 HostMarks::~HostMarks() {
     watchOnly({});
-    // The host's window may be gone already (errors are swallowed), or
-    // somebody else may have marked it since: take off only our marks.
-    if (client_ && windowProperty(display_, client_, atoms_.proxy) == child_) {
-        XDeleteProperty(display_, client_, atoms_.proxy);
-        XDeleteProperty(display_, client_, atoms_.aware);
-    }
+    takeOffMarks();
 }
 
 void HostMarks::place() {
@@ -102,12 +97,8 @@ void HostMarks::place() {
         found = hostClientWindow(display_, child_, atoms_.wmState);
     if (found.managed) watchOnly({});
     if (found.window == found_) return;
-    if (client_ && windowProperty(display_, client_, atoms_.proxy) == child_) {
-        XDeleteProperty(display_, client_, atoms_.proxy);
-        XDeleteProperty(display_, client_, atoms_.aware);
-    }
+    takeOffMarks();
     found_ = found.window;
-    client_ = 0;
     if (found_ && !hasProperty(display_, found_, atoms_.aware) &&
         !hasProperty(display_, found_, atoms_.proxy)) {
         const long version = kXdndVersion;
@@ -116,6 +107,16 @@ void HostMarks::place() {
         setWindowProperty(display_, found_, atoms_.proxy, child_);
         client_ = found_;
     }
+}
+
+void HostMarks::takeOffMarks() {
+    // The host's window may be gone already (errors are swallowed), or
+    // somebody else may have marked it since: take off only our marks.
+    if (client_ && windowProperty(display_, client_, atoms_.proxy) == child_) {
+        XDeleteProperty(display_, client_, atoms_.proxy);
+        XDeleteProperty(display_, client_, atoms_.aware);
+    }
+    client_ = 0;
 }
 
 bool HostMarks::watchOnly(const std::vector<Window>& windows) {

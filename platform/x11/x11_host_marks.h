@@ -40,6 +40,7 @@ class HostMarks {
         long added;  // the event mask bits we added to our connection's
     };
     void place();
+    void takeOffMarks();
     // Watches exactly `windows`; answers whether one was not watched before.
     bool watchOnly(const std::vector<Window>& windows);
 
@@ -50,8 +51,5 @@ class HostMarks {
     Window client_ = 0;  // the same, when we marked it
     std::vector<Watched> watched_;
 };
-
-// Whether `window` carries `property` (of any type).
-bool hasProperty(Display* display, Window window, Atom property);
 
 }  // namespace VSTGUI::platform::x11
