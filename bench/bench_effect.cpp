@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "plugin/brackenlume_opamp.h"
-#include "plugin/opamp_kernel.h"
-#include "plugin/opamp_params.h"
+#include "dsp/opamp_kernel.h"
+#include "dsp/opamp_params.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "host/cli.h"
 #include "host/demo_signal.h"
 #include "host/progress.h"
-#include "plugin/opamp_params.h"
+#include "dsp/opamp_params.h"
 
 namespace kv::host {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "plugin/opamp_params.h"
+#include "dsp/opamp_params.h"
 
 namespace kv::host {
 

@@ -1,23 +1,13 @@
 #include "plugin/brackenlume_fx.h"
 
-#include <bit>
-#include <cmath>
 #include <cstring>
 #include <new>
 
+#include "dsp/opamp_params.h"
+#include "dsp/state_codec.h"
 #include "vst/aeffeditor.h"
 
-namespace {
-
-// Clamps to [0, 1]; infinities land on the bounds. A NaN has no place in
-// the range and is refused by the caller.
-float clampUnit(float v) {
-    return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
-}
-
-constexpr int32_t kBytesPerValue = 4;
-
-}  // namespace
+using kv::opamp::kBytesPerValue;
 
 BrackenlumeFX::BrackenlumeFX(audioMasterCallback host, int32_t paramCountArg)
     : AudioEffectX(host, 0, paramCountArg),
@@ -27,10 +17,9 @@ BrackenlumeFX::BrackenlumeFX(audioMasterCallback host, int32_t paramCountArg)
       paramCount(paramCountArg > 0 ? static_cast<uint16_t>(paramCountArg) : 0) {}
 
 void BrackenlumeFX::storeValue(int32_t index, float v) {
-    // A NaN (from the host, the editor or a chunk) would poison the model
-    // and every later block; the previous value stays instead.
-    if (std::isnan(v)) return;
-    const float stored = clampUnit(v);
+    const auto accepted = kv::opamp::acceptValue(v);
+    if (!accepted) return;
+    const float stored = *accepted;
     params[index].value.store(stored, std::memory_order_relaxed);
     parameterChanged(index, stored);
     if (editor) editor->setParameter(index, stored);
@@ -66,11 +55,7 @@ int32_t BrackenlumeFX::getChunk(void** data, bool /*isPreset*/) {
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]);
     if (!buffer) return 0;
     for (int32_t i = 0; i < paramCount; ++i) {
-        // Little-endian whatever the machine.
-        const uint32_t bits = std::bit_cast<uint32_t>(value(i));
-        for (int32_t b = 0; b < kBytesPerValue; ++b) {
-            buffer[i * kBytesPerValue + b] = static_cast<unsigned char>(bits >> (8 * b));
-        }
+        kv::opamp::encodeValue(value(i), &buffer[i * kBytesPerValue]);
     }
     chunk_ = std::move(buffer);
     *data = chunk_.get();
@@ -85,11 +70,7 @@ int32_t BrackenlumeFX::setChunk(void* data, int32_t byteSize, bool /*isPreset*/)
     int32_t count = byteSize / kBytesPerValue;
     if (count > paramCount) count = paramCount;
     for (int32_t i = 0; i < count; ++i) {
-        uint32_t bits = 0;
-        for (int32_t b = 0; b < kBytesPerValue; ++b) {
-            bits |= static_cast<uint32_t>(bytes[i * kBytesPerValue + b]) << (8 * b);
-        }
-        storeValue(i, std::bit_cast<float>(bits));
+        storeValue(i, kv::opamp::decodeValue(bytes + i * kBytesPerValue));
     }
     return 0;
 }

@@ -9,8 +9,8 @@
 
 #include "plugin/brackenlume_fx.h"
 #include "plugin/handover.h"
-#include "plugin/opamp_kernel.h"
-#include "plugin/opamp_params.h"
+#include "dsp/opamp_kernel.h"
+#include "dsp/opamp_params.h"
 
 class BrackenlumeOpamp : public BrackenlumeFX {
   public:

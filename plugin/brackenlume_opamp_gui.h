@@ -22,7 +22,7 @@
 
 #include "plugin/aeffguieditor.h"
 #include "plugin/handover.h"
-#include "plugin/opamp_params.h"
+#include "dsp/opamp_params.h"
 #include "vstgui/ccontrol.h"
 
 class BrackenlumeOpamp;

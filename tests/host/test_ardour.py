@@ -85,10 +85,10 @@ def read_wav(path):
     return rate, channels, [list(samples[c::channels]) for c in range(channels)]
 
 
-def write_float_wav(path, rate, samples):
-    """A mono 32-bit float WAV."""
+def write_float_wav(path, rate, samples, channels=1):
+    """A 32-bit float WAV of interleaved samples."""
     body = struct.pack("<%df" % len(samples), *samples)
-    fmt = struct.pack("<HHIIHH", 3, 1, rate, rate * 4, 4, 32)
+    fmt = struct.pack("<HHIIHH", 3, channels, rate, rate * 4 * channels, 4 * channels, 32)
     with open(path, "wb") as f:
         f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(body)) + b"WAVE")
         f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)

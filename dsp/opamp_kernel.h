@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "plugin/opamp_params.h"
+#include "dsp/opamp_params.h"
 
 namespace kv::opamp {
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace kv::opamp {
 
@@ -41,6 +42,15 @@ inline constexpr float kVolumeDefault = kVolumeScale.fromDb(0.0f);
 // middle of the range; exactly 0.5 counts as off.
 constexpr bool padEngaged(float value) {
     return value > 0.5f;
+}
+
+// What every format makes of a value from outside (a host, the panel, a
+// stored state): a NaN has no place in the range and would poison the model
+// and every later block, so it is refused and the caller keeps the previous
+// value; anything else is clamped to [0, 1], infinities to the bounds.
+constexpr std::optional<float> acceptValue(float value) {
+    if (value != value) return std::nullopt;
+    return value < 0.0f ? 0.0f : (value > 1.0f ? 1.0f : value);
 }
 
 }  // namespace kv::opamp

@@ -1,0 +1,141 @@
+// The op-amp stage as an LV2 plug-in: the same kernel and the same value
+// rule as the VST 2 build, with decibel control ports instead of normalised
+// parameters. Nothing here touches a window, a font or a lock: this file is
+// the whole processing binary.
+#include <lv2/core/lv2.h>
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+#include "dsp/opamp_kernel.h"
+#include "dsp/opamp_params.h"
+#include "lv2/lv2_ports.h"
+#include "lv2/peak_hold.h"
+
+namespace {
+
+using namespace kv::opamp;
+using kv::lv2::Port;
+
+struct Instance {
+    State state;
+    kv::lv2::PeakHold hold;
+    const float* in[2] = {nullptr, nullptr};
+    float* out[2] = {nullptr, nullptr};
+    const float* control[kNumParams] = {nullptr, nullptr, nullptr, nullptr};
+    float* peak = nullptr;
+    // The normalised values last accepted: a NaN on a port keeps them.
+    float values[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
+};
+
+// The parameter a control port feeds.
+Param paramOf(uint32_t port) {
+    switch (port) {
+        case kv::lv2::kPortGain:
+            return kGain;
+        case kv::lv2::kPortPad1:
+            return kPad1;
+        case kv::lv2::kPortPad2:
+            return kPad2;
+        default:
+            return kVolume;
+    }
+}
+
+// A port's value as the normalised value the VST 2 build would get for it:
+// decibels go through the scale in double, as kv23 computes its --gain and
+// --volume, and the switches are already 0 or 1.
+float normalised(Param param, float portValue) {
+    const double v = portValue;
+    switch (param) {
+        case kGain:
+            return static_cast<float>(kGainScale.fromDb(v));
+        case kVolume:
+            return static_cast<float>(kVolumeScale.fromDb(v));
+        default:
+            return portValue;
+    }
+}
+
+LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*) {
+    // The 15 Hz high-pass needs a Nyquist frequency above it, and a rate
+    // that is not a number gives coefficients that silence everything.
+    const auto fs = static_cast<float>(rate);
+    if (!std::isfinite(fs) || fs <= 30.0f) {
+        std::fprintf(
+            stderr,
+            "KV23-T ZuDiz: cannot run at a sample rate of %g Hz; it needs more than 30 Hz\n", rate);
+        return nullptr;
+    }
+    auto* self = new (std::nothrow) Instance;
+    if (!self) {
+        std::fprintf(stderr, "KV23-T ZuDiz: out of memory\n");
+        return nullptr;
+    }
+    setHighPass(self->state, fs);
+    self->hold.setHoldFrames(static_cast<uint64_t>(rate * kv::lv2::kPeakHoldSeconds));
+    return self;
+}
+
+void connectPort(LV2_Handle handle, uint32_t port, void* data) {
+    auto* self = static_cast<Instance*>(handle);
+    switch (port) {
+        case kv::lv2::kPortInLeft:
+        case kv::lv2::kPortInRight:
+            self->in[port - kv::lv2::kPortInLeft] = static_cast<const float*>(data);
+            break;
+        case kv::lv2::kPortOutLeft:
+        case kv::lv2::kPortOutRight:
+            self->out[port - kv::lv2::kPortOutLeft] = static_cast<float*>(data);
+            break;
+        case kv::lv2::kPortGain:
+        case kv::lv2::kPortPad1:
+        case kv::lv2::kPortPad2:
+        case kv::lv2::kPortVolume:
+            self->control[paramOf(port)] = static_cast<const float*>(data);
+            break;
+        case kv::lv2::kPortPeak:
+            self->peak = static_cast<float*>(data);
+            break;
+        default:
+            break;
+    }
+}
+
+void run(LV2_Handle handle, uint32_t frames) {
+    auto* self = static_cast<Instance*>(handle);
+    for (int p = 0; p < kNumParams; ++p) {
+        if (!self->control[p]) continue;
+        if (const auto v = acceptValue(normalised(static_cast<Param>(p), *self->control[p])))
+            self->values[p] = *v;
+    }
+    const float* v = self->values;
+    const Controls k = controlsFor(self->state, v[kGain], v[kPad1], v[kPad2], v[kVolume]);
+    // A host must connect every audio port before it runs us; one that did
+    // not gets nothing rather than a crash.
+    if (!self->in[0] || !self->in[1] || !self->out[0] || !self->out[1]) return;
+    const auto n = static_cast<int32_t>(frames);
+    if (!self->peak) {
+        runBlock<float, false>(self->state, k, false, self->in[0], self->in[1], self->out[0],
+                               self->out[1], n);
+        return;
+    }
+    const double meter = runBlock<float, true>(self->state, k, false, self->in[0], self->in[1],
+                                               self->out[0], self->out[1], n);
+    *self->peak = static_cast<float>(self->hold.update(meter, frames));
+}
+
+void cleanup(LV2_Handle handle) {
+    delete static_cast<Instance*>(handle);
+}
+
+const LV2_Descriptor kDescriptor = {
+    kv::lv2::kPluginUri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr,
+};
+
+}  // namespace
+
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+    return index == 0 ? &kDescriptor : nullptr;
+}

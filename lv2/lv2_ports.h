@@ -1,0 +1,33 @@
+// The LV2 plug-in's identity and ports, shared by the processing binary and
+// the program that writes the bundle's Turtle files, so the two cannot
+// disagree on an index or a symbol. The indices and symbols are part of
+// every saved session: append, never reorder.
+#pragma once
+
+#include <cstdint>
+
+namespace kv::lv2 {
+
+// Ours, stable, and not a web address: nothing is served there.
+inline constexpr const char* kPluginUri = "urn:harrowquill:kv23-t-zudiz";
+inline constexpr const char* kBinaryName = "KV23-T-ZuDiz_dsp.so";
+
+enum Port : uint32_t {
+    kPortInLeft = 0,
+    kPortInRight,
+    kPortOutLeft,
+    kPortOutRight,
+    kPortGain,    // -8 … +24 dB
+    kPortPad1,    // toggled
+    kPortPad2,    // toggled
+    kPortVolume,  // -32 … +32 dB
+    kPortPeak,    // output: the meter level, held (see PeakHold)
+    kPortCount
+};
+
+// How long the peak port holds its highest level. A host that reads output
+// ports 25 times a second looks every 40 ms; a hold of 100 ms spans two of
+// its reads, so no overload falls between them.
+inline constexpr double kPeakHoldSeconds = 0.1;
+
+}  // namespace kv::lv2

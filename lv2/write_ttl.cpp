@@ -1,0 +1,115 @@
+// Writes the LV2 bundle's two Turtle files, manifest.ttl and the plug-in's
+// description, from the same tables the processing binary is built from
+// (the ports of lv2_ports.h, the scales and defaults of opamp_params.h), so
+// the description cannot drift from the code. Run by the build:
+//   kv_lv2_write_ttl BUNDLE_DIR MINOR MICRO
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "dsp/opamp_params.h"
+#include "lv2/lv2_ports.h"
+
+namespace {
+
+using namespace kv::opamp;
+using namespace kv::lv2;
+
+constexpr const char* kPrefixes =
+    "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
+    "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+
+std::string audioPort(uint32_t index, bool input, const char* symbol, const char* name) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "[\n        a lv2:AudioPort , lv2:%s ;\n        lv2:index %u ;\n"
+                  "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n    ]",
+                  input ? "InputPort" : "OutputPort", index, symbol, name);
+    return text;
+}
+
+std::string decibelPort(uint32_t index, const char* symbol, const char* name,
+                        const DecibelScale& scale, float normalisedDefault) {
+    char text[512];
+    std::snprintf(
+        text, sizeof text,
+        "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+        "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
+        "        lv2:default %.1f ;\n        lv2:minimum %.1f ;\n        lv2:maximum %.1f ;\n"
+        "        units:unit units:db ;\n    ]",
+        index, symbol, name, scale.toDb(static_cast<double>(normalisedDefault)), scale.toDb(0.0),
+        scale.toDb(1.0));
+    return text;
+}
+
+std::string togglePort(uint32_t index, const char* symbol, const char* name) {
+    char text[384];
+    std::snprintf(text, sizeof text,
+                  "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+                  "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
+                  "        lv2:default 0 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"
+                  "        lv2:portProperty lv2:toggled ;\n    ]",
+                  index, symbol, name);
+    return text;
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) {
+        std::perror(path.c_str());
+        return false;
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s BUNDLE_DIR MINOR MICRO\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const std::string uri = std::string("<") + kPluginUri + ">";
+
+    const std::string manifest = std::string(kPrefixes) + uri +
+                                 "\n    a lv2:Plugin ;\n    lv2:binary <" + kBinaryName +
+                                 "> ;\n    rdfs:seeAlso <KV23-T-ZuDiz.ttl> .\n";
+
+    std::string plugin = std::string(kPrefixes) + uri +
+                         "\n    a lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"
+                         "    doap:name \"KV23-T ZuDiz\" ;\n"
+                         "    doap:license <http://opensource.org/licenses/MIT> ;\n"
+                         "    doap:maintainer [ foaf:name \"Harrow Quill\" ] ;\n"
+                         "    lv2:minorVersion " +
+                         argv[2] + " ;\n    lv2:microVersion " + argv[3] +
+                         " ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n    lv2:port ";
+    plugin += audioPort(kPortInLeft, true, "in_l", "In L") + " , ";
+    plugin += audioPort(kPortInRight, true, "in_r", "In R") + " , ";
+    plugin += audioPort(kPortOutLeft, false, "out_l", "Out L") + " , ";
+    plugin += audioPort(kPortOutRight, false, "out_r", "Out R") + " , ";
+    plugin += decibelPort(kPortGain, "gain", "Gain", kGainScale, kGainDefault) + " , ";
+    plugin += togglePort(kPortPad1, "pad1", "Pad 1") + " , ";
+    plugin += togglePort(kPortPad2, "pad2", "Pad 2") + " , ";
+    plugin += decibelPort(kPortVolume, "volume", "Volume", kVolumeScale, kVolumeDefault) + " , ";
+    char peak[384];
+    std::snprintf(
+        peak, sizeof peak,
+        "[\n        a lv2:OutputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+        "        lv2:symbol \"peak\" ;\n        lv2:name \"Peak\" ;\n"
+        "        lv2:default 0.0 ;\n        lv2:minimum 0.0 ;\n        lv2:maximum 2.0 ;\n"
+        "        rdfs:comment \"The largest output level of the last %g s; above 1.0 the output "
+        "went over full scale.\" ;\n    ]",
+        static_cast<unsigned>(kPortPeak), kPeakHoldSeconds);
+    plugin += peak;
+    plugin += " .\n";
+
+    return writeFile(dir + "/manifest.ttl", manifest) &&
+                   writeFile(dir + "/KV23-T-ZuDiz.ttl", plugin)
+               ? 0
+               : 1;
+}
