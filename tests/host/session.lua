@@ -10,6 +10,8 @@ local rate = tonumber(os.getenv("KV_RATE"))
 local seconds = tonumber(os.getenv("KV_SECONDS"))
 local float_preset = os.getenv("KV_FLOAT_PRESET")
 local wav_preset = os.getenv("KV_WAV_PRESET")
+-- LXVST (the default) or LV2: the same effect through either format.
+local plugin_type = ARDOUR.PluginType[os.getenv("KV_PLUGIN_TYPE") or "LXVST"]
 local values = {}
 for v in string.gmatch(os.getenv("KV_PARAMS"), "[^,]+") do values[#values + 1] = tonumber(v) end
 
@@ -66,7 +68,7 @@ local function build()
   assert(drive:output():audio(0):connect(master_in:audio(0):name()) == 0)
   assert(raw:output():audio(0):connect(master_in:audio(1):name()) == 0)
 
-  local plugin = ARDOUR.LuaAPI.new_plugin(Session, "KV23-T ZuDiz", ARDOUR.PluginType.LXVST, "")
+  local plugin = ARDOUR.LuaAPI.new_plugin(Session, "KV23-T ZuDiz", plugin_type, "")
   assert(not plugin:isnil(), "Ardour did not find the plug-in")
   assert(drive:add_processor_by_index(plugin, 0, nil, true) == 0, "the plug-in was not added")
   for i = 1, #values do ARDOUR.LuaAPI.set_processor_param(plugin, i - 1, values[i]) end
