@@ -5,6 +5,9 @@
 include_guard(GLOBAL)
 get_filename_component(KV_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 
+# The DSP core every format shares.
+file(GLOB KV_DSP_SOURCES CONFIGURE_DEPENDS ${KV_ROOT}/dsp/*.cpp)
+
 # The host interface: our VST 2.4 declarations, the effect base classes and
 # the editor interface. The entry points (vstplugmain.cpp, dllmain.cpp on
 # Windows) are compiled by the plug-in targets alone, so that nothing else

@@ -92,7 +92,6 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public VSTGUI::CControlListene
     VSTGUI::CTextEdit* getVolumeText() const { return volumeText; }
 
   private:
-    static void formatDecibels(float db, char* text);
     // Makes the images, the frame in `ptr` and its views. Throws
     // std::bad_alloc when memory runs out; what is built so far is then in
     // the arguments (the images still ours, the frame, a view not yet added).
