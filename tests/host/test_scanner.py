@@ -5,6 +5,9 @@
       Qtractor's scanner reads "VST:PATH" on standard input and prints one
       line VST|name|ins:outs|midi|params:programs|flags|path|index|id: it
       must show 2:2, 4 parameters and an editor (GUI).
+  test_scanner.py qtractor-clap PLUGIN.clap
+      The same scanner reads "CLAP:PATH" and prints a CLAP|... line of the
+      same fields: 2:2 and 4 parameters.
   test_scanner.py muse PLUGIN
       MusE's scanner writes an XML description of the plug-in: 2 audio
       inputs, 2 outputs and the four parameters by name.
@@ -29,15 +32,15 @@ def fail(message):
     return 1
 
 
-def qtractor(plugin, home):
+def qtractor(plugin, home, kind="VST"):
     if not os.path.exists(QTRACTOR_SCAN):
         print("Qtractor is not installed: skipped")
         return SKIP
-    result = subprocess.run([QTRACTOR_SCAN], input="VST:%s\n" % plugin, capture_output=True,
+    result = subprocess.run([QTRACTOR_SCAN], input="%s:%s\n" % (kind, plugin), capture_output=True,
                             text=True, timeout=60, env=dict(os.environ, HOME=home))
-    lines = [l for l in result.stdout.splitlines() if l.startswith("VST|")]
+    lines = [l for l in result.stdout.splitlines() if l.startswith(kind + "|")]
     if len(lines) != 1:
-        return fail("no VST line from the scanner:\n" + result.stdout + result.stderr)
+        return fail("no %s line from the scanner:\n%s%s" % (kind, result.stdout, result.stderr))
     fields = lines[0].split("|")
     if len(fields) < 9:
         return fail("short line: " + lines[0])
@@ -46,10 +49,14 @@ def qtractor(plugin, home):
         (name == "KV23-T ZuDiz", "name " + name),
         (audio == "2:2", "inputs:outputs " + audio),
         (controls.split(":")[0] == "4", "parameters " + controls),
-        ("GUI" in flags.split(","), "no editor in the flags " + flags),
         (path == plugin, "path " + path),
-        (int(unique, 16) == 0x4B563233, "unique ID " + unique),
+        ("RT" in flags.split(","), "not real-time capable: " + flags),
     ]
+    if kind == "VST":
+        checks += [
+            ("GUI" in flags.split(","), "no editor in the flags " + flags),
+            (int(unique, 16) == 0x4B563233, "unique ID " + unique),
+        ]
     for ok, what in checks:
         if not ok:
             return fail(what + " in " + lines[0])
@@ -85,11 +92,13 @@ def muse(plugin, home):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("qtractor", "muse"):
+    if len(argv) != 3 or argv[1] not in ("qtractor", "qtractor-clap", "muse"):
         print(__doc__)
         return 2
     plugin = os.path.abspath(argv[2])
     with tempfile.TemporaryDirectory(prefix="kv23-scan-") as home:
+        if argv[1] == "qtractor-clap":
+            return qtractor(plugin, home, "CLAP")
         return (qtractor if argv[1] == "qtractor" else muse)(plugin, home)
 
 
