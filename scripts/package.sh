@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release packages of one version into dist/:
 #   kv23-t-zudiz_VERSION_amd64.deb            /usr/lib/vst/KV23-T-ZuDiz.so, /usr/lib/lv2/KV23-T-ZuDiz.lv2/,
-#                                             /usr/bin/kv23 and its man page
-#   KV23-T-ZuDiz-VERSION-linux-x86_64.tar.gz  the plug-in, the LV2 bundle, kv23, INSTALL and LICENSE
+#                                             /usr/lib/clap/KV23-T-ZuDiz.clap, /usr/bin/kv23 and its man page
+#   KV23-T-ZuDiz-VERSION-linux-x86_64.tar.gz  the plug-in, the LV2 bundle, the CLAP plug-in, kv23, INSTALL
+#                                             and LICENSE
 #   KV23-T-ZuDiz-VERSION-windows-x64.zip      the DLL, INSTALL.txt and LICENSE.txt
 #
 #   scripts/package.sh [--build DIR] [--windows-build DIR] [--out DIR]
@@ -95,6 +96,8 @@ strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.so"
 strip "$work/$name/kv23"
 cp -r "$build/KV23-T-ZuDiz.lv2" "$work/$name/"
 strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so"
+install -m 0644 "$build/KV23-T-ZuDiz.clap" "$work/$name/"
+strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.clap"
 put_text docs/INSTALL-linux.txt "$work/$name/INSTALL"
 cp LICENSE "$work/$name/LICENSE"
 tar -C "$work" --owner=0 --group=0 --numeric-owner --sort=name -czf "$out/$name.tar.gz" "$name"
