@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/clap_host.h"
 #include "host/cli.h"
 
 namespace kv::host {
@@ -56,6 +57,47 @@ std::string flagNames(int32_t flags) {
     return out.empty() ? "none" : out;
 }
 
+// What a CLAP plug-in says about itself: its descriptor, its main audio
+// ports, its parameters (range, default, value and text) and its state.
+int runClapInfo(const std::string& path) {
+    std::string error;
+    auto clap = ClapHost::load(path, error);
+    if (!clap) throw RunError(error);
+    const clap_plugin_descriptor_t& d = clap->descriptor();
+    auto text = [](const char* s) { return s ? s : ""; };
+    std::string features;
+    for (const char* const* f = d.features; f && *f; ++f)
+        features += std::string(features.empty() ? "" : ", ") + *f;
+    std::printf("Plug-in file    %s\n", clap->path().c_str());
+    std::printf("Format          CLAP %u.%u.%u\n", d.clap_version.major, d.clap_version.minor,
+                d.clap_version.revision);
+    std::printf("Id              %s\n", text(d.id));
+    std::printf("Name            %s\n", text(d.name));
+    std::printf("Vendor          %s\n", text(d.vendor));
+    std::printf("Version         %s\n", text(d.version));
+    std::printf("Features        %s\n", features.c_str());
+    std::printf("Inputs          %u\n", clap->inputChannels());
+    std::printf("Outputs         %u\n", clap->outputChannels());
+    std::printf("Parameters      %zu\n", clap->params().size());
+    std::printf("\n  id  %-8s  %-8s  %-8s  %-8s  %-8s  %s\n", "name", "min", "max", "default",
+                "value", "text");
+    for (const clap_param_info_t& p : clap->params()) {
+        const double value = clap->value(p.id).value_or(p.default_value);
+        std::printf("  %-2u  %-8s  %-8g  %-8g  %-8g  %-8g  %s\n", p.id, p.name, p.min_value,
+                    p.max_value, p.default_value, value, clap->valueText(p.id, value).c_str());
+    }
+    const auto state = clap->saveState();
+    if (state) {
+        std::printf("\nState           %zu bytes:", state->size());
+        for (uint8_t b : *state)
+            std::printf(" %02x", b);
+        std::printf("\n");
+    } else {
+        std::printf("\nState           none\n");
+    }
+    return 0;
+}
+
 int runInfo(const std::vector<std::string>& args) {
     PluginChoice choice;
     ArgReader reader(args);
@@ -64,6 +106,7 @@ int runInfo(const std::vector<std::string>& args) {
         if (takePluginOption(reader, arg, choice)) continue;
         throw UsageError("unknown argument \"" + arg + "\"");
     }
+    if (isClapFile(choice.path)) return runClapInfo(choice.path);
     auto host = openPlugin(choice);
     AEffect* e = host->effect();
     host->dispatch(effOpen);
@@ -119,7 +162,11 @@ extern const Command kInfoCommand = {
     "vendor, product, vendor version, VST version, category, unique ID (hex and\n"
     "as four characters), version, flags (hex and by name), channel counts, the\n"
     "number of programs and parameters, each parameter's name, value, display\n"
-    "text and label, and the state chunk in hex. Then sends effClose.\n",
+    "text and label, and the state chunk in hex. Then sends effClose.\n"
+    "\n"
+    "For a CLAP plug-in (a .clap file): its descriptor (id, name, vendor, version,\n"
+    "features), the channels of its main ports, each parameter's id, name, range,\n"
+    "default, value and text, and its saved state in hex.\n",
     runInfo,
 };
 

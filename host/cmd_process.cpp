@@ -4,16 +4,20 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "dsp/opamp_params.h"
 #include "host/audio_file.h"
 #include "host/channel_buffers.h"
+#include "host/clap_host.h"
 #include "host/cli.h"
 #include "host/demo_signal.h"
 #include "host/progress.h"
-#include "dsp/opamp_params.h"
 
 namespace kv::host {
 
@@ -22,13 +26,25 @@ namespace {
 constexpr long kMaxBlock = 1 << 20;
 constexpr int64_t kFileChunk = 8192;  // frames per file read and write
 
+// One setting from the command line: --param N=V, or a named option
+// (--gain, --volume, --pad1, --pad2) as its parameter and value.
+struct Setting {
+    std::string param;     // the index or, for a CLAP plug-in, the id or name
+    double value = 0.0;    // as typed: normalised for --param with VST 2, else plain
+    bool named = false;    // from a named option
+    float normalised = 0;  // a named option's value as a VST 2 parameter
+    std::string spec;      // --param's N=V, for messages
+};
+
 struct ProcessRequest {
     std::string input;  // empty with --demo
     std::string output;
     bool demo = false;
     PluginChoice plugin;
-    std::vector<std::pair<int, float>> params;  // in command-line order
+    std::vector<Setting> settings;              // in command-line order
+    std::vector<std::pair<int, float>> params;  // the same for VST 2: index and normalised value
     std::string namedOption;  // --gain, --volume, --pad1 or --pad2 when one was given
+    std::string automation;   // --automation FILE
     long block = 512;
     bool useDouble = false;
     std::optional<double> rate;
@@ -56,13 +72,10 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             const std::string& v = reader.valueOf(arg);
             const auto eq = v.find('=');
             if (eq == std::string::npos) throw UsageError("--param needs N=V, not \"" + v + "\"");
-            const long index = parseInteger(v.substr(0, eq), "--param's index");
-            const double value = parseNumber(v.substr(eq + 1), "--param's value");
-            if (index < 0 || index > 1000) {
-                throw UsageError("parameter index " + std::to_string(index) + " does not exist");
-            }
-            r.params.emplace_back(static_cast<int>(index),
-                                  checkedValue(value, 0.0, 1.0, "the value of --param " + v));
+            r.settings.push_back({v.substr(0, eq), parseNumber(v.substr(eq + 1), "--param's value"),
+                                  false, 0.0f, v});
+        } else if (arg == "--automation") {
+            r.automation = reader.valueOf(arg);
         } else if (arg == "--gain" || arg == "--volume") {
             r.namedOption = arg;
             const bool gain = arg == "--gain";
@@ -70,14 +83,12 @@ ProcessRequest parse(const std::vector<std::string>& args) {
                 gain ? kv::opamp::kGainScale : kv::opamp::kVolumeScale;
             const double db = parseNumber(reader.valueOf(arg), arg);
             checkedValue(db, scale.toDb(0.0), scale.toDb(1.0), arg + " (dB)");
-            r.params.emplace_back(gain ? kv::opamp::kGain : kv::opamp::kVolume,
-                                  static_cast<float>(scale.fromDb(db)));
-        } else if (arg == "--pad1") {
+            r.settings.push_back({std::to_string(gain ? kv::opamp::kGain : kv::opamp::kVolume), db,
+                                  true, static_cast<float>(scale.fromDb(db)), ""});
+        } else if (arg == "--pad1" || arg == "--pad2") {
             r.namedOption = arg;
-            r.params.emplace_back(kv::opamp::kPad1, 1.0f);
-        } else if (arg == "--pad2") {
-            r.namedOption = arg;
-            r.params.emplace_back(kv::opamp::kPad2, 1.0f);
+            const int index = arg == "--pad1" ? kv::opamp::kPad1 : kv::opamp::kPad2;
+            r.settings.push_back({std::to_string(index), 1.0, true, 1.0f, ""});
         } else if (arg == "--block") {
             r.block = parseInteger(reader.valueOf(arg), arg);
             if (r.block < 1 || r.block > kMaxBlock) {
@@ -93,6 +104,23 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             throw UsageError("unknown option \"" + arg + "\"");
         } else {
             positional.push_back(arg);
+        }
+    }
+    // A VST 2 plug-in's parameters are numbered and normalised; a CLAP
+    // plug-in's have ids or names and plain values, which it checks itself.
+    if (!isClapFile(r.plugin.path)) {
+        for (const Setting& s : r.settings) {
+            if (s.named) {
+                r.params.emplace_back(std::stoi(s.param), s.normalised);
+                continue;
+            }
+            const long index = parseInteger(s.param, "--param's index");
+            if (index < 0 || index > 1000) {
+                throw UsageError("parameter index " + std::to_string(index) + " does not exist");
+            }
+            r.params.emplace_back(
+                static_cast<int>(index),
+                checkedValue(s.value, 0.0, 1.0, "the value of --param " + s.spec));
         }
     }
     const size_t wanted = r.demo ? 1 : 2;
@@ -159,27 +187,32 @@ ChannelMap mapChannels(int fileChannels, int inputs, int outputs) {
 }
 
 // Runs one block: `in` holds `frames` frames of the file's channels,
-// interleaved; `out` gets the frames of OUT's channels.
+// interleaved; `out` gets the frames of OUT's channels. `pos` is the frame
+// of the block's start in the whole render.
 class BlockRunner {
   public:
-    BlockRunner(PluginHost& host, size_t maxFrames, bool useDouble, ChannelMap map)
-        : host_(host),
-          useDouble_(useDouble),
+    using Run32 = std::function<void(float**, float**, int32_t frames, int64_t pos)>;
+    using Run64 = std::function<void(double**, double**, int32_t frames)>;
+
+    BlockRunner(int inputs, int outputs, size_t maxFrames, bool useDouble, ChannelMap map,
+                Run32 run32, Run64 run64)
+        : useDouble_(useDouble),
           map_(std::move(map)),
-          f_(host.numInputs(), host.numOutputs(), useDouble ? 0 : maxFrames),
-          d_(host.numInputs(), host.numOutputs(), useDouble ? maxFrames : 0) {}
+          f_(inputs, outputs, useDouble ? 0 : maxFrames),
+          d_(inputs, outputs, useDouble ? maxFrames : 0),
+          run32_(std::move(run32)),
+          run64_(std::move(run64)) {}
 
     size_t outChannels() const { return map_.sink.size(); }
 
-    void run(const float* in, int fileChannels, float* out, int64_t frames) {
+    void run(const float* in, int fileChannels, float* out, int64_t frames, int64_t pos) {
         if (useDouble_) {
             fill(d_, in, fileChannels, frames);
-            host_.processDoubleReplacing(d_.inPointers(), d_.outPointers(),
-                                         static_cast<int32_t>(frames));
+            run64_(d_.inPointers(), d_.outPointers(), static_cast<int32_t>(frames));
             collect(d_, out, frames);
         } else {
             fill(f_, in, fileChannels, frames);
-            host_.processReplacing(f_.inPointers(), f_.outPointers(), static_cast<int32_t>(frames));
+            run32_(f_.inPointers(), f_.outPointers(), static_cast<int32_t>(frames), pos);
             collect(f_, out, frames);
         }
     }
@@ -216,12 +249,40 @@ class BlockRunner {
         }
     }
 
-    PluginHost& host_;
     bool useDouble_;
     ChannelMap map_;
     ChannelBuffers<float> f_;
     ChannelBuffers<double> d_;
+    Run32 run32_;
+    Run64 run64_;
 };
+
+// An automation file: one change a line, "FRAME PARAM VALUE", where PARAM
+// is an index (or, for a CLAP plug-in, an id or a name) and VALUE is what
+// --param takes for the plug-in; blank lines and lines from # on are skipped.
+std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) throw RunError("cannot read the automation file " + path);
+    std::vector<std::pair<int64_t, Setting>> changes;
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        const std::string where = path + " line " + std::to_string(number);
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        std::string frame, param, value, extra;
+        if (!(words >> frame)) continue;
+        if (!(words >> param >> value) || (words >> extra)) {
+            throw UsageError(where + ": expected FRAME PARAM VALUE");
+        }
+        const long at = parseInteger(frame, where + "'s frame");
+        if (at < 0) throw UsageError(where + ": the frame is negative");
+        Setting s{param, parseNumber(value, where + "'s value"), false, 0.0f, param + "=" + value};
+        changes.emplace_back(at, s);
+    }
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return changes;
+}
 
 // Whether the plug-in is the one the named options and the demo's settings
 // were made for (its unique ID and its four parameters).
@@ -249,6 +310,31 @@ void checkCapabilities(PluginHost& host, const ProcessRequest& r) {
         throw RunError(std::string("the plug-in cannot process ") +
                        (r.useDouble ? "64-bit (drop --double)" : "32-bit float") + " audio");
     }
+}
+
+// The plug-in a render drives: a VST 2 instance or a CLAP one, behind the
+// few calls the render loop makes.
+struct Renderer {
+    int inputs = 0;
+    int outputs = 0;
+    bool ours = false;  // KV23-T ZuDiz in the VST 2 build: the demo's settings apply
+    std::function<void(int index, float value)> setParameter;  // VST 2 only
+    BlockRunner::Run32 run32;
+    BlockRunner::Run64 run64;
+    std::function<void()> finish;
+};
+
+// A CLAP plug-in's setting as the id and plain value it takes.
+ClapParamChange clapChange(const ClapHost& clap, const Setting& s, int64_t frame) {
+    const auto id = clap.findParam(s.param);
+    if (!id) {
+        std::string names;
+        for (const auto& p : clap.params())
+            names += std::string(names.empty() ? "" : ", ") + std::to_string(p.id) + " " + p.name;
+        throw UsageError("the plug-in has no parameter \"" + s.param + "\" (it has " +
+                         (names.empty() ? std::string("none") : names) + ")");
+    }
+    return {frame, *id, s.value};
 }
 
 int runProcess(const std::vector<std::string>& args) {
@@ -279,14 +365,78 @@ int runProcess(const std::vector<std::string>& args) {
     }
     const int outFormat = chooseOutputFormat(r.output, sourceFormat, channels, fileRate);
     const float pluginRate = static_cast<float>(r.rate ? *r.rate : fileRate);
+    const auto automation = r.automation.empty() ? std::vector<std::pair<int64_t, Setting>>{}
+                                                 : readAutomation(r.automation);
 
-    auto host = openPlugin(r.plugin);
-    checkCapabilities(*host, r);
+    Renderer plugin;
+    std::unique_ptr<PluginHost> host;
+    std::unique_ptr<ClapHost> clap;
+    std::vector<ClapParamChange> clapChanges;
+    std::vector<std::pair<int64_t, std::pair<int, float>>> vstChanges;
+    if (isClapFile(r.plugin.path)) {
+        std::string error;
+        clap = ClapHost::load(r.plugin.path, error);
+        if (!clap) throw RunError(error);
+        if (r.useDouble) throw UsageError("--double: kv23 gives CLAP plug-ins 32-bit buffers");
+        // The settings arrive as events at the first frame, the automation
+        // at its frames: the plug-in applies each at its sample.
+        for (const Setting& s : r.settings)
+            clapChanges.push_back(clapChange(*clap, s, 0));
+        for (const auto& [frame, s] : automation)
+            clapChanges.push_back(clapChange(*clap, s, frame));
+        if (!clap->start(pluginRate, static_cast<uint32_t>(r.block))) {
+            throw RunError("the plug-in refused to activate at " + std::to_string(pluginRate) +
+                           " Hz");
+        }
+        plugin.inputs = static_cast<int>(clap->inputChannels());
+        plugin.outputs = static_cast<int>(clap->outputChannels());
+        plugin.run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
+            if (!clap->process(in, out, static_cast<uint32_t>(frames), pos, clapChanges)) {
+                throw RunError("the plug-in's process answered an error at frame " +
+                               std::to_string(pos));
+            }
+        };
+        plugin.finish = [&] { clap->stop(); };
+    } else {
+        host = openPlugin(r.plugin);
+        checkCapabilities(*host, r);
+        for (const auto& [frame, s] : automation) {
+            const long index = parseInteger(s.param, r.automation + ": the parameter index");
+            if (index < 0 || index >= host->numParams()) {
+                throw UsageError(r.automation + ": parameter " + s.param + " does not exist");
+            }
+            vstChanges.push_back(
+                {frame, {static_cast<int>(index), checkedValue(s.value, 0.0, 1.0, s.spec)}});
+        }
+        plugin.inputs = host->numInputs();
+        plugin.outputs = host->numOutputs();
+        plugin.ours = isOurPlugin(*host->effect());
+        plugin.setParameter = [&](int index, float value) { host->setParameter(index, value); };
+        // A VST 2 plug-in reads its parameters once per block: a change
+        // inside a block is set before it, so it starts with that block.
+        plugin.run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
+            for (const auto& [frame, change] : vstChanges) {
+                if (frame >= pos && frame < pos + frames)
+                    host->setParameter(change.first, change.second);
+            }
+            host->processReplacing(in, out, frames);
+        };
+        plugin.run64 = [&](double** in, double** out, int32_t frames) {
+            host->processDoubleReplacing(in, out, frames);
+        };
+        host->start(pluginRate, static_cast<int32_t>(r.block));
+        for (const auto& [index, value] : r.params)
+            host->setParameter(index, value);
+        plugin.finish = [&] {
+            host->stop();
+            host->close();
+        };
+    }
 
-    ChannelMap map = mapChannels(channels, host->numInputs(), host->numOutputs());
+    ChannelMap map = mapChannels(channels, plugin.inputs, plugin.outputs);
     const int outChannels = static_cast<int>(map.sink.size());
     if (!map.note.empty()) std::fprintf(stderr, "kv23 process: %s\n", map.note.c_str());
-    const bool demoSettings = r.demo && isOurPlugin(*host->effect());
+    const bool demoSettings = r.demo && plugin.ours;
     if (r.demo && !demoSettings) {
         std::fprintf(stderr,
                      "kv23 process: the demo's settings are made for KV23-T ZuDiz; this plug-in "
@@ -297,14 +447,13 @@ int runProcess(const std::vector<std::string>& args) {
                                 : chooseOutputFormat(r.output, sourceFormat, outChannels, fileRate);
     SoundWriter writer(r.output, fileRate, outChannels, writeFormat);
 
-    host->start(pluginRate, static_cast<int32_t>(r.block));
     std::array<bool, 4> pinned{};
     for (const auto& [index, value] : r.params) {
-        host->setParameter(index, value);
         if (index < 4) pinned[index] = true;
     }
 
-    BlockRunner runner(*host, static_cast<size_t>(r.block), r.useDouble, std::move(map));
+    BlockRunner runner(plugin.inputs, plugin.outputs, static_cast<size_t>(r.block), r.useDouble,
+                       std::move(map), plugin.run32, plugin.run64);
     // Files are read and written in chunks of whole blocks: libsndfile makes
     // one system call per request, which would dominate with small blocks.
     const int64_t chunk = r.block * std::max<int64_t>(1, (kFileChunk + r.block - 1) / r.block);
@@ -331,12 +480,12 @@ int runProcess(const std::vector<std::string>& args) {
                 frames = std::min(frames, DemoSignal::nextChange(pos) - pos);
                 const auto p = demo.parametersAt(pos);
                 for (int i = 0; i < 4; ++i) {
-                    if (!pinned[i] && p[i] != applied[i]) host->setParameter(i, p[i]);
+                    if (!pinned[i] && p[i] != applied[i]) plugin.setParameter(i, p[i]);
                     applied[i] = p[i];
                 }
             }
             runner.run(buffer.data() + at * channels, channels, rendered.data() + at * outChannels,
-                       frames);
+                       frames, done + at);
             at += frames;
         }
         writer.write(rendered.data(), got);
@@ -344,8 +493,7 @@ int runProcess(const std::vector<std::string>& args) {
         progress.update(done);
     }
     progress.finish();
-    host->stop();
-    host->close();
+    plugin.finish();
     writer.commit();
     return 0;
 }
@@ -387,8 +535,15 @@ extern const Command kProcessCommand = {
     "  --double        process in 64-bit floating point\n"
     "  --rate HZ       the sample rate told to the plug-in (default: IN's rate);\n"
     "                  OUT keeps IN's rate\n"
+    "  --automation F  change parameters during the render: F holds lines\n"
+    "                  \"FRAME N V\" (# starts a comment), N and V as --param takes\n"
+    "                  them; a VST 2 plug-in gets each change before the block\n"
+    "                  that holds FRAME, a CLAP plug-in at FRAME itself\n"
     "  --trace         print every call the plug-in makes into the host\n"
     "Settings are applied in the order given; out-of-range values are errors.\n"
+    "A CLAP plug-in (a .clap file) takes --param ID=V or NAME=V with V in the\n"
+    "parameter's own units (kv23 info lists them; for KV23-T ZuDiz dB, 0 or 1),\n"
+    "and the named options in dB; it checks and clamps the values itself.\n"
     "\n"
     "--demo renders a built-in six-second stereo test signal at 48 kHz (or --rate)\n"
     "instead of reading IN, changing the settings between blocks as it goes;\n"
