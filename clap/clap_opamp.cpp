@@ -134,6 +134,14 @@ const float* const* channels(const clap_audio_buffer_t* buffers, uint32_t count)
 clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p) {
     Opamp& o = *self(plugin);
     if (!p) return CLAP_PROCESS_ERROR;
+    if (p->frames_count == 0) {
+        // No audio to touch (a host may pass no buffers at all): the values
+        // still change, and the block counts, as in the VST 2 build.
+        applyEvents(o, p->in_events);
+        runBlock<float, false>(o.state, controlsNow(o), false, nullptr, nullptr, nullptr, nullptr,
+                               0);
+        return CLAP_PROCESS_CONTINUE;
+    }
     const float* const* in = channels(p->audio_inputs, p->audio_inputs_count);
     const float* const* outConst = channels(p->audio_outputs, p->audio_outputs_count);
     if (!in || !outConst) return CLAP_PROCESS_ERROR;
@@ -160,7 +168,7 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
         if (at > done) runTo(at);
         applyEvent(o, *header);
     }
-    if (done < frames || frames == 0) runTo(frames);
+    if (done < frames) runTo(frames);
     return CLAP_PROCESS_CONTINUE;
 }
 

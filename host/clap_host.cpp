@@ -172,7 +172,7 @@ void ClapHost::stop() {
 }
 
 bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
-                       const std::vector<ClapParamChange>& changes) {
+                       const std::vector<ClapParamChange>& changes, bool keepOrder) {
     EventList events;
     for (const auto& c : changes) {
         if (c.frame < offset || c.frame >= offset + frames) continue;
@@ -187,8 +187,11 @@ bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
         e.value = c.value;
         events.events.push_back(e);
     }
-    std::stable_sort(events.events.begin(), events.events.end(),
-                     [](const auto& a, const auto& b) { return a.header.time < b.header.time; });
+    if (!keepOrder) {
+        std::stable_sort(
+            events.events.begin(), events.events.end(),
+            [](const auto& a, const auto& b) { return a.header.time < b.header.time; });
+    }
     clap_audio_buffer_t inBuffer{in, nullptr, inputChannels(), 0, 0};
     clap_audio_buffer_t outBuffer{out, nullptr, outputChannels(), 0, 0};
     clap_process_t p{};

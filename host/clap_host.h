@@ -61,11 +61,13 @@ class ClapHost {
     void stop();
 
     // Runs `frames` frames: `in` and `out` hold the main ports' channels.
-    // `changes` are given as events at their frame relative to `offset`
-    // (the frame of the block's start in the whole render). False when the
-    // plug-in answered CLAP_PROCESS_ERROR.
+    // `changes` inside the block are given as events at their frame
+    // relative to `offset` (the frame of the block's start in the whole
+    // render), sorted by time as CLAP asks, or in the order given with
+    // `keepOrder` (what a broken host sends). False when the plug-in
+    // answered CLAP_PROCESS_ERROR.
     bool process(float** in, float** out, uint32_t frames, int64_t offset,
-                 const std::vector<ClapParamChange>& changes);
+                 const std::vector<ClapParamChange>& changes, bool keepOrder = false);
 
     std::optional<std::vector<uint8_t>> saveState() const;
     bool loadState(const std::vector<uint8_t>& bytes) const;

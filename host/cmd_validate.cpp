@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/clap_host.h"
 #include "host/cli.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
@@ -40,7 +41,13 @@ constexpr Group kGroups[] = {
     {"threads", &validate::threadChecks},
     {"editor", &validate::editorChecks},
     {"allocation", &validate::allocationChecks},
+    {"clap", &validate::clapChecks},
 };
+
+// The clap group drives a .clap file, every other group a VST 2 plug-in.
+bool groupFits(const Group& group, bool clapFile) {
+    return (std::string(group.name) == "clap") == clapFile;
+}
 
 // The tiers a strictness runs when --tier does not say: every host's
 // calls always, demanding hosts' from 6, hostile input from 9.
@@ -121,8 +128,14 @@ int runValidate(const std::vector<std::string>& args) {
         }
     }
     // Fail early, with the loader's sentence, when the file is no plug-in.
-    openPlugin(choice).reset();
     options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
+    const bool clapFile = isClapFile(options.pluginPath);
+    if (clapFile) {
+        std::string error;
+        if (!ClapHost::load(options.pluginPath, error)) throw RunError(error);
+    } else {
+        openPlugin(choice).reset();
+    }
 
     if (!tierGiven) options.tier = tierFor(options.strictness);
     // A release build needs seconds per check; a sanitizer build or a slow
@@ -147,6 +160,7 @@ int runValidate(const std::vector<std::string>& args) {
     if (shared == MAP_FAILED) throw RunError("cannot map memory shared with the checks");
     for (const Group& group : kGroups) {
         if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
+        if (!groupFits(group, clapFile)) continue;
         for (const Check& check : group.checks()) {
             if (check.tier > options.tier) continue;
             *shared = Counts{};
@@ -200,7 +214,10 @@ extern const Command kValidateCommand = {
     "opcodes (string limits, null pointers, stray values), threads (parameters\n"
     "and the editor while audio runs) and editor (open/close, parent destroyed\n"
     "first, keys, leaks; needs DISPLAY) and allocation (each allocation of\n"
-    "VSTPluginMain and effEditOpen made to fail in turn).\n"
+    "VSTPluginMain and effEditOpen made to fail in turn). A CLAP plug-in (a .clap\n"
+    "file) gets the clap group instead: descriptor, activation orders, state,\n"
+    "block sizes, odd rates, parameter texts, garbage state, odd events and\n"
+    "calls from the wrong thread.\n"
     "\n"
     "Checks come in three tiers: what every host does (always run), what\n"
     "demanding hosts do (from strictness 6) and hostile input such as garbage\n"
@@ -214,7 +231,7 @@ extern const Command kValidateCommand = {
     "  --strictness N  1 is a quick smoke run, 10 runs every count in full (default 5)\n"
     "  --seed N        seed of every random choice (default 1263940147); printed\n"
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
-    "                  opcodes,threads,editor,allocation)\n"
+    "                  opcodes,threads,editor,allocation,clap)\n"
     "  --tier NAME     the highest tier to run, whatever the strictness\n"
     "  --list          print every check's name and tier, and run nothing\n"
     "  --check-time S  seconds one check may take before it counts as hung\n"

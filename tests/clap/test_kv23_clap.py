@@ -11,9 +11,12 @@
   reads its parameters once a block, changes from the block's start.
 - DPF's gain renders its input times its gain in dB, with the gain set by
   name; an automation step reaches it too.
+- kv23 validate's clap group passes every check on our plug-in and fails
+  DPF's exactly on the checks docs/validator-findings.md lists for it.
 """
 import math
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -101,6 +104,34 @@ def test_dpf(work, dpf):
           (worst, at))
 
 
+def failed_checks(plugin):
+    result = subprocess.run([KV23, "validate", "--plugin", plugin, "--strictness", "9"], capture_output=True,
+                            text=True, timeout=300)
+    lines = result.stdout.splitlines()
+    check(lines and re.match(r"\d+ passed, \d+ failed", lines[-1]),
+          "kv23 validate gave no count:\n" + result.stdout + result.stderr)
+    return sorted(line.split()[1] for line in lines if line.startswith("FAIL ")), lines[-1]
+
+
+def listed_failures(name):
+    """The checks docs/validator-findings.md lists as failing for `name`."""
+    doc = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "validator-findings.md")
+    with open(doc) as f:
+        rows = [line.split("|") for line in f if line.startswith("| " + name + " |")]
+    return sorted(row[2].strip() for row in rows)
+
+
+def test_validate(ours, dpf):
+    failed, summary = failed_checks(ours)
+    check(not failed, "our CLAP plug-in fails %s (%s)" % (failed, summary))
+    print("validate: our CLAP plug-in: %s" % summary)
+    if os.path.exists(dpf):
+        failed, summary = failed_checks(dpf)
+        listed = listed_failures("dpf-gain-fixture")
+        check(failed == listed, "DPF's plug-in fails %s; the findings list %s" % (failed, listed))
+        print("validate: DPF's plug-in: %s, each failure listed in the findings" % summary)
+
+
 def main(argv):
     global KV23
     if len(argv) != 5:
@@ -117,6 +148,7 @@ def main(argv):
             test_info(ours, dpf)
             test_same_samples(work, ours, vst)
             test_sample_accuracy(work, ours, vst)
+            test_validate(ours, dpf)
             if os.path.exists(dpf):
                 test_dpf(work, dpf)
             else:

@@ -1,0 +1,350 @@
+// CLAP plug-ins: what a CLAP host does to one (the factory and descriptor,
+// activation orders, processing at every block size and at odd rates,
+// parameter texts, saved state) and what a broken one does (garbage state,
+// events out of order or for unknown ids, calls from the wrong thread).
+// These checks run for a .clap file; the other groups need a VST 2 plug-in.
+#include <clap/plugin-factory.h>
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <thread>
+
+#include "host/clap_host.h"
+#include "host/validate/validator.h"
+
+namespace kv::validate {
+
+namespace {
+
+using host::ClapHost;
+using host::ClapParamChange;
+
+std::unique_ptr<ClapHost> loadClap(Context& ctx) {
+    std::string error;
+    auto clap = ClapHost::load(ctx.options().pluginPath, error);
+    if (!clap) throw std::runtime_error(error);
+    return clap;
+}
+
+// Stereo (or the plug-in's own channel counts) buffers of `frames` frames.
+struct Buffers {
+    std::vector<std::vector<float>> in, out;
+    std::vector<float*> inPointers, outPointers;
+
+    Buffers(const ClapHost& clap, uint32_t frames) {
+        in.assign(clap.inputChannels(), std::vector<float>(frames));
+        out.assign(clap.outputChannels(), std::vector<float>(frames));
+        for (auto& c : in)
+            inPointers.push_back(c.data());
+        for (auto& c : out)
+            outPointers.push_back(c.data());
+    }
+    void noise(Context& ctx, double level) {
+        for (auto& c : in) {
+            for (float& v : c)
+                v = static_cast<float>(level * (2.0 * ctx.uniform() - 1.0));
+        }
+    }
+    // The first output value that is not finite, or nothing.
+    std::optional<float> nonFinite(uint32_t frames) const {
+        for (const auto& c : out) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                if (!std::isfinite(c[i])) return c[i];
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+// Processes `frames` of noise; false (with the reason in `problem`) when the
+// plug-in answers an error or writes a non-finite sample.
+bool processNoise(Context& ctx, ClapHost& clap, uint32_t frames, std::string& problem,
+                  const std::vector<ClapParamChange>& changes = {}, bool keepOrder = false) {
+    Buffers b(clap, frames);
+    b.noise(ctx, 0.5);
+    if (!clap.process(b.inPointers.data(), b.outPointers.data(), frames, 0, changes, keepOrder)) {
+        problem = format("process answered CLAP_PROCESS_ERROR for %u frames", frames);
+        return false;
+    }
+    if (const auto bad = b.nonFinite(frames)) {
+        problem = format("%u frames gave the output %g", frames, static_cast<double>(*bad));
+        return false;
+    }
+    return true;
+}
+
+void descriptorSanity(Context& ctx) {
+    auto clap = loadClap(ctx);
+    const clap_plugin_descriptor_t& d = clap->descriptor();
+    std::string problem;
+    if (!d.name || !*d.name) problem = "the descriptor has no name";
+    if (!d.features)
+        problem = "the descriptor's features are null (an empty list ends with a null)";
+    if (!clap_version_is_compatible(d.clap_version))
+        problem = "the descriptor's CLAP version is not 1.x";
+    // A factory asked for an id it does not have answers null.
+    void* library = dlopen(clap->path().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    const auto* entry =
+        library ? static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry")) : nullptr;
+    const auto* factory =
+        entry
+            ? static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID))
+            : nullptr;
+    if (factory && problem.empty()) {
+        if (factory->get_plugin_descriptor(factory, factory->get_plugin_count(factory)) !=
+            nullptr) {
+            problem = "the factory describes a plug-in past its count";
+        }
+        if (entry->get_factory("org.example.no-such-factory") != nullptr)
+            problem = "an unknown factory id is answered";
+    }
+    if (library) dlclose(library);
+    ctx.report().check(problem.empty(), "clap.descriptor",
+                       problem.empty() ? format("%s, %s", d.id, d.name) : problem);
+}
+
+void activationOrders(Context& ctx) {
+    auto clap = loadClap(ctx);
+    std::string problem;
+    const double rates[] = {44100.0, 48000.0, 96000.0, 44100.0};
+    int rounds = 0;
+    for (double rate : rates) {
+        for (uint32_t block : {64u, 4096u}) {
+            if (!clap->start(rate, block)) {
+                problem = format("activation at %g Hz with blocks up to %u refused", rate, block);
+                break;
+            }
+            if (!processNoise(ctx, *clap, block, problem)) break;
+            clap->plugin()->reset(clap->plugin());
+            if (!processNoise(ctx, *clap, block / 2, problem)) break;
+            clap->stop();
+            ++rounds;
+        }
+        if (!problem.empty()) break;
+    }
+    ctx.report().check(
+        problem.empty(), "clap.activation-orders",
+        problem.empty() ? format("%d activate/process/reset/deactivate rounds", rounds) : problem);
+}
+
+void blockSizes(Context& ctx) {
+    auto clap = loadClap(ctx);
+    if (!clap->start(48000.0, 8192)) throw std::runtime_error("activation at 48 kHz refused");
+    std::string problem;
+    int sizes = 0;
+    for (uint32_t frames = 1; frames <= 8192 && problem.empty();
+         frames = frames * 2 + (frames % 3)) {
+        if (processNoise(ctx, *clap, frames, problem)) ++sizes;
+    }
+    if (problem.empty() && processNoise(ctx, *clap, 0, problem)) ++sizes;
+    ctx.report().check(problem.empty(), "clap.block-sizes",
+                       problem.empty()
+                           ? format("%d block sizes from 0 to 8192 frames, all finite", sizes)
+                           : problem);
+}
+
+void oddRates(Context& ctx) {
+    std::string problem;
+    int rates = 0;
+    for (double rate : {8000.0, 11025.0, 22050.0, 88200.0, 176400.0, 384000.0}) {
+        auto clap = loadClap(ctx);
+        if (!clap->start(rate, 512)) continue;  // refusing a rate is the plug-in's right
+        if (!processNoise(ctx, *clap, 512, problem)) {
+            problem = format("at %g Hz: ", rate) + problem;
+            break;
+        }
+        ++rates;
+    }
+    ctx.report().check(problem.empty(), "clap.odd-rates",
+                       problem.empty()
+                           ? format("%d of 6 rates from 8 to 384 kHz run, all finite", rates)
+                           : problem);
+}
+
+void parameterTexts(Context& ctx) {
+    auto clap = loadClap(ctx);
+    std::string problem;
+    int rounds = 0;
+    const auto* params = static_cast<const clap_plugin_params_t*>(
+        clap->plugin()->get_extension(clap->plugin(), CLAP_EXT_PARAMS));
+    for (const clap_param_info_t& p : clap->params()) {
+        for (int i = 0; i < ctx.scaled(50, 5) && problem.empty(); ++i) {
+            const double v = p.min_value + (p.max_value - p.min_value) * ctx.uniform();
+            const std::string text = clap->valueText(p.id, v);
+            if (text.empty()) break;  // a plug-in may leave texts to the host
+            double back = 0.0;
+            if (!params->text_to_value(clap->plugin(), p.id, text.c_str(), &back)) {
+                problem =
+                    format("%s: its own text \"%s\" does not read back", p.name, text.c_str());
+            } else if (clap->valueText(p.id, back) != text) {
+                problem = format("%s: \"%s\" reads back as %g, which it writes \"%s\"", p.name,
+                                 text.c_str(), back, clap->valueText(p.id, back).c_str());
+            } else if (!(back >= p.min_value && back <= p.max_value)) {
+                problem = format("%s: \"%s\" reads back as %g, outside %g to %g", p.name,
+                                 text.c_str(), back, p.min_value, p.max_value);
+            }
+            ++rounds;
+        }
+    }
+    ctx.report().check(problem.empty(), "clap.parameter-texts",
+                       problem.empty() ? format("%zu parameters, %d text round trips",
+                                                clap->params().size(), rounds)
+                                       : problem);
+}
+
+std::vector<double> valuesOf(const ClapHost& clap) {
+    std::vector<double> values;
+    for (const auto& p : clap.params())
+        values.push_back(clap.value(p.id).value_or(std::nan("")));
+    return values;
+}
+
+void stateRoundTrip(Context& ctx) {
+    auto a = loadClap(ctx);
+    if (!a->start(48000.0, 512)) throw std::runtime_error("activation at 48 kHz refused");
+    std::vector<ClapParamChange> changes;
+    for (const auto& p : a->params()) {
+        changes.push_back({0, p.id, p.min_value + (p.max_value - p.min_value) * ctx.uniform()});
+    }
+    std::string problem;
+    processNoise(ctx, *a, 512, problem, changes);
+    const auto saved = a->saveState();
+    if (!saved) {
+        ctx.report().skip("clap.state-round-trip", "no clap.state extension");
+        return;
+    }
+    auto b = loadClap(ctx);
+    if (!b->loadState(*saved)) {
+        problem = format("its own %zu-byte state does not load", saved->size());
+    } else if (valuesOf(*b) != valuesOf(*a)) {
+        problem = "the parameter values differ after loading its own state";
+    } else if (b->saveState() != saved) {
+        problem = "the state saved again differs from the state loaded";
+    }
+    ctx.report().check(problem.empty(), "clap.state-round-trip",
+                       problem.empty() ? format("%zu bytes, %zu parameters back", saved->size(),
+                                                a->params().size())
+                                       : problem);
+}
+
+void garbageState(Context& ctx) {
+    auto clap = loadClap(ctx);
+    const auto saved = clap->saveState();
+    if (!saved) {
+        ctx.report().skip("clap.garbage-state", "no clap.state extension");
+        return;
+    }
+    const std::vector<double> before = valuesOf(*clap);
+    std::string problem;
+    int refused = 0, tried = 0;
+    for (int i = 0; i < ctx.scaled(1000, 50) && problem.empty(); ++i, ++tried) {
+        std::vector<uint8_t> bytes;
+        if (i < static_cast<int>(saved->size())) {
+            bytes.assign(saved->begin(), saved->begin() + i);  // every truncation
+        } else {
+            bytes.resize(static_cast<size_t>(ctx.uniform() * 64));
+            for (auto& byte : bytes)
+                byte = static_cast<uint8_t>(ctx.uniform() * 256);
+        }
+        if (!clap->loadState(bytes)) {
+            ++refused;
+            if (valuesOf(*clap) != before)
+                problem = format("a refused %zu-byte state changed the values", bytes.size());
+        } else {
+            for (double v : valuesOf(*clap)) {
+                if (!std::isfinite(v))
+                    problem = format("a %zu-byte state loaded a value %g", bytes.size(), v);
+            }
+            clap->loadState(*saved);
+        }
+    }
+    ctx.report().check(problem.empty(), "clap.garbage-state",
+                       problem.empty()
+                           ? format("%d streams, %d refused, no value lost", tried, refused)
+                           : problem);
+}
+
+void oddEvents(Context& ctx) {
+    auto clap = loadClap(ctx);
+    if (!clap->start(48000.0, 512)) throw std::runtime_error("activation at 48 kHz refused");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<ClapParamChange> changes;
+    for (const auto& p : clap->params()) {
+        for (double v : {nan, inf, -inf, p.max_value * 1e6, p.min_value - 1e6}) {
+            changes.push_back({static_cast<int64_t>(ctx.uniform() * 512), p.id, v});
+        }
+    }
+    changes.push_back({10, 0xFFFFFFF0u, 1.0});  // an id nobody has
+    // In a random order, as a broken host sends them: times going back.
+    std::string problem;
+    int blocks = 0;
+    for (; blocks < ctx.scaled(20, 4) && processNoise(ctx, *clap, 512, problem, changes, true);
+         ++blocks) {
+    }
+    ctx.report().check(
+        problem.empty(), "clap.odd-events",
+        problem.empty() ? format("%zu NaN, infinite, out-of-range and unknown values x %d blocks",
+                                 changes.size(), blocks)
+                        : problem);
+}
+
+void wrongThread(Context& ctx) {
+    // A careless host asks for values and texts from its audio thread while
+    // the main thread saves the state: nothing may crash or tear.
+    auto clap = loadClap(ctx);
+    if (!clap->start(48000.0, 256)) throw std::runtime_error("activation at 48 kHz refused");
+    std::string problem;
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        while (!done.load()) {
+            for (const auto& p : clap->params()) {
+                const double v = clap->value(p.id).value_or(p.default_value);
+                (void)clap->valueText(p.id, v);
+            }
+            (void)clap->saveState();
+        }
+    });
+    int blocks = 0;
+    for (; blocks < ctx.scaled(2000, 200) && problem.empty(); ++blocks)
+        processNoise(ctx, *clap, 256, problem);
+    done = true;
+    other.join();
+    ctx.report().check(problem.empty(), "clap.wrong-thread",
+                       problem.empty()
+                           ? format("%d blocks while another thread read values and state", blocks)
+                           : problem);
+}
+
+}  // namespace
+
+std::vector<Check> clapChecks() {
+    return {
+        {"clap.descriptor", Tier::EveryHost,
+         "a host's scanner lists the plug-in wrongly or not at all", descriptorSanity, true},
+        {"clap.activation-orders", Tier::EveryHost,
+         "a host that changes the rate or the block size, or resets the plug-in, gets an error or "
+         "noise",
+         activationOrders, true},
+        {"clap.state-round-trip", Tier::EveryHost, "a saved session comes back with other settings",
+         stateRoundTrip, true},
+        {"clap.block-sizes", Tier::Demanding,
+         "a host with another buffer size gets an error or noise", blockSizes, true},
+        {"clap.odd-rates", Tier::Demanding, "a session at an unusual rate gets an error or noise",
+         oddRates, true},
+        {"clap.parameter-texts", Tier::Demanding,
+         "a value typed into the host's field is read as another value", parameterTexts, true},
+        {"clap.garbage-state", Tier::Hostile,
+         "a damaged session file crashes the host or loses settings", garbageState, true},
+        {"clap.odd-events", Tier::Hostile, "one bad automation point silences or crashes the track",
+         oddEvents, true},
+        {"clap.wrong-thread", Tier::Hostile,
+         "a host that reads values from its audio thread crashes", wrongThread, false},
+    };
+}
+
+}  // namespace kv::validate
