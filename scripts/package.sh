@@ -4,7 +4,7 @@
 #                                             /usr/lib/clap/KV23-T-ZuDiz.clap, /usr/bin/kv23 and its man page
 #   KV23-T-ZuDiz-VERSION-linux-x86_64.tar.gz  the plug-in, the LV2 bundle, the CLAP plug-in, kv23, INSTALL
 #                                             and LICENSE
-#   KV23-T-ZuDiz-VERSION-windows-x64.zip      the DLL, INSTALL.txt and LICENSE.txt
+#   KV23-T-ZuDiz-VERSION-windows-x64.zip      the DLL, the CLAP plug-in, INSTALL.txt and LICENSE.txt
 #
 #   scripts/package.sh [--build DIR] [--windows-build DIR] [--out DIR]
 #
@@ -107,6 +107,8 @@ name=KV23-T-ZuDiz-$version-windows-x64
 mkdir "$work/$name"
 cp "$windows_build/KV23-T-ZuDiz.dll" "$work/$name/"
 x86_64-w64-mingw32-strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.dll"
+cp "$windows_build/KV23-T-ZuDiz.clap" "$work/$name/"
+x86_64-w64-mingw32-strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.clap"
 put_text docs/INSTALL-windows.txt "$work/$name/INSTALL.txt" crlf
 put_text LICENSE "$work/$name/LICENSE.txt" crlf
 rm -f "$out/$name.zip"

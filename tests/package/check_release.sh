@@ -151,7 +151,7 @@ check "the tarball's INSTALL names ~/.vst, ~/.lv2, ~/.clap and the version" \
 name=KV23-T-ZuDiz-$version-windows-x64
 listing=$(unzip -Z1 "$dist/$name.zip" | sort | tr '\n' ' ')
 check "the zip's files: $listing" test "$listing" = \
-  "$name/ $name/INSTALL.txt $name/KV23-T-ZuDiz.dll $name/LICENSE.txt "
+  "$name/ $name/INSTALL.txt $name/KV23-T-ZuDiz.clap $name/KV23-T-ZuDiz.dll $name/LICENSE.txt "
 unzip -q "$dist/$name.zip" -d "$scratch"
 dll=$scratch/$name/KV23-T-ZuDiz.dll
 check "the zip's DLL is a 64-bit Windows DLL" \
@@ -160,6 +160,11 @@ exports=$(x86_64-w64-mingw32-objdump -p "$dll" |
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ { print $3 }' | sort | tr '\n' ' ')
 check "the zip's DLL exports exactly VSTPluginMain and main ($exports)" \
   test "$exports" = "VSTPluginMain main "
+clap=$scratch/$name/KV23-T-ZuDiz.clap
+check "the zip's CLAP plug-in is a 64-bit Windows DLL exporting exactly clap_entry" \
+  bash -c "file '$clap' | grep -q 'PE32+ executable (DLL).*x86-64' &&
+           x86_64-w64-mingw32-objdump -p '$clap' | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^\$/p' |
+           awk '/^\t\[/ { print \$3 }' | tr '\n' ' ' | grep -qx 'clap_entry '"
 check "the zip's texts have Windows line ends" \
   bash -c "head -1 '$scratch/$name/INSTALL.txt' | grep -q $'$version for Windows.*\r\$' &&
            head -1 '$scratch/$name/LICENSE.txt' | grep -q $'\r\$'"
