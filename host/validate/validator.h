@@ -156,5 +156,6 @@ std::vector<Check> opcodeChecks();
 std::vector<Check> threadChecks();
 std::vector<Check> editorChecks();
 std::vector<Check> allocationChecks();
+std::vector<Check> lifetimeChecks();
 
 }  // namespace kv::validate
