@@ -45,8 +45,7 @@ std::string ownEditor(Context& ctx) {
     std::string why;
     auto probe = XProbe::open(why);
     if (!probe) return why;
-    auto h = ctx.load(why);
-    if (!h) return why;
+    auto h = ctx.started();
     const unsigned long parent = probe->makeWindow(640, 640);
     if (h->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
     idle(*h, 3);
@@ -72,8 +71,7 @@ void forkAtRandomMoments(Context& ctx) {
                 std::string why;
                 auto probe = XProbe::open(why);
                 if (!probe) return why;
-                auto h = ctx.load(why);
-                if (!h) return why;
+                auto h = ctx.started();
                 if (withEditor) {
                     const unsigned long parent = probe->makeWindow(640, 640);
                     if (h->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0)
@@ -300,6 +298,7 @@ long growthPerCycle(Context& ctx, int cycles, bool withEditor, int& done, std::s
             auto cycle = [&]() -> bool {
                 auto h = ctx.load(error);
                 if (!h) return false;
+                h->start(44100.0f, 1024);
                 if (withEditor) {
                     if (h->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return false;
                     idle(*h, 2);
