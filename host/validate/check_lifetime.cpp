@@ -7,6 +7,7 @@
 // scanners, load a plug-in from two folders, guard their error handler),
 // and each fault here hangs, crashes or bloats the host, not the plug-in.
 #include <X11/Xlib.h>
+#include <dlfcn.h>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -272,6 +273,53 @@ std::string panelKilled(XProbe& probe, host::PluginHost& h) {
     return passedWith("connection killed: 40 idles and blocks, closed, reopened");
 }
 
+intptr_t plainHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+// A host that unloads the library with the editor still open (a crash
+// recovery, a forced rescan): whatever the plug-in left running, a thread
+// above all, must not run on in code that is gone. The instance is lost
+// with the library; the host's window then goes, which sends events to the
+// editor's connection.
+std::string unloadWithEditorOpen(Context& ctx, XProbe& probe) {
+    void* library = dlopen(ctx.options().pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return std::string("dlopen: ") + dlerror();
+    using Entry = AEffect* (*)(audioMasterCallback);
+    auto entry = reinterpret_cast<Entry>(dlsym(library, "VSTPluginMain"));
+    if (entry == nullptr) entry = reinterpret_cast<Entry>(dlsym(library, "main"));
+    AEffect* e = entry != nullptr ? entry(&plainHost) : nullptr;
+    if (e == nullptr) return "no instance";
+    e->dispatcher(e, effOpen, 0, 0, nullptr, 0.0f);
+    const unsigned long parent = probe.makeWindow(640, 640);
+    if (e->dispatcher(e, effEditOpen, 0, 0, windowPointer(parent), 0.0f) == 0)
+        return "effEditOpen failed";
+    for (int i = 0; i < 5; ++i) {
+        e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    dlclose(library);
+    probe.destroyWindow(parent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return passedWith(
+        "unloaded with the editor open, then its parent window destroyed: nothing "
+        "ran on in the unloaded code");
+}
+
+// In a process that holds no other instance, so that dlclose unloads.
+void unloadWithEditorOpenCheck(Context& ctx) {
+    const char* name = "lifetime.unload-with-editor-open";
+    if (!editorAvailable(ctx, name)) return;
+    const ChildOutcome outcome = runInChild(
+        [&]() -> std::string {
+            std::string why;
+            auto probe = XProbe::open(why);
+            return probe ? unloadWithEditorOpen(ctx, *probe) : why;
+        },
+        60);
+    ctx.report().check(outcome.ok, name, outcome.message);
+}
+
 size_t heapInUse() {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
@@ -379,6 +427,9 @@ std::vector<Check> lifetimeChecks() {
         editor("lifetime.panel-killed",
                "xkill on the plug-in window (or a broken X connection) ends the whole host",
                [](Context&, XProbe& p, host::PluginHost& h) { return panelKilled(p, h); }),
+        {"lifetime.unload-with-editor-open", Tier::Hostile,
+         "a host that unloads the plug-in with its window open crashes a moment later",
+         unloadWithEditorOpenCheck},
         {"lifetime.reload-memory", Tier::Hostile,
          "a scanner or a session that reloads the plug-in grows by its memory every time",
          reloadMemory},
