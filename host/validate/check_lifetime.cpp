@@ -283,7 +283,9 @@ intptr_t plainHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
 // with the library; the host's window then goes, which sends events to the
 // editor's connection.
 std::string unloadWithEditorOpen(Context& ctx, XProbe& probe) {
-    void* library = dlopen(ctx.options().pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string path = ctx.options().pluginPath;
+    if (path.find('/') == std::string::npos) path = "./" + path;  // not a library search
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return std::string("dlopen: ") + dlerror();
     using Entry = AEffect* (*)(audioMasterCallback);
     auto entry = reinterpret_cast<Entry>(dlsym(library, "VSTPluginMain"));
