@@ -16,6 +16,10 @@
 #undef min
 #undef max
 
+// New in libX11 1.7: the tarball also loads on systems with an older Xlib,
+// which then simply has no per-display exit handler.
+#pragma weak XSetIOErrorExitHandler
+
 namespace VSTGUI::platform::x11 {
 namespace {
 
@@ -86,7 +90,11 @@ ConnectionState* current(Display* display) {
 // handler when the library is unloaded).
 void switchOffInherited() {
     for (auto& slot : ourConnections) {
-        if (Display* display = slot.load(std::memory_order_relaxed)) current(display);
+        if (Display* display = slot.load(std::memory_order_relaxed)) {
+            ConnectionState* state = stateOf(display);
+            if (state) state->inherited = true;
+            switchOff(display, state);
+        }
     }
 }
 
@@ -109,9 +117,11 @@ void forget(Display* display) {
 
 void adoptErrors(Display* display) {
     openConnections.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t generation = posix::forkGeneration();
     for (int code = 1; code < 256; ++code)
         XESetWireToError(display, code, &keepError);
-    XSetIOErrorExitHandler(display, &connectionEnded, nullptr);
+    if (&XSetIOErrorExitHandler != nullptr)
+        XSetIOErrorExitHandler(display, &connectionEnded, nullptr);
     auto* state = static_cast<ConnectionState*>(std::calloc(1, sizeof(ConnectionState)));
     auto* data = static_cast<XExtData*>(std::calloc(1, sizeof(XExtData)));
     if (!state || !data) {
@@ -120,7 +130,7 @@ void adoptErrors(Display* display) {
         std::free(data);
         return;
     }
-    state->generation = posix::forkGeneration();
+    state->generation = generation;
     data->number = kStateNumber;
     data->private_data = reinterpret_cast<XPointer>(state);
     XEDataObject object;
