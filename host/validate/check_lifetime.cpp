@@ -381,6 +381,11 @@ long growthPerCycle(Context& ctx, int cycles, bool withEditor, int& done, std::s
 void reloadMemory(Context& ctx) {
     const char* name = "lifetime.reload-memory";
     constexpr long kLimit = 16 * 1024;
+    if (heapInUse() == 0) {
+        ctx.report().skip(name,
+                          "skipped: this allocator (a sanitizer's) keeps no glibc heap count");
+        return;
+    }
     int plain = 0, shown = 0;
     std::string why;
     const long without = growthPerCycle(ctx, ctx.scaled(200, 20), false, plain, why);
@@ -389,7 +394,6 @@ void reloadMemory(Context& ctx) {
         return;
     }
     std::string figure = format("%d load/unload cycles: %+ld bytes a cycle", plain, without);
-    std::string skipped;
     if (editorAvailable(ctx, "lifetime.reload-memory-with-editor")) {
         const long with = growthPerCycle(ctx, ctx.scaled(100, 10), true, shown, why);
         figure += with < 0 ? "; with an editor: " + why
