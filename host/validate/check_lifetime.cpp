@@ -395,7 +395,7 @@ void reloadMemory(Context& ctx) {
     }
     std::string figure = format("%d load/unload cycles: %+ld bytes a cycle", plain, without);
     if (editorAvailable(ctx, "lifetime.reload-memory-with-editor")) {
-        const long with = growthPerCycle(ctx, ctx.scaled(100, 10), true, shown, why);
+        const long with = growthPerCycle(ctx, ctx.scaled(200, 10), true, shown, why);
         figure += with < 0 ? "; with an editor: " + why
                            : format("; %d with an editor opened each time: %+ld bytes a cycle",
                                     shown, with);
