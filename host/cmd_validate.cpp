@@ -41,6 +41,7 @@ constexpr Group kGroups[] = {
     {"threads", &validate::threadChecks},
     {"editor", &validate::editorChecks},
     {"allocation", &validate::allocationChecks},
+    {"lifetime", &validate::lifetimeChecks},
     {"clap", &validate::clapChecks},
 };
 
@@ -213,11 +214,13 @@ extern const Command kValidateCommand = {
     "determinism), state (parameter ranges, NaN, chunks of every size),\n"
     "opcodes (string limits, null pointers, stray values), threads (parameters\n"
     "and the editor while audio runs) and editor (open/close, parent destroyed\n"
-    "first, keys, leaks; needs DISPLAY) and allocation (each allocation of\n"
-    "VSTPluginMain and effEditOpen made to fail in turn). A CLAP plug-in (a .clap\n"
-    "file) gets the clap group instead: descriptor, activation orders, state,\n"
-    "block sizes, odd rates, parameter texts, garbage state, odd events and\n"
-    "calls from the wrong thread.\n"
+    "first, keys, leaks; needs DISPLAY), allocation (each allocation of\n"
+    "VSTPluginMain and effEditOpen made to fail in turn) and lifetime (forks,\n"
+    "editors closed at exit or in a forked child, a guarded X error handler\n"
+    "and two copies of the library, the panel's connection killed, memory per\n"
+    "reload; hostile tier). A CLAP plug-in (a .clap file) gets the clap group\n"
+    "instead: descriptor, activation orders, state, block sizes, odd rates,\n"
+    "parameter texts, garbage state, odd events and calls from the wrong thread.\n"
     "\n"
     "Checks come in three tiers: what every host does (always run), what\n"
     "demanding hosts do (from strictness 6) and hostile input such as garbage\n"
@@ -231,7 +234,8 @@ extern const Command kValidateCommand = {
     "  --strictness N  1 is a quick smoke run, 10 runs every count in full (default 5)\n"
     "  --seed N        seed of every random choice (default 1263940147); printed\n"
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
-    "                  opcodes,threads,editor,allocation,clap)\n"
+    "                  opcodes,threads,editor,allocation,lifetime,\n"
+    "                  clap)\n"
     "  --tier NAME     the highest tier to run, whatever the strictness\n"
     "  --list          print every check's name and tier, and run nothing\n"
     "  --check-time S  seconds one check may take before it counts as hung\n"

@@ -57,10 +57,12 @@ CBitmap* loadImage(int32_t id) {
 }
 
 // The panel's text needs the font system's one-time set-up (fontconfig
-// reads its configuration: milliseconds) and the fields' face opened. Both
-// are prepared on a thread of their own, once per process, from the moment
-// the plug-in is made: a host opens the editor later, and the first frame
-// then finds them ready or well under way. Later calls do nothing.
+// reads its configuration: tens of milliseconds) and the fields' face
+// opened. Both are prepared on a thread of their own, once per process,
+// from the moment the first editor opens, while it decodes its pictures
+// and makes its window. Not before: an instance that never shows its panel
+// (a scanner, a render) leaves fontconfig alone, and a host that reloads
+// the library keeps nothing of it. Later calls do nothing.
 void prepareFieldFont() {
     VSTGUI::platform::prepareFonts(makeFontDesc(kFieldFont, 0), "0123456789.-");
 }
@@ -79,7 +81,6 @@ AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {
 
 BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
     : AEffGUIEditor(owner), opamp(owner) {
-    prepareFieldFont();
     // Dragging files or text onto the panel needs no per-thread service on
     // this system: the frame's window registers itself as a drop target.
     CBitmap* background = loadImage(kBackgroundImage);

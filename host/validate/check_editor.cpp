@@ -16,10 +16,6 @@ namespace kv::validate {
 
 namespace {
 
-void* windowPointer(unsigned long window) {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
-}
-
 // Whether a loop that started at `start` and made `done` steps has used up
 // its time (it always makes at least `least`).
 bool overBudget(const Context& ctx, std::chrono::steady_clock::time_point start, int done,
@@ -34,41 +30,6 @@ void idle(host::PluginHost& h, int times) {
         h.dispatch(effEditIdle);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-}
-
-// Whether the plug-in has an editor and there is a display to open it on;
-// a SKIP line for `name` when not.
-bool editorAvailable(Context& ctx, const std::string& name) {
-    bool hasEditor = false;
-    {
-        std::string error;
-        auto h = ctx.load(error);
-        hasEditor = h && (h->effect()->flags & effFlagsHasEditor) != 0;
-    }
-    std::string why;
-    if (!hasEditor) {
-        why = "skipped (no editor)";
-    } else if (!XProbe::open(why)) {
-        why = "skipped: " + why;
-    }
-    if (!why.empty()) ctx.report().skip(name, why);
-    return why.empty();
-}
-
-// Runs one editor check in a child with its own probe and instance.
-void inChild(Context& ctx, const std::string& name,
-             const std::function<std::string(XProbe&, host::PluginHost&)>& body) {
-    if (!editorAvailable(ctx, name)) return;
-    const ChildOutcome outcome = runInChild(
-        [&]() -> std::string {
-            std::string why;
-            auto probe = XProbe::open(why);
-            if (!probe) return why;
-            auto h = ctx.started();
-            return body(*probe, *h);
-        },
-        180);
-    ctx.report().check(outcome.ok, name, outcome.message);
 }
 
 // Many editors know their size only once open (hosts ask again after
@@ -263,12 +224,45 @@ std::string closeWhileOpen(XProbe& probe, host::PluginHost& h) {
 
 }  // namespace
 
+bool editorAvailable(Context& ctx, const std::string& name) {
+    bool hasEditor = false;
+    {
+        std::string error;
+        auto h = ctx.load(error);
+        hasEditor = h && (h->effect()->flags & effFlagsHasEditor) != 0;
+    }
+    std::string why;
+    if (!hasEditor) {
+        why = "skipped (no editor)";
+    } else if (!XProbe::open(why)) {
+        why = "skipped: " + why;
+    }
+    if (!why.empty()) ctx.report().skip(name, why);
+    return why.empty();
+}
+
+void editorInChild(Context& ctx, const std::string& name,
+                   const std::function<std::string(XProbe&, host::PluginHost&)>& body) {
+    if (!editorAvailable(ctx, name)) return;
+    const ChildOutcome outcome = runInChild(
+        [&]() -> std::string {
+            std::string why;
+            auto probe = XProbe::open(why);
+            if (!probe) return why;
+            auto h = ctx.started();
+            return body(*probe, *h);
+        },
+        180);
+    ctx.report().check(outcome.ok, name, outcome.message);
+}
+
 std::vector<Check> editorChecks() {
     using Body = std::function<std::string(Context&, XProbe&, host::PluginHost&)>;
     auto check = [](const char* name, Tier tier, const char* harm, Body body) {
         return Check{name, tier, harm, [name, body](Context& ctx) {
-                         inChild(ctx, name,
-                                 [&](XProbe& p, host::PluginHost& h) { return body(ctx, p, h); });
+                         editorInChild(ctx, name, [&](XProbe& p, host::PluginHost& h) {
+                             return body(ctx, p, h);
+                         });
                      }};
     };
     return {

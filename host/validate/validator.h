@@ -156,6 +156,7 @@ std::vector<Check> opcodeChecks();
 std::vector<Check> threadChecks();
 std::vector<Check> editorChecks();
 std::vector<Check> allocationChecks();
+std::vector<Check> lifetimeChecks();
 // For a CLAP plug-in (a .clap file), which the groups above cannot drive.
 std::vector<Check> clapChecks();
 

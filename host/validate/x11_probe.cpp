@@ -162,6 +162,26 @@ void XProbe::sync() {
     XSync(impl_->display, False);
 }
 
+bool XProbe::killOwnerOfFirstChild(unsigned long window) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int n = 0;
+    XSync(impl_->display, False);
+    if (XQueryTree(impl_->display, window, &root, &parent, &children, &n) == 0 || n == 0) {
+        return false;
+    }
+    XKillClient(impl_->display, children[0]);
+    XFree(children);
+    XSync(impl_->display, False);
+    return true;
+}
+
+void XProbe::provokeError() {
+    // No client makes window ids this high: the id names no window.
+    XMapWindow(impl_->display, static_cast<Window>(0x7ffffff0));
+    XSync(impl_->display, False);
+}
+
 int openDescriptors() {
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr) return -1;

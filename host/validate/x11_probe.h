@@ -7,10 +7,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "host/plugin_host.h"
+
 namespace kv::validate {
+
+class Context;
 
 struct ServerCounts {
     long windows = 0;   // every window in the tree under the root
@@ -41,6 +46,12 @@ class XProbe {
     bool firstChildSize(unsigned long window, int& width, int& height);
     ServerCounts counts();
     void sync();
+    // Ends the connection of whoever made the first child of `window`, as
+    // xkill does (XKillClient); false when `window` has no child.
+    bool killOwnerOfFirstChild(unsigned long window);
+    // Makes a request that fails on the probe's own connection and waits
+    // for its error (which goes to the process's X error handler).
+    void provokeError();
 
   private:
     XProbe() = default;
@@ -50,5 +61,19 @@ class XProbe {
 
 // Open file descriptors of this process.
 int openDescriptors();
+
+// The pointer effEditOpen takes on X11: the parent window's id.
+inline void* windowPointer(unsigned long window) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
+}
+
+// Whether the plug-in has an editor and there is a display to open it on;
+// a SKIP line for `name` when not (check_editor.cpp).
+bool editorAvailable(Context& ctx, const std::string& name);
+
+// Runs one editor check in a child with its own probe and a started
+// instance, and prints its line.
+void editorInChild(Context& ctx, const std::string& name,
+                   const std::function<std::string(XProbe&, host::PluginHost&)>& body);
 
 }  // namespace kv::validate

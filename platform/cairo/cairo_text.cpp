@@ -2,7 +2,9 @@
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>
+#include <pthread.h>
 
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <future>
@@ -170,6 +172,13 @@ cairo_font_face_t* fontFace(const FontDesc& font) {
     return it->second.get();
 }
 
+bool fontSetUpFinished() {
+    FaceCache& cache = faceCache();
+    std::lock_guard lock(cache.mutex);
+    if (!cache.prepared.valid()) return cache.setUpStarted;
+    return cache.prepared.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 void selectFont(cairo_t* cr, const FontDesc& font) {
     cairo_set_font_face(cr, fontFace(font));
     cairo_set_font_size(cr, font.pixelHeight > 0 ? font.pixelHeight : 1);
@@ -264,6 +273,28 @@ TextLayout layoutText(cairo_t* cr, const std::string& utf8, const CRect& r, Text
 
 }  // namespace VSTGUI::platform::cairo
 
+namespace VSTGUI::platform::cairo {
+namespace {
+
+// A fork while the set-up thread holds one of fontconfig's or cairo's locks
+// would give the child a lock that no thread of its own will release: its
+// first text would wait forever. So a fork waits until the set-up is done (a
+// few milliseconds, once per process, and only once an editor has opened),
+// and holds the cache's lock across the fork so that the child gets it free.
+void waitForSetUpBeforeFork() {
+    FaceCache& cache = faceCache();
+    cache.mutex.lock();
+    if (cache.prepared.valid() && cache.setUpGeneration == posix::forkGeneration())
+        cache.prepared.wait();
+}
+
+void releaseAfterFork() {
+    faceCache().mutex.unlock();
+}
+
+}  // namespace
+}  // namespace VSTGUI::platform::cairo
+
 namespace VSTGUI::platform {
 
 void prepareFonts(const FontDesc& font, const char* sample) {
@@ -272,6 +303,9 @@ void prepareFonts(const FontDesc& font, const char* sample) {
     if (cache.setUpStarted) return;
     cache.setUpStarted = true;
     cache.setUpGeneration = posix::forkGeneration();
+    // glibc drops the handlers when the library is unloaded.
+    pthread_atfork(&cairo::waitForSetUpBeforeFork, &cairo::releaseAfterFork,
+                   &cairo::releaseAfterFork);
     try {
         auto work = std::make_shared<std::promise<cairo::Prepared>>();
         cache.prepared = work->get_future();

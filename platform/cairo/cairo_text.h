@@ -16,6 +16,10 @@ namespace VSTGUI::platform::cairo {
 // null: an unknown family falls back to fontconfig's best match.
 cairo_font_face_t* fontFace(const FontDesc& font);
 
+// Whether fontconfig's one-time set-up (prepareFonts) has finished
+// (tests).
+bool fontSetUpFinished();
+
 // Selects the font on cr with fixed options: grey antialiasing, slight
 // hinting, hinted metrics, the size in pixels as the em height.
 void selectFont(cairo_t* cr, const FontDesc& font);

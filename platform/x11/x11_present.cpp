@@ -54,13 +54,12 @@ Mirror::~Mirror() {
 Connection::~Connection() {
     mirror.reset();
     if (!display) return;
-    if (window && !destroyed) XDestroyWindow(display, window);
+    // A connection the server ended, or one this process inherited through
+    // a fork, gets no request: only our memory of the GC goes.
+    const bool usable = connectionUsable(display, false);
+    if (window && !destroyed && usable) XDestroyWindow(display, window);
     if (gc) XFreeGC(display, gc);
-    // Errors of the last requests (the window may have gone with the host's
-    // window a moment ago) must reach our handler before we stop routing.
-    XSync(display, False);
-    XCloseDisplay(display);
-    releaseErrors(display);
+    closeConnection(display);
 }
 
 void Connection::present(const Mirror& from, const CRect& area) {

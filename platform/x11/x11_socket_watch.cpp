@@ -13,11 +13,45 @@
 
 namespace VSTGUI::platform::x11 {
 
+namespace {
+
+// The watches whose thread may run, for the library's unloading. Plain
+// atomics, so the table itself is never destroyed; a watch beyond its size
+// is not stopped at unloading.
+constexpr int kTableSize = 256;
+std::atomic<SocketWatch*> watches[kTableSize];
+
+void enter(SocketWatch* watch) {
+    for (auto& slot : watches) {
+        SocketWatch* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, watch)) return;
+    }
+}
+
+void leave(SocketWatch* watch) {
+    for (auto& slot : watches) {
+        SocketWatch* mine = watch;
+        if (slot.compare_exchange_strong(mine, nullptr)) return;
+    }
+}
+
+// Runs when the library is unloaded (and at exit).
+struct StopWatchesAtUnloading {
+    ~StopWatchesAtUnloading() {
+        for (auto& slot : watches) {
+            if (SocketWatch* watch = slot.exchange(nullptr)) watch->stop();
+        }
+    }
+} stopWatchesAtUnloading;
+
+}  // namespace
+
 SocketWatch::SocketWatch(int socket) : socket_(socket), generation_(posix::forkGeneration()) {
     wake_ = eventfd(0, EFD_CLOEXEC);
     if (wake_ < 0) return;
     try {
         thread_ = std::make_unique<std::thread>([this] { run(); });
+        enter(this);
     } catch (const std::exception&) {
         close(wake_);
         wake_ = -1;
@@ -25,11 +59,21 @@ SocketWatch::SocketWatch(int socket) : socket_(socket), generation_(posix::forkG
 }
 
 VSTGUI_IDLE_PATH bool SocketWatch::active() const {
-    return thread_ && generation_ == posix::forkGeneration();
+    return thread_ && !stopped_.load(std::memory_order_acquire) &&
+           generation_ == posix::forkGeneration();
+}
+
+void SocketWatch::stop() {
+    if (!thread_ || generation_ != posix::forkGeneration()) return;
+    if (stopped_.exchange(true, std::memory_order_acq_rel)) return;
+    stopping_.store(true, std::memory_order_release);
+    wake();
+    thread_->join();
 }
 
 SocketWatch::~SocketWatch() {
     if (!thread_) return;
+    leave(this);
     if (generation_ != posix::forkGeneration()) {
         // A forked child: the thread stayed with the parent, so there is
         // nothing here to stop or join; its object is left as it is.
@@ -37,9 +81,7 @@ SocketWatch::~SocketWatch() {
         close(wake_);
         return;
     }
-    stopping_.store(true, std::memory_order_release);
-    wake();
-    thread_->join();
+    stop();
     close(wake_);
 }
 

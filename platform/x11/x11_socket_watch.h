@@ -10,6 +10,10 @@
 // everything (rearm) before it looks again. Everything shared is atomic or
 // a descriptor: a child forked after the watch started has no thread, the
 // watch is not active there, and nothing in it waits for the parent's.
+//
+// A host that unloads the library with an editor still open would leave the
+// thread to return from poll() into code that is gone: the library's
+// unloading stops every watch first (the watch then stays inactive).
 #pragma once
 
 #include <atomic>
@@ -35,6 +39,9 @@ class SocketWatch {
     // The reader has taken everything there was: watch again.
     void rearm();
 
+    // Ends the thread and waits for it (once; later calls do nothing).
+    void stop();
+
   private:
     void run();
     void wake();
@@ -44,6 +51,7 @@ class SocketWatch {
     std::atomic<bool> readable_{false};
     std::atomic<bool> failed_{false};  // the watch gave up: readable from now on
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> stopped_{false};  // the thread was joined
     std::unique_ptr<std::thread> thread_;
     uint32_t generation_;  // the fork generation that has the thread
 };

@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -25,7 +26,9 @@ std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int
 namespace x11 {
 namespace {
 
-int liveWindows = 0;
+// Editors of several hosts' threads (or one host's several user-interface
+// threads) open and close windows at the same time.
+std::atomic<int> liveWindows{0};
 
 // The visual stores pixels as cairo's RGB24 does and the server keeps 24-bit
 // pixels in 32 bits: an XImage can then point at cairo's memory.
@@ -119,7 +122,7 @@ X11Window::~X11Window() {
 }
 
 int X11Window::liveCount() {
-    return liveWindows;
+    return liveWindows.load();
 }
 
 Display* X11Window::display() const {
@@ -176,6 +179,7 @@ CPoint X11Window::screenOrigin() {
 
 CPoint X11Window::pointerPosition() {
     Display* display = connection_->display;
+    if (!connectionUsable(display, false)) return {};
     // Once our window is gone, the root window still answers.
     const Window w = connection_->destroyed ? DefaultRootWindow(display) : connection_->window;
     Window root = 0, child = 0;
@@ -204,6 +208,9 @@ int32_t toolkitButtons(unsigned mask) {
 
 int32_t X11Window::mouseButtons() {
     Display* display = connection_->display;
+    // A dead connection keeps every request in Xlib's buffer (a modal loop
+    // would fill it in a second): no button is down there.
+    if (!connectionUsable(display, false)) return 0;
     const Window w = connection_->destroyed ? DefaultRootWindow(display) : connection_->window;
     Window root = 0, child = 0;
     int rootX = 0, rootY = 0, x = 0, y = 0;
@@ -327,6 +334,13 @@ VSTGUI_IDLE_PATH void X11Window::processEvents() {
         std::erase_if(idleHooks_, [](const auto& h) { return !h.second; });
     }
     if (!eventsMayWait(display)) return;
+    // Something came, or the server ended the connection (xkill, a server
+    // that went away): Xlib would then call the process's I/O error
+    // handler, which ends the host. The editor goes dark instead.
+    if (!connectionUsable(display, true)) {
+        if (!connection_->destroyed) markDestroyed();
+        return;
+    }
     const std::weak_ptr<bool> alive = alive_;
     while (XPending(display) > 0) {
         XEvent event;

@@ -1,9 +1,14 @@
 // Text drawn through a drawing context: alignment, vertical centring, the
 // opaque cell and the characters that must reach the page as they are.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "graphics_test_support.h"
+#include "platform/cairo/cairo_text.h"
 #include "vstgui/cdrawcontext.h"
+#include "vstgui/platform/graphics.h"
 
 namespace {
 
@@ -206,6 +211,34 @@ TEST(ContextText, OffscreenSurfaceDrawsWithTheContextsStateFromTheStart) {
     EXPECT_EQ(kvtest::pixelsOfColor(*fresh, 0xFFFFFF).empty(), false);
     fresh->forget();
     chosen->forget();
+}
+
+// A host may fork at any moment, also while fontconfig is set up on its
+// thread; a child that inherited a lock held by that thread would wait
+// forever on its first text. The fork waits until the set-up is done, and
+// the child draws.
+TEST(ContextText, AForkDuringTheFontSetUpWaitsForItAndTheChildDraws) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer counts the parent's set-up thread as leaked in the child";
+#endif
+    platform::prepareFonts(makeFontDesc(kNormalFont, 0), "12.0 dB");
+    const pid_t pid = fork();  // at once: the set-up takes tens of milliseconds
+    if (pid == 0) {
+        const bool finished = platform::cairo::fontSetUpFinished();
+        const bool inked = inkAmount("12.0 dB", kNormalFont) > 0;
+        _exit(finished && inked ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+        usleep(10000);
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the child hangs on its first text";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the fork did not wait for the set-up, or the child drew nothing";
 }
 
 }  // namespace

@@ -431,9 +431,13 @@ TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
     EXPECT_EQ(testErrors, 0);
 }
 
+// The process's error handler is the host's: a host may save and restore
+// it around our calls, or unload us, so we never install one. Errors of our
+// own connections are kept on the connection instead.
 TEST_F(X11WindowTest, ErrorHandlerSwallowsOnlyOurOwnErrors) {
     auto w = open(host_, 40, 40);
     ASSERT_NE(w, nullptr);
+    EXPECT_EQ(XSetErrorHandler(countingHandler), &countingHandler);
     // An error on the host's connection still reaches the host's handler.
     XMapWindow(dpy_, static_cast<Window>(0x7ffffff0));
     XSync(dpy_, False);
@@ -443,14 +447,20 @@ TEST_F(X11WindowTest, ErrorHandlerSwallowsOnlyOurOwnErrors) {
     XSync(w->display(), False);
     EXPECT_EQ(testErrors, 1);
     EXPECT_EQ(x11::takeLastError(w->display()), BadWindow);
-    // With a second window open, closing the first keeps our handler.
+    // Not even Xlib's default handler, which exits, sees one of ours.
+    XSetErrorHandler(nullptr);
+    XMapWindow(w->display(), static_cast<Window>(0x7ffffff0));
+    XSync(w->display(), False);
+    XSetErrorHandler(countingHandler);
+    EXPECT_EQ(x11::takeLastError(w->display()), BadWindow);
+    // With a second window open, closing the first keeps the second's.
     Recorder other;
     auto second = createChildWindow(reinterpret_cast<void*>(host_), 10, 10, other);
     ASSERT_NE(second, nullptr);
     w.reset();
     EXPECT_EQ(x11::adoptedConnections(), 1);
     second.reset();
-    // The last close puts the host's handler back.
+    EXPECT_EQ(x11::adoptedConnections(), 0);
     EXPECT_EQ(XSetErrorHandler(countingHandler), &countingHandler);
 }
 

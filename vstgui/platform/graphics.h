@@ -64,10 +64,11 @@ std::unique_ptr<Image> adoptPixels(uint8_t* pixels, int32_t width, int32_t heigh
 std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber);
 
 // Starts the text system's one-time set-up (fontconfig reading its
-// configuration: milliseconds) on a thread of its own, once per process, so
-// that it runs while the host gets ready and the editor opens its window and
-// draws its pictures; the thread then opens `font` and measures the glyphs of
-// `sample`, the text the editor shows first. The first text waits for it.
+// configuration: tens of milliseconds) on a thread of its own, once per
+// process, so that it runs while the editor opens its window and draws its
+// pictures; the thread then opens `font` and measures the glyphs of
+// `sample`, the text the editor shows first. The first text waits for it,
+// and so does a fork (a child must not inherit a lock the set-up holds).
 // Nothing to do where that costs nothing.
 void prepareFonts(const FontDesc& font = {}, const char* sample = "");
 
