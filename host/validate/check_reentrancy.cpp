@@ -16,7 +16,6 @@
 // comes is not reached; the figure counts the cells reached.
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <map>
 #include <optional>
 #include <sstream>
