@@ -1,11 +1,39 @@
 #include "dsp/decibel_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 namespace kv::opamp {
+
+namespace {
+
+// The power of ten of the first significant digit of a canonical number
+// ("-0.005e1" is -2); the exponent saturates, so any spelling gives an
+// answer. Only asked about numbers with a significant digit.
+long decimalMagnitude(const std::string& canonical) {
+    const size_t mark = canonical.find('e');
+    const std::string mantissa = canonical.substr(0, mark);
+    long exponent = 0;
+    if (mark != std::string::npos) {
+        size_t i = mark + 1;
+        const bool negative = canonical[i] == '-';
+        if (canonical[i] == '+' || canonical[i] == '-') ++i;
+        for (; i < canonical.size() && exponent < 100000; ++i)
+            exponent = exponent * 10 + (canonical[i] - '0');
+        if (negative) exponent = -exponent;
+    }
+    const size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string::npos) return exponent;
+    const long position =
+        first < point ? static_cast<long>(point - first) - 1 : -static_cast<long>(first - point);
+    return position + exponent;
+}
+
+}  // namespace
 
 bool readDecibels(const char* text, float& number) {
     if (!text) return false;
@@ -46,10 +74,10 @@ bool readDecibels(const char* text, float& number) {
     const char* end = canonical.data() + canonical.size();
     const auto [stop, error] = std::from_chars(canonical.data(), end, value);
     if (error == std::errc::result_out_of_range) {
-        // Far beyond either end of a scale: the clamp below does the rest.
-        value = canonical[0] == '-' ? -1e30f : 1e30f;
-        // An underflow ("1e-99") is as good as zero.
-        if (canonical.find("e-") != std::string::npos) value = 0.f;
+        // An underflow ("1e-99", "0.000…01") is as good as zero; an overflow
+        // is far beyond either end of a scale, and the clamp does the rest.
+        const bool tiny = decimalMagnitude(canonical) < 0;
+        value = tiny ? 0.f : (canonical[0] == '-' ? -1e30f : 1e30f);
     } else if (error != std::errc() || stop != end || !std::isfinite(value)) {
         return false;
     }

@@ -29,8 +29,9 @@ VSTGUI_IDLE_PATH void BrackenlumePeakLed::draw(CDrawContext* context) {
     if (!bitmap) return;
 
     CPoint offset;
-    // NaN is not above full scale.
-    if (peak.load(std::memory_order_relaxed) > 1.0) {
+    // Read and cleared in one step: a block raising the cell in between
+    // would otherwise be wiped out unseen. NaN is not above full scale.
+    if (peak.exchange(0.0, std::memory_order_relaxed) > 1.0) {
         litTicks = platform::clock().ticks();
         lit = true;
         offset.v = size.height();
@@ -42,7 +43,6 @@ VSTGUI_IDLE_PATH void BrackenlumePeakLed::draw(CDrawContext* context) {
         // sets it, so the dark LED of almost every idle reads no clock.
         lit = false;
     }
-    peak.store(0.0, std::memory_order_relaxed);
     drawBitmapAt(context, bitmap, offset);
     setDirty(false);
 }

@@ -19,17 +19,20 @@ VSTGUI_IDLE_PATH intptr_t dispatchTrampoline(AEffect* e, int32_t opcode, int32_t
                                              intptr_t value, void* ptr, float opt) {
     AudioEffect* fx = instanceOf(e);
     if (!fx) return 0;
+    intptr_t result = 0;
+    fx->enterFromHost();
     try {
-        const intptr_t result = fx->dispatcher(opcode, index, value, ptr, opt);
+        result = fx->dispatcher(opcode, index, value, ptr, opt);
         if (opcode == effClose) {
             // The host must not use the record after this call.
-            delete fx;
-            return 1;
+            fx->markClosed();
+            result = 1;
         }
-        return result;
     } catch (...) {
-        return 0;
+        result = 0;
     }
+    if (fx->leaveToHost()) delete fx;
+    return result;
 }
 
 void processTrampoline(AEffect* e, float** inputs, float** outputs, int32_t frames) {
@@ -242,7 +245,15 @@ void AudioEffect::canMono(bool state) {
 
 intptr_t AudioEffect::callHost(int32_t opcode, int32_t index, intptr_t value, void* ptr,
                                float opt) {
-    return audioMaster ? audioMaster(&cEffect, opcode, index, value, ptr, opt) : 0;
+    if (!audioMaster || isClosed()) return 0;
+    return audioMaster(&cEffect, opcode, index, value, ptr, opt);
+}
+
+void AudioEffect::markClosed() {
+    closed.store(true, std::memory_order_release);
+    // Closed from inside a call to the host: the window goes now, as
+    // effEditClose would take it; the rest waits for the outermost return.
+    if (hostEntries.load(std::memory_order_acquire) > 1 && editor) editor->close();
 }
 
 int32_t AudioEffect::getMasterVersion() {

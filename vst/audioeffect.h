@@ -6,6 +6,7 @@
 // classes extend; keep new operations at the end.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "vst/aeffect.h"
@@ -84,6 +85,23 @@ class AudioEffect {
     virtual bool isInputConnected(int32_t input);
     virtual bool isOutputConnected(int32_t output);
 
+    // The host's way in through the dispatcher, counted so that effClose
+    // can come from inside one of our own calls to the host (a host that
+    // runs its event loop in audioMasterIdle, automation or an edit
+    // bracket). effClose then closes the editor and marks the effect closed:
+    // nothing more reaches the host, and the effect is deleted when the
+    // outermost dispatcher call returns, so the code still on the stack
+    // (a knob's drag, an idle pass) finishes on objects that exist.
+    // enterFromHost before each dispatcher call; leaveToHost after it
+    // answers whether the caller must now delete the effect.
+    void enterFromHost() { hostEntries.fetch_add(1, std::memory_order_acq_rel); }
+    bool leaveToHost() {
+        return hostEntries.fetch_sub(1, std::memory_order_acq_rel) == 1 && isClosed();
+    }
+    // Called for effClose after the dispatcher has run close().
+    void markClosed();
+    bool isClosed() const { return closed.load(std::memory_order_acquire); }
+
     // Not virtual: the editor registers itself here when it is constructed.
     // The effect owns it from then on and deletes it with deleteEditor.
     void setEditor(AEffEditor* newEditor) { editor = newEditor; }
@@ -106,9 +124,14 @@ class AudioEffect {
     // while it is torn down calls it first in its own destructor.
     void deleteEditor();
     void setFlag(int32_t flag, bool state);
-    // One call into the host, or 0 without a callback.
+    // One call into the host, or 0 without a callback or once the host
+    // has closed the effect.
     intptr_t callHost(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
                       float opt = 0.0f);
+
+  private:
+    std::atomic<int32_t> hostEntries{0};
+    std::atomic<bool> closed{false};
 };
 
 namespace kv {

@@ -33,9 +33,10 @@ int32_t CAnimKnob::imageOffsetFor(float v) const {
 }
 
 void CAnimKnob::draw(CDrawContext* context) {
-    lastDrawnImage = imageOffsetFor(loadValue());
+    const float shown = valueToDraw();
+    lastDrawnImage = imageOffsetFor(shown);
     drawBitmapAt(context, getBackground(), CPoint(0, lastDrawnImage));
-    valueToPoint(lastDrawnPoint);
+    pointForValue(shown, lastDrawnPoint);
     setDirty(false);
 }
 

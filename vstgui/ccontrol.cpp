@@ -33,11 +33,15 @@ VSTGUI_IDLE_PATH bool CControl::isDirty() const {
 
 void CControl::setDirty(bool flag) {
     CView::setDirty(flag);
-    const float v = loadValue();
-    if (flag)
+    if (flag) {
+        const float v = loadValue();
         oldValue = (v == -1.f) ? 0.f : -1.f;
-    else
-        oldValue = v;
+        drawnKnown = false;
+    } else {
+        // Without a draw since the last setDirty(true) the caller vouches
+        // for the live value.
+        oldValue = drawnKnown ? drawnValue : loadValue();
+    }
 }
 
 bool CControl::isTypeOf(const char* name) const {
@@ -102,6 +106,7 @@ void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping
     CPoint where = press;
     CPoint lastWhere(-1, -1);
     float reported = loadValue();
+    float produced = reported;  // the last value the user's travel stored
     beginEdit();
     int32_t now = 0;
     do {
@@ -109,6 +114,7 @@ void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping
         if (where != lastWhere) {
             lastWhere = where;
             moveTo(where, now);
+            produced = loadValue();
             if (isDirty() && listener) {
                 listener->valueChanged(context, this);
                 reported = loadValue();
@@ -119,7 +125,10 @@ void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping
     } while (now & kMouseLeft);
     // Steps too small to redraw were not reported: the listener learns the
     // value the drag ended on (a slow drag up to the end stop reaches it).
-    if (listener && loadValue() != reported) listener->valueChanged(context, this);
+    // A value the host's automation stored since then is the host's own and
+    // is not reported back to it as the user's.
+    if (listener && produced != reported && !valuesDiffer(loadValue(), produced))
+        listener->valueChanged(context, this);
     endEdit();
 }
 

@@ -5,7 +5,10 @@
 // `oldValue`, the value that is on screen. So setting a value needs no
 // explicit invalidation: the container's update pass finds the control dirty
 // and redraws it, and every draw ends with setDirty(false), which makes
-// `oldValue` equal to the value just drawn.
+// `oldValue` equal to the value just drawn. A draw reads the value once,
+// through valueToDraw(), and that reading is what setDirty(false) records:
+// another thread may store a new value while the draw is under way, and that
+// one is not on screen yet.
 //
 // Threads: hosts set parameters (and through the editor, control values)
 // from other threads while the editor draws, so the value itself is an
@@ -133,6 +136,13 @@ class CControl : public CView {
     void drawBitmapAt(CDrawContext* context, CBitmap* bitmap, const CPoint& offset);
 
     float loadValue() const { return value.load(std::memory_order_relaxed); }
+    // The value a draw shows, read once; setDirty(false) records it as the
+    // one on screen until the next setDirty(true).
+    float valueToDraw() {
+        drawnValue = loadValue();
+        drawnKnown = true;
+        return drawnValue;
+    }
     void storeValue(float v) { value.store(v, std::memory_order_relaxed); }
 
     CControlListener* listener = nullptr;
@@ -149,6 +159,10 @@ class CControl : public CView {
     bool clickPending = false;
     int32_t doubleClickDelay = 250;
     CPoint backOffset;
+
+  private:
+    float drawnValue = 0.f;
+    bool drawnKnown = false;
 };
 
 // True when a and b differ; a NaN on either side counts as different.

@@ -188,6 +188,14 @@ void CFrame::release() {
     if (released) return;
     released = true;
     editor = nullptr;
+    // No more drops either, and the window system's marks for them come off
+    // now: a host that closes and reopens the editor inside one of our calls
+    // gets a new frame while this one waits for its handlers, and the new
+    // one must find the host's window free to mark.
+    if (dropActive) {
+        dropTarget.reset();
+        dropActive = false;
+    }
     forget();
 }
 
@@ -539,7 +547,7 @@ void CFrame::setCursor(int32_t type) {
 
 bool CFrame::setDropActive(bool active) {
     if (!dropActive && !active) return true;
-    if (!window) return false;
+    if (!window || (released && active)) return false;
     dropTarget.reset();
     if (active) dropTarget = platform::registerDropTarget(*window, *dropEvents);
     dropActive = active;

@@ -20,7 +20,7 @@
 // holds a Scope, and release() only detaches the frame from its editor; the
 // frame and its views are destroyed when the outermost scope ends (at once
 // when none is open). A released frame reaches no editor, its modal mouse
-// loops see no button held, and it handles no further clicks.
+// loops see no button held, it handles no further clicks and takes no drops.
 #pragma once
 
 #include <cstdint>

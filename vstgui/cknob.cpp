@@ -83,7 +83,11 @@ void CKnob::setHandleBitmap(CBitmap* bitmap) {
 }
 
 void CKnob::valueToPoint(CPoint& point) const {
-    const float a = (loadValue() - angleOffset) / angleScale;
+    pointForValue(loadValue(), point);
+}
+
+void CKnob::pointForValue(float v, CPoint& point) const {
+    const float a = (v - angleOffset) / angleScale;
     const float r = radius - static_cast<float>(inset);
     point.h = static_cast<int32_t>(radius + std::cos(a) * r + 0.5f);
     point.v = static_cast<int32_t>(radius - std::sin(a) * r + 0.5f);
@@ -124,7 +128,7 @@ void CKnob::draw(CDrawContext* context) {
 
 void CKnob::drawHandle(CDrawContext* context) {
     CPoint p;
-    valueToPoint(p);
+    pointForValue(valueToDraw(), p);
     if (handleBitmap) {
         const int32_t w = handleBitmap->getWidth();
         const int32_t h = handleBitmap->getHeight();

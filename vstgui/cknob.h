@@ -50,6 +50,8 @@ class CKnob : public CControl {
     CBitmap* getHandleBitmap() const { return handleBitmap; }
 
   protected:
+    // The handle point of `v`, relative to the knob's top-left.
+    void pointForValue(float v, CPoint& point) const;
     // Derives the angle-to-value mapping from the start and range angles.
     // Changing min or max later does not update it.
     void computeAngles();

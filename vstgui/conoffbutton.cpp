@@ -18,9 +18,10 @@ bool COnOffButton::isTypeOf(const char* name) const {
 
 void COnOffButton::draw(CDrawContext* context) {
     CBitmap* bitmap = getBackground();
+    const float shown = valueToDraw();
     if (bitmap) {
         // NaN counts as "on".
-        const bool on = !(loadValue() == 0.f);
+        const bool on = !(shown == 0.f);
         drawBitmapAt(context, bitmap, CPoint(0, on ? bitmap->getHeight() / 2 : 0));
     }
     setDirty(false);

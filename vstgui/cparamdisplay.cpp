@@ -28,12 +28,13 @@ void CParamDisplay::formatValue(float v, char* text, size_t capacity) {
 
 void CParamDisplay::draw(CDrawContext* context) {
     char text[kTextCapacity] = {};
+    const float shown = valueToDraw();
     if (stringConvertWithData)
-        stringConvertWithData(loadValue(), text, userData);
+        stringConvertWithData(shown, text, userData);
     else if (stringConvert)
-        stringConvert(loadValue(), text);
+        stringConvert(shown, text);
     else
-        formatValue(loadValue(), text, sizeof(text));
+        formatValue(shown, text, sizeof(text));
     text[kTextCapacity - 1] = 0;
     drawText(context, text, nullptr);
 }

@@ -81,6 +81,7 @@ void CTextEdit::setEditConvert(CTextEditConvert convert) {
 
 void CTextEdit::draw(CDrawContext* context) {
     // The open field covers the control.
+    const float shown = valueToDraw();
     if (field) {
         setDirty(false);
         return;
@@ -91,11 +92,11 @@ void CTextEdit::draw(CDrawContext* context) {
     } else if (editConvert) {
         editConvert(textBuffer, buffer);
     } else if (stringConvertWithData) {
-        stringConvertWithData(loadValue(), buffer, userData);
+        stringConvertWithData(shown, buffer, userData);
         buffer[sizeof(buffer) - 1] = 0;
         copyLimited(textBuffer, buffer);
     } else if (stringConvert) {
-        stringConvert(loadValue(), buffer);
+        stringConvert(shown, buffer);
         buffer[sizeof(buffer) - 1] = 0;
         copyLimited(textBuffer, buffer);
     } else {

@@ -265,7 +265,7 @@ std::vector<Check> editorChecks() {
                          });
                      }};
     };
-    return {
+    std::vector<Check> checks = {
         check("editor.get-rect", Tier::EveryHost,
               "the host's window does not fit the editor (cut off or empty borders)",
               [](Context&, XProbe& p, host::PluginHost& h) { return getRect(p, h); }),
@@ -284,6 +284,9 @@ std::vector<Check> editorChecks() {
               "a host that sends effClose with the editor still open leaves a window behind",
               [](Context&, XProbe& p, host::PluginHost& h) { return closeWhileOpen(p, h); }),
     };
+    for (Check& c : reentrancyChecks())
+        checks.push_back(std::move(c));
+    return checks;
 }
 
 }  // namespace kv::validate

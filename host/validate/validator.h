@@ -155,6 +155,8 @@ std::vector<Check> stateChecks();
 std::vector<Check> opcodeChecks();
 std::vector<Check> threadChecks();
 std::vector<Check> editorChecks();
+// The editor's re-entrancy matrix, which editorChecks() ends with.
+std::vector<Check> reentrancyChecks();
 std::vector<Check> allocationChecks();
 std::vector<Check> lifetimeChecks();
 // For a CLAP plug-in (a .clap file), which the groups above cannot drive.

@@ -256,6 +256,9 @@ void HeadlessWindow::deliver(const Event& e) {
             isDestroyed_ = true;
             events_.windowDestroyed();
             break;
+        case Event::Call:
+            e.call();
+            break;
     }
 }
 
@@ -284,6 +287,12 @@ void HeadlessWindow::postClick(CPoint where) {
 }
 void HeadlessWindow::postWheel(CPoint where, float distance, int32_t axis) {
     queue_.push_back({Event::Wheel, {}, where, distance, axis});
+}
+
+void HeadlessWindow::postCall(std::function<void()> call) {
+    Event e{Event::Call};
+    e.call = std::move(call);
+    queue_.push_back(std::move(e));
 }
 
 void HeadlessWindow::setPointer(CPoint screen, int32_t buttons) {

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,9 @@ class HeadlessWindow : public NativeWindow {
     void postPaint(const CRect& area);
     void postClick(CPoint where);
     void postWheel(CPoint where, float distance, int32_t axis = 1);
+    // Any other event, delivered in its turn (a key in an open text field,
+    // which a real window also reads while the editor handles events).
+    void postCall(std::function<void()> call);
     int32_t pendingEvents() const { return static_cast<int32_t>(queue_.size()); }
 
     // Pointer and buttons.
@@ -114,11 +118,12 @@ class HeadlessWindow : public NativeWindow {
   private:
     class WindowDevice;
     struct Event {
-        enum Kind { Paint, Click, Wheel, Destroy } kind;
-        CRect area;
-        CPoint where;
+        enum Kind { Paint, Click, Wheel, Destroy, Call } kind;
+        CRect area{};
+        CPoint where{};
         float distance = 0.f;
         int32_t axis = 1;
+        std::function<void()> call{};
     };
     void deliver(const Event& e);
     void makeSurface();

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/x11/x11_event_mask.h"
 #include "platform/x11/x11_host_marks.h"
 #include "platform/x11/x11_window.h"
 #include "platform/x11/x11_xdnd.h"
@@ -161,8 +162,9 @@ class X11DropTarget final : public DropTarget {
         dropPending_ = false;
         overPanel_ = false;
         sourceGone_ = false;
-        // We hear of the source's window going away.
-        XSelectInput(display_, source_, StructureNotifyMask);
+        // We hear of the source's window going away. The source may be the
+        // host's own window, which other parts watch on our connection too.
+        sourceBits_ = addEventBits(display_, source_, StructureNotifyMask);
 
         std::vector<Atom> types;
         if (m.data.l[1] & 1) {
@@ -338,7 +340,8 @@ class X11DropTarget final : public DropTarget {
         if (!inDrag_) return;
         inDrag_ = false;
         stopTimeout();
-        if (!sourceGone_) XSelectInput(display_, source_, NoEventMask);
+        if (!sourceGone_) removeEventBits(display_, source_, sourceBits_);
+        sourceBits_ = 0;
         dropPending_ = false;
         if (leave) events_.dragLeave();
         XFlush(display_);
@@ -361,6 +364,7 @@ class X11DropTarget final : public DropTarget {
     bool countKnown_ = true;
     bool dropPending_ = false;
     bool sourceGone_ = false;
+    long sourceBits_ = 0;  // the event mask bits we added on the source's window
     uint32_t requestedAt_ = 0;
 };
 

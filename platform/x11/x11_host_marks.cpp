@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/x11/x11_event_mask.h"
 #include "platform/x11/x11_xdnd.h"
 
 namespace VSTGUI::platform::x11 {
@@ -92,10 +93,12 @@ void HostMarks::place() {
     // Until the window is known for sure, the windows above ours are watched
     // before they are looked at again: a change between the look and the
     // watch would go unseen.
+    // The watch stays once the window carries WM_STATE: a host that docks
+    // the editor's container into another top-level window later
+    // reparents one of these windows.
     Found found = hostClientWindow(display_, child_, atoms_.wmState);
-    for (int pass = 0; pass < 8 && !found.managed && watchOnly(found.ancestors); ++pass)
+    for (int pass = 0; pass < 8 && watchOnly(found.ancestors); ++pass)
         found = hostClientWindow(display_, child_, atoms_.wmState);
-    if (found.managed) watchOnly({});
     if (found.window == found_) return;
     takeOffMarks();
     found_ = found.window;
@@ -126,20 +129,17 @@ bool HostMarks::watchOnly(const std::vector<Window>& windows) {
     const auto listed = [&windows](Window w) {
         return std::find(windows.begin(), windows.end(), w) != windows.end();
     };
-    XWindowAttributes attributes{};
     for (const Watched& w : watched_)
-        if (!listed(w.window) && w.added && XGetWindowAttributes(display_, w.window, &attributes))
-            XSelectInput(display_, w.window, attributes.your_event_mask & ~w.added);
+        if (!listed(w.window)) removeEventBits(display_, w.window, w.added);
     std::erase_if(watched_, [&](const Watched& w) { return !listed(w.window); });
     bool added = false;
+    XWindowAttributes attributes{};
     for (Window w : windows) {
         if (std::any_of(watched_.begin(), watched_.end(),
                         [w](const Watched& x) { return x.window == w; }))
             continue;
         if (!XGetWindowAttributes(display_, w, &attributes)) continue;
-        const long bits = kWatchMask & ~attributes.your_event_mask;
-        XSelectInput(display_, w, attributes.your_event_mask | bits);
-        watched_.push_back({w, bits});
+        watched_.push_back({w, addEventBits(display_, w, kWatchMask)});
         added = true;
     }
     return added;

@@ -6,8 +6,9 @@
 // once it has put it into its decoration. A frame may open before that, or
 // between the two steps; the window then found for the host's is only a
 // guess (the window right below the root, which becomes the decoration).
-// Until WM_STATE is seen, the windows above ours are watched, and the marks
-// move when they are reparented or gain WM_STATE. We mark only a window that
+// The windows above ours, up to that one, are watched, and the marks move
+// when one of them is reparented or gains WM_STATE: also later, when a host
+// docks the editor's container into another top-level window. We mark only a window that
 // carries neither property already (a host that takes drops itself, or
 // another editor, keeps them) and take the marks off again at the end.
 #pragma once

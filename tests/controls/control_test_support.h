@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,12 +34,16 @@ class RecordingEditor : public AEffGUIEditor {
     RecordingEditor() : AEffGUIEditor(nullptr) {}
     void beginEdit(int32_t index) override { edits.push_back({true, index}); }
     void endEdit(int32_t index) override { edits.push_back({false, index}); }
-    void pumpIdle() override { ++pumps; }
+    void pumpIdle() override {
+        ++pumps;
+        if (onPump) onPump();
+    }
     void adoptFrame(CFrame* f) { frame = f; }
     void dropFrame() { frame = nullptr; }
 
     std::vector<EditEvent> edits;
     int32_t pumps = 0;
+    std::function<void()> onPump;  // what the host does inside its idle
 };
 
 struct Report {
@@ -81,11 +86,15 @@ class RecordingBitmap : public CBitmap {
     }
     void draw(CDrawContext*, const CRect& r, const CPoint& o) override {
         draws.push_back({r, o, false});
+        if (onDraw) onDraw();
     }
     void drawTransparent(CDrawContext*, const CRect& r, const CPoint& o) override {
         draws.push_back({r, o, true});
+        if (onDraw) onDraw();
     }
     std::vector<Draw> draws;
+    // Runs inside each draw: another thread's store at an exact point.
+    std::function<void()> onDraw;
 };
 
 // A 240 x 400 frame on a headless window with a recording editor, and a

@@ -74,6 +74,30 @@ TEST(ControlDirtyTracking, DirtyUntilDrawnAndAfterEveryValueChange) {
     button->forget();
 }
 
+// Another thread stores a value while the control draws (the bitmap's draw
+// is that moment): the control stays dirty until it has drawn that value.
+TEST(ControlDirtyTracking, AValueStoredDuringTheDrawIsDrawnNextTime) {
+    FrameFixture f;
+    auto* strip = new RecordingBitmap(20, 20 * 11);
+    auto* knob = new CAnimKnob(CRect(0, 0, 20, 20), nullptr, 0, 11, 20, strip);
+    auto* pad = new COnOffButton(CRect(30, 0, 50, 20), nullptr, 1, strip);
+    for (CControl* control : std::initializer_list<CControl*>{knob, pad}) {
+        f.frame->addView(control);
+        control->setValue(0.3f);
+        control->draw(f.context);
+        strip->onDraw = [control] { control->setValue(0.9f); };
+        control->setDirty(true);
+        control->update(f.context);  // draws 0.3, then 0.9 arrives
+        strip->onDraw = nullptr;
+        EXPECT_TRUE(control->isDirty()) << control->getTag();
+        control->update(f.context);
+        EXPECT_FALSE(control->isDirty()) << control->getTag();
+    }
+    EXPECT_EQ(strip->draws.back().offset, CPoint(0, 110));                    // the pad, on
+    EXPECT_EQ(strip->draws[strip->draws.size() - 4].offset, CPoint(0, 180));  // knob at 0.9
+    strip->forget();
+}
+
 TEST(ControlDirtyTracking, BounceClampsIntoTheRange) {
     kvtest::TestClock clock;
     auto* button = new COnOffButton(CRect(0, 0, 20, 20), nullptr, 0, nullptr);

@@ -138,6 +138,21 @@ TEST(PanelKnobDrag, TravelFromThePressSetsTheValue) {
     EXPECT_FLOAT_EQ(f.knob->getValue(), 0.1f);
 }
 
+// The host automates the knob inside every idle of the drag: the end of the
+// drag reports nothing the user's travel did not produce.
+TEST(PanelKnobDrag, AutomationDuringTheDragIsNotReportedAsTheUsers) {
+    PanelKnobFixture f;
+    f.knob->setValue(0.f);
+    f.editor.onPump = [&] { f.knob->setValue(0.77f); };
+    f.scriptDrag({f.at(0, 64), f.at(0, 128)});
+    f.knob->onMouseDown(f.context, f.press(), kMouseLeft);
+    ASSERT_FALSE(f.listener.reports.empty());
+    for (const auto& r : f.listener.reports)
+        EXPECT_NE(r.value, 0.77f);
+    EXPECT_FLOAT_EQ(f.listener.reports.back().value, 0.2f);
+    ASSERT_EQ(f.editor.edits.size(), 2u);
+}
+
 TEST(PanelKnobDrag, ClampedTravelIsNotAccumulated) {
     PanelKnobFixture f;
     f.knob->setValue(0.9f);
@@ -302,6 +317,24 @@ TEST(PeakLed, DirtyAtEveryCheckAndDeafToTheMouse) {
     EXPECT_FALSE(led->isLit());
     led->forget();
     EXPECT_EQ(bitmap->getNbReference(), 1);
+    bitmap->forget();
+}
+
+// A loud block processed while the LED draws, just after it read the peak:
+// the clock's reading is the step in between, and the next draw shows it.
+TEST(PeakLed, AnOverRaisedWhileTheLedDrawsIsShownNextTime) {
+    kvtest::TestClock clock;
+    auto* bitmap = new RecordingBitmap(28, 56);
+    auto* led = new BrackenlumePeakLed(CRect(0, 0, 28, 28), bitmap);
+    raisePeakCell(*led->peakCell(), 1.5);
+    clock.onTicks = [&] { raisePeakCell(*led->peakCell(), 2.0); };
+    led->draw(nullptr);
+    clock.onTicks = nullptr;
+    EXPECT_DOUBLE_EQ(led->getPeak(), 2.0);
+    clock.now += 1000;  // past the hold: only a new over lights it
+    led->draw(nullptr);
+    EXPECT_TRUE(led->isLit());
+    led->forget();
     bitmap->forget();
 }
 

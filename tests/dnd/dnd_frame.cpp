@@ -12,12 +12,22 @@
 //   drops on|off "drops RESULT active=0|1 aware=0|1" (aware: the host
 //                window carries XdndAware)
 //   close        destroy the frame: "closed aware=0|1"
+//   reopen       release the frame while one of its handlers still runs and
+//                open a new one on the same window before the old one goes
+//                (a host closing and reopening the editor inside a call):
+//                "reopened FRAME aware=0|1 proxy=WINDOW" (of the host window)
+//   dock         move the frame's container into a new top-level window with
+//                WM_STATE at the same place (a host docking the editor):
+//                "docked TOPLEVEL aware=0|1" once it is marked or after 3 s
+//   mask         "mask MASK": every client's event mask on the host window
 //   quit
 // Arguments: --wm puts the host window into a decoration window and gives it
 // WM_STATE, as a reparenting window manager does; --wm-late does the same
 // around the frame's opening: reparented before, WM_STATE after (then prints
 // "decoration aware=0|1" before "ready"); --host-aware marks the host window
-// XdndAware before the frame opens (a host that takes drops itself).
+// XdndAware before the frame opens (a host that takes drops itself);
+// --container puts the frame into a window of its own size inside the host
+// window (the host's container, which "dock" moves).
 #include <poll.h>
 #include <unistd.h>
 
@@ -97,11 +107,25 @@ bool hostAware(Display* dpy, Window host) {
     return type != None;
 }
 
+Window windowProperty(Display* dpy, Window window, const char* name) {
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    Window value = 0;
+    XGetWindowProperty(dpy, window, XInternAtom(dpy, name, False), 0, 1, False, XA_WINDOW, &type,
+                       &format, &n, &after, &data);
+    if (data && n == 1) value = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+    if (data) XFree(data);
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool wm = false, wmLate = false, hostTakesDrops = false;
+    bool wm = false, wmLate = false, hostTakesDrops = false, container = false;
     for (int i = 1; i < argc; ++i) {
+        container = container || std::string(argv[i]) == "--container";
         wmLate = wmLate || std::string(argv[i]) == "--wm-late";
         wm = wm || wmLate || std::string(argv[i]) == "--wm";
         hostTakesDrops = hostTakesDrops || std::string(argv[i]) == "--host-aware";
@@ -136,14 +160,26 @@ int main(int argc, char** argv) {
                         PropModeReplace, reinterpret_cast<const unsigned char*>(&version), 1);
     }
     XMapWindow(dpy, host);
+    Window holder = host;
+    if (container) {
+        holder = XCreateSimpleWindow(dpy, host, 0, 0, 240, 200, 0, 0, BlackPixel(dpy, screen));
+        XMapWindow(dpy, holder);
+    }
     XSync(dpy, False);
-    auto* frame = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(host), nullptr);
-    auto* probe = new DragProbe(CRect(0, 0, 240, 200));
-    frame->addView(probe);
-    const auto frameWindow = frame->getPlatformWindow()
-                                 ? static_cast<unsigned long>(reinterpret_cast<uintptr_t>(
-                                       frame->getPlatformWindow()->handle()))
-                                 : 0ul;
+    DragProbe* probe = nullptr;
+    const auto open = [&] {
+        auto* f = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(holder), nullptr);
+        probe = new DragProbe(CRect(0, 0, 240, 200));
+        f->addView(probe);
+        return f;
+    };
+    const auto windowOf = [](CFrame* f) {
+        return f->getPlatformWindow() ? static_cast<unsigned long>(reinterpret_cast<uintptr_t>(
+                                            f->getPlatformWindow()->handle()))
+                                      : 0ul;
+    };
+    CFrame* frame = open();
+    const auto frameWindow = windowOf(frame);
     if (wmLate) {
         giveWmState();
         XSync(dpy, False);
@@ -198,6 +234,38 @@ int main(int argc, char** argv) {
                 frame = nullptr;
                 XSync(dpy, False);
                 say(std::string("closed aware=") + (hostAware(dpy, host) ? "1" : "0"));
+            } else if (command == "reopen") {
+                CFrame* old = frame;
+                {
+                    CFrame::Scope handler(old);
+                    old->release();
+                    frame = open();
+                }  // the old frame goes here
+                XSync(dpy, False);
+                char proxy[32];
+                std::snprintf(proxy, sizeof proxy, "0x%lx", windowProperty(dpy, host, "XdndProxy"));
+                say("reopened " + std::to_string(windowOf(frame)) +
+                    " aware=" + (hostAware(dpy, host) ? "1" : "0") + " proxy=" + proxy);
+            } else if (command == "dock") {
+                const Window top = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 20, 30, 300,
+                                                       440, 0, 0, BlackPixel(dpy, screen));
+                const long state[2] = {1, 0};
+                const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
+                XChangeProperty(dpy, top, wmState, wmState, 32, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(state), 2);
+                XMapWindow(dpy, top);
+                XReparentWindow(dpy, holder, top, 0, 0);
+                XSync(dpy, False);
+                for (int i = 0; i < 150 && !hostAware(dpy, top); ++i) {
+                    frame->idle();
+                    usleep(20000);
+                }
+                say("docked " + std::to_string(top) +
+                    " aware=" + (hostAware(dpy, top) ? "1" : "0"));
+            } else if (command == "mask") {
+                XWindowAttributes attributes{};
+                XGetWindowAttributes(dpy, host, &attributes);
+                say("mask " + std::to_string(attributes.all_event_masks));
             } else if (command == "quit") {
                 running = false;
             }

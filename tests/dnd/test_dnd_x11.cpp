@@ -227,6 +227,23 @@ TEST_F(XdndDrops, DisablingDropsTakesTheMarksOffTheHostWindow) {
     EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
 }
 
+// A host that closes and reopens the editor inside one of our calls: the new
+// frame opens while the old one still waits for its handlers, and it is the
+// new one that carries the marks once the old one is gone.
+TEST_F(XdndDrops, AFrameReopenedWhileTheOldOneWaitsTakesTheMarks) {
+    frame_.send("reopen");
+    std::istringstream line(frame_.waitFor("reopened ").substr(9));
+    unsigned long reopened = 0;
+    std::string aware, proxy;
+    line >> reopened >> aware >> proxy;
+    EXPECT_EQ(aware, "aware=1");
+    EXPECT_EQ(proxy, "proxy=" + hex(reopened));
+    const Drag d = drag(kPanelX, kPanelY, {"--text", "x", "--end", "drop"});
+    EXPECT_TRUE(d.has("target " + hex(host_) + " proxy " + hex(reopened)));
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
+    EXPECT_TRUE(d.has("finished accepted=0 action=None"));
+}
+
 // The host window inside a window manager's decoration, with WM_STATE: the
 // marks go on the host's client window (not on the decoration) and come off
 // when the frame closes.
@@ -278,6 +295,45 @@ TEST_F(XdndOnAHostThatTakesDrops, ItsMarksStayAndItsDragsStayItsOwn) {
     EXPECT_TRUE(frameLines(before).empty());
     frame_.send("close");
     EXPECT_EQ(frame_.waitFor("closed "), "closed aware=1");
+}
+
+// A managed host window with the editor in a container of its own, which
+// the host later docks into another top-level window.
+class XdndInADockingHost : public XdndDrops {
+  protected:
+    XdndInADockingHost() { frameOptions_ = {"--wm", "--container"}; }
+    unsigned long dock() {
+        frame_.send("dock");
+        std::istringstream line(frame_.waitFor("docked ").substr(7));
+        unsigned long top = 0;
+        std::string aware;
+        line >> top >> aware;
+        EXPECT_EQ(aware, "aware=1") << "the new top-level window was not marked";
+        return top;
+    }
+};
+
+TEST_F(XdndInADockingHost, TheMarksFollowTheContainerIntoTheNewTopLevel) {
+    const unsigned long top = dock();
+    const Drag d = drag(kPanelX, kPanelY, {"--text", "x"});
+    EXPECT_TRUE(d.has("target " + hex(top) + " proxy " + hex(panel_)));
+    EXPECT_EQ(d.count("status accept=1 action=XdndActionCopy"), 4);
+}
+
+// The host drags from its own window, which the marks watch on the frame's
+// connection: the drag adds and takes off only its own watch, so the marks
+// still follow a dock afterwards.
+TEST_F(XdndInADockingHost, ADragFromTheHostsOwnWindowLeavesTheOtherWatchesAlone) {
+    frame_.send("mask");
+    const std::string before = frame_.waitFor("mask ");
+    const size_t from = frame_.lines().size();
+    drag(kPanelX, kPanelY,
+         {"--text", "x", "--moves", "1", "--source-window", std::to_string(host_)});
+    const auto seen = frameLines(from);
+    EXPECT_EQ(countPrefix(seen, "leave "), 1);
+    frame_.send("mask");
+    EXPECT_EQ(frame_.waitFor("mask "), before);
+    dock();
 }
 
 }  // namespace

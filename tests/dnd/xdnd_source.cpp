@@ -18,6 +18,8 @@
 //     --silent         never answer the selection request
 //     --die            exit right after the positions, without an end
 //     --many-types     announce six types (the list goes on XdndTypeList)
+//     --source-window W  name window W (decimal) as the source in every
+//                      message, as a host dragging from its own window does
 //
 // The pointer is warped to every position, as a hand would move it.
 // Messages go to the proxy when the target names one that names itself; the
@@ -38,6 +40,7 @@ namespace {
 
 Display* dpy = nullptr;
 Window source = 0;
+Window named = 0;  // the source the messages name, when not ours
 
 Atom atom(const char* name) {
     return XInternAtom(dpy, name, False);
@@ -119,6 +122,7 @@ struct Options {
     int mebibytes = 2;
     bool die = false;
     bool manyTypes = false;
+    unsigned long sourceWindow = 0;
 };
 
 std::string payload(const Options& o) {
@@ -202,7 +206,7 @@ void send(Window to, Window target, Atom type, long l1, long l2, long l3, long l
     e.xclient.window = target;
     e.xclient.message_type = type;
     e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(source);
+    e.xclient.data.l[0] = static_cast<long>(named ? named : source);
     e.xclient.data.l[1] = l1;
     e.xclient.data.l[2] = l2;
     e.xclient.data.l[3] = l3;
@@ -238,6 +242,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.die = true;
         else if (a == "--many-types")
             o.manyTypes = true;
+        else if (a == "--source-window" && more)
+            o.sourceWindow = std::strtoul(argv[++i], nullptr, 10);
         else
             return false;
     }
@@ -258,6 +264,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     source = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), -10, -10, 1, 1, 0, 0, 0);
+    named = static_cast<Window>(o.sourceWindow);
     XSelectInput(dpy, source, PropertyChangeMask);
     const Atom selection = atom("XdndSelection");
     XSetSelectionOwner(dpy, selection, source, CurrentTime);

@@ -70,6 +70,18 @@ void Instance::onHostCall(std::function<void(AEffect*, int32_t)> reply) {
     };
 }
 
+bool panel::typeInto(const VSTGUI::CRect& field, const char* text) {
+    auto* window = VSTGUI::platform::HeadlessWindow::last();
+    window->setPointer(centre(field), 1);
+    window->click(centre(field));
+    window->setPointer(centre(field), 0);
+    auto* entry = VSTGUI::platform::HeadlessTextField::last();
+    if (!entry) return false;
+    entry->setText(text);
+    entry->pressReturn();
+    return true;
+}
+
 uint32_t Image::rgbaAt(int32_t x, int32_t y) const {
     const uint8_t* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];

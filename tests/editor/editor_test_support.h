@@ -53,6 +53,26 @@ class Instance {
     AEffect* fx = nullptr;
 };
 
+// Where the panel's views are, and gestures on them through the headless
+// window of the open editor.
+namespace panel {
+constexpr VSTGUI::CRect kPad1(55, 24, 95, 54);
+constexpr VSTGUI::CRect kPad2(137, 24, 177, 54);
+constexpr VSTGUI::CRect kGainKnob(80, 90, 160, 170);
+constexpr VSTGUI::CRect kVolumeKnob(80, 230, 160, 310);
+constexpr VSTGUI::CRect kGainText(30, 174, 60, 188);
+constexpr VSTGUI::CRect kVolumeText(30, 314, 60, 328);
+constexpr VSTGUI::CRect kLed(180, 307, 208, 335);
+
+inline VSTGUI::CPoint centre(const VSTGUI::CRect& r) {
+    return VSTGUI::CPoint(r.left + r.width() / 2, r.top + r.height() / 2);
+}
+
+// Clicks on the field, types `text` and presses Return; false when the
+// click opened no text field.
+bool typeInto(const VSTGUI::CRect& field, const char* text);
+}  // namespace panel
+
 // A decoded PNG of resources/, straight (not premultiplied) RGBA.
 struct Image {
     int32_t width = 0;

@@ -23,35 +23,13 @@ using VSTGUI::CRect;
 using VSTGUI::platform::HeadlessTextField;
 using VSTGUI::platform::HeadlessWindow;
 
-constexpr CRect kPad1(55, 24, 95, 54);
-constexpr CRect kPad2(137, 24, 177, 54);
-constexpr CRect kGainKnob(80, 90, 160, 170);
-constexpr CRect kVolumeKnob(80, 230, 160, 310);
-constexpr CRect kGainText(30, 174, 60, 188);
-constexpr CRect kVolumeText(30, 314, 60, 328);
-constexpr CRect kLed(180, 307, 208, 335);
-
-CPoint centre(const CRect& r) {
-    return CPoint(r.left + r.width() / 2, r.top + r.height() / 2);
-}
+using namespace kvtest::panel;
 
 // The filmstrip image for a value: 96 steps of 80 pixels over 7680, the
 // last image only for 1 itself.
 CPoint knobOffset(float value) {
     const auto pos = static_cast<int32_t>(7680.0f * value);
     return CPoint(0, pos >= 7680 ? 7680 : pos / 80 * 80);
-}
-
-// Clicks on the field, types `text` and presses Return.
-void typeInto(const CRect& field, const char* text) {
-    HeadlessWindow* window = HeadlessWindow::last();
-    window->setPointer(centre(field), 1);
-    window->click(centre(field));
-    window->setPointer(centre(field), 0);
-    HeadlessTextField* entry = HeadlessTextField::last();
-    ASSERT_NE(entry, nullptr) << "the click opened no text field";
-    entry->setText(text);
-    entry->pressReturn();
 }
 
 TEST(EditorHostView, FlagsAndSizeAreKnownBeforeTheFirstOpen) {
@@ -174,6 +152,14 @@ TEST(EditorPanel, DecibelTextsDoNotFollowTheHostsLocale) {
     EXPECT_EQ(number, 0.5f);
     EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels("1e999", number));  // clamps later
     EXPECT_GT(number, 1e6f);
+    EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels("-9e999", number));
+    EXPECT_LT(number, -1e6f);
+    // Too small for a float, with or without an exponent: zero decibels.
+    const std::string tiny = "0." + std::string(50, '0') + "1";
+    for (const std::string& typed : {tiny, "-" + tiny, std::string("1e-99"), tiny + "e5"}) {
+        EXPECT_TRUE(BrackenlumeOpampGUI::readDecibels(typed.c_str(), number)) << typed;
+        EXPECT_EQ(number, 0.f) << typed;
+    }
     for (const char* none : {"", "   ", "loud", "-", ".", "nan", "inf", "e5", "- 3"})
         EXPECT_FALSE(BrackenlumeOpampGUI::readDecibels(none, number)) << '"' << none << '"';
     std::setlocale(LC_ALL, before.c_str());
@@ -186,7 +172,7 @@ TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
     BrackenlumeOpampGUI* gui = plugin.editor();
     plugin.clearEvents();
 
-    typeInto(kGainText, "6");
+    ASSERT_TRUE(typeInto(kGainText, "6"));
     EXPECT_EQ(plugin.getParameter(0), (6.0f + 8.0f) * 0.03125f);  // 0.4375
     EXPECT_EQ(gui->getGainKnob()->getValue(), 0.4375f);
     EXPECT_EQ(gui->getGainKnob()->imageOffsetFor(0.4375f), 42 * 80);
@@ -199,25 +185,25 @@ TEST(EditorTyping, TypedDecibelsSetTheParameterWithoutAutomation) {
     EXPECT_EQ(kvtest::mismatches(plugin, 102, kGainKnob, CPoint(0, 3360)), 0);
 
     plugin.setParameter(3, 0.9f);
-    typeInto(kVolumeText, "loud");  // no number: a stray key changes nothing
+    ASSERT_TRUE(typeInto(kVolumeText, "loud"));  // no number: a stray key changes nothing
     EXPECT_EQ(plugin.getParameter(3), 0.9f);
-    typeInto(kVolumeText, "");
+    ASSERT_TRUE(typeInto(kVolumeText, ""));
     EXPECT_EQ(plugin.getParameter(3), 0.9f);
     plugin.idle();
     char shown[256];
     gui->getVolumeText()->getText(shown);
     EXPECT_STREQ(shown, "25.60");  // the field shows the value again
-    typeInto(kVolumeText, "-3,5");
+    ASSERT_TRUE(typeInto(kVolumeText, "-3,5"));
     EXPECT_EQ(plugin.getParameter(3), 0.4453125f);
-    typeInto(kGainText, "30");  // +38 dB is past the end of the scale
+    ASSERT_TRUE(typeInto(kGainText, "30"));  // +38 dB is past the end of the scale
     EXPECT_EQ(plugin.getParameter(0), 1.0f);
-    typeInto(kVolumeText, "-40");
+    ASSERT_TRUE(typeInto(kVolumeText, "-40"));
     EXPECT_EQ(plugin.getParameter(3), 0.0f);
-    typeInto(kVolumeText, "-7.5 dB");  // the number at the start counts
+    ASSERT_TRUE(typeInto(kVolumeText, "-7.5 dB"));  // the number at the start counts
     EXPECT_EQ(plugin.getParameter(3), (-7.5f + 32.0f) * 0.015625f);
-    typeInto(kGainText, "nan");  // no level: the parameter stays
+    ASSERT_TRUE(typeInto(kGainText, "nan"));  // no level: the parameter stays
     EXPECT_EQ(plugin.getParameter(0), 1.0f);
-    typeInto(kGainText, "inf");
+    ASSERT_TRUE(typeInto(kGainText, "inf"));
     EXPECT_EQ(plugin.getParameter(0), 1.0f);
     EXPECT_EQ(plugin.count(audioMasterAutomate), 0);
 
@@ -449,7 +435,7 @@ TEST(EditorClose, HostClosingTheEditorInsideItsIdleCallback) {
         window->setPointer(centre(kPad1), 1);
         window->click(centre(kPad1));
     });
-    closeInIdle("text commit", [&](HeadlessWindow*) { typeInto(kVolumeText, "-6"); });
+    closeInIdle("text commit", [&](HeadlessWindow*) { ASSERT_TRUE(typeInto(kVolumeText, "-6")); });
     // A click still queued when a drag pumps (the host's idle closes the
     // editor from the click's own pump, inside the outer pump's pass).
     closeInIdle("queued click", [&](HeadlessWindow* window) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "vstgui/platform/clock.h"
@@ -19,7 +20,10 @@ class TestClock : public VSTGUI::platform::Clock {
     TestClock(const TestClock&) = delete;
     TestClock& operator=(const TestClock&) = delete;
 
-    uint32_t ticks() override { return now; }
+    uint32_t ticks() override {
+        if (onTicks) onTicks();
+        return now;
+    }
     void sleep(uint32_t milliseconds) override {
         sleeps.push_back(milliseconds);
         now += milliseconds;
@@ -29,6 +33,9 @@ class TestClock : public VSTGUI::platform::Clock {
     uint32_t now;
     int32_t doubleClick;
     std::vector<uint32_t> sleeps;  // every sleep asked for, in order
+    // Runs at each reading of the time: puts another thread's step at an
+    // exact point of the code under test.
+    std::function<void()> onTicks;
 };
 
 }  // namespace kvtest
