@@ -43,6 +43,9 @@ class HeadlessWindow : public NativeWindow {
     HeadlessWindow(void* parent, int32_t width, int32_t height, WindowEvents& events);
     ~HeadlessWindow() override;
 
+    // What desktopScale answers from now on (0, the desktop saying
+    // nothing, until a test sets it).
+    static void setDesktopScale(double factor);
     // The most recently created window that still exists, or null.
     static HeadlessWindow* last();
     // Windows alive now.

@@ -45,8 +45,13 @@ std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber) {
     return image;
 }
 
-std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height) {
+// The GDI devices draw panel units 1:1: the frame stays at factor 1.
+std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height, double) {
     return win32::GdiDevice::createOffscreen(width, height);
+}
+
+double maximumScale() {
+    return 1.0;
 }
 
 // GDI's fonts need no set-up of their own.

@@ -12,6 +12,12 @@
 
 namespace VSTGUI::platform {
 
+// The GDI devices draw panel units 1:1 (maximumScale answers 1), so the
+// desktop's factor is not asked here.
+double desktopScale(void*) {
+    return 0.0;
+}
+
 std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,
                                                 WindowEvents& events) {
     return win32::Win32Window::create(static_cast<HWND>(parent), width, height, events);

@@ -106,6 +106,12 @@ class NativeWindow {
     virtual void processOnePaint() = 0;
 };
 
+// The desktop's scale factor for windows on the screen of `parent` (the
+// system's handle of the host's window): how many device pixels the
+// desktop's own windows give a pixel of a plain screen. 0 when the desktop
+// says nothing; the caller clamps what it gets.
+double desktopScale(void* parent);
+
 // A visible child window of `parent` (the system's handle of the host's
 // window) at (0, 0) of width x height, or null when it cannot be created.
 std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,
