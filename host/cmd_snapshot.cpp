@@ -189,7 +189,10 @@ void SnapshotSession::open() {
     }
     dpy_ = XOpenDisplay(nullptr);
     if (!dpy_) {
-        if (!server_.start()) throw RunError("there is no X display and " + server_.failure());
+        // A scaled panel (up to 720 x 1200) must lie on the screen to be read.
+        const bool large = options_.scale > 1.0;
+        if (!(large ? server_.start("1024x1280x24") : server_.start()))
+            throw RunError("there is no X display and " + server_.failure());
         dpy_ = XOpenDisplay(server_.display().c_str());
         if (!dpy_) throw RunError("there is no X display and Xvfb did not take a connection");
         // The plug-in opens its own connection, to the display we use.
