@@ -20,7 +20,7 @@ apt_install_missing xvfb xdotool dpf-plugins-vst libgl1-mesa-dri libglx-mesa0
 
 source "$root/tests/support/xvfb.sh"
 log=$(mktemp)
-KV_PRIVATE_X="$build/tests/support/kv_private_x" start_private_xvfb 1024x768x24 "$log" ||
+KV_PRIVATE_X="$build/tests/support/kv_private_x" start_private_xvfb 1280x1024x24 "$log" ||
     { cat "$log" >&2; exit 1; }
 trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; rm -f "$log" "$log.display"' EXIT
 
