@@ -17,13 +17,16 @@
 // WM_STATE, as a reparenting window manager does; --wm-late does the same
 // around the frame's opening: reparented before, WM_STATE after (then prints
 // "decoration aware=0|1" before "ready"); --host-aware marks the host window
-// XdndAware before the frame opens (a host that takes drops itself).
+// XdndAware before the frame opens (a host that takes drops itself);
+// --scale 2 opens the frame at that factor (a 480 x 400 window; the view's
+// positions stay in panel units).
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -101,7 +104,9 @@ bool hostAware(Display* dpy, Window host) {
 
 int main(int argc, char** argv) {
     bool wm = false, wmLate = false, hostTakesDrops = false;
+    double scale = 1.0;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--scale" && i + 1 < argc) scale = std::atof(argv[++i]);
         wmLate = wmLate || std::string(argv[i]) == "--wm-late";
         wm = wm || wmLate || std::string(argv[i]) == "--wm";
         hostTakesDrops = hostTakesDrops || std::string(argv[i]) == "--host-aware";
@@ -120,8 +125,9 @@ int main(int argc, char** argv) {
         x = 5;
         y = 20;
     }
-    Window host = XCreateSimpleWindow(dpy, wmLate ? RootWindow(dpy, screen) : parent, x, y, 300,
-                                      440, 0, 0, BlackPixel(dpy, screen));
+    Window host = XCreateSimpleWindow(
+        dpy, wmLate ? RootWindow(dpy, screen) : parent, x, y, static_cast<unsigned>(300 * scale),
+        static_cast<unsigned>(440 * scale), 0, 0, BlackPixel(dpy, screen));
     const auto giveWmState = [&] {
         const long state[2] = {1, 0};  // NormalState, no icon
         const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
@@ -137,7 +143,7 @@ int main(int argc, char** argv) {
     }
     XMapWindow(dpy, host);
     XSync(dpy, False);
-    auto* frame = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(host), nullptr);
+    auto* frame = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(host), nullptr, scale);
     auto* probe = new DragProbe(CRect(0, 0, 240, 200));
     frame->addView(probe);
     const auto frameWindow = frame->getPlatformWindow()
