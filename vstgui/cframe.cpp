@@ -492,6 +492,10 @@ bool CFrame::setScale(double factor) {
     const double next = usableScale(factor);
     if (!openFlag || released || next == scale) return false;
     Scope keep(this);
+    // A text field open over a control would stay where the old factor put
+    // it: the edit ends first, as when the host's window moves.
+    if (focusView) setFocusView(nullptr);
+    if (released) return false;
     scale = next;
     // Everything composed so far has the old factor's pixels.
     if (backBuffer) backBuffer->forget();

@@ -149,6 +149,18 @@ TEST(EditorDensity, AFactorChangedWhileOpenResizesTheWindowAndAsksTheHost) {
         EXPECT_EQ(asked, before != want) << factor;
         plugin.clearEvents();
     }
+    // A text field open when the factor changes is committed and closed.
+    const CPoint field = deviceCentre(kVolumeText, 2.0);
+    HeadlessWindow::last()->setPointer(field, 1);
+    HeadlessWindow::last()->click(field);
+    HeadlessWindow::last()->setPointer(field, 0);
+    ASSERT_NE(HeadlessTextField::last(), nullptr);
+    HeadlessTextField::last()->setText("-3.5");
+    sendScale(plugin, 1.5f);
+    EXPECT_EQ(HeadlessTextField::openCount(), 0);
+    EXPECT_NEAR(plugin.getParameter(3), (32.0f - 3.5f) / 64.0f, 1e-6f);
+    sendScale(plugin, 2.0f);
+    plugin.setParameter(3, 0.2f);
     // The whole panel is drawn again at the new factor.
     plugin.idle();
     EXPECT_EQ(kvtest::mismatches(plugin, 102, kVolumeKnob, CPoint(0, 1520 / 80 * 80), 2, 2), 0);
