@@ -55,6 +55,13 @@ double AEffGUIEditor::chooseScale(void* parent) {
     return lastScale;
 }
 
+void AEffGUIEditor::desktopScaleChanged(double factor) {
+    if (!frame || requestedScale() > 0.0) return;
+    const double accepted = VSTGUI::density::acceptScale(factor);
+    lastScale = VSTGUI::CFrame::usableScale(accepted > 0.0 ? accepted : 1.0);
+    frame->setScale(lastScale);
+}
+
 void AEffGUIEditor::setHostScale(float factor) {
     const double accepted = VSTGUI::density::acceptScale(factor);
     if (accepted == 0.0) return;

@@ -35,6 +35,9 @@ class AEffGUIEditor : public AEffEditor {
     // The factor for a frame opening in `parent` (see above); getRect
     // reports it from then on.
     double chooseScale(void* parent);
+    // The desktop's factor changed under the open frame: it is rescaled,
+    // unless the host or the user gave a factor, which stays.
+    void desktopScaleChanged(double factor);
     // The frame's idle, unless called from inside the host's idle callback.
     void idle() override;
     // True exactly when the frame answers 1.

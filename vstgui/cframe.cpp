@@ -76,6 +76,11 @@ class CFrame::WindowAdapter final : public platform::WindowEvents {
         frame.wheelInWindow(density::toPanel(where, frame.scale), axis, distance);
     }
     void windowDestroyed() override { frame.windowGone(); }
+    void windowScaleChanged(double factor) override {
+        if (frame.released || !frame.editor) return;
+        Scope keep(&frame);
+        frame.editor->desktopScaleChanged(factor);
+    }
 
   private:
     CFrame& frame;

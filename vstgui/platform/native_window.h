@@ -43,6 +43,9 @@ class WindowEvents {
     // The window was destroyed by somebody else (the host closed its own
     // window before closing the editor). No drawing may follow.
     virtual void windowDestroyed() = 0;
+    // The desktop's scale factor for the window changed (the host's window
+    // moved to a monitor of another density).
+    virtual void windowScaleChanged(double factor) { (void)factor; }
 };
 
 // Cursor shapes, the toolkit's numbering.
