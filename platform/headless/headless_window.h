@@ -77,6 +77,8 @@ class HeadlessWindow : public NativeWindow {
     // the distance the toolkit expects.
     void wheelDelta(CPoint where, int32_t delta);
     void destroyFromOutside();
+    // The desktop's factor for the window changed (another monitor).
+    void desktopScaleChanged(double factor) { events_.windowScaleChanged(factor); }
 
     // The same, queued for processEvents / processOnePaint.
     void postPaint(const CRect& area);

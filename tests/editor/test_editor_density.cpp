@@ -168,6 +168,24 @@ TEST(EditorDensity, AFactorChangedWhileOpenResizesTheWindowAndAsksTheHost) {
     plugin.dispatch(effEditClose);
 }
 
+TEST(EditorDensity, TheDesktopsNewFactorRescalesOnlyAPanelThatFollowsTheDesktop) {
+    QuietDesktop quiet;
+    Instance plugin;
+    HeadlessWindow::setDesktopScale(1.5);
+    plugin.openAndPaint();
+    // The host's window moved to a monitor at 200 %.
+    HeadlessWindow::last()->desktopScaleChanged(2.0);
+    EXPECT_EQ(windowSize(), CPoint(480, 800));
+    EXPECT_EQ(rectSize(plugin), CPoint(480, 800));
+    HeadlessWindow::last()->desktopScaleChanged(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(windowSize(), CPoint(240, 400));
+    // A factor from the host stays whatever monitor the window is on.
+    sendScale(plugin, 1.25f);
+    HeadlessWindow::last()->desktopScaleChanged(2.0);
+    EXPECT_EQ(windowSize(), CPoint(300, 500));
+    plugin.dispatch(effEditClose);
+}
+
 TEST(EditorDensityPixels, TheTwoTimesPanelIsTheDenseArtworkAtTheControlsRectangles) {
     QuietDesktop quiet;
     Instance plugin;
