@@ -15,10 +15,11 @@
 //     writes then goes to the X server).
 //
 //   editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID]
-//                [--host-fontconfig]
+//                [--host-fontconfig] [--scale F]
 //
 // --host-fontconfig sets up fontconfig before loading the plug-in, as every
-// GTK or Qt host has done by then.
+// GTK or Qt host has done by then. --scale sends the host's scale factor for
+// dense screens ('PreS' / 'AeCs') before the editor is asked for its size.
 //
 // "First frame": the host window's background is an odd colour; the frame
 // is there when at most 1 % of the editor's rectangle still shows it. The
@@ -202,13 +203,14 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID] "
-                     "[--host-fontconfig]\n");
+                     "[--host-fontconfig] [--scale F]\n");
         return 2;
     }
     double seconds = 5.0;
     int opens = 5;
     long serverPid = 0;
     bool hostFonts = false;
+    double scale = 0.0;  // the host's factor for dense screens; 0 sends none
     for (int i = 2; i < argc; ++i) {
         const bool valued = i + 1 < argc;
         if (!std::strcmp(argv[i], "--host-fontconfig")) {
@@ -219,6 +221,8 @@ int main(int argc, char** argv) {
             opens = std::max(2, std::atoi(argv[++i]));
         } else if (valued && !std::strcmp(argv[i], "--server-pid")) {
             serverPid = std::atol(argv[++i]);
+        } else if (valued && !std::strcmp(argv[i], "--scale")) {
+            scale = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr, "editor_bench: unknown option %s\n", argv[i]);
             return 2;
@@ -261,6 +265,10 @@ int main(int argc, char** argv) {
     fx->dispatcher(fx, effSetSampleRate, 0, 0, nullptr, 48000.f);
     dispatch(effSetBlockSize, 256);
     dispatch(effMainsChanged, 1);
+    // As Carla does: the factor before the editor is asked for its size.
+    if (scale > 0.0)
+        fx->dispatcher(fx, effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'),
+                       kvFourCC('A', 'e', 'C', 's'), nullptr, static_cast<float>(scale));
 
     // The editor's size; some editors know it only once open.
     auto editorSize = [&](int& w, int& h) {

@@ -30,7 +30,7 @@ namespace {
 
 const char* const kGuiHelp =
     "usage: kv23 gui [--plugin PATH] [--trace] [--close-after MS] [--destroy-window-first]\n"
-    "                [--close-in-idle]\n"
+    "                [--close-in-idle] [--scale FACTOR]\n"
     "\n"
     "Opens the plug-in's editor in a window on $DISPLAY, as a host does, and\n"
     "sends it effEditIdle about every 20 ms. Closing the window, Ctrl+C or\n"
@@ -51,6 +51,10 @@ const char* const kGuiHelp =
     "  --close-after MS         close by itself after MS milliseconds\n"
     "  --destroy-window-first   on closing, destroy the window before effEditClose,\n"
     "                           as some hosts do\n"
+    "  --scale FACTOR           send the editor this scale factor for dense screens\n"
+    "                           (1.5, 2 ...) just before effEditOpen, as Carla does:\n"
+    "                           effVendorSpecific 'PreS' 'AeCs' with the factor;\n"
+    "                           printed as \"scale FACTOR ANSWER\"\n"
     "  --close-in-idle          a host that runs its event loop in audioMasterIdle and\n"
     "                           closes the editor there: every audioMasterIdle sends\n"
     "                           effEditClose from inside the call (\"closed in idle\"),\n"
@@ -64,6 +68,7 @@ const char* const kGuiHelp =
     "  over     process one block at twice full scale on a thread of its own, as\n"
     "           a DAW's audio thread would, then print \"over\"\n"
     "  quit     close as if the window were closed\n"
+    "  scale F  send the open editor the scale factor F, as --scale does\n"
     "\n"
     "A plug-in without an editor (no effFlagsHasEditor, or effEditOpen refused) is\n"
     "an error: one line on standard error, exit status 1.\n";
@@ -104,6 +109,25 @@ void editorSize(PluginHost& host, int& width, int& height) {
     height = rect ? rect->bottom - rect->top : 0;
 }
 
+// The host's scale factor, as Carla and JUCE hosts send it: the vendor-
+// specific call 'PreS' / 'AeCs' with the factor as a float.
+void sendScale(PluginHost& host, double factor) {
+    const intptr_t answer =
+        host.dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'), kvFourCC('A', 'e', 'C', 's'),
+                      nullptr, static_cast<float>(factor));
+    say("scale %s %ld\n", sixDecimals(factor).c_str(), static_cast<long>(answer));
+}
+
+// A factor as the user wrote it, read without the locale.
+double parseFactor(const std::string& text, const std::string& option) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end || !(value > 0.0))
+        throw UsageError(option + " needs a positive number (1, 1.5, 2 ...)");
+    return value;
+}
+
 // One command line from standard input (see the help text).
 void runCommand(PluginHost& host, const std::string& line) {
     if (line == "params") {
@@ -119,6 +143,12 @@ void runCommand(PluginHost& host, const std::string& line) {
         say("over\n");
     } else if (line == "quit") {
         stopRequested = 1;
+    } else if (line.rfind("scale ", 0) == 0) {
+        try {
+            sendScale(host, parseFactor(line.substr(6), "scale"));
+        } catch (const UsageError&) {
+            say("unknown command %s\n", line.c_str());
+        }
     } else if (!line.empty()) {
         say("unknown command %s\n", line.c_str());
     }
@@ -129,6 +159,7 @@ struct GuiOptions {
     long closeAfter = -1;
     bool destroyFirst = false;
     bool closeInIdle = false;
+    double scale = 0.0;  // 0: send none
 };
 
 GuiOptions parseOptions(const std::vector<std::string>& args) {
@@ -148,6 +179,10 @@ GuiOptions parseOptions(const std::vector<std::string>& args) {
         }
         if (arg == "--close-in-idle") {
             o.closeInIdle = true;
+            continue;
+        }
+        if (arg == "--scale") {
+            o.scale = parseFactor(reader.valueOf(arg), arg);
             continue;
         }
         throw UsageError("unknown argument \"" + arg + "\"");
@@ -204,6 +239,7 @@ void GuiSession::open() {
         throw RunError("the plug-in has no editor (effFlagsHasEditor is not set in its flags)");
     host_->dispatch(effOpen);
     const std::string name = host_->getString(effGetEffectName, 0, kVstMaxEffectNameLen);
+    if (options_.scale > 0.0) sendScale(*host_, options_.scale);
 
     editorSize(*host_, width_, height_);
     if (width_ <= 0 || height_ <= 0) {

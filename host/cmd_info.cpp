@@ -135,6 +135,11 @@ int runInfo(const std::vector<std::string>& args) {
     std::printf("Programs        %d\n", e->numPrograms);
     std::printf("Parameters      %d\n", e->numParams);
     std::printf("Initial delay   %d\n", e->initialDelay);
+    // Whether the editor takes a host's scale factor for dense screens
+    // (answers canDo "supportsViewDpiScaling"), as Carla and JUCE hosts ask.
+    const intptr_t scaling =
+        host->dispatch(effCanDo, 0, 0, const_cast<char*>("supportsViewDpiScaling"));
+    std::printf("Editor scale    %s\n", scaling == 1 ? "accepts the host's factor" : "no");
     std::printf("\n  #  %-8s  %-8s  %-8s  %-8s\n", "name", "value", "display", "label");
     for (int32_t i = 0; i < e->numParams; ++i) {
         std::printf("  %d  %-8s  %-8.6f  %-8s  %-8s\n", i, host->parameterName(i).c_str(),

@@ -29,6 +29,7 @@ namespace {
 
 const char* const kSnapshotHelp =
     "usage: kv23 snapshot OUT.png [--plugin PATH] [--trace] [--param N=V]... [--over]\n"
+    "                             [--scale FACTOR]\n"
     "\n"
     "Opens the plug-in's editor in a window, waits until it has drawn its panel\n"
     "and writes the window's pixels to OUT.png. Without $DISPLAY a private Xvfb\n"
@@ -37,7 +38,9 @@ const char* const kSnapshotHelp =
     "  --param N=V   set parameter N to the normalised value V before opening\n"
     "                (repeatable; 0 Gain, 1 Pad 1, 2 Pad 2, 3 Volume)\n"
     "  --over        feed one block above full scale through the processing\n"
-    "                first, so the peak LED shows lit\n";
+    "                first, so the peak LED shows lit\n"
+    "  --scale F     send the editor the scale factor F (1.5, 2 ...) before it\n"
+    "                opens, as Carla does (effVendorSpecific 'PreS' 'AeCs')\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -46,6 +49,7 @@ struct Options {
     std::string out;
     std::vector<std::pair<long, double>> params;
     bool over = false;
+    double scale = 0.0;  // 0: send none
 };
 
 Options parse(const std::vector<std::string>& args) {
@@ -56,6 +60,10 @@ Options parse(const std::vector<std::string>& args) {
         if (takePluginOption(reader, arg, o.plugin)) continue;
         if (arg == "--over") {
             o.over = true;
+        } else if (arg == "--scale") {
+            o.scale = parseNumber(reader.valueOf(arg), arg);
+            if (!(o.scale > 0.0) || !std::isfinite(o.scale))
+                throw UsageError("--scale needs a positive number (1, 1.5, 2 ...)");
         } else if (arg == "--param") {
             const std::string& assignment = reader.valueOf(arg);
             const size_t eq = assignment.find('=');
@@ -181,7 +189,10 @@ void SnapshotSession::open() {
     }
     dpy_ = XOpenDisplay(nullptr);
     if (!dpy_) {
-        if (!server_.start()) throw RunError("there is no X display and " + server_.failure());
+        // A scaled panel (up to 720 x 1200) must lie on the screen to be read.
+        const bool large = options_.scale > 1.0;
+        if (!(large ? server_.start("1024x1280x24") : server_.start()))
+            throw RunError("there is no X display and " + server_.failure());
         dpy_ = XOpenDisplay(server_.display().c_str());
         if (!dpy_) throw RunError("there is no X display and Xvfb did not take a connection");
         // The plug-in opens its own connection, to the display we use.
@@ -191,6 +202,10 @@ void SnapshotSession::open() {
     host_->start(44100.0f, 512);  // effOpen, rate, block size, resume
     for (const auto& [index, value] : options_.params)
         host_->setParameter(static_cast<int32_t>(index), static_cast<float>(value));
+
+    if (options_.scale > 0.0)
+        host_->dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'),
+                        kvFourCC('A', 'e', 'C', 's'), nullptr, static_cast<float>(options_.scale));
 
     // Hosts ask for the size before and again after effEditOpen: many
     // editors know it only once they are open. Until then the window takes

@@ -1,8 +1,11 @@
 #include "plugin/aeffguieditor.h"
 
+#include <cstdlib>
+
 #include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
+#include "vstgui/density.h"
 #include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 #include "vstgui/platform/native_window.h"
@@ -25,8 +28,47 @@ AEffGUIEditor::~AEffGUIEditor() {
 }
 
 bool AEffGUIEditor::getRect(ERect** out) {
-    if (out) *out = &rect;
+    double scale = lastScale;
+    if (frame) {
+        scale = frame->getScale();
+    } else if (const double requested = requestedScale(); requested > 0.0) {
+        scale = VSTGUI::CFrame::usableScale(requested);
+    }
+    const auto scaled = [scale](int16_t units) {
+        return static_cast<int16_t>(VSTGUI::density::toDevice(units, scale));
+    };
+    shownRect = ERect{scaled(rect.top), scaled(rect.left), scaled(rect.bottom), scaled(rect.right)};
+    if (out) *out = &shownRect;
     return true;
+}
+
+double AEffGUIEditor::requestedScale() const {
+    if (hostScale > 0.0) return hostScale;
+    return VSTGUI::density::parseScale(std::getenv("KV23_SCALE"));
+}
+
+double AEffGUIEditor::chooseScale(void* parent) {
+    double scale = requestedScale();
+    if (scale == 0.0 && parent)
+        scale = VSTGUI::density::acceptScale(VSTGUI::platform::desktopScale(parent));
+    lastScale = VSTGUI::CFrame::usableScale(scale);
+    return lastScale;
+}
+
+void AEffGUIEditor::desktopScaleChanged(double factor) {
+    if (!frame || requestedScale() > 0.0) return;
+    const double accepted = VSTGUI::density::acceptScale(factor);
+    lastScale = VSTGUI::CFrame::usableScale(accepted > 0.0 ? accepted : 1.0);
+    frame->setScale(lastScale);
+}
+
+void AEffGUIEditor::setHostScale(float factor) {
+    const double accepted = VSTGUI::density::acceptScale(factor);
+    if (accepted == 0.0) return;
+    hostScale = accepted;
+    if (!frame) return;
+    lastScale = VSTGUI::CFrame::usableScale(hostScale);
+    frame->setScale(lastScale);
 }
 
 VSTGUI_IDLE_PATH void AEffGUIEditor::idle() {
@@ -52,7 +94,8 @@ bool AEffGUIEditor::onWheel(float distance) {
     VSTGUI::platform::NativeWindow* window = frame->getPlatformWindow();
     auto* context = new VSTGUI::CDrawContext(frame, nullptr, window);
     // The pointer relative to the window's top-left corner on the screen.
-    const VSTGUI::CPoint screen = window ? window->pointerPosition() : context->offsetScreen;
+    const VSTGUI::CPoint screen =
+        window ? context->toolkitScreen(window->pointerPosition()) : context->offsetScreen;
     const VSTGUI::CPoint where = screen - context->offsetScreen;
     const bool result = frame->onWheel(context, where, distance);
     context->forget();

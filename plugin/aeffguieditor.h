@@ -22,8 +22,22 @@ class AEffGUIEditor : public AEffEditor {
     explicit AEffGUIEditor(AudioEffect* owner);
     ~AEffGUIEditor() override;
 
-    // The address of `rect`; always true.
+    // The panel's rectangle in device pixels: `rect` at the factor of the
+    // open frame, or before an open at the factor it would get without
+    // asking the desktop (the host's or the user's, else the last one used).
+    // Always true.
     bool getRect(ERect** out) override;
+
+    // The host's factor ('PreS' / 'AeCs' vendor-specific call): a number
+    // is kept and clamped to [1, 3], NaN and infinities are ignored. An open
+    // frame is rescaled and the host asked to resize its window.
+    void setHostScale(float factor);
+    // The factor for a frame opening in `parent` (see above); getRect
+    // reports it from then on.
+    double chooseScale(void* parent);
+    // The desktop's factor changed under the open frame: it is rescaled,
+    // unless the host or the user gave a factor, which stays.
+    void desktopScaleChanged(double factor);
     // The frame's idle, unless called from inside the host's idle callback.
     void idle() override;
     // True exactly when the frame answers 1.
@@ -57,5 +71,10 @@ class AEffGUIEditor : public AEffEditor {
 
   private:
     void redrawBetweenPasses(uint32_t now);
+    // The host's or the user's factor; 0 when neither gave one.
+    double requestedScale() const;
+    double hostScale = 0.0;  // 0: the host said nothing
+    double lastScale = 1.0;  // the factor of the last frame opened
+    ERect shownRect{0, 0, 0, 0};
     uint32_t lastRedrawTicks = 0;  // the last redraw of the idle pump
 };

@@ -1,6 +1,7 @@
 #include "plugin/brackenlume_opamp.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "plugin/brackenlume_peak_led.h"
@@ -52,6 +53,23 @@ BrackenlumeOpamp::~BrackenlumeOpamp() {
     // hand-over it may still reach are alive (the base class would
     // delete it only after both are gone).
     deleteEditor();
+}
+
+namespace {
+// The codes hosts use to hand an editor their scale factor.
+constexpr int32_t kScaleIndex = kvFourCC('P', 'r', 'e', 'S');
+constexpr intptr_t kScaleValue = kvFourCC('A', 'e', 'C', 's');
+}  // namespace
+
+int32_t BrackenlumeOpamp::canDo(const char* text) {
+    if (text && editor && std::strcmp(text, "supportsViewDpiScaling") == 0) return 1;
+    return BrackenlumeFX::canDo(text);
+}
+
+intptr_t BrackenlumeOpamp::vendorSpecific(int32_t index, intptr_t value, void* ptr, float opt) {
+    if (index == kScaleIndex && value == kScaleValue)
+        return setOpampEditorScale(editor, opt) ? 1 : 0;
+    return BrackenlumeFX::vendorSpecific(index, value, ptr, opt);
 }
 
 bool BrackenlumeOpamp::getEffectName(char* name) {

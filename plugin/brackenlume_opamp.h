@@ -25,6 +25,11 @@ class BrackenlumeOpamp : public BrackenlumeFX {
     int32_t getVendorVersion() override { return 1110; }
     int32_t getPlugCategory() override { return kPlugCategEffect; }
     void sampleRateChanged(float rate) override;
+    // "supportsViewDpiScaling" while there is an editor: the host may then
+    // send its scale factor, which vendorSpecific ('PreS', 'AeCs', the
+    // factor in opt) hands to the editor. Everything else as the base.
+    int32_t canDo(const char* text) override;
+    intptr_t vendorSpecific(int32_t index, intptr_t value, void* ptr, float opt) override;
 
     // The meter hand-over to the editor's peak LED. The editor publishes the
     // LED's peak cell once its panel is complete; from then on every block
@@ -52,3 +57,6 @@ class BrackenlumeOpamp : public BrackenlumeFX {
 // definition: the panel (brackenlume_opamp_gui.cpp) or none
 // (opamp_no_editor.cpp).
 AEffEditor* createOpampEditor(BrackenlumeOpamp* effect);
+// Hands the host's scale factor to the editor that createOpampEditor made;
+// false when there is none.
+bool setOpampEditorScale(AEffEditor* editor, float factor);

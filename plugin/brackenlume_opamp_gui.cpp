@@ -79,6 +79,14 @@ AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {
     }
 }
 
+bool setOpampEditorScale(AEffEditor* editor, float factor) {
+    // The only editor this effect ever holds is the one made above.
+    auto* panel = static_cast<BrackenlumeOpampGUI*>(editor);
+    if (!panel) return false;
+    panel->setHostScale(factor);
+    return true;
+}
+
 BrackenlumeOpampGUI::BrackenlumeOpampGUI(BrackenlumeOpamp* owner)
     : AEffGUIEditor(owner), opamp(owner) {
     // Dragging files or text onto the panel needs no per-thread service on
@@ -146,7 +154,8 @@ void BrackenlumeOpampGUI::buildPanel(void* ptr, CBitmap* (&images)[4], CFrame*& 
 
     setKnobMode(2);
 
-    newFrame = new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this);
+    newFrame = new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this,
+                          chooseScale(ptr));
     newFrame->setBackground(background);
 
     auto value = [this](int32_t index) { return effect ? effect->getParameter(index) : 0.f; };

@@ -6,3 +6,7 @@
 AEffEditor* createOpampEditor(BrackenlumeOpamp* /*effect*/) {
     return nullptr;
 }
+
+bool setOpampEditorScale(AEffEditor* /*editor*/, float /*factor*/) {
+    return false;
+}

@@ -14,6 +14,14 @@ from PIL import Image
 import png_stored
 
 SS = 4  # supersampling factor for shapes
+# Pixels per panel unit of the images being drawn: 1 for the panel's own set, 2 for the set
+# drawn for dense screens. Everything is described in panel units; only the pixels change.
+D = 1
+
+
+def set_density(density):
+    global D
+    D = density
 FONT = "Liberation Sans"
 SILK = (0.86, 0.86, 0.83)  # silkscreen print
 
@@ -22,10 +30,10 @@ SILK = (0.86, 0.86, 0.83)  # silkscreen print
 
 
 def big_surface(w, h):
-    """A supersampled ARGB surface with a context that draws in 1:1 pixel units."""
-    surf = cairo.ImageSurface(cairo.FORMAT_ARGB32, w * SS, h * SS)
+    """A supersampled ARGB surface of w x h units with a context that draws in units."""
+    surf = cairo.ImageSurface(cairo.FORMAT_ARGB32, w * SS * D, h * SS * D)
     ctx = cairo.Context(surf)
-    ctx.scale(SS, SS)
+    ctx.scale(SS * D, SS * D)
     return surf, ctx
 
 
@@ -62,11 +70,11 @@ def straight_rgba(arr):
 
 
 def paint_array(ctx, arr, x, y):
-    """Composites premultiplied floats (at supersampled resolution) at (x, y) in 1:1 units."""
+    """Composites premultiplied floats (at supersampled resolution) at (x, y) in units."""
     src = to_surface(arr)
     ctx.save()
     ctx.translate(x, y)
-    ctx.scale(1.0 / SS, 1.0 / SS)
+    ctx.scale(1.0 / (SS * D), 1.0 / (SS * D))
     ctx.set_source_surface(src, 0, 0)
     ctx.paint()
     ctx.restore()
@@ -81,11 +89,13 @@ def rounded(ctx, x0, y0, x1, y1, r):
     ctx.close_path()
 
 
-# ---------------------------------------------------------------- text at 1:1
+# ---------------------------------------------------------------- text at the final pixels
 
 
 def text_context(surf):
+    """Draws in units on a surface of final pixels, hinted at the pixels' own size."""
     ctx = cairo.Context(surf)
+    ctx.scale(D, D)
     opts = cairo.FontOptions()
     opts.set_antialias(cairo.ANTIALIAS_GRAY)
     opts.set_hint_style(cairo.HINT_STYLE_SLIGHT)

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Draws the editor artwork of KV23-T ZuDiz into 101.png ... 104.png beside this file.
+"""Draws the editor artwork of KV23-T ZuDiz into 101.png ... 104.png beside this file, and
+the same design at twice the pixels into 1101.png ... 1104.png for dense screens.
 
 Debian 12 packages needed to run it (the build does not run it, it uses the committed PNGs):
     python3-cairo python3-numpy python3-pil (built with libimagequant) fonts-liberation2
@@ -11,7 +12,10 @@ Debian 12 packages needed to run it (the build does not run it, it uses the comm
   103  40 x 60     RGBA                       switch: off (dim amber) above, on (bright amber) below
   104  28 x 56     RGBA                       LED: unlit above, lit below
 
-101 and 102 are written with stored (uncompressed) rows by png_stored.py, so that the editor
+1101 ... 1104 hold the same images at 2 pixels a unit (480 x 800, 160 x 15520, 80 x 120,
+56 x 112), drawn from the same shapes, not enlarged from the 1x pixels.
+
+101 and 102 (and 1101, 1102) are written with stored (uncompressed) rows by png_stored.py, so that the editor
 decodes them at memory speed when it first opens.
 
 Shapes are drawn at SS times the size and box-filtered down (premultiplied, so edges keep
@@ -28,6 +32,7 @@ import cairo
 import numpy as np
 from PIL import Image
 
+import artwork_canvas
 from artwork_canvas import (FONT, SILK, SS, big_surface, cap_height, composite, downsample,
                             paint_array, premul, rounded, save_palette, save_rgba,
                             straight_rgba, text, text_context, to_surface)
@@ -143,13 +148,22 @@ def faceplate(ctx):
 
 
 def brushing(arr, seed=7):
-    """Adds fine horizontal brush lines to premultiplied 1:1 pixels (opaque)."""
+    """Adds fine horizontal brush lines to premultiplied final pixels (opaque).
+
+    The streaks are laid out in units, so both densities show the same brushing.
+    """
+    d = artwork_canvas.D
     rng = np.random.default_rng(seed)
-    h, w = arr.shape[:2]
+    h, w = arr.shape[0] // d, arr.shape[1] // d
     streaks = rng.normal(0, 1, (h, w // 4 + 3))
     streaks = np.repeat(streaks, 4, axis=1)[:, :w]
     kernel = np.ones(9) / 9.0
     streaks = np.apply_along_axis(lambda row: np.convolve(row, kernel, mode="same"), 1, streaks)
+    if d > 1:
+        # Smoothly between the units' values, so that a streak is no staircase of blocks.
+        xs = (np.arange(w * d) + 0.5) / d - 0.5
+        streaks = np.stack([np.interp(xs, np.arange(w), row) for row in streaks])
+        streaks = np.repeat(streaks, d, axis=0)
     arr[..., :3] += 0.012 * streaks[..., None]
     np.clip(arr, 0, 1, out=arr)
 
@@ -363,7 +377,8 @@ def draw_knob(angle, cap):
     ctx.arc(c, c + 0.8, CAP_R + 1.0, 0, 2 * math.pi)
     ctx.set_source_rgba(0, 0, 0, 0.7)
     ctx.fill()
-    paint_array(ctx, cap, c - cap.shape[1] / (2.0 * SS), c - cap.shape[0] / (2.0 * SS))
+    d = artwork_canvas.D
+    paint_array(ctx, cap, c - cap.shape[1] / (2.0 * SS * d), c - cap.shape[0] / (2.0 * SS * d))
     ctx.arc(c, c, CAP_R - 0.3, 0, 2 * math.pi)
     ctx.set_line_width(0.6)
     ctx.set_source_rgba(1, 1, 1, 0.25)
@@ -377,13 +392,14 @@ def draw_knob(angle, cap):
 
     arr = downsample(premul(surf))
     # Nothing beyond the shadow's edge: the corners are exactly transparent.
-    yy, xx = np.mgrid[0:KNOB_SIZE, 0:KNOB_SIZE] + 0.5 - c
+    d = artwork_canvas.D
+    yy, xx = (np.mgrid[0:KNOB_SIZE * d, 0:KNOB_SIZE * d] + 0.5) / d - c
     arr[np.hypot(xx, yy) > 39.5] = 0.0
     return arr
 
 
 def draw_knob_strip():
-    cap = spun_metal(CAP_R * SS, 0.62, 0.16, seed=3)
+    cap = spun_metal(CAP_R * SS * artwork_canvas.D, 0.62, 0.16, seed=3)
     frames = [draw_knob(pointer_angle(k / 96.0), cap) for k in range(KNOB_FRAMES)]
     return np.concatenate(frames, axis=0)
 
@@ -524,13 +540,22 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--preview", help="also write a composite picture (2x) to this path")
     ap.add_argument("--out", default=HERE, help="folder for 101.png ... 104.png")
+    ap.add_argument("--density", type=int, choices=(1, 2), action="append",
+                    help="draw only this set (1: 101 ... 104, 2: 1101 ... 1104); default both")
     args = ap.parse_args()
-    save_palette(draw_panel(), os.path.join(args.out, "101.png"), alpha=False)
-    save_palette(draw_knob_strip(), os.path.join(args.out, "102.png"), alpha=True)
-    save_rgba(np.concatenate([draw_switch(False), draw_switch(True)]),
-              os.path.join(args.out, "103.png"))
-    save_rgba(np.concatenate([draw_led(False), draw_led(True)]),
-              os.path.join(args.out, "104.png"))
+    for density in args.density or (1, 2):
+        # The dense set takes the numbers 1000 above the panel's own.
+        first = 101 if density == 1 else 1101
+        artwork_canvas.set_density(density)
+
+        def path(n):
+            return os.path.join(args.out, f"{first + n}.png")
+
+        save_palette(draw_panel(), path(0), alpha=False)
+        save_palette(draw_knob_strip(), path(1), alpha=True)
+        save_rgba(np.concatenate([draw_switch(False), draw_switch(True)]), path(2))
+        save_rgba(np.concatenate([draw_led(False), draw_led(True)]), path(3))
+    artwork_canvas.set_density(1)
     if args.preview:
         preview(args.preview, args.out)
 

@@ -9,7 +9,7 @@ packages=(
   libcairo2-dev libx11-dev libxext-dev libpng-dev libstb-dev libsndfile1-dev
   fontconfig fonts-liberation2 fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-apps x11-utils imagemagick libxres-dev
+  xvfb xauth xdotool x11-apps x11-utils x11-xserver-utils imagemagick libxres-dev
   ardour qtractor muse
   openbox python3-gi gir1.2-gtk-3.0 python3-pyqt5 locales
   help2man dpkg-dev file zip unzip lintian

@@ -70,6 +70,9 @@ CBitmap::~CBitmap() = default;
 void CBitmap::unload() {
     handle.reset();
     paletteRows.reset();
+    denseHandle.reset();
+    denseRows.reset();
+    denseLooked = false;
     opaque = false;
     width = 0;
     height = 0;
@@ -231,6 +234,34 @@ VSTGUI_IDLE_PATH void CBitmap::fillRows(const CRect& rect, const CPoint& offset)
     if (handle && paletteRows) paletteRows->expand(*handle, offset.v, offset.v + rect.height());
 }
 
+VSTGUI_IDLE_PATH platform::Image* CBitmap::imageFor(CDrawContext* context, const CRect& rect,
+                                                    const CPoint& offset) {
+    if (context->getScale() != 1.0 && resourceId > 0 && !opaque) {
+        if (!denseLooked) {
+            denseLooked = true;
+            // Loaded through the process's table of decoded resources, as
+            // our own image was.
+            auto* twin = new (std::nothrow) CBitmap(resourceId + kDenseResourceOffset);
+            if (twin) {
+                if (twin->handle && !twin->opaque && twin->width == 2 * width &&
+                    twin->height == 2 * height) {
+                    twin->handle->setDensity(2);
+                    denseHandle = twin->handle;
+                    denseRows = twin->paletteRows;
+                }
+                twin->forget();
+            }
+        }
+        if (denseHandle) {
+            if (denseRows)
+                denseRows->expand(*denseHandle, 2 * offset.v, 2 * (offset.v + rect.height()));
+            return denseHandle.get();
+        }
+    }
+    fillRows(rect, offset);
+    return handle.get();
+}
+
 VSTGUI_IDLE_PATH void CBitmap::draw(CDrawContext* context, const CRect& rect,
                                     const CPoint& offset) {
     if (!opaque) {
@@ -263,8 +294,8 @@ VSTGUI_IDLE_PATH void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect
     if (!handle || !context || !context->getDevice()) return;
     CRect dest = rect;
     dest.offset(context->getOffset());
-    fillRows(rect, offset);
-    context->getDevice()->alphaBlend(*handle, dest, offset, alpha);
+    platform::Image* image = imageFor(context, rect, offset);
+    context->getDevice()->alphaBlend(*image, dest, offset, alpha);
 }
 
 }  // namespace VSTGUI

@@ -14,8 +14,15 @@
 // drawTransparent leaves out the pixels of the transparent colour.
 //
 // Drawing puts the part of the image that starts at the source offset into
-// the destination rectangle (shifted by the context's offset), 1:1. A bitmap
-// whose load failed draws nothing.
+// the destination rectangle (shifted by the context's offset), 1:1 in panel
+// units. A bitmap whose load failed draws nothing.
+//
+// Dense screens. A resource n has a twin n + kDenseResourceOffset drawn at
+// two pixels a unit (the same design, not an enlarged copy). A context whose
+// frame draws above factor 1 gets the twin, which the device copies 1:1 at
+// 2 and resamples at other factors; the twin is loaded at its first such
+// draw, shared like every resource image, and a bitmap without one draws its
+// own image resampled.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +40,9 @@ class PaletteRows;
 namespace platform {
 class Image;
 }
+
+// The resource number of the two-pixels-a-unit twin of resource n.
+constexpr int32_t kDenseResourceOffset = 1000;
 
 class CBitmap : public CReferenceCounter {
   public:
@@ -82,10 +92,18 @@ class CBitmap : public CReferenceCounter {
     // filled (shared like the image); drawing fills the rows it shows.
     std::shared_ptr<PaletteRows> paletteRows;
 
+    // The twin for dense screens, once a draw above factor 1 asked for it.
+    std::shared_ptr<platform::Image> denseHandle;
+    std::shared_ptr<PaletteRows> denseRows;
+    bool denseLooked = false;
+
   private:
     // `lasting`: the bytes stay valid while the image lives (a resource).
     bool loadPng(const uint8_t* data, size_t size, bool lasting);
     void fillRows(const CRect& rect, const CPoint& offset) const;
+    // The image to draw `rect` from `offset` with into `context`, its rows
+    // ready: the twin on a dense context when there is one, else our own.
+    platform::Image* imageFor(CDrawContext* context, const CRect& rect, const CPoint& offset);
 };
 
 }  // namespace VSTGUI

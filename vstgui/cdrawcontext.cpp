@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "vstgui/cframe.h"
+#include "vstgui/density.h"
 #include "vstgui/idle_path.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/native_window.h"
@@ -15,11 +16,14 @@ CDrawContext::CDrawContext(CFrame* inFrame, platform::DrawDevice* inDevice,
                            platform::NativeWindow* inWindow)
     : frame(inFrame), window(inWindow), device(inDevice) {
     clipRect = frame ? frame->getViewSize() : CRect(0, 0, 1000, 1000);
+    if (frame) scale = frame->getScale();
     if (!device && window) {
         ownedDevice = window->createDevice();
         device = ownedDevice.get();
     }
-    if (window) offsetScreen = window->screenOrigin();
+    // Every device of a scaled frame draws at its factor.
+    if (device && scale != 1.0) device->setScale(scale);
+    if (window) offsetScreen = windowOrigin = window->screenOrigin();
 
     // The default state, in this order. The initial field values differ
     // from all of these, so each step reaches the device.
@@ -153,6 +157,14 @@ void CDrawContext::drawString(const char* text, const CRect& r, bool opaque, int
     device->drawText(text, area, align, opaque);
 }
 
+CPoint CDrawContext::toolkitScreen(CPoint screen) const {
+    if (scale == 1.0) return screen;
+    CPoint origin = windowOrigin;
+    if (!window && frame && frame->getPlatformWindow())
+        origin = frame->getPlatformWindow()->screenOrigin();
+    return origin + density::toPanel(screen - origin, scale);
+}
+
 int32_t CDrawContext::getMouseButtons() {
     // A frame whose editor closed holds no buttons: a control following the
     // mouse ends its loop.
@@ -172,7 +184,7 @@ COffscreenContext::COffscreenContext(CFrame* inFrame, int32_t inWidth, int32_t i
       backgroundColor(background) {
     // A side below 1 gives an empty (never inverted) clip.
     clipRect = CRect(0, 0, std::max(width, 0), std::max(height, 0));
-    attachOwnedDevice(platform::createOffscreenDevice(width, height));
+    attachOwnedDevice(platform::createOffscreenDevice(width, height, scale));
     setFillColor(background);
     setFrameColor(background);
     fillRect(CRect(0, 0, width, height));

@@ -7,7 +7,8 @@
 // compared in all four bytes, alpha included, although alpha never reaches
 // the device.
 //
-// Every coordinate handed to a context is local: the context adds `offset`
+// Every coordinate handed to a context is local, in panel units (the device
+// turns them into its pixels at the frame's scale factor): the context adds `offset`
 // before it reaches the device. Containers move their children's drawing by
 // changing `offset` (and `offsetScreen`, which turns screen positions into
 // window positions) instead of converting coordinates. The clip rectangle is
@@ -60,6 +61,14 @@ class CDrawContext : public CReferenceCounter {
     void setOffset(const CPoint& p) { offset = p; }
     const CPoint& getOffsetScreen() const { return offsetScreen; }
     void setOffsetScreen(const CPoint& p) { offsetScreen = p; }
+
+    // The frame's factor from panel units to device pixels (1 without one).
+    double getScale() const { return scale; }
+    // A pointer position on the screen (device pixels) as the toolkit sees
+    // the screen: the frame window's corner stays where it is, and the
+    // distance from it is measured in panel units, so that subtracting
+    // offsetScreen gives panel coordinates. Unchanged at factor 1.
+    CPoint toolkitScreen(CPoint screen) const;
 
     void setFrameColor(const CColor& color);
     const CColor& getFrameColor() const { return frameColor; }
@@ -130,6 +139,8 @@ class CDrawContext : public CReferenceCounter {
     int32_t lineStyle = 1;
     int32_t drawMode = 3;
     CRect clipRect;
+    double scale = 1.0;
+    CPoint windowOrigin;  // the window's corner on the screen, when it has one
 
   private:
     void selectPen();

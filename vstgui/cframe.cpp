@@ -8,8 +8,10 @@
 #include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cdroptarget.h"
+#include "vstgui/density.h"
 #include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
+#include "vstgui/platform/graphics.h"
 
 namespace VSTGUI {
 
@@ -58,28 +60,34 @@ void setToolkitKnobMode(int32_t mode) {
 class CFrame::WindowAdapter final : public platform::WindowEvents {
   public:
     explicit WindowAdapter(CFrame& f) : frame(f) {}
+    // The window speaks in its pixels; the frame in panel units.
     void windowPaint(platform::DrawDevice& device, const CRect& area) override {
         Scope keep(&frame);
-        frame.paintWindow(device, area);
+        frame.paintWindow(device, density::toPanelCovering(area, frame.scale));
     }
     void windowMouseDown(CPoint where, int32_t buttons) override {
         if (frame.released) return;
         Scope keep(&frame);
-        frame.mouseDownInWindow(where, buttons);
+        frame.mouseDownInWindow(density::toPanel(where, frame.scale), buttons);
     }
     void windowWheel(CPoint where, int32_t axis, float distance) override {
         if (frame.released) return;
         Scope keep(&frame);
-        frame.wheelInWindow(where, axis, distance);
+        frame.wheelInWindow(density::toPanel(where, frame.scale), axis, distance);
     }
     void windowDestroyed() override { frame.windowGone(); }
+    void windowScaleChanged(double factor) override {
+        if (frame.released || !frame.editor) return;
+        Scope keep(&frame);
+        frame.editor->desktopScaleChanged(factor);
+    }
 
   private:
     CFrame& frame;
 };
 
-CFrame::CFrame(const CRect& rect, void* parent, AEffGUIEditor* owner)
-    : CViewContainer(rect), editor(owner), parentWindow(parent) {
+CFrame::CFrame(const CRect& rect, void* parent, AEffGUIEditor* owner, double factor)
+    : CViewContainer(rect), editor(owner), parentWindow(parent), scale(usableScale(factor)) {
     parentFrame = this;
     windowEvents = std::make_unique<WindowAdapter>(*this);
     dropEvents = std::make_unique<CDropTarget>(this);
@@ -87,7 +95,8 @@ CFrame::CFrame(const CRect& rect, void* parent, AEffGUIEditor* owner)
     // (window class, drag-and-drop service, blending library).
     if (parentWindow) {
         window =
-            platform::createChildWindow(parentWindow, size.width(), size.height(), *windowEvents);
+            platform::createChildWindow(parentWindow, density::toDevice(size.width(), scale),
+                                        density::toDevice(size.height(), scale), *windowEvents);
         if (window) setDropActive(true);
     }
 }
@@ -216,8 +225,15 @@ VSTGUI_IDLE_PATH void CFrame::redrawDirtyViews() {
     // window already shows (the LED at every idle) then costs no request.
     CRect changed = composeDirtyViews();
     // Only the pixels the window does not show yet need to go there.
-    if (window && !changed.isEmpty())
-        changed = window->changedPart(*backBuffer->getDevice(), changed);
+    if (window && !changed.isEmpty()) {
+        if (scale == 1.0) {
+            changed = window->changedPart(*backBuffer->getDevice(), changed);
+        } else {
+            changed = density::toPanelCovering(
+                window->changedPart(*backBuffer->getDevice(), density::toDevice(changed, scale)),
+                scale);
+        }
+    }
     if (changed.isEmpty()) return;
     CDrawContext* context = createDrawContext();
     presentBackBuffer(context, changed);
@@ -453,10 +469,14 @@ bool CFrame::setSize(int32_t width, int32_t height) {
 
     AudioEffectX* effect = nullptr;
     if (editor) effect = dynamic_cast<AudioEffectX*>(editor->getEffect());
-    if (effect && effect->canHostDo("sizeWindow") && effect->sizeWindow(width, height)) {
+    // The host and the window measure in device pixels.
+    const int32_t deviceWidth = density::toDevice(width, scale);
+    const int32_t deviceHeight = density::toDevice(height, scale);
+    if (effect && effect->canHostDo("sizeWindow") &&
+        effect->sizeWindow(deviceWidth, deviceHeight)) {
         size.right = size.left + width;
         size.bottom = size.top + height;
-        if (window) window->resize(width, height);
+        if (window) window->resize(deviceWidth, deviceHeight);
         // The new back buffer starts black: everything must be drawn again,
         // or the next idle would show only the views that happened to be
         // dirty.
@@ -468,10 +488,45 @@ bool CFrame::setSize(int32_t width, int32_t height) {
     size.bottom = size.top + height;
     // The window system's own walk may stop early (a host window whose
     // decoration looks too large); the resize then ends as it stands.
-    if (window && !window->resizeWithAncestors(width, height)) return true;
+    if (window && !window->resizeWithAncestors(deviceWidth, deviceHeight)) return true;
     size = CRect(0, 0, width, height);
     CView::setDirty(true);
     if (offscreen && drawInOffscreen) makeOffscreen();
+    return true;
+}
+
+double CFrame::usableScale(double factor) {
+    const double accepted = density::acceptScale(factor);
+    if (accepted == 0.0) return 1.0;
+    return std::min(accepted, std::max(platform::maximumScale(), 1.0));
+}
+
+bool CFrame::setScale(double factor) {
+    const double next = usableScale(factor);
+    if (!openFlag || released || next == scale) return false;
+    Scope keep(this);
+    // A text field open over a control would stay where the old factor put
+    // it: the edit ends first, as when the host's window moves.
+    if (focusView) setFocusView(nullptr);
+    if (released) return false;
+    scale = next;
+    // Everything composed so far has the old factor's pixels.
+    if (backBuffer) backBuffer->forget();
+    backBuffer = nullptr;
+    if (offscreen && drawInOffscreen) makeOffscreen();
+    CView::setDirty(true);
+    const int32_t width = density::toDevice(size.width(), scale);
+    const int32_t height = density::toDevice(size.height(), scale);
+    // The host is asked first; it may answer by closing the editor.
+    AudioEffectX* effect = nullptr;
+    if (editor) effect = dynamic_cast<AudioEffectX*>(editor->getEffect());
+    const bool hostResized =
+        effect && effect->canHostDo("sizeWindow") && effect->sizeWindow(width, height);
+    if (released || !window) return true;
+    if (hostResized)
+        window->resize(width, height);
+    else
+        window->resizeWithAncestors(width, height);
     return true;
 }
 
@@ -499,7 +554,8 @@ bool CFrame::getPosition(int32_t& x, int32_t& y) const {
 
 bool CFrame::getCurrentLocation(CPoint& where) {
     // Without a window there is nothing that knows where the pointer is.
-    where = window ? window->pointerPosition() - window->screenOrigin() : CPoint();
+    where = window ? density::toPanel(window->pointerPosition() - window->screenOrigin(), scale)
+                   : CPoint();
     return true;
 }
 

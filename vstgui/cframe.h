@@ -10,6 +10,12 @@
 // Mouse and wheel go to the modal view while one is set; keys go to the
 // focus view, then the modal view, and Tab moves the focus.
 //
+// Density. The frame and its views live in panel units; the frame's scale
+// factor turns them into device pixels at the window: the window is the
+// frame's size times the factor, events arrive in window pixels and are
+// turned into units here, and every device the frame draws with draws at
+// the factor (vstgui/density.h). At factor 1 units are pixels.
+//
 // The frame is its own parentFrame. Its editor holds the one reference and
 // lets go of it with release() when the host closes the editor window.
 //
@@ -54,8 +60,9 @@ void setToolkitKnobMode(int32_t mode);
 
 class CFrame : public CViewContainer {
   public:
-    // Creates the window as a child of `parentWindow` (none without one).
-    CFrame(const CRect& size, void* parentWindow, AEffGUIEditor* editor);
+    // Creates the window as a child of `parentWindow` (none without one),
+    // at `scale` device pixels a unit (see usableScale).
+    CFrame(const CRect& size, void* parentWindow, AEffGUIEditor* editor, double scale = 1.0);
     ~CFrame() override;
 
     void draw(CDrawContext* context) override;
@@ -72,6 +79,15 @@ class CFrame : public CViewContainer {
     void update(CDrawContext* context) override;
     CView* getViewUnderCursor() override;
     bool advanceNextFocusView(CView* oldFocus, bool reverse = false) override;
+
+    double getScale() const { return scale; }
+    // A new factor while open: the window is resized (the host asked first
+    // to resize its own, where it can) and the whole frame drawn again.
+    // False when the factor does not change or the frame is closed.
+    bool setScale(double factor);
+    // The factor a frame uses when asked for `factor`: clamped to [1, 3],
+    // 1 for no number, and never above what the drawing back end can do.
+    static double usableScale(double factor);
 
     // The frame never opens or closes a window of its own.
     virtual bool openWindow();
@@ -177,6 +193,7 @@ class CFrame : public CViewContainer {
     // How the views were last drawn into the back buffer.
     UpdateMemo drawnViews;
     CDrawContext* frameContext = nullptr;
+    double scale = 1.0;
 };
 
 }  // namespace VSTGUI

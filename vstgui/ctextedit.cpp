@@ -7,6 +7,7 @@
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cfont.h"
 #include "vstgui/cframe.h"
+#include "vstgui/density.h"
 #include "vstgui/platform/clock.h"
 #include "vstgui/platform/native_window.h"
 
@@ -147,16 +148,20 @@ platform::TextFieldSetup CTextEdit::fieldSetup(CDrawContext* context) const {
     }
     if (context) pos = pos + context->getOffset();
     CFrame* frame = getFrame();
+    // The field covers the control's pixels, and its text is as large as
+    // the panel's at the frame's factor.
+    const double scale = frame ? frame->getScale() : 1.0;
+    setup.screenRect = density::toDevice(CRect(pos, CPoint(size.width(), size.height())), scale);
     platform::NativeWindow* window = frame ? frame->getPlatformWindow() : nullptr;
-    if (window) pos = pos + window->screenOrigin();
-    setup.screenRect = CRect(pos, CPoint(size.width(), size.height()));
+    if (window) setup.screenRect.offset(window->screenOrigin());
 
     setup.text = textBuffer;
     // The field's font: the table's face at weight 400, no larger than the
     // control's height - 2 (at least one pixel).
     setup.font = platform::FontDesc{};
     setup.font.face = fontFace(fontId);
-    setup.font.pixelHeight = std::max(1, std::min(fontPixelHeight(fontId), size.height() - 2));
+    setup.font.pixelHeight =
+        std::max(1, density::toDevice(std::min(fontPixelHeight(fontId), size.height() - 2), scale));
     setup.font.bold = false;
     switch (horiAlign) {
         case 0:

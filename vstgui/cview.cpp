@@ -144,7 +144,7 @@ void CView::getMouseLocation(CDrawContext* context, CPoint& point) {
     if (!window && parentFrame) window = parentFrame->getPlatformWindow();
     if (!window && context->getFrame()) window = context->getFrame()->getPlatformWindow();
     const CPoint screen = window ? window->pointerPosition() : CPoint();
-    point = screen - context->offsetScreen;
+    point = context->toolkitScreen(screen) - context->offsetScreen;
 }
 
 CPoint& CView::frameToLocal(CPoint& point) const {

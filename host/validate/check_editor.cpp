@@ -6,6 +6,7 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "host/validate/isolation.h"
@@ -59,6 +60,60 @@ std::string getRect(XProbe& probe, host::PluginHost& h) {
                       shownHeight);
     }
     return passedWith(format("%d x %d, the window the same", width, height));
+}
+
+// A plug-in that takes the host's scale factor ('PreS' / 'AeCs', answered
+// canDo "supportsViewDpiScaling") must report the scaled rectangle and open
+// a window of that size; Carla sends the factor just before effEditOpen.
+// The factor 1 first gives the plain size whatever the desktop says.
+std::string hostScale(XProbe& probe, host::PluginHost& h) {
+    const intptr_t accepts =
+        h.dispatch(effCanDo, 0, 0, const_cast<char*>("supportsViewDpiScaling"));
+    if (accepts != 1)
+        return passedWith(
+            format("takes no host factor (canDo answered %ld)", static_cast<long>(accepts)));
+    const auto sendScale = [&h](float factor) {
+        h.dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'), kvFourCC('A', 'e', 'C', 's'),
+                   nullptr, factor);
+    };
+    const auto reported = [&h](int& width, int& height) {
+        ERect* rect = nullptr;
+        if (h.dispatch(effEditGetRect, 0, 0, &rect) == 0 || rect == nullptr) return false;
+        width = rect->right - rect->left;
+        height = rect->bottom - rect->top;
+        return true;
+    };
+    // Editors that know their size only once open are measured open.
+    const unsigned long parent = probe.makeWindow(1600, 1600);
+    const auto openSize = [&](float factor, int& width, int& height) -> std::string {
+        sendScale(factor);
+        if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+        idle(h, 3);
+        probe.sync();
+        int shownWidth = 0, shownHeight = 0;
+        const bool rect = reported(width, height);
+        const bool shown = probe.firstChildSize(parent, shownWidth, shownHeight);
+        h.dispatch(effEditClose);
+        probe.waitForChildren(parent, 0, 500);
+        if (!rect) return format("no rectangle at factor %.2f", factor);
+        if (!shown) return format("no window at factor %.2f", factor);
+        if (shownWidth != width || shownHeight != height) {
+            return format("at factor %.2f the rectangle is %d x %d but the window %d x %d", factor,
+                          width, height, shownWidth, shownHeight);
+        }
+        return {};
+    };
+    int plainWidth = 0, plainHeight = 0, width = 0, height = 0;
+    std::string problem = openSize(1.0f, plainWidth, plainHeight);
+    if (problem.empty()) problem = openSize(2.0f, width, height);
+    probe.destroyWindow(parent);
+    if (!problem.empty()) return problem;
+    if (std::abs(width - 2 * plainWidth) > 1 || std::abs(height - 2 * plainHeight) > 1) {
+        return format("factor 2 gives %d x %d for a %d x %d editor", width, height, plainWidth,
+                      plainHeight);
+    }
+    return passedWith(format("%d x %d at factor 1, %d x %d at 2, windows the same", plainWidth,
+                             plainHeight, width, height));
 }
 
 std::string openClose(Context& ctx, XProbe& probe, host::PluginHost& h) {
@@ -276,6 +331,10 @@ std::vector<Check> editorChecks() {
               noLeaks),
         check("editor.two-instances", Tier::EveryHost,
               "two open plug-in windows disturb or close each other", twoInstances),
+        check("editor.host-scale", Tier::Demanding,
+              "on a dense screen the host's window and the editor differ in size (cut off, "
+              "or a quarter of the panel)",
+              [](Context&, XProbe& p, host::PluginHost& h) { return hostScale(p, h); }),
         check("editor.parent-destroyed", Tier::Demanding,
               "a host that destroys its window before effEditClose crashes", parentDestroyed),
         check("editor.keys-and-knob", Tier::Demanding,

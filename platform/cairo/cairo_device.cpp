@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/cairo/cairo_text.h"
+#include "vstgui/density.h"
 #include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform::cairo {
@@ -140,6 +141,15 @@ void CairoDevice::applyClip() {
     }
 }
 
+void CairoDevice::setScale(double factor) {
+    if (!(factor > 0.0) || factor == scale_) return;
+    scale_ = factor;
+}
+
+VSTGUI_IDLE_PATH CRect CairoDevice::pixels(const CRect& r) const {
+    return scale_ == 1.0 ? r : density::toDevice(r, scale_);
+}
+
 void CairoDevice::setSourceColor(CColor color) {
     cairo_set_source_rgb(cr(), color.red / 255.0, color.green / 255.0, color.blue / 255.0);
 }
@@ -166,7 +176,7 @@ void CairoDevice::setFont(const FontDesc& font) {
 
 VSTGUI_IDLE_PATH void CairoDevice::setClip(const CRect& r) {
     hasClip_ = true;
-    clip_ = r;
+    clip_ = pixels(r);
     clipPending_ = true;
 }
 
@@ -193,8 +203,10 @@ void CairoDevice::lineTo(CPoint p) {
     // one column.
     CPoint first, last;
     const auto flush = [&] {
-        cairo_rectangle(c, std::min(first.h, last.h) - half, std::min(first.v, last.v) - half,
-                        std::abs(last.h - first.h) + w, std::abs(last.v - first.v) + w);
+        const CRect run =
+            pixels(CRect(CPoint(std::min(first.h, last.h) - half, std::min(first.v, last.v) - half),
+                         CPoint(std::abs(last.h - first.h) + w, std::abs(last.v - first.v) + w)));
+        cairo_rectangle(c, run.left, run.top, run.width(), run.height());
     };
     while (x != x1 || y != y1) {
         const CPoint point(x, y);
@@ -226,8 +238,9 @@ void CairoDevice::lineTo(CPoint p) {
     position_ = p;
 }
 
-void CairoDevice::fillRect(const CRect& r) {
-    if (r.isEmpty()) return;
+void CairoDevice::fillRect(const CRect& area) {
+    if (area.isEmpty()) return;
+    const CRect r = pixels(area);
     cairo_t* c = cr();
     cairo_new_path(c);
     cairo_rectangle(c, r.left, r.top, r.width(), r.height());
@@ -235,8 +248,12 @@ void CairoDevice::fillRect(const CRect& r) {
     cairo_fill(c);
 }
 
-void CairoDevice::drawText(const char* text, const CRect& r, TextAlign align, bool opaque) {
+void CairoDevice::drawText(const char* text, const CRect& area, TextAlign align, bool opaque) {
     if (!text) return;
+    // Text is laid out at the scaled size, never drawn small and enlarged.
+    const CRect r = pixels(area);
+    FontDesc font = font_;
+    if (scale_ != 1.0) font.pixelHeight = std::max(1, density::toDevice(font_.pixelHeight, scale_));
     const std::string utf8 = toUtf8(text);
     cairo_t* c = cr();
     cairo_save(c);
@@ -244,7 +261,7 @@ void CairoDevice::drawText(const char* text, const CRect& r, TextAlign align, bo
     cairo_new_path(c);
     cairo_rectangle(c, r.left, r.top, std::max(r.width(), 0), std::max(r.height(), 0));
     cairo_clip(c);
-    selectFont(c, font_);
+    selectFont(c, font);
     const TextLayout t = layoutText(c, utf8, r, align);
     if (opaque && t.width > 0) {
         cairo_new_path(c);
@@ -255,8 +272,8 @@ void CairoDevice::drawText(const char* text, const CRect& r, TextAlign align, bo
     setSourceColor(textColor_);
     cairo_move_to(c, t.x, t.baseline);
     cairo_show_text(c, utf8.c_str());
-    if (font_.underline && t.width > 0) {
-        const int32_t thickness = std::max(1, font_.pixelHeight / 14);
+    if (font.underline && t.width > 0) {
+        const int32_t thickness = std::max(1, font.pixelHeight / 14);
         const int32_t y = t.baseline + std::max(1, (t.top + t.height - t.baseline) / 2);
         cairo_new_path(c);
         cairo_rectangle(c, t.x, y, t.width, thickness);
@@ -266,7 +283,10 @@ void CairoDevice::drawText(const char* text, const CRect& r, TextAlign align, bo
     cairo_restore(c);
 }
 
-void CairoDevice::copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) {
+void CairoDevice::copyFrom(DrawDevice& source, const CRect& sourceArea, CPoint destUnits) {
+    // Both devices draw at this device's factor: the units' pixels move.
+    const CRect sourceRect = pixels(sourceArea);
+    const CPoint dest = scale_ == 1.0 ? destUnits : density::toDevice(destUnits, scale_);
     // Any device that can name its cairo surface can be copied from; other
     // devices have no pixels we could read.
     auto* src = dynamic_cast<SurfaceSource*>(&source);
@@ -403,7 +423,7 @@ static CRect insideImage(const Image& image, const CRect& dest, CPoint sourceOff
     return inside;
 }
 
-void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
+void CairoDevice::blitPixels(const Image& image, const CRect& dest, CPoint sourceOffset) {
     cairo_surface_t* img = surfaceOf(image);
     if (!img || dest.isEmpty()) return;
     // The same memory seen as RGB24: the image's alpha byte is ignored and
@@ -424,8 +444,8 @@ void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffse
         CAIRO_OPERATOR_SOURCE, 1.0);
 }
 
-void CairoDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourceOffset,
-                               CColor key) {
+void CairoDevice::blitColorKeyPixels(const Image& image, const CRect& dest, CPoint sourceOffset,
+                                     CColor key) {
     cairo_surface_t* img = surfaceOf(image);
     if (!img || dest.isEmpty()) return;
     // A masked copy of the source area: key-coloured pixels become fully
@@ -454,8 +474,8 @@ void CairoDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sou
     paintInto(cr(), masked->surface(), dest, CPoint(), CAIRO_OPERATOR_OVER, 1.0);
 }
 
-void CairoDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourceOffset,
-                             uint8_t constantAlpha) {
+void CairoDevice::alphaBlendPixels(const Image& image, const CRect& dest, CPoint sourceOffset,
+                                   uint8_t constantAlpha) {
     cairo_surface_t* img = surfaceOf(image);
     if (!img || dest.isEmpty() || constantAlpha == 0) return;
     if (constantAlpha == 255) {
@@ -467,6 +487,112 @@ void CairoDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourc
             return;
     }
     paintInto(cr(), img, dest, sourceOffset, CAIRO_OPERATOR_OVER, constantAlpha / 255.0);
+}
+
+// An image drawn at its own density is copied pixel for pixel; the units of
+// dest and the offset are then simply multiplied.
+VSTGUI_IDLE_PATH void CairoDevice::blit(const Image& image, const CRect& dest,
+                                        CPoint sourceOffset) {
+    const int32_t d = image.density();
+    if (scale_ == d) {
+        blitPixels(image, d == 1 ? dest : density::toDevice(dest, d),
+                   density::toDevice(sourceOffset, d));
+        return;
+    }
+    drawResampled(image, dest, sourceOffset, Resample::opaque, CColor{}, 255);
+}
+
+void CairoDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourceOffset,
+                               CColor key) {
+    const int32_t d = image.density();
+    if (scale_ == d) {
+        blitColorKeyPixels(image, density::toDevice(dest, d), density::toDevice(sourceOffset, d),
+                           key);
+        return;
+    }
+    drawResampled(image, dest, sourceOffset, Resample::colorKey, key, 255);
+}
+
+VSTGUI_IDLE_PATH void CairoDevice::alphaBlend(const Image& image, const CRect& dest,
+                                              CPoint sourceOffset, uint8_t constantAlpha) {
+    const int32_t d = image.density();
+    if (scale_ == d) {
+        alphaBlendPixels(image, d == 1 ? dest : density::toDevice(dest, d),
+                         density::toDevice(sourceOffset, d), constantAlpha);
+        return;
+    }
+    drawResampled(image, dest, sourceOffset, Resample::blend, CColor{}, constantAlpha);
+}
+
+void CairoDevice::drawResampled(const Image& image, const CRect& dest, CPoint sourceOffset,
+                                Resample mode, CColor key, uint8_t constantAlpha) {
+    cairo_surface_t* img = surfaceOf(image);
+    const int32_t d = std::max(image.density(), 1);
+    if (!img || dest.isEmpty() || constantAlpha == 0) return;
+    // The units of dest that the image covers, and the image's pixels there.
+    CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
+                 dest.left - sourceOffset.h + image.width() / d,
+                 dest.top - sourceOffset.v + image.height() / d);
+    inside.bound(dest);
+    if (inside.isEmpty()) return;
+    const CRect from = density::toDevice(
+        CRect(inside.left - dest.left + sourceOffset.h, inside.top - dest.top + sourceOffset.v,
+              inside.right - dest.left + sourceOffset.h, inside.bottom - dest.top + sourceOffset.v),
+        d);
+    const CRect to = pixels(inside);
+    if (to.isEmpty()) return;
+    cairo_surface_flush(img);
+
+    // The source as a surface of exactly those pixels: the filter then
+    // never reaches a neighbouring picture of a strip, and the edges pad.
+    SurfacePtr part;
+    std::unique_ptr<CairoImage> masked;
+    if (mode == Resample::blend) {
+        part.reset(cairo_surface_create_for_rectangle(img, from.left, from.top, from.width(),
+                                                      from.height()));
+    } else {
+        // Opaque copies see the memory as RGB24 (alpha ignored); a colour
+        // key first turns its pixels transparent and the others opaque.
+        masked = CairoImage::create(from.width(), from.height());
+        if (!masked) return;
+        const uint8_t* data = cairo_image_surface_get_data(img);
+        const int32_t stride = cairo_image_surface_get_stride(img);
+        const uint32_t keyRgb = (uint32_t{key.red} << 16) | (uint32_t{key.green} << 8) | key.blue;
+        for (int32_t y = 0; y < from.height(); ++y) {
+            const auto* in = reinterpret_cast<const uint32_t*>(
+                                 data + static_cast<ptrdiff_t>(from.top + y) * stride) +
+                             from.left;
+            auto* out = reinterpret_cast<uint32_t*>(masked->row(y));
+            for (int32_t x = 0; x < from.width(); ++x) {
+                const uint32_t rgb = in[x] & 0x00FFFFFFu;
+                out[x] = mode == Resample::colorKey && rgb == keyRgb ? 0u : (rgb | 0xFF000000u);
+            }
+        }
+        masked->pixelsChanged();
+        part.reset(cairo_surface_reference(masked->surface()));
+    }
+    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(part.get());
+    cairo_matrix_t matrix;
+    cairo_matrix_init_scale(&matrix, static_cast<double>(from.width()) / to.width(),
+                            static_cast<double>(from.height()) / to.height());
+    cairo_matrix_translate(&matrix, -to.left, -to.top);
+    cairo_pattern_set_matrix(pattern, &matrix);
+    cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+
+    cairo_t* c = cr();
+    cairo_save(c);
+    cairo_new_path(c);
+    cairo_rectangle(c, to.left, to.top, to.width(), to.height());
+    cairo_clip(c);
+    cairo_set_source(c, pattern);
+    cairo_set_operator(c, mode == Resample::opaque ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
+    if (constantAlpha == 255)
+        cairo_paint(c);
+    else
+        cairo_paint_with_alpha(c, constantAlpha / 255.0);
+    cairo_restore(c);
+    cairo_pattern_destroy(pattern);
 }
 
 // ---------------------------------------------------------------- files

@@ -3,7 +3,8 @@
 // back end), and the toolkit's Image as a premultiplied ARGB32 image surface.
 //
 // Lines and rectangles are drawn without antialiasing at integer
-// coordinates, so pixels are exact; lines are rasterised with Bresenham into
+// coordinates, so pixels are exact (at any scale factor each panel unit is
+// the block of pixels vstgui/density.h gives it); lines are rasterised with Bresenham into
 // one-pixel rectangles so that the end point is left out in every direction,
 // as the toolkit expects. Text goes through fontconfig and cairo-ft with
 // explicitly set font options, so the user's font settings cannot change the
@@ -93,7 +94,9 @@ class CairoDevice final : public DrawDevice, public SurfaceSource {
     uint32_t pixel(int32_t x, int32_t y) const;
     // Finishes pending drawing so that the surface's memory is current.
     void flush();
+    double scale() const { return scale_; }
 
+    void setScale(double factor) override;
     void setPen(CColor color, int32_t width) override;
     bool setBrush(CColor color) override;
     void setTextColor(CColor color) override;
@@ -123,6 +126,18 @@ class CairoDevice final : public DrawDevice, public SurfaceSource {
     // target or source is of another kind and cairo must do it.
     bool composeDirectly(cairo_surface_t* from, const CRect& area, int32_t dx, int32_t dy,
                          Compose mode);
+    // A panel rectangle in this device's pixels.
+    CRect pixels(const CRect& r) const;
+    // The three image operations in pixels: the image drawn 1:1.
+    void blitPixels(const Image& image, const CRect& dest, CPoint sourceOffset);
+    void blitColorKeyPixels(const Image& image, const CRect& dest, CPoint sourceOffset, CColor key);
+    void alphaBlendPixels(const Image& image, const CRect& dest, CPoint sourceOffset,
+                          uint8_t constantAlpha);
+    // An image whose density is not the device's factor: the part of it
+    // that lands in dest (units), resampled onto dest's pixels.
+    enum class Resample { opaque, colorKey, blend };
+    void drawResampled(const Image& image, const CRect& dest, CPoint sourceOffset, Resample mode,
+                       CColor key, uint8_t constantAlpha);
 
     SurfacePtr surface_;
     ContextPtr cr_;
@@ -138,6 +153,7 @@ class CairoDevice final : public DrawDevice, public SurfaceSource {
     bool clipPending_ = false;
     CRect clip_;
     CPoint position_;
+    double scale_ = 1.0;
 };
 
 // Writes the pixels of a surface (or of a cairo device's surface) to a PNG

@@ -1,5 +1,6 @@
 // The graphics services of the seam, made by the cairo back end.
 #include "platform/cairo/cairo_device.h"
+#include "vstgui/density.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI::platform {
@@ -18,8 +19,16 @@ std::unique_ptr<Image> loadPlainBitmap(int32_t /*resourceNumber*/) {
     return nullptr;
 }
 
-std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height) {
-    return cairo::CairoDevice::createImageDevice(width, height);
+std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height, double scale) {
+    if (scale == 1.0) return cairo::CairoDevice::createImageDevice(width, height);
+    auto device = cairo::CairoDevice::createImageDevice(density::toDevice(width, scale),
+                                                        density::toDevice(height, scale));
+    device->setScale(scale);
+    return device;
+}
+
+double maximumScale() {
+    return density::kMaxScale;
 }
 
 }  // namespace VSTGUI::platform

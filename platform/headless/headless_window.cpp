@@ -20,6 +20,8 @@ class HeadlessWindow::WindowDevice final : public DrawDevice, public cairo::Surf
   public:
     WindowDevice(HeadlessWindow& w, cairo_surface_t* surface) : window_(w), inner_(surface) {}
 
+    void setScale(double factor) override { inner_.setScale(factor); }
+
     void setPen(CColor color, int32_t width) override {
         count();
         inner_.setPen(color, width);
@@ -319,6 +321,18 @@ uint32_t HeadlessWindow::pixel(int32_t x, int32_t y) const {
 
 bool HeadlessWindow::writePng(const std::string& path) const {
     return cairo::writePng(*image_, path);
+}
+
+namespace {
+double headlessDesktopScale = 0.0;
+}  // namespace
+
+void HeadlessWindow::setDesktopScale(double factor) {
+    headlessDesktopScale = factor;
+}
+
+double desktopScale(void*) {
+    return headlessDesktopScale;
 }
 
 std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,

@@ -44,6 +44,9 @@ class HeadlessWindow : public NativeWindow {
     HeadlessWindow(void* parent, int32_t width, int32_t height, WindowEvents& events);
     ~HeadlessWindow() override;
 
+    // What desktopScale answers from now on (0, the desktop saying
+    // nothing, until a test sets it).
+    static void setDesktopScale(double factor);
     // The most recently created window that still exists, or null.
     static HeadlessWindow* last();
     // Windows alive now.
@@ -75,6 +78,8 @@ class HeadlessWindow : public NativeWindow {
     // the distance the toolkit expects.
     void wheelDelta(CPoint where, int32_t delta);
     void destroyFromOutside();
+    // The desktop's factor for the window changed (another monitor).
+    void desktopScaleChanged(double factor) { events_.windowScaleChanged(factor); }
 
     // The same, queued for processEvents / processOnePaint.
     void postPaint(const CRect& area);

@@ -1,9 +1,11 @@
 #include "platform/win32/gdi_device.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/win32/win32_shared.h"
+#include "vstgui/density.h"
 
 namespace VSTGUI::platform::win32 {
 
@@ -155,7 +157,19 @@ uint32_t GdiDevice::pixel(int32_t x, int32_t y) const {
     return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
 }
 
+CRect GdiDevice::pixels(const CRect& r) const {
+    return scale_ == 1.0 ? r : density::toDevice(r, scale_);
+}
+
+void GdiDevice::setScale(double factor) {
+    if (!(factor > 0.0) || factor == scale_) return;
+    scale_ = factor;
+    if (hasFont_) setFont(fontDesc_);
+}
+
 void GdiDevice::setPen(CColor color, int32_t width) {
+    penColor_ = color;
+    penWidth_ = width < 1 ? 1 : width;
     if (!dc_) return;
     // The new pen is selected before the old one is deleted: a pen still
     // selected into a device context must not be deleted.
@@ -190,7 +204,15 @@ void GdiDevice::setTextColor(CColor color) {
 
 void GdiDevice::setFont(const FontDesc& font) {
     if (!dc_) return;
-    const LOGFONTA lf = makeLogFont(font);
+    fontDesc_ = font;
+    hasFont_ = true;
+    // Text is set at the scaled size, never stretched.
+    FontDesc scaled = font;
+    if (scale_ != 1.0) {
+        const int32_t height = density::toDevice(font.pixelHeight, scale_);
+        scaled.pixelHeight = height < 1 ? 1 : height;
+    }
+    const LOGFONTA lf = makeLogFont(scaled);
     HFONT f = CreateFontIndirectA(&lf);
     if (!f) return;
     SelectObject(dc_, f);
@@ -198,8 +220,9 @@ void GdiDevice::setFont(const FontDesc& font) {
     font_ = f;
 }
 
-void GdiDevice::setClip(const CRect& r) {
+void GdiDevice::setClip(const CRect& units) {
     if (!dc_) return;
+    const CRect r = pixels(units);
     HRGN region =
         r.isEmpty() ? CreateRectRgn(0, 0, 0, 0) : CreateRectRgn(r.left, r.top, r.right, r.bottom);
     if (!region) return;
@@ -208,15 +231,47 @@ void GdiDevice::setClip(const CRect& r) {
 }
 
 void GdiDevice::moveTo(CPoint p) {
-    if (dc_) MoveToEx(dc_, p.h, p.v, nullptr);
+    position_ = p;
+    if (dc_ && scale_ == 1.0) MoveToEx(dc_, p.h, p.v, nullptr);
 }
 
 void GdiDevice::lineTo(CPoint p) {
-    if (dc_) LineTo(dc_, p.h, p.v);
+    if (!dc_) return;
+    if (scale_ == 1.0) {
+        LineTo(dc_, p.h, p.v);
+        position_ = p;
+        return;
+    }
+    // The pixels GDI's pen would set at 1 (Bresenham, the end point left
+    // out), each drawn as the block of pixels of its unit.
+    HBRUSH brush = CreateSolidBrush(toColorRef(penColor_));
+    if (!brush) return;
+    const int32_t half = (penWidth_ - 1) / 2;
+    int32_t x = position_.h, y = position_.v;
+    const int32_t dx = std::abs(p.h - x), dy = -std::abs(p.v - y);
+    const int32_t sx = x < p.h ? 1 : -1, sy = y < p.v ? 1 : -1;
+    int32_t err = dx + dy;
+    while (x != p.h || y != p.v) {
+        const RECT rc =
+            toRect(pixels(CRect(x - half, y - half, x - half + penWidth_, y - half + penWidth_)));
+        FillRect(dc_, &rc, brush);
+        const int32_t e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+    DeleteObject(brush);
+    position_ = p;
 }
 
-void GdiDevice::fillRect(const CRect& r) {
-    if (!dc_ || r.isEmpty()) return;
+void GdiDevice::fillRect(const CRect& units) {
+    if (!dc_ || units.isEmpty()) return;
+    const CRect r = pixels(units);
     HGDIOBJ previous = SelectObject(dc_, GetStockObject(NULL_PEN));
     const RECT rc = toRect(r);
     HBRUSH brush = brush_ ? brush_ : static_cast<HBRUSH>(GetCurrentObject(dc_, OBJ_BRUSH));
@@ -235,29 +290,49 @@ void GdiDevice::drawText(const char* text, const CRect& r, TextAlign align, bool
     } else {
         flags |= DT_LEFT;
     }
-    RECT rc = toRect(r);
+    RECT rc = toRect(pixels(r));
     DrawTextA(dc_, text, -1, &rc, flags);
     SetBkMode(dc_, TRANSPARENT);
 }
 
-void GdiDevice::copyFrom(DrawDevice& source, const CRect& sourceRect, CPoint dest) {
+void GdiDevice::copyFrom(DrawDevice& source, const CRect& sourceUnits, CPoint destUnits) {
+    // Both devices draw at this device's factor: the units' pixels move.
+    const CRect sourceRect = pixels(sourceUnits);
+    const CPoint dest = scale_ == 1.0 ? destUnits : density::toDevice(destUnits, scale_);
     auto* from = dynamic_cast<GdiDevice*>(&source);
     if (!dc_ || !from || !from->dc_ || sourceRect.isEmpty()) return;
     BitBlt(dc_, dest.h, dest.v, sourceRect.width(), sourceRect.height(), from->dc_, sourceRect.left,
            sourceRect.top, SRCCOPY);
 }
 
-void GdiDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
+void GdiDevice::blit(const Image& image, const CRect& units, CPoint offsetUnits) {
     const GdiImage* from = asGdiImage(image);
-    if (!dc_ || !from || dest.isEmpty()) return;
+    if (!dc_ || !from || units.isEmpty()) return;
+    const int32_t d = image.density();
+    if (scale_ != d) {
+        drawImage(image, units, offsetUnits, false, 255);
+        return;
+    }
+    const CRect dest = d == 1 ? units : density::toDevice(units, d);
+    const CPoint sourceOffset = d == 1 ? offsetUnits : density::toDevice(offsetUnits, d);
     BitBlt(dc_, dest.left, dest.top, dest.width(), dest.height(), from->dc(), sourceOffset.h,
            sourceOffset.v, SRCCOPY);
 }
 
-void GdiDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourceOffset,
+void GdiDevice::blitColorKey(const Image& image, const CRect& units, CPoint offsetUnits,
                              CColor key) {
     const GdiImage* from = asGdiImage(image);
-    if (!dc_ || !from || dest.isEmpty()) return;
+    if (!dc_ || !from || units.isEmpty()) return;
+    // At another factor than its density the picture is stretched whole,
+    // without the key: only plain bitmaps are drawn with a key, and the
+    // panel's pictures are PNGs with alpha.
+    const int32_t d = image.density();
+    const CRect dest = d == 1 ? units : density::toDevice(units, d);
+    const CPoint sourceOffset = d == 1 ? offsetUnits : density::toDevice(offsetUnits, d);
+    if (scale_ != d) {
+        drawImage(image, units, offsetUnits, false, 255);
+        return;
+    }
     const int w = dest.width();
     const int h = dest.height();
     // A monochrome mask that is 1 where the source has the key colour, then
@@ -286,10 +361,17 @@ void GdiDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sourc
     DeleteDC(maskDc);
 }
 
-void GdiDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourceOffset,
+void GdiDevice::alphaBlend(const Image& image, const CRect& units, CPoint offsetUnits,
                            uint8_t constantAlpha) {
     const GdiImage* from = asGdiImage(image);
-    if (!dc_ || !from || dest.isEmpty()) return;
+    if (!dc_ || !from || units.isEmpty()) return;
+    const int32_t d = image.density();
+    if (scale_ != d) {
+        drawImage(image, units, offsetUnits, true, constantAlpha);
+        return;
+    }
+    const CRect dest = d == 1 ? units : density::toDevice(units, d);
+    const CPoint sourceOffset = d == 1 ? offsetUnits : density::toDevice(offsetUnits, d);
     AlphaBlendFn blend = alphaBlendFunction();
     if (!blend) return;
     BLENDFUNCTION bf{};
@@ -299,6 +381,41 @@ void GdiDevice::alphaBlend(const Image& image, const CRect& dest, CPoint sourceO
     bf.AlphaFormat = AC_SRC_ALPHA;  // our images are premultiplied
     blend(dc_, dest.left, dest.top, dest.width(), dest.height(), from->dc(), sourceOffset.h,
           sourceOffset.v, dest.width(), dest.height(), bf);
+}
+
+void GdiDevice::drawImage(const Image& image, const CRect& dest, CPoint sourceOffset, bool blend,
+                          uint8_t constantAlpha) {
+    const GdiImage* from = asGdiImage(image);
+    const int32_t d = image.density() < 1 ? 1 : image.density();
+    // The units of dest that the image covers, and the image's pixels there.
+    CRect inside(dest.left - sourceOffset.h, dest.top - sourceOffset.v,
+                 dest.left - sourceOffset.h + image.width() / d,
+                 dest.top - sourceOffset.v + image.height() / d);
+    inside.bound(dest);
+    if (!from || inside.isEmpty()) return;
+    const CRect source = density::toDevice(
+        CRect(inside.left - dest.left + sourceOffset.h, inside.top - dest.top + sourceOffset.v,
+              inside.right - dest.left + sourceOffset.h, inside.bottom - dest.top + sourceOffset.v),
+        d);
+    const CRect to = pixels(inside);
+    if (to.isEmpty()) return;
+    if (!blend) {
+        // HALFTONE averages the source pixels each device pixel covers.
+        const int oldMode = SetStretchBltMode(dc_, HALFTONE);
+        SetBrushOrgEx(dc_, 0, 0, nullptr);
+        StretchBlt(dc_, to.left, to.top, to.width(), to.height(), from->dc(), source.left,
+                   source.top, source.width(), source.height(), SRCCOPY);
+        SetStretchBltMode(dc_, oldMode);
+        return;
+    }
+    AlphaBlendFn alphaBlendCall = alphaBlendFunction();
+    if (!alphaBlendCall) return;
+    BLENDFUNCTION bf{};
+    bf.BlendOp = AC_SRC_OVER;
+    bf.SourceConstantAlpha = constantAlpha;
+    bf.AlphaFormat = AC_SRC_ALPHA;
+    alphaBlendCall(dc_, to.left, to.top, to.width(), to.height(), from->dc(), source.left,
+                   source.top, source.width(), source.height(), bf);
 }
 
 }  // namespace VSTGUI::platform::win32

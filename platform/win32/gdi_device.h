@@ -71,6 +71,10 @@ class GdiDevice final : public DrawDevice {
     uint32_t pixel(int32_t x, int32_t y) const;
     GdiImage* image() const { return image_.get(); }
 
+    // Panel units to pixels (vstgui/density.h). Above 1, lines are drawn
+    // as the pixels of their units, text at the scaled height, and images
+    // whose density differs from the factor are stretched with HALFTONE.
+    void setScale(double factor) override;
     void setPen(CColor color, int32_t width) override;
     bool setBrush(CColor color) override;
     void setTextColor(CColor color) override;
@@ -98,6 +102,18 @@ class GdiDevice final : public DrawDevice {
     HPEN pen_ = nullptr;
     HBRUSH brush_ = nullptr;
     HFONT font_ = nullptr;
+    // A panel rectangle in this device's pixels.
+    CRect pixels(const CRect& r) const;
+    // An image drawn into dest (units) from sourceOffset (units), the
+    // image's pixels stretched onto the device's.
+    void drawImage(const Image& image, const CRect& dest, CPoint sourceOffset, bool blend,
+                   uint8_t constantAlpha);
+    double scale_ = 1.0;
+    CColor penColor_{0, 0, 0, 255};
+    int32_t penWidth_ = 1;
+    CPoint position_;
+    FontDesc fontDesc_;
+    bool hasFont_ = false;
 };
 
 // The font description GDI gets for a toolkit font (shared with the text

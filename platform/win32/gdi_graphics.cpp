@@ -3,6 +3,7 @@
 
 #include "platform/win32/gdi_device.h"
 #include "platform/win32/win32_shared.h"
+#include "vstgui/density.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI::platform {
@@ -45,8 +46,16 @@ std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber) {
     return image;
 }
 
-std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height) {
-    return win32::GdiDevice::createOffscreen(width, height);
+std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height, double scale) {
+    if (scale == 1.0) return win32::GdiDevice::createOffscreen(width, height);
+    auto device = win32::GdiDevice::createOffscreen(density::toDevice(width, scale),
+                                                    density::toDevice(height, scale));
+    device->setScale(scale);
+    return device;
+}
+
+double maximumScale() {
+    return density::kMaxScale;
 }
 
 // GDI's fonts need no set-up of their own.

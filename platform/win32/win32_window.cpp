@@ -12,6 +12,26 @@
 
 namespace VSTGUI::platform {
 
+namespace {
+
+// GetDpiForWindow exists from Windows 10 1607 on: looked up at run time, so
+// that the plug-in still loads on older systems (which then stay at 1).
+UINT dpiOf(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    return getDpi && window ? getDpi(window) : 0;
+}
+
+}  // namespace
+
+// The DPI Windows gives the host's window over 96. A host that is not DPI
+// aware gets 96 (Windows stretches its windows itself) and the panel 1.
+double desktopScale(void* parent) {
+    const UINT dpi = dpiOf(static_cast<HWND>(parent));
+    return dpi > 0 ? dpi / 96.0 : 0.0;
+}
+
 std::unique_ptr<NativeWindow> createChildWindow(void* parent, int32_t width, int32_t height,
                                                 WindowEvents& events) {
     return win32::Win32Window::create(static_cast<HWND>(parent), width, height, events);
@@ -141,6 +161,11 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (keys & MK_CONTROL) pressed |= kModControl;
             if (GetKeyState(VK_MENU) < 0) pressed |= kModAlt;
             events_.windowMouseDown(CPoint(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)), pressed);
+            return 0;
+        }
+        case 0x02E3: {  // WM_DPICHANGED_AFTERPARENT: the host's window changed monitor
+            const UINT dpi = dpiOf(hwnd);
+            if (dpi > 0) events_.windowScaleChanged(dpi / 96.0);
             return 0;
         }
         case WM_MOUSEWHEEL: {

@@ -4,11 +4,14 @@
 // The frame composes everything in its back buffer and hands the window one
 // copyFrom per paint or update, so that is the path that matters; the other
 // operations present the area they can have touched (bounded by the clip).
+// The areas are worked out in panel units and presented as the pixels of
+// those units.
 #include <algorithm>
 #include <memory>
 
 #include "platform/cairo/cairo_device.h"
 #include "platform/x11/x11_connection.h"
+#include "vstgui/density.h"
 
 namespace VSTGUI::platform::x11 {
 namespace {
@@ -30,6 +33,10 @@ class WindowDevice final : public DrawDevice, public cairo::SurfaceSource {
           inner_(mirror_->surface()),
           clip_(0, 0, mirror_->width(), mirror_->height()) {}
 
+    void setScale(double factor) override {
+        scale_ = factor;
+        inner_.setScale(factor);
+    }
     void setPen(CColor color, int32_t width) override {
         penWidth_ = width;
         inner_.setPen(color, width);
@@ -87,7 +94,8 @@ class WindowDevice final : public DrawDevice, public cairo::SurfaceSource {
   private:
     void present(const CRect& area) {
         inner_.flush();
-        connection_->present(*mirror_, area.bounded(clip_));
+        const CRect units = area.bounded(clip_);
+        connection_->present(*mirror_, scale_ == 1.0 ? units : density::toDevice(units, scale_));
     }
 
     std::shared_ptr<Connection> connection_;
@@ -96,6 +104,7 @@ class WindowDevice final : public DrawDevice, public cairo::SurfaceSource {
     CRect clip_;
     CPoint position_;
     int32_t penWidth_ = 1;
+    double scale_ = 1.0;
 };
 
 }  // namespace

@@ -28,12 +28,15 @@
 // XdndAware before the frame opens (a host that takes drops itself);
 // --container puts the frame into a window of its own size inside the host
 // window (the host's container, which "dock" moves).
+// --scale 2 opens the frame at that factor (a 480 x 400 window; the view's
+// positions stay in panel units).
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -124,7 +127,9 @@ Window windowProperty(Display* dpy, Window window, const char* name) {
 
 int main(int argc, char** argv) {
     bool wm = false, wmLate = false, hostTakesDrops = false, container = false;
+    double scale = 1.0;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--scale" && i + 1 < argc) scale = std::atof(argv[++i]);
         container = container || std::string(argv[i]) == "--container";
         wmLate = wmLate || std::string(argv[i]) == "--wm-late";
         wm = wm || wmLate || std::string(argv[i]) == "--wm";
@@ -144,8 +149,9 @@ int main(int argc, char** argv) {
         x = 5;
         y = 20;
     }
-    Window host = XCreateSimpleWindow(dpy, wmLate ? RootWindow(dpy, screen) : parent, x, y, 300,
-                                      440, 0, 0, BlackPixel(dpy, screen));
+    Window host = XCreateSimpleWindow(
+        dpy, wmLate ? RootWindow(dpy, screen) : parent, x, y, static_cast<unsigned>(300 * scale),
+        static_cast<unsigned>(440 * scale), 0, 0, BlackPixel(dpy, screen));
     const auto giveWmState = [&] {
         const long state[2] = {1, 0};  // NormalState, no icon
         const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
@@ -168,7 +174,7 @@ int main(int argc, char** argv) {
     XSync(dpy, False);
     DragProbe* probe = nullptr;
     const auto open = [&] {
-        auto* f = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(holder), nullptr);
+        auto* f = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(holder), nullptr, scale);
         probe = new DragProbe(CRect(0, 0, 240, 200));
         f->addView(probe);
         return f;

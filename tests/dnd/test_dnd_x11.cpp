@@ -3,6 +3,7 @@
 // programs' lines are compared with what the protocol and the toolkit
 // promise. Skipped without Xvfb.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -334,6 +335,30 @@ TEST_F(XdndInADockingHost, ADragFromTheHostsOwnWindowLeavesTheOtherWatchesAlone)
     frame_.send("mask");
     EXPECT_EQ(frame_.waitFor("mask "), before);
     dock();
+}
+
+// A frame at factor 2: the drop target reads the pointer in device pixels
+// and the view under it gets panel units.
+class XdndAtTwiceTheDensity : public XdndDrops {
+  protected:
+    XdndAtTwiceTheDensity() { frameOptions_ = {"--scale", "2"}; }
+};
+
+TEST_F(XdndAtTwiceTheDensity, TheViewUnderThePointerGetsPanelUnits) {
+    // Device pixel (300, 250) of the panel, whose window lies at (20, 30).
+    if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "no xdotool";
+    ChildProcess move;
+    ASSERT_TRUE(move.start({"/usr/bin/xdotool", "mousemove", "320", "280"}));
+    ASSERT_EQ(move.wait(5000), 0) << "xdotool";
+    const size_t before = frame_.lines().size();
+    const Drag d = drag(320, 280, {"--text", "x", "--moves", "2", "--end", "drop"});
+    EXPECT_EQ(d.status, 0);
+    EXPECT_TRUE(d.has("target " + hex(host_) + " proxy " + hex(panel_))) << d.lines[0];
+    const auto seen = frameLines(before);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), "enter 1 150 125");
+    EXPECT_EQ(countPrefix(seen, "move 1 150 125"), 2);
+    expectDropped(seen, 1);
 }
 
 }  // namespace

@@ -111,10 +111,12 @@ const Image& resourceImage(int32_t number) {
 }
 
 uint32_t composed(int32_t number, const VSTGUI::CRect& where, VSTGUI::CPoint offset, int32_t x,
-                  int32_t y) {
-    const uint32_t back = resourceImage(101).rgbaAt(x, y);
+                  int32_t y, int32_t density) {
+    const int32_t dense = density == 1 ? 0 : 1000;
+    const uint32_t back = resourceImage(101 + dense).rgbaAt(x, y);
     const uint32_t front =
-        resourceImage(number).rgbaAt(x - where.left + offset.h, y - where.top + offset.v);
+        resourceImage(number + dense)
+            .rgbaAt(x - (where.left - offset.h) * density, y - (where.top - offset.v) * density);
     const int a = channel(front, 0);
     uint32_t out = 0;
     for (int shift : {24, 16, 8}) {
@@ -125,11 +127,11 @@ uint32_t composed(int32_t number, const VSTGUI::CRect& where, VSTGUI::CPoint off
 }
 
 int32_t mismatches(const Instance& instance, int32_t number, const VSTGUI::CRect& where,
-                   VSTGUI::CPoint offset, int32_t tolerance) {
+                   VSTGUI::CPoint offset, int32_t tolerance, int32_t density) {
     int32_t bad = 0;
-    for (int32_t y = where.top; y < where.bottom; ++y) {
-        for (int32_t x = where.left; x < where.right; ++x) {
-            const uint32_t want = composed(number, where, offset, x, y);
+    for (int32_t y = where.top * density; y < where.bottom * density; ++y) {
+        for (int32_t x = where.left * density; x < where.right * density; ++x) {
+            const uint32_t want = composed(number, where, offset, x, y, density);
             const uint32_t got = instance.pixel(x, y);
             bool off = false;
             for (int shift : {16, 8, 0})

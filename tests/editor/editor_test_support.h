@@ -84,12 +84,16 @@ const Image& resourceImage(int32_t number);
 
 // The colour a pixel of the panel must have: image `number` at source
 // offset `offset`, drawn into `where`, over the background image 101.
+// `where` and `offset` are panel units. With density 2, (x, y) is a pixel of
+// the panel drawn at two pixels a unit, composed from the images 1000 above
+// (1101 ... 1104).
 uint32_t composed(int32_t number, const VSTGUI::CRect& where, VSTGUI::CPoint offset, int32_t x,
-                  int32_t y);
+                  int32_t y, int32_t density = 1);
 
-// The number of pixels in `where` that differ by more than `tolerance` in a
-// channel from the image composed over the background (first few printed).
+// The number of pixels of `where` (all its device pixels at `density`) that
+// differ by more than `tolerance` in a channel from the image composed over
+// the background (first few printed).
 int32_t mismatches(const Instance& instance, int32_t number, const VSTGUI::CRect& where,
-                   VSTGUI::CPoint offset, int32_t tolerance = 2);
+                   VSTGUI::CPoint offset, int32_t tolerance = 2, int32_t density = 1);
 
 }  // namespace kvtest

@@ -127,7 +127,8 @@ TEST_F(Kv23, InfoShowsIdentityFlagsParametersAndChunk) {
           "Category        1 (effect)", "Unique ID       0x4B563233 'KV23'",
           "CanReplacing, ProgramChunks, CanDoubleReplacing", "Inputs          2",
           "Outputs         2", "Parameters      4", "Gain      0.250000  0.250000  dB",
-          "Pad 2     0.000000  0.000000  n/y", "Volume    0.500000  0.500000  dB",
+          "Editor scale    accepts the host's factor", "Pad 2     0.000000  0.000000  n/y",
+          "Volume    0.500000  0.500000  dB",
           "16 bytes: 00 00 80 3e 00 00 00 00 00 00 00 00 00 00 00 3f"}) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     }

@@ -20,6 +20,11 @@ constexpr Expected kTable[] = {
     {102, 80, 7760, 3, true, 4},   // 97 knob images of 80 x 80
     {103, 40, 60, 6, false, 4},    // two switch images of 40 x 30
     {104, 28, 56, 6, false, 4},    // two LED images of 28 x 28
+    // The same images at two pixels a unit, for dense screens.
+    {1101, 480, 800, 3, false, 3},
+    {1102, 160, 15520, 3, true, 4},
+    {1103, 80, 120, 6, false, 4},
+    {1104, 56, 112, 6, false, 4},
 };
 
 class ArtworkFormat : public ::testing::TestWithParam<Expected> {};

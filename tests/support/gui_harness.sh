@@ -14,7 +14,8 @@
 #   start_kv23_gui COMMAND...  runs COMMAND (kv23 gui ...) reading from a pipe
 #                              held open on descriptor 3, its output in $out
 #                              and its errors in $work/gui.err, and waits for
-#                              the editor (open 240 400); exits 1 without it
+#                              the editor (open 240 400, or the size in
+#                              $open_size); exits 1 without it
 #   quit_kv23                  sends quit and waits; the exit status in $status
 #   check WHAT COMMAND...      prints ok or FAILED; a failure sets fail=1
 #   lines, since N             lines of kv23's output; the output after line N
@@ -62,8 +63,10 @@ harness_start() {
 }
 
 start_kv23_gui() {
-    mkfifo "$work/in"
+    # A script may run kv23 several times: each run starts on an empty output.
+    [ -p "$work/in" ] || mkfifo "$work/in"
     out="$work/gui.out"
+    : >"$out"
     "$@" <"$work/in" >"$out" 2>"$work/gui.err" &
     gui_pid=$!
     stop_on_exit gui_pid
@@ -72,7 +75,8 @@ start_kv23_gui() {
         grep -q '^open ' "$out" && break
         sleep 0.05
     done
-    grep -q '^open 240 400 ' "$out" || { echo "FAILED: no editor"; cat "$out" "$work/gui.err"; exit 1; }
+    grep -q "^open ${open_size:-240 400} " "$out" ||
+        { echo "FAILED: no editor of ${open_size:-240 400}"; cat "$out" "$work/gui.err"; exit 1; }
 }
 
 # shellcheck disable=SC2034  # status, top, wx and wy are for the caller

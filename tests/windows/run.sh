@@ -23,7 +23,7 @@ check() { if [ "$1" = 0 ]; then pass "$2" "${3:-}"; else fail "$2" "${3:-}"; fi;
 # program that talks to its server.
 # shellcheck source=tests/support/xvfb.sh
 . "$root/tests/support/xvfb.sh"
-KV_PRIVATE_X="$linux/tests/support/kv_private_x" start_private_xvfb 1024x768x24 "$work/xvfb.log" ||
+KV_PRIVATE_X="$linux/tests/support/kv_private_x" start_private_xvfb 1024x1024x24 "$work/xvfb.log" ||
     { echo "FAIL  xvfb  no private X server"; exit 1; }
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -155,6 +155,34 @@ line=$(grep '^drag' "$work/gui.txt")
 # DRAGDROP_S_DROP, nothing taken (effect 0), and the move offered while over the panel.
 echo "$line" | grep -q 'result 0x40100 effect 0 feedback 0x[0-9A-F]*[2367ABEF] '
 check $? gui.drag-three-files "$line"
+
+# --- the panel on a dense screen ------------------------------------------------
+# Windows at 200 % (LogPixels 192): a DPI-aware host gets a 480 x 800 panel,
+# drawn from the dense artwork as the Linux panel at the host's factor 2.
+if [ -x "$linux/host/kv23" ]; then
+    DISPLAY= "$linux/host/kv23" snapshot "$work/linux2.png" --plugin "$linux/KV23-T-ZuDiz.so" \
+        --scale 2 >"$work/snapshot2.txt" 2>&1 || sed 's/^/    /' "$work/snapshot2.txt"
+fi
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+start_gui --seconds 8
+grep -q 'child yes 480x800' "$work/gui.txt"; check $? dense.child-window "$(head -1 "$work/gui.txt")"
+if [ -f "$work/linux2.png" ]; then
+    mask() { convert "$1" -fill black -draw "rectangle 60,348 119,375" \
+        -draw "rectangle 60,628 119,655" "$2"; }
+    mask "$work/linux2.png" "$work/linux2-masked.png"
+    for _ in 1 2 3; do
+        import -window root -crop 480x800+10+10 +repage "$work/wine2.png"
+        mask "$work/wine2.png" "$work/wine2-masked.png"
+        diff=$(compare -metric AE "$work/linux2-masked.png" "$work/wine2-masked.png" null: 2>&1)
+        [ "$diff" = 0 ] && break
+        sleep 1
+    done
+    [ "$diff" = 0 ]; check $? dense.panel-matches-linux "differing pixels outside the text: $diff"
+else
+    fail dense.panel-matches-linux "no Linux snapshot at factor 2"
+fi
+stop_gui
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

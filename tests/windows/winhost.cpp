@@ -154,6 +154,12 @@ int gui(const std::vector<std::string>& args) {
             return usage();
         }
     }
+    // A DPI-aware host, as current DAWs are: Windows tells it (and the
+    // editor) the real DPI instead of stretching its windows.
+    using SetAwareFn = BOOL(WINAPI*)();
+    if (const auto setAware = reinterpret_cast<SetAwareFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware"))))
+        setAware();
     PluginDll dll;
     std::string error;
     dll.setTrace(stdout);
@@ -183,6 +189,13 @@ int gui(const std::vector<std::string>& args) {
     }
     guiPlugin = &dll;
     const intptr_t opened = dll.dispatch(effEditOpen, 0, 0, host);
+    // Editors may know their size only once open (a desktop's scale factor).
+    rect = nullptr;
+    dll.dispatch(effEditGetRect, 0, 0, &rect);
+    if (rect && (rect->right - rect->left != width || rect->bottom - rect->top != height)) {
+        SetWindowPos(host, nullptr, 0, 0, rect->right - rect->left, rect->bottom - rect->top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     SetTimer(host, 1, 20, nullptr);
     HWND child = kvtest::findChildWindow(host, "Plugin");
     RECT childRect{};

@@ -1,7 +1,14 @@
 // The draw device: one drawing surface with the current pen, brush, font,
 // text colour and clip. CDrawContext keeps every state rule (caches,
 // offsets, the one-pixel conventions) and calls a device only when the state
-// really changes, with coordinates already in device pixels.
+// really changes, with the offsets already added.
+//
+// Coordinates are panel units. A device drawing at a scale factor (a dense
+// screen) maps them to its pixels as vstgui/density.h says: rectangles,
+// clips, pens and copies cover the pixels of their units, text is drawn at
+// the scaled font height, and an image of density d (d pixels a unit) is
+// drawn 1:1 when the factor is d and resampled otherwise. At factor 1 units
+// are pixels.
 //
 // Contract of every back end (image surfaces and window surfaces alike):
 // - pixels are exact: no antialiasing of lines and rectangles; text may be
@@ -36,6 +43,11 @@ enum class TextAlign : int32_t { left = 0, center = 1, right = 2 };
 class DrawDevice {
   public:
     virtual ~DrawDevice() = default;
+
+    // The factor from panel units to this device's pixels (1 unless set).
+    // A device that cannot scale ignores it (createOffscreenDevice and the
+    // windows then answer 1 to maximumScale).
+    virtual void setScale(double factor) { (void)factor; }
 
     // Colour and width of the pen used by lineTo (solid).
     virtual void setPen(CColor color, int32_t width) = 0;

@@ -38,6 +38,11 @@ class Image {
     // Every pixel's alpha is 255; worked out once for each content.
     bool fullyOpaque() const;
 
+    // Pixels per panel unit: 1 for the panel's own pictures, 2 for the
+    // pictures drawn for dense screens. Devices draw it 1:1 at that factor.
+    int32_t density() const { return density_; }
+    void setDensity(int32_t pixelsPerUnit) { density_ = pixelsPerUnit; }
+
   protected:
     // The back end's part of pixelsChanged.
     virtual void flushPixels() = 0;
@@ -46,6 +51,7 @@ class Image {
     uint64_t contentId_;
     enum class Opacity : uint8_t { unknown, opaque, translucent };
     mutable Opacity opacity_ = Opacity::unknown;
+    int32_t density_ = 1;
 };
 
 // An image of width x height, all pixels zero; null when it cannot be made.
@@ -72,8 +78,13 @@ std::unique_ptr<Image> loadPlainBitmap(int32_t resourceNumber);
 // Nothing to do where that costs nothing.
 void prepareFonts(const FontDesc& font = {}, const char* sample = "");
 
-// An offscreen surface of width x height (sides below 1 count as 1), all
-// pixels zero. Never null.
-std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height);
+// An offscreen surface of width x height panel units at `scale` (sides
+// below one pixel count as one), all pixels zero. Never null.
+std::unique_ptr<DrawDevice> createOffscreenDevice(int32_t width, int32_t height,
+                                                  double scale = 1.0);
+
+// The largest factor this back end's devices draw at; 1 where they cannot
+// scale, and the frame then stays at 1.
+double maximumScale();
 
 }  // namespace VSTGUI::platform

@@ -43,6 +43,9 @@ class WindowEvents {
     // The window was destroyed by somebody else (the host closed its own
     // window before closing the editor). No drawing may follow.
     virtual void windowDestroyed() = 0;
+    // The desktop's scale factor for the window changed (the host's window
+    // moved to a monitor of another density).
+    virtual void windowScaleChanged(double factor) { (void)factor; }
 };
 
 // Cursor shapes, the toolkit's numbering.
@@ -105,6 +108,12 @@ class NativeWindow {
     // Handles at most one pending paint request (the editor's idle pump).
     virtual void processOnePaint() = 0;
 };
+
+// The desktop's scale factor for windows on the screen of `parent` (the
+// system's handle of the host's window): how many device pixels the
+// desktop's own windows give a pixel of a plain screen. 0 when the desktop
+// says nothing; the caller clamps what it gets.
+double desktopScale(void* parent);
 
 // A visible child window of `parent` (the system's handle of the host's
 // window) at (0, 0) of width x height, or null when it cannot be created.

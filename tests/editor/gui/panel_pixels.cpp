@@ -1,10 +1,12 @@
 // Compares a part of a screenshot with the panel image that must be there:
 // image NUMBER at source offset (OX, OY), drawn into the panel rectangle
 // (L, T, R, B), over the background image 101, with the panel's top-left
-// corner at (WX, WY) in the screenshot. Prints the number of pixels that
-// differ by more than 3 in a channel; exit status 0 when none does.
+// corner at (WX, WY) in the screenshot. With DENSITY 2 the panel was drawn
+// at two pixels a unit, from the images 1000 above (the rectangle and the
+// offset stay in panel units). Prints the number of pixels that differ by
+// more than 3 in a channel; exit status 0 when none does.
 //
-//   panel_pixels SHOT.png WX WY NUMBER L T R B OX OY
+//   panel_pixels SHOT.png WX WY NUMBER L T R B OX OY [DENSITY]
 #include <stb_image.h>
 
 #include <cstdio>
@@ -14,8 +16,13 @@
 #include "../editor_test_support.h"
 
 int main(int argc, char** argv) {
-    if (argc != 11) {
-        std::fprintf(stderr, "usage: panel_pixels SHOT.png WX WY NUMBER L T R B OX OY\n");
+    if (argc != 11 && argc != 12) {
+        std::fprintf(stderr, "usage: panel_pixels SHOT.png WX WY NUMBER L T R B OX OY [DENSITY]\n");
+        return 2;
+    }
+    const int density = argc == 12 ? std::atoi(argv[11]) : 1;
+    if (density != 1 && density != 2) {
+        std::fprintf(stderr, "panel_pixels: DENSITY is 1 or 2\n");
         return 2;
     }
     int v[10];
@@ -41,9 +48,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     int bad = 0;
-    for (int y = where.top; y < where.bottom; ++y) {
-        for (int x = where.left; x < where.right; ++x) {
-            const uint32_t want = kvtest::composed(number, where, offset, x, y);
+    for (int y = where.top * density; y < where.bottom * density; ++y) {
+        for (int x = where.left * density; x < where.right * density; ++x) {
+            const uint32_t want = kvtest::composed(number, where, offset, x, y, density);
             const unsigned char* got = &shot[(static_cast<size_t>(y + wy) * w + x + wx) * 3];
             const int channels[3] = {static_cast<int>((want >> 16) & 0xFF),
                                      static_cast<int>((want >> 8) & 0xFF),

@@ -49,6 +49,18 @@ env -u DISPLAY "$kv23" snapshot "$work/lit.png" --plugin "$plugin" --over >/dev/
 "$pixels" "$work/lit.png" 0 0 104 180 307 208 335 0 28 >/dev/null
 check "LED lit by --over at 0 dB" test $? -eq 0
 
+# With the host's factor 2: twice the size, drawn from the dense artwork.
+env -u DISPLAY "$kv23" snapshot "$work/panel.png" --plugin "$plugin" --scale 2 \
+    --param 0=0.75 --param 2=1 --param 3=0 --over >"$work/out" 2>&1
+check "--scale 2: a 480 x 800 picture" grep -q ': 480 x 800$' "$work/out"
+dense() { "$pixels" "$work/panel.png" 0 0 "$1" "$2" "$3" "$4" "$5" 0 "$6" 2 >/dev/null; }
+check "--scale 2: gain knob at 0.75" dense 102 80 90 160 170 5760
+check "--scale 2: volume knob at 0" dense 102 80 230 160 310 0
+check "--scale 2: pad 1 off" dense 103 55 24 95 54 0
+check "--scale 2: pad 2 on" dense 103 137 24 177 54 30
+check "--scale 2: LED dark" dense 104 180 307 208 335 0
+check "--scale 2: the faceplate below the volume field" dense 101 0 340 240 400 340
+
 "$kv23" snapshot "$work/bad.png" --plugin "$plugin" --param 7=0.5 >/dev/null 2>&1
 check "a parameter that does not exist is refused" test $? -eq 2
 "$kv23" snapshot "$work/bad.png" --plugin "$plugin" --param gain >/dev/null 2>&1
