@@ -33,7 +33,7 @@ struct Setting {
     double value = 0.0;    // as typed: normalised for --param with VST 2, else plain
     bool named = false;    // from a named option
     float normalised = 0;  // a named option's value as a VST 2 parameter
-    std::string spec;      // --param's N=V, for messages
+    std::string typed;     // --param's N=V as typed, for messages
 };
 
 struct ProcessRequest {
@@ -120,7 +120,7 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             }
             r.params.emplace_back(
                 static_cast<int>(index),
-                checkedValue(s.value, 0.0, 1.0, "the value of --param " + s.spec));
+                checkedValue(s.value, 0.0, 1.0, "the value of --param " + s.typed));
         }
     }
     const size_t wanted = r.demo ? 1 : 2;
@@ -406,7 +406,7 @@ int runProcess(const std::vector<std::string>& args) {
                 throw UsageError(r.automation + ": parameter " + s.param + " does not exist");
             }
             vstChanges.push_back(
-                {frame, {static_cast<int>(index), checkedValue(s.value, 0.0, 1.0, s.spec)}});
+                {frame, {static_cast<int>(index), checkedValue(s.value, 0.0, 1.0, s.typed)}});
         }
         plugin.inputs = host->numInputs();
         plugin.outputs = host->numOutputs();
