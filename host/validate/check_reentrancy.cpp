@@ -411,8 +411,8 @@ void runMatrix(Context& ctx) {
                     const ChildOutcome cell =
                         withX(cellSeconds, [&](XProbe& probe, XInput& input) -> std::string {
                             bool hit = false;
-                            const std::string fault = runCell(ctx, probe, input, targets.marked,
-                                                              callback, gesture, at, act, hit);
+                            std::string fault = runCell(ctx, probe, input, targets.marked, callback,
+                                                        gesture, at, act, hit);
                             if (!fault.empty()) return fault;
                             return passedWith(hit ? "reached" : "missed");
                         });
