@@ -176,7 +176,10 @@ class Session {
         }
         // A hand lets go of what it holds even when the plug-in is gone.
         for (; next_ < steps_.size(); ++next_)
-            if (steps_[next_].kind == Step::Release) input_.button(steps_[next_].button, false);
+            if (steps_[next_].kind == Step::Release && pressed_) {
+                input_.button(steps_[next_].button, false);
+                pressed_ = false;
+            }
         idle(3);
     }
 
@@ -236,11 +239,16 @@ class Session {
                 input_.moveTo(x, y);
                 break;
             case Step::Press:
+                // Never a click on another window of a shared display.
+                pressed_ = input_.pointerIn(parent_);
+                if (pressed_) input_.button(step.button, true);
+                break;
             case Step::Release:
-                input_.button(step.button, step.kind == Step::Press);
+                if (pressed_) input_.button(step.button, false);
+                pressed_ = false;
                 break;
             case Step::Key:
-                input_.key(step.key);
+                if (input_.focusOnPopup()) input_.key(step.key);
                 break;
             case Step::HostKey:
                 host_->dispatch(effEditKeyDown, 0, VKEY_UP);
@@ -260,6 +268,7 @@ class Session {
     int width_ = 0, height_ = 0;
     std::vector<Step> steps_;
     size_t next_ = 0;
+    bool pressed_ = false;            // a button this session holds down
     std::optional<int32_t> pending_;  // audioMasterAutomate is 0
     std::optional<int32_t> armedFor_;
     Act act_ = Act::EditClose;
@@ -411,8 +420,8 @@ void runMatrix(Context& ctx) {
                     const ChildOutcome cell =
                         withX(cellSeconds, [&](XProbe& probe, XInput& input) -> std::string {
                             bool hit = false;
-                            const std::string fault = runCell(ctx, probe, input, targets.marked,
-                                                              callback, gesture, at, act, hit);
+                            std::string fault = runCell(ctx, probe, input, targets.marked, callback,
+                                                        gesture, at, act, hit);
                             if (!fault.empty()) return fault;
                             return passedWith(hit ? "reached" : "missed");
                         });

@@ -76,6 +76,30 @@ void XInput::key(const char* name) {
     XSync(impl_->display, False);
 }
 
+bool XInput::pointerIn(unsigned long window) {
+    Display* d = impl_->display;
+    Window current = DefaultRootWindow(d);
+    for (int depth = 0; depth < 64; ++depth) {
+        Window root = 0, child = 0;
+        int rootX = 0, rootY = 0, x = 0, y = 0;
+        unsigned int mask = 0;
+        if (!XQueryPointer(d, current, &root, &child, &rootX, &rootY, &x, &y, &mask)) return false;
+        if (current == window) return true;
+        if (child == 0) return false;
+        current = child;
+    }
+    return false;
+}
+
+bool XInput::focusOnPopup() {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(impl_->display, &focus, &revert);
+    XWindowAttributes attributes{};
+    return focus > PointerRoot && XGetWindowAttributes(impl_->display, focus, &attributes) &&
+           attributes.override_redirect;
+}
+
 bool XInput::origin(unsigned long window, int& rootX, int& rootY) {
     Window child = 0;
     return XTranslateCoordinates(impl_->display, window, DefaultRootWindow(impl_->display), 0, 0,

@@ -26,6 +26,13 @@ class XInput {
     // A key by its keysym name ("1", "Return", "Up").
     void key(const char* name);
 
+    // Whether the pointer is over `window` or one of its descendants: input
+    // goes only there, never to a user's other windows on a shared display.
+    bool pointerIn(unsigned long window);
+    // Whether the keyboard focus is on an override-redirect window (a
+    // text field's popup), where typed keys may go.
+    bool focusOnPopup();
+
     // The window's top-left corner on the screen.
     bool origin(unsigned long window, int& rootX, int& rootY);
     unsigned long firstChild(unsigned long window);
