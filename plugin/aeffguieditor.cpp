@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
+#include "common/idle_path.h"
 #include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
 #include "vstgui/density.h"
-#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 #include "vstgui/platform/native_window.h"
 
@@ -71,7 +71,7 @@ void AEffGUIEditor::setHostScale(float factor) {
     frame->setScale(lastScale);
 }
 
-VSTGUI_IDLE_PATH void AEffGUIEditor::idle() {
+KV_IDLE_PATH void AEffGUIEditor::idle() {
     if (inMasterIdle) return;
     if (frame) frame->idle();
 }

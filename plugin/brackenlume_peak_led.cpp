@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "common/idle_path.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
-#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 using namespace VSTGUI;
@@ -18,13 +18,13 @@ bool BrackenlumePeakLed::isTypeOf(const char* name) const {
     return name && (std::strcmp(name, "BrackenlumePeakLed") == 0 || CControl::isTypeOf(name));
 }
 
-VSTGUI_IDLE_PATH void BrackenlumePeakLed::setDirty(bool flag) {
+KV_IDLE_PATH void BrackenlumePeakLed::setDirty(bool flag) {
     // Only the view's flag: oldValue keeps differing from the value, so the
     // LED stays dirty and is redrawn at every idle.
     CView::setDirty(flag);
 }
 
-VSTGUI_IDLE_PATH void BrackenlumePeakLed::draw(CDrawContext* context) {
+KV_IDLE_PATH void BrackenlumePeakLed::draw(CDrawContext* context) {
     CBitmap* bitmap = getBackground();
     if (!bitmap) return;
 

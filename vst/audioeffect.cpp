@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "common/idle_path.h"
 #include "vst/aeffeditor.h"
-#include "vstgui/idle_path.h"
 
 namespace {
 
@@ -15,8 +15,8 @@ AudioEffect* instanceOf(AEffect* e) {
 // gets the instance back from the object field. Nothing may unwind into
 // the host, so every entry catches whatever an operation lets escape. The
 // dispatcher carries the host's idle calls, so it lies with the idle's code.
-VSTGUI_IDLE_PATH intptr_t dispatchTrampoline(AEffect* e, int32_t opcode, int32_t index,
-                                             intptr_t value, void* ptr, float opt) {
+KV_IDLE_PATH intptr_t dispatchTrampoline(AEffect* e, int32_t opcode, int32_t index, intptr_t value,
+                                         void* ptr, float opt) {
     AudioEffect* fx = instanceOf(e);
     if (!fx) return 0;
     intptr_t result = 0;
@@ -113,8 +113,8 @@ void AudioEffect::deleteEditor() {
     editor = nullptr;
 }
 
-VSTGUI_IDLE_PATH intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value,
-                                                  void* ptr, float opt) {
+KV_IDLE_PATH intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value,
+                                              void* ptr, float opt) {
     switch (opcode) {
         case effOpen:
             open();

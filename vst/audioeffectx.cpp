@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/idle_path.h"
 #include "vst/aeffeditor.h"
-#include "vstgui/idle_path.h"
 
 namespace {
 
@@ -23,8 +23,8 @@ size_t arrangementBytes(int32_t numChannels) {
 
 }  // namespace
 
-VSTGUI_IDLE_PATH intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
-                                                   void* ptr, float opt) {
+KV_IDLE_PATH intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
+                                               void* ptr, float opt) {
     switch (opcode) {
         case effProcessEvents:
             return processEvents(static_cast<VstEvents*>(ptr));

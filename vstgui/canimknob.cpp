@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "common/idle_path.h"
 #include "vstgui/cdrawcontext.h"
-#include "vstgui/idle_path.h"
 
 namespace VSTGUI {
 
@@ -40,7 +40,7 @@ void CAnimKnob::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-VSTGUI_IDLE_PATH bool CAnimKnob::isDirty() const {
+KV_IDLE_PATH bool CAnimKnob::isDirty() const {
     if (CView::isDirty()) return true;
     // The value the knob shows: nothing to work out (asked at every idle).
     if (!CKnob::isDirty()) return false;

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <new>
 
+#include "common/idle_path.h"
 #include "vstgui/cdrawcontext.h"
-#include "vstgui/idle_path.h"
 #include "vstgui/palette_rows.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/resources.h"
@@ -230,12 +230,12 @@ platform::Image* CBitmap::getImage() const {
     return handle.get();
 }
 
-VSTGUI_IDLE_PATH void CBitmap::fillRows(const CRect& rect, const CPoint& offset) const {
+KV_IDLE_PATH void CBitmap::fillRows(const CRect& rect, const CPoint& offset) const {
     if (handle && paletteRows) paletteRows->expand(*handle, offset.v, offset.v + rect.height());
 }
 
-VSTGUI_IDLE_PATH platform::Image* CBitmap::imageFor(CDrawContext* context, const CRect& rect,
-                                                    const CPoint& offset) {
+KV_IDLE_PATH platform::Image* CBitmap::imageFor(CDrawContext* context, const CRect& rect,
+                                                const CPoint& offset) {
     if (context->getScale() != 1.0 && resourceId > 0 && !opaque) {
         if (!denseLooked) {
             denseLooked = true;
@@ -262,8 +262,7 @@ VSTGUI_IDLE_PATH platform::Image* CBitmap::imageFor(CDrawContext* context, const
     return handle.get();
 }
 
-VSTGUI_IDLE_PATH void CBitmap::draw(CDrawContext* context, const CRect& rect,
-                                    const CPoint& offset) {
+KV_IDLE_PATH void CBitmap::draw(CDrawContext* context, const CRect& rect, const CPoint& offset) {
     if (!opaque) {
         drawAlphaBlend(context, rect, offset, 255);
         return;
@@ -289,8 +288,8 @@ void CBitmap::drawTransparent(CDrawContext* context, const CRect& rect, const CP
     context->getDevice()->blitColorKey(*handle, dest, offset, transparentColor);
 }
 
-VSTGUI_IDLE_PATH void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect& rect,
-                                              const CPoint& offset, uint8_t alpha) {
+KV_IDLE_PATH void CBitmap::drawAlphaBlend(CDrawContext* context, const CRect& rect,
+                                          const CPoint& offset, uint8_t alpha) {
     if (!handle || !context || !context->getDevice()) return;
     CRect dest = rect;
     dest.offset(context->getOffset());

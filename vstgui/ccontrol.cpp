@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/idle_path.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
-#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI {
@@ -27,7 +27,7 @@ CControl::CControl(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitm
 
 CControl::~CControl() = default;
 
-VSTGUI_IDLE_PATH bool CControl::isDirty() const {
+KV_IDLE_PATH bool CControl::isDirty() const {
     return valuesDiffer(loadValue(), oldValue) || CView::isDirty();
 }
 
@@ -132,8 +132,8 @@ void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping
     endEdit();
 }
 
-VSTGUI_IDLE_PATH void CControl::drawBitmapAt(CDrawContext* context, CBitmap* bitmap,
-                                             const CPoint& offset) {
+KV_IDLE_PATH void CControl::drawBitmapAt(CDrawContext* context, CBitmap* bitmap,
+                                         const CPoint& offset) {
     if (!bitmap) return;
     if (isTransparent())
         bitmap->drawTransparent(context, size, offset);

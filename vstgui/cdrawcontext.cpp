@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "common/idle_path.h"
 #include "vstgui/cframe.h"
 #include "vstgui/density.h"
-#include "vstgui/idle_path.h"
 #include "vstgui/platform/graphics.h"
 #include "vstgui/platform/native_window.h"
 
@@ -100,7 +100,7 @@ void CDrawContext::setFont(int32_t id, int32_t style) {
     if (device) device->setFont(makeFontDesc(id, style));
 }
 
-VSTGUI_IDLE_PATH void CDrawContext::setClipRect(const CRect& clip) {
+KV_IDLE_PATH void CDrawContext::setClipRect(const CRect& clip) {
     CRect r = clip;
     r.offset(offset);
     if (r == clipRect) return;
@@ -108,13 +108,13 @@ VSTGUI_IDLE_PATH void CDrawContext::setClipRect(const CRect& clip) {
     if (device) device->setClip(r);
 }
 
-VSTGUI_IDLE_PATH CRect& CDrawContext::getClipRect(CRect& out) const {
+KV_IDLE_PATH CRect& CDrawContext::getClipRect(CRect& out) const {
     out = clipRect;
     out.offsetInv(offset);
     return out;
 }
 
-VSTGUI_IDLE_PATH CRect CDrawContext::getClipRect() const {
+KV_IDLE_PATH CRect CDrawContext::getClipRect() const {
     CRect r;
     return getClipRect(r);
 }

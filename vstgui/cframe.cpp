@@ -4,12 +4,12 @@
 
 #include <cstring>
 
+#include "common/idle_path.h"
 #include "plugin/aeffguieditor.h"
 #include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cdroptarget.h"
 #include "vstgui/density.h"
-#include "vstgui/idle_path.h"
 #include "vstgui/platform/clock.h"
 #include "vstgui/platform/graphics.h"
 
@@ -160,7 +160,7 @@ void CFrame::draw(CDrawContext* context) {
     if (context) CViewContainer::draw(context);
 }
 
-VSTGUI_IDLE_PATH void CFrame::drawRect(CDrawContext* context, const CRect& rect) {
+KV_IDLE_PATH void CFrame::drawRect(CDrawContext* context, const CRect& rect) {
     firstDrawPending = false;
     CDrawContext* dc = context;
     if (!dc) {
@@ -185,7 +185,7 @@ CDrawContext* CFrame::createDrawContext() {
     return new CDrawContext(this, nullptr, window.get());
 }
 
-VSTGUI_IDLE_PATH COffscreenContext* CFrame::getBackBuffer() {
+KV_IDLE_PATH COffscreenContext* CFrame::getBackBuffer() {
     if (!backBuffer) {
         backBuffer = new COffscreenContext(this, size.width(), size.height(), kBlackColor);
         drawnViews.forgetAll();
@@ -208,7 +208,7 @@ void CFrame::release() {
     forget();
 }
 
-VSTGUI_IDLE_PATH void CFrame::idle() {
+KV_IDLE_PATH void CFrame::idle() {
     Scope keep(this);
     // Window events first: on systems where nothing else pumps them, this
     // is where paints, clicks and wheel turns reach the frame.
@@ -216,7 +216,7 @@ VSTGUI_IDLE_PATH void CFrame::idle() {
     redrawDirtyViews();
 }
 
-VSTGUI_IDLE_PATH void CFrame::redrawDirtyViews() {
+KV_IDLE_PATH void CFrame::redrawDirtyViews() {
     // Whether anything is dirty is asked of each view once, while composing.
     if (released || !openFlag || firstDrawPending) return;
     // A context on the window is made only when the window has something to
@@ -244,7 +244,7 @@ void CFrame::update(CDrawContext* context) {
     presentBackBuffer(context, composeDirtyViews());
 }
 
-VSTGUI_IDLE_PATH CRect CFrame::composeDirtyViews() {
+KV_IDLE_PATH CRect CFrame::composeDirtyViews() {
     if (!openFlag || updatesOff) return CRect();
     CDrawContext* previous = frameContext;
     COffscreenContext* buffer = getBackBuffer();
@@ -266,7 +266,7 @@ VSTGUI_IDLE_PATH CRect CFrame::composeDirtyViews() {
         // without reaching the window.
         // An update that draws what the buffer holds already (the LED at
         // every idle, as a rule) changes nothing there.
-        const auto updateIfDirty = [&](CView* view) VSTGUI_IDLE_PATH {
+        const auto updateIfDirty = [&](CView* view) KV_IDLE_PATH {
             if (!view->isDirty()) return;
             const CRect area = view->getViewSize().bounded(oldClip);
             buffer->setClipRect(area);

@@ -2,7 +2,7 @@
 // test installed in its place.
 #include <atomic>
 
-#include "vstgui/idle_path.h"
+#include "common/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI::platform {
@@ -11,7 +11,7 @@ namespace {
 std::atomic<Clock*> installed{nullptr};
 }  // namespace
 
-VSTGUI_IDLE_PATH Clock& clock() {
+KV_IDLE_PATH Clock& clock() {
     Clock* c = installed.load(std::memory_order_acquire);
     return c ? *c : systemClock();
 }

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "common/idle_path.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
-#include "vstgui/idle_path.h"
 
 namespace VSTGUI {
 
@@ -32,11 +32,11 @@ void CView::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-VSTGUI_IDLE_PATH void CView::drawRect(CDrawContext* context, const CRect&) {
+KV_IDLE_PATH void CView::drawRect(CDrawContext* context, const CRect&) {
     draw(context);
 }
 
-VSTGUI_IDLE_PATH bool CView::touchesRect(const CRect& r) const {
+KV_IDLE_PATH bool CView::touchesRect(const CRect& r) const {
     return size.rectOverlap(r);
 }
 
@@ -50,7 +50,7 @@ void CView::setBackground(CBitmap* bitmap) {
     setDirty(true);
 }
 
-VSTGUI_IDLE_PATH CBitmap* CView::getBackground() const {
+KV_IDLE_PATH CBitmap* CView::getBackground() const {
     return background;
 }
 
@@ -79,10 +79,10 @@ void CView::onDragMove(CDrawContext*, CDragContainer*, const CPoint&) {}
 void CView::loseFocus(CDrawContext*) {}
 void CView::takeFocus(CDrawContext*) {}
 
-VSTGUI_IDLE_PATH bool CView::isDirty() const {
+KV_IDLE_PATH bool CView::isDirty() const {
     return dirty;
 }
-VSTGUI_IDLE_PATH void CView::setDirty(bool flag) {
+KV_IDLE_PATH void CView::setDirty(bool flag) {
     dirty = flag;
 }
 
@@ -106,7 +106,7 @@ bool CView::hitTest(const CPoint& where, int32_t) {
 void CView::setTransparency(bool enable) {
     transparencyEnabled = enable;
 }
-VSTGUI_IDLE_PATH bool CView::isTransparent() const {
+KV_IDLE_PATH bool CView::isTransparent() const {
     return transparencyEnabled;
 }
 
@@ -115,7 +115,7 @@ void CView::setViewSize(const CRect& rect) {
     setDirty(true);
 }
 
-VSTGUI_IDLE_PATH CRect CView::getViewSize() const {
+KV_IDLE_PATH CRect CView::getViewSize() const {
     return size;
 }
 
@@ -167,7 +167,7 @@ int32_t CView::notify(CView*, const char*) {
     return 0;
 }
 
-VSTGUI_IDLE_PATH void CView::redrawRect(CDrawContext* context, const CRect& rect) {
+KV_IDLE_PATH void CView::redrawRect(CDrawContext* context, const CRect& rect) {
     if (parentView)
         parentView->redrawRect(context, rect);
     else if (parentFrame)
@@ -185,7 +185,7 @@ bool CView::isTypeOf(const char* className) const {
     return className && std::strcmp(className, "CView") == 0;
 }
 
-VSTGUI_IDLE_PATH void CView::update(CDrawContext* context) {
+KV_IDLE_PATH void CView::update(CDrawContext* context) {
     if (isDirty()) {
         if (context)
             redrawRect(context, size);

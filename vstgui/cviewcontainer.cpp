@@ -4,10 +4,10 @@
 #include <cstring>
 #include <iterator>
 
+#include "common/idle_path.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
-#include "vstgui/idle_path.h"
 
 namespace VSTGUI {
 
@@ -198,8 +198,7 @@ bool CViewContainer::removed(CView*) {
 
 // --- drawing ---------------------------------------------------------------
 
-VSTGUI_IDLE_PATH CDrawContext* CViewContainer::beginDrawing(CDrawContext* target,
-                                                            CRect& savedClip) {
+KV_IDLE_PATH CDrawContext* CViewContainer::beginDrawing(CDrawContext* target, CRect& savedClip) {
     if (drawInOffscreen && !offscreen) makeOffscreen();
     // A transparent container composes over a copy of what lies beneath.
     if (offscreen && transparencyEnabled) offscreen->copyFromContext(target, size, CPoint(0, 0));
@@ -217,8 +216,8 @@ VSTGUI_IDLE_PATH CDrawContext* CViewContainer::beginDrawing(CDrawContext* target
     return target;
 }
 
-VSTGUI_IDLE_PATH void CViewContainer::endDrawing(CDrawContext* target, CDrawContext* drawContext,
-                                                 const CRect& savedClip) {
+KV_IDLE_PATH void CViewContainer::endDrawing(CDrawContext* target, CDrawContext* drawContext,
+                                             const CRect& savedClip) {
     drawContext->setClipRect(savedClip);
     if (drawContext != target) return;
     const CPoint shift = size.topLeft();
@@ -254,7 +253,7 @@ void CViewContainer::draw(CDrawContext* target) {
     CView::setDirty(false);
 }
 
-VSTGUI_IDLE_PATH void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
+KV_IDLE_PATH void CViewContainer::drawRect(CDrawContext* target, const CRect& updateRect) {
     if (!target) return;
     CRect savedClip;
     CDrawContext* dc = beginDrawing(target, savedClip);
@@ -282,7 +281,7 @@ VSTGUI_IDLE_PATH void CViewContainer::drawRect(CDrawContext* target, const CRect
     CView::setDirty(false);
 }
 
-VSTGUI_IDLE_PATH void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect) {
+KV_IDLE_PATH void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect) {
     if (!context) return;
     if (background) {
         const CRect oldClip = context->getClipRect();
@@ -301,7 +300,7 @@ VSTGUI_IDLE_PATH void CViewContainer::drawBackgroundRect(CDrawContext* context, 
 
 // --- dirty model -----------------------------------------------------------
 
-VSTGUI_IDLE_PATH bool CViewContainer::isDirty() const {
+KV_IDLE_PATH bool CViewContainer::isDirty() const {
     if (dirty) return true;
     const CRect local = localRect();
     for (CView* child : children)
@@ -336,7 +335,7 @@ void CViewContainer::update(CDrawContext* context) {
     }
 }
 
-VSTGUI_IDLE_PATH void CViewContainer::redrawRect(CDrawContext* context, const CRect& rect) {
+KV_IDLE_PATH void CViewContainer::redrawRect(CDrawContext* context, const CRect& rect) {
     CRect inParent = rect;
     inParent.offset(size.topLeft());
     // Without a context nothing can be shifted: the frame draws the area

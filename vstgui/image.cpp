@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "vstgui/idle_path.h"
+#include "common/idle_path.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI::platform {
@@ -22,7 +22,7 @@ void Image::pixelsChanged() {
     flushPixels();
 }
 
-VSTGUI_IDLE_PATH bool Image::fullyOpaque() const {
+KV_IDLE_PATH bool Image::fullyOpaque() const {
     if (opacity_ == Opacity::unknown) {
         opacity_ = Opacity::opaque;
         const int32_t w = width();

@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "vstgui/idle_path.h"
+#include "common/idle_path.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI {
@@ -228,7 +228,7 @@ bool PaletteRows::unfilter() {
     return true;
 }
 
-VSTGUI_IDLE_PATH void PaletteRows::expand(platform::Image& image, int32_t top, int32_t bottom) {
+KV_IDLE_PATH void PaletteRows::expand(platform::Image& image, int32_t top, int32_t bottom) {
     top = std::max(top, 0);
     bottom = std::min(bottom, height_);
     if (top >= bottom || image.width() != width_ || image.height() != height_) return;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "vstgui/idle_path.h"
+#include "common/idle_path.h"
 #include "vstgui/platform/graphics.h"
 
 namespace VSTGUI {
@@ -34,7 +34,7 @@ CRect drawnByImage(const UpdateMemo::Op& op) {
 
 }  // namespace
 
-VSTGUI_IDLE_PATH bool UpdateMemo::Op::operator==(const Op& o) const {
+KV_IDLE_PATH bool UpdateMemo::Op::operator==(const Op& o) const {
     return kind == o.kind && color == o.color && number == o.number && rect == o.rect &&
            point == o.point && font.pixelHeight == o.font.pixelHeight && font.bold == o.font.bold &&
            font.italic == o.font.italic && font.underline == o.font.underline &&
@@ -110,7 +110,7 @@ class UpdateMemo::Recorder final : public platform::DrawDevice {
         op.font = font;
         op.text = font.face ? font.face : "";
     }
-    VSTGUI_IDLE_PATH void setClip(const CRect& r) override { add(Kind::clip).rect = r; }
+    KV_IDLE_PATH void setClip(const CRect& r) override { add(Kind::clip).rect = r; }
     void moveTo(CPoint p) override { add(Kind::moveTo).point = p; }
     void lineTo(CPoint p) override { add(Kind::lineTo).point = p; }
     void fillRect(const CRect& r) override { add(Kind::fillRect).rect = r; }
@@ -128,27 +128,27 @@ class UpdateMemo::Recorder final : public platform::DrawDevice {
         op.rect = sourceRect;
         op.point = dest;
     }
-    VSTGUI_IDLE_PATH void blit(const platform::Image& image, const CRect& dest,
-                               CPoint sourceOffset) override {
+    KV_IDLE_PATH void blit(const platform::Image& image, const CRect& dest,
+                           CPoint sourceOffset) override {
         addImage(Kind::blit, image, dest, sourceOffset);
     }
     void blitColorKey(const platform::Image& image, const CRect& dest, CPoint sourceOffset,
                       CColor key) override {
         addImage(Kind::blitColorKey, image, dest, sourceOffset).color = key;
     }
-    VSTGUI_IDLE_PATH void alphaBlend(const platform::Image& image, const CRect& dest,
-                                     CPoint sourceOffset, uint8_t constantAlpha) override {
+    KV_IDLE_PATH void alphaBlend(const platform::Image& image, const CRect& dest,
+                                 CPoint sourceOffset, uint8_t constantAlpha) override {
         addImage(Kind::alphaBlend, image, dest, sourceOffset).number = constantAlpha;
     }
 
   private:
-    VSTGUI_IDLE_PATH Op& add(Kind kind) {
+    KV_IDLE_PATH Op& add(Kind kind) {
         Op& op = ops.emplace_back();
         op.kind = kind;
         return op;
     }
-    VSTGUI_IDLE_PATH Op& addImage(Kind kind, const platform::Image& image, const CRect& dest,
-                                  CPoint offset) {
+    KV_IDLE_PATH Op& addImage(Kind kind, const platform::Image& image, const CRect& dest,
+                              CPoint offset) {
         Op& op = add(kind);
         op.image = &image;
         op.imageContent = image.contentId();
@@ -161,15 +161,15 @@ class UpdateMemo::Recorder final : public platform::DrawDevice {
 UpdateMemo::UpdateMemo() : recorder_(std::make_unique<Recorder>()) {}
 UpdateMemo::~UpdateMemo() = default;
 
-VSTGUI_IDLE_PATH platform::DrawDevice& UpdateMemo::begin(const void* view, const CRect& clip) {
+KV_IDLE_PATH platform::DrawDevice& UpdateMemo::begin(const void* view, const CRect& clip) {
     view_ = view;
     clip_ = clip;
     recorder_->ops.clear();
     return *recorder_;
 }
 
-VSTGUI_IDLE_PATH bool UpdateMemo::independentOfBuffer(const std::vector<Op>& ops, const CRect& clip,
-                                                      CRect& written) {
+KV_IDLE_PATH bool UpdateMemo::independentOfBuffer(const std::vector<Op>& ops, const CRect& clip,
+                                                  CRect& written) {
     // Independent: the first drawing call replaces every pixel of the clip
     // then in force with an opaque image, and nothing afterwards draws
     // outside that clip. Written: the clips in force while drawing.
@@ -201,7 +201,7 @@ VSTGUI_IDLE_PATH bool UpdateMemo::independentOfBuffer(const std::vector<Op>& ops
     return independent;
 }
 
-VSTGUI_IDLE_PATH bool UpdateMemo::finish(platform::DrawDevice& target) {
+KV_IDLE_PATH bool UpdateMemo::finish(platform::DrawDevice& target) {
     std::vector<Op>& ops = recorder_->ops;
     const auto last = std::find_if(played_.begin(), played_.end(),
                                    [&](const Played& p) { return p.view == view_; });

@@ -7,9 +7,9 @@
 #include <new>
 #include <vector>
 
+#include "common/idle_path.h"
 #include "platform/cairo/cairo_text.h"
 #include "vstgui/density.h"
-#include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform::cairo {
 
@@ -45,10 +45,10 @@ std::unique_ptr<CairoImage> CairoImage::adopt(uint8_t* pixels, int32_t width, in
     return image;
 }
 
-VSTGUI_IDLE_PATH int32_t CairoImage::width() const {
+KV_IDLE_PATH int32_t CairoImage::width() const {
     return width_;
 }
-VSTGUI_IDLE_PATH int32_t CairoImage::height() const {
+KV_IDLE_PATH int32_t CairoImage::height() const {
     return height_;
 }
 
@@ -146,7 +146,7 @@ void CairoDevice::setScale(double factor) {
     scale_ = factor;
 }
 
-VSTGUI_IDLE_PATH CRect CairoDevice::pixels(const CRect& r) const {
+KV_IDLE_PATH CRect CairoDevice::pixels(const CRect& r) const {
     return scale_ == 1.0 ? r : density::toDevice(r, scale_);
 }
 
@@ -174,7 +174,7 @@ void CairoDevice::setFont(const FontDesc& font) {
     font_.face = fontFace_.c_str();
 }
 
-VSTGUI_IDLE_PATH void CairoDevice::setClip(const CRect& r) {
+KV_IDLE_PATH void CairoDevice::setClip(const CRect& r) {
     hasClip_ = true;
     clip_ = pixels(r);
     clipPending_ = true;
@@ -491,8 +491,7 @@ void CairoDevice::alphaBlendPixels(const Image& image, const CRect& dest, CPoint
 
 // An image drawn at its own density is copied pixel for pixel; the units of
 // dest and the offset are then simply multiplied.
-VSTGUI_IDLE_PATH void CairoDevice::blit(const Image& image, const CRect& dest,
-                                        CPoint sourceOffset) {
+KV_IDLE_PATH void CairoDevice::blit(const Image& image, const CRect& dest, CPoint sourceOffset) {
     const int32_t d = image.density();
     if (scale_ == d) {
         blitPixels(image, d == 1 ? dest : density::toDevice(dest, d),
@@ -513,8 +512,8 @@ void CairoDevice::blitColorKey(const Image& image, const CRect& dest, CPoint sou
     drawResampled(image, dest, sourceOffset, Resample::colorKey, key, 255);
 }
 
-VSTGUI_IDLE_PATH void CairoDevice::alphaBlend(const Image& image, const CRect& dest,
-                                              CPoint sourceOffset, uint8_t constantAlpha) {
+KV_IDLE_PATH void CairoDevice::alphaBlend(const Image& image, const CRect& dest,
+                                          CPoint sourceOffset, uint8_t constantAlpha) {
     const int32_t d = image.density();
     if (scale_ == d) {
         alphaBlendPixels(image, d == 1 ? dest : density::toDevice(dest, d),

@@ -1,5 +1,5 @@
 #include "platform/posix/fork_generation.h"
-#include "vstgui/idle_path.h"
+#include "common/idle_path.h"
 
 #include <pthread.h>
 
@@ -17,7 +17,7 @@ void forked() {
 
 }  // namespace
 
-VSTGUI_IDLE_PATH uint32_t forkGeneration() {
+KV_IDLE_PATH uint32_t forkGeneration() {
     // glibc drops the handler when the library is unloaded.
     static const bool counting = pthread_atfork(nullptr, nullptr, &forked) == 0;
     static_cast<void>(counting);

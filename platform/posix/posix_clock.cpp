@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "vstgui/idle_path.h"
+#include "common/idle_path.h"
 #include "vstgui/platform/clock.h"
 
 namespace VSTGUI::platform {
@@ -13,7 +13,7 @@ namespace {
 
 class SystemClock final : public Clock {
   public:
-    VSTGUI_IDLE_PATH uint32_t ticks() override {
+    KV_IDLE_PATH uint32_t ticks() override {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
         const uint64_t ms =
@@ -34,7 +34,7 @@ class SystemClock final : public Clock {
 
 }  // namespace
 
-VSTGUI_IDLE_PATH Clock& systemClock() {
+KV_IDLE_PATH Clock& systemClock() {
     static SystemClock instance;
     return instance;
 }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <exception>
 
+#include "common/idle_path.h"
 #include "platform/posix/fork_generation.h"
-#include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform::x11 {
 
@@ -58,7 +58,7 @@ SocketWatch::SocketWatch(int socket) : socket_(socket), generation_(posix::forkG
     }
 }
 
-VSTGUI_IDLE_PATH bool SocketWatch::active() const {
+KV_IDLE_PATH bool SocketWatch::active() const {
     return thread_ && !stopped_.load(std::memory_order_acquire) &&
            generation_ == posix::forkGeneration();
 }

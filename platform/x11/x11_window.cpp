@@ -9,11 +9,11 @@
 #include <new>
 #include <utility>
 
+#include "common/idle_path.h"
 #include "platform/cairo/cairo_device.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_errors.h"
 #include "vstgui/ccolor.h"
-#include "vstgui/idle_path.h"
 
 namespace VSTGUI::platform {
 
@@ -308,7 +308,7 @@ CRect X11Window::changedPart(DrawDevice& source, const CRect& area) {
     return surface ? connection_->unshownPart(surface->cairoSurface(), area) : area;
 }
 
-VSTGUI_IDLE_PATH void X11Window::processEvents() {
+KV_IDLE_PATH void X11Window::processEvents() {
     Display* display = connection_->display;
     // Inside a mouse handler (a control following the pointer, whose loop
     // pumps idle) only paints and the window's destruction are handled;
@@ -354,7 +354,7 @@ VSTGUI_IDLE_PATH void X11Window::processEvents() {
     if (watch_) watch_->rearm();
 }
 
-VSTGUI_IDLE_PATH bool X11Window::eventsMayWait(Display* display) const {
+KV_IDLE_PATH bool X11Window::eventsMayWait(Display* display) const {
     // XPending reads the socket (twice) even when nothing came. Events can
     // wait in three places: Xlib's queue, the socket, and the queue of the
     // library under Xlib, which fills only while a reply is awaited. No

@@ -1,4 +1,6 @@
-// Marks a function that runs at every idle of an open editor.
+// Marks a function that runs at every idle of an open editor, in any layer
+// (the host interface, the toolkit, the back ends): this header depends on
+// nothing.
 //
 // The host idles the editor every 20 to 100 ms, long enough for the caches
 // to forget our code: an idle then pays for every page and line of code it
@@ -8,7 +10,7 @@
 #pragma once
 
 #if defined(__GNUC__) || defined(__clang__)
-#define VSTGUI_IDLE_PATH __attribute__((hot))
+#define KV_IDLE_PATH __attribute__((hot))
 #else
-#define VSTGUI_IDLE_PATH
+#define KV_IDLE_PATH
 #endif
