@@ -192,7 +192,7 @@ ChannelMap mapChannels(int fileChannels, int inputs, int outputs) {
 class BlockRunner {
   public:
     using Run32 = std::function<void(float**, float**, int32_t frames, int64_t pos)>;
-    using Run64 = std::function<void(double**, double**, int32_t frames)>;
+    using Run64 = std::function<void(double**, double**, int32_t frames, int64_t pos)>;
 
     BlockRunner(int inputs, int outputs, size_t maxFrames, bool useDouble, ChannelMap map,
                 Run32 run32, Run64 run64)
@@ -208,7 +208,7 @@ class BlockRunner {
     void run(const float* in, int fileChannels, float* out, int64_t frames, int64_t pos) {
         if (useDouble_) {
             fill(d_, in, fileChannels, frames);
-            run64_(d_.inPointers(), d_.outPointers(), static_cast<int32_t>(frames));
+            run64_(d_.inPointers(), d_.outPointers(), static_cast<int32_t>(frames), pos);
             collect(d_, out, frames);
         } else {
             fill(f_, in, fileChannels, frames);
@@ -414,14 +414,18 @@ int runProcess(const std::vector<std::string>& args) {
         plugin.setParameter = [&](int index, float value) { host->setParameter(index, value); };
         // A VST 2 plug-in reads its parameters once per block: a change
         // inside a block is set before it, so it starts with that block.
-        plugin.run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
+        const auto automate = [&](int64_t pos, int32_t frames) {
             for (const auto& [frame, change] : vstChanges) {
                 if (frame >= pos && frame < pos + frames)
                     host->setParameter(change.first, change.second);
             }
+        };
+        plugin.run32 = [&, automate](float** in, float** out, int32_t frames, int64_t pos) {
+            automate(pos, frames);
             host->processReplacing(in, out, frames);
         };
-        plugin.run64 = [&](double** in, double** out, int32_t frames) {
+        plugin.run64 = [&, automate](double** in, double** out, int32_t frames, int64_t pos) {
+            automate(pos, frames);
             host->processDoubleReplacing(in, out, frames);
         };
         host->start(pluginRate, static_cast<int32_t>(r.block));

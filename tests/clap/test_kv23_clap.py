@@ -85,6 +85,9 @@ def test_sample_accuracy(work, ours, vst):
     vst_stepped = render(work, "vst-step", vst, "--automation", os.path.join(work, "vst.auto"))
     check(first_difference(vst_plain, vst_stepped) == 0,
           "the VST 2 step took effect at frame %s, not at the block's start" % first_difference(vst_plain, vst_stepped))
+    vst_double = render(work, "vst-step64", vst, "--double", "--automation", os.path.join(work, "vst.auto"))
+    check(first_difference(render(work, "vst-plain64", vst, "--double"), vst_double) == 0,
+          "with --double the VST 2 step was not applied at the block's start")
     print("automation: CLAP changes at frame 100, VST 2 at the block's start (frame 0)")
 
 
