@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/brackenlume_opamp.h"
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_params.h"
+#include "plugin/brackenlume_opamp.h"
 
 namespace {
 

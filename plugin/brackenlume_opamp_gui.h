@@ -20,9 +20,9 @@
 
 #include <cstdint>
 
+#include "dsp/opamp_params.h"
 #include "plugin/aeffguieditor.h"
 #include "plugin/handover.h"
-#include "dsp/opamp_params.h"
 #include "vstgui/ccontrol.h"
 
 class BrackenlumeOpamp;

@@ -174,7 +174,8 @@ int main(int argc, char** argv) {
     XSync(dpy, False);
     DragProbe* probe = nullptr;
     const auto open = [&] {
-        auto* f = new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(holder), nullptr, scale);
+        auto* f =
+            new CFrame(CRect(0, 0, 240, 200), reinterpret_cast<void*>(holder), nullptr, scale);
         probe = new DragProbe(CRect(0, 0, 240, 200));
         f->addView(probe);
         return f;
