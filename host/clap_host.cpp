@@ -231,7 +231,7 @@ bool ClapHost::loadState(const std::vector<uint8_t>& bytes) const {
                           [](const clap_istream_t* s, void* data, uint64_t size) -> int64_t {
                               auto& r = *static_cast<Reader*>(s->ctx);
                               const size_t n = std::min<size_t>(size, r.bytes.size() - r.pos);
-                              std::memcpy(data, r.bytes.data() + r.pos, n);
+                              if (n > 0) std::memcpy(data, r.bytes.data() + r.pos, n);
                               r.pos += n;
                               return static_cast<int64_t>(n);
                           }};

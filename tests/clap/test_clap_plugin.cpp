@@ -72,7 +72,7 @@ struct Stream {
         auto& self = *static_cast<Stream*>(s->ctx);
         const size_t n =
             std::min<size_t>({static_cast<size_t>(size), self.chunk, self.bytes.size() - self.pos});
-        std::memcpy(data, self.bytes.data() + self.pos, n);
+        if (n > 0) std::memcpy(data, self.bytes.data() + self.pos, n);
         self.pos += n;
         return static_cast<int64_t>(n);
     }
