@@ -14,7 +14,6 @@
 - kv23 validate's clap group passes every check on our plug-in and fails
   DPF's exactly on the checks docs/validator-findings.md lists for it.
 """
-import math
 import os
 import re
 import subprocess
@@ -22,7 +21,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host"))
-from test_ardour import Failure, check, read_wav, write_float_wav  # noqa: E402
+from test_ardour import Failure, check, read_wav, write_stereo_test_wav  # noqa: E402
 
 RATE = 48000
 
@@ -143,11 +142,7 @@ def main(argv):
     KV23, ours, vst, dpf = (os.path.abspath(a) for a in argv[1:])
     try:
         with tempfile.TemporaryDirectory(prefix="kv23-clap-") as work:
-            samples = []
-            for i in range(RATE // 4):
-                samples.append(0.8 * math.sin(2 * math.pi * 220 * i / RATE))
-                samples.append(0.5 * math.sin(2 * math.pi * 331 * i / RATE) + 0.3)
-            write_float_wav(os.path.join(work, "in.wav"), RATE, samples, channels=2)
+            write_stereo_test_wav(os.path.join(work, "in.wav"), RATE, RATE // 4)
             test_info(ours, dpf)
             test_same_samples(work, ours, vst)
             test_sample_accuracy(work, ours, vst)

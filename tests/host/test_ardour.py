@@ -15,6 +15,7 @@
 Exits 77 (skipped) when Ardour is not installed.
 """
 import base64
+import math
 import os
 import shutil
 import struct
@@ -97,6 +98,16 @@ def write_float_wav(path, rate, samples, channels=1):
         f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(body)) + b"WAVE")
         f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)
         f.write(b"data" + struct.pack("<I", len(body)) + body)
+
+
+def write_stereo_test_wav(path, rate, frames):
+    """Two tones, the right one with an offset: a float stereo WAV that drives
+    both channels of a plug-in differently."""
+    samples = []
+    for i in range(frames):
+        samples.append(0.8 * math.sin(2 * math.pi * 220 * i / rate))
+        samples.append(0.5 * math.sin(2 * math.pi * 331 * i / rate) + 0.3)
+    write_float_wav(path, rate, samples, channels=2)
 
 
 def scan(plugin, home):

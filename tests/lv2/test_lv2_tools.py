@@ -12,7 +12,6 @@ processing binary needs no window system, drawing or font library.
 
 Exits 77 (skipped) when the LV2 tools are not installed.
 """
-import math
 import os
 import shutil
 import subprocess
@@ -20,7 +19,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host"))
-from test_ardour import Failure, check, read_wav, write_float_wav  # noqa: E402
+from test_ardour import Failure, check, read_wav, write_stereo_test_wav  # noqa: E402
 
 SKIP = 77
 URI = "urn:harrowquill:kv23-t-zudiz"
@@ -87,11 +86,7 @@ def test_info(env, bundle):
 def test_renders(env, plugin, kv23, work):
     src = os.path.join(work, "in.wav")
     frames = RATE // 4
-    samples = []
-    for i in range(frames):
-        samples.append(0.8 * math.sin(2 * math.pi * 220 * i / RATE))
-        samples.append(0.5 * math.sin(2 * math.pi * 331 * i / RATE) + 0.3)
-    write_float_wav(src, RATE, samples, channels=2)
+    write_stereo_test_wav(src, RATE, frames)
     for n, (controls, options) in enumerate(RENDERS):
         lv2_out = os.path.join(work, "lv2-%d.wav" % n)
         vst_out = os.path.join(work, "vst-%d.wav" % n)
