@@ -38,7 +38,8 @@ constexpr uint32_t kTimerPeriodMs = 20;
 // The panel of one instance, from gui.create to gui.destroy. Main thread.
 struct Gui final : kv::panel::PanelOwner {
     explicit Gui(Opamp& instance) : o(instance) {
-        for (int32_t i = 0; i < kNumParams; ++i) shown[i] = o.values[i].load();
+        for (int32_t i = 0; i < kNumParams; ++i)
+            shown[i] = o.values[i].load();
     }
     ~Gui() { close(); }
 
@@ -257,10 +258,10 @@ void onTimer(const clap_plugin_t* plugin, clap_id timer) {
     if (o.gui && timer == o.gui->timer) o.gui->tick();
 }
 
-const clap_plugin_gui_t kGui = {isApiSupported, getPreferredApi, create,     destroy,
-                                setScale,       getSize,         canResize,  getResizeHints,
-                                adjustSize,     setSize,         setParent,  setTransient,
-                                suggestTitle,   show,            hide};
+const clap_plugin_gui_t kGui = {
+    isApiSupported, getPreferredApi, create,         destroy,    setScale,
+    getSize,        canResize,       getResizeHints, adjustSize, setSize,
+    setParent,      setTransient,    suggestTitle,   show,       hide};
 
 const clap_plugin_timer_support_t kTimerSupport = {onTimer};
 
