@@ -14,8 +14,9 @@ an empty one. Then, as a user would:
 - a click on pad 1 lights it (as `kv23 snapshot --param 1=1` shows it) and
   reaches Qtractor: the session becomes modified, and after File/Save (Ctrl+S)
   the saved session holds Pad 1 = 1.
-The pictures stay in SHOT_DIR: qtractor-clap.png (the screen) and
-qtractor-clap-panel.png (the panel).
+The pictures stay in SHOT_DIR: qtractor-clap.png (the screen),
+qtractor-clap-panel.png (the panel) and qtractor-clap-reference.png (kv23
+snapshot of the VST 2 build).
 
 Exits 77 (skipped) when Qtractor, Xvfb, openbox, JACK or a tool is missing.
 """
@@ -186,7 +187,8 @@ def test(clap, vst, kv23, private_x, sequencer, shots, work, procs, log):
     os.environ["DISPLAY"] = display[0]  # for the tools run here
     # The references: the VST 2 build's panel, as it is and with pad 1 on,
     # before the window manager starts (kv23 snapshot waits for its own map).
-    reference, reference_pad = (os.path.join(work, n) for n in ("ref.png", "ref-pad.png"))
+    reference = os.path.join(shots, "qtractor-clap-reference.png")
+    reference_pad = os.path.join(work, "reference-pad.png")
     subprocess.run([kv23, "snapshot", reference, "--plugin", vst], env=env, check=True,
                    capture_output=True, timeout=30)
     subprocess.run([kv23, "snapshot", reference_pad, "--plugin", vst, "--param", "1=1"],
