@@ -10,7 +10,7 @@ packages=(
   fontconfig fonts-liberation2 fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps x11-utils x11-xserver-utils imagemagick libxres-dev
-  ardour qtractor muse
+  ardour qtractor muse jackd2 libasound2-dev
   openbox python3-gi gir1.2-gtk-3.0 python3-pyqt5 locales
   help2man dpkg-dev file zip unzip lintian
   dpf-plugins-vst lsp-plugins-vst
