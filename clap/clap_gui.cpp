@@ -210,8 +210,11 @@ bool canResize(const clap_plugin_t*) {
     return false;
 }
 
-bool getResizeHints(const clap_plugin_t*, clap_gui_resize_hints_t*) {
-    return false;
+// Valid hints, all of them "no": Qtractor asks and complains without them.
+bool getResizeHints(const clap_plugin_t*, clap_gui_resize_hints_t* hints) {
+    if (!hints) return false;
+    *hints = {};
+    return true;
 }
 
 // The panel has one size: a host asking for another gets it.
