@@ -29,14 +29,7 @@ locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' || { echo "skip: locale de_D
 harness_start
 start_private_xvfb 800x600x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 export XDG_RUNTIME_DIR="$work"  # Qt asks for one
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-# shellcheck disable=SC2034  # stopped on exit
-wm_pid=$!
-stop_on_exit wm_pid
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
+start_openbox
 
 start_kv23_gui env LC_ALL=de_DE.UTF-8 "$kv23" gui --plugin "$plugin"
 
