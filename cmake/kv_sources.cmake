@@ -20,8 +20,11 @@ list(REMOVE_ITEM KV_VST_SOURCES ${KV_ENTRY_SOURCE} ${KV_WIN32_ENTRY_SOURCE})
 # The toolkit's portable logic.
 file(GLOB KV_VSTGUI_SOURCES CONFIGURE_DEPENDS ${KV_ROOT}/vstgui/*.cpp)
 
-# The effect and the plug-in's controls, without the editor base (which the
-# toolkit's frame calls into) and the two units that define
+# The op-amp panel, whatever format shows it: its controls and its seam to
+# the format (panel/panel_owner.h).
+file(GLOB KV_PANEL_SOURCES CONFIGURE_DEPENDS ${KV_ROOT}/panel/*.cpp)
+
+# The effect, without the VST 2 editor base and the two units that define
 # createOpampEditor: a program that makes the effect links exactly one of
 # those, the panel or "no editor".
 set(KV_EDITOR_BASE_SOURCE ${KV_ROOT}/plugin/aeffguieditor.cpp)

@@ -12,6 +12,7 @@
 #include "dsp/opamp_params.h"
 #include "lv2/lv2_ports.h"
 #include "lv2/peak_hold.h"
+#include "lv2/port_values.h"
 
 namespace {
 
@@ -28,35 +29,6 @@ struct Instance {
     // The normalised values last accepted: a NaN on a port keeps them.
     float values[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
 };
-
-// The parameter a control port feeds.
-Param paramOf(uint32_t port) {
-    switch (port) {
-        case kv::lv2::kPortGain:
-            return kGain;
-        case kv::lv2::kPortPad1:
-            return kPad1;
-        case kv::lv2::kPortPad2:
-            return kPad2;
-        default:
-            return kVolume;
-    }
-}
-
-// A port's value as the normalised value the VST 2 build would get for it:
-// decibels go through the scale in double, as kv23 computes its --gain and
-// --volume, and the switches are already 0 or 1.
-float normalised(Param param, float portValue) {
-    const double v = portValue;
-    switch (param) {
-        case kGain:
-            return static_cast<float>(kGainScale.fromDb(v));
-        case kVolume:
-            return static_cast<float>(kVolumeScale.fromDb(v));
-        default:
-            return portValue;
-    }
-}
 
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*) {
     // The 15 Hz high-pass needs a Nyquist frequency above it, and a rate
@@ -93,7 +65,7 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
         case kv::lv2::kPortPad1:
         case kv::lv2::kPortPad2:
         case kv::lv2::kPortVolume:
-            self->control[paramOf(port)] = static_cast<const float*>(data);
+            self->control[*kv::lv2::paramOfPort(port)] = static_cast<const float*>(data);
             break;
         case kv::lv2::kPortPeak:
             self->peak = static_cast<float*>(data);
@@ -107,7 +79,8 @@ void run(LV2_Handle handle, uint32_t frames) {
     auto* self = static_cast<Instance*>(handle);
     for (int p = 0; p < kNumParams; ++p) {
         if (!self->control[p]) continue;
-        if (const auto v = acceptValue(normalised(static_cast<Param>(p), *self->control[p])))
+        const auto param = static_cast<Param>(p);
+        if (const auto v = acceptValue(kv::lv2::normalisedOfPort(param, *self->control[p])))
             self->values[p] = *v;
     }
     const float* v = self->values;

@@ -11,6 +11,10 @@ namespace kv::lv2 {
 // Ours, stable, and not a web address: nothing is served there.
 inline constexpr const char* kPluginUri = "urn:harrowquill:kv23-t-zudiz";
 inline constexpr const char* kBinaryName = "KV23-T-ZuDiz_dsp.so";
+// The panel: an X11 UI in a binary of its own, so that the processing
+// binary never loads a window system.
+inline constexpr const char* kUiUri = "urn:harrowquill:kv23-t-zudiz#ui";
+inline constexpr const char* kUiBinaryName = "KV23-T-ZuDiz_ui.so";
 
 enum Port : uint32_t {
     kPortInLeft = 0,

@@ -21,6 +21,10 @@ constexpr const char* kPrefixes =
     "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+constexpr const char* kUiPrefixes =
+    "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
+    "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
+    "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 std::string audioPort(uint32_t index, bool input, const char* symbol, const char* name) {
     char text[256];
@@ -76,9 +80,22 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     const std::string uri = std::string("<") + kPluginUri + ">";
 
-    const std::string manifest = std::string(kPrefixes) + uri +
-                                 "\n    a lv2:Plugin ;\n    lv2:binary <" + kBinaryName +
-                                 "> ;\n    rdfs:seeAlso <KV23-T-ZuDiz.ttl> .\n";
+    const std::string ui = std::string("<") + kUiUri + ">";
+    // The UI lives in the manifest: a host learns everything about it
+    // without reading the plug-in's description.
+    const std::string manifest =
+        std::string(kPrefixes) + kUiPrefixes + uri + "\n    a lv2:Plugin ;\n    lv2:binary <" +
+        kBinaryName + "> ;\n    ui:ui " + ui + " ;\n    rdfs:seeAlso <KV23-T-ZuDiz.ttl> .\n\n" +
+        ui + "\n    a ui:X11UI ;\n    ui:binary <" + kUiBinaryName +
+        "> ;\n"
+        "    lv2:requiredFeature ui:parent , ui:idleInterface ;\n"
+        "    lv2:optionalFeature ui:resize , ui:touch , ui:noUserResize , opts:options , "
+        "urid:map ;\n"
+        "    lv2:extensionData ui:idleInterface ;\n"
+        "    opts:supportedOption ui:scaleFactor ;\n"
+        "    ui:portNotification [\n        ui:plugin " +
+        uri +
+        " ;\n        lv2:symbol \"peak\" ;\n        ui:protocol ui:floatProtocol ;\n    ] .\n";
 
     std::string plugin = std::string(kPrefixes) + uri +
                          "\n    a lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"

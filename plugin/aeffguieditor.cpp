@@ -1,6 +1,7 @@
 #include "plugin/aeffguieditor.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "common/idle_path.h"
 #include "vst/audioeffectx.h"
@@ -80,12 +81,12 @@ KV_IDLE_PATH void AEffGUIEditor::idle() {
 // editor: the frame stays until the handler is done (see CFrame).
 bool AEffGUIEditor::onKeyDown(VstKeyCode& keyCode) {
     VSTGUI::CFrame::Scope keep(frame);
-    return frame && frame->onKeyDown(keyCode) == 1;
+    return frame && frame->onKeyDown(toolkitKey(keyCode)) == 1;
 }
 
 bool AEffGUIEditor::onKeyUp(VstKeyCode& keyCode) {
     VSTGUI::CFrame::Scope keep(frame);
-    return frame && frame->onKeyUp(keyCode) == 1;
+    return frame && frame->onKeyUp(toolkitKey(keyCode)) == 1;
 }
 
 bool AEffGUIEditor::onWheel(float distance) {
@@ -129,6 +130,34 @@ void AEffGUIEditor::beginEdit(int32_t index) {
 
 void AEffGUIEditor::endEdit(int32_t index) {
     if (auto* fx = dynamic_cast<AudioEffectX*>(effect)) fx->endEdit(index);
+}
+
+bool AEffGUIEditor::sizeWindow(int32_t width, int32_t height) {
+    auto* fx = dynamic_cast<AudioEffectX*>(effect);
+    return fx && fx->canHostDo("sizeWindow") && fx->sizeWindow(width, height);
+}
+
+VSTGUI::KeyCode AEffGUIEditor::toolkitKey(const VstKeyCode& key) {
+    // The keys a view acts on; any other virtual key reaches it as none.
+    static constexpr std::pair<uint8_t, uint8_t> kKeys[] = {
+        {VKEY_BACK, VSTGUI::kKeyBack},     {VKEY_TAB, VSTGUI::kKeyTab},
+        {VKEY_RETURN, VSTGUI::kKeyReturn}, {VKEY_ESCAPE, VSTGUI::kKeyEscape},
+        {VKEY_LEFT, VSTGUI::kKeyLeft},     {VKEY_UP, VSTGUI::kKeyUp},
+        {VKEY_RIGHT, VSTGUI::kKeyRight},   {VKEY_DOWN, VSTGUI::kKeyDown}};
+    static constexpr std::pair<uint8_t, uint8_t> kModifiers[] = {
+        {MODIFIER_SHIFT, VSTGUI::kShiftKey},
+        {MODIFIER_ALTERNATE, VSTGUI::kAlternateKey},
+        {MODIFIER_COMMAND, VSTGUI::kCommandKey},
+        {MODIFIER_CONTROL, VSTGUI::kControlKey}};
+    VSTGUI::KeyCode code;
+    code.character = key.character;
+    for (const auto& [host, toolkit] : kKeys) {
+        if (key.virt == host) code.virt = toolkit;
+    }
+    for (const auto& [host, toolkit] : kModifiers) {
+        if (key.modifier & host) code.modifier |= toolkit;
+    }
+    return code;
 }
 
 void AEffGUIEditor::pumpIdle() {

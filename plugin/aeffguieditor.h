@@ -12,12 +12,14 @@
 
 #include "vst/aeffect.h"
 #include "vst/aeffeditor.h"
+#include "vstgui/frame_owner.h"
+#include "vstgui/keycode.h"
 
 namespace VSTGUI {
 class CFrame;
 }
 
-class AEffGUIEditor : public AEffEditor {
+class AEffGUIEditor : public AEffEditor, public VSTGUI::FrameOwner {
   public:
     explicit AEffGUIEditor(AudioEffect* owner);
     ~AEffGUIEditor() override;
@@ -37,7 +39,7 @@ class AEffGUIEditor : public AEffEditor {
     double chooseScale(void* parent);
     // The desktop's factor changed under the open frame: it is rescaled,
     // unless the host or the user gave a factor, which stays.
-    void desktopScaleChanged(double factor);
+    void desktopScaleChanged(double factor) override;
     // The frame's idle, unless called from inside the host's idle callback.
     void idle() override;
     // True exactly when the frame answers 1.
@@ -50,18 +52,23 @@ class AEffGUIEditor : public AEffEditor {
 
     // The base shows no parameters.
     void setParameter(int32_t index, float value) override;
-    virtual void beginEdit(int32_t index);
-    virtual void endEdit(int32_t index);
+    // The effect's beginEdit and endEdit (to the host).
+    void beginEdit(int32_t index) override;
+    void endEdit(int32_t index) override;
+    // The host's audioMasterSizeWindow, when it says it can.
+    bool sizeWindow(int32_t width, int32_t height) override;
     // Called once per iteration of a control's modal mouse loop: runs one
     // full idle pass (redraw, one pending paint, the host's idle) every
     // 100 ms, never two within 50 ms; in between it redraws the dirty views
     // every 20 ms.
-    virtual void pumpIdle();
+    void pumpIdle() override;
 
     VSTGUI::CFrame* getFrame() const { return frame; }
     static int32_t getKnobMode();
     uint32_t getNextIdleTicks() const { return nextIdleTicks; }
     bool isInMasterIdle() const { return inMasterIdle; }
+    // A host's key as the toolkit's views see it.
+    static VSTGUI::KeyCode toolkitKey(const VstKeyCode& key);
 
   protected:
     ERect rect{0, 0, 0, 0};

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "plugin/brackenlume_peak_led.h"
+#include "panel/brackenlume_peak_led.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/handover.h"
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_params.h"
 #include "plugin/brackenlume_fx.h"
-#include "plugin/handover.h"
 
 class BrackenlumeOpamp : public BrackenlumeFX {
   public:

@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "common/idle_path.h"
-#include "plugin/aeffguieditor.h"
-#include "vst/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cdroptarget.h"
 #include "vstgui/density.h"
@@ -86,7 +84,7 @@ class CFrame::WindowAdapter final : public platform::WindowEvents {
     CFrame& frame;
 };
 
-CFrame::CFrame(const CRect& rect, void* parent, AEffGUIEditor* owner, double factor)
+CFrame::CFrame(const CRect& rect, void* parent, FrameOwner* owner, double factor)
     : CViewContainer(rect), editor(owner), parentWindow(parent), scale(usableScale(factor)) {
     parentFrame = this;
     windowEvents = std::make_unique<WindowAdapter>(*this);
@@ -362,7 +360,7 @@ bool CFrame::onWheelAxis(CDrawContext* context, const CPoint& where, int32_t axi
     return result;
 }
 
-int32_t CFrame::onKeyDown(const VstKeyCode& key) {
+int32_t CFrame::onKeyDown(const KeyCode& key) {
     if (focusView) {
         const int32_t result = focusView->onKeyDown(key);
         if (result != -1) return result;
@@ -371,12 +369,12 @@ int32_t CFrame::onKeyDown(const VstKeyCode& key) {
         const int32_t result = modalView->onKeyDown(key);
         if (result != -1) return result;
     }
-    if (key.virt == VKEY_TAB)
-        return advanceNextFocusView(focusView, (key.modifier & MODIFIER_SHIFT) != 0) ? 1 : -1;
+    if (key.virt == kKeyTab)
+        return advanceNextFocusView(focusView, (key.modifier & kShiftKey) != 0) ? 1 : -1;
     return -1;
 }
 
-int32_t CFrame::onKeyUp(const VstKeyCode& key) {
+int32_t CFrame::onKeyUp(const KeyCode& key) {
     if (focusView) {
         const int32_t result = focusView->onKeyUp(key);
         if (result != -1) return result;
@@ -467,13 +465,10 @@ bool CFrame::setSize(int32_t width, int32_t height) {
     if (backBuffer) backBuffer->forget();
     backBuffer = nullptr;
 
-    AudioEffectX* effect = nullptr;
-    if (editor) effect = dynamic_cast<AudioEffectX*>(editor->getEffect());
     // The host and the window measure in device pixels.
     const int32_t deviceWidth = density::toDevice(width, scale);
     const int32_t deviceHeight = density::toDevice(height, scale);
-    if (effect && effect->canHostDo("sizeWindow") &&
-        effect->sizeWindow(deviceWidth, deviceHeight)) {
+    if (editor && editor->sizeWindow(deviceWidth, deviceHeight)) {
         size.right = size.left + width;
         size.bottom = size.top + height;
         if (window) window->resize(deviceWidth, deviceHeight);
@@ -518,10 +513,7 @@ bool CFrame::setScale(double factor) {
     const int32_t width = density::toDevice(size.width(), scale);
     const int32_t height = density::toDevice(size.height(), scale);
     // The host is asked first; it may answer by closing the editor.
-    AudioEffectX* effect = nullptr;
-    if (editor) effect = dynamic_cast<AudioEffectX*>(editor->getEffect());
-    const bool hostResized =
-        effect && effect->canHostDo("sizeWindow") && effect->sizeWindow(width, height);
+    const bool hostResized = editor && editor->sizeWindow(width, height);
     if (released || !window) return true;
     if (hostResized)
         window->resize(width, height);
@@ -614,7 +606,7 @@ bool CFrame::isDropActive() const {
     return dropActive;
 }
 
-AEffGUIEditor* CFrame::getEditor() const {
+FrameOwner* CFrame::getEditor() const {
     return editor;
 }
 

@@ -33,6 +33,7 @@
 #include <memory>
 
 #include "vstgui/cviewcontainer.h"
+#include "vstgui/frame_owner.h"
 #include "vstgui/platform/drop_target.h"
 #include "vstgui/platform/native_window.h"
 #include "vstgui/update_memo.h"
@@ -61,20 +62,21 @@ void setToolkitKnobMode(int32_t mode);
 class CFrame : public CViewContainer {
   public:
     // Creates the window as a child of `parentWindow` (none without one),
-    // at `scale` device pixels a unit (see usableScale).
-    CFrame(const CRect& size, void* parentWindow, AEffGUIEditor* editor, double scale = 1.0);
+    // at `scale` device pixels a unit (see usableScale). `owner` hears the
+    // gestures, the idle pump and the size requests until release().
+    CFrame(const CRect& size, void* parentWindow, FrameOwner* owner, double scale = 1.0);
     ~CFrame() override;
 
     void draw(CDrawContext* context) override;
     void drawRect(CDrawContext* context, const CRect& rect) override;
     void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
-    int32_t onKeyDown(const VstKeyCode& key) override;
-    int32_t onKeyUp(const VstKeyCode& key) override;
+    int32_t onKeyDown(const KeyCode& key) override;
+    int32_t onKeyUp(const KeyCode& key) override;
     bool onWheelAxis(CDrawContext* context, const CPoint& where, int32_t axis,
                      float distance) override;
     // Only the width and height count.
     void setViewSize(const CRect& rect) override;
-    AEffGUIEditor* getEditor() const override;
+    FrameOwner* getEditor() const override;
     bool isTypeOf(const char* className) const override;
     void update(CDrawContext* context) override;
     CView* getViewUnderCursor() override;
@@ -176,7 +178,7 @@ class CFrame : public CViewContainer {
     CRect composeDirtyViews();
     void presentBackBuffer(CDrawContext* context, const CRect& area);
 
-    AEffGUIEditor* editor = nullptr;
+    FrameOwner* editor = nullptr;
     void* parentWindow = nullptr;
     CView* modalView = nullptr;
     CView* focusView = nullptr;

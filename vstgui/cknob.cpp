@@ -209,21 +209,21 @@ bool CKnob::onWheel(CDrawContext* context, const CPoint&, float distance) {
     return true;
 }
 
-int32_t CKnob::onKeyDown(const VstKeyCode& key) {
+int32_t CKnob::onKeyDown(const KeyCode& key) {
     float step = 0.f;
     switch (key.virt) {
-        case VKEY_UP:
-        case VKEY_RIGHT:
+        case kKeyUp:
+        case kKeyRight:
             step = 1.f;
             break;
-        case VKEY_LEFT:
-        case VKEY_DOWN:
+        case kKeyLeft:
+        case kKeyDown:
             step = -1.f;
             break;
         default:
             return -1;
     }
-    if (key.modifier & MODIFIER_SHIFT) step *= 0.1f;
+    if (key.modifier & kShiftKey) step *= 0.1f;
     storeValue(loadValue() + step * wheelInc);
     bounceValue();
     if (isDirty() && listener) {

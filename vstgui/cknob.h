@@ -24,7 +24,7 @@ class CKnob : public CControl {
 
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
-    int32_t onKeyDown(const VstKeyCode& key) override;
+    int32_t onKeyDown(const KeyCode& key) override;
     bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
     bool isTypeOf(const char* name) const override;
 

@@ -54,10 +54,10 @@ KV_IDLE_PATH CBitmap* CView::getBackground() const {
     return background;
 }
 
-int32_t CView::onKeyDown(const VstKeyCode&) {
+int32_t CView::onKeyDown(const KeyCode&) {
     return -1;
 }
-int32_t CView::onKeyUp(const VstKeyCode&) {
+int32_t CView::onKeyUp(const KeyCode&) {
     return -1;
 }
 
@@ -159,7 +159,7 @@ CPoint& CView::localToFrame(CPoint& point) const {
     return point;
 }
 
-AEffGUIEditor* CView::getEditor() const {
+FrameOwner* CView::getEditor() const {
     return parentFrame ? parentFrame->getEditor() : nullptr;
 }
 

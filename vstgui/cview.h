@@ -20,12 +20,10 @@
 #include <forward_list>
 #include <memory>
 
-#include "vst/aeffect.h"
 #include "vstgui/ccolor.h"
 #include "vstgui/creferencecounter.h"
 #include "vstgui/geometry.h"
-
-class AEffGUIEditor;
+#include "vstgui/keycode.h"
 
 namespace VSTGUI {
 
@@ -34,6 +32,7 @@ class CDrawContext;
 class CDragContainer;
 class CFrame;
 class CViewContainer;
+class FrameOwner;
 
 // The message that asks a view whether it is a container. It is compared by
 // address, not by content: every sender passes this one constant.
@@ -59,8 +58,8 @@ class CView : public CReferenceCounter {
     virtual CBitmap* getBackground() const;
 
     // -1: not handled.
-    virtual int32_t onKeyDown(const VstKeyCode& key);
-    virtual int32_t onKeyUp(const VstKeyCode& key);
+    virtual int32_t onKeyDown(const KeyCode& key);
+    virtual int32_t onKeyUp(const KeyCode& key);
 
     // axis 1 is the vertical wheel, 0 the horizontal one.
     virtual bool onWheelAxis(CDrawContext* context, const CPoint& where, int32_t axis,
@@ -105,8 +104,9 @@ class CView : public CReferenceCounter {
     virtual CPoint& frameToLocal(CPoint& point) const;
     virtual CPoint& localToFrame(CPoint& point) const;
 
-    // The frame's editor, or null without a frame.
-    virtual AEffGUIEditor* getEditor() const;
+    // The owner of the frame (a format's editor or panel), or null without
+    // a frame.
+    virtual FrameOwner* getEditor() const;
 
     // 1 for kMsgCheckIfViewContainer from a container, 0 otherwise.
     virtual int32_t notify(CView* sender, const char* message);

@@ -425,7 +425,7 @@ bool CViewContainer::onWheel(CDrawContext* context, const CPoint& where, float d
     return onWheelAxis(context, where, 1, distance);
 }
 
-int32_t CViewContainer::onKeyDown(const VstKeyCode& key) {
+int32_t CViewContainer::onKeyDown(const KeyCode& key) {
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         const int32_t result = (*it)->onKeyDown(key);
         if (result != -1) return result;
@@ -433,7 +433,7 @@ int32_t CViewContainer::onKeyDown(const VstKeyCode& key) {
     return -1;
 }
 
-int32_t CViewContainer::onKeyUp(const VstKeyCode& key) {
+int32_t CViewContainer::onKeyUp(const KeyCode& key) {
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         const int32_t result = (*it)->onKeyUp(key);
         if (result != -1) return result;

@@ -47,8 +47,8 @@ class CViewContainer : public CView {
     void draw(CDrawContext* context) override;
     void drawRect(CDrawContext* context, const CRect& updateRect) override;
     void onMouseDown(CDrawContext* context, const CPoint& where, int32_t buttons) override;
-    int32_t onKeyDown(const VstKeyCode& key) override;
-    int32_t onKeyUp(const VstKeyCode& key) override;
+    int32_t onKeyDown(const KeyCode& key) override;
+    int32_t onKeyUp(const KeyCode& key) override;
     bool onWheelAxis(CDrawContext* context, const CPoint& where, int32_t axis,
                      float distance) override;
     // The vertical wheel (axis 1).

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "control_test_support.h"
-#include "plugin/brackenlume_knob.h"
-#include "plugin/brackenlume_peak_led.h"
+#include "panel/brackenlume_knob.h"
+#include "panel/brackenlume_peak_led.h"
 #include "vstgui/canimknob.h"
 #include "vstgui/cknob.h"
 #include "vstgui/conoffbutton.h"
@@ -320,25 +320,25 @@ TEST(KnobWheelAndKeys, StepsClampAndReportOnlyRealChanges) {
         uint8_t modifier;
         float expected;
     };
-    const Key keys[] = {{VKEY_UP, 0, 0.6f},
-                        {VKEY_RIGHT, 0, 0.6f},
-                        {VKEY_LEFT, 0, 0.4f},
-                        {VKEY_DOWN, 0, 0.4f},
-                        {VKEY_UP, MODIFIER_SHIFT, 0.51f},
-                        {VKEY_DOWN, MODIFIER_SHIFT, 0.49f}};
+    const Key keys[] = {{VSTGUI::kKeyUp, 0, 0.6f},
+                        {VSTGUI::kKeyRight, 0, 0.6f},
+                        {VSTGUI::kKeyLeft, 0, 0.4f},
+                        {VSTGUI::kKeyDown, 0, 0.4f},
+                        {VSTGUI::kKeyUp, VSTGUI::kShiftKey, 0.51f},
+                        {VSTGUI::kKeyDown, VSTGUI::kShiftKey, 0.49f}};
     for (const Key& k : keys) {
         knob->setValue(0.5f);
         listener.reports.clear();
-        const VstKeyCode code{0, k.virt, k.modifier};
+        const VSTGUI::KeyCode code{0, k.virt, k.modifier};
         EXPECT_EQ(knob->onKeyDown(code), 1);
         EXPECT_NEAR(knob->getValue(), k.expected, 1e-6);
         ASSERT_EQ(listener.reports.size(), 1u);
         EXPECT_EQ(listener.reports[0].context, nullptr);
     }
     knob->setValue(0.5f);
-    const VstKeyCode tab{0, VKEY_TAB, 0};
+    const VSTGUI::KeyCode tab{0, VSTGUI::kKeyTab, 0};
     EXPECT_EQ(knob->onKeyDown(tab), -1);
-    const VstKeyCode letter{'a', 0, 0};
+    const VSTGUI::KeyCode letter{'a', 0, 0};
     EXPECT_EQ(knob->onKeyDown(letter), -1);
     EXPECT_FLOAT_EQ(knob->getValue(), 0.5f);
 }

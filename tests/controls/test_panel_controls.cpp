@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "control_test_support.h"
-#include "plugin/brackenlume_knob.h"
-#include "plugin/brackenlume_peak_led.h"
+#include "panel/brackenlume_knob.h"
+#include "panel/brackenlume_peak_led.h"
 #include "vstgui/canimknob.h"
 
 using namespace VSTGUI;

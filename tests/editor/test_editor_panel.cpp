@@ -9,9 +9,9 @@
 #include <string>
 
 #include "editor_test_support.h"
+#include "panel/brackenlume_knob.h"
+#include "panel/brackenlume_peak_led.h"
 #include "platform/headless/headless_window.h"
-#include "plugin/brackenlume_knob.h"
-#include "plugin/brackenlume_peak_led.h"
 #include "vstgui/conoffbutton.h"
 #include "vstgui/ctextedit.h"
 

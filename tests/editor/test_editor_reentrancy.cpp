@@ -10,8 +10,8 @@
 #include <string>
 
 #include "editor_test_support.h"
+#include "panel/brackenlume_knob.h"
 #include "platform/headless/headless_window.h"
-#include "plugin/brackenlume_knob.h"
 #include "vstgui/cframe.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "editor_test_support.h"
+#include "panel/brackenlume_peak_led.h"
 #include "platform/headless/headless_window.h"
-#include "plugin/brackenlume_peak_led.h"
 
 namespace {
 

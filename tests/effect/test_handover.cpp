@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "plugin/handover.h"
+#include "common/handover.h"
 
 namespace {
 

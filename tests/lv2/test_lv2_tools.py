@@ -80,7 +80,11 @@ def test_info(env, bundle):
     check(code == 0, "sordi failed:\n" + triples)
     units = [t for t in triples.splitlines() if "units#unit>" in t and "units#db>" in t]
     check(len(units) == 2, "expected units:db on gain and volume:\n" + triples)
-    print("lv2info: 9 ports with their ranges, defaults and switches; gain and volume in dB")
+    ui = text.split("UIs:")[1].split("Data URIs:")[0]
+    check(URI + "#ui" in ui and "ui#X11UI" in ui and "KV23-T-ZuDiz_ui.so" in ui,
+          "lv2info shows no X11 UI in its own binary:\n" + ui)
+    print("lv2info: 9 ports with their ranges, defaults and switches; gain and volume in dB; "
+          "an X11 UI")
 
 
 def test_renders(env, plugin, kv23, work):

@@ -35,7 +35,7 @@ TEST_F(EditorTest, TheRectangleIsTheEditorsOwnAndWithoutAFrameNothingIsHandled) 
     editor.getRect(&again);
     EXPECT_EQ(rect, again);
 
-    VstKeyCode tab = key(VKEY_TAB);
+    VstKeyCode tab{0, VKEY_TAB, 0};
     EXPECT_FALSE(editor.onKeyDown(tab));
     EXPECT_FALSE(editor.onKeyUp(tab));
     EXPECT_FALSE(editor.onWheel(1.0f));
@@ -48,11 +48,11 @@ TEST_F(EditorTest, KeysCountAsHandledOnlyWhenTheFrameAnswersOne) {
     auto* view = new Probe(CRect(0, 0, 10, 10));
     view->setWantsFocus(true);
     editor.getFrame()->addView(view);
-    VstKeyCode tab = key(VKEY_TAB);
+    VstKeyCode tab{0, VKEY_TAB, 0};
     EXPECT_TRUE(editor.onKeyDown(tab));  // the focus moved: the frame answers 1
     EXPECT_EQ(editor.getFrame()->getFocusView(), view);
 
-    VstKeyCode letter = key(0, 0, 'q');
+    VstKeyCode letter{'q', 0, 0};
     view->keyResult = 1;
     EXPECT_TRUE(editor.onKeyDown(letter));
     EXPECT_TRUE(editor.onKeyUp(letter));

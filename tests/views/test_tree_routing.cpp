@@ -158,8 +158,8 @@ TEST_F(FrameTest, TabWalksTheFocusableViewsAndWrapsThroughNoFocus) {
     auto* box = add(new Box(CRect(20, 0, 60, 10)));
     auto* f2 = add(focusable(new Probe(CRect(0, 0, 10, 10))), box);
     auto* f3 = add(focusable(new Probe(CRect(60, 0, 70, 10))));
-    const VstKeyCode tab = key(VKEY_TAB);
-    const VstKeyCode backTab = key(VKEY_TAB, MODIFIER_SHIFT);
+    const VSTGUI::KeyCode tab = key(VSTGUI::kKeyTab);
+    const VSTGUI::KeyCode backTab = key(VSTGUI::kKeyTab, VSTGUI::kShiftKey);
 
     EXPECT_EQ(frame.onKeyDown(tab), 1);
     EXPECT_EQ(frame.getFocusView(), f1);
@@ -279,7 +279,7 @@ TEST_F(FrameTest, AModalViewTakesMouseAndWheelAndBlocksTheFocus) {
     EXPECT_EQ(other->wheels, 0);
 
     EXPECT_FALSE(frame.advanceNextFocusView(nullptr, false));
-    EXPECT_EQ(frame.onKeyDown(key(VKEY_TAB)), -1);
+    EXPECT_EQ(frame.onKeyDown(key(VSTGUI::kKeyTab)), -1);
     EXPECT_EQ(frame.getViewUnderCursor(), modal);
 
     EXPECT_TRUE(frame.setModalView(nullptr));

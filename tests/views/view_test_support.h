@@ -45,11 +45,11 @@ class Probe : public CView {
         lastWhere = where;
         lastButtons = buttons;
     }
-    int32_t onKeyDown(const VstKeyCode&) override {
+    int32_t onKeyDown(const VSTGUI::KeyCode&) override {
         order->push_back(name);
         return keyResult;
     }
-    int32_t onKeyUp(const VstKeyCode&) override {
+    int32_t onKeyUp(const VSTGUI::KeyCode&) override {
         order->push_back(name);
         return keyResult;
     }
@@ -131,8 +131,8 @@ inline void* hostWindow() {
     return &token;
 }
 
-inline VstKeyCode key(uint8_t virt, uint8_t modifier = 0, int32_t character = 0) {
-    VstKeyCode k{};
+inline VSTGUI::KeyCode key(uint8_t virt, uint8_t modifier = 0, int32_t character = 0) {
+    VSTGUI::KeyCode k{};
     k.character = character;
     k.virt = virt;
     k.modifier = modifier;

@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "panel/brackenlume_knob.h"
 #include "plugin/aeffguieditor.h"
-#include "plugin/brackenlume_knob.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cframe.h"
 #include "vstgui/ctextedit.h"

@@ -1,4 +1,4 @@
-#include "plugin/brackenlume_peak_led.h"
+#include "panel/brackenlume_peak_led.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "plugin/brackenlume_knob.h"
+#include "panel/brackenlume_knob.h"
 
 #include <cstring>
 

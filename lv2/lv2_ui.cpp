@@ -1,0 +1,215 @@
+// The op-amp panel as an LV2 UI: an X11 window embedded in the host's
+// (ui:parent), run by the host's idle calls (ui:idleInterface), sized
+// through ui:resize, scaled by the ui:scaleFactor option, and reporting
+// gestures through ui:touch when the host offers them. The panel reaches
+// the sound only through the control ports; the peak port lights its LED.
+//
+// Every call of this file comes on the host's UI thread.
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
+#include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "dsp/opamp_params.h"
+#include "lv2/lv2_ports.h"
+#include "lv2/port_values.h"
+#include "panel/opamp_panel.h"
+#include "panel/panel_owner.h"
+#include "vstgui/cframe.h"
+#include "vstgui/density.h"
+
+namespace {
+
+using namespace kv::opamp;
+
+struct HostFeatures {
+    void* parent = nullptr;
+    const LV2UI_Resize* resize = nullptr;
+    const LV2UI_Touch* touch = nullptr;
+    double scale = 0.0;  // 0: the host gave none
+};
+
+// Reads the features the UI uses; the scale factor is an option whose key
+// needs the host's URID map.
+HostFeatures readFeatures(const LV2_Feature* const* features) {
+    HostFeatures found;
+    const LV2_Options_Option* options = nullptr;
+    const LV2_URID_Map* map = nullptr;
+    for (int i = 0; features && features[i]; ++i) {
+        const char* uri = features[i]->URI;
+        void* data = features[i]->data;
+        if (std::strcmp(uri, LV2_UI__parent) == 0) found.parent = data;
+        if (std::strcmp(uri, LV2_UI__resize) == 0) found.resize = static_cast<LV2UI_Resize*>(data);
+        if (std::strcmp(uri, LV2_UI__touch) == 0) found.touch = static_cast<LV2UI_Touch*>(data);
+        if (std::strcmp(uri, LV2_OPTIONS__options) == 0)
+            options = static_cast<const LV2_Options_Option*>(data);
+        if (std::strcmp(uri, LV2_URID__map) == 0) map = static_cast<LV2_URID_Map*>(data);
+    }
+    if (options && map) {
+        const LV2_URID scaleKey = map->map(map->handle, LV2_UI__scaleFactor);
+        const LV2_URID floatType = map->map(map->handle, LV2_ATOM__Float);
+        for (const LV2_Options_Option* o = options; o->key != 0; ++o) {
+            if (o->key == scaleKey && o->type == floatType && o->size == sizeof(float) && o->value)
+                found.scale = *static_cast<const float*>(o->value);
+        }
+    }
+    return found;
+}
+
+class Lv2Panel final : public kv::panel::PanelOwner {
+  public:
+    Lv2Panel(LV2UI_Write_Function writer, LV2UI_Controller hostController,
+             const HostFeatures& features)
+        : write(writer), controller(hostController), host(features) {}
+    ~Lv2Panel() { panel.close(); }
+
+    bool open() {
+        if (!panel.open(host.parent, kv::panel::OpampPanel::chooseScale(host.scale, host.parent)))
+            return false;
+        VSTGUI::CFrame* frame = panel.getFrame();
+        const VSTGUI::CRect size = frame->getViewSize();
+        if (host.resize) {
+            host.resize->ui_resize(host.resize->handle,
+                                   VSTGUI::density::toDevice(size.width(), frame->getScale()),
+                                   VSTGUI::density::toDevice(size.height(), frame->getScale()));
+        }
+        return true;
+    }
+
+    LV2UI_Widget widget() const {
+        VSTGUI::CFrame* frame = panel.getFrame();
+        return frame && frame->getPlatformWindow() ? frame->getPlatformWindow()->handle() : nullptr;
+    }
+
+    // A control port changed on the host's side (automation, another UI,
+    // the state of a session), or the peak port has a new level.
+    void portEvent(uint32_t port, float value) {
+        if (port == kv::lv2::kPortPeak) {
+            showPeak(value);
+            return;
+        }
+        const auto param = kv::lv2::paramOfPort(port);
+        if (!param) return;
+        // A NaN keeps the value; the rest is clamped as the sound clamps it.
+        const auto accepted = acceptValue(kv::lv2::normalisedOfPort(*param, value));
+        if (!accepted) return;
+        values[*param] = *accepted;
+        panel.parameterChanged(*param, *accepted);
+    }
+
+    int idle() {
+        if (VSTGUI::CFrame* frame = panel.getFrame()) frame->idle();
+        return 0;
+    }
+
+    float parameterValue(int32_t index) override {
+        return index >= 0 && index < kNumParams ? values[index] : 0.0f;
+    }
+
+    void changeParameter(int32_t index, float value, bool /*automate*/) override {
+        if (index < 0 || index >= kNumParams) return;
+        const auto accepted = acceptValue(value);
+        if (!accepted) return;
+        const auto param = static_cast<Param>(index);
+        const float portValue = kv::lv2::portOfNormalised(param, *accepted);
+        // The panel shows what the port will carry (a switch's 0 or 1).
+        values[index] = acceptValue(kv::lv2::normalisedOfPort(param, portValue)).value_or(0.0f);
+        write(controller, kv::lv2::portOfParam(param), sizeof portValue, 0, &portValue);
+        panel.parameterChanged(index, values[index]);
+    }
+
+    void beginGesture(int32_t index) override { touch(index, true); }
+    void endGesture(int32_t index) override { touch(index, false); }
+    void runHost() override { panel.idleWithoutHost(); }
+    bool resizeHostWindow(int32_t width, int32_t height) override {
+        return host.resize && host.resize->ui_resize(host.resize->handle, width, height) == 0;
+    }
+    // The host's scale, or the one chosen at the start, stays.
+    void followDesktopScale(double) override {}
+
+  private:
+    void touch(int32_t index, bool grabbed) {
+        if (host.touch && index >= 0 && index < kNumParams)
+            host.touch->touch(host.touch->handle, kv::lv2::portOfParam(static_cast<Param>(index)),
+                              grabbed);
+    }
+
+    // The LED lights for a level above full scale; the processing side
+    // holds each level long enough for a host reading the port at 25 Hz.
+    void showPeak(float level) {
+        std::atomic<double>* cell = panel.peakCell();
+        if (!cell || !(level > cell->load(std::memory_order_relaxed))) return;
+        cell->store(level, std::memory_order_relaxed);
+    }
+
+    LV2UI_Write_Function write;
+    LV2UI_Controller controller;
+    HostFeatures host;
+    float values[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
+    kv::panel::OpampPanel panel{*this};
+};
+
+LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*,
+                         LV2UI_Write_Function write, LV2UI_Controller controller,
+                         LV2UI_Widget* widget, const LV2_Feature* const* features) {
+    if (!pluginUri || std::strcmp(pluginUri, kv::lv2::kPluginUri) != 0) {
+        std::fprintf(stderr, "KV23-T ZuDiz: this UI controls %s, not %s\n", kv::lv2::kPluginUri,
+                     pluginUri ? pluginUri : "(none)");
+        return nullptr;
+    }
+    const HostFeatures host = readFeatures(features);
+    if (!host.parent || !write) {
+        std::fprintf(stderr,
+                     "KV23-T ZuDiz: the host gave the UI no %s; it needs a window to embed "
+                     "in and a way to write the controls\n",
+                     host.parent ? "write function" : "parent window (ui:parent)");
+        return nullptr;
+    }
+    auto* ui = new (std::nothrow) Lv2Panel(write, controller, host);
+    if (!ui || !ui->open()) {
+        std::fprintf(stderr, "KV23-T ZuDiz: out of memory opening the panel\n");
+        delete ui;
+        return nullptr;
+    }
+    if (widget) *widget = ui->widget();
+    return ui;
+}
+
+void cleanup(LV2UI_Handle handle) {
+    delete static_cast<Lv2Panel*>(handle);
+}
+
+void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format,
+               const void* buffer) {
+    if (format != 0 || size != sizeof(float) || !buffer) return;
+    float value = 0.0f;
+    std::memcpy(&value, buffer, sizeof value);
+    static_cast<Lv2Panel*>(handle)->portEvent(port, value);
+}
+
+int idle(LV2UI_Handle handle) {
+    return static_cast<Lv2Panel*>(handle)->idle();
+}
+
+const LV2UI_Idle_Interface kIdle = {idle};
+
+const void* extensionData(const char* uri) {
+    if (uri && std::strcmp(uri, LV2_UI__idleInterface) == 0) return &kIdle;
+    return nullptr;
+}
+
+const LV2UI_Descriptor kDescriptor = {kv::lv2::kUiUri, instantiate, cleanup, portEvent,
+                                      extensionData};
+
+}  // namespace
+
+LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
+    return index == 0 ? &kDescriptor : nullptr;
+}
