@@ -20,7 +20,7 @@ pixels="$2"
 uri=urn:harrowquill:kv23-t-zudiz
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
-harness_start Xvfb openbox xdotool xwininfo xprop import jackd jack_wait jalv.gtk3 lv2info
+harness_start Xvfb openbox xdotool xwininfo xprop import stdbuf jackd jack_wait jalv.gtk3 lv2info
 
 # Only our bundle and our preset on the LV2 path; jalv and the menus' GTK
 # settings read nothing of the user's.
@@ -56,7 +56,7 @@ stop_on_exit jack_pid
 jack_wait --wait --timeout 10 >/dev/null 2>&1 || { echo "FAILED: jackd did not start"; cat "$work/jackd.log"; exit 1; }
 
 out="$work/jalv.out"
-(cd "$work" && exec jalv.gtk3 --print-controls --exact-jack-name --jack-name=kv23-jalv \
+(cd "$work" && exec stdbuf -oL jalv.gtk3 --print-controls --exact-jack-name --jack-name=kv23-jalv \
     -c volume=-16 "$uri" </dev/null >"$out" 2>"$work/gui.err") &
 # shellcheck disable=SC2034  # stopped on exit
 jalv_pid=$!
