@@ -20,7 +20,7 @@ pixels="$2"
 uri=urn:harrowquill:kv23-t-zudiz
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
-harness_start Xvfb openbox xdotool xwininfo xprop import stdbuf jackd jack_wait jalv.gtk3 lv2info
+harness_start Xvfb openbox xdotool xwininfo xprop import stdbuf jackd jack_wait jack_metro jack_connect jalv.gtk3 lv2info
 
 # Only our bundle and our preset on the LV2 path; jalv and the menus' GTK
 # settings read nothing of the user's.
@@ -154,6 +154,34 @@ shot
 check "the gain knob moves to 16 dB" looks 102 80 90 160 170 "$(knob_offset 0.75)"
 check "the volume knob moves to 8 dB" looks 102 80 230 160 310 "$(knob_offset 0.625)"
 check "pad 1 off, pad 2 on" pads 0 30
+
+
+# A full-scale tone from JACK's metronome into both inputs: at these
+# settings the output goes over full scale, the peak port says so and the
+# LED lights from it.
+before=$(lines)
+jack_metro --name kv23-metro --bpm 600 --duration 95 --frequency 1000 --amplitude 1 >/dev/null 2>&1 &
+# shellcheck disable=SC2034  # stopped on exit
+metro_pid=$!
+stop_on_exit metro_pid
+for _ in $(seq 100); do
+    jack_connect kv23-metro:600_bpm kv23-jalv:in_l 2>/dev/null && break
+    sleep 0.05
+done
+jack_connect kv23-metro:600_bpm kv23-jalv:in_r
+over() { since "$before" | awk '/^peak = / && $3 > 1 { found = 1 } END { exit !found }'; }
+for _ in $(seq 60); do
+    over && break
+    sleep 0.05
+done
+check "jalv reports a peak over full scale from the port (up to $(since "$before" |
+    awk '/^peak = / && $3 > m { m = $3 } END { print m + 0 }'))" over
+for _ in $(seq 40); do
+    shot
+    looks 104 180 307 208 335 28 && break
+    sleep 0.05
+done
+check "the LED lights" looks 104 180 307 208 335 28
 
 check "jalv is still running" kill -0 "$jalv_pid"
 harness_end
