@@ -9,7 +9,9 @@
 #   the state it saves (File > Save) holds pad1 1 and gain +5 dB;
 # - a preset chosen from jalv's Presets menu while the panel is open sets
 #   gain 16 dB, volume 8 dB and the pads the other way round: jalv prints
-#   the values and the panel shows them.
+#   the values and the panel shows them;
+# - a full-scale tone from JACK's metronome drives the output over full
+#   scale: jalv prints it from the peak port and the LED lights.
 # Exits 77 (skipped) when a program it needs is missing.
 #
 #   run_jalv.sh BUNDLE PANEL_PIXELS
@@ -43,7 +45,7 @@ $preset ; rdfs:label "kv23 test" ; lv2:port
     [ lv2:symbol "gain" ; pset:value 16.0 ] , [ lv2:symbol "volume" ; pset:value 8.0 ] ,
     [ lv2:symbol "pad1" ; pset:value 0.0 ] , [ lv2:symbol "pad2" ; pset:value 1.0 ] .
 EOF
-lv2info "$uri" | grep -q 'ui#X11UI' || { echo "skip: the bundle has no X11 UI"; exit 77; }
+lv2info "$uri" | grep -q 'ui#X11UI' || { echo "FAILED: lv2info finds no X11 UI in the bundle"; exit 1; }
 
 start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 start_openbox
@@ -155,10 +157,8 @@ check "the gain knob moves to 16 dB" looks 102 80 90 160 170 "$(knob_offset 0.75
 check "the volume knob moves to 8 dB" looks 102 80 230 160 310 "$(knob_offset 0.625)"
 check "pad 1 off, pad 2 on" pads 0 30
 
-
-# A full-scale tone from JACK's metronome into both inputs: at these
-# settings the output goes over full scale, the peak port says so and the
-# LED lights from it.
+# A full-scale tone (1 kHz, 95 ms of every 100) into both inputs: at the
+# preset's settings the output goes over full scale.
 before=$(lines)
 jack_metro --name kv23-metro --bpm 600 --duration 95 --frequency 1000 --amplitude 1 >/dev/null 2>&1 &
 # shellcheck disable=SC2034  # stopped on exit
