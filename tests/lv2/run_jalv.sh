@@ -9,20 +9,23 @@
 #   the state it saves (File > Save) holds pad1 1 and gain +5 dB;
 # - a preset chosen from jalv's Presets menu while the panel is open sets
 #   gain 16 dB, volume 8 dB and the pads the other way round: jalv prints
-#   the values and the panel shows them;
+#   the values and the panel shows them, pixel for pixel as kv23 snapshot
+#   shows the VST 2 panel at the same values (decibel fields included);
 # - a full-scale tone from JACK's metronome drives the output over full
 #   scale: jalv prints it from the peak port and the LED lights.
 # Exits 77 (skipped) when a program it needs is missing.
 #
-#   run_jalv.sh BUNDLE PANEL_PIXELS
+#   run_jalv.sh BUNDLE PANEL_PIXELS KV23 VST2_PLUGIN.so
 # shellcheck disable=SC2317  # the checks call some functions through check
 set -u
 bundle=$(cd "$1" && pwd)
 pixels="$2"
+kv23="$3"
+plugin="$4"
 uri=urn:harrowquill:kv23-t-zudiz
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
-harness_start Xvfb openbox xdotool xwininfo xprop import stdbuf jackd jack_wait jack_metro jack_connect jalv.gtk3 lv2info
+harness_start Xvfb openbox xdotool xwininfo xprop import stdbuf jackd jack_wait jack_metro jack_connect jalv.gtk3 lv2info convert compare
 
 # Only our bundle and our preset on the LV2 path; jalv and the menus' GTK
 # settings read nothing of the user's.
@@ -156,6 +159,10 @@ shot
 check "the gain knob moves to 16 dB" looks 102 80 90 160 170 "$(knob_offset 0.75)"
 check "the volume knob moves to 8 dB" looks 102 80 230 160 310 "$(knob_offset 0.625)"
 check "pad 1 off, pad 2 on" pads 0 30
+convert "$work/shot.png" -crop "240x400+$wx+$wy" +repage "$work/panel.png"
+"$kv23" snapshot "$work/vst2.png" --plugin "$plugin" --param 0=0.75 --param 2=1 --param 3=0.625 >/dev/null
+check "the panel in jalv has the pixels of kv23's snapshot of the VST 2 panel at these values" \
+    test "$(compare -metric AE "$work/panel.png" "$work/vst2.png" null: 2>&1)" = 0
 
 # A full-scale tone (1 kHz, 95 ms of every 100) into both inputs: at the
 # preset's settings the output goes over full scale.
