@@ -38,6 +38,11 @@ start_kv23_gui env LC_ALL=de_DE.UTF-8 "$kv23" gui --plugin "$plugin"
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 } END { print x, y }'; }
 
 host=$(xdotool search --name '^kv23 - ' | head -1)
+# openbox may take its time to manage the window on a busy machine.
+for _ in $(seq 60); do
+    xprop -id "$host" WM_STATE 2>/dev/null | grep -q Normal && break
+    sleep 0.05
+done
 check "the window manager manages kv23's window (WM_STATE)" \
     bash -c "xprop -id $host WM_STATE | grep -q Normal"
 xdotool windowmove "$host" 300 60
