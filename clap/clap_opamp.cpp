@@ -5,12 +5,14 @@
 #include <clap/ext/state.h>
 #include <clap/plugin-features.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "clap/clap_gui.h"
+#include "clap/clap_instance.h"
 #include "clap/clap_params.h"
+#include "common/peak_cell.h"
 #include "dsp/opamp_kernel.h"
 #include "dsp/state_codec.h"
 
@@ -38,22 +40,6 @@ const clap_plugin_descriptor_t kDescriptor = {
     const_cast<const char**>(kFeatures),
 };
 
-struct Opamp {
-    clap_plugin_t plugin;
-    const clap_host_t* host;
-    const clap_host_params_t* hostParams = nullptr;
-    State state;
-    // The normalised values: stored by the events of process and flush and
-    // by a state load, read by the main thread's get_value and by each
-    // segment of a block.
-    std::atomic<float> values[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
-    bool active = false;
-};
-
-Opamp* self(const clap_plugin_t* plugin) {
-    return static_cast<Opamp*>(plugin->plugin_data);
-}
-
 // Applies one input event if it is a value for one of our parameters;
 // answers whether it was.
 bool applyEvent(Opamp& o, const clap_event_header_t& header) {
@@ -76,6 +62,33 @@ void applyEvents(Opamp& o, const clap_input_events_t* in) {
     }
 }
 
+// The panel's gestures and values, as the host's output events; drained
+// even without a queue to put them in, so the ring never fills.
+void sendPanelEvents(Opamp& o, const clap_output_events_t* out) {
+    PanelEvent e;
+    while (o.fromPanel.pop(e)) {
+        if (!out) continue;
+        if (e.kind == PanelEvent::kValue) {
+            clap_event_param_value_t value{};
+            value.header = {sizeof value, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+            value.param_id = e.id;
+            value.note_id = -1;
+            value.port_index = value.channel = value.key = -1;
+            value.value = e.plain;
+            out->try_push(out, &value.header);
+        } else {
+            clap_event_param_gesture_t gesture{};
+            gesture.header = {
+                sizeof gesture, 0, CLAP_CORE_EVENT_SPACE_ID,
+                static_cast<uint16_t>(e.kind == PanelEvent::kBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN
+                                                                   : CLAP_EVENT_PARAM_GESTURE_END),
+                0};
+            gesture.param_id = e.id;
+            out->try_push(out, &gesture.header);
+        }
+    }
+}
+
 Controls controlsNow(const Opamp& o) {
     return controlsFor(o.state, o.values[kGain].load(std::memory_order_relaxed),
                        o.values[kPad1].load(std::memory_order_relaxed),
@@ -93,6 +106,8 @@ bool init(const clap_plugin_t* plugin) {
 }
 
 void destroy(const clap_plugin_t* plugin) {
+    // A host that destroys the plug-in with its panel open.
+    destroyGui(*self(plugin));
     delete self(plugin);
 }
 
@@ -134,6 +149,7 @@ const float* const* channels(const clap_audio_buffer_t* buffers, uint32_t count)
 clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p) {
     Opamp& o = *self(plugin);
     if (!p) return CLAP_PROCESS_ERROR;
+    sendPanelEvents(o, p->out_events);
     if (p->frames_count == 0) {
         // No audio to touch (a host may pass no buffers at all): the values
         // still change, and the block counts, as in the VST 2 build.
@@ -152,10 +168,20 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
     // value, and each piece runs with the values in force from its start.
     // An event out of order takes effect where the block has got to; one
     // past the end, at the end.
+    // The LED's cell while the panel is open (see the VST 2 build): only
+    // then is the meter computed.
+    const auto peak = o.peak.hold();
     uint32_t done = 0;
     auto runTo = [&](uint32_t end) {
-        runBlock<float, false>(o.state, controlsNow(o), false, in[0] + done, in[1] + done,
-                               out[0] + done, out[1] + done, static_cast<int32_t>(end - done));
+        const auto n = static_cast<int32_t>(end - done);
+        if (peak) {
+            raisePeakCell(*peak.get(),
+                          runBlock<float, true>(o.state, controlsNow(o), false, in[0] + done,
+                                                in[1] + done, out[0] + done, out[1] + done, n));
+        } else {
+            runBlock<float, false>(o.state, controlsNow(o), false, in[0] + done, in[1] + done,
+                                   out[0] + done, out[1] + done, n);
+        }
         done = end;
     };
     const clap_input_events_t* events = p->in_events;
@@ -219,7 +245,8 @@ bool paramTextToValue(const clap_plugin_t*, clap_id id, const char* display, dou
 }
 
 void paramFlush(const clap_plugin_t* plugin, const clap_input_events_t* in,
-                const clap_output_events_t*) {
+                const clap_output_events_t* out) {
+    sendPanelEvents(*self(plugin), out);
     applyEvents(*self(plugin), in);
 }
 
@@ -272,7 +299,7 @@ const void* getExtension(const clap_plugin_t*, const char* id) {
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kAudioPorts;
     if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParams;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;
-    return nullptr;
+    return guiExtension(id);
 }
 
 void onMainThread(const clap_plugin_t*) {}

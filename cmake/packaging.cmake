@@ -64,10 +64,11 @@ add_custom_command(OUTPUT ${kv_release_dir}/changelog.gz
 
 add_custom_target(kv_release_files
   DEPENDS ${kv_release_dir}/kv23.1.gz ${kv_release_dir}/changelog.gz)
-add_dependencies(kv_release_files kv23 KV23-T-ZuDiz KV23-T-ZuDiz-lv2 KV23-T-ZuDiz-clap)
+add_dependencies(kv_release_files kv23 KV23-T-ZuDiz KV23-T-ZuDiz-lv2 KV23-T-ZuDiz-lv2-ui
+  KV23-T-ZuDiz-clap)
 
 install(TARGETS KV23-T-ZuDiz LIBRARY DESTINATION lib/vst COMPONENT release EXCLUDE_FROM_ALL)
-install(TARGETS KV23-T-ZuDiz-lv2 LIBRARY DESTINATION lib/lv2/KV23-T-ZuDiz.lv2
+install(TARGETS KV23-T-ZuDiz-lv2 KV23-T-ZuDiz-lv2-ui LIBRARY DESTINATION lib/lv2/KV23-T-ZuDiz.lv2
         COMPONENT release EXCLUDE_FROM_ALL)
 install(FILES ${KV_LV2_BUNDLE}/manifest.ttl ${KV_LV2_BUNDLE}/KV23-T-ZuDiz.ttl
         DESTINATION lib/lv2/KV23-T-ZuDiz.lv2 COMPONENT release EXCLUDE_FROM_ALL)

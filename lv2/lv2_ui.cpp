@@ -17,6 +17,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/peak_cell.h"
 #include "dsp/opamp_params.h"
 #include "lv2/lv2_ports.h"
 #include "lv2/port_values.h"
@@ -144,9 +145,7 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     // The LED lights for a level above full scale; the processing side
     // holds each level long enough for a host reading the port at 25 Hz.
     void showPeak(float level) {
-        std::atomic<double>* cell = panel.peakCell();
-        if (!cell || !(level > cell->load(std::memory_order_relaxed))) return;
-        cell->store(level, std::memory_order_relaxed);
+        if (std::atomic<double>* cell = panel.peakCell()) raisePeakCell(*cell, level);
     }
 
     LV2UI_Write_Function write;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/peak_cell.h"
 #include "vstgui/ccontrol.h"
 
 class BrackenlumePeakLed : public VSTGUI::CControl {
@@ -33,12 +34,3 @@ class BrackenlumePeakLed : public VSTGUI::CControl {
     uint32_t litTicks;
     bool lit = false;
 };
-
-// Audio thread: raises a peak cell to `level` when that is higher; an equal
-// value or a NaN leaves it as it is. A draw reads and clears the cell in
-// one exchange, so no raise is lost.
-inline void raisePeakCell(std::atomic<double>& cell, double level) noexcept {
-    double held = cell.load(std::memory_order_relaxed);
-    while (level > held && !cell.compare_exchange_weak(held, level, std::memory_order_relaxed)) {
-    }
-}

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "panel/brackenlume_peak_led.h"
+#include "common/peak_cell.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
       must show 2:2, 4 parameters and an editor (GUI).
   test_scanner.py qtractor-clap PLUGIN.clap
       The same scanner reads "CLAP:PATH" and prints a CLAP|... line of the
-      same fields: 2:2 and 4 parameters.
+      same fields: 2:2, 4 parameters and a panel (GUI).
   test_scanner.py muse PLUGIN
       MusE's scanner writes an XML description of the plug-in: 2 audio
       inputs, 2 outputs and the four parameters by name.
@@ -51,12 +51,10 @@ def qtractor(plugin, home, kind="VST"):
         (controls.split(":")[0] == "4", "parameters " + controls),
         (path == plugin, "path " + path),
         ("RT" in flags.split(","), "not real-time capable: " + flags),
+        ("GUI" in flags.split(","), "no editor in the flags " + flags),
     ]
     if kind == "VST":
-        checks += [
-            ("GUI" in flags.split(","), "no editor in the flags " + flags),
-            (int(unique, 16) == 0x4B563233, "unique ID " + unique),
-        ]
+        checks.append((int(unique, 16) == 0x4B563233, "unique ID " + unique))
     for ok, what in checks:
         if not ok:
             return fail(what + " in " + lines[0])

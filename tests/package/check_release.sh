@@ -66,7 +66,7 @@ check "a description beyond its first line" test "$(field Description | wc -l)" 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
 check "the .deb's files: $files" test "$files" = "./usr/bin/kv23 ./usr/lib/clap/KV23-T-ZuDiz.clap \
 ./usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz.ttl ./usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so \
-./usr/lib/lv2/KV23-T-ZuDiz.lv2/manifest.ttl ./usr/lib/vst/KV23-T-ZuDiz.so \
+./usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so ./usr/lib/lv2/KV23-T-ZuDiz.lv2/manifest.ttl ./usr/lib/vst/KV23-T-ZuDiz.so \
 ./usr/share/doc/kv23-t-zudiz/changelog.gz ./usr/share/doc/kv23-t-zudiz/copyright \
 ./usr/share/man/man1/kv23.1.gz "
 
@@ -76,7 +76,8 @@ depends=$(field Depends)
 # Every library the two binaries link comes from a package that Depends names.
 # A library is registered under the path the loader finds or under the file
 # it points to (merged /usr); one dpkg -S asks for all of them.
-needed=$(for binary in usr/bin/kv23 usr/lib/vst/KV23-T-ZuDiz.so usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so usr/lib/clap/KV23-T-ZuDiz.clap; do
+needed=$(for binary in usr/bin/kv23 usr/lib/vst/KV23-T-ZuDiz.so usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so \
+  usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so usr/lib/clap/KV23-T-ZuDiz.clap; do
   for soname in $(objdump -p "$unpacked/$binary" | awk '$1 == "NEEDED" { print $2 }'); do
     # "libm.so.6 => /lib/.../libm.so.6 (0x...)", but the loader as "/lib64/ld-linux...".
     ldd "$unpacked/$binary" |
@@ -124,7 +125,7 @@ tar -C "$scratch" -xzf "$dist/$name.tar.gz"
 listing=$(tar -tzf "$dist/$name.tar.gz" | sort | tr '\n' ' ')
 check "the tarball's files: $listing" test "$listing" = \
   "$name/ $name/INSTALL $name/KV23-T-ZuDiz.clap $name/KV23-T-ZuDiz.lv2/ $name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz.ttl \
-$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so $name/KV23-T-ZuDiz.lv2/manifest.ttl \
+$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so $name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so $name/KV23-T-ZuDiz.lv2/manifest.ttl \
 $name/KV23-T-ZuDiz.so $name/LICENSE $name/kv23 "
 check "the tarball's plug-in exports exactly VSTPluginMain and main" test \
   "$(nm -D --defined-only "$scratch/$name/KV23-T-ZuDiz.so" | awk '{ print $3 }' | sort | tr '\n' ' ')" \
@@ -138,6 +139,10 @@ check "the tarball's LV2 bundle exports only lv2_descriptor and is stripped" \
   bash -c "test \"\$(nm -D --defined-only '$scratch/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so' |
            awk '{ print \$3 }')\" = lv2_descriptor &&
            file '$scratch/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so' | grep -q ', stripped'"
+check "the tarball's LV2 UI exports only lv2ui_descriptor and is stripped" \
+  bash -c "test \"\$(nm -D --defined-only '$scratch/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so' |
+           awk '{ print \$3 }')\" = lv2ui_descriptor &&
+           file '$scratch/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so' | grep -q ', stripped'"
 check "the tarball's CLAP plug-in exports only clap_entry and is stripped" \
   bash -c "test \"\$(nm -D --defined-only '$scratch/$name/KV23-T-ZuDiz.clap' | awk '{ print \$3 }')\" = clap_entry &&
            file '$scratch/$name/KV23-T-ZuDiz.clap' | grep -q ', stripped'"

@@ -76,10 +76,12 @@ else
 fi
 
 # --- the panel on screen ---------------------------------------------------------
-# Starts kv23w gui at (10, 10) and waits until the editor is open.
+# Starts kv23w at (10, 10) with the panel of $panel (the DLL's editor, or
+# the CLAP plug-in's gui) and waits until it is open.
+panel=(gui "$dll")
 start_gui() {
     : >"$work/gui.txt"
-    wine "$host" gui "$dll" --at 10 10 "$@" >"$work/gui.txt" 2>&1 &
+    wine "$host" "${panel[@]}" --at 10 10 "$@" >"$work/gui.txt" 2>&1 &
     gui=$!
     for _ in $(seq 100); do grep -q '^ready' "$work/gui.txt" && break; sleep 0.1; done
     sleep 1  # the first paint
@@ -91,12 +93,14 @@ if [ -x "$linux/host/kv23" ]; then
     DISPLAY= "$linux/host/kv23" snapshot "$work/linux.png" --plugin "$linux/KV23-T-ZuDiz.so" \
         >"$work/snapshot.txt" 2>&1 || sed 's/^/    /' "$work/snapshot.txt"
 fi
-start_gui --seconds 8
-grep -q 'child yes 240x400' "$work/gui.txt"; check $? gui.child-window "$(head -1 "$work/gui.txt")"
-if [ -f "$work/linux.png" ]; then
-    # Text is drawn by each system's font renderer: the two decibel fields
-    # are left out, every other pixel (the bitmaps) must be equal. A slow
-    # first paint gets up to three looks.
+# The open panel's pixels against the Linux picture. Text is drawn by each
+# system's font renderer: the two decibel fields are left out, every other
+# pixel (the bitmaps) must be equal. A slow first paint gets up to three looks.
+panel_matches_linux() {
+    if [ ! -f "$work/linux.png" ]; then
+        fail "$1" "no Linux snapshot (kv23 snapshot of $linux)"
+        return
+    fi
     convert "$work/linux.png" -fill black -draw "rectangle 30,174 59,187" \
         -draw "rectangle 30,314 59,327" "$work/linux-masked.png"
     for _ in 1 2 3; do
@@ -107,12 +111,13 @@ if [ -f "$work/linux.png" ]; then
         [ "$diff" = 0 ] && break
         sleep 1
     done
-    [ "$diff" = 0 ]; check $? gui.panel-matches-linux "differing pixels outside the text: $diff"
+    [ "$diff" = 0 ]; check $? "$1" "differing pixels outside the text: $diff"
     all=$(compare -metric AE "$work/linux.png" "$work/wine.png" null: 2>&1)
     echo "    (with the text fields: $all pixels differ)"
-else
-    fail gui.panel-matches-linux "no Linux snapshot (kv23 snapshot of $linux)"
-fi
+}
+start_gui --seconds 8
+grep -q 'child yes 240x400' "$work/gui.txt"; check $? gui.child-window "$(head -1 "$work/gui.txt")"
+panel_matches_linux gui.panel-matches-linux
 stop_gui
 
 # A knob drag: press on the gain knob, move up 30 pixels, release. In
@@ -155,6 +160,30 @@ line=$(grep '^drag' "$work/gui.txt")
 # DRAGDROP_S_DROP, nothing taken (effect 0), and the move offered while over the panel.
 echo "$line" | grep -q 'result 0x40100 effect 0 feedback 0x[0-9A-F]*[2367ABEF] '
 check $? gui.drag-three-files "$line"
+
+# --- the CLAP plug-in's panel -----------------------------------------------------
+# The same panel behind the gui extension: the same pixels, and a drag that
+# reaches the host as gesture and value events (the plain value in dB).
+clap=$win/KV23-T-ZuDiz.clap
+exports=$(x86_64-w64-mingw32-objdump -p "$clap" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    grep -E '^\s+\[ *[0-9]+\] +[A-Za-z_][A-Za-z0-9_]*$' | awk '{print $NF}' | tr '\n' ' ')
+[ "$exports" = "clap_entry " ]; check $? clap.exports "$exports"
+panel=(clapgui "$clap")
+start_gui --seconds 8
+grep -q 'opened 1 child yes 240x400' "$work/gui.txt"
+check $? clap.gui.child-window "$(head -1 "$work/gui.txt")"
+panel_matches_linux clap.gui.panel-matches-linux
+stop_gui
+knob_drag
+grep -q '^beginEdit 0' "$work/gui.txt" || knob_drag
+grep -q '^beginEdit 0' "$work/gui.txt" && grep -q '^automate 0 ' "$work/gui.txt" &&
+    grep -q '^endEdit 0' "$work/gui.txt"
+check $? clap.gui.knob-drag-edits "$(grep -c '^automate 0' "$work/gui.txt") value events, $(grep '^param 0' "$work/gui.txt")"
+# 30 pixels of travel from 0 dB at 32 dB over 640 pixels.
+final=$(awk '/^param 0/{print $3}' "$work/gui.txt")
+awk -v v="$final" 'BEGIN{exit !(v > 25 * 32 / 640 && v < 35 * 32 / 640)}'
+check $? clap.gui.knob-drag-distance "gain $final dB after about 30 pixels up from 0 dB"
+panel=(gui "$dll")
 
 # --- the panel on a dense screen ------------------------------------------------
 # Windows at 200 % (LogPixels 192): a DPI-aware host gets a 480 x 800 panel,

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "clap_gui.h"
 #include "drag_source.h"
 #include "host_checks.h"
 #include "plugin_dll.h"
@@ -31,7 +32,7 @@ int usage() {
     std::fprintf(stderr,
                  "usage: kv23w info DLL | process DLL IN OUT [--param N=V]... [--block N] "
                  "[--pcm16] | gui DLL [--seconds S] [--at X Y] [--drag-files N --drag-after MS] "
-                 "| validate DLL\n");
+                 "| clapgui CLAP [--seconds S] [--at X Y] | validate DLL\n");
     return 2;
 }
 
@@ -254,6 +255,7 @@ int main(int argc, char** argv) {
     if (command == "info") return info(args[0]);
     if (command == "process") return process(args);
     if (command == "gui") return gui(args);
+    if (command == "clapgui") return kvtest::clapGui(args);
     if (command == "validate") return kvtest::validate(args[0]);
     return usage();
 }
