@@ -12,7 +12,9 @@
 #   the values and the panel shows them, pixel for pixel as kv23 snapshot
 #   shows the VST 2 panel at the same values (decibel fields included);
 # - a full-scale tone from JACK's metronome drives the output over full
-#   scale: jalv prints it from the peak port and the LED lights.
+#   scale: jalv prints it from the peak port and the LED lights;
+# - jalv passes no scale factor: on a desktop at Xft.dpi 192 the panel is
+#   480 x 800 device pixels from the 2x artwork, and a click there works.
 # Exits 77 (skipped) when a program it needs is missing.
 #
 #   run_jalv.sh BUNDLE PANEL_PIXELS KV23 VST2_PLUGIN.so
@@ -25,7 +27,7 @@ plugin="$4"
 uri=urn:harrowquill:kv23-t-zudiz
 # shellcheck source=tests/support/gui_harness.sh
 . "$(dirname "$0")/../support/gui_harness.sh"
-harness_start Xvfb openbox xdotool xwininfo xprop import stdbuf jackd jack_wait jack_metro jack_connect jalv.gtk3 lv2info convert compare
+harness_start Xvfb openbox xdotool xwininfo xprop xrdb import stdbuf jackd jack_wait jack_metro jack_connect jalv.gtk3 lv2info convert compare
 
 # Only our bundle and our preset on the LV2 path; jalv and the menus' GTK
 # settings read nothing of the user's.
@@ -50,7 +52,7 @@ $preset ; rdfs:label "kv23 test" ; lv2:port
 EOF
 lv2info "$uri" | grep -q 'ui#X11UI' || { echo "FAILED: lv2info finds no X11 UI in the bundle"; exit 1; }
 
-start_private_xvfb 640x480x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
+start_private_xvfb 800x900x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 start_openbox
 
 export JACK_DEFAULT_SERVER="kv23-jalv-$$" JACK_NO_START_SERVER=1 JACK_NO_AUDIO_RESERVATION=1
@@ -61,25 +63,47 @@ stop_on_exit jack_pid
 jack_wait --wait --timeout 10 >/dev/null 2>&1 || { echo "FAILED: jackd did not start"; cat "$work/jackd.log"; exit 1; }
 
 out="$work/jalv.out"
-(cd "$work" && exec stdbuf -oL jalv.gtk3 --print-controls --exact-jack-name --jack-name=kv23-jalv \
-    -c volume=-16 "$uri" </dev/null >"$out" 2>"$work/gui.err") &
-# shellcheck disable=SC2034  # stopped on exit
-jalv_pid=$!
+: >"$out"
+jalv_pid=""
 stop_on_exit jalv_pid
+# jalv with OPTIONS... on our plug-in, its output appended to $out.
+start_jalv() {
+    (cd "$work" && exec stdbuf -oL jalv.gtk3 --print-controls --exact-jack-name --jack-name=kv23-jalv \
+        "$@" "$uri" </dev/null >>"$out" 2>>"$work/gui.err") &
+    jalv_pid=$!
+}
 
-# The panel: the innermost 240 x 400 window inside jalv's (its frame and
+# The panel: the innermost window of W x H inside jalv's (its frame and
 # GTK's socket may have that size too); its absolute corner in wx wy.
 find_panel() {
+    wx=""
     top=$(xdotool search --name '^KV23-T ZuDiz$' 2>/dev/null | head -1)
     [ -n "$top" ] || return 1
-    read -r wx wy < <(xwininfo -id "$top" -tree | awk '
-        / 240x400\+/ { match($0, /^ */); if (RLENGTH > depth) { depth = RLENGTH; at = $NF } }
+    read -r wx wy < <(xwininfo -id "$top" -tree | awk -v size=" $1x$2+" '
+        index($0, size) { match($0, /^ */); if (RLENGTH > depth) { depth = RLENGTH; at = $NF } }
         END { if (at == "") exit 1; split(at, p, "+"); print p[2], p[3] }')
     [ -n "$wx" ]
 }
+# Waits up to 10 s for the panel of W x H and then for its first frame.
+wait_for_panel() {
+    for _ in $(seq 200); do
+        find_panel "$1" "$2" && break
+        kill -0 "$jalv_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    find_panel "$1" "$2" || { echo "FAILED: jalv shows no $1 x $2 panel"; fail=1; harness_end; }
+    # Until the first frame is presented the screen shows what was there before.
+    for _ in $(seq 100); do
+        shot
+        background && break
+        sleep 0.05
+    done
+}
 shot() { import -window root "$work/shot.png"; }
-# Image NUMBER with source offset OY at panel rectangle L T R B in the last screenshot.
-looks() { "$pixels" "$work/shot.png" "$wx" "$wy" "$1" "$2" "$3" "$4" "$5" 0 "$6" >/dev/null 2>&1; }
+# Image NUMBER with source offset OY at panel rectangle L T R B in the last
+# screenshot, drawn at $density device pixels a unit.
+density=1
+looks() { "$pixels" "$work/shot.png" "$wx" "$wy" "$1" "$2" "$3" "$4" "$5" 0 "$6" "$density" >/dev/null 2>&1; }
 background() { looks 101 0 0 240 24 0 && looks 101 0 54 240 90 54 && looks 101 0 188 240 230 188 &&
     looks 101 0 335 240 400 335; }
 pads() { looks 103 55 24 95 54 "$1" && looks 103 137 24 177 54 "$2"; }
@@ -109,18 +133,8 @@ save_state() {
     return 1
 }
 
-for _ in $(seq 200); do
-    find_panel && break
-    kill -0 "$jalv_pid" 2>/dev/null || break
-    sleep 0.05
-done
-find_panel || { echo "FAILED: jalv shows no 240 x 400 panel"; fail=1; harness_end; }
-# Until the first frame is presented the screen shows what was there before.
-for _ in $(seq 100); do
-    shot
-    background && break
-    sleep 0.05
-done
+start_jalv -c volume=-16
+wait_for_panel 240 400
 check "jalv embeds the panel: the background picture around the controls" background
 check "both switches off" pads 0 0
 check "gain knob at its default, 0 dB" looks 102 80 90 160 170 "$(knob_offset 0.25)"
@@ -189,6 +203,20 @@ for _ in $(seq 40); do
     sleep 0.05
 done
 check "the LED lights" looks 104 180 307 208 335 28
+check "jalv is still running" kill -0 "$jalv_pid"
 
+# jalv passes no scale factor: on a desktop at Xft.dpi 192 the panel follows
+# the desktop, asks jalv for 480 x 800 device pixels and takes clicks there.
+stop_child "$metro_pid"
+stop_child "$jalv_pid"
+echo "Xft.dpi: 192" | xrdb -merge
+density=2
+start_jalv
+wait_for_panel 480 800
+check "at Xft.dpi 192 jalv shows the panel at 480 x 800 from the 2x artwork" background
+check "both switches off at 2x" pads 0 0
+press 314 78  # the centre of pad 2, in device pixels
+shot
+check "a click at the centre of pad 2 at 2x turns it on" pads 0 30
 check "jalv is still running" kill -0 "$jalv_pid"
 harness_end
