@@ -96,7 +96,8 @@ CRect OpampPanel::panelSize() {
 }
 
 double OpampPanel::chooseScale(double hostFactor, void* parent) {
-    double scale = density::acceptScale(hostFactor);
+    // acceptScale clamps 0 up to 1: "none" must not reach it as a factor.
+    double scale = hostFactor > 0.0 ? density::acceptScale(hostFactor) : 0.0;
     if (scale == 0.0) scale = density::parseScale(std::getenv("KV23_SCALE"));
     if (scale == 0.0 && parent) scale = density::acceptScale(platform::desktopScale(parent));
     return CFrame::usableScale(scale);

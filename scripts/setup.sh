@@ -5,7 +5,7 @@ source "$(dirname "$0")/lib/apt.sh"
 
 packages=(
   cmake ninja-build g++ pkg-config
-  lv2-dev lilv-utils sordi dpf-source
+  lv2-dev lilv-utils sordi dpf-source jalv jackd2
   libcairo2-dev libx11-dev libxext-dev libpng-dev libstb-dev libsndfile1-dev
   fontconfig fonts-liberation2 fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev

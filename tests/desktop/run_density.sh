@@ -23,14 +23,7 @@ harness_start Xvfb xdotool openbox xwininfo xrdb xprop
 
 start_private_xvfb 1280x1024x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 echo "Xft.dpi: 192" | xrdb -merge
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-# shellcheck disable=SC2034  # stopped on exit
-wm_pid=$!
-stop_on_exit wm_pid
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
+start_openbox
 
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 } END { print x, y }'; }
 # The size of the plug-in's window inside kv23's (the host's) window.

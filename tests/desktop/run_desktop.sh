@@ -29,14 +29,7 @@ locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' || { echo "skip: locale de_D
 harness_start
 start_private_xvfb 800x600x24 "$work/xvfb.log" || { echo "skip: Xvfb did not start"; exit 77; }
 export XDG_RUNTIME_DIR="$work"  # Qt asks for one
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-# shellcheck disable=SC2034  # stopped on exit
-wm_pid=$!
-stop_on_exit wm_pid
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
+start_openbox
 
 start_kv23_gui env LC_ALL=de_DE.UTF-8 "$kv23" gui --plugin "$plugin"
 
@@ -45,6 +38,11 @@ start_kv23_gui env LC_ALL=de_DE.UTF-8 "$kv23" gui --plugin "$plugin"
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 } END { print x, y }'; }
 
 host=$(xdotool search --name '^kv23 - ' | head -1)
+# openbox may take its time to manage the window on a busy machine.
+for _ in $(seq 60); do
+    xprop -id "$host" WM_STATE 2>/dev/null | grep -q Normal && break
+    sleep 0.05
+done
 check "the window manager manages kv23's window (WM_STATE)" \
     bash -c "xprop -id $host WM_STATE | grep -q Normal"
 xdotool windowmove "$host" 300 60

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -135,8 +136,13 @@ TEST_F(Lv2Ui, RefusesAnotherPluginAndAHostWithoutAWindowToEmbedIn) {
 }
 
 TEST_F(Lv2Ui, OpensInTheHostsWindowAtTheHostsScaleAndShrugsOffBadPortEvents) {
-    for (const auto& [scale, width, height] : {std::tuple{0.0f, 240, 400}, {2.0f, 480, 800}}) {
-        SCOPED_TRACE(scale);
+    // Without the host's factor the user's KV23_SCALE counts; the host's wins.
+    for (const auto& [scale, user, width, height] : {std::tuple{0.0f, "", 240, 400},
+                                                     {2.0f, "", 480, 800},
+                                                     {0.0f, "2", 480, 800},
+                                                     {1.0f, "2", 240, 400}}) {
+        SCOPED_TRACE(testing::Message() << scale << " KV23_SCALE=" << user);
+        setenv("KV23_SCALE", user, 1);
         host_.sizes.clear();
         ui_ = make(kPluginUri, true, scale);
         ASSERT_NE(ui_, nullptr);
@@ -168,6 +174,7 @@ TEST_F(Lv2Ui, OpensInTheHostsWindowAtTheHostsScaleAndShrugsOffBadPortEvents) {
         descriptor_->cleanup(ui_);
         ui_ = nullptr;
     }
+    unsetenv("KV23_SCALE");
 }
 
 }  // namespace

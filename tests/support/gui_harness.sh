@@ -9,8 +9,11 @@
 #                              first stopped; the X server last) and removes
 #                              $work
 #   stop_on_exit VARIABLE      stop the process whose id VARIABLE holds on
-#                              exit (a script that reaps it itself empties it)
+#                              exit (a script that reaps it itself empties it);
+#                              one that ignores SIGTERM for 5 s is killed
 #   start_private_xvfb ...     see xvfb.sh
+#   start_openbox              openbox on that server, stopped on exit; waits
+#                              (up to 5 s) until it manages the screen
 #   start_kv23_gui COMMAND...  runs COMMAND (kv23 gui ...) reading from a pipe
 #                              held open on descriptor 3, its output in $out
 #                              and its errors in $work/gui.err, and waits for
@@ -25,8 +28,8 @@
 #   press X Y                  a click as a hand makes it, at panel coordinates
 #   drag_up X Y STEPS STEP     presses at X Y of the panel, moves STEP pixels
 #                              up STEPS times and lets go
-#   harness_end                prints kv23's output and errors after a
-#                              failure; exits with $fail
+#   harness_end                prints the host's output ($out) and errors
+#                              ($work/gui.err) after a failure; exits with $fail
 
 # shellcheck source=tests/support/xvfb.sh
 . "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
@@ -45,12 +48,24 @@ fail=0
 
 stop_on_exit() { harness_stops+=("$1"); }
 
+# Stops a child of this script: SIGTERM, and SIGKILL when it is still there
+# after 5 s, so that a hung program cannot hold the run until ctest's timeout.
+stop_child() {
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 100); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
 harness_cleanup() {
     local i pid
     exec 3>&- 2>/dev/null
     for ((i = ${#harness_stops[@]} - 1; i >= 0; i--)); do
         pid=${!harness_stops[i]}
-        [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+        [ -n "$pid" ] && stop_child "$pid"
     done
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
@@ -60,6 +75,17 @@ harness_start() {
     need_tools "$@"
     work=$(mktemp -d)
     trap harness_cleanup EXIT
+}
+
+# shellcheck disable=SC2034  # stopped on exit
+start_openbox() {
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    wm_pid=$!
+    stop_on_exit wm_pid
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.05
+    done
 }
 
 start_kv23_gui() {
@@ -139,7 +165,7 @@ drag_up() {
 
 harness_end() {
     if [ "$fail" -ne 0 ]; then
-        echo "--- kv23 output"; cat "$out"; echo "--- kv23 errors"; cat "$work/gui.err"
+        echo "--- host output"; cat "$out"; echo "--- host errors"; cat "$work/gui.err"
     fi
     exit "$fail"
 }

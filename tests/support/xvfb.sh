@@ -15,6 +15,7 @@
 start_private_xvfb() {
     local screen=$1 log=$2 launcher=${KV_PRIVATE_X:-$PWD/../support/kv_private_x} disp=""
     [ -x "$launcher" ] || { echo "FAILED: $launcher is not built"; exit 1; }
+    : >"$log.display"  # there before the first read, whenever the launcher starts
     "$launcher" --screen "$screen" >"$log.display" 2>"$log" &
     xvfb_pid=$!
     for _ in $(seq 200); do
