@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/desktop_libraries.h"
 #include "vst/aeffect.h"
 
 namespace {
@@ -81,6 +82,7 @@ struct Stream {
 class ClapPlugin : public ::testing::Test {
   protected:
     void SetUp() override {
+        kvtest::loadDesktopLibraries();
         library_ = dlopen(KV_CLAP_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library_, nullptr) << dlerror();
         entry_ = static_cast<const clap_plugin_entry_t*>(dlsym(library_, "clap_entry"));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "lv2/lv2_ports.h"
+#include "tests/support/desktop_libraries.h"
 #include "tests/x11/x_server.h"
 
 // After gtest, whose None Xlib would define away.
@@ -58,6 +59,7 @@ class Lv2Ui : public ::testing::Test {
             XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 600, 900, 0, 0, 0);
         XMapWindow(display_, parent_);
         XSync(display_, False);
+        kvtest::loadDesktopLibraries();
         library_ = dlopen(KV_LV2_UI_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library_, nullptr) << dlerror();
         auto entry = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(
