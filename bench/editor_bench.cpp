@@ -12,14 +12,23 @@
 //     and the part spent inside the idle calls, less the same clock reads
 //     around no call) and of the X server (given by --server-pid), and
 //     the bytes and write calls this process sends per idle (everything it
-//     writes then goes to the X server).
+//     writes then goes to the X server);
+//   - the wall time of one idle call, median and 99th percentile, paced as
+//     above (each call after 20 ms of sleep, with caches gone cold) and back
+//     to back (hot);
+//   - the threads the editor added to the process, and what they did while
+//     it idled: wake-ups (context switches) a second and CPU share; and the
+//     process's virtual and resident memory with the editor open.
 //
 //   editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID]
-//                [--host-fontconfig] [--scale F]
+//                [--host-fontconfig] [--scale F] [--exposes N]
 //
 // --host-fontconfig sets up fontconfig before loading the plug-in, as every
 // GTK or Qt host has done by then. --scale sends the host's scale factor for
 // dense screens ('PreS' / 'AeCs') before the editor is asked for its size.
+// --exposes has the host ask N times a second, while the editor idles, for a
+// one-pixel corner of the editor's window to be repainted (as a window
+// passing over it would), so that the editor has events to read.
 //
 // "First frame": the host window's background is an odd colour; the frame
 // is there when at most 1 % of the editor's rectangle still shows it. The
@@ -38,6 +47,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +57,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "vst/aeffect.h"
@@ -191,26 +202,76 @@ class ScreenReader {
     bool attached_ = false;
 };
 
-double median(std::vector<double> v) {
+double percentile(std::vector<double> v, double share) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v[std::min(v.size() - 1, static_cast<size_t>(share * static_cast<double>(v.size())))];
+}
+
+double median(std::vector<double> v) {
+    return percentile(std::move(v), 0.5);
+}
+
+// The thread ids of this process.
+std::vector<std::string> threadIds() {
+    std::vector<std::string> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ids.emplace_back(entry->d_name);
+        closedir(dir);
+    }
+    return ids;
+}
+
+// Context switches and CPU seconds of the given threads so far.
+struct ThreadUse {
+    long long switches = 0;
+    double cpu = 0;
+};
+ThreadUse threadUse(const std::vector<std::string>& ids) {
+    ThreadUse use;
+    for (const std::string& id : ids) {
+        std::ifstream status("/proc/self/task/" + id + "/status");
+        std::string key;
+        while (status >> key) {
+            long long n = 0;
+            if ((key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") &&
+                status >> n)
+                use.switches += n;
+        }
+        std::ifstream stat("/proc/self/task/" + id + "/schedstat");
+        double ns = 0;
+        if (stat >> ns) use.cpu += ns * 1e-9;
+    }
+    return use;
+}
+
+// A "VmSize:" or "VmRSS:" line of /proc/self/status, in KiB.
+long statusKib(const std::string& wanted) {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key)
+        if (key == wanted && status >> value) return value;
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr,
-                     "usage: editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID] "
-                     "[--host-fontconfig] [--scale F]\n");
-        return 2;
+    const char* usage =
+        "usage: editor_bench PLUGIN.so [--seconds S] [--opens N] [--server-pid PID] "
+        "[--host-fontconfig] [--scale F] [--exposes N]\n";
+    if (argc < 2 || !std::strcmp(argv[1], "--help")) {
+        std::fputs(usage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
     }
     double seconds = 5.0;
     int opens = 5;
     long serverPid = 0;
     bool hostFonts = false;
     double scale = 0.0;  // the host's factor for dense screens; 0 sends none
+    double exposes = 0.0;
     for (int i = 2; i < argc; ++i) {
         const bool valued = i + 1 < argc;
         if (!std::strcmp(argv[i], "--host-fontconfig")) {
@@ -223,6 +284,8 @@ int main(int argc, char** argv) {
             serverPid = std::atol(argv[++i]);
         } else if (valued && !std::strcmp(argv[i], "--scale")) {
             scale = std::atof(argv[++i]);
+        } else if (valued && !std::strcmp(argv[i], "--exposes")) {
+            exposes = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr, "editor_bench: unknown option %s\n", argv[i]);
             return 2;
@@ -265,6 +328,7 @@ int main(int argc, char** argv) {
     fx->dispatcher(fx, effSetSampleRate, 0, 0, nullptr, 48000.f);
     dispatch(effSetBlockSize, 256);
     dispatch(effMainsChanged, 1);
+    const std::vector<std::string> hostThreads = threadIds();
     // As Carla does: the factor before the editor is asked for its size.
     if (scale > 0.0)
         fx->dispatcher(fx, effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'),
@@ -330,13 +394,25 @@ int main(int argc, char** argv) {
     struct Paced {
         double wall = 0, cpu = 0, inCalls = 0;
         long calls = 0;
+        std::vector<double> callWall;  // each idle call's wall time
         void add(const Paced& o) {
             wall += o.wall;
             cpu += o.cpu;
             inCalls += o.inCalls;
             calls += o.calls;
+            callWall.insert(callWall.end(), o.callWall.begin(), o.callWall.end());
         }
     };
+    // The editor's window: the host window's first child.
+    Window editorWindow = 0;
+    {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(dpy, window, &root, &parent, &children, &count) && count > 0)
+            editorWindow = children[0];
+        if (children) XFree(children);
+    }
+    const long exposeEvery = exposes > 0 ? std::max(1L, std::lround(50.0 / exposes)) : 0;
     auto paced = [&](bool idle, double length) {
         Paced p;
         const double cpuBefore = processCpu();
@@ -344,7 +420,15 @@ int main(int argc, char** argv) {
         auto next = wallStart;
         while (since(wallStart) < length) {
             const double before = processCpu();
-            if (idle) dispatch(effEditIdle);
+            if (idle && editorWindow && exposeEvery && p.calls % exposeEvery == 0) {
+                XClearArea(dpy, editorWindow, 0, 0, 1, 1, True);
+                XFlush(dpy);
+            }
+            if (idle) {
+                const auto callStart = Wall::now();
+                dispatch(effEditIdle);
+                p.callWall.push_back(since(callStart));
+            }
             p.inCalls += processCpu() - before;
             ++p.calls;
             next += std::chrono::milliseconds(20);
@@ -360,17 +444,34 @@ int main(int argc, char** argv) {
     Paced hostOnly, withEditor;
     double server = 0;
     Writes written;
+    // The threads the editor added (present now, not before the first open).
+    std::vector<std::string> editorThreads;
+    for (const std::string& id : threadIds())
+        if (std::find(hostThreads.begin(), hostThreads.end(), id) == hostThreads.end())
+            editorThreads.push_back(id);
+    ThreadUse threadsIdling;
     for (int round = 0; round < kRounds; ++round) {
         hostOnly.add(paced(false, seconds / kRounds));
         dispatch(effEditIdle);  // whatever waited meanwhile
         const Writes writesBefore = writesSoFar();
         const double serverBefore = otherCpu(serverPid);
+        const ThreadUse threadsBefore = threadUse(editorThreads);
         withEditor.add(paced(true, seconds / kRounds));
+        const ThreadUse threadsAfter = threadUse(editorThreads);
+        threadsIdling.switches += threadsAfter.switches - threadsBefore.switches;
+        threadsIdling.cpu += threadsAfter.cpu - threadsBefore.cpu;
         server += otherCpu(serverPid) - serverBefore;
         const Writes writesAfter = writesSoFar();
         written.bytes += writesAfter.bytes - writesBefore.bytes;
         written.calls += writesAfter.calls - writesBefore.calls;
     }
+    std::vector<double> hotWall;  // back to back: the idle's code and data stay in cache
+    for (int i = 0; i < 2000; ++i) {
+        const auto callStart = Wall::now();
+        dispatch(effEditIdle);
+        hotWall.push_back(since(callStart));
+    }
+    const long vmKib = statusKib("VmSize:"), rssKib = statusKib("VmRSS:");
     const double wall = withEditor.wall;
     const long idles = withEditor.calls;
     const double clockReads =
@@ -396,6 +497,16 @@ int main(int argc, char** argv) {
                 (withEditor.cpu / wall - hostOnly.cpu / hostOnly.wall) * 100.0);
     std::printf("idle_in_calls_cpu_pct %.3f\n",
                 (withEditor.inCalls - clockReads * static_cast<double>(idles)) / wall * 100.0);
+    std::printf("idle_call_us_median %.2f\n", median(withEditor.callWall) * 1e6);
+    std::printf("idle_call_us_p99 %.2f\n", percentile(withEditor.callWall, 0.99) * 1e6);
+    std::printf("idle_call_hot_us_median %.2f\n", median(hotWall) * 1e6);
+    std::printf("idle_call_hot_us_p99 %.2f\n", percentile(hotWall, 0.99) * 1e6);
+    std::printf("editor_threads %zu\n", editorThreads.size());
+    std::printf("editor_thread_wakeups_per_s %.2f\n",
+                static_cast<double>(threadsIdling.switches) / wall);
+    std::printf("editor_thread_cpu_pct %.4f\n", threadsIdling.cpu / wall * 100.0);
+    std::printf("editor_open_vm_kib %ld\n", vmKib);
+    std::printf("editor_open_rss_kib %ld\n", rssKib);
     if (serverPid > 0) std::printf("idle_server_cpu_pct %.3f\n", server / wall * 100.0);
     std::printf("idle_bytes_per_idle %.1f\n",
                 static_cast<double>(written.bytes) / static_cast<double>(idles));

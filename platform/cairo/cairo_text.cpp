@@ -281,11 +281,14 @@ namespace {
 // first text would wait forever. So a fork waits until the set-up is done (a
 // few milliseconds, once per process, and only once an editor has opened),
 // and holds the cache's lock across the fork so that the child gets it free.
+// It also waits for the thread to end, which joins it: the child then holds
+// no thread of ours that it could neither join nor leave unjoined.
 void waitForSetUpBeforeFork() {
     FaceCache& cache = faceCache();
     cache.mutex.lock();
-    if (cache.prepared.valid() && cache.setUpGeneration == posix::forkGeneration())
-        cache.prepared.wait();
+    if (cache.setUpGeneration != posix::forkGeneration()) return;
+    if (cache.prepared.valid()) cache.prepared.wait();
+    if (cache.thread.valid()) cache.thread.wait();
 }
 
 void releaseAfterFork() {

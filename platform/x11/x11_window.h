@@ -8,9 +8,10 @@
 // the host destroyed its window first.
 //
 // Events are read only inside processEvents / processOnePaint, on the thread
-// that created the window. Other parts of the back end that make windows on
-// the same connection (the text field, the drop target) see every event first
-// through an event hook.
+// that created the window, and the window starts no thread: the host's idle
+// is the only clock it runs on. Other parts of the back end that make windows
+// on the same connection (the text field, the drop target) see every event
+// first through an event hook.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,6 @@
 #ifdef CursorShape
 #undef CursorShape
 #endif
-#include "platform/x11/x11_socket_watch.h"
 #include "vstgui/platform/native_window.h"
 
 #include <X11/Xlib.h>
@@ -109,9 +109,6 @@ class X11Window final : public NativeWindow {
     // every event there was; see eventsMayWait.
     unsigned long drainedAt_ = 0;
     bool drained_ = false;
-    // Tells whether the socket has anything to read without asking the
-    // kernel; null (or not active) where no thread could be started.
-    std::unique_ptr<SocketWatch> watch_;
     // Cleared by the destructor; event delivery checks it after each
     // callback, which may end in the owner destroying this object.
     std::shared_ptr<bool> alive_;

@@ -13,6 +13,8 @@
 #include "platform/x11/x11_window.h"
 //
 #include <X11/Xutil.h>
+#include <poll.h>
+
 #include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_text_scroll.h"
 #include "tests/x11/x_server.h"
@@ -429,6 +431,41 @@ TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
     w->setCursor(CursorShape::wait);
     w.reset();
     EXPECT_EQ(testErrors, 0);
+}
+
+// The window lives in the host's process on the host's clock: it starts no
+// thread, an idle handles what reached its socket before the idle (not one
+// idle later), and a connection the server ended (xkill) is found out at the
+// next idle before Xlib reads it, whose I/O error handler would end the host.
+TEST_F(X11WindowTest, RunsOnTheHostsIdleAloneAndSeesWhatCameAndAHangUpAtOnce) {
+    const int threads = kvtest::threadCount();
+    auto w = open(host_, 120, 90);
+    ASSERT_NE(w, nullptr);
+    waitForFirstPaint(*w);
+    EXPECT_EQ(kvtest::threadCount(), threads);
+    auto arrived = [&] {
+        pollfd socket{ConnectionNumber(w->display()), POLLIN, 0};
+        return poll(&socket, 1, 2000) == 1;
+    };
+    for (int round = 0; round < 20; ++round) {
+        events_.paints.clear();
+        XClearArea(dpy_, w->window(), round, 0, 1, 1, True);
+        XFlush(dpy_);
+        ASSERT_TRUE(arrived()) << round;
+        w->processEvents();
+        ASSERT_EQ(events_.paints.size(), 1U) << round;
+        EXPECT_EQ(events_.paints[0], CRect(round, 0, round + 1, 1));
+    }
+    XKillClient(dpy_, w->window());
+    XSync(dpy_, False);
+    ASSERT_TRUE(arrived());
+    w->processEvents();
+    EXPECT_EQ(events_.destroyed, 1);
+    EXPECT_FALSE(x11::connectionUsable(w->display(), false));
+    w->processEvents();  // still dark, still alive
+    w->mouseButtons();
+    w.reset();
+    EXPECT_EQ(kvtest::threadCount(), threads);
 }
 
 // The process's error handler is the host's: a host may save and restore

@@ -69,4 +69,14 @@ int openDescriptors() {
     return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
+int threadCount() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
 }  // namespace kvtest

@@ -54,4 +54,7 @@ bool waitUntil(const std::function<bool()>& done, int milliseconds,
 // Number of open file descriptors of this process.
 int openDescriptors();
 
+// Number of threads of this process.
+int threadCount();
+
 }  // namespace kvtest

@@ -4,10 +4,11 @@
 // chain. Keys do not come from here: the host hands them to the editor.
 //
 // Every back end keeps these rules:
-// - Everything runs on the thread that created the window; a back end never
-//   starts a thread of its own. Events are delivered only from inside
-//   processEvents / processOnePaint or from the system's own dispatch of the
-//   window's messages on that thread.
+// - Everything runs on the thread that created the window; a window never
+//   starts a thread of its own (it lives in the host's process, whose idle
+//   is its clock). Events are delivered only from inside processEvents /
+//   processOnePaint or from the system's own dispatch of the window's
+//   messages on that thread.
 // - An event carries what the user did at the moment it happened. Events
 //   may be delivered long after (a host pumps them from its idle), when the
 //   live state asked through the window already differs: a short click is
@@ -100,10 +101,12 @@ class NativeWindow {
         return area;
     }
 
-    // Handles every pending event of this window (called from idle). Called
-    // from inside windowMouseDown (a control following the pointer pumps
-    // idle), it delivers only paints and the window's destruction; further
-    // presses and wheel events wait until the press returned.
+    // Handles every pending event of this window (called from idle), each
+    // one that reached the window before the call included: none waits for
+    // a later idle. Called from inside windowMouseDown (a control following
+    // the pointer pumps idle), it delivers only paints and the window's
+    // destruction; further presses and wheel events wait until the press
+    // returned.
     virtual void processEvents() = 0;
     // Handles at most one pending paint request (the editor's idle pump).
     virtual void processOnePaint() = 0;
