@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """kv23 as a CLAP host, against our CLAP plug-in and one built through DPF.
 
-  test_kv23_clap.py KV23 OURS.clap OURS_VST2.so DPF_GAIN.clap
+  test_kv23_clap.py KV23 OURS.clap OURS_VST2.so DPF_GAIN.clap [DPF_UI.clap]
 
 - kv23 info reads both CLAP plug-ins: descriptor, ports, parameters.
 - kv23 process through our CLAP build gives the VST 2 build's samples, bit for
@@ -12,7 +12,9 @@
 - DPF's gain renders its input times its gain in dB, with the gain set by
   name; an automation step reaches it too.
 - kv23 validate's clap group passes every check on our plug-in and fails
-  DPF's exactly on the checks docs/validator-findings.md lists for it.
+  DPF's exactly on the checks docs/validator-findings.md lists for it; the
+  same for DPF's gain with a cairo panel, whose panel checks run on a private
+  X server (kv_private_x, from KV_PRIVATE_X or the build's tests/support).
 - kv23 snapshot of the CLAP panel (parameters set through params.flush, the
   LED lit by an over) equals the VST 2 editor's picture for the same
   settings pixel for pixel outside the two decibel fields, at 1x and at 2x.
@@ -111,9 +113,14 @@ def test_dpf(work, dpf):
           (worst, at))
 
 
-def failed_checks(plugin):
-    result = subprocess.run([KV23, "validate", "--plugin", plugin, "--strictness", "9"], capture_output=True,
-                            text=True, timeout=300)
+PRIVATE_X = os.environ.get("KV_PRIVATE_X") or os.path.join(os.getcwd(), "..", "support", "kv_private_x")
+
+
+def failed_checks(plugin, on_display=False):
+    command = [KV23, "validate", "--plugin", plugin, "--strictness", "9"]
+    if on_display:
+        command = [PRIVATE_X, "--screen", "1280x1024x24", "--"] + command
+    result = subprocess.run(command, capture_output=True, text=True, timeout=300)
     lines = result.stdout.splitlines()
     check(lines and re.match(r"\d+ passed, \d+ failed", lines[-1]),
           "kv23 validate gave no count:\n" + result.stdout + result.stderr)
@@ -128,7 +135,7 @@ def listed_failures(name):
     return sorted(row[2].strip() for row in rows)
 
 
-def test_validate(ours, dpf):
+def test_validate(ours, dpf, dpf_ui):
     failed, summary = failed_checks(ours)
     check(not failed, "our CLAP plug-in fails %s (%s)" % (failed, summary))
     print("validate: our CLAP plug-in: %s" % summary)
@@ -137,6 +144,13 @@ def test_validate(ours, dpf):
         listed = listed_failures("dpf-gain-fixture")
         check(failed == listed, "DPF's plug-in fails %s; the findings list %s" % (failed, listed))
         print("validate: DPF's plug-in: %s, each failure listed in the findings" % summary)
+    if dpf_ui and os.path.exists(dpf_ui) and os.access(PRIVATE_X, os.X_OK):
+        failed, summary = failed_checks(dpf_ui, on_display=True)
+        listed = listed_failures("dpf-ui-fixture")
+        check(failed == listed, "DPF's plug-in with a panel fails %s; the findings list %s" % (failed, listed))
+        print("validate: DPF's plug-in with a panel, on a display: %s, each failure listed" % summary)
+    else:
+        print("DPF's fixture with a panel or kv_private_x is missing: its checks are skipped")
 
 
 def read_png(path):
@@ -201,17 +215,18 @@ def test_snapshot(work, ours, vst):
 
 def main(argv):
     global KV23
-    if len(argv) != 5:
+    if len(argv) not in (5, 6):
         print(__doc__)
         return 2
-    KV23, ours, vst, dpf = (os.path.abspath(a) for a in argv[1:])
+    KV23, ours, vst, dpf = (os.path.abspath(a) for a in argv[1:5])
+    dpf_ui = os.path.abspath(argv[5]) if len(argv) == 6 else None
     try:
         with tempfile.TemporaryDirectory(prefix="kv23-clap-") as work:
             write_stereo_test_wav(os.path.join(work, "in.wav"), RATE, RATE // 4)
             test_info(ours, dpf)
             test_same_samples(work, ours, vst)
             test_sample_accuracy(work, ours, vst)
-            test_validate(ours, dpf)
+            test_validate(ours, dpf, dpf_ui)
             test_snapshot(work, ours, vst)
             if os.path.exists(dpf):
                 test_dpf(work, dpf)
