@@ -162,7 +162,7 @@ void createDestroy(Context& ctx) {
 // One host's order of calls around an embedded panel; a problem or empty.
 std::string oneOrder(Rig& rig, int order) {
     const unsigned long parent = rig.probe->makeWindow(1000, 1000);
-    const auto done = [&](std::string problem) {
+    const auto done = [&](const std::string& problem) {
         rig.probe->destroyWindow(parent);
         return problem.empty() ? problem : format("order %d: ", order) + problem;
     };
