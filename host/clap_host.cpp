@@ -1,5 +1,6 @@
 #include "host/clap_host.h"
 
+#include <clap/ext/thread-check.h>
 #include <clap/plugin-factory.h>
 #include <dlfcn.h>
 
@@ -11,15 +12,16 @@ namespace kv::host {
 
 namespace {
 
-// What kv23 offers a plug-in: nothing beyond the host record itself.
-const void* hostExtension(const clap_host_t*, const char*) {
-    return nullptr;
-}
-void hostRequest(const clap_host_t*) {}
+// The thread inside process (or start/stop_processing) of any instance is
+// the audio thread for as long as it is there.
+thread_local int audioDepth = 0;
 
-const clap_host_t kHost = {
-    CLAP_VERSION_INIT, nullptr,       "kv23",      "Harrow Quill", "",
-    KV_VERSION,        hostExtension, hostRequest, hostRequest,    hostRequest};
+struct AudioThread {
+    AudioThread() { ++audioDepth; }
+    ~AudioThread() { --audioDepth; }
+    AudioThread(const AudioThread&) = delete;
+    AudioThread& operator=(const AudioThread&) = delete;
+};
 
 // The events of one block, sorted by time, as CLAP's input list.
 struct EventList {
@@ -35,12 +37,148 @@ struct EventList {
     }
 };
 
-bool discard(const clap_output_events_t*, const clap_event_header_t*) {
-    return true;
+clap_event_param_value_t valueEvent(uint32_t time, clap_id id, double value,
+                                    const clap_param_info_t* info) {
+    clap_event_param_value_t e{};
+    e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+    e.param_id = id;
+    e.cookie = info ? info->cookie : nullptr;
+    e.note_id = -1;
+    e.port_index = e.channel = e.key = -1;
+    e.value = value;
+    return e;
 }
-const clap_output_events_t kNoOutput = {nullptr, discard};
 
 }  // namespace
+
+// The host record's and the extensions' entry points. Each finds its
+// ClapHost through host_data; the thread rules are CLAP's.
+struct ClapHost::Callbacks {
+    static ClapHost& of(const clap_host_t* h) { return *static_cast<ClapHost*>(h->host_data); }
+
+    static const void* extension(const clap_host_t*, const char* id) {
+        if (!id) return nullptr;
+        if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &kGui;
+        if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimers;
+        if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParams;
+        if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &kThreadCheck;
+        return nullptr;
+    }
+    static void requestRestart(const clap_host_t*) {}
+    static void requestProcess(const clap_host_t*) {}
+    static void requestCallback(const clap_host_t* h) { of(h).callbackRequested_ = true; }
+
+    // gui: thread-safe calls; the listener hears them on the main thread.
+    static void resizeHintsChanged(const clap_host_t* h) {
+        ClapHost& c = of(h);
+        if (c.onMainThread() && c.listener_) c.listener_->resizeHintsChanged();
+    }
+    static bool requestResize(const clap_host_t* h, uint32_t width, uint32_t height) {
+        ClapHost& c = of(h);
+        if (width == 0 || height == 0) return false;
+        if (!c.onMainThread()) {
+            // Acknowledged; the next idle() carries it out.
+            c.pendingResize_ = (static_cast<uint64_t>(width) << 32) | height;
+            return true;
+        }
+        return c.listener_ && c.listener_->requestResize(width, height);
+    }
+    static bool requestShow(const clap_host_t* h) {
+        ClapHost& c = of(h);
+        return c.onMainThread() && c.listener_ && c.listener_->requestShow();
+    }
+    static bool requestHide(const clap_host_t* h) {
+        ClapHost& c = of(h);
+        return c.onMainThread() && c.listener_ && c.listener_->requestHide();
+    }
+    static void closed(const clap_host_t* h, bool wasDestroyed) {
+        ClapHost& c = of(h);
+        if (c.listener_) c.listener_->guiClosed(wasDestroyed);
+    }
+
+    // timer-support: main thread only.
+    static bool registerTimer(const clap_host_t* h, uint32_t periodMs, clap_id* id) {
+        ClapHost& c = of(h);
+        if (!c.onMainThread()) c.noteMisuse("timer-support.register_timer off the main thread");
+        if (!id) return false;
+        // Hosts run timers at their own pace; none faster than 10 ms here.
+        const uint32_t period = std::max<uint32_t>(periodMs, 10);
+        c.timers_.push_back({c.nextTimer_, period,
+                             std::chrono::steady_clock::now() + std::chrono::milliseconds(period)});
+        *id = c.nextTimer_++;
+        return true;
+    }
+    static bool unregisterTimer(const clap_host_t* h, clap_id id) {
+        ClapHost& c = of(h);
+        if (!c.onMainThread()) c.noteMisuse("timer-support.unregister_timer off the main thread");
+        const auto found = std::find_if(c.timers_.begin(), c.timers_.end(),
+                                        [id](const Timer& t) { return t.id == id; });
+        if (found == c.timers_.end()) return false;
+        c.timers_.erase(found);
+        return true;
+    }
+
+    // params
+    static void rescan(const clap_host_t* h, clap_param_rescan_flags flags) {
+        ClapHost& c = of(h);
+        if (!c.onMainThread())
+            c.noteMisuse("params.rescan off the main thread");
+        else if ((flags & (CLAP_PARAM_RESCAN_ALL | CLAP_PARAM_RESCAN_INFO)) != 0)
+            c.readParams();
+    }
+    static void clear(const clap_host_t* h, clap_id, clap_param_clear_flags) {
+        ClapHost& c = of(h);
+        if (!c.onMainThread()) c.noteMisuse("params.clear off the main thread");
+    }
+    static void requestFlush(const clap_host_t* h) { of(h).flushRequested_ = true; }
+
+    static bool isMainThread(const clap_host_t* h) { return of(h).onMainThread(); }
+    static bool isAudioThread(const clap_host_t*) { return audioDepth > 0; }
+
+    static bool push(const clap_output_events_t* out, const clap_event_header_t* event) {
+        if (!event) return false;
+        static_cast<ClapHost*>(out->ctx)->deliver(*event);
+        return true;
+    }
+
+    static constexpr clap_host_gui_t kGui = {resizeHintsChanged, requestResize, requestShow,
+                                             requestHide, closed};
+    static constexpr clap_host_timer_support_t kTimers = {registerTimer, unregisterTimer};
+    static constexpr clap_host_params_t kParams = {rescan, clear, requestFlush};
+    static constexpr clap_host_thread_check_t kThreadCheck = {isMainThread, isAudioThread};
+};
+
+ClapHost::ClapHost() : mainThread_(std::this_thread::get_id()) {
+    host_ = {CLAP_VERSION_INIT,
+             this,
+             "kv23",
+             "Harrow Quill",
+             "",
+             KV_VERSION,
+             Callbacks::extension,
+             Callbacks::requestRestart,
+             Callbacks::requestProcess,
+             Callbacks::requestCallback};
+    output_ = {this, Callbacks::push};
+}
+
+bool ClapHost::onMainThread() const {
+    return audioDepth == 0 && std::this_thread::get_id() == mainThread_;
+}
+
+void ClapHost::noteMisuse(const char* call) {
+    const char* none = nullptr;
+    misuse_.compare_exchange_strong(none, call);
+}
+
+std::string ClapHost::misuse() const {
+    const char* m = misuse_.load();
+    return m ? m : "";
+}
+
+void ClapHost::deliver(const clap_event_header_t& event) {
+    if (listener_) listener_->outputEvent(event);
+}
 
 bool isClapFile(const std::string& path) {
     return path.size() > 5 && path.compare(path.size() - 5, 5, ".clap") == 0;
@@ -85,7 +223,7 @@ std::unique_ptr<ClapHost> ClapHost::load(const std::string& path, std::string& e
         error = path + ": the factory's first plug-in has no descriptor or no id";
         return nullptr;
     }
-    host->plugin_ = factory->create_plugin(factory, &kHost, d->id);
+    host->plugin_ = factory->create_plugin(factory, &host->host_, d->id);
     if (!host->plugin_) {
         error = path + ": the factory could not create " + d->id;
         return nullptr;
@@ -102,14 +240,21 @@ std::unique_ptr<ClapHost> ClapHost::load(const std::string& path, std::string& e
     host->portsExt_ =
         static_cast<const clap_plugin_audio_ports_t*>(p->get_extension(p, CLAP_EXT_AUDIO_PORTS));
     host->stateExt_ = static_cast<const clap_plugin_state_t*>(p->get_extension(p, CLAP_EXT_STATE));
-    if (host->paramsExt_) {
-        const uint32_t count = host->paramsExt_->count(p);
-        for (uint32_t i = 0; i < count; ++i) {
-            clap_param_info_t info{};
-            if (host->paramsExt_->get_info(p, i, &info)) host->params_.push_back(info);
-        }
-    }
+    host->guiExt_ = static_cast<const clap_plugin_gui_t*>(p->get_extension(p, CLAP_EXT_GUI));
+    host->timerExt_ = static_cast<const clap_plugin_timer_support_t*>(
+        p->get_extension(p, CLAP_EXT_TIMER_SUPPORT));
+    host->readParams();
     return host;
+}
+
+void ClapHost::readParams() {
+    params_.clear();
+    if (!paramsExt_) return;
+    const uint32_t count = paramsExt_->count(plugin_);
+    for (uint32_t i = 0; i < count; ++i) {
+        clap_param_info_t info{};
+        if (paramsExt_->get_info(plugin_, i, &info)) params_.push_back(info);
+    }
 }
 
 ClapHost::~ClapHost() {
@@ -154,21 +299,91 @@ std::string ClapHost::valueText(clap_id id, double v) const {
 }
 
 bool ClapHost::start(double rate, uint32_t maxFrames) {
-    if (active_) return true;
-    if (!plugin_->activate(plugin_, rate, 1, maxFrames)) return false;
-    active_ = true;
-    if (!plugin_->start_processing(plugin_)) {
-        stop();
+    if (processing_) return true;
+    if (!activate(rate, maxFrames)) return false;
+    if (!startProcessing()) {
+        deactivate();
         return false;
     }
     return true;
 }
 
 void ClapHost::stop() {
-    if (!active_) return;
+    stopProcessing();
+    deactivate();
+}
+
+bool ClapHost::activate(double rate, uint32_t maxFrames) {
+    if (active_) return true;
+    active_ = plugin_->activate(plugin_, rate, 1, maxFrames);
+    return active_;
+}
+
+bool ClapHost::startProcessing() {
+    if (!active_) return false;
+    if (processing_) return true;
+    AudioThread audio;
+    processing_ = plugin_->start_processing(plugin_);
+    return processing_;
+}
+
+void ClapHost::stopProcessing() {
+    if (!processing_) return;
+    AudioThread audio;
     plugin_->stop_processing(plugin_);
+    processing_ = false;
+}
+
+void ClapHost::deactivate() {
+    if (!active_) return;
+    stopProcessing();
     plugin_->deactivate(plugin_);
     active_ = false;
+}
+
+bool ClapHost::flush(const std::vector<ClapParamChange>& changes) {
+    if (!paramsExt_ || !paramsExt_->flush) return false;
+    EventList events;
+    for (const auto& c : changes)
+        events.events.push_back(valueEvent(0, c.id, c.value, paramInfo(c.id)));
+    flushRequested_ = false;
+    paramsExt_->flush(plugin_, &events.list, &output_);
+    return true;
+}
+
+int ClapHost::idle() {
+    using Clock = std::chrono::steady_clock;
+    if (const uint64_t size = pendingResize_.exchange(0); size != 0 && listener_)
+        listener_->requestResize(static_cast<uint32_t>(size >> 32),
+                                 static_cast<uint32_t>(size & 0xFFFFFFFFu));
+    if (callbackRequested_.exchange(false)) plugin_->on_main_thread(plugin_);
+    // While active, process drains what the plug-in has to say; a flush
+    // then would belong on the audio thread.
+    if (flushRequested_ && !active_) flush();
+    auto now = Clock::now();
+    // By id, not by position: a timer may unregister timers, its own too.
+    for (size_t i = 0; i < timers_.size(); ++i) {
+        if (now < timers_[i].next) continue;
+        const clap_id id = timers_[i].id;
+        timers_[i].next = now + std::chrono::milliseconds(timers_[i].periodMs);
+        if (timerExt_) timerExt_->on_timer(plugin_, id);
+        now = Clock::now();
+    }
+    long wait = 50;
+    for (const Timer& t : timers_) {
+        wait = std::min<long>(
+            wait, std::chrono::duration_cast<std::chrono::milliseconds>(t.next - now).count());
+    }
+    return static_cast<int>(std::max<long>(wait, 0));
+}
+
+void ClapHost::fireTimers() {
+    std::vector<clap_id> ids;
+    for (const Timer& t : timers_)
+        ids.push_back(t.id);
+    for (clap_id id : ids) {
+        if (timerExt_) timerExt_->on_timer(plugin_, id);
+    }
 }
 
 bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
@@ -176,16 +391,8 @@ bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
     EventList events;
     for (const auto& c : changes) {
         if (c.frame < offset || c.frame >= offset + frames) continue;
-        clap_event_param_value_t e{};
-        e.header = {sizeof e, static_cast<uint32_t>(c.frame - offset), CLAP_CORE_EVENT_SPACE_ID,
-                    CLAP_EVENT_PARAM_VALUE, 0};
-        e.param_id = c.id;
-        const clap_param_info_t* info = paramInfo(c.id);
-        e.cookie = info ? info->cookie : nullptr;
-        e.note_id = -1;
-        e.port_index = e.channel = e.key = -1;
-        e.value = c.value;
-        events.events.push_back(e);
+        events.events.push_back(
+            valueEvent(static_cast<uint32_t>(c.frame - offset), c.id, c.value, paramInfo(c.id)));
     }
     if (!keepOrder) {
         std::stable_sort(
@@ -202,8 +409,9 @@ bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
     p.audio_inputs_count = inBuffer.channel_count ? 1 : 0;
     p.audio_outputs_count = outBuffer.channel_count ? 1 : 0;
     p.in_events = &events.list;
-    p.out_events = &kNoOutput;
+    p.out_events = &output_;
     steadyTime_ += frames;
+    AudioThread audio;
     return plugin_->process(plugin_, &p) != CLAP_PROCESS_ERROR;
 }
 

@@ -4,14 +4,8 @@
 // our own window events are handled, and effEditClose + effClose when the
 // window is closed or the process is asked to stop. Every call the plug-in
 // makes into the host is printed as one line on standard output.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <charconv>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -22,7 +16,9 @@
 #include <vector>
 
 #include "host/channel_buffers.h"
+#include "host/clap_host.h"
 #include "host/cli.h"
+#include "host/gui_support.h"
 #include "host/x_errors.h"
 
 namespace kv::host {
@@ -70,36 +66,28 @@ const char* const kGuiHelp =
     "  quit     close as if the window were closed\n"
     "  scale F  send the open editor the scale factor F, as --scale does\n"
     "\n"
+    "A CLAP plug-in (a .clap file) shows its panel through its gui extension,\n"
+    "embedded in the window (create \"x11\", set_scale with --scale, get_size,\n"
+    "set_parent, show; hide and destroy on closing), and gets the timers it\n"
+    "registers, the flushes it requests and its main-thread callbacks from\n"
+    "kv23's loop. Its lines are the same, with the parameter's id for INDEX and\n"
+    "its plain value (decibels, 0 or 1) for VALUE: beginEdit and endEdit are its\n"
+    "gesture events, automate its value events, sizeWindow its request_resize;\n"
+    "\"scale FACTOR ANSWER\" gives set_scale's answer (1 or 0), and other gui\n"
+    "requests print as \"call gui.NAME ...\". \"over\" activates it for its one\n"
+    "block. One more command:\n"
+    "  set ID VALUE  set parameter ID (or name) to the plain VALUE as a host's\n"
+    "                automation does while not processing (params.flush with a\n"
+    "                value event); the panel follows at its next timer tick;\n"
+    "                printed as \"set ID VALUE\"\n"
+    "--close-in-idle is for VST 2 plug-ins only.\n"
+    "\n"
     "A plug-in without an editor (no effFlagsHasEditor, or effEditOpen refused) is\n"
     "an error: one line on standard error, exit status 1.\n";
-
-volatile sig_atomic_t stopRequested = 0;
-void requestStop(int) {
-    stopRequested = 1;
-}
 
 struct DisplayCloser {
     void operator()(Display* d) const { XCloseDisplay(d); }
 };
-
-void say(const char* format, auto... args) {
-    // A line without arguments is printed as it is: a format that is not a
-    // literal with nothing to format is what hardened builds reject.
-    if constexpr (sizeof...(args) == 0) {
-        std::fputs(format, stdout);
-    } else {
-        std::printf(format, args...);
-    }
-    std::fflush(stdout);
-}
-
-// A value with six decimals and a point: the lines are for scripts, whatever
-// the locale the user runs kv23 in.
-std::string sixDecimals(double value) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
-    return std::string(text, result.ec == std::errc() ? result.ptr : text);
-}
 
 // The size the editor reports, or (0, 0) when it reports none.
 void editorSize(PluginHost& host, int& width, int& height) {
@@ -116,16 +104,6 @@ void sendScale(PluginHost& host, double factor) {
         host.dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'), kvFourCC('A', 'e', 'C', 's'),
                       nullptr, static_cast<float>(factor));
     say("scale %s %ld\n", sixDecimals(factor).c_str(), static_cast<long>(answer));
-}
-
-// A factor as the user wrote it, read without the locale.
-double parseFactor(const std::string& text, const std::string& option) {
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value);
-    if (result.ec != std::errc() || result.ptr != end || !(value > 0.0))
-        throw UsageError(option + " needs a positive number (1, 1.5, 2 ...)");
-    return value;
 }
 
 // One command line from standard input (see the help text).
@@ -153,14 +131,6 @@ void runCommand(PluginHost& host, const std::string& line) {
         say("unknown command %s\n", line.c_str());
     }
 }
-
-struct GuiOptions {
-    PluginChoice plugin;
-    long closeAfter = -1;
-    bool destroyFirst = false;
-    bool closeInIdle = false;
-    double scale = 0.0;  // 0: send none
-};
 
 GuiOptions parseOptions(const std::vector<std::string>& args) {
     GuiOptions o;
@@ -207,25 +177,20 @@ class GuiSession {
     void close();
 
   private:
-    void createWindow(const std::string& title);
-    void resizeTo(int w, int h);
     std::optional<intptr_t> hostCall(const HostCall& call);
     bool openEditor();
-    void readCommands(bool& readInput, std::string& pending);
 
     const GuiOptions& options_;
     std::unique_ptr<Display, DisplayCloser> display_;
     Display* dpy_ = nullptr;
     std::unique_ptr<PluginHost> host_;
-    Window window_ = 0;
-    Atom deleteWindow_ = 0;
+    std::optional<TopWindow> window_;
     int width_ = 0;
     int height_ = 0;
     bool editorOpen_ = false;
     bool reopen_ = false;
     bool windowGone_ = false;
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
+    std::optional<StopSignals> signals_;
 };
 
 void GuiSession::open() {
@@ -246,60 +211,23 @@ void GuiSession::open() {
         width_ = 240;  // resized once the editor tells its size after opening
         height_ = 400;
     }
-    createWindow("kv23 - " + (name.empty() ? std::string("plug-in") : name));
+    window_.emplace(dpy_, width_, height_,
+                    "kv23 - " + (name.empty() ? std::string("plug-in") : name));
 
     host_->setCallbackHook([this](const HostCall& call, void*) { return hostCall(call); });
     if (!openEditor()) {
-        XDestroyWindow(dpy_, window_);
+        XDestroyWindow(dpy_, window_->id());
         host_->close();
         throw RunError("the plug-in has no editor (effEditOpen answered 0)");
     }
     editorSize(*host_, width_, height_);
-    resizeTo(width_, height_);
-    say("open %d %d 0x%lx\n", width_, height_, static_cast<unsigned long>(window_));
-
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-}
-
-void GuiSession::createWindow(const std::string& title) {
-    const int screen = DefaultScreen(dpy_);
-    window_ = XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen), 0, 0,
-                                  static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0,
-                                  BlackPixel(dpy_, screen), BlackPixel(dpy_, screen));
-    XStoreName(dpy_, window_, title.c_str());
-    const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
-    XChangeProperty(dpy_, window_, XInternAtom(dpy_, "_NET_WM_NAME", False), utf8, 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
-    deleteWindow_ = XInternAtom(dpy_, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(dpy_, window_, &deleteWindow_, 1);
-    XSelectInput(dpy_, window_, StructureNotifyMask);
-    resizeTo(width_, height_);
-    XMapWindow(dpy_, window_);
-    XSync(dpy_, False);
-}
-
-void GuiSession::resizeTo(int w, int h) {
-    if (w <= 0 || h <= 0) return;
-    // A fixed-size editor: the window manager should not offer resizing.
-    XSizeHints* hints = XAllocSizeHints();
-    hints->flags = PMinSize | PMaxSize;
-    hints->min_width = hints->max_width = w;
-    hints->min_height = hints->max_height = h;
-    XSetWMNormalHints(dpy_, window_, hints);
-    XFree(hints);
-    XResizeWindow(dpy_, window_, static_cast<unsigned>(w), static_cast<unsigned>(h));
-    XFlush(dpy_);
-    width_ = w;
-    height_ = h;
+    window_->resizeTo(width_, height_);
+    say("open %d %d 0x%lx\n", width_, height_, static_cast<unsigned long>(window_->id()));
+    signals_.emplace();
 }
 
 bool GuiSession::openEditor() {
-    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window_));
+    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window_->id()));
     editorOpen_ = host_->dispatch(effEditOpen, 0, 0, parent) != 0;
     return editorOpen_;
 }
@@ -321,7 +249,9 @@ std::optional<intptr_t> GuiSession::hostCall(const HostCall& call) {
             return std::nullopt;
         case audioMasterSizeWindow:
             say("sizeWindow %d %ld\n", call.index, static_cast<long>(call.value));
-            resizeTo(call.index, static_cast<int>(call.value));
+            window_->resizeTo(call.index, static_cast<int>(call.value));
+            width_ = window_->width();
+            height_ = window_->height();
             return 1;
         case audioMasterCanDo: {
             const intptr_t yes = call.text == "sizeWindow" ? 1 : 0;
@@ -355,18 +285,9 @@ void GuiSession::loop() {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto nextIdle = start;
-    bool readInput = true;
-    std::string pending;
+    CommandInput input;
     while (!stopRequested && !windowGone_) {
-        while (XPending(dpy_) > 0) {
-            XEvent event;
-            XNextEvent(dpy_, &event);
-            if (event.type == ClientMessage &&
-                static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_)
-                stopRequested = 1;
-            if (event.type == DestroyNotify && event.xdestroywindow.window == window_)
-                windowGone_ = true;
-        }
+        if (window_->readEvents()) windowGone_ = true;
         const auto now = Clock::now();
         if (options_.closeAfter >= 0 &&
             now - start >= std::chrono::milliseconds(options_.closeAfter))
@@ -374,7 +295,8 @@ void GuiSession::loop() {
         if (reopen_) {
             reopen_ = false;
             if (openEditor())
-                say("open %d %d 0x%lx\n", width_, height_, static_cast<unsigned long>(window_));
+                say("open %d %d 0x%lx\n", width_, height_,
+                    static_cast<unsigned long>(window_->id()));
         }
         if (now >= nextIdle) {
             if (editorOpen_) host_->dispatch(effEditIdle);
@@ -385,32 +307,14 @@ void GuiSession::loop() {
         // Sleep until the next idle tick or an event of ours.
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - now).count();
-        pollfd p[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        if (poll(p, readInput ? 2 : 1, static_cast<int>(wait) + 1) > 0 && readInput &&
-            (p[1].revents & (POLLNVAL | POLLERR)) != 0) {
-            readInput = false;  // no standard input at all (closed by the caller)
-        } else if (readInput && (p[1].revents & (POLLIN | POLLHUP)) != 0) {
-            readCommands(readInput, pending);
-        }
-    }
-}
-
-// What standard input has ready: complete lines run as commands, the rest
-// waits in `pending` for its newline.
-void GuiSession::readCommands(bool& readInput, std::string& pending) {
-    char chunk[256];
-    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (got <= 0) readInput = false;  // no more commands; keep running
-    pending.append(chunk, got > 0 ? static_cast<size_t>(got) : 0);
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        runCommand(*host_, pending.substr(0, end));
-        pending.erase(0, end + 1);
+        input.wait(ConnectionNumber(dpy_), static_cast<int>(wait) + 1,
+                   [this](const std::string& line) { runCommand(*host_, line); });
     }
 }
 
 void GuiSession::close() {
     if (options_.destroyFirst && !windowGone_) {
-        XDestroyWindow(dpy_, window_);
+        XDestroyWindow(dpy_, window_->id());
         XSync(dpy_, False);
         windowGone_ = true;
     }
@@ -418,10 +322,9 @@ void GuiSession::close() {
     editorOpen_ = false;
     say("closed\n");
     host_->close();
-    if (!windowGone_) XDestroyWindow(dpy_, window_);
+    if (!windowGone_) XDestroyWindow(dpy_, window_->id());
     XSync(dpy_, False);
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
+    signals_.reset();
 }
 
 int runGui(const std::vector<std::string>& args) {
@@ -429,6 +332,7 @@ int runGui(const std::vector<std::string>& args) {
     // comma as the decimal point.
     std::setlocale(LC_ALL, "");
     const GuiOptions options = parseOptions(args);
+    if (isClapFile(options.plugin.path)) return runClapGui(options);
     GuiSession session(options);
     session.open();
     session.loop();

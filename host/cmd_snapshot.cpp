@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "host/channel_buffers.h"
+#include "host/clap_host.h"
 #include "host/cli.h"
 #include "host/private_x_server.h"
 #include "host/x_errors.h"
+#include "host/x_pixels.h"
 
 namespace kv::host {
 namespace {
@@ -40,14 +42,20 @@ const char* const kSnapshotHelp =
     "  --over        feed one block above full scale through the processing\n"
     "                first, so the peak LED shows lit\n"
     "  --scale F     send the editor the scale factor F (1.5, 2 ...) before it\n"
-    "                opens, as Carla does (effVendorSpecific 'PreS' 'AeCs')\n";
+    "                opens, as Carla does (effVendorSpecific 'PreS' 'AeCs')\n"
+    "\n"
+    "A CLAP plug-in (a .clap file) is shown through its gui extension, embedded\n"
+    "as kv23 gui embeds it, its timers run as the idle: --param ID=V takes the\n"
+    "parameter's id or name and its plain value (decibels, 0 or 1), set through\n"
+    "params.flush before the panel is created; --scale is gui.set_scale; --over\n"
+    "activates the plug-in for one block.\n";
 
 using Clock = std::chrono::steady_clock;
 
 struct Options {
     PluginChoice plugin;
     std::string out;
-    std::vector<std::pair<long, double>> params;
+    std::vector<std::pair<std::string, double>> params;  // N (or a CLAP id or name), V
     bool over = false;
     double scale = 0.0;  // 0: send none
 };
@@ -69,10 +77,10 @@ Options parse(const std::vector<std::string>& args) {
             const size_t eq = assignment.find('=');
             if (eq == std::string::npos)
                 throw UsageError("--param needs N=V, not \"" + assignment + "\"");
-            const long index = parseInteger(assignment.substr(0, eq), "--param index");
+            const std::string name = assignment.substr(0, eq);
             const double value = parseNumber(assignment.substr(eq + 1), "--param value");
             if (!std::isfinite(value)) throw UsageError("--param value must be a finite number");
-            o.params.emplace_back(index, value);
+            o.params.emplace_back(name, value);
         } else if (!arg.empty() && arg[0] == '-') {
             throw UsageError("unknown option \"" + arg + "\"");
         } else if (o.out.empty()) {
@@ -85,55 +93,147 @@ Options parse(const std::vector<std::string>& args) {
     return o;
 }
 
-// The window's pixels as 0xRRGGBB rows, read from the server; the window's
-// children (the editor) included, as they are on the screen.
-std::vector<uint32_t> grab(Display* dpy, Window window, int width, int height) {
-    std::vector<uint32_t> pixels;
-    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width),
-                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
-    if (!image) return pixels;
-    pixels.resize(static_cast<size_t>(width) * height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const unsigned long p = XGetPixel(image, x, y);
-            // Scale each mask's bits to 8 bits (24-bit TrueColor in practice).
-            auto part = [p](unsigned long mask) -> uint32_t {
-                if (mask == 0) return 0;
-                int shift = 0;
-                while (((mask >> shift) & 1) == 0)
-                    ++shift;
-                const unsigned long bits = mask >> shift;
-                return static_cast<uint32_t>(((p & mask) >> shift) * 255 / bits);
-            };
-            pixels[static_cast<size_t>(y) * width + x] = (part(image->red_mask) << 16) |
-                                                         (part(image->green_mask) << 8) |
-                                                         part(image->blue_mask);
+// The plug-in's side of a snapshot: a VST 2 editor or a CLAP panel.
+class Editor {
+  public:
+    virtual ~Editor() = default;
+    // Before the display: checks the request against the plug-in (a
+    // UsageError for a parameter it does not have).
+    virtual void check(const Options& options) = 0;
+    // Starts the plug-in and sets the parameters and the scale.
+    virtual void prepare(const Options& options) = 0;
+    // The size the editor reports; false when it reports none.
+    virtual bool size(int& w, int& h) = 0;
+    virtual bool open(Window parent) = 0;
+    virtual void idle() = 0;
+    // One block above full scale through the processing.
+    virtual void over() = 0;
+    virtual void close() = 0;
+};
+
+class Vst2Editor final : public Editor {
+  public:
+    explicit Vst2Editor(const PluginChoice& plugin) : host_(openPlugin(plugin)) {
+        if ((host_->effect()->flags & effFlagsHasEditor) == 0)
+            throw RunError("the plug-in has no editor");
+    }
+    void check(const Options& options) override {
+        for (const auto& [name, value] : options.params) {
+            const long index = parseInteger(name, "--param index");
+            if (index < 0 || index >= host_->numParams())
+                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
         }
     }
-    XDestroyImage(image);
-    return pixels;
-}
+    void prepare(const Options& options) override {
+        host_->start(44100.0f, 512);  // effOpen, rate, block size, resume
+        for (const auto& [name, value] : options.params)
+            host_->setParameter(static_cast<int32_t>(parseInteger(name, "--param index")),
+                                static_cast<float>(value));
+        if (options.scale > 0.0)
+            host_->dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'),
+                            kvFourCC('A', 'e', 'C', 's'), nullptr,
+                            static_cast<float>(options.scale));
+    }
+    bool size(int& w, int& h) override {
+        ERect* rect = nullptr;
+        host_->dispatch(effEditGetRect, 0, 0, &rect);
+        w = rect ? rect->right - rect->left : 0;
+        h = rect ? rect->bottom - rect->top : 0;
+        return w > 0 && h > 0;
+    }
+    bool open(Window parent) override {
+        return host_->dispatch(effEditOpen, 0, 0,
+                               reinterpret_cast<void*>(static_cast<uintptr_t>(parent))) != 0;
+    }
+    void idle() override {
+        host_->dispatch(effEditIdle);
+        host_->clearCalls();
+    }
+    void over() override {
+        // Twice full scale for one block; the LED lights at the next idle
+        // and holds long enough for the picture.
+        ChannelBuffers<float> buffers(host_->numInputs(), host_->numOutputs(), 512);
+        buffers.fillInputs(2.0f);
+        host_->processReplacing(buffers.inPointers(), buffers.outPointers(), 512);
+    }
+    void close() override {
+        host_->dispatch(effEditClose);
+        host_->close();
+    }
 
-void writePng(const std::string& path, const std::vector<uint32_t>& pixels, int width, int height) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    cairo_surface_flush(surface);
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(data + static_cast<size_t>(y) * stride, &pixels[static_cast<size_t>(y) * width],
-                    static_cast<size_t>(width) * 4);
+  private:
+    std::unique_ptr<PluginHost> host_;
+};
+
+class ClapEditor final : public Editor {
+  public:
+    explicit ClapEditor(const PluginChoice& plugin) {
+        std::string error;
+        host_ = ClapHost::load(plugin.path, error);
+        if (!host_) throw RunError(error);
+        gui_ = host_->gui();
+        if (!gui_ || !gui_->is_api_supported(host_->plugin(), CLAP_WINDOW_API_X11, false))
+            throw RunError("the plug-in has no editor (no gui extension for X11)");
     }
-    cairo_surface_mark_dirty(surface);
-    // Written beside the target and renamed, so a failed run leaves no
-    // half-written picture under the requested name.
-    const std::string partial = path + ".partial";
-    const cairo_status_t status = cairo_surface_write_to_png(surface, partial.c_str());
-    cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS || std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
-        throw RunError("cannot write \"" + path + "\"");
+    ~ClapEditor() override {
+        if (created_) gui_->destroy(host_->plugin());
     }
-}
+    void check(const Options& options) override {
+        for (const auto& [name, value] : options.params) {
+            if (!host_->findParam(name))
+                throw UsageError("--param " + name + " is not a parameter's id or name");
+        }
+    }
+    void prepare(const Options& options) override {
+        std::vector<ClapParamChange> changes;
+        for (const auto& [name, value] : options.params)
+            changes.push_back({0, *host_->findParam(name), value});
+        if (!changes.empty() && !host_->flush(changes))
+            throw RunError("the plug-in offers no params.flush to set the parameters with");
+        if (!gui_->create(host_->plugin(), CLAP_WINDOW_API_X11, false))
+            throw RunError("the plug-in's gui.create answered false");
+        created_ = true;
+        if (options.scale > 0.0) gui_->set_scale(host_->plugin(), options.scale);
+    }
+    bool size(int& w, int& h) override {
+        uint32_t width = 0, height = 0;
+        const bool known = gui_->get_size(host_->plugin(), &width, &height);
+        w = known ? static_cast<int>(width) : 0;
+        h = known ? static_cast<int>(height) : 0;
+        return w > 0 && h > 0;
+    }
+    bool open(Window parent) override {
+        clap_window_t window{};
+        window.api = CLAP_WINDOW_API_X11;
+        window.x11 = parent;
+        if (!gui_->set_parent(host_->plugin(), &window)) return false;
+        gui_->show(host_->plugin());
+        return true;
+    }
+    void idle() override {
+        host_->idle();
+        host_->fireTimers();
+    }
+    void over() override {
+        if (!host_->start(44100.0, 512)) return;
+        ChannelBuffers<float> buffers(static_cast<int32_t>(host_->inputChannels()),
+                                      static_cast<int32_t>(host_->outputChannels()), 512);
+        buffers.fillInputs(2.0f);
+        host_->process(buffers.inPointers(), buffers.outPointers(), 512, 0, {});
+        host_->stop();
+    }
+    void close() override {
+        gui_->hide(host_->plugin());
+        gui_->destroy(host_->plugin());
+        created_ = false;
+        host_.reset();
+    }
+
+  private:
+    std::unique_ptr<ClapHost> host_;
+    const clap_plugin_gui_t* gui_ = nullptr;
+    bool created_ = false;
+};
 
 // The editor on a window of ours, from open() to close(). The members are
 // released in reverse order: the display, then the plug-in, then the private
@@ -144,6 +244,7 @@ class SnapshotSession {
     SnapshotSession(const SnapshotSession&) = delete;
     SnapshotSession& operator=(const SnapshotSession&) = delete;
     ~SnapshotSession() {
+        editor_.reset();
         if (dpy_) XCloseDisplay(dpy_);
     }
 
@@ -167,7 +268,7 @@ class SnapshotSession {
 
     const Options& options_;
     PrivateXServer server_;
-    std::unique_ptr<PluginHost> host_;
+    std::unique_ptr<Editor> editor_;
     Display* dpy_ = nullptr;
     Window window_ = 0;
     int width_ = 0;
@@ -178,14 +279,13 @@ void SnapshotSession::open() {
     {
         // The plug-in and the arguments first: nothing to start for a
         // request that cannot be carried out.
-        auto loaded = openPlugin(options_.plugin);
-        if ((loaded->effect()->flags & effFlagsHasEditor) == 0)
-            throw RunError("the plug-in has no editor");
-        for (const auto& [index, value] : options_.params) {
-            if (index < 0 || index >= loaded->numParams())
-                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
-        }
-        host_ = std::move(loaded);
+        std::unique_ptr<Editor> loaded;
+        if (isClapFile(options_.plugin.path))
+            loaded = std::make_unique<ClapEditor>(options_.plugin);
+        else
+            loaded = std::make_unique<Vst2Editor>(options_.plugin);
+        loaded->check(options_);
+        editor_ = std::move(loaded);
     }
     dpy_ = XOpenDisplay(nullptr);
     if (!dpy_) {
@@ -199,17 +299,11 @@ void SnapshotSession::open() {
         setenv("DISPLAY", server_.display().c_str(), 1);
     }
     installXErrorLog();
-    host_->start(44100.0f, 512);  // effOpen, rate, block size, resume
-    for (const auto& [index, value] : options_.params)
-        host_->setParameter(static_cast<int32_t>(index), static_cast<float>(value));
+    editor_->prepare(options_);
 
-    if (options_.scale > 0.0)
-        host_->dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'),
-                        kvFourCC('A', 'e', 'C', 's'), nullptr, static_cast<float>(options_.scale));
-
-    // Hosts ask for the size before and again after effEditOpen: many
-    // editors know it only once they are open. Until then the window takes
-    // a provisional size and is resized to the editor's.
+    // Hosts ask for the size before and again after opening: many editors
+    // know it only once they are open. Until then the window takes a
+    // provisional size and is resized to the editor's.
     if (!editorSize(width_, height_)) {
         width_ = 240;
         height_ = 400;
@@ -224,13 +318,12 @@ void SnapshotSession::open() {
     XMapWindow(dpy_, window_);
     for (XEvent event; XNextEvent(dpy_, &event), event.type != MapNotify;) {
     }
-    void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window_));
-    if (host_->dispatch(effEditOpen, 0, 0, parent) == 0) {
+    if (!editor_->open(window_)) {
         XDestroyWindow(dpy_, window_);
         throw RunError("the plug-in's editor did not open");
     }
     if (!editorSize(width_, height_)) {
-        host_->dispatch(effEditClose);
+        editor_->close();
         XDestroyWindow(dpy_, window_);
         throw RunError("the editor reports no size");
     }
@@ -239,16 +332,11 @@ void SnapshotSession::open() {
 }
 
 bool SnapshotSession::editorSize(int& w, int& h) {
-    ERect* rect = nullptr;
-    host_->dispatch(effEditGetRect, 0, 0, &rect);
-    w = rect ? rect->right - rect->left : 0;
-    h = rect ? rect->bottom - rect->top : 0;
-    return w > 0 && h > 0 && w <= 8192 && h <= 8192;
+    return editor_->size(w, h) && w <= 8192 && h <= 8192;
 }
 
 void SnapshotSession::idleOnce() {
-    host_->dispatch(effEditIdle);
-    host_->clearCalls();
+    editor_->idle();
     XSync(dpy_, False);
     while (XPending(dpy_) > 0) {
         XEvent event;
@@ -277,11 +365,7 @@ std::vector<uint32_t> SnapshotSession::settled() {
 std::vector<uint32_t> SnapshotSession::capture() {
     std::vector<uint32_t> pixels = settled();
     if (!pixels.empty() && options_.over) {
-        // Twice full scale for one block; the LED lights at the next idle
-        // and holds long enough for the picture.
-        ChannelBuffers<float> buffers(host_->numInputs(), host_->numOutputs(), 512);
-        buffers.fillInputs(2.0f);
-        host_->processReplacing(buffers.inPointers(), buffers.outPointers(), 512);
+        editor_->over();
         idleOnce();
         idleOnce();
         pixels = grab(dpy_, window_, width_, height_);
@@ -290,8 +374,7 @@ std::vector<uint32_t> SnapshotSession::capture() {
 }
 
 void SnapshotSession::close() {
-    host_->dispatch(effEditClose);
-    host_->close();
+    editor_->close();
     XDestroyWindow(dpy_, window_);
     XSync(dpy_, False);
 }

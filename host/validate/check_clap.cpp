@@ -323,7 +323,7 @@ void wrongThread(Context& ctx) {
 }  // namespace
 
 std::vector<Check> clapChecks() {
-    return {
+    std::vector<Check> checks = {
         {"clap.descriptor", Tier::EveryHost,
          "a host's scanner lists the plug-in wrongly or not at all", descriptorSanity, true},
         {"clap.activation-orders", Tier::EveryHost,
@@ -345,6 +345,9 @@ std::vector<Check> clapChecks() {
         {"clap.wrong-thread", Tier::Hostile,
          "a host that reads values from its audio thread crashes", wrongThread, false},
     };
+    for (Check& c : clapGuiChecks())
+        checks.push_back(std::move(c));
+    return checks;
 }
 
 }  // namespace kv::validate

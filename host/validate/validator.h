@@ -161,5 +161,7 @@ std::vector<Check> allocationChecks();
 std::vector<Check> lifetimeChecks();
 // For a CLAP plug-in (a .clap file), which the groups above cannot drive.
 std::vector<Check> clapChecks();
+// Its panel (check_clap_gui.cpp), which clapChecks() ends with.
+std::vector<Check> clapGuiChecks();
 
 }  // namespace kv::validate

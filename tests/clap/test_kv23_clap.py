@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """kv23 as a CLAP host, against our CLAP plug-in and one built through DPF.
 
-  test_kv23_clap.py KV23 OURS.clap OURS_VST2.so DPF_GAIN.clap
+  test_kv23_clap.py KV23 OURS.clap OURS_VST2.so DPF_GAIN.clap [DPF_UI.clap]
 
 - kv23 info reads both CLAP plug-ins: descriptor, ports, parameters.
 - kv23 process through our CLAP build gives the VST 2 build's samples, bit for
@@ -12,13 +12,20 @@
 - DPF's gain renders its input times its gain in dB, with the gain set by
   name; an automation step reaches it too.
 - kv23 validate's clap group passes every check on our plug-in and fails
-  DPF's exactly on the checks docs/validator-findings.md lists for it.
+  DPF's exactly on the checks docs/validator-findings.md lists for it; the
+  same for DPF's gain with a cairo panel, whose panel checks run on a private
+  X server (kv_private_x, from KV_PRIVATE_X or the build's tests/support).
+- kv23 snapshot of the CLAP panel (parameters set through params.flush, the
+  LED lit by an over) equals the VST 2 editor's picture for the same
+  settings pixel for pixel outside the two decibel fields, at 1x and at 2x.
 """
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host"))
 from test_ardour import Failure, check, read_wav, write_stereo_test_wav  # noqa: E402
@@ -106,9 +113,14 @@ def test_dpf(work, dpf):
           (worst, at))
 
 
-def failed_checks(plugin):
-    result = subprocess.run([KV23, "validate", "--plugin", plugin, "--strictness", "9"], capture_output=True,
-                            text=True, timeout=300)
+PRIVATE_X = os.environ.get("KV_PRIVATE_X") or os.path.join(os.getcwd(), "..", "support", "kv_private_x")
+
+
+def failed_checks(plugin, on_display=False):
+    command = [KV23, "validate", "--plugin", plugin, "--strictness", "9"]
+    if on_display:
+        command = [PRIVATE_X, "--screen", "1280x1024x24", "--"] + command
+    result = subprocess.run(command, capture_output=True, text=True, timeout=300)
     lines = result.stdout.splitlines()
     check(lines and re.match(r"\d+ passed, \d+ failed", lines[-1]),
           "kv23 validate gave no count:\n" + result.stdout + result.stderr)
@@ -123,7 +135,7 @@ def listed_failures(name):
     return sorted(row[2].strip() for row in rows)
 
 
-def test_validate(ours, dpf):
+def test_validate(ours, dpf, dpf_ui):
     failed, summary = failed_checks(ours)
     check(not failed, "our CLAP plug-in fails %s (%s)" % (failed, summary))
     print("validate: our CLAP plug-in: %s" % summary)
@@ -132,21 +144,90 @@ def test_validate(ours, dpf):
         listed = listed_failures("dpf-gain-fixture")
         check(failed == listed, "DPF's plug-in fails %s; the findings list %s" % (failed, listed))
         print("validate: DPF's plug-in: %s, each failure listed in the findings" % summary)
+    if dpf_ui and os.path.exists(dpf_ui) and os.access(PRIVATE_X, os.X_OK):
+        failed, summary = failed_checks(dpf_ui, on_display=True)
+        listed = listed_failures("dpf-ui-fixture")
+        check(failed == listed, "DPF's plug-in with a panel fails %s; the findings list %s" % (failed, listed))
+        print("validate: DPF's plug-in with a panel, on a display: %s, each failure listed" % summary)
+    else:
+        print("DPF's fixture with a panel or kv_private_x is missing: its checks are skipped")
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b)) of an 8-bit RGB or RGBA PNG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pos, chunks = 8, {}
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        chunks[kind] = chunks.get(kind, b"") + data[pos + 8:pos + 8 + length]
+        pos += 12 + length
+    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
+    check(depth == 8 and colour in (2, 6), "%s: not an 8-bit RGB(A) PNG" % path)
+    size = 3 if colour == 2 else 4
+    raw, stride, rows, prior = zlib.decompress(chunks[b"IDAT"]), width * size, [], bytearray(width * size)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - size] if i >= size else 0
+            b, c = prior[i], prior[i - size] if i >= size else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(line[x * size:x * size + 3]) for x in range(width)])
+        prior = line
+    return width, height, rows
+
+
+# The panel's two decibel fields, in panel units: each format writes its own.
+FIELDS = [(30, 174, 60, 188), (30, 314, 60, 328)]
+
+
+def test_snapshot(work, ours, vst):
+    for scale in (1, 2):
+        clap_png, vst_png = os.path.join(work, "clap-%d.png" % scale), os.path.join(work, "vst-%d.png" % scale)
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)  # kv23 starts a private Xvfb for each
+        for out, plugin, params in ((clap_png, ours, ["Gain=12", "Pad 2=1", "Volume=-6"]),
+                                    (vst_png, vst, ["0=0.625", "2=1", "3=0.40625"])):
+            args = [KV23, "snapshot", out, "--plugin", plugin, "--scale", str(scale), "--over"]
+            for p in params:
+                args += ["--param", p]
+            result = subprocess.run(args, capture_output=True, text=True, timeout=60, env=env)
+            check(result.returncode == 0, "%s failed:\n%s%s" % (" ".join(args), result.stdout, result.stderr))
+        (cw, ch, a), (vw, vh, b) = read_png(clap_png), read_png(vst_png)
+        check((cw, ch) == (vw, vh) == (240 * scale, 400 * scale),
+              "at %dx the CLAP panel is %d x %d, the VST 2 editor %d x %d" % (scale, cw, ch, vw, vh))
+        in_field = lambda x, y: any(l * scale <= x < r * scale and t * scale <= y < bt * scale
+                                    for l, t, r, bt in FIELDS)
+        differ = [(x, y) for y in range(ch) for x in range(cw) if a[y][x] != b[y][x] and not in_field(x, y)]
+        check(not differ, "at %dx the CLAP panel differs from the VST 2 editor at %d pixels, first %s" %
+              (scale, len(differ), differ[:1]))
+    print("snapshot: the CLAP panel is the VST 2 editor's picture outside the fields, at 1x and 2x")
 
 
 def main(argv):
     global KV23
-    if len(argv) != 5:
+    if len(argv) not in (5, 6):
         print(__doc__)
         return 2
-    KV23, ours, vst, dpf = (os.path.abspath(a) for a in argv[1:])
+    KV23, ours, vst, dpf = (os.path.abspath(a) for a in argv[1:5])
+    dpf_ui = os.path.abspath(argv[5]) if len(argv) == 6 else None
     try:
         with tempfile.TemporaryDirectory(prefix="kv23-clap-") as work:
             write_stereo_test_wav(os.path.join(work, "in.wav"), RATE, RATE // 4)
             test_info(ours, dpf)
             test_same_samples(work, ours, vst)
             test_sample_accuracy(work, ours, vst)
-            test_validate(ours, dpf)
+            test_validate(ours, dpf, dpf_ui)
+            test_snapshot(work, ours, vst)
             if os.path.exists(dpf):
                 test_dpf(work, dpf)
             else:

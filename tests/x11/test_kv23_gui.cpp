@@ -1,6 +1,8 @@
 // kv23 gui under Xvfb: plug-ins without an editor are refused with one line,
 // and the real editor opens in a window, reports a knob drag as a host sees
-// it, and closes cleanly on SIGTERM and when its window is destroyed.
+// it, and closes cleanly on SIGTERM and when its window is destroyed. The
+// CLAP build's panel does the same through the gui extension, and follows
+// the host's automation and scale.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -44,8 +46,8 @@ TEST(Kv23Gui, PluginsWithoutAnEditorAreRefusedWithOneLine) {
 #ifdef PLUGIN_PATH
 class RealEditor : public testing::Test {
   protected:
-    void open(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {KV23_PATH, "gui", "--plugin", PLUGIN_PATH};
+    void open(std::vector<std::string> extra = {}, const char* plugin = PLUGIN_PATH) {
+        std::vector<std::string> args = {KV23_PATH, "gui", "--plugin", plugin};
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_TRUE(gui_.start(args, kErrors));
         const std::string line = gui_.waitFor("open ", 10000);
@@ -60,6 +62,37 @@ class RealEditor : public testing::Test {
         ASSERT_EQ(kvtest::runProgram(args), 0);
     }
 
+    // Drags the drive knob upwards: one edit with rising values (VST 2:
+    // normalised, CLAP: decibels). A VST 2 host hears of the edit while the
+    // button is down; a CLAP host that is not processing only when it can
+    // flush, after the panel's drag loop has returned from its timer call.
+    void dragGain(bool live = true) {
+        const std::string w = std::to_string(window_);
+        xdotool({"mousemove", "--sync", "--window", w, "120", "130", "mousedown", "1"});
+        if (live) {
+            ASSERT_EQ(gui_.waitFor("beginEdit"), "beginEdit 0");
+        }
+        xdotool({"mousemove", "--sync", "--window", w, "120", "115"});
+        usleep(100000);
+        xdotool({"mousemove", "--sync", "--window", w, "120", "100"});
+        usleep(100000);
+        xdotool({"mouseup", "1"});
+        ASSERT_EQ(gui_.waitFor("endEdit"), "endEdit 0");
+        if (!live) {
+            EXPECT_EQ(gui_.lines().at(1), "beginEdit 0");
+        }
+        double previous = -1e9;
+        int automations = 0;
+        for (const std::string& line : gui_.lines()) {
+            if (line.rfind("automate 0 ", 0) != 0) continue;
+            const double value = std::stod(line.substr(11));
+            EXPECT_GT(value, previous) << line;
+            previous = value;
+            ++automations;
+        }
+        EXPECT_GE(automations, 2);
+    }
+
     ChildProcess gui_;
     int width_ = 0, height_ = 0;
     unsigned long window_ = 0;
@@ -70,31 +103,42 @@ TEST_F(RealEditor, KnobDragIsOneEditWithRisingValues) {
     open();
     EXPECT_EQ(width_, 240);
     EXPECT_EQ(height_, 400);
-    const std::string w = std::to_string(window_);
     // The drive knob sits in the upper half; drag it upwards.
-    xdotool({"mousemove", "--sync", "--window", w, "120", "130", "mousedown", "1"});
-    ASSERT_EQ(gui_.waitFor("beginEdit"), "beginEdit 0");
-    xdotool({"mousemove", "--sync", "--window", w, "120", "115"});
-    usleep(100000);
-    xdotool({"mousemove", "--sync", "--window", w, "120", "100"});
-    usleep(100000);
-    xdotool({"mouseup", "1"});
-    ASSERT_EQ(gui_.waitFor("endEdit"), "endEdit 0");
-    double previous = -1.0;
-    int automations = 0;
-    for (const std::string& line : gui_.lines()) {
-        if (line.rfind("automate 0 ", 0) != 0) continue;
-        const double value = std::stod(line.substr(11));
-        EXPECT_GT(value, previous) << line;
-        previous = value;
-        ++automations;
-    }
-    EXPECT_GE(automations, 2);
+    dragGain();
     gui_.signal(SIGTERM);
     EXPECT_EQ(gui_.waitFor("closed"), "closed");
     EXPECT_EQ(gui_.wait(), 0);
     EXPECT_EQ(readFile(kErrors), "");
 }
+
+#ifdef CLAP_PATH
+// The CLAP panel through the gui extension: the same lines for a drag (its
+// gesture and value events, flushed at its request), the host's automation
+// through params.flush, the host's scale with the size following, and the
+// same closing.
+TEST_F(RealEditor, ClapPanelDragsAutomationAndScale) {
+    if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
+    open({}, CLAP_PATH);
+    EXPECT_EQ(width_, 240);
+    EXPECT_EQ(height_, 400);
+    dragGain(false);
+    gui_.send("set Volume 12");
+    EXPECT_EQ(gui_.waitFor("set "), "set 3 12.000000");
+    gui_.send("params");
+    EXPECT_EQ(gui_.waitFor("param 3 "), "param 3 12.000000");
+    gui_.send("over");
+    EXPECT_EQ(gui_.waitFor("over"), "over");
+    gui_.send("scale 2");
+    EXPECT_EQ(gui_.waitFor("sizeWindow"), "sizeWindow 480 800");
+    EXPECT_EQ(gui_.waitFor("scale "), "scale 2.000000 1");
+    gui_.send("set Nothing 1");
+    EXPECT_EQ(gui_.waitFor("unknown command"), "unknown command set Nothing 1");
+    gui_.send("quit");
+    EXPECT_EQ(gui_.waitFor("closed"), "closed");
+    EXPECT_EQ(gui_.wait(), 0);
+    EXPECT_EQ(readFile(kErrors), "");
+}
+#endif
 
 TEST_F(RealEditor, ClosesWhenItsWindowIsDestroyedOrOnInterrupt) {
     if (!kvtest::haveProgram("xdotool")) GTEST_SKIP() << "xdotool missing";
