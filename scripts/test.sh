@@ -23,7 +23,8 @@ echo "== ctest under address + undefined sanitizers"
 echo "== build (thread sanitizer)"
 # Only what the threading tests run: the rest of the suite gains nothing here.
 scripts/build.sh build-tsan -DKV_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
-  --target test_effect_threads test_editor_threads test_controls test_graphics kv23 KV23-T-ZuDiz kv_private_x
+  --target test_effect_threads test_editor_threads test_controls test_graphics kv23 KV23-T-ZuDiz \
+  KV23-T-ZuDiz-clap kv_private_x
 echo "== ctest -L threads under the thread sanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" --timeout 900 -L threads)
 
