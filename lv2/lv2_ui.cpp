@@ -68,24 +68,25 @@ class Lv2Panel final : public kv::panel::PanelOwner {
   public:
     Lv2Panel(LV2UI_Write_Function writer, LV2UI_Controller hostController,
              const HostFeatures& features)
-        : write(writer), controller(hostController), host(features) {}
-    ~Lv2Panel() { panel.close(); }
+        : write_(writer), controller_(hostController), host_(features) {}
+    ~Lv2Panel() { panel_.close(); }
 
     bool open() {
-        if (!panel.open(host.parent, kv::panel::OpampPanel::chooseScale(host.scale, host.parent)))
+        if (!panel_.open(host_.parent,
+                         kv::panel::OpampPanel::chooseScale(host_.scale, host_.parent)))
             return false;
-        VSTGUI::CFrame* frame = panel.getFrame();
+        VSTGUI::CFrame* frame = panel_.getFrame();
         const VSTGUI::CRect size = frame->getViewSize();
-        if (host.resize) {
-            host.resize->ui_resize(host.resize->handle,
-                                   VSTGUI::density::toDevice(size.width(), frame->getScale()),
-                                   VSTGUI::density::toDevice(size.height(), frame->getScale()));
+        if (host_.resize) {
+            host_.resize->ui_resize(host_.resize->handle,
+                                    VSTGUI::density::toDevice(size.width(), frame->getScale()),
+                                    VSTGUI::density::toDevice(size.height(), frame->getScale()));
         }
         return true;
     }
 
     LV2UI_Widget widget() const {
-        VSTGUI::CFrame* frame = panel.getFrame();
+        VSTGUI::CFrame* frame = panel_.getFrame();
         return frame && frame->getPlatformWindow() ? frame->getPlatformWindow()->handle() : nullptr;
     }
 
@@ -101,17 +102,17 @@ class Lv2Panel final : public kv::panel::PanelOwner {
         // A NaN keeps the value; the rest is clamped as the sound clamps it.
         const auto accepted = acceptValue(kv::lv2::normalisedOfPort(*param, value));
         if (!accepted) return;
-        values[*param] = *accepted;
-        panel.parameterChanged(*param, *accepted);
+        values_[*param] = *accepted;
+        panel_.parameterChanged(*param, *accepted);
     }
 
     int idle() {
-        if (VSTGUI::CFrame* frame = panel.getFrame()) frame->idle();
+        if (VSTGUI::CFrame* frame = panel_.getFrame()) frame->idle();
         return 0;
     }
 
     float parameterValue(int32_t index) override {
-        return index >= 0 && index < kNumParams ? values[index] : 0.0f;
+        return index >= 0 && index < kNumParams ? values_[index] : 0.0f;
     }
 
     void changeParameter(int32_t index, float value, bool /*automate*/) override {
@@ -121,38 +122,38 @@ class Lv2Panel final : public kv::panel::PanelOwner {
         const auto param = static_cast<Param>(index);
         const float portValue = kv::lv2::portOfNormalised(param, *accepted);
         // The panel shows what the port will carry (a switch's 0 or 1).
-        values[index] = acceptValue(kv::lv2::normalisedOfPort(param, portValue)).value_or(0.0f);
-        write(controller, kv::lv2::portOfParam(param), sizeof portValue, 0, &portValue);
-        panel.parameterChanged(index, values[index]);
+        values_[index] = acceptValue(kv::lv2::normalisedOfPort(param, portValue)).value_or(0.0f);
+        write_(controller_, kv::lv2::portOfParam(param), sizeof portValue, 0, &portValue);
+        panel_.parameterChanged(index, values_[index]);
     }
 
     void beginGesture(int32_t index) override { touch(index, true); }
     void endGesture(int32_t index) override { touch(index, false); }
-    void runHost() override { panel.idleWithoutHost(); }
+    void runHost() override { panel_.idleWithoutHost(); }
     bool resizeHostWindow(int32_t width, int32_t height) override {
-        return host.resize && host.resize->ui_resize(host.resize->handle, width, height) == 0;
+        return host_.resize && host_.resize->ui_resize(host_.resize->handle, width, height) == 0;
     }
     // The host's scale, or the one chosen at the start, stays.
     void followDesktopScale(double) override {}
 
   private:
     void touch(int32_t index, bool grabbed) {
-        if (host.touch && index >= 0 && index < kNumParams)
-            host.touch->touch(host.touch->handle, kv::lv2::portOfParam(static_cast<Param>(index)),
-                              grabbed);
+        if (host_.touch && index >= 0 && index < kNumParams)
+            host_.touch->touch(host_.touch->handle, kv::lv2::portOfParam(static_cast<Param>(index)),
+                               grabbed);
     }
 
     // The LED lights for a level above full scale; the processing side
     // holds each level long enough for a host reading the port at 25 Hz.
     void showPeak(float level) {
-        if (std::atomic<double>* cell = panel.peakCell()) raisePeakCell(*cell, level);
+        if (std::atomic<double>* cell = panel_.peakCell()) raisePeakCell(*cell, level);
     }
 
-    LV2UI_Write_Function write;
-    LV2UI_Controller controller;
-    HostFeatures host;
-    float values[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
-    kv::panel::OpampPanel panel{*this};
+    LV2UI_Write_Function write_;
+    LV2UI_Controller controller_;
+    HostFeatures host_;
+    float values_[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
+    kv::panel::OpampPanel panel_{*this};
 };
 
 LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*,

@@ -34,7 +34,7 @@ class PanelOwner {
     virtual void followDesktopScale(double factor) = 0;
 
   protected:
-    ~PanelOwner() = default;
+    virtual ~PanelOwner() = default;
 };
 
 }  // namespace kv::panel
