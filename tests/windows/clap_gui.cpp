@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "panel_run.h"
 #include "plugin_dll.h"
 
 namespace kvtest {
@@ -119,17 +120,9 @@ LRESULT CALLBACK hostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 int clapGui(const std::vector<std::string>& args) {
     if (args.empty()) return 2;
-    double seconds = 10.0;
-    int x = 0, y = 0;
+    PanelRun run;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--seconds" && i + 1 < args.size()) {
-            seconds = std::atof(args[++i].c_str());
-        } else if (args[i] == "--at" && i + 2 < args.size()) {
-            x = std::atoi(args[++i].c_str());
-            y = std::atoi(args[++i].c_str());
-        } else {
-            return 2;
-        }
+        if (!takePanelRunOption(args, i, run)) return 2;
     }
     HMODULE module = LoadLibraryA(args[0].c_str());
     const auto* entry =
@@ -156,8 +149,8 @@ int clapGui(const std::vector<std::string>& args) {
     wc.lpszClassName = "kv23wClapHost";
     RegisterClassA(&wc);
     // A popup without decoration, as kv23w gui makes for a VST 2 editor.
-    state.window = CreateWindowExA(0, "kv23wClapHost", "kv23w", WS_POPUP, x, y, 240, 400, nullptr,
-                                   nullptr, wc.hInstance, nullptr);
+    state.window = CreateWindowExA(0, "kv23wClapHost", "kv23w", WS_POPUP, run.x, run.y, 240, 400,
+                                   nullptr, nullptr, wc.hInstance, nullptr);
     state.plugin = p;
     uint32_t width = 0, height = 0;
     const bool created = gui && gui->is_api_supported(p, CLAP_WINDOW_API_WIN32, false) &&
@@ -175,12 +168,12 @@ int clapGui(const std::vector<std::string>& args) {
     HWND child = findChildWindow(state.window, "Plugin");
     RECT childRect{};
     if (child) GetClientRect(child, &childRect);
-    std::printf("ready %d %d %u %u opened %d child %s %ldx%ld\n", x, y, width, height,
+    std::printf("ready %d %d %u %u opened %d child %s %ldx%ld\n", run.x, run.y, width, height,
                 opened ? 1 : 0, child ? "yes" : "no", childRect.right, childRect.bottom);
 
     const DWORD start = GetTickCount();
     MSG msg;
-    while (opened && GetTickCount() - start < static_cast<DWORD>(seconds * 1000.0)) {
+    while (opened && GetTickCount() - start < static_cast<DWORD>(run.seconds * 1000.0)) {
         if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT) == WAIT_OBJECT_0) {
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 TranslateMessage(&msg);

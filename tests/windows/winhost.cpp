@@ -20,6 +20,7 @@
 #include "clap_gui.h"
 #include "drag_source.h"
 #include "host_checks.h"
+#include "panel_run.h"
 #include "plugin_dll.h"
 #include "vst/aeffect.h"
 #include "wav_file.h"
@@ -139,14 +140,11 @@ LRESULT CALLBACK hostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 int gui(const std::vector<std::string>& args) {
     if (args.empty()) return usage();
-    double seconds = 10.0;
-    int x = 0, y = 0, dragFiles = 0, dragAfter = 1500;
+    kvtest::PanelRun run;
+    int dragFiles = 0, dragAfter = 1500;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--seconds" && i + 1 < args.size()) {
-            seconds = std::atof(args[++i].c_str());
-        } else if (args[i] == "--at" && i + 2 < args.size()) {
-            x = std::atoi(args[++i].c_str());
-            y = std::atoi(args[++i].c_str());
+        if (kvtest::takePanelRunOption(args, i, run)) {
+            continue;
         } else if (args[i] == "--drag-files" && i + 1 < args.size()) {
             dragFiles = std::atoi(args[++i].c_str());
         } else if (args[i] == "--drag-after" && i + 1 < args.size()) {
@@ -182,8 +180,8 @@ int gui(const std::vector<std::string>& args) {
     RegisterClassA(&wc);
     // A popup without decoration: the client area starts at (x, y) on the
     // screen, so screenshots and pointer positions need no window manager.
-    HWND host = CreateWindowExA(0, "kv23wHost", "kv23w", WS_POPUP | WS_VISIBLE, x, y, width, height,
-                                nullptr, nullptr, wc.hInstance, nullptr);
+    HWND host = CreateWindowExA(0, "kv23wHost", "kv23w", WS_POPUP | WS_VISIBLE, run.x, run.y, width,
+                                height, nullptr, nullptr, wc.hInstance, nullptr);
     if (!host) {
         std::fprintf(stderr, "cannot create the host window\n");
         return 1;
@@ -201,21 +199,21 @@ int gui(const std::vector<std::string>& args) {
     HWND child = kvtest::findChildWindow(host, "Plugin");
     RECT childRect{};
     if (child) GetClientRect(child, &childRect);
-    std::printf("ready %d %d %d %d opened %d child %s %ldx%ld\n", x, y, width, height,
+    std::printf("ready %d %d %d %d opened %d child %s %ldx%ld\n", run.x, run.y, width, height,
                 static_cast<int>(opened), child ? "yes" : "no", childRect.right, childRect.bottom);
     std::fflush(stdout);
 
     const DWORD start = GetTickCount();
     bool dragged = dragFiles == 0;
     MSG msg;
-    while (GetTickCount() - start < static_cast<DWORD>(seconds * 1000.0)) {
+    while (GetTickCount() - start < static_cast<DWORD>(run.seconds * 1000.0)) {
         if (!dragged && GetTickCount() - start >= static_cast<DWORD>(dragAfter)) {
             dragged = true;
             std::vector<std::string> files;
             for (int i = 0; i < dragFiles; ++i)
                 files.push_back("C:\\file" + std::to_string(i) + ".wav");
-            const kvtest::DragOutcome o =
-                kvtest::dragFromSecondThread(POINT{x + width / 2, y + height / 2}, files, "", 15);
+            const kvtest::DragOutcome o = kvtest::dragFromSecondThread(
+                POINT{run.x + width / 2, run.y + height / 2}, files, "", 15);
             std::printf("drag result 0x%lX effect %lu feedback 0x%lX calls %d\n",
                         static_cast<unsigned long>(o.result),
                         static_cast<unsigned long>(o.finalEffect),
