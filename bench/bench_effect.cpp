@@ -13,7 +13,7 @@
 
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_params.h"
-#include "plugin/brackenlume_opamp.h"
+#include "vst2/brackenlume_opamp.h"
 
 namespace {
 

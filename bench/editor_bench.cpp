@@ -60,7 +60,7 @@
 #include <utility>
 #include <vector>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // its window class (a null module would search the host program instead).
 #include <windows.h>
 
-#include "vst/module.h"
+#include "common/module.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
     kv::setModuleHandle(instance);

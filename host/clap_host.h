@@ -1,7 +1,7 @@
 // Loading a CLAP plug-in file and driving one instance of it the way a DAW
 // does: dlopen, clap_entry, the plug-in factory, then only the plug-in's own
 // calls and extensions. kv23's commands meet a .clap file through this
-// class, as they meet a VST 2 file through PluginHost.
+// class, as they meet a VST 2 file through Vst2Host.
 //
 // Lifetime: load() creates and initialises the instance; the destructor
 // deactivates and destroys it, deinitialises the entry and only then

@@ -48,12 +48,12 @@ bool takePluginOption(ArgReader& reader, const std::string& arg, PluginChoice& c
     return false;
 }
 
-std::unique_ptr<PluginHost> openPlugin(const PluginChoice& choice) {
-    PluginHost::Options options;
+std::unique_ptr<Vst2Host> openPlugin(const PluginChoice& choice) {
+    Vst2Host::Options options;
     if (choice.trace) options.trace = stderr;
     std::string error;
     const std::string path = choice.path.empty() ? defaultPluginPath() : choice.path;
-    auto host = PluginHost::load(path, error, options);
+    auto host = Vst2Host::load(path, error, options);
     if (!host) throw RunError(error);
     return host;
 }

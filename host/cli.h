@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_host.h"
+#include "host/vst2_host.h"
 
 namespace kv::host {
 
@@ -63,6 +63,6 @@ struct PluginChoice {
 bool takePluginOption(ArgReader& reader, const std::string& arg, PluginChoice& choice);
 
 // Loads the chosen (or default) plug-in; throws RunError with the reason.
-std::unique_ptr<PluginHost> openPlugin(const PluginChoice& choice);
+std::unique_ptr<Vst2Host> openPlugin(const PluginChoice& choice);
 
 }  // namespace kv::host

@@ -90,7 +90,7 @@ struct DisplayCloser {
 };
 
 // The size the editor reports, or (0, 0) when it reports none.
-void editorSize(PluginHost& host, int& width, int& height) {
+void editorSize(Vst2Host& host, int& width, int& height) {
     ERect* rect = nullptr;
     host.dispatch(effEditGetRect, 0, 0, &rect);
     width = rect ? rect->right - rect->left : 0;
@@ -99,7 +99,7 @@ void editorSize(PluginHost& host, int& width, int& height) {
 
 // The host's scale factor, as Carla and JUCE hosts send it: the vendor-
 // specific call 'PreS' / 'AeCs' with the factor as a float.
-void sendScale(PluginHost& host, double factor) {
+void sendScale(Vst2Host& host, double factor) {
     const intptr_t answer =
         host.dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'), kvFourCC('A', 'e', 'C', 's'),
                       nullptr, static_cast<float>(factor));
@@ -107,7 +107,7 @@ void sendScale(PluginHost& host, double factor) {
 }
 
 // One command line from standard input (see the help text).
-void runCommand(PluginHost& host, const std::string& line) {
+void runCommand(Vst2Host& host, const std::string& line) {
     if (line == "params") {
         for (int32_t i = 0; i < host.numParams(); ++i)
             say("param %d %s\n", i, sixDecimals(host.getParameter(i)).c_str());
@@ -183,7 +183,7 @@ class GuiSession {
     const GuiOptions& options_;
     std::unique_ptr<Display, DisplayCloser> display_;
     Display* dpy_ = nullptr;
-    std::unique_ptr<PluginHost> host_;
+    std::unique_ptr<Vst2Host> host_;
     std::optional<TopWindow> window_;
     int width_ = 0;
     int height_ = 0;

@@ -290,7 +290,7 @@ bool isOurPlugin(const AEffect& e) {
     return e.uniqueID == 0x4B563233 && e.numParams == 4;  // 'KV23'
 }
 
-void checkCapabilities(PluginHost& host, const ProcessRequest& r) {
+void checkCapabilities(Vst2Host& host, const ProcessRequest& r) {
     AEffect* e = host.effect();
     if (!r.namedOption.empty() && !isOurPlugin(*e)) {
         throw UsageError(r.namedOption +
@@ -369,7 +369,7 @@ int runProcess(const std::vector<std::string>& args) {
                                                  : readAutomation(r.automation);
 
     Renderer plugin;
-    std::unique_ptr<PluginHost> host;
+    std::unique_ptr<Vst2Host> host;
     std::unique_ptr<ClapHost> clap;
     std::vector<ClapParamChange> clapChanges;
     std::vector<std::pair<int64_t, std::pair<int, float>>> vstChanges;

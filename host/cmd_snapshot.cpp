@@ -162,7 +162,7 @@ class Vst2Editor final : public Editor {
     }
 
   private:
-    std::unique_ptr<PluginHost> host_;
+    std::unique_ptr<Vst2Host> host_;
 };
 
 class ClapEditor final : public Editor {

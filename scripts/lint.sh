@@ -26,7 +26,7 @@ echo "== clang-tidy"
 # not ours to lint.
 start=$(date +%s)
 if ! run-clang-tidy -quiet -j"$(nproc)" -p "$build" \
-    "^$root/(bench|clap|common|dsp|host|lv2|panel|platform|plugin|resources|tests|vst|vstgui)/" >"$build/clang-tidy.log" 2>&1; then
+    "^$root/(bench|clap|common|dsp|host|lv2|panel|platform|resources|tests|vst2|vst3|vstgui)/" >"$build/clang-tidy.log" 2>&1; then
   # The findings with their source lines, without the commands and counts.
   sed 's/\x1b\[[0-9;]*m//g' "$build/clang-tidy.log" |
     grep -vE '^clang-tidy|warnings? generated|^Suppressed|^Use -header-filter' >&2 || true

@@ -26,7 +26,7 @@ bool overBudget(const Context& ctx, std::chrono::steady_clock::time_point start,
                ctx.slowLoopBudget();
 }
 
-void idle(host::PluginHost& h, int times) {
+void idle(host::Vst2Host& h, int times) {
     for (int i = 0; i < times; ++i) {
         h.dispatch(effEditIdle);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -35,7 +35,7 @@ void idle(host::PluginHost& h, int times) {
 
 // Many editors know their size only once open (hosts ask again after
 // effEditOpen), so before the open only a rectangle given must be sane.
-std::string getRect(XProbe& probe, host::PluginHost& h) {
+std::string getRect(XProbe& probe, host::Vst2Host& h) {
     ERect* before = nullptr;
     h.dispatch(effEditGetRect, 0, 0, &before);
     const unsigned long parent = probe.makeWindow(640, 640);
@@ -66,7 +66,7 @@ std::string getRect(XProbe& probe, host::PluginHost& h) {
 // canDo "supportsViewDpiScaling") must report the scaled rectangle and open
 // a window of that size; Carla sends the factor just before effEditOpen.
 // The factor 1 first gives the plain size whatever the desktop says.
-std::string hostScale(XProbe& probe, host::PluginHost& h) {
+std::string hostScale(XProbe& probe, host::Vst2Host& h) {
     const intptr_t accepts =
         h.dispatch(effCanDo, 0, 0, const_cast<char*>("supportsViewDpiScaling"));
     if (accepts != 1)
@@ -116,7 +116,7 @@ std::string hostScale(XProbe& probe, host::PluginHost& h) {
                              plainHeight, width, height));
 }
 
-std::string openClose(Context& ctx, XProbe& probe, host::PluginHost& h) {
+std::string openClose(Context& ctx, XProbe& probe, host::Vst2Host& h) {
     const int cycles = ctx.scaled(200, 20);
     const unsigned long parent = probe.makeWindow(640, 640);
     const auto start = std::chrono::steady_clock::now();
@@ -139,7 +139,7 @@ std::string openClose(Context& ctx, XProbe& probe, host::PluginHost& h) {
     return passedWith(format("%d cycles, half with idle calls", done));
 }
 
-std::string noLeaks(Context& ctx, XProbe& probe, host::PluginHost& h) {
+std::string noLeaks(Context& ctx, XProbe& probe, host::Vst2Host& h) {
     const int cycles = ctx.scaled(50, 5);
     const unsigned long parent = probe.makeWindow(640, 640);
     auto cycle = [&](int times) {
@@ -173,7 +173,7 @@ std::string noLeaks(Context& ctx, XProbe& probe, host::PluginHost& h) {
     return ok ? passedWith(figure) : figure;
 }
 
-std::string parentDestroyed(Context& ctx, XProbe& probe, host::PluginHost& h) {
+std::string parentDestroyed(Context& ctx, XProbe& probe, host::Vst2Host& h) {
     const int rounds = ctx.scaled(10, 2);
     const auto start = std::chrono::steady_clock::now();
     int done = 0;
@@ -196,7 +196,7 @@ std::string parentDestroyed(Context& ctx, XProbe& probe, host::PluginHost& h) {
         format("%d rounds of parent destroyed before effEditClose, then reopened", done));
 }
 
-std::string keysAndKnob(Context& ctx, XProbe& probe, host::PluginHost& h) {
+std::string keysAndKnob(Context& ctx, XProbe& probe, host::Vst2Host& h) {
     const int32_t chars[] = {0, 'a', 'Z', ' ', '0', 0x7F, -1, 0x10FFFF};
     auto keys = [&](int count) -> std::string {
         for (int i = 0; i < count; ++i) {
@@ -231,7 +231,7 @@ std::string keysAndKnob(Context& ctx, XProbe& probe, host::PluginHost& h) {
     return passedWith(format("%d key downs and ups, knob modes 0, 1, 2, -1, 1000", presses));
 }
 
-std::string twoInstances(Context& ctx, XProbe& probe, host::PluginHost& a) {
+std::string twoInstances(Context& ctx, XProbe& probe, host::Vst2Host& a) {
     auto b = ctx.started();
     const unsigned long pa = probe.makeWindow(640, 640);
     const unsigned long pb = probe.makeWindow(640, 640);
@@ -258,7 +258,7 @@ std::string twoInstances(Context& ctx, XProbe& probe, host::PluginHost& a) {
     return passedWith("two editors open side by side, each closes only its own");
 }
 
-std::string closeWhileOpen(XProbe& probe, host::PluginHost& h) {
+std::string closeWhileOpen(XProbe& probe, host::Vst2Host& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
     const ServerCounts before = probe.counts();
     const int fdsBefore = openDescriptors();
@@ -297,7 +297,7 @@ bool editorAvailable(Context& ctx, const std::string& name) {
 }
 
 void editorInChild(Context& ctx, const std::string& name,
-                   const std::function<std::string(XProbe&, host::PluginHost&)>& body) {
+                   const std::function<std::string(XProbe&, host::Vst2Host&)>& body) {
     if (!editorAvailable(ctx, name)) return;
     const ChildOutcome outcome = runInChild(
         [&]() -> std::string {
@@ -312,10 +312,10 @@ void editorInChild(Context& ctx, const std::string& name,
 }
 
 std::vector<Check> editorChecks() {
-    using Body = std::function<std::string(Context&, XProbe&, host::PluginHost&)>;
+    using Body = std::function<std::string(Context&, XProbe&, host::Vst2Host&)>;
     auto check = [](const char* name, Tier tier, const char* harm, Body body) {
         return Check{name, tier, harm, [name, body](Context& ctx) {
-                         editorInChild(ctx, name, [&](XProbe& p, host::PluginHost& h) {
+                         editorInChild(ctx, name, [&](XProbe& p, host::Vst2Host& h) {
                              return body(ctx, p, h);
                          });
                      }};
@@ -323,7 +323,7 @@ std::vector<Check> editorChecks() {
     std::vector<Check> checks = {
         check("editor.get-rect", Tier::EveryHost,
               "the host's window does not fit the editor (cut off or empty borders)",
-              [](Context&, XProbe& p, host::PluginHost& h) { return getRect(p, h); }),
+              [](Context&, XProbe& p, host::Vst2Host& h) { return getRect(p, h); }),
         check("editor.open-close", Tier::EveryHost,
               "opening or closing the plug-in window fails or leaves a dead window", openClose),
         check("editor.no-leaks", Tier::EveryHost,
@@ -334,14 +334,14 @@ std::vector<Check> editorChecks() {
         check("editor.host-scale", Tier::Demanding,
               "on a dense screen the host's window and the editor differ in size (cut off, "
               "or a quarter of the panel)",
-              [](Context&, XProbe& p, host::PluginHost& h) { return hostScale(p, h); }),
+              [](Context&, XProbe& p, host::Vst2Host& h) { return hostScale(p, h); }),
         check("editor.parent-destroyed", Tier::Demanding,
               "a host that destroys its window before effEditClose crashes", parentDestroyed),
         check("editor.keys-and-knob", Tier::Demanding,
               "key presses forwarded by the host crash the editor or get odd answers", keysAndKnob),
         check("editor.close-while-open", Tier::Hostile,
               "a host that sends effClose with the editor still open leaves a window behind",
-              [](Context&, XProbe& p, host::PluginHost& h) { return closeWhileOpen(p, h); }),
+              [](Context&, XProbe& p, host::Vst2Host& h) { return closeWhileOpen(p, h); }),
     };
     for (Check& c : reentrancyChecks())
         checks.push_back(std::move(c));

@@ -28,7 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void idle(host::PluginHost& h, int times) {
+void idle(host::Vst2Host& h, int times) {
     for (int i = 0; i < times; ++i) {
         h.dispatch(effEditIdle);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -112,7 +112,7 @@ void forkAtRandomMoments(Context& ctx) {
 // ends; the parent's editor must go on as if nothing happened: the child
 // shares the parent's X connection, and anything it says there (or a
 // shutdown of the socket) breaks the parent's.
-std::string forkWithEditorOpen(XProbe& probe, host::PluginHost& h) {
+std::string forkWithEditorOpen(XProbe& probe, host::Vst2Host& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
     if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
     idle(h, 5);
@@ -140,7 +140,7 @@ std::string forkWithEditorOpen(XProbe& probe, host::PluginHost& h) {
 // destroyed after the plug-in's own static objects; one that closes the
 // editors it holds then reaches whatever the plug-in left behind. A sanitizer
 // build reports a use after free; other builds crash, hang or pass by luck.
-host::PluginHost* gAtExitHost = nullptr;
+host::Vst2Host* gAtExitHost = nullptr;
 XProbe* gAtExitProbe = nullptr;
 
 void closeAtExit() {
@@ -206,14 +206,14 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
     fs::copy_file(ctx.options().pluginPath, copy, fs::copy_options::overwrite_existing, failed);
     if (failed) return "cannot copy the plug-in file: " + failed.message();
     std::string why;
-    auto b = host::PluginHost::load(copy.string(), why);
+    auto b = host::Vst2Host::load(copy.string(), why);
     fs::remove(copy, failed);
     if (!b) return "the copy does not load: " + why;
     b->start(44100.0f, 1024);
     auto a = ctx.started();
 
     XSetErrorHandler(&hostHandler);
-    auto open = [](host::PluginHost& h, unsigned long parent) {
+    auto open = [](host::Vst2Host& h, unsigned long parent) {
         return h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) != 0;
     };
     const unsigned long gone = probe.makeWindow(640, 640);
@@ -263,7 +263,7 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
 
 // xkill on the panel: the X server ends the editor's connection. The host
 // must live on, idle and process; closing the editor later is safe.
-std::string panelKilled(XProbe& probe, host::PluginHost& h) {
+std::string panelKilled(XProbe& probe, host::Vst2Host& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
     if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
     idle(h, 5);
@@ -417,10 +417,10 @@ void reloadMemory(Context& ctx) {
 }  // namespace
 
 std::vector<Check> lifetimeChecks() {
-    using Body = std::function<std::string(Context&, XProbe&, host::PluginHost&)>;
+    using Body = std::function<std::string(Context&, XProbe&, host::Vst2Host&)>;
     auto editor = [](const char* name, const char* harm, Body body) {
         return Check{name, Tier::Hostile, harm, [name, body](Context& ctx) {
-                         editorInChild(ctx, name, [&](XProbe& p, host::PluginHost& h) {
+                         editorInChild(ctx, name, [&](XProbe& p, host::Vst2Host& h) {
                              return body(ctx, p, h);
                          });
                      }};
@@ -432,7 +432,7 @@ std::vector<Check> lifetimeChecks() {
         editor("lifetime.fork-with-editor-open",
                "a forked child that tidies up breaks the parent's X connection: the host dies or "
                "hangs",
-               [](Context&, XProbe& p, host::PluginHost& h) { return forkWithEditorOpen(p, h); }),
+               [](Context&, XProbe& p, host::Vst2Host& h) { return forkWithEditorOpen(p, h); }),
         {"lifetime.close-at-exit", Tier::Hostile,
          "a host that closes its editors from a static destructor crashes at exit",
          closeAtExitCheck},
@@ -440,10 +440,10 @@ std::vector<Check> lifetimeChecks() {
             "lifetime.guarded-error-handler",
             "a host that saves and restores its X error handler around plug-in calls, or loads "
             "two copies of the plug-in, crashes, loops or exits on a later X error",
-            [](Context& ctx, XProbe& p, host::PluginHost&) { return guardedErrorHandler(ctx, p); }),
+            [](Context& ctx, XProbe& p, host::Vst2Host&) { return guardedErrorHandler(ctx, p); }),
         editor("lifetime.panel-killed",
                "xkill on the plug-in window (or a broken X connection) ends the whole host",
-               [](Context&, XProbe& p, host::PluginHost& h) { return panelKilled(p, h); }),
+               [](Context&, XProbe& p, host::Vst2Host& h) { return panelKilled(p, h); }),
         {"lifetime.unload-with-editor-open", Tier::Hostile,
          "a host that unloads the plug-in with its window open crashes a moment later",
          unloadWithEditorOpenCheck},

@@ -137,7 +137,7 @@ void identity(Context& ctx) {
                            : "wrong: " + problems);
 }
 
-std::vector<float> parameters(host::PluginHost& h) {
+std::vector<float> parameters(host::Vst2Host& h) {
     std::vector<float> values;
     for (int32_t i = 0; i < h.numParams(); ++i)
         values.push_back(h.getParameter(i));

@@ -34,7 +34,7 @@ constexpr StringOpcode kStringOpcodes[] = {
 };
 
 // One call with a canary buffer; an empty string when the contract holds.
-std::string oneString(host::PluginHost& h, const StringOpcode& op, int32_t index, bool valid) {
+std::string oneString(host::Vst2Host& h, const StringOpcode& op, int32_t index, bool valid) {
     CanaryBuffer buffer(op.limit + 1);
     h.dispatch(op.opcode, index, 0, buffer.data());
     const std::string where = format("%s(index %d)", op.name, index);

@@ -26,7 +26,7 @@ bool anyUnwritten(const Stereo& s) {
     return false;
 }
 
-const char* bits(const host::PluginHost& h, Precision precision) {
+const char* bits(const host::Vst2Host& h, Precision precision) {
     return precision == Precision::Single || !h.canDouble() ? "32" : "64";
 }
 

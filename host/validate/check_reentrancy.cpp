@@ -262,7 +262,7 @@ class Session {
 
     XProbe& probe_;
     XInput& input_;
-    std::unique_ptr<host::PluginHost> host_;
+    std::unique_ptr<host::Vst2Host> host_;
     std::string problem_;
     unsigned long parent_ = 0;
     int width_ = 0, height_ = 0;

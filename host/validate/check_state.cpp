@@ -14,7 +14,7 @@ namespace kv::validate {
 
 namespace {
 
-std::vector<float> readAll(host::PluginHost& h) {
+std::vector<float> readAll(host::Vst2Host& h) {
     std::vector<float> values;
     for (int32_t i = 0; i < h.numParams(); ++i)
         values.push_back(h.getParameter(i));
@@ -174,7 +174,7 @@ void roundTrip(Context& ctx) {
     // A value may come back in the plug-in's own steps (a switch set to
     // 0.98 is saved as on and restored as 1): the same text is the same
     // setting.
-    auto sameSetting = [&](host::PluginHost& h) -> std::string {
+    auto sameSetting = [&](host::Vst2Host& h) -> std::string {
         const std::vector<float> now = readAll(h);
         for (size_t i = 0; i < now.size(); ++i) {
             if (nearlyEqual(now[i], stored[i])) continue;

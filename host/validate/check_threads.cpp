@@ -23,7 +23,7 @@ namespace {
 // told to stop. Counts blocks and non-finite samples.
 class AudioThread {
   public:
-    AudioThread(host::PluginHost& h, uint64_t seed, double amplitude)
+    AudioThread(host::Vst2Host& h, uint64_t seed, double amplitude)
         : host_(h), thread_([this, seed, amplitude] { run(seed, amplitude); }) {}
     ~AudioThread() { stop(); }
 
@@ -88,7 +88,7 @@ class AudioThread {
         }
     }
 
-    host::PluginHost& host_;
+    host::Vst2Host& host_;
     std::atomic<bool> stop_{false};
     std::atomic<long> blocks_{0};
     std::atomic<long> nonFinite_{0};

@@ -90,11 +90,11 @@ int Context::scaled(int full, int least) const {
     return n < least ? least : static_cast<int>(n);
 }
 
-std::unique_ptr<host::PluginHost> Context::load(std::string& error, host::HostOptions hostOptions) {
-    return host::PluginHost::load(options_.pluginPath, error, std::move(hostOptions));
+std::unique_ptr<host::Vst2Host> Context::load(std::string& error, host::HostOptions hostOptions) {
+    return host::Vst2Host::load(options_.pluginPath, error, std::move(hostOptions));
 }
 
-std::unique_ptr<host::PluginHost> Context::started(float sampleRate, int32_t blockSize) {
+std::unique_ptr<host::Vst2Host> Context::started(float sampleRate, int32_t blockSize) {
     std::string error;
     auto host = load(error);
     if (!host) throw std::runtime_error(error);

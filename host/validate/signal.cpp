@@ -12,8 +12,8 @@ namespace kv::validate {
 namespace {
 
 template <typename Sample>
-void runBlock(host::PluginHost& host, const Stereo& input, Stereo& output, size_t at,
-              int32_t frames, bool inPlace) {
+void runBlock(host::Vst2Host& host, const Stereo& input, Stereo& output, size_t at, int32_t frames,
+              bool inPlace) {
     const size_t n = static_cast<size_t>(frames);
     const size_t ins = static_cast<size_t>(std::max(host.numInputs(), 0));
     const size_t outs = static_cast<size_t>(std::max(host.numOutputs(), 0));
@@ -59,7 +59,7 @@ void runBlock(host::PluginHost& host, const Stereo& input, Stereo& output, size_
 
 }  // namespace
 
-Stereo runThrough(host::PluginHost& host, const Stereo& input, const RunOptions& options) {
+Stereo runThrough(host::Vst2Host& host, const Stereo& input, const RunOptions& options) {
     Stereo output(input.frames());
     size_t at = 0;
     size_t block = 0;
@@ -175,7 +175,7 @@ bool bitIdentical(const Stereo& a, const Stereo& b) {
     return true;
 }
 
-void setAll(host::PluginHost& host, const std::vector<float>& values) {
+void setAll(host::Vst2Host& host, const std::vector<float>& values) {
     const int32_t n = host.numParams();
     for (int32_t i = 0; i < n && i < static_cast<int32_t>(values.size()); ++i) {
         host.setParameter(i, values[static_cast<size_t>(i)]);

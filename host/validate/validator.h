@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_host.h"
+#include "host/vst2_host.h"
 
 namespace kv::validate {
 
@@ -126,13 +126,12 @@ class Context {
 
     // A new instance through a fresh VSTPluginMain call. Returns null (and
     // puts the loader's sentence into `error`) when the plug-in gives none.
-    std::unique_ptr<host::PluginHost> load(std::string& error,
-                                           host::HostOptions hostOptions = host::HostOptions());
+    std::unique_ptr<host::Vst2Host> load(std::string& error,
+                                         host::HostOptions hostOptions = host::HostOptions());
     // The same, started the way hosts start an instance (open, rate, block
     // size, resume). Throws std::runtime_error when no instance comes back:
     // a group cannot go on without one.
-    std::unique_ptr<host::PluginHost> started(float sampleRate = 44100.0f,
-                                              int32_t blockSize = 1024);
+    std::unique_ptr<host::Vst2Host> started(float sampleRate = 44100.0f, int32_t blockSize = 1024);
 
     // Keeps the library mapped between instances (as a host that scanned it
     // does); released by the destructor.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "vst/module.h"
+#include "common/module.h"
 
 namespace VSTGUI::platform::win32 {
 

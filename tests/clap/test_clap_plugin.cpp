@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "tests/support/desktop_libraries.h"
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/headless/headless_window.h"
-#include "plugin/aeffguieditor.h"
 #include "tests/support/recording_device.h"
 #include "tests/support/test_clock.h"
+#include "vst2/aeffguieditor.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/ccontrol.h"
 #include "vstgui/cdrawcontext.h"

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "platform/headless/headless_window.h"
-#include "vst/audioeffect.h"
+#include "vst2/base/audioeffect.h"
 
 namespace kvtest {
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "plugin/brackenlume_opamp_gui.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_clock.h"
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
+#include "vst2/brackenlume_opamp_gui.h"
 #include "vstgui/geometry.h"
 
 namespace kvtest {

@@ -3,7 +3,7 @@
 // (Not run under the address sanitizer, which stops on such a request.)
 #include <gtest/gtest.h>
 
-#include "vst/audioeffectx.h"
+#include "vst2/base/audioeffectx.h"
 
 namespace {
 

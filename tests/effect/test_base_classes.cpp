@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "tests/support/host_recorder.h"
-#include "vst/audioeffectx.h"
+#include "vst2/base/audioeffectx.h"
 
 namespace {
 

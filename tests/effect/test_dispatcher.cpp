@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "plugin/brackenlume_opamp.h"
 #include "tests/support/host_recorder.h"
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffeditor.h"
+#include "vst2/brackenlume_opamp.h"
 
 namespace {
 

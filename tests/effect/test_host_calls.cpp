@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "plugin/brackenlume_opamp.h"
 #include "tests/support/host_recorder.h"
+#include "vst2/brackenlume_opamp.h"
 
 namespace {
 

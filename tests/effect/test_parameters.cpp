@@ -7,8 +7,8 @@
 #include <limits>
 #include <vector>
 
-#include "plugin/brackenlume_opamp.h"
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffeditor.h"
+#include "vst2/brackenlume_opamp.h"
 
 namespace {
 

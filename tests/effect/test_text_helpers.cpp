@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/brackenlume_opamp.h"
+#include "vst2/brackenlume_opamp.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/brackenlume_opamp.h"
+#include "vst2/brackenlume_opamp.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vst/audioeffect.h"
+#include "vst2/base/audioeffect.h"
 
 namespace kvtest {
 

@@ -1,6 +1,6 @@
 // Plug-in files that are broken in one way each, for kv23's error tests.
 // Which way is chosen when the file is compiled.
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 #define KV_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/integration/reference_model.h"
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace {
 

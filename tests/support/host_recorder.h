@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace kvtest {
 

@@ -15,8 +15,8 @@
 #include <memory>
 #include <vector>
 
-#include "vst/audioeffect.h"
-#include "vst/module.h"
+#include "common/module.h"
+#include "vst2/base/audioeffect.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <vector>
 
-#include "plugin/aeffguieditor.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_clock.h"
-#include "vst/audioeffectx.h"
+#include "vst2/aeffguieditor.h"
+#include "vst2/base/audioeffectx.h"
 #include "vstgui/cframe.h"
 
 namespace kvtest {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace kvtest {
 

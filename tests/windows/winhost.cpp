@@ -22,7 +22,7 @@
 #include "host_checks.h"
 #include "panel_run.h"
 #include "plugin_dll.h"
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 #include "wav_file.h"
 
 using kvtest::PluginDll;

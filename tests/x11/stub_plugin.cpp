@@ -3,7 +3,7 @@
 // with the flag but an effEditOpen that refuses (STUB_REFUSES_EDITOR).
 #include <cstring>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace {
 

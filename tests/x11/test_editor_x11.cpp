@@ -12,11 +12,11 @@
 //
 #include <X11/Xutil.h>
 
-#include "plugin/brackenlume_opamp_gui.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_clock.h"
 #include "tests/x11/x_server.h"
-#include "vst/audioeffect.h"
+#include "vst2/base/audioeffect.h"
+#include "vst2/brackenlume_opamp_gui.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
 #include "vstgui/platform/clock.h"

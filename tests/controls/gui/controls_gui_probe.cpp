@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "panel/brackenlume_knob.h"
-#include "plugin/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cframe.h"
 #include "vstgui/ctextedit.h"

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace {
 

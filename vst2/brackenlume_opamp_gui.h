@@ -17,7 +17,7 @@
 
 #include "panel/opamp_panel.h"
 #include "panel/panel_owner.h"
-#include "plugin/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 
 class BrackenlumeOpamp;
 class BrackenlumeKnob;

@@ -1,4 +1,4 @@
-#include "plugin/brackenlume_opamp.h"
+#include "vst2/brackenlume_opamp.h"
 
 #include <cmath>
 #include <cstring>

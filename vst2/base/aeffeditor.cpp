@@ -1,4 +1,4 @@
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffeditor.h"
 
 bool AEffEditor::getRect(ERect** rect) {
     if (rect) *rect = nullptr;

@@ -1,4 +1,4 @@
-#include "vst/module.h"
+#include "common/module.h"
 
 #include <atomic>
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 namespace kv::host {
 
@@ -35,14 +35,14 @@ struct HostCall {
 // The name of a host opcode (audioMasterAutomate ...) or "opcode N".
 std::string hostOpcodeName(int32_t opcode);
 
-// What the host answers and remembers; given to PluginHost::load().
+// What the host answers and remembers; given to Vst2Host::load().
 struct HostOptions {
     intptr_t versionAnswer = 2400;    // audioMasterVersion
     std::set<std::string> hostCanDo;  // audioMasterCanDo strings we answer 1 to
     FILE* trace = nullptr;            // print every callback here when set
 };
 
-class PluginHost {
+class Vst2Host {
   public:
     using Options = HostOptions;
 
@@ -52,12 +52,12 @@ class PluginHost {
 
     // Loads `path` and creates one instance. On failure returns null and puts
     // one sentence (what went wrong and what to do) into `error`.
-    static std::unique_ptr<PluginHost> load(const std::string& path, std::string& error,
-                                            Options options = HostOptions());
+    static std::unique_ptr<Vst2Host> load(const std::string& path, std::string& error,
+                                          Options options = HostOptions());
 
-    ~PluginHost();
-    PluginHost(const PluginHost&) = delete;
-    PluginHost& operator=(const PluginHost&) = delete;
+    ~Vst2Host();
+    Vst2Host(const Vst2Host&) = delete;
+    Vst2Host& operator=(const Vst2Host&) = delete;
 
     AEffect* effect() const { return effect_; }
     const std::string& path() const { return path_; }
@@ -110,7 +110,7 @@ class PluginHost {
     intptr_t answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
 
   private:
-    PluginHost() = default;
+    Vst2Host() = default;
 
     std::string path_;
     void* library_ = nullptr;

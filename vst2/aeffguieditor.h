@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "vst/aeffect.h"
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffect.h"
+#include "vst2/base/aeffeditor.h"
 #include "vstgui/frame_owner.h"
 #include "vstgui/keycode.h"
 

@@ -1,9 +1,9 @@
-#include "vst/audioeffect.h"
+#include "vst2/base/audioeffect.h"
 
 #include <cstring>
 
 #include "common/idle_path.h"
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffeditor.h"
 
 namespace {
 

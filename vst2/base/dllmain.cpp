@@ -5,8 +5,8 @@
 // anything but int).
 #include <windows.h>
 
-#include "vst/audioeffect.h"
-#include "vst/module.h"
+#include "common/module.h"
+#include "vst2/base/audioeffect.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
     return kv::createInstance(audioMaster, &createEffectInstance);

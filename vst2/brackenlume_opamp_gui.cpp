@@ -1,9 +1,9 @@
-#include "plugin/brackenlume_opamp_gui.h"
+#include "vst2/brackenlume_opamp_gui.h"
 
 #include <new>
 
 #include "dsp/decibel_text.h"
-#include "plugin/brackenlume_opamp.h"
+#include "vst2/brackenlume_opamp.h"
 #include "vstgui/cframe.h"
 
 AEffEditor* createOpampEditor(BrackenlumeOpamp* effect) {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 class AudioEffect;
 

@@ -1,4 +1,4 @@
-#include "host/plugin_host.h"
+#include "host/vst2_host.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -16,13 +16,13 @@ using EntryPoint = AEffect* (*)(audioMasterCallback);
 
 // The instance being created: during VSTPluginMain the plug-in calls back
 // before we know its AEffect, and AEffect::user is not set yet.
-thread_local PluginHost* tLoading = nullptr;
+thread_local Vst2Host* tLoading = nullptr;
 
 intptr_t hostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
                       float opt) {
-    PluginHost* host = nullptr;
+    Vst2Host* host = nullptr;
     if (effect != nullptr && effect->user != nullptr) {
-        host = static_cast<PluginHost*>(effect->user);
+        host = static_cast<Vst2Host*>(effect->user);
     } else {
         host = tLoading;
     }
@@ -113,9 +113,9 @@ std::string fourChars(int32_t id) {
     return s;
 }
 
-std::unique_ptr<PluginHost> PluginHost::load(const std::string& path, std::string& error,
-                                             Options options) {
-    std::unique_ptr<PluginHost> host(new PluginHost());
+std::unique_ptr<Vst2Host> Vst2Host::load(const std::string& path, std::string& error,
+                                         Options options) {
+    std::unique_ptr<Vst2Host> host(new Vst2Host());
     host->path_ = path;
     host->options_ = std::move(options);
 
@@ -180,17 +180,17 @@ std::unique_ptr<PluginHost> PluginHost::load(const std::string& path, std::strin
     return host;
 }
 
-PluginHost::~PluginHost() {
+Vst2Host::~Vst2Host() {
     close();
     if (library_ != nullptr) dlclose(library_);
 }
 
-intptr_t PluginHost::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+intptr_t Vst2Host::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
     if (effect_ == nullptr) return 0;
     return effect_->dispatcher(effect_, opcode, index, value, ptr, opt);
 }
 
-std::string PluginHost::getString(int32_t opcode, int32_t index, size_t limit) {
+std::string Vst2Host::getString(int32_t opcode, int32_t index, size_t limit) {
     // Generous and zeroed: a plug-in that ignores the limit still cannot
     // write past our buffer in practice, and we cut the answer at the limit.
     std::vector<char> buffer(std::max<size_t>(limit + 1, 256) + 256, '\0');
@@ -199,29 +199,29 @@ std::string PluginHost::getString(int32_t opcode, int32_t index, size_t limit) {
     return std::string(buffer.data());
 }
 
-float PluginHost::getParameter(int32_t index) {
+float Vst2Host::getParameter(int32_t index) {
     if (effect_ == nullptr || effect_->getParameter == nullptr) return 0.0f;
     return effect_->getParameter(effect_, index);
 }
 
-void PluginHost::setParameter(int32_t index, float value) {
+void Vst2Host::setParameter(int32_t index, float value) {
     if (effect_ == nullptr || effect_->setParameter == nullptr) return;
     effect_->setParameter(effect_, index, value);
 }
 
-std::string PluginHost::parameterName(int32_t index) {
+std::string Vst2Host::parameterName(int32_t index) {
     return getString(effGetParamName, index, kVstMaxParamStrLen);
 }
 
-std::string PluginHost::parameterLabel(int32_t index) {
+std::string Vst2Host::parameterLabel(int32_t index) {
     return getString(effGetParamLabel, index, kVstMaxParamStrLen);
 }
 
-std::string PluginHost::parameterDisplay(int32_t index) {
+std::string Vst2Host::parameterDisplay(int32_t index) {
     return getString(effGetParamDisplay, index, kVstMaxParamStrLen);
 }
 
-std::vector<uint8_t> PluginHost::getChunk(bool preset) {
+std::vector<uint8_t> Vst2Host::getChunk(bool preset) {
     void* data = nullptr;
     const intptr_t size = dispatch(effGetChunk, preset ? 1 : 0, 0, &data, 0.0f);
     if (size <= 0 || data == nullptr) return {};
@@ -229,24 +229,24 @@ std::vector<uint8_t> PluginHost::getChunk(bool preset) {
     return std::vector<uint8_t>(bytes, bytes + size);
 }
 
-intptr_t PluginHost::setChunk(const std::vector<uint8_t>& bytes, bool preset) {
+intptr_t Vst2Host::setChunk(const std::vector<uint8_t>& bytes, bool preset) {
     std::vector<uint8_t> copy = bytes;  // the plug-in gets a buffer it may not keep
     return dispatch(effSetChunk, preset ? 1 : 0, static_cast<intptr_t>(copy.size()), copy.data(),
                     0.0f);
 }
 
-void PluginHost::processReplacing(float** in, float** out, int32_t frames) {
+void Vst2Host::processReplacing(float** in, float** out, int32_t frames) {
     if (effect_ != nullptr && effect_->processReplacing != nullptr) {
         effect_->processReplacing(effect_, in, out, frames);
     }
 }
 
-bool PluginHost::canDouble() const {
+bool Vst2Host::canDouble() const {
     return effect_ != nullptr && (effect_->flags & effFlagsCanDoubleReplacing) != 0 &&
            effect_->processDoubleReplacing != nullptr;
 }
 
-void PluginHost::processDoubleReplacing(double** in, double** out, int32_t frames) {
+void Vst2Host::processDoubleReplacing(double** in, double** out, int32_t frames) {
     // Without the flag the slot may hold anything (often a function that
     // does nothing): a host does not call it.
     if (canDouble()) {
@@ -254,7 +254,7 @@ void PluginHost::processDoubleReplacing(double** in, double** out, int32_t frame
     }
 }
 
-void PluginHost::start(float sampleRate, int32_t blockSize) {
+void Vst2Host::start(float sampleRate, int32_t blockSize) {
     sampleRate_ = sampleRate;
     blockSize_ = blockSize;
     dispatch(effOpen);
@@ -264,19 +264,19 @@ void PluginHost::start(float sampleRate, int32_t blockSize) {
     running_ = true;
 }
 
-void PluginHost::stop() {
+void Vst2Host::stop() {
     if (running_) dispatch(effMainsChanged, 0, 0);
     running_ = false;
 }
 
-void PluginHost::close() {
+void Vst2Host::close() {
     if (effect_ == nullptr) return;
     stop();
     dispatch(effClose);
     effect_ = nullptr;
 }
 
-intptr_t PluginHost::answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+intptr_t Vst2Host::answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
     HostCall call;
     call.opcode = opcode;
     call.index = index;

@@ -3,8 +3,8 @@
 // tests link), so that only the library exports anything.
 #include <dlfcn.h>
 
-#include "vst/audioeffect.h"
-#include "vst/module.h"
+#include "common/module.h"
+#include "vst2/base/audioeffect.h"
 
 extern "C" {
 

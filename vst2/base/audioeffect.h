@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "vst/aeffect.h"
+#include "vst2/base/aeffect.h"
 
 class AEffEditor;
 

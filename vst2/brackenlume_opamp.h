@@ -10,7 +10,7 @@
 #include "common/handover.h"
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_params.h"
-#include "plugin/brackenlume_fx.h"
+#include "vst2/brackenlume_fx.h"
 
 class BrackenlumeOpamp : public BrackenlumeFX {
   public:

@@ -1,11 +1,11 @@
-#include "vst/audioeffectx.h"
+#include "vst2/base/audioeffectx.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "common/idle_path.h"
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffeditor.h"
 
 namespace {
 

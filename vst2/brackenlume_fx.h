@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "vst/audioeffectx.h"
+#include "vst2/base/audioeffectx.h"
 
 struct ParamEntry {
     const char* name = "";

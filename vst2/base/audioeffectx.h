@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "vst/audioeffect.h"
+#include "vst2/base/audioeffect.h"
 
 class AudioEffectX : public AudioEffect {
   public:

@@ -1,10 +1,10 @@
-#include "plugin/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 
 #include <cstdlib>
 #include <utility>
 
 #include "common/idle_path.h"
-#include "vst/audioeffectx.h"
+#include "vst2/base/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
 #include "vstgui/density.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "vst/audioeffect.h"
+#include "vst2/base/audioeffect.h"
 
 namespace {
 

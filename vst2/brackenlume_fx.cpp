@@ -1,11 +1,11 @@
-#include "plugin/brackenlume_fx.h"
+#include "vst2/brackenlume_fx.h"
 
 #include <cstring>
 #include <new>
 
 #include "dsp/opamp_params.h"
 #include "dsp/state_codec.h"
-#include "vst/aeffeditor.h"
+#include "vst2/base/aeffeditor.h"
 
 using kv::opamp::kBytesPerValue;
 
