@@ -11,10 +11,11 @@
 #include <new>
 
 #include "clap/clap_params.h"
+#include "common/identity.h"
 #include "panel/opamp_panel.h"
 #include "panel/panel_owner.h"
+#include "panel/panel_scale.h"
 #include "vstgui/cframe.h"
-#include "vstgui/density.h"
 #include "vstgui/platform/native_window.h"
 
 namespace kv::clap {
@@ -50,23 +51,15 @@ struct Gui final : kv::panel::PanelOwner {
     // The factor of an open panel, else the one it would open at.
     double scale() const {
         if (VSTGUI::CFrame* frame = panel.getFrame()) return frame->getScale();
-        return kv::panel::OpampPanel::chooseScale(hostScale, nullptr);
+        return kv::panel::chooseScale(hostScale, nullptr);
     }
 
+    // The panel lends the LED's cell to the processing while it is open.
     bool open(void* parent) {
-        close();
-        if (!panel.open(parent, kv::panel::OpampPanel::chooseScale(hostScale, parent)))
-            return false;
-        o.peak.publish(panel.peakCell());
-        return true;
+        return panel.open(parent, kv::panel::chooseScale(hostScale, parent), &o.peak);
     }
 
-    void close() {
-        if (!panel.isOpen()) return;
-        // The audio thread first: after this no block writes to the LED.
-        o.peak.withdraw();
-        panel.close();
-    }
+    void close() { panel.close(); }
 
     // The host's timer: values the host changed (automation, a state)
     // move the controls, then the panel handles its window and redraws.
@@ -114,8 +107,7 @@ struct Gui final : kv::panel::PanelOwner {
                host->request_resize(o.host, static_cast<uint32_t>(width),
                                     static_cast<uint32_t>(height));
     }
-    // The host gives the factor (set_scale); the desktop's never changes it.
-    void followDesktopScale(double) override {}
+    void followDesktopScale(double factor) override { panel.followDesktop(hostScale, factor); }
 
     Opamp& o;
     double hostScale = 0.0;  // 0: the host gave none
@@ -137,8 +129,8 @@ bool onMainThread(const Opamp& o, const char* call) {
     const auto* check = static_cast<const clap_host_thread_check_t*>(
         o.host->get_extension(o.host, CLAP_EXT_THREAD_CHECK));
     if (!check || !check->is_main_thread || check->is_main_thread(o.host)) return true;
-    std::fprintf(stderr, "KV23-T ZuDiz: clap_plugin_gui.%s called off the main thread; ignored\n",
-                 call);
+    std::fprintf(stderr, "%s: clap_plugin_gui.%s called off the main thread; ignored\n",
+                 kv::identity::kName, call);
     return false;
 #endif
 }
@@ -166,8 +158,9 @@ bool create(const clap_plugin_t* plugin, const char* api, bool isFloating) {
     const clap_host_timer_support_t* timers = hostTimers(o);
     if (!timers || !timers->register_timer) {
         std::fprintf(stderr,
-                     "KV23-T ZuDiz: the host offers no timer-support, which the panel needs to "
-                     "run; no panel\n");
+                     "%s: the host offers no timer-support, which the panel needs to "
+                     "run; no panel\n",
+                     kv::identity::kName);
         return false;
     }
     o.gui = new (std::nothrow) Gui(o);
@@ -188,21 +181,20 @@ void destroy(const clap_plugin_t* plugin) {
 bool setScale(const clap_plugin_t* plugin, double factor) {
     Opamp& o = *self(plugin);
     if (!onMainThread(o, "set_scale") || !o.gui) return false;
-    const double accepted = VSTGUI::density::acceptScale(factor);
+    const double accepted = kv::panel::acceptHostScale(factor);
     if (accepted == 0.0) return false;
     o.gui->hostScale = accepted;
     if (VSTGUI::CFrame* frame = o.gui->panel.getFrame())
-        frame->setScale(VSTGUI::CFrame::usableScale(accepted));
+        frame->setScale(kv::panel::requestedScale(accepted));
     return true;
 }
 
 bool getSize(const clap_plugin_t* plugin, uint32_t* width, uint32_t* height) {
     Opamp& o = *self(plugin);
     if (!onMainThread(o, "get_size") || !o.gui || !width || !height) return false;
-    const VSTGUI::CRect size = kv::panel::OpampPanel::panelSize();
-    const double scale = o.gui->scale();
-    *width = static_cast<uint32_t>(VSTGUI::density::toDevice(size.width(), scale));
-    *height = static_cast<uint32_t>(VSTGUI::density::toDevice(size.height(), scale));
+    const kv::panel::DeviceSize size = kv::panel::deviceSize(o.gui->scale());
+    *width = static_cast<uint32_t>(size.width);
+    *height = static_cast<uint32_t>(size.height);
     return true;
 }
 

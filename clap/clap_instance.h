@@ -17,7 +17,8 @@
 #include "clap/event_queue.h"
 #include "common/handover.h"
 #include "dsp/opamp_kernel.h"
-#include "dsp/opamp_params.h"
+#include "dsp/opamp_run.h"
+#include "dsp/param_info.h"
 
 namespace kv::clap {
 
@@ -28,11 +29,12 @@ struct Opamp {
     const clap_host_t* host;
     const clap_host_params_t* hostParams = nullptr;
     kv::opamp::State state;
-    std::atomic<float> values[kv::opamp::kNumParams] = {kv::opamp::kGainDefault, 0.0f, 0.0f,
-                                                        kv::opamp::kVolumeDefault};
+    std::atomic<float> values[kv::opamp::kNumParams] = {
+        kv::opamp::kParamInfo[0].defaultValue, kv::opamp::kParamInfo[1].defaultValue,
+        kv::opamp::kParamInfo[2].defaultValue, kv::opamp::kParamInfo[3].defaultValue};
     bool active = false;
     EventQueue fromPanel;
-    kv::Handover<std::atomic<double>> peak;
+    kv::opamp::PeakHandover peak;
     Gui* gui = nullptr;  // main thread; present between gui.create and gui.destroy
 };
 

@@ -5,15 +5,15 @@
 #include <clap/ext/state.h>
 #include <clap/plugin-features.h>
 
-#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "clap/clap_gui.h"
 #include "clap/clap_instance.h"
 #include "clap/clap_params.h"
-#include "common/peak_cell.h"
+#include "common/identity.h"
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_run.h"
 #include "dsp/state_codec.h"
 
 namespace kv::clap {
@@ -26,18 +26,11 @@ const char* const kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_F
                                  CLAP_PLUGIN_FEATURE_STEREO, nullptr};
 
 const clap_plugin_descriptor_t kDescriptor = {
-    CLAP_VERSION_INIT,
-    "com.harrowquill.kv23-t-zudiz",
-    "KV23-T ZuDiz",
-    "Harrow Quill",
-    "",
-    "",
-    "",
-    KV_VERSION,
-    "An op-amp drive stage: boost and pad, an error-function saturator, a 15 Hz high-pass and an "
-    "output "
-    "volume",
-    const_cast<const char**>(kFeatures),
+    CLAP_VERSION_INIT,         kv::identity::kClapId,
+    kv::identity::kName,       kv::identity::kVendor,
+    "",                        "",
+    "",                        kv::identity::kVersion,
+    kv::identity::kDescription, const_cast<const char**>(kFeatures),
 };
 
 // Applies one input event if it is a value for one of our parameters;
@@ -112,12 +105,8 @@ void destroy(const clap_plugin_t* plugin) {
 }
 
 bool activate(const clap_plugin_t* plugin, double rate, uint32_t, uint32_t) {
-    // The 15 Hz high-pass needs a Nyquist frequency above it, and a rate
-    // that is not a number gives coefficients that silence everything.
-    const auto fs = static_cast<float>(rate);
-    if (!std::isfinite(fs) || fs <= 30.0f) return false;
     Opamp& o = *self(plugin);
-    setHighPass(o.state, fs);
+    if (!setSampleRate(o.state, rate)) return false;
     o.active = true;
     return true;
 }
@@ -133,11 +122,7 @@ bool startProcessing(const clap_plugin_t*) {
 void stopProcessing(const clap_plugin_t*) {}
 
 void reset(const clap_plugin_t* plugin) {
-    // Silence in the filter and the saturator; the coefficients stay.
-    State& s = self(plugin)->state;
-    s.saturated[0] = s.saturated[1] = 0.0;
-    for (HighPassSection* hp : {&s.hpLeft, &s.hpRight})
-        hp->x1 = hp->y1 = 0.0;
+    resetHistory(self(plugin)->state);
 }
 
 const float* const* channels(const clap_audio_buffer_t* buffers, uint32_t count) {
@@ -168,20 +153,11 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
     // value, and each piece runs with the values in force from its start.
     // An event out of order takes effect where the block has got to; one
     // past the end, at the end.
-    // The LED's cell while the panel is open (see the VST 2 build): only
-    // then is the meter computed.
-    const auto peak = o.peak.hold();
+    // Each piece meters into the LED's cell while the panel is open.
     uint32_t done = 0;
     auto runTo = [&](uint32_t end) {
-        const auto n = static_cast<int32_t>(end - done);
-        if (peak) {
-            raisePeakCell(*peak.get(),
-                          runBlock<float, true>(o.state, controlsNow(o), false, in[0] + done,
-                                                in[1] + done, out[0] + done, out[1] + done, n));
-        } else {
-            runBlock<float, false>(o.state, controlsNow(o), false, in[0] + done, in[1] + done,
-                                   out[0] + done, out[1] + done, n);
-        }
+        runBlockToPeak<float>(o.peak, o.state, controlsNow(o), false, in[0] + done, in[1] + done,
+                              out[0] + done, out[1] + done, static_cast<int32_t>(end - done));
         done = end;
     };
     const clap_input_events_t* events = p->in_events;

@@ -1,7 +1,6 @@
-// The four parameters as CLAP presents them: stable ids (the parameter
-// indices), plain values in decibels for gain and volume and 0 or 1 for the
-// pads, and their texts, which are the panel's. Plain functions, shared by
-// the plug-in and its tests.
+// The parameters as CLAP presents them: stable ids (the parameter
+// indices), the plain values and texts of dsp/param_info.h. Plain
+// functions, shared by the plug-in and its tests.
 #pragma once
 
 #include <clap/ext/params.h>

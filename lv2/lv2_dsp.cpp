@@ -4,12 +4,13 @@
 // the whole processing binary.
 #include <lv2/core/lv2.h>
 
-#include <cmath>
 #include <cstdio>
 #include <new>
 
+#include "common/identity.h"
 #include "dsp/opamp_kernel.h"
-#include "dsp/opamp_params.h"
+#include "dsp/opamp_run.h"
+#include "dsp/param_info.h"
 #include "lv2/lv2_ports.h"
 #include "lv2/peak_hold.h"
 #include "lv2/port_values.h"
@@ -27,25 +28,21 @@ struct Instance {
     const float* control[kNumParams] = {nullptr, nullptr, nullptr, nullptr};
     float* peak = nullptr;
     // The normalised values last accepted: a NaN on a port keeps them.
-    float values[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
+    ParamValues values = defaultValues();
 };
 
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*) {
-    // The 15 Hz high-pass needs a Nyquist frequency above it, and a rate
-    // that is not a number gives coefficients that silence everything.
-    const auto fs = static_cast<float>(rate);
-    if (!std::isfinite(fs) || fs <= 30.0f) {
-        std::fprintf(
-            stderr,
-            "KV23-T ZuDiz: cannot run at a sample rate of %g Hz; it needs more than 30 Hz\n", rate);
+    if (!acceptSampleRate(rate)) {
+        std::fprintf(stderr, "%s: cannot run at a sample rate of %g Hz; it needs more than 30 Hz\n",
+                     kv::identity::kName, rate);
         return nullptr;
     }
     auto* self = new (std::nothrow) Instance;
     if (!self) {
-        std::fprintf(stderr, "KV23-T ZuDiz: out of memory\n");
+        std::fprintf(stderr, "%s: out of memory\n", kv::identity::kName);
         return nullptr;
     }
-    setHighPass(self->state, fs);
+    setSampleRate(self->state, rate);
     self->hold.setHoldFrames(static_cast<uint64_t>(rate * kv::lv2::kPeakHoldSeconds));
     return self;
 }
@@ -77,26 +74,20 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
 
 void run(LV2_Handle handle, uint32_t frames) {
     auto* self = static_cast<Instance*>(handle);
+    float* const v = self->values.v;
     for (int p = 0; p < kNumParams; ++p) {
         if (!self->control[p]) continue;
-        const auto param = static_cast<Param>(p);
-        if (const auto v = acceptValue(kv::lv2::normalisedOfPort(param, *self->control[p])))
-            self->values[p] = *v;
+        if (const auto n = kv::lv2::normalisedOfPort(static_cast<Param>(p), *self->control[p]))
+            v[p] = *n;
     }
-    const float* v = self->values;
     const Controls k = controlsFor(self->state, v[kGain], v[kPad1], v[kPad2], v[kVolume]);
     // A host must connect every audio port before it runs us; one that did
     // not gets nothing rather than a crash.
     if (!self->in[0] || !self->in[1] || !self->out[0] || !self->out[1]) return;
-    const auto n = static_cast<int32_t>(frames);
-    if (!self->peak) {
-        runBlock<float, false>(self->state, k, false, self->in[0], self->in[1], self->out[0],
-                               self->out[1], n);
-        return;
-    }
-    const double meter = runBlock<float, true>(self->state, k, false, self->in[0], self->in[1],
-                                               self->out[0], self->out[1], n);
-    *self->peak = static_cast<float>(self->hold.update(meter, frames));
+    const double meter =
+        runBlockMetered<float>(self->peak != nullptr, self->state, k, false, self->in[0],
+                               self->in[1], self->out[0], self->out[1], static_cast<int32_t>(frames));
+    if (self->peak) *self->peak = static_cast<float>(self->hold.update(meter, frames));
 }
 
 void cleanup(LV2_Handle handle) {
@@ -104,7 +95,7 @@ void cleanup(LV2_Handle handle) {
 }
 
 const LV2_Descriptor kDescriptor = {
-    kv::lv2::kPluginUri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr,
+    kv::identity::kLv2Uri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr,
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The LV2 plug-in's identity and ports, shared by the processing binary and
+// The LV2 plug-in's binaries and ports, shared by the processing binary and
 // the program that writes the bundle's Turtle files, so the two cannot
 // disagree on an index or a symbol. The indices and symbols are part of
 // every saved session: append, never reorder.
@@ -8,12 +8,9 @@
 
 namespace kv::lv2 {
 
-// Ours, stable, and not a web address: nothing is served there.
-inline constexpr const char* kPluginUri = "urn:harrowquill:kv23-t-zudiz";
 inline constexpr const char* kBinaryName = "KV23-T-ZuDiz_dsp.so";
 // The panel: an X11 UI in a binary of its own, so that the processing
 // binary never loads a window system.
-inline constexpr const char* kUiUri = "urn:harrowquill:kv23-t-zudiz#ui";
 inline constexpr const char* kUiBinaryName = "KV23-T-ZuDiz_ui.so";
 
 enum Port : uint32_t {
@@ -21,10 +18,10 @@ enum Port : uint32_t {
     kPortInRight,
     kPortOutLeft,
     kPortOutRight,
-    kPortGain,    // -8 … +24 dB
-    kPortPad1,    // toggled
-    kPortPad2,    // toggled
-    kPortVolume,  // -32 … +32 dB
+    kPortGain,  // the control ports carry the parameters' plain values
+    kPortPad1,
+    kPortPad2,
+    kPortVolume,
     kPortPeak,    // output: the meter level, held (see PeakHold)
     kPortCount
 };

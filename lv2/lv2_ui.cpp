@@ -17,14 +17,15 @@
 #include <cstring>
 #include <new>
 
+#include "common/identity.h"
 #include "common/peak_cell.h"
-#include "dsp/opamp_params.h"
+#include "dsp/param_info.h"
 #include "lv2/lv2_ports.h"
 #include "lv2/port_values.h"
 #include "panel/opamp_panel.h"
 #include "panel/panel_owner.h"
+#include "panel/panel_scale.h"
 #include "vstgui/cframe.h"
-#include "vstgui/density.h"
 
 namespace {
 
@@ -72,16 +73,10 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     ~Lv2Panel() { panel_.close(); }
 
     bool open() {
-        if (!panel_.open(host_.parent,
-                         kv::panel::OpampPanel::chooseScale(host_.scale, host_.parent)))
+        if (!panel_.open(host_.parent, kv::panel::chooseScale(host_.scale, host_.parent)))
             return false;
-        VSTGUI::CFrame* frame = panel_.getFrame();
-        const VSTGUI::CRect size = frame->getViewSize();
-        if (host_.resize) {
-            host_.resize->ui_resize(host_.resize->handle,
-                                    VSTGUI::density::toDevice(size.width(), frame->getScale()),
-                                    VSTGUI::density::toDevice(size.height(), frame->getScale()));
-        }
+        const kv::panel::DeviceSize size = kv::panel::deviceSize(panel_.getFrame()->getScale());
+        if (host_.resize) host_.resize->ui_resize(host_.resize->handle, size.width, size.height);
         return true;
     }
 
@@ -100,9 +95,9 @@ class Lv2Panel final : public kv::panel::PanelOwner {
         const auto param = kv::lv2::paramOfPort(port);
         if (!param) return;
         // A NaN keeps the value; the rest is clamped as the sound clamps it.
-        const auto accepted = acceptValue(kv::lv2::normalisedOfPort(*param, value));
+        const auto accepted = kv::lv2::normalisedOfPort(*param, value);
         if (!accepted) return;
-        values_[*param] = *accepted;
+        values_.v[*param] = *accepted;
         panel_.parameterChanged(*param, *accepted);
     }
 
@@ -112,7 +107,7 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     }
 
     float parameterValue(int32_t index) override {
-        return index >= 0 && index < kNumParams ? values_[index] : 0.0f;
+        return index >= 0 && index < kNumParams ? values_.v[index] : 0.0f;
     }
 
     void changeParameter(int32_t index, float value, bool /*automate*/) override {
@@ -122,9 +117,9 @@ class Lv2Panel final : public kv::panel::PanelOwner {
         const auto param = static_cast<Param>(index);
         const float portValue = kv::lv2::portOfNormalised(param, *accepted);
         // The panel shows what the port will carry (a switch's 0 or 1).
-        values_[index] = acceptValue(kv::lv2::normalisedOfPort(param, portValue)).value_or(0.0f);
+        values_.v[index] = kv::lv2::normalisedOfPort(param, portValue).value_or(0.0f);
         write_(controller_, kv::lv2::portOfParam(param), sizeof portValue, 0, &portValue);
-        panel_.parameterChanged(index, values_[index]);
+        panel_.parameterChanged(index, values_.v[index]);
     }
 
     void beginGesture(int32_t index) override { touch(index, true); }
@@ -133,8 +128,7 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     bool resizeHostWindow(int32_t width, int32_t height) override {
         return host_.resize && host_.resize->ui_resize(host_.resize->handle, width, height) == 0;
     }
-    // The host's scale, or the one chosen at the start, stays.
-    void followDesktopScale(double) override {}
+    void followDesktopScale(double factor) override { panel_.followDesktop(host_.scale, factor); }
 
   private:
     void touch(int32_t index, bool grabbed) {
@@ -152,29 +146,29 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     LV2UI_Write_Function write_;
     LV2UI_Controller controller_;
     HostFeatures host_;
-    float values_[kNumParams] = {kGainDefault, 0.0f, 0.0f, kVolumeDefault};
+    ParamValues values_ = defaultValues();
     kv::panel::OpampPanel panel_{*this};
 };
 
 LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*,
                          LV2UI_Write_Function write, LV2UI_Controller controller,
                          LV2UI_Widget* widget, const LV2_Feature* const* features) {
-    if (!pluginUri || std::strcmp(pluginUri, kv::lv2::kPluginUri) != 0) {
-        std::fprintf(stderr, "KV23-T ZuDiz: this UI controls %s, not %s\n", kv::lv2::kPluginUri,
-                     pluginUri ? pluginUri : "(none)");
+    if (!pluginUri || std::strcmp(pluginUri, kv::identity::kLv2Uri) != 0) {
+        std::fprintf(stderr, "%s: this UI controls %s, not %s\n", kv::identity::kName,
+                     kv::identity::kLv2Uri, pluginUri ? pluginUri : "(none)");
         return nullptr;
     }
     const HostFeatures host = readFeatures(features);
     if (!host.parent || !write) {
         std::fprintf(stderr,
-                     "KV23-T ZuDiz: the host gave the UI no %s; it needs a window to embed "
+                     "%s: the host gave the UI no %s; it needs a window to embed "
                      "in and a way to write the controls\n",
-                     host.parent ? "write function" : "parent window (ui:parent)");
+                     kv::identity::kName, host.parent ? "write function" : "parent window (ui:parent)");
         return nullptr;
     }
     auto* ui = new (std::nothrow) Lv2Panel(write, controller, host);
     if (!ui || !ui->open()) {
-        std::fprintf(stderr, "KV23-T ZuDiz: out of memory opening the panel\n");
+        std::fprintf(stderr, "%s: out of memory opening the panel\n", kv::identity::kName);
         delete ui;
         return nullptr;
     }
@@ -205,7 +199,7 @@ const void* extensionData(const char* uri) {
     return nullptr;
 }
 
-const LV2UI_Descriptor kDescriptor = {kv::lv2::kUiUri, instantiate, cleanup, portEvent,
+const LV2UI_Descriptor kDescriptor = {kv::identity::kLv2UiUri, instantiate, cleanup, portEvent,
                                       extensionData};
 
 }  // namespace

@@ -1,13 +1,12 @@
-// Between the LV2 control ports and the normalised parameter values of
-// opamp_params.h, for the processing binary and the UI alike: decibels go
-// through the parameter's scale in double (as kv23 computes its --gain and
-// --volume), the switches are 0 or 1 on both sides.
+// Between the LV2 control ports and the parameters: which port carries
+// which parameter, and its value both ways. A port carries the plain value
+// of dsp/param_info.h (decibels, a switch's 0 or 1), as a float.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
-#include "dsp/opamp_params.h"
+#include "dsp/param_info.h"
 #include "lv2/lv2_ports.h"
 
 namespace kv::lv2 {
@@ -41,31 +40,15 @@ constexpr uint32_t portOfParam(kv::opamp::Param param) {
     }
 }
 
-// A port's value as the normalised value the VST 2 build would get for it
-// (not yet clamped: see acceptValue).
-inline float normalisedOfPort(kv::opamp::Param param, float portValue) {
-    const double v = portValue;
-    switch (param) {
-        case kv::opamp::kGain:
-            return static_cast<float>(kv::opamp::kGainScale.fromDb(v));
-        case kv::opamp::kVolume:
-            return static_cast<float>(kv::opamp::kVolumeScale.fromDb(v));
-        default:
-            return portValue;
-    }
+// A port's value as the normalised value the VST 2 build would get for the
+// same plain value; nothing for a NaN (the value stays), else clamped.
+inline std::optional<float> normalisedOfPort(kv::opamp::Param param, float portValue) {
+    return kv::opamp::kParamInfo[param].normalisedOf(portValue);
 }
 
-// What the port carries for a normalised value: decibels, or a switch's
-// 0 or 1 (on exactly when the sound engages the pad).
+// What the port carries for a normalised value.
 inline float portOfNormalised(kv::opamp::Param param, float value) {
-    switch (param) {
-        case kv::opamp::kGain:
-            return static_cast<float>(kv::opamp::kGainScale.toDb(static_cast<double>(value)));
-        case kv::opamp::kVolume:
-            return static_cast<float>(kv::opamp::kVolumeScale.toDb(static_cast<double>(value)));
-        default:
-            return kv::opamp::padEngaged(value) ? 1.0f : 0.0f;
-    }
+    return static_cast<float>(kv::opamp::kParamInfo[param].plainOf(value));
 }
 
 }  // namespace kv::lv2

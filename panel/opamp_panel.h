@@ -25,6 +25,8 @@
 
 #include "common/handover.h"
 #include "dsp/opamp_params.h"
+#include "dsp/opamp_run.h"
+#include "panel/idle_pump.h"
 #include "panel/panel_owner.h"
 #include "vstgui/ccontrol.h"
 #include "vstgui/frame_owner.h"
@@ -59,21 +61,23 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
 
     // The panel's size in units (from its background image).
     static VSTGUI::CRect panelSize();
-    // The factor for a panel opening in `parent`: the host's (`hostFactor`,
-    // 0 for none), else the user's KV23_SCALE, else the desktop's, else 1;
-    // clamped as the frame clamps it.
-    static double chooseScale(double hostFactor, void* parent);
 
     // Builds the panel in the window `parent` at `scale` device pixels a
-    // unit, showing the owner's values. False when memory ran out: nothing
-    // is left behind and a later open starts afresh. An open panel is
-    // closed first.
-    bool open(void* parent, double scale);
-    // Withdraws the panel from parameterChanged, then lets the frame go
-    // with its views (at once, or when a handler of its own that is still
-    // running returns). The format withdraws the peak cell before this.
+    // unit (panel_scale.h chooses it), showing the owner's values, and lends
+    // the LED's cell to the audio side through `meter` (the format's
+    // processing raises it; null: the LED is lit from elsewhere). False when
+    // memory ran out: nothing is left behind and a later open starts afresh.
+    // An open panel is closed first.
+    bool open(void* parent, double scale, kv::opamp::PeakHandover* meter = nullptr);
+    // Takes the LED's cell back from the audio side (no block writes to it
+    // afterwards), withdraws the panel from parameterChanged, then lets the
+    // frame go with its views (at once, or when a handler of its own that is
+    // still running returns).
     void close();
-    bool isOpen() const { return frame != nullptr; }
+    bool isOpen() const { return frame_ != nullptr; }
+    // The desktop's scale under the open panel changed: it follows unless
+    // the host (`hostFactor`, 0 for none) or the user gave a factor.
+    void followDesktop(double hostFactor, double desktopFactor);
 
     // Moves the controls of `index` to `value`, the value the owner stored.
     // Any thread; nothing happens while closed.
@@ -93,8 +97,8 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
 
     // For a format whose host cannot run while a control holds the mouse
     // (the host's own loop waits for ours): an owner's runHost may call
-    // this. It sleeps 4 ms a call, redraws the dirty views every 20 ms and
-    // handles the window's events every 100 ms.
+    // this. It paces the frame's own idle as idle_pump.h says, without the
+    // host.
     void idleWithoutHost();
 
     void valueChanged(VSTGUI::CDrawContext* context, VSTGUI::CControl* control) override;
@@ -103,21 +107,21 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
         return 0;
     }
 
-    // The decibel texts of the two fields, on the scales of opamp_params.h,
-    // with two decimals and a point, whatever the host's locale.
+    // The decibel texts of the two fields (dsp/param_info.h): two decimals
+    // with a point, whatever the host's locale.
     static void gainToString(float value, char* text);
     static void volumeToString(float value, char* text);
 
     // The frame and the controls while the window is open (user-interface
     // thread only).
-    VSTGUI::CFrame* getFrame() const { return frame; }
-    BrackenlumePeakLed* getPeakLed() const { return peakLed; }
-    BrackenlumeKnob* getGainKnob() const { return gainKnob; }
-    BrackenlumeKnob* getVolumeKnob() const { return volumeKnob; }
-    VSTGUI::COnOffButton* getPad1Button() const { return pad1Button; }
-    VSTGUI::COnOffButton* getPad2Button() const { return pad2Button; }
-    VSTGUI::CTextEdit* getGainText() const { return gainText; }
-    VSTGUI::CTextEdit* getVolumeText() const { return volumeText; }
+    VSTGUI::CFrame* getFrame() const { return frame_; }
+    BrackenlumePeakLed* getPeakLed() const { return peakLed_; }
+    BrackenlumeKnob* getGainKnob() const { return gainKnob_; }
+    BrackenlumeKnob* getVolumeKnob() const { return volumeKnob_; }
+    VSTGUI::COnOffButton* getPad1Button() const { return pad1Button_; }
+    VSTGUI::COnOffButton* getPad2Button() const { return pad2Button_; }
+    VSTGUI::CTextEdit* getGainText() const { return gainText_; }
+    VSTGUI::CTextEdit* getVolumeText() const { return volumeText_; }
 
   private:
     // Makes the images, the frame in `parent` and its views. Throws
@@ -125,30 +129,29 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
     // the arguments (the images still ours, the frame, a view not yet added).
     void buildPanel(void* parent, double scale, VSTGUI::CBitmap* (&images)[4],
                     VSTGUI::CFrame*& newFrame, VSTGUI::CView*& pending);
-    // The number a decibel field holds, as a parameter value on its scale.
-    void applyTypedText(VSTGUI::CTextEdit* field, int32_t index,
-                        const kv::opamp::DecibelScale& scale);
+    // The number a decibel field holds, as the value of parameter `index`.
+    void applyTypedText(VSTGUI::CTextEdit* field, int32_t index);
     // The borrowed pointers to the panel's controls, cleared when the panel goes.
     void forgetControls();
 
-    PanelOwner& owner;
-    VSTGUI::CFrame* frame = nullptr;  // present while the window is open
-    uint32_t lastRedrawTicks = 0;     // of idleWithoutHost
-    uint32_t lastPassTicks = 0;
+    PanelOwner& owner_;
+    VSTGUI::CFrame* frame_ = nullptr;  // present while the window is open
+    kv::opamp::PeakHandover* meter_ = nullptr;  // the audio side's, while open
+    IdlePump pump_;                             // of idleWithoutHost
 
     // Borrowed: the frame owns them. Set only while the window is open.
-    BrackenlumePeakLed* peakLed = nullptr;
-    BrackenlumeKnob* gainKnob = nullptr;
-    BrackenlumeKnob* volumeKnob = nullptr;
-    VSTGUI::COnOffButton* pad1Button = nullptr;
-    VSTGUI::COnOffButton* pad2Button = nullptr;
-    VSTGUI::CTextEdit* gainText = nullptr;
-    VSTGUI::CTextEdit* volumeText = nullptr;
+    BrackenlumePeakLed* peakLed_ = nullptr;
+    BrackenlumeKnob* gainKnob_ = nullptr;
+    BrackenlumeKnob* volumeKnob_ = nullptr;
+    VSTGUI::COnOffButton* pad1Button_ = nullptr;
+    VSTGUI::COnOffButton* pad2Button_ = nullptr;
+    VSTGUI::CTextEdit* gainText_ = nullptr;
+    VSTGUI::CTextEdit* volumeText_ = nullptr;
 
     // The panel as the parameter thread sees it: the frame, published once
     // the panel is complete; parameterChanged moves the controls while it
     // holds it, and close withdraws it before the controls go.
-    kv::Handover<VSTGUI::CFrame> shownPanel;
+    kv::Handover<VSTGUI::CFrame> shownPanel_;
 };
 
 }  // namespace kv::panel

@@ -33,7 +33,6 @@ class PanelOwner {
     // whether the panel follows (setScale on the frame).
     virtual void followDesktopScale(double factor) = 0;
 
-  protected:
     virtual ~PanelOwner() = default;
 };
 

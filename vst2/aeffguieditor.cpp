@@ -1,9 +1,9 @@
 #include "vst2/aeffguieditor.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "common/idle_path.h"
+#include "panel/panel_scale.h"
 #include "vst2/base/audioeffectx.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cframe.h"
@@ -11,15 +11,8 @@
 #include "vstgui/platform/clock.h"
 #include "vstgui/platform/native_window.h"
 
-namespace {
-VSTGUI::platform::Clock& ticker() {
-    return VSTGUI::platform::clock();
-}
-}  // namespace
-
-AEffGUIEditor::AEffGUIEditor(AudioEffect* owner) : AEffEditor(owner) {
-    nextIdleTicks = ticker().ticks();
-}
+AEffGUIEditor::AEffGUIEditor(AudioEffect* owner)
+    : AEffEditor(owner), pump(VSTGUI::platform::clock().ticks()) {}
 
 AEffGUIEditor::~AEffGUIEditor() {
     // A host that deletes the effect without closing the editor window
@@ -32,8 +25,8 @@ bool AEffGUIEditor::getRect(ERect** out) {
     double scale = lastScale;
     if (frame) {
         scale = frame->getScale();
-    } else if (const double requested = requestedScale(); requested > 0.0) {
-        scale = VSTGUI::CFrame::usableScale(requested);
+    } else if (const double requested = kv::panel::requestedScale(hostScale); requested > 0.0) {
+        scale = requested;
     }
     const auto scaled = [scale](int16_t units) {
         return static_cast<int16_t>(VSTGUI::density::toDevice(units, scale));
@@ -43,32 +36,25 @@ bool AEffGUIEditor::getRect(ERect** out) {
     return true;
 }
 
-double AEffGUIEditor::requestedScale() const {
-    if (hostScale > 0.0) return hostScale;
-    return VSTGUI::density::parseScale(std::getenv("KV23_SCALE"));
-}
-
 double AEffGUIEditor::chooseScale(void* parent) {
-    double scale = requestedScale();
-    if (scale == 0.0 && parent)
-        scale = VSTGUI::density::acceptScale(VSTGUI::platform::desktopScale(parent));
-    lastScale = VSTGUI::CFrame::usableScale(scale);
+    lastScale = kv::panel::chooseScale(hostScale, parent);
     return lastScale;
 }
 
 void AEffGUIEditor::desktopScaleChanged(double factor) {
-    if (!frame || requestedScale() > 0.0) return;
-    const double accepted = VSTGUI::density::acceptScale(factor);
-    lastScale = VSTGUI::CFrame::usableScale(accepted > 0.0 ? accepted : 1.0);
+    if (!frame) return;
+    const double next = kv::panel::scaleAfterDesktopChange(hostScale, factor);
+    if (next == 0.0) return;
+    lastScale = next;
     frame->setScale(lastScale);
 }
 
 void AEffGUIEditor::setHostScale(float factor) {
-    const double accepted = VSTGUI::density::acceptScale(factor);
+    const double accepted = kv::panel::acceptHostScale(factor);
     if (accepted == 0.0) return;
     hostScale = accepted;
     if (!frame) return;
-    lastScale = VSTGUI::CFrame::usableScale(hostScale);
+    lastScale = kv::panel::requestedScale(hostScale);
     frame->setScale(lastScale);
 }
 
@@ -101,16 +87,6 @@ bool AEffGUIEditor::onWheel(float distance) {
     const bool result = frame->onWheel(context, where, distance);
     context->forget();
     return result;
-}
-
-void AEffGUIEditor::redrawBetweenPasses(uint32_t now) {
-    // A pass (and the host's idle) comes only every 50 to 100 ms; the
-    // panel follows the pointer at 50 frames a second all the same. Only
-    // the frame's dirty views are drawn: no window event is handled and the
-    // host is not called, so nothing can come back into the editor here.
-    if (!frame || inMasterIdle || now - lastRedrawTicks < 20) return;
-    lastRedrawTicks = now;
-    frame->redrawDirtyViews();
 }
 
 bool AEffGUIEditor::setKnobMode(int32_t mode) {
@@ -161,20 +137,7 @@ VSTGUI::KeyCode AEffGUIEditor::toolkitKey(const VstKeyCode& key) {
 }
 
 void AEffGUIEditor::pumpIdle() {
-    // Measured as the time since the last pass (due 100 ms after it) with
-    // an unsigned difference, which stays right when the millisecond
-    // counter wraps around (every 49.7 days).
-    uint32_t now = ticker().ticks();
-    const uint32_t lastPass = nextIdleTicks - 100;
-    if (now - lastPass < 100) {
-        ticker().sleep(4);
-        now += 4;
-        if (now - lastPass < 50) {
-            redrawBetweenPasses(now);
-            return;
-        }
-    }
-    lastRedrawTicks = now;
+    if (!pump.due(frame, inMasterIdle)) return;
     VSTGUI::CFrame* const pumping = frame;
     idle();
     // A handler run by that pass called the host, which closed the editor:
@@ -182,7 +145,6 @@ void AEffGUIEditor::pumpIdle() {
     if (frame != pumping) return;
     if (frame && frame->getPlatformWindow()) frame->getPlatformWindow()->processOnePaint();
     inMasterIdle = true;
-    nextIdleTicks = now + 100;
     if (effect) effect->masterIdle();
     inMasterIdle = false;
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "panel/idle_pump.h"
 #include "vst2/base/aeffect.h"
 #include "vst2/base/aeffeditor.h"
 #include "vstgui/frame_owner.h"
@@ -34,8 +35,8 @@ class AEffGUIEditor : public AEffEditor, public VSTGUI::FrameOwner {
     // is kept and clamped to [1, 3], NaN and infinities are ignored. An open
     // frame is rescaled and the host asked to resize its window.
     void setHostScale(float factor);
-    // The factor for a frame opening in `parent` (see above); getRect
-    // reports it from then on.
+    // The factor for a frame opening in `parent` (panel/panel_scale.h);
+    // getRect reports it from then on.
     double chooseScale(void* parent);
     // The desktop's factor changed under the open frame: it is rescaled,
     // unless the host or the user gave a factor, which stays.
@@ -58,30 +59,26 @@ class AEffGUIEditor : public AEffEditor, public VSTGUI::FrameOwner {
     // The host's audioMasterSizeWindow, when it says it can.
     bool sizeWindow(int32_t width, int32_t height) override;
     // Called once per iteration of a control's modal mouse loop: runs one
-    // full idle pass (redraw, one pending paint, the host's idle) every
-    // 100 ms, never two within 50 ms; in between it redraws the dirty views
-    // every 20 ms.
+    // full idle pass (redraw, one pending paint, the host's idle) at the
+    // pace of panel/idle_pump.h, and redraws the dirty views in between.
     void pumpIdle() override;
 
     VSTGUI::CFrame* getFrame() const { return frame; }
     static int32_t getKnobMode();
-    uint32_t getNextIdleTicks() const { return nextIdleTicks; }
+    // When the idle pump's next full pass is due.
+    uint32_t getNextIdleTicks() const { return pump.nextPass(); }
     bool isInMasterIdle() const { return inMasterIdle; }
     // A host's key as the toolkit's views see it.
     static VSTGUI::KeyCode toolkitKey(const VstKeyCode& key);
 
   protected:
     ERect rect{0, 0, 0, 0};
-    uint32_t nextIdleTicks = 0;
     bool inMasterIdle = false;
     VSTGUI::CFrame* frame = nullptr;  // owned; present while the window is open
 
   private:
-    void redrawBetweenPasses(uint32_t now);
-    // The host's or the user's factor; 0 when neither gave one.
-    double requestedScale() const;
-    double hostScale = 0.0;  // 0: the host said nothing
-    double lastScale = 1.0;  // the factor of the last frame opened
+    kv::panel::IdlePump pump;  // its first pass is due at construction
+    double hostScale = 0.0;    // 0: the host said nothing
+    double lastScale = 1.0;    // the factor of the last frame opened
     ERect shownRect{0, 0, 0, 0};
-    uint32_t lastRedrawTicks = 0;  // the last redraw of the idle pump
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/identity.h"
 #include "dsp/opamp_params.h"
 #include "dsp/state_codec.h"
 #include "vst2/base/aeffeditor.h"
@@ -99,6 +100,6 @@ int32_t BrackenlumeFX::canDo(const char* text) {
 
 bool BrackenlumeFX::getVendorString(char* text) {
     if (!text) return false;
-    kv::copyLimited(text, "Harrow Quill", kVstMaxVendorStrLen);
+    kv::copyLimited(text, kv::identity::kVendor, kVstMaxVendorStrLen);
     return true;
 }

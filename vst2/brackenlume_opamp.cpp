@@ -4,37 +4,27 @@
 #include <cstring>
 #include <new>
 
-#include "common/peak_cell.h"
+#include "common/identity.h"
+#include "dsp/opamp_run.h"
+#include "dsp/param_info.h"
 
 namespace {
 
-struct ParamDefault {
-    const char* name;
-    const char* label;
-    float value;
-};
-
 using kv::opamp::kNumParams;
 
-// In the order of the indices (opamp_params.h, which also has the scales).
-constexpr ParamDefault kParams[kNumParams] = {
-    {"Gain", "dB", kv::opamp::kGainDefault},
-    {"Pad 1", "n/y", 0.0f},
-    {"Pad 2", "n/y", 0.0f},
-    {"Volume", "dB", kv::opamp::kVolumeDefault},
-};
-
-constexpr const char* kName = "KV23-T ZuDiz";
+// The VST 2 build's unit labels, in index order; names, defaults and every
+// other rule of a parameter are the shared table's (dsp/param_info.h).
+constexpr const char* kLabels[kNumParams] = {"dB", "n/y", "n/y", "dB"};
 
 }  // namespace
 
 BrackenlumeOpamp::BrackenlumeOpamp(audioMasterCallback host) : BrackenlumeFX(host, kNumParams) {
     for (int32_t i = 0; i < paramCount; ++i) {
-        params[i].name = kParams[i].name;
-        params[i].label = kParams[i].label;
-        params[i].value.store(kParams[i].value, std::memory_order_relaxed);
+        params[i].name = kv::opamp::kParamInfo[i].name;
+        params[i].label = kLabels[i];
+        params[i].value.store(kv::opamp::kParamInfo[i].defaultValue, std::memory_order_relaxed);
     }
-    setUniqueID(kvFourCC('K', 'V', '2', '3'));
+    setUniqueID(kv::identity::kVst2UniqueId);
     setNumInputs(2);
     setNumOutputs(2);
     canProcessReplacing();
@@ -74,22 +64,19 @@ intptr_t BrackenlumeOpamp::vendorSpecific(int32_t index, intptr_t value, void* p
 
 bool BrackenlumeOpamp::getEffectName(char* name) {
     if (!name) return false;
-    kv::copyLimited(name, kName, kVstMaxEffectNameLen);
+    kv::copyLimited(name, kv::identity::kName, kVstMaxEffectNameLen);
     return true;
 }
 
 bool BrackenlumeOpamp::getProductString(char* text) {
     if (!text) return false;
-    kv::copyLimited(text, kName, kVstMaxProductStrLen);
+    kv::copyLimited(text, kv::identity::kName, kVstMaxProductStrLen);
     return true;
 }
 
 void BrackenlumeOpamp::sampleRateChanged(float rate) {
-    // The 15 Hz cut-off needs a Nyquist frequency above it: at 30 Hz or
-    // less (and for 0, negative or NaN rates) the filter would be unstable,
-    // and an infinite rate gives coefficients that make every output NaN;
-    // the previous coefficients stay.
-    if (std::isfinite(rate) && rate > 30.0f) kv::opamp::setHighPass(state, rate);
+    // A rate the model cannot run at keeps the previous coefficients.
+    kv::opamp::setSampleRate(state, rate);
 }
 
 void BrackenlumeOpamp::publishPeak(std::atomic<double>* peak) noexcept {
@@ -106,26 +93,16 @@ void BrackenlumeOpamp::processBlock(Sample** inputs, Sample** outputs, int32_t s
     // effect with the next one.
     using namespace kv::opamp;
     const Controls k = controlsFor(state, value(kGain), value(kPad1), value(kPad2), value(kVolume));
-    const bool isMonoNow = isMono();
-    if (sampleFrames <= 0) {
-        // Only the sign of the bias moves.
-        kv::opamp::runBlock<Sample, false>(state, k, isMonoNow, nullptr, nullptr, nullptr, nullptr,
-                                           0);
-        return;
-    }
     // METER: the editor's LED, present only while its window is open; the
     // meter value is computed only then. With the window closed this costs
     // one plain load. The editor's close (withdrawPeak) waits for a block
-    // that holds the LED's cell before it destroys the LED.
-    const auto peak = peak_.hold();
-    if (!peak) {
-        kv::opamp::runBlock<Sample, false>(state, k, isMonoNow, inputs[0], inputs[1], outputs[0],
-                                           outputs[1], sampleFrames);
-        return;
-    }
-    const double meter = kv::opamp::runBlock<Sample, true>(
-        state, k, isMonoNow, inputs[0], inputs[1], outputs[0], outputs[1], sampleFrames);
-    raisePeakCell(*peak.get(), meter);
+    // that holds the LED's cell before it destroys the LED. A block of no
+    // frames only moves the sign of the bias.
+    const int32_t frames = sampleFrames > 0 ? sampleFrames : 0;
+    const bool live = frames > 0;
+    kv::opamp::runBlockToPeak<Sample>(peak_, state, k, isMono(), live ? inputs[0] : nullptr,
+                                      live ? inputs[1] : nullptr, live ? outputs[0] : nullptr,
+                                      live ? outputs[1] : nullptr, frames);
 }
 
 void BrackenlumeOpamp::processReplacing(float** inputs, float** outputs, int32_t sampleFrames) {

@@ -8,7 +8,9 @@
 #include <cstdint>
 
 #include "common/handover.h"
+#include "common/identity.h"
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_run.h"
 #include "dsp/opamp_params.h"
 #include "vst2/brackenlume_fx.h"
 
@@ -22,7 +24,7 @@ class BrackenlumeOpamp : public BrackenlumeFX {
 
     bool getEffectName(char* name) override;
     bool getProductString(char* text) override;
-    int32_t getVendorVersion() override { return 1110; }
+    int32_t getVendorVersion() override { return kv::identity::kVst2VendorVersion; }
     int32_t getPlugCategory() override { return kPlugCategEffect; }
     void sampleRateChanged(float rate) override;
     // "supportsViewDpiScaling" while there is an editor: the host may then
@@ -39,6 +41,8 @@ class BrackenlumeOpamp : public BrackenlumeFX {
     // editor's thread; processing never waits.
     void publishPeak(std::atomic<double>* peak) noexcept;
     void withdrawPeak() noexcept;
+    // The hand-over itself, which the editor's panel publishes into.
+    kv::opamp::PeakHandover& peakHandover() noexcept { return peak_; }
 
     const kv::opamp::State& processorState() const { return state; }
 
@@ -49,7 +53,7 @@ class BrackenlumeOpamp : public BrackenlumeFX {
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, int32_t sampleFrames);
 
-    kv::Handover<std::atomic<double>> peak_;
+    kv::opamp::PeakHandover peak_;
 };
 
 // Creates the effect's panel editor, which registers itself with the effect;

@@ -54,20 +54,19 @@ bool BrackenlumeOpampGUI::open(void* ptr) {
     systemWindow = ptr;
     // Out of memory part-way: the host hears 0 and the instance stays as it
     // was, so a later open starts afresh.
-    if (!panel.open(ptr, chooseScale(ptr))) {
+    // The panel lends the LED's cell to the effect's processing once it is
+    // complete.
+    if (!panel.open(ptr, chooseScale(ptr), opamp ? &opamp->peakHandover() : nullptr)) {
         systemWindow = nullptr;
         return false;
     }
-    // Last: from here on idle, keys and the wheel reach the frame, and the
-    // audio thread meters into the LED.
+    // Last: from here on idle, keys and the wheel reach the frame.
     frame = panel.getFrame();
-    if (opamp) opamp->publishPeak(panel.peakCell());
     return true;
 }
 
 void BrackenlumeOpampGUI::close() {
-    // The audio thread first: after this no block writes to the LED.
-    if (opamp) opamp->withdrawPeak();
+    // The panel takes the LED back from the audio thread before it goes.
     frame = nullptr;
     AEffGUIEditor::close();
     panel.close();

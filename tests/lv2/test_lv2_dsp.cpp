@@ -59,7 +59,7 @@ class Lv2Dsp : public ::testing::Test {
 };
 
 TEST_F(Lv2Dsp, IdentifiesItselfByItsUri) {
-    EXPECT_STREQ(descriptor_->URI, kPluginUri);
+    EXPECT_STREQ(descriptor_->URI, "urn:harrowquill:kv23-t-zudiz");
     EXPECT_EQ(descriptor_->extension_data, nullptr);
 }
 

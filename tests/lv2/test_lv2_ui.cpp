@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/identity.h"
 #include "lv2/lv2_ports.h"
 #include "tests/support/desktop_libraries.h"
 #include "tests/x11/x_server.h"
@@ -68,7 +69,7 @@ class Lv2Ui : public ::testing::Test {
         descriptor_ = entry(0);
         ASSERT_NE(descriptor_, nullptr);
         EXPECT_EQ(entry(1), nullptr);
-        EXPECT_STREQ(descriptor_->URI, kUiUri);
+        EXPECT_STREQ(descriptor_->URI, "urn:harrowquill:kv23-t-zudiz#ui");
     }
     void TearDown() override {
         if (ui_) descriptor_->cleanup(ui_);
@@ -130,7 +131,7 @@ class Lv2Ui : public ::testing::Test {
 TEST_F(Lv2Ui, RefusesAnotherPluginAndAHostWithoutAWindowToEmbedIn) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(make("urn:someone:else", true, 0.0f), nullptr);
-    EXPECT_EQ(make(kPluginUri, false, 0.0f), nullptr);
+    EXPECT_EQ(make(kv::identity::kLv2Uri, false, 0.0f), nullptr);
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("urn:someone:else"), std::string::npos) << said;
     EXPECT_NE(said.find("ui:parent"), std::string::npos) << said;
@@ -146,7 +147,7 @@ TEST_F(Lv2Ui, OpensInTheHostsWindowAtTheHostsScaleAndShrugsOffBadPortEvents) {
         SCOPED_TRACE(testing::Message() << scale << " KV23_SCALE=" << user);
         setenv("KV23_SCALE", user, 1);
         host_.sizes.clear();
-        ui_ = make(kPluginUri, true, scale);
+        ui_ = make(kv::identity::kLv2Uri, true, scale);
         ASSERT_NE(ui_, nullptr);
         ASSERT_NE(widget_, nullptr);
         ASSERT_EQ(host_.sizes.size(), 1u);
