@@ -37,6 +37,8 @@ constexpr uint32_t kTimerPeriodMs = 20;
 }  // namespace
 
 // The panel of one instance, from gui.create to gui.destroy. Main thread.
+// After gui.destroy it may wait, closed, on the instance's `retired` list
+// until the host's call into the plug-in returns (clap_instance.h).
 struct Gui final : kv::panel::PanelOwner {
     explicit Gui(Opamp& instance) : o(instance) {
         for (int32_t i = 0; i < kNumParams; ++i)
@@ -73,10 +75,10 @@ struct Gui final : kv::panel::PanelOwner {
         if (VSTGUI::CFrame* frame = panel.getFrame()) frame->idle();
     }
 
-    void tell(const PanelEvent& event) {
-        o.fromPanel.push(event);
-        // The host drains the ring with a process or a flush call.
-        if (o.hostParams && o.hostParams->request_flush) o.hostParams->request_flush(o.host);
+    // The host hears of it with its next process, or the flush asked for.
+    void askFlush() {
+        if (!o.calls.ending() && o.hostParams && o.hostParams->request_flush)
+            o.hostParams->request_flush(o.host);
     }
 
     float parameterValue(int32_t index) override {
@@ -90,19 +92,20 @@ struct Gui final : kv::panel::PanelOwner {
         // the next process or flush.
         o.values[index].store(*accepted, std::memory_order_relaxed);
         shown[index] = *accepted;
-        const auto id = static_cast<clap_id>(index);
-        tell({PanelEvent::kValue, id, plainFromNormalised(id, *accepted)});
+        o.fromPanel.changed(static_cast<uint32_t>(index));
         panel.parameterChanged(index, *accepted);
+        askFlush();
     }
     void beginGesture(int32_t index) override {
-        tell({PanelEvent::kBegin, static_cast<uint32_t>(index), 0.0});
+        o.fromPanel.begin(static_cast<uint32_t>(index));
+        askFlush();
     }
     void endGesture(int32_t index) override {
-        tell({PanelEvent::kEnd, static_cast<uint32_t>(index), 0.0});
+        o.fromPanel.end(static_cast<uint32_t>(index));
+        askFlush();
     }
-    void runHost() override { panel.idleWithoutHost(); }
     bool resizeHostWindow(int32_t width, int32_t height) override {
-        const clap_host_gui_t* host = hostGui();
+        const clap_host_gui_t* host = o.calls.ending() ? nullptr : hostGui();
         return host && host->request_resize &&
                host->request_resize(o.host, static_cast<uint32_t>(width),
                                     static_cast<uint32_t>(height));
@@ -113,8 +116,18 @@ struct Gui final : kv::panel::PanelOwner {
     double hostScale = 0.0;  // 0: the host gave none
     clap_id timer = CLAP_INVALID_ID;
     float shown[kNumParams] = {};
+    Gui* nextRetired = nullptr;
     kv::panel::OpampPanel panel{*this};
 };
+
+void Opamp::finishHostCalls(void* instance) {
+    auto* o = static_cast<Opamp*>(instance);
+    while (Gui* gui = o->retired) {
+        o->retired = gui->nextRetired;
+        delete gui;
+    }
+    if (o->calls.ending()) delete o;
+}
 
 namespace {
 
@@ -153,6 +166,7 @@ bool getPreferredApi(const clap_plugin_t*, const char** api, bool* isFloating) {
 
 bool create(const clap_plugin_t* plugin, const char* api, bool isFloating) {
     Opamp& o = *self(plugin);
+    const kv::HostCalls::Entry entry(o.calls);
     if (!onMainThread(o, "create") || !isApiSupported(plugin, api, isFloating) || o.gui)
         return false;
     const clap_host_timer_support_t* timers = hostTimers(o);
@@ -175,11 +189,13 @@ bool create(const clap_plugin_t* plugin, const char* api, bool isFloating) {
 
 void destroy(const clap_plugin_t* plugin) {
     Opamp& o = *self(plugin);
+    const kv::HostCalls::Entry entry(o.calls);
     if (onMainThread(o, "destroy")) destroyGui(o);
 }
 
 bool setScale(const clap_plugin_t* plugin, double factor) {
     Opamp& o = *self(plugin);
+    const kv::HostCalls::Entry entry(o.calls);
     if (!onMainThread(o, "set_scale") || !o.gui) return false;
     const double accepted = kv::panel::acceptHostScale(factor);
     if (accepted == 0.0) return false;
@@ -221,6 +237,7 @@ bool setSize(const clap_plugin_t* plugin, uint32_t width, uint32_t height) {
 
 bool setParent(const clap_plugin_t* plugin, const clap_window_t* window) {
     Opamp& o = *self(plugin);
+    const kv::HostCalls::Entry entry(o.calls);
     if (!onMainThread(o, "set_parent") || !o.gui || !window || !window->api ||
         std::strcmp(window->api, kWindowApi) != 0)
         return false;
@@ -250,6 +267,7 @@ bool hide(const clap_plugin_t* plugin) {
 
 void onTimer(const clap_plugin_t* plugin, clap_id timer) {
     Opamp& o = *self(plugin);
+    const kv::HostCalls::Entry entry(o.calls);
     if (o.gui && timer == o.gui->timer) o.gui->tick();
 }
 
@@ -271,12 +289,16 @@ const void* guiExtension(const char* id) {
 void destroyGui(Opamp& o) {
     if (!o.gui) return;
     Gui* gui = o.gui;
+    o.gui = nullptr;
+    // The panel closes now (a gesture under way ends for the host); the
+    // object goes when no call of the host's into the plug-in is open.
     gui->close();
     if (const clap_host_timer_support_t* timers = hostTimers(o);
         timers && timers->unregister_timer && gui->timer != CLAP_INVALID_ID)
         timers->unregister_timer(o.host, gui->timer);
-    o.gui = nullptr;
-    delete gui;
+    gui->nextRetired = o.retired;
+    o.retired = gui;
+    o.calls.finishWhenIdle();
 }
 
 }  // namespace kv::clap

@@ -1,12 +1,17 @@
 // One instance of the CLAP plug-in, as its parts share it: the processing
 // (clap_opamp.cpp) and the panel (clap_gui.cpp).
 //
-// The four values are atomics: the audio thread stores what its events
-// bring, the main thread stores what the panel or a state load sets, and
-// both read them; no lock anywhere. The panel's gestures and values reach
-// the host through `fromPanel`, which the audio thread drains into its
-// output events. The LED's peak cell is handed over while the panel is
+// The values are atomics: the audio thread stores what its events bring,
+// the main thread stores what the panel or a state load sets, and both read
+// them; no lock anywhere. The panel's gestures and values reach the host
+// through `fromPanel`, which process or params.flush send as output events
+// (panel_events.h). The LED's peak cell is handed over while the panel is
 // open, as in the VST 2 build.
+//
+// The host may destroy the panel, or the whole plug-in, from inside a call
+// the panel makes to it (request_flush during a drag): `calls` holds every
+// main-thread call of the host's into the plug-in, and what the host freed
+// meanwhile is freed when the outermost returns (common/host_calls.h).
 #pragma once
 
 #include <clap/ext/params.h>
@@ -14,7 +19,8 @@
 
 #include <atomic>
 
-#include "clap/event_queue.h"
+#include "clap/panel_events.h"
+#include "common/host_calls.h"
 #include "common/handover.h"
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_run.h"
@@ -33,9 +39,15 @@ struct Opamp {
         kv::opamp::kParamInfo[0].defaultValue, kv::opamp::kParamInfo[1].defaultValue,
         kv::opamp::kParamInfo[2].defaultValue, kv::opamp::kParamInfo[3].defaultValue};
     bool active = false;
-    EventQueue fromPanel;
+    PanelEvents<kv::opamp::kNumParams> fromPanel;
     kv::opamp::PeakHandover peak;
-    Gui* gui = nullptr;  // main thread; present between gui.create and gui.destroy
+    Gui* gui = nullptr;      // main thread; present between gui.create and gui.destroy
+    Gui* retired = nullptr;  // destroyed panels waiting for the host's calls to return
+    kv::HostCalls calls{&finishHostCalls, this};
+
+    // Frees the retired panels, and the instance itself once the host
+    // destroyed it (clap_opamp.cpp).
+    static void finishHostCalls(void* instance);
 };
 
 inline Opamp* self(const clap_plugin_t* plugin) {

@@ -55,31 +55,30 @@ void applyEvents(Opamp& o, const clap_input_events_t* in) {
     }
 }
 
-// The panel's gestures and values, as the host's output events; drained
-// even without a queue to put them in, so the ring never fills.
+// The panel's gestures and values, as the host's output events. Without a
+// queue to put them in they wait for the next process or flush.
 void sendPanelEvents(Opamp& o, const clap_output_events_t* out) {
-    PanelEvent e;
-    while (o.fromPanel.pop(e)) {
-        if (!out) continue;
-        if (e.kind == PanelEvent::kValue) {
+    if (!out || !out->try_push) return;
+    o.fromPanel.send([&](auto kind, uint32_t id) {
+        using Events = decltype(o.fromPanel);
+        if (kind == Events::kValue) {
             clap_event_param_value_t value{};
             value.header = {sizeof value, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-            value.param_id = e.id;
+            value.param_id = id;
             value.note_id = -1;
             value.port_index = value.channel = value.key = -1;
-            value.value = e.plain;
-            out->try_push(out, &value.header);
-        } else {
-            clap_event_param_gesture_t gesture{};
-            gesture.header = {
-                sizeof gesture, 0, CLAP_CORE_EVENT_SPACE_ID,
-                static_cast<uint16_t>(e.kind == PanelEvent::kBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN
-                                                                   : CLAP_EVENT_PARAM_GESTURE_END),
-                0};
-            gesture.param_id = e.id;
-            out->try_push(out, &gesture.header);
+            value.value = plainFromNormalised(id, o.values[id].load(std::memory_order_relaxed));
+            return out->try_push(out, &value.header);
         }
-    }
+        clap_event_param_gesture_t gesture{};
+        gesture.header = {sizeof gesture, 0, CLAP_CORE_EVENT_SPACE_ID,
+                          static_cast<uint16_t>(kind == Events::kBegin
+                                                    ? CLAP_EVENT_PARAM_GESTURE_BEGIN
+                                                    : CLAP_EVENT_PARAM_GESTURE_END),
+                          0};
+        gesture.param_id = id;
+        return out->try_push(out, &gesture.header);
+    });
 }
 
 Controls controlsNow(const Opamp& o) {
@@ -99,9 +98,12 @@ bool init(const clap_plugin_t* plugin) {
 }
 
 void destroy(const clap_plugin_t* plugin) {
-    // A host that destroys the plug-in with its panel open.
-    destroyGui(*self(plugin));
-    delete self(plugin);
+    // A host that destroys the plug-in with its panel open, perhaps from
+    // inside a call the panel made: the panel closes now, the memory goes
+    // when the host's call into us returns.
+    Opamp& o = *self(plugin);
+    destroyGui(o);
+    o.calls.endWhenIdle();
 }
 
 bool activate(const clap_plugin_t* plugin, double rate, uint32_t, uint32_t) {

@@ -9,6 +9,7 @@
 // high-pass y = b1 * x1 + b0 * m - a1 * y1; the output is y * c.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -72,13 +73,19 @@ inline void setHighPass(State& s, float sampleRate) {
     }
 }
 
+// What a block's meter measures of each output sample.
+enum class Meter : uint8_t {
+    kNone,     // nothing: answers 0 and spends nothing on it
+    kMean,     // the mean of the two absolute outputs (the LED's rule)
+    kLargest,  // the larger absolute output (a level meter's)
+};
+
 // Runs one block. Inputs and outputs may be the same buffers: both channels
 // of a sample are read before they are written. With mono the right input
 // counts as silence (it is still read and the right output still written).
-// With Meter, answers the largest meter value of the block (the mean of the
-// two absolute outputs, or the left one in mono), taken before rounding to
-// the sample type; without, answers 0 and spends nothing on it.
-template <typename Sample, bool Meter>
+// Answers the largest meter value of the block, taken before rounding to
+// the sample type; in mono it is the left output's (not halved).
+template <typename Sample, Meter Kind>
 double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const Sample* inR,
                 Sample* outL, Sample* outR, int32_t frames) {
     s.bias = -s.bias;
@@ -107,9 +114,12 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
         const double oR = yR * c;
         outL[i] = static_cast<Sample>(oL);
         outR[i] = static_cast<Sample>(oR);
-        if constexpr (Meter) {
+        if constexpr (Kind == Meter::kMean) {
             // In mono the right term is dropped and the left one not halved.
             const double m = mono ? std::fabs(oL) : (std::fabs(oR) + std::fabs(oL)) * 0.5;
+            if (m > meter) meter = m;
+        } else if constexpr (Kind == Meter::kLargest) {
+            const double m = mono ? std::fabs(oL) : std::max(std::fabs(oL), std::fabs(oR));
             if (m > meter) meter = m;
         }
         // The saturated value is only used by the next sample.
@@ -128,6 +138,14 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
     s.hpRight.x1 = settle(x1R);
     s.hpRight.y1 = settle(y1R);
     return meter;
+}
+
+// The LED's meter or none, as most callers ask for it.
+template <typename Sample, bool Metered>
+double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const Sample* inR,
+                Sample* outL, Sample* outR, int32_t frames) {
+    return runBlock<Sample, Metered ? Meter::kMean : Meter::kNone>(s, k, mono, inL, inR, outL,
+                                                                   outR, frames);
 }
 
 }  // namespace kv::opamp

@@ -41,10 +41,16 @@ inline void resetHistory(State& s) {
 // A block with or without the meter (see runBlock): answers the block's
 // largest meter value, or 0 when not metered.
 template <typename Sample>
-double runBlockMetered(bool metered, State& s, const Controls& k, bool mono, const Sample* inL,
+double runBlockMetered(Meter kind, State& s, const Controls& k, bool mono, const Sample* inL,
                        const Sample* inR, Sample* outL, Sample* outR, int32_t frames) {
-    if (metered) return runBlock<Sample, true>(s, k, mono, inL, inR, outL, outR, frames);
-    return runBlock<Sample, false>(s, k, mono, inL, inR, outL, outR, frames);
+    switch (kind) {
+        case Meter::kMean:
+            return runBlock<Sample, Meter::kMean>(s, k, mono, inL, inR, outL, outR, frames);
+        case Meter::kLargest:
+            return runBlock<Sample, Meter::kLargest>(s, k, mono, inL, inR, outL, outR, frames);
+        default:
+            return runBlock<Sample, Meter::kNone>(s, k, mono, inL, inR, outL, outR, frames);
+    }
 }
 
 // The LED's cell, lent by an open panel to the audio thread (common/handover.h).
@@ -57,8 +63,8 @@ template <typename Sample>
 void runBlockToPeak(PeakHandover& peak, State& s, const Controls& k, bool mono, const Sample* inL,
                     const Sample* inR, Sample* outL, Sample* outR, int32_t frames) {
     const auto held = peak.hold();
-    const double meter = runBlockMetered(static_cast<bool>(held), s, k, mono, inL, inR, outL,
-                                         outR, frames);
+    const double meter = runBlockMetered(held ? Meter::kMean : Meter::kNone, s, k, mono, inL, inR,
+                                         outL, outR, frames);
     if (held) raisePeakCell(*held.get(), meter);
 }
 

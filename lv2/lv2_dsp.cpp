@@ -84,10 +84,20 @@ void run(LV2_Handle handle, uint32_t frames) {
     // A host must connect every audio port before it runs us; one that did
     // not gets nothing rather than a crash.
     if (!self->in[0] || !self->in[1] || !self->out[0] || !self->out[1]) return;
-    const double meter =
-        runBlockMetered<float>(self->peak != nullptr, self->state, k, false, self->in[0],
-                               self->in[1], self->out[0], self->out[1], static_cast<int32_t>(frames));
+    // The port reports the louder channel: above 1.0 one of them went over.
+    const double meter = runBlockMetered<float>(self->peak ? Meter::kLargest : Meter::kNone,
+                                                self->state, k, false, self->in[0], self->in[1],
+                                                self->out[0], self->out[1],
+                                                static_cast<int32_t>(frames));
     if (self->peak) *self->peak = static_cast<float>(self->hold.update(meter, frames));
+}
+
+// Processing starts (again): the model's memory starts from silence, so a
+// plug-in enabled again after a stopped tone does not play its tail.
+void activate(LV2_Handle handle) {
+    auto* self = static_cast<Instance*>(handle);
+    resetHistory(self->state);
+    self->hold.reset();
 }
 
 void cleanup(LV2_Handle handle) {
@@ -95,7 +105,7 @@ void cleanup(LV2_Handle handle) {
 }
 
 const LV2_Descriptor kDescriptor = {
-    kv::identity::kLv2Uri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr,
+    kv::identity::kLv2Uri, instantiate, connectPort, activate, run, nullptr, cleanup, nullptr,
 };
 
 }  // namespace

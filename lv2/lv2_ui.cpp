@@ -17,6 +17,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/host_calls.h"
 #include "common/identity.h"
 #include "common/peak_cell.h"
 #include "dsp/param_info.h"
@@ -65,20 +66,41 @@ HostFeatures readFeatures(const LV2_Feature* const* features) {
     return found;
 }
 
+// The panel of one UI instance. The host may call cleanup from inside any
+// call the panel makes to it (a port write, a touch, a resize): the object
+// then lives until the host's own call into it (idle, a port event) returns,
+// and calls the host no more (common/host_calls.h).
 class Lv2Panel final : public kv::panel::PanelOwner {
   public:
     Lv2Panel(LV2UI_Write_Function writer, LV2UI_Controller hostController,
              const HostFeatures& features)
         : write_(writer), controller_(hostController), host_(features) {}
-    ~Lv2Panel() { panel_.close(); }
+    ~Lv2Panel() override { panel_.close(); }
 
-    bool open() {
-        if (!panel_.open(host_.parent, kv::panel::chooseScale(host_.scale, host_.parent)))
+    // False (with the reason in `why`) when the panel has no window: out of
+    // memory, or a parent window that does not exist on any display we reach.
+    bool open(const char*& why) {
+        if (!panel_.open(host_.parent, kv::panel::chooseScale(host_.scale, host_.parent))) {
+            why = "out of memory opening the panel";
             return false;
+        }
+        if (!widget()) {
+            why = "no window could be made in the host's parent window (is the parent a window "
+                  "of a display this process can open?)";
+            return false;
+        }
         const kv::panel::DeviceSize size = kv::panel::deviceSize(panel_.getFrame()->getScale());
         if (host_.resize) host_.resize->ui_resize(host_.resize->handle, size.width, size.height);
         return true;
     }
+
+    // The host's cleanup: the panel closes at once (a gesture under way ends
+    // for the host), the object goes when no call of the host's is open.
+    static void cleanup(Lv2Panel* ui) {
+        ui->panel_.close();
+        ui->calls_.endWhenIdle();
+    }
+    kv::HostCalls& calls() { return calls_; }
 
     LV2UI_Widget widget() const {
         VSTGUI::CFrame* frame = panel_.getFrame();
@@ -89,7 +111,10 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     // the state of a session), or the peak port has a new level.
     void portEvent(uint32_t port, float value) {
         if (port == kv::lv2::kPortPeak) {
-            showPeak(value);
+            // A host may send the port only when it changes (Ardour does):
+            // the level stands until the next event, and every idle shows it.
+            peakLevel_ = value;
+            showPeak();
             return;
         }
         const auto param = kv::lv2::paramOfPort(port);
@@ -102,6 +127,7 @@ class Lv2Panel final : public kv::panel::PanelOwner {
     }
 
     int idle() {
+        showPeak();
         if (VSTGUI::CFrame* frame = panel_.getFrame()) frame->idle();
         return 0;
     }
@@ -118,35 +144,38 @@ class Lv2Panel final : public kv::panel::PanelOwner {
         const float portValue = kv::lv2::portOfNormalised(param, *accepted);
         // The panel shows what the port will carry (a switch's 0 or 1).
         values_.v[index] = kv::lv2::normalisedOfPort(param, portValue).value_or(0.0f);
-        write_(controller_, kv::lv2::portOfParam(param), sizeof portValue, 0, &portValue);
+        if (!calls_.ending())
+            write_(controller_, kv::lv2::portOfParam(param), sizeof portValue, 0, &portValue);
         panel_.parameterChanged(index, values_.v[index]);
     }
 
     void beginGesture(int32_t index) override { touch(index, true); }
     void endGesture(int32_t index) override { touch(index, false); }
-    void runHost() override { panel_.idleWithoutHost(); }
     bool resizeHostWindow(int32_t width, int32_t height) override {
-        return host_.resize && host_.resize->ui_resize(host_.resize->handle, width, height) == 0;
+        return host_.resize && !calls_.ending() &&
+               host_.resize->ui_resize(host_.resize->handle, width, height) == 0;
     }
     void followDesktopScale(double factor) override { panel_.followDesktop(host_.scale, factor); }
 
   private:
     void touch(int32_t index, bool grabbed) {
-        if (host_.touch && index >= 0 && index < kNumParams)
+        if (host_.touch && !calls_.ending() && index >= 0 && index < kNumParams)
             host_.touch->touch(host_.touch->handle, kv::lv2::portOfParam(static_cast<Param>(index)),
                                grabbed);
     }
 
     // The LED lights for a level above full scale; the processing side
     // holds each level long enough for a host reading the port at 25 Hz.
-    void showPeak(float level) {
-        if (std::atomic<double>* cell = panel_.peakCell()) raisePeakCell(*cell, level);
+    void showPeak() {
+        if (std::atomic<double>* cell = panel_.peakCell()) raisePeakCell(*cell, peakLevel_);
     }
 
     LV2UI_Write_Function write_;
     LV2UI_Controller controller_;
     HostFeatures host_;
     ParamValues values_ = defaultValues();
+    float peakLevel_ = 0.0f;
+    kv::HostCalls calls_{[](void* ui) { delete static_cast<Lv2Panel*>(ui); }, this};
     kv::panel::OpampPanel panel_{*this};
 };
 
@@ -167,8 +196,9 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         return nullptr;
     }
     auto* ui = new (std::nothrow) Lv2Panel(write, controller, host);
-    if (!ui || !ui->open()) {
-        std::fprintf(stderr, "%s: out of memory opening the panel\n", kv::identity::kName);
+    const char* why = "out of memory opening the panel";
+    if (!ui || !ui->open(why)) {
+        std::fprintf(stderr, "%s: %s; no panel\n", kv::identity::kName, why);
         delete ui;
         return nullptr;
     }
@@ -177,7 +207,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
 }
 
 void cleanup(LV2UI_Handle handle) {
-    delete static_cast<Lv2Panel*>(handle);
+    Lv2Panel::cleanup(static_cast<Lv2Panel*>(handle));
 }
 
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format,
@@ -185,11 +215,15 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
     if (format != 0 || size != sizeof(float) || !buffer) return;
     float value = 0.0f;
     std::memcpy(&value, buffer, sizeof value);
-    static_cast<Lv2Panel*>(handle)->portEvent(port, value);
+    auto* ui = static_cast<Lv2Panel*>(handle);
+    const kv::HostCalls::Entry entry(ui->calls());
+    ui->portEvent(port, value);
 }
 
 int idle(LV2UI_Handle handle) {
-    return static_cast<Lv2Panel*>(handle)->idle();
+    auto* ui = static_cast<Lv2Panel*>(handle);
+    const kv::HostCalls::Entry entry(ui->calls());
+    return ui->idle();
 }
 
 const LV2UI_Idle_Interface kIdle = {idle};

@@ -123,8 +123,8 @@ int main(int argc, char** argv) {
         "[\n        a lv2:OutputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
         "        lv2:symbol \"peak\" ;\n        lv2:name \"Peak\" ;\n"
         "        lv2:default 0.0 ;\n        lv2:minimum 0.0 ;\n        lv2:maximum 2.0 ;\n"
-        "        rdfs:comment \"The largest output level of the last %g s; above 1.0 the output "
-        "went over full scale.\" ;\n    ]",
+        "        rdfs:comment \"The largest output level of either channel in the last %g s; "
+        "above 1.0 the output went over full scale.\" ;\n    ]",
         static_cast<unsigned>(kPortPeak), kPeakHoldSeconds);
     plugin += peak;
     plugin += " .\n";

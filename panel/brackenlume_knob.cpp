@@ -20,7 +20,8 @@ void BrackenlumeKnob::onMouseDown(CDrawContext* context, const CPoint& where, in
 
     const float start = loadValue();
     const float scale = (maxValue - minValue) / dragRange;
-    trackDrag(context, where, [&, first = where](const CPoint& at, int32_t) {
+    // The drag owns its state: it may outlive this handler.
+    trackDrag(context, where, [this, start, scale, first = where](const CPoint& at, int32_t) {
         // Right and up count positive; a diagonal move adds both.
         const int32_t d = (at.h - first.h) + (first.v - at.v);
         storeValue(static_cast<float>(d) * scale + start);

@@ -81,8 +81,7 @@ void prepareFieldFont() {
 
 }  // namespace
 
-OpampPanel::OpampPanel(PanelOwner& panelOwner)
-    : owner_(panelOwner), pump_(platform::clock().ticks()) {}
+OpampPanel::OpampPanel(PanelOwner& panelOwner) : owner_(panelOwner) {}
 
 OpampPanel::~OpampPanel() {
     if (frame_) close();
@@ -220,6 +219,15 @@ void OpampPanel::close() {
     // The audio thread first: after this no block writes to the LED.
     if (meter_) meter_->withdraw();
     meter_ = nullptr;
+    // A gesture the host heard begin ends now (a drag under way, a click
+    // whose handler closed us); its control's own end, later, reaches
+    // nobody. The host may close again from inside: nothing is left open.
+    for (int32_t index = 0; openGestures_ != 0; ++index) {
+        const uint32_t bit = 1u << index;
+        if (!(openGestures_ & bit)) continue;
+        openGestures_ &= ~bit;
+        owner_.endGesture(index);
+    }
     shownPanel_.withdraw();
     CFrame* closing = frame_;
     frame_ = nullptr;
@@ -260,15 +268,25 @@ void OpampPanel::parameterChanged(int32_t index, float value) {
 }
 
 void OpampPanel::beginEdit(int32_t index) {
-    if (isParameter(index)) owner_.beginGesture(index);
+    if (!isParameter(index) || !frame_) return;
+    // Marked first: the host may close the panel from inside the call.
+    openGestures_ |= 1u << index;
+    owner_.beginGesture(index);
 }
 
 void OpampPanel::endEdit(int32_t index) {
-    if (isParameter(index)) owner_.endGesture(index);
+    if (!isParameter(index) || !(openGestures_ & (1u << index))) return;
+    openGestures_ &= ~(1u << index);
+    owner_.endGesture(index);
 }
 
 void OpampPanel::pumpIdle() {
-    owner_.runHost();
+    if (owner_.modalDrags()) {
+        owner_.runHost();
+    } else if (frame_) {
+        // The host runs between its own idle calls: show the change, no more.
+        frame_->redrawDirtyViews();
+    }
 }
 
 bool OpampPanel::sizeWindow(int32_t width, int32_t height) {
@@ -282,15 +300,6 @@ void OpampPanel::desktopScaleChanged(double factor) {
 void OpampPanel::followDesktop(double hostFactor, double desktopFactor) {
     const double next = scaleAfterDesktopChange(hostFactor, desktopFactor);
     if (frame_ && next > 0.0) frame_->setScale(next);
-}
-
-void OpampPanel::idleWithoutHost() {
-    if (!pump_.due(frame_, false) || !frame_) return;
-    CFrame* const pumping = frame_;
-    CFrame::Scope keep(pumping);
-    pumping->idle();
-    if (frame_ == pumping && pumping->getPlatformWindow())
-        pumping->getPlatformWindow()->processOnePaint();
 }
 
 void OpampPanel::valueChanged(CDrawContext* /*context*/, CControl* control) {

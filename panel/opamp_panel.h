@@ -26,7 +26,6 @@
 #include "common/handover.h"
 #include "dsp/opamp_params.h"
 #include "dsp/opamp_run.h"
-#include "panel/idle_pump.h"
 #include "panel/panel_owner.h"
 #include "vstgui/ccontrol.h"
 #include "vstgui/frame_owner.h"
@@ -89,17 +88,14 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
     // The frame's owner: gestures on parameters reach the panel's owner
     // (the decibel fields are not parameters, and a host that looks an
     // index up in its own table must not see them); the rest is passed on.
+    // Every gesture that began ends: one still open when the panel closes
+    // is ended then, and the frame's late end is not passed on.
     void beginEdit(int32_t index) override;
     void endEdit(int32_t index) override;
+    bool modalDrags() const override { return owner_.modalDrags(); }
     void pumpIdle() override;
     bool sizeWindow(int32_t width, int32_t height) override;
     void desktopScaleChanged(double factor) override;
-
-    // For a format whose host cannot run while a control holds the mouse
-    // (the host's own loop waits for ours): an owner's runHost may call
-    // this. It paces the frame's own idle as idle_pump.h says, without the
-    // host.
-    void idleWithoutHost();
 
     void valueChanged(VSTGUI::CDrawContext* context, VSTGUI::CControl* control) override;
     // The panel never takes over a modifier click.
@@ -137,7 +133,7 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
     PanelOwner& owner_;
     VSTGUI::CFrame* frame_ = nullptr;  // present while the window is open
     kv::opamp::PeakHandover* meter_ = nullptr;  // the audio side's, while open
-    IdlePump pump_;                             // of idleWithoutHost
+    uint32_t openGestures_ = 0;                 // a bit per parameter
 
     // Borrowed: the frame owns them. Set only while the window is open.
     BrackenlumePeakLed* peakLed_ = nullptr;

@@ -23,9 +23,15 @@ class PanelOwner {
     // The begin and end of a user gesture on a parameter.
     virtual void beginGesture(int32_t index) = 0;
     virtual void endGesture(int32_t index) = 0;
-    // Called over and over while a control holds the mouse: redraw and let
-    // the host do its own work as the format allows.
-    virtual void runHost() = 0;
+    // Whether a control that holds the mouse may keep the host's call
+    // waiting until the button is up (VST 2 hosts expect that loop), with
+    // runHost called over and over meanwhile. Otherwise the drag advances at
+    // each of the host's idle calls, which return at once: the host's UI,
+    // its meters and its flushes go on during a drag.
+    virtual bool modalDrags() const { return false; }
+    // Called over and over while a control holds the mouse in a modal drag:
+    // redraw and let the host do its own work as the format allows.
+    virtual void runHost() {}
     // Asks the host for a window of `width` x `height` device pixels; false
     // when it cannot (the panel then resizes what it can reach itself).
     virtual bool resizeHostWindow(int32_t width, int32_t height) = 0;

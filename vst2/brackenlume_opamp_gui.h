@@ -62,6 +62,8 @@ class BrackenlumeOpampGUI : public AEffGUIEditor, public kv::panel::PanelOwner {
     void changeParameter(int32_t index, float value, bool automate) override;
     void beginGesture(int32_t index) override;
     void endGesture(int32_t index) override;
+    // VST 2 hosts expect a control to keep the mouse inside their call.
+    bool modalDrags() const override { return true; }
     void runHost() override;
     bool resizeHostWindow(int32_t width, int32_t height) override;
     void followDesktopScale(double factor) override;

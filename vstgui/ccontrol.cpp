@@ -103,31 +103,61 @@ bool CControl::acceptMouseDown(CDrawContext* context, int32_t& buttons) {
 }
 
 void CControl::trackDrag(CDrawContext* context, const CPoint& press, DragMapping moveTo) {
-    CPoint where = press;
-    CPoint lastWhere(-1, -1);
-    float reported = loadValue();
-    float produced = reported;  // the last value the user's travel stored
+    Drag drag{std::move(moveTo), press};
+    drag.reported = drag.produced = loadValue();
     beginEdit();
+    CFrame* frame = getFrame();
+    if (frame && frame->stepsDrags()) {
+        // The first round at the press itself, the rest at the frame's idle.
+        idleDrag = std::make_unique<Drag>(std::move(drag));
+        dragAbandoned = false;
+        frame->followDrag(this);
+        if (!stepDrag(context)) frame->followDrag(nullptr);
+        return;
+    }
     int32_t now = 0;
     do {
         now = context ? context->getMouseButtons() : 0;
-        if (where != lastWhere) {
-            lastWhere = where;
-            moveTo(where, now);
-            produced = loadValue();
-            if (isDirty() && listener) {
-                listener->valueChanged(context, this);
-                reported = loadValue();
-            }
-        }
-        getMouseLocation(context, where);
+        dragRound(context, drag, now);
+        getMouseLocation(context, drag.where);
         pumpIdle();
     } while (now & kMouseLeft);
+    finishDrag(context, drag);
+}
+
+bool CControl::stepDrag(CDrawContext* context) {
+    if (idleDrag && dragAbandoned) idleDrag.reset();
+    if (!idleDrag) return false;
+    const int32_t now = context ? context->getMouseButtons() : 0;
+    dragRound(context, *idleDrag, now);
+    // The listener may have closed the panel, which abandoned the drag.
+    if (dragAbandoned) return false;
+    if (now & kMouseLeft) {
+        getMouseLocation(context, idleDrag->where);
+        return true;
+    }
+    const std::unique_ptr<Drag> ended = std::move(idleDrag);
+    finishDrag(context, *ended);
+    return false;
+}
+
+void CControl::dragRound(CDrawContext* context, Drag& drag, int32_t buttons) {
+    if (drag.where == drag.lastWhere) return;
+    drag.lastWhere = drag.where;
+    drag.moveTo(drag.where, buttons);
+    drag.produced = loadValue();
+    if (isDirty() && listener) {
+        listener->valueChanged(context, this);
+        drag.reported = loadValue();
+    }
+}
+
+void CControl::finishDrag(CDrawContext* context, const Drag& drag) {
     // Steps too small to redraw were not reported: the listener learns the
     // value the drag ended on (a slow drag up to the end stop reaches it).
     // A value the host's automation stored since then is the host's own and
     // is not reported back to it as the user's.
-    if (listener && produced != reported && !valuesDiffer(loadValue(), produced))
+    if (listener && drag.produced != drag.reported && !valuesDiffer(loadValue(), drag.produced))
         listener->valueChanged(context, this);
     endEdit();
 }

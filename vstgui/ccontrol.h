@@ -18,10 +18,19 @@
 // Every user gesture that changes a value is bracketed by beginEdit and
 // endEdit, which travel through the frame to the editor and the host with
 // the control's tag as the parameter index.
+//
+// Drags. A control that follows the mouse does it one of two ways, as its
+// frame's owner says (FrameOwner::modalDrags): in a loop inside its mouse
+// handler, which polls the pointer and pumps idle until the button is up
+// (the host waits meanwhile), or one round at each of the frame's idle calls
+// until the button is up, the handler returning at once. Both run the same
+// rounds with the same mapping, so a drag gives the same values either way.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "vstgui/cview.h"
 
@@ -96,35 +105,30 @@ class CControl : public CView {
     const CPoint& getBackOffset() const { return backOffset; }
     int32_t getDoubleClickDelay() const { return doubleClickDelay; }
 
+    // The frame's idle advances a drag that runs from there: one round at
+    // the live pointer. False once it has ended (the button is up); the
+    // edit bracket is then closed.
+    bool stepDrag(CDrawContext* context);
+    // The frame goes while a drag runs from its idle: the drag ends without
+    // telling anyone (the frame's owner ends the gestures it heard begin).
+    void abandonDrag() { dragAbandoned = true; }
+
   protected:
     // How a drag moves the value: called with each new pointer position
     // (frame coordinates) and the buttons and modifiers polled in that
-    // round, it stores the new value. It borrows the callable, which lives
-    // as long as the drag (a lambda written in the call).
-    class DragMapping {
-      public:
-        template <typename F>
-        DragMapping(const F& mapping) noexcept
-            : callable(&mapping), call([](const void* c, const CPoint& where, int32_t buttons) {
-                  (*static_cast<const F*>(c))(where, buttons);
-              }) {}
-        void operator()(const CPoint& where, int32_t buttons) const {
-            call(callable, where, buttons);
-        }
+    // round, it stores the new value. It owns its state (a lambda that
+    // captures by value), as it may outlive the mouse handler.
+    using DragMapping = std::function<void(const CPoint&, int32_t)>;
 
-      private:
-        const void* callable;
-        void (*call)(const void*, const CPoint&, int32_t);
-    };
-
-    // The modal mouse loop of a drag, from a press at `press`: opens the
-    // edit bracket; then, until a poll finds the left button up, polls the
-    // live buttons, lets `moveTo` store the value for each new pointer
-    // position, tells the listener about every change that makes the control
-    // dirty, reads the pointer and pumps idle. A step too small to redraw is
-    // not reported at once, so at the end the listener learns the value the
-    // drag ended on if it has not yet; then the bracket closes. When the
-    // editor closes meanwhile no button reads as down and the loop ends.
+    // The drag of a press at `press`: opens the edit bracket; then, round
+    // after round until a poll finds the left button up, polls the live
+    // buttons, lets `moveTo` store the value for each new pointer position,
+    // tells the listener about every change that makes the control dirty and
+    // reads the pointer. A step too small to redraw is not reported at once,
+    // so at the end the listener learns the value the drag ended on if it
+    // has not yet; then the bracket closes. In a loop here that pumps idle
+    // after each round, or from the frame's idle (see Drags above). When the
+    // editor closes meanwhile no button reads as down and the drag ends.
     void trackDrag(CDrawContext* context, const CPoint& press, DragMapping moveTo);
 
     // The common entry of the mouse handlers: answers false when the event
@@ -161,8 +165,22 @@ class CControl : public CView {
     CPoint backOffset;
 
   private:
+    struct Drag {
+        DragMapping moveTo;
+        CPoint where;
+        CPoint lastWhere{-1, -1};
+        float reported = 0.f;  // the last value the listener heard
+        float produced = 0.f;  // the last value the user's travel stored
+    };
+    // One round: the mapping for a new position, and the listener told.
+    void dragRound(CDrawContext* context, Drag& drag, int32_t buttons);
+    // The drag's last report and the end of its bracket.
+    void finishDrag(CDrawContext* context, const Drag& drag);
+
     float drawnValue = 0.f;
     bool drawnKnown = false;
+    std::unique_ptr<Drag> idleDrag;  // a drag that runs from the frame's idle
+    bool dragAbandoned = false;      // kept until the round that may be running returns
 };
 
 // True when a and b differ; a NaN on either side counts as different.

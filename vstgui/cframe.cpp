@@ -1,10 +1,12 @@
 #include "vstgui/cframe.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include <cstring>
 
 #include "common/idle_path.h"
+#include "vstgui/ccontrol.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cdroptarget.h"
 #include "vstgui/density.h"
@@ -15,7 +17,7 @@ namespace VSTGUI {
 
 namespace {
 
-int32_t toolkitKnobMode = 0;
+std::atomic<int32_t> toolkitKnobMode{0};
 
 bool positive(const CRect& r) {
     return r.width() > 0 && r.height() > 0;
@@ -48,10 +50,10 @@ platform::CursorShape cursorShape(int32_t type) {
 }  // namespace
 
 int32_t getToolkitKnobMode() {
-    return toolkitKnobMode;
+    return toolkitKnobMode.load(std::memory_order_relaxed);
 }
 void setToolkitKnobMode(int32_t mode) {
-    toolkitKnobMode = mode;
+    toolkitKnobMode.store(mode, std::memory_order_relaxed);
 }
 
 // The window's events, handed to the frame.
@@ -100,6 +102,7 @@ CFrame::CFrame(const CRect& rect, void* parent, FrameOwner* owner, double factor
 }
 
 CFrame::~CFrame() {
+    followDrag(nullptr);
     if (modalView) removeView(modalView, false);
     modalView = nullptr;
     focusView = nullptr;
@@ -132,6 +135,7 @@ void CFrame::paintWindow(platform::DrawDevice& device, const CRect& area) {
 }
 
 void CFrame::mouseDownInWindow(const CPoint& where, int32_t buttons) {
+    if (dragControl) return;
     auto* context = new CDrawContext(this, nullptr, window.get());
     // The press's own buttons: the live state may already show the click
     // over. Controls that follow the mouse ask the context for the live one.
@@ -195,6 +199,7 @@ void CFrame::release() {
     if (released) return;
     released = true;
     editor = nullptr;
+    if (dragControl) dragControl->abandonDrag();
     // No more drops either, and the window system's marks for them come off
     // now: a host that closes and reopens the editor inside one of our calls
     // gets a new frame while this one waits for its handlers, and the new
@@ -208,6 +213,13 @@ void CFrame::release() {
 
 KV_IDLE_PATH void CFrame::idle() {
     Scope keep(this);
+    if (dragControl) {
+        auto* context = new CDrawContext(this, nullptr, window.get());
+        CControl* const control = dragControl;
+        if (!control->stepDrag(context) && dragControl == control) followDrag(nullptr);
+        context->forget();
+        if (released) return;
+    }
     // Window events first: on systems where nothing else pumps them, this
     // is where paints, clicks and wheel turns reach the frame.
     if (window) window->processEvents();
@@ -573,12 +585,23 @@ void CFrame::pumpIdle() {
     if (editor) editor->pumpIdle();
 }
 
+bool CFrame::stepsDrags() const {
+    return editor && !released && !editor->modalDrags();
+}
+
+void CFrame::followDrag(CControl* control) {
+    if (control == dragControl) return;
+    if (control) control->remember();
+    if (dragControl) dragControl->forget();
+    dragControl = control;
+}
+
 uint32_t CFrame::getTicks() const {
     return editor ? platform::clock().ticks() : 0;
 }
 
 int32_t CFrame::getKnobMode() const {
-    return toolkitKnobMode;
+    return getToolkitKnobMode();
 }
 
 void CFrame::beginEdit(int32_t index) {

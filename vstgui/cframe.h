@@ -26,7 +26,13 @@
 // holds a Scope, and release() only detaches the frame from its editor; the
 // frame and its views are destroyed when the outermost scope ends (at once
 // when none is open). A released frame reaches no editor, its modal mouse
-// loops see no button held, it handles no further clicks and takes no drops.
+// loops see no button held, it handles no further clicks and takes no drops,
+// and a drag it steps from its idle ends.
+//
+// Drags (ccontrol.h). When the owner does not want modal drags, a control
+// that follows the mouse hands itself to the frame, which runs one round of
+// the drag at the start of each idle until the button is up; presses that
+// arrive meanwhile are dropped, as a modal loop never sees them.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +61,10 @@ enum CCursorType : int32_t {
     kCursorHand = 9,
 };
 
+class CControl;
+
 // The knob mode shared by every frame of the module; the editor sets it.
+// Any thread may set and read it.
 int32_t getToolkitKnobMode();
 void setToolkitKnobMode(int32_t mode);
 
@@ -101,6 +110,12 @@ class CFrame : public CViewContainer {
     // window events are handled. Nothing before the first paint.
     void redrawDirtyViews();
     virtual void pumpIdle();
+    // Whether controls run their drags from this frame's idle (the owner
+    // wants no modal drags); false once released.
+    bool stepsDrags() const;
+    // The control whose drag the idle advances from now on (null: none).
+    void followDrag(CControl* control);
+    CControl* getDragControl() const { return dragControl; }
     // Milliseconds from the toolkit clock; 0 without an editor.
     virtual uint32_t getTicks() const;
     virtual int32_t getKnobMode() const;
@@ -182,6 +197,7 @@ class CFrame : public CViewContainer {
     void* parentWindow = nullptr;
     CView* modalView = nullptr;
     CView* focusView = nullptr;
+    CControl* dragControl = nullptr;  // remembered while its drag runs from idle
     bool firstDrawPending = true;
     bool openFlag = true;
     bool dropActive = false;

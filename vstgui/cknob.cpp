@@ -157,24 +157,24 @@ void CKnob::onMouseDown(CDrawContext* context, const CPoint& where, int32_t butt
     if (linearMode != alt) {
         // Up and right count positive. Shift, pressed or released during the
         // drag, changes the travel for the whole range without a jump.
-        auto coefFor = [&](int32_t held) {
-            return range / ((held & kModShift) ? kLinearTravel * zoomFactor : kLinearTravel);
+        const float zoom = zoomFactor;
+        auto coefFor = [range, zoom](int32_t held) {
+            return range / ((held & kModShift) ? kLinearTravel * zoom : kLinearTravel);
         };
-        float entryValue = loadValue();
-        float coef = coefFor(buttons);
-        int32_t usedButtons = buttons;
-        const CPoint first = where;
-        trackDrag(context, where, [&](const CPoint& at, int32_t now) {
-            const float diff = static_cast<float>((first.v - at.v) + (at.h - first.h));
-            if (now != usedButtons) {
-                const float coef2 = coefFor(now);
-                entryValue += (coef - coef2) * diff;
-                coef = coef2;
-                usedButtons = now;
-            }
-            storeValue(entryValue + diff * coef);
-            bounceValue();
-        });
+        // The drag owns its state: it may outlive this handler.
+        trackDrag(context, where,
+                  [this, coefFor, first = where, entryValue = loadValue(), coef = coefFor(buttons),
+                   usedButtons = buttons](const CPoint& at, int32_t now) mutable {
+                      const float diff = static_cast<float>((first.v - at.v) + (at.h - first.h));
+                      if (now != usedButtons) {
+                          const float coef2 = coefFor(now);
+                          entryValue += (coef - coef2) * diff;
+                          coef = coef2;
+                          usedButtons = now;
+                      }
+                      storeValue(entryValue + diff * coef);
+                      bounceValue();
+                  });
         return;
     }
 
@@ -182,8 +182,8 @@ void CKnob::onMouseDown(CDrawContext* context, const CPoint& where, int32_t butt
     // half the range across the dead sector sticks to the end it came from.
     const float middle = range * 0.5f;
     CPoint pressed(where.h - size.left, where.v - size.top);
-    float old = valueFromPoint(pressed);
-    trackDrag(context, where, [&](const CPoint& at, int32_t) {
+    trackDrag(context, where,
+              [this, middle, old = valueFromPoint(pressed)](const CPoint& at, int32_t) mutable {
         CPoint local(at.h - size.left, at.v - size.top);
         const float v = valueFromPoint(local);
         storeValue(v);

@@ -12,8 +12,13 @@ class FrameOwner {
     // The begin and end of a user gesture on the control with this tag.
     virtual void beginEdit(int32_t index) = 0;
     virtual void endEdit(int32_t index) = 0;
-    // Called once per iteration of a control's modal mouse loop: the owner
-    // redraws and lets its host run as often as it sees fit.
+    // Whether a control that follows the mouse loops inside its mouse
+    // handler (the host's call waits until the button is up) rather than
+    // advancing at each of the frame's idle calls (ccontrol.h, Drags).
+    virtual bool modalDrags() const { return true; }
+    // Called once per iteration of a control's modal mouse loop, and when a
+    // control wants to show a change at once: the owner redraws and lets
+    // its host run as often as it sees fit.
     virtual void pumpIdle() = 0;
     // Asks the host to make its window `width` x `height` device pixels;
     // false when the host cannot (the frame then resizes the windows it

@@ -2,8 +2,9 @@
 // each gesture: it closes the editor, closes (deletes) the effect, or
 // closes and reopens the editor before it returns. Every cell must end
 // without touching freed memory (run it under ASan), with no host call
-// after effClose or after effEditClose, and with a whole editor after a
-// reopen.
+// after effClose or after effEditClose, with every begun gesture ended
+// (an editor's close ends the one under way; after effClose nothing reaches
+// the host), and with a whole editor after a reopen.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -139,6 +140,12 @@ bool runCell(kvtest::TestClock& clock, const Gesture& gesture, int32_t callback,
     });
     gesture.run(*plugin, clock);
     plugin->onHostCall(nullptr);
+    int open = 0;
+    for (const kvtest::HostCall& c : plugin->events())
+        open += c.opcode == audioMasterBeginEdit ? 1 : c.opcode == audioMasterEndEdit ? -1 : 0;
+    if (act != Act::Close) {
+        EXPECT_EQ(open, 0) << cell << ": a gesture the host heard begin never ended";
+    }
     if (!acted) {
         if (plugin->fx) plugin->dispatch(effEditClose);
         return false;

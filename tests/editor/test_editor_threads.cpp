@@ -12,6 +12,7 @@
 #include "editor_test_support.h"
 #include "panel/brackenlume_peak_led.h"
 #include "platform/headless/headless_window.h"
+#include "vstgui/cframe.h"
 
 namespace {
 
@@ -79,6 +80,28 @@ TEST(EditorThreads, OpeningAndClosingWhileProcessingAndSettingParameters) {
     EXPECT_GT(metered, 0) << "no open panel ever received a peak";
     // After the last close the audio thread still runs blocks safely.
     plugin.process(0.9f);
+}
+
+}  // namespace
+
+namespace {
+
+// Two hosts' user-interface threads, each opening panels: every open sets
+// the toolkit's knob mode, which both frames read.
+TEST(EditorThreads, PanelsOpenedOnTwoThreadsShareTheKnobModeWithoutARace) {
+    std::atomic<bool> go{false};
+    auto uiThread = [&go](int32_t mode) {
+        while (!go.load()) std::this_thread::yield();
+        for (int i = 0; i < 20000; ++i) {
+            VSTGUI::setToolkitKnobMode(mode);
+            EXPECT_GE(VSTGUI::getToolkitKnobMode(), 0);
+        }
+    };
+    std::thread a(uiThread, 2), b(uiThread, 2);
+    go = true;
+    a.join();
+    b.join();
+    EXPECT_EQ(VSTGUI::getToolkitKnobMode(), 2);
 }
 
 }  // namespace

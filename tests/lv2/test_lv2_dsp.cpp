@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <lv2/core/lv2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -85,6 +86,58 @@ TEST_F(Lv2Dsp, PeakPortHoldsAnOverloadForATenthOfASecond) {
     EXPECT_GE(quietFrames, 4800u - 480u);
     EXPECT_LE(quietFrames, 4800u + 480u);
     EXPECT_LT(peak_, 1.0f);
+}
+
+TEST_F(Lv2Dsp, PeakPortShowsTheLouderChannelAndHoldsEachOverloadItsOwnTenth) {
+    make(48000.0);
+    volume_ = 12.0f;
+    // Left loud, right silent: the port shows the left level, not the mean.
+    for (uint32_t i = 0; i < 64; ++i) {
+        audio_[0][i] = 0.5f;
+        audio_[1][i] = 0.0f;
+    }
+    descriptor_->run(instance_, 64);
+    float left = 0.0f;
+    for (uint32_t i = 0; i < 64; ++i)
+        left = std::max(left, std::fabs(audio_[2][i]));
+    EXPECT_GT(left, 1.0f);
+    EXPECT_NEAR(peak_, left, 1e-5f);
+
+    // A strong overload, then 50 ms later a weaker one: the weaker one stands
+    // for its own 0.1 s, not for what was left of the stronger one's.
+    descriptor_->activate(instance_);
+    run(0.9f, 64);
+    const float strong = peak_;
+    run(0.0f, 2400);
+    volume_ = 6.0f;
+    run(0.9f, 64);
+    float weak = 0.0f;
+    for (uint32_t i = 0; i < 64; ++i)
+        weak = std::max({weak, std::fabs(audio_[2][i]), std::fabs(audio_[3][i])});
+    EXPECT_GT(weak, 1.0f);
+    EXPECT_LT(weak, strong);
+    for (uint32_t quiet = 0; quiet < 4320; quiet += 480) {
+        run(0.0f, 480);
+        EXPECT_GE(peak_, weak) << quiet << " frames after the weaker overload";
+    }
+}
+
+TEST_F(Lv2Dsp, ActivationStartsFromSilenceAfterAStoppedTone) {
+    make(48000.0);
+    ASSERT_NE(descriptor_->activate, nullptr);
+    descriptor_->activate(instance_);
+    gain_ = 24.0f;
+    // A low tone, stopped at its crest: the filter's memory holds it.
+    for (uint32_t i = 0; i < 4800; ++i)
+        audio_[0][i] = audio_[1][i] = 0.9f * std::sin(2.0 * M_PI * 30.0 * (i + 400) / 48000.0);
+    descriptor_->run(instance_, 4800);
+    if (descriptor_->deactivate) descriptor_->deactivate(instance_);
+    descriptor_->activate(instance_);
+    run(0.0f, 480);
+    float loudest = 0.0f;
+    for (uint32_t i = 0; i < 480; ++i)
+        loudest = std::max({loudest, std::fabs(audio_[2][i]), std::fabs(audio_[3][i])});
+    EXPECT_LT(loudest, 1e-6f) << "the stopped tone's tail came back";
 }
 
 TEST_F(Lv2Dsp, ControlValuesFollowTheValueRule) {
