@@ -20,8 +20,8 @@
 #include <atomic>
 
 #include "clap/panel_events.h"
-#include "common/host_calls.h"
 #include "common/handover.h"
+#include "common/host_calls.h"
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_run.h"
 #include "dsp/param_info.h"

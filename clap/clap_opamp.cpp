@@ -26,11 +26,16 @@ const char* const kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_F
                                  CLAP_PLUGIN_FEATURE_STEREO, nullptr};
 
 const clap_plugin_descriptor_t kDescriptor = {
-    CLAP_VERSION_INIT,         kv::identity::kClapId,
-    kv::identity::kName,       kv::identity::kVendor,
-    "",                        "",
-    "",                        kv::identity::kVersion,
-    kv::identity::kDescription, const_cast<const char**>(kFeatures),
+    CLAP_VERSION_INIT,
+    kv::identity::kClapId,
+    kv::identity::kName,
+    kv::identity::kVendor,
+    "",
+    "",
+    "",
+    kv::identity::kVersion,
+    kv::identity::kDescription,
+    const_cast<const char**>(kFeatures),
 };
 
 // Applies one input event if it is a value for one of our parameters;
@@ -71,11 +76,11 @@ void sendPanelEvents(Opamp& o, const clap_output_events_t* out) {
             return out->try_push(out, &value.header);
         }
         clap_event_param_gesture_t gesture{};
-        gesture.header = {sizeof gesture, 0, CLAP_CORE_EVENT_SPACE_ID,
-                          static_cast<uint16_t>(kind == Events::kBegin
-                                                    ? CLAP_EVENT_PARAM_GESTURE_BEGIN
-                                                    : CLAP_EVENT_PARAM_GESTURE_END),
-                          0};
+        gesture.header = {
+            sizeof gesture, 0, CLAP_CORE_EVENT_SPACE_ID,
+            static_cast<uint16_t>(kind == Events::kBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN
+                                                         : CLAP_EVENT_PARAM_GESTURE_END),
+            0};
         gesture.param_id = id;
         return out->try_push(out, &gesture.header);
     });

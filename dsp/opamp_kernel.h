@@ -144,8 +144,8 @@ double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const
 template <typename Sample, bool Metered>
 double runBlock(State& s, const Controls& k, bool mono, const Sample* inL, const Sample* inR,
                 Sample* outL, Sample* outR, int32_t frames) {
-    return runBlock<Sample, Metered ? Meter::kMean : Meter::kNone>(s, k, mono, inL, inR, outL,
-                                                                   outR, frames);
+    return runBlock < Sample,
+           Metered ? Meter::kMean : Meter::kNone > (s, k, mono, inL, inR, outL, outR, frames);
 }
 
 }  // namespace kv::opamp

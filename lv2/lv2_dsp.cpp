@@ -85,10 +85,9 @@ void run(LV2_Handle handle, uint32_t frames) {
     // not gets nothing rather than a crash.
     if (!self->in[0] || !self->in[1] || !self->out[0] || !self->out[1]) return;
     // The port reports the louder channel: above 1.0 one of them went over.
-    const double meter = runBlockMetered<float>(self->peak ? Meter::kLargest : Meter::kNone,
-                                                self->state, k, false, self->in[0], self->in[1],
-                                                self->out[0], self->out[1],
-                                                static_cast<int32_t>(frames));
+    const double meter = runBlockMetered<float>(
+        self->peak ? Meter::kLargest : Meter::kNone, self->state, k, false, self->in[0],
+        self->in[1], self->out[0], self->out[1], static_cast<int32_t>(frames));
     if (self->peak) *self->peak = static_cast<float>(self->hold.update(meter, frames));
 }
 

@@ -22,7 +22,7 @@ enum Port : uint32_t {
     kPortPad1,
     kPortPad2,
     kPortVolume,
-    kPortPeak,    // output: the meter level, held (see PeakHold)
+    kPortPeak,  // output: the meter level, held (see PeakHold)
     kPortCount
 };
 

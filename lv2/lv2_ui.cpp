@@ -85,8 +85,9 @@ class Lv2Panel final : public kv::panel::PanelOwner {
             return false;
         }
         if (!widget()) {
-            why = "no window could be made in the host's parent window (is the parent a window "
-                  "of a display this process can open?)";
+            why =
+                "no window could be made in the host's parent window (is the parent a window "
+                "of a display this process can open?)";
             return false;
         }
         const kv::panel::DeviceSize size = kv::panel::deviceSize(panel_.getFrame()->getScale());
@@ -192,7 +193,8 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         std::fprintf(stderr,
                      "%s: the host gave the UI no %s; it needs a window to embed "
                      "in and a way to write the controls\n",
-                     kv::identity::kName, host.parent ? "write function" : "parent window (ui:parent)");
+                     kv::identity::kName,
+                     host.parent ? "write function" : "parent window (ui:parent)");
         return nullptr;
     }
     auto* ui = new (std::nothrow) Lv2Panel(write, controller, host);

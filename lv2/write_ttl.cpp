@@ -44,12 +44,13 @@ std::string controlPort(const ParamInfo& p) {
     char text[512];
     const uint32_t index = portOfParam(p.index);
     if (p.stepped()) {
-        std::snprintf(text, sizeof text,
-                      "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
-                      "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
-                      "        lv2:default %g ;\n        lv2:minimum %g ;\n        lv2:maximum %g ;\n"
-                      "        lv2:portProperty lv2:toggled ;\n    ]",
-                      index, p.symbol, p.name, p.defaultPlain(), p.minPlain(), p.maxPlain());
+        std::snprintf(
+            text, sizeof text,
+            "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+            "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
+            "        lv2:default %g ;\n        lv2:minimum %g ;\n        lv2:maximum %g ;\n"
+            "        lv2:portProperty lv2:toggled ;\n    ]",
+            index, p.symbol, p.name, p.defaultPlain(), p.minPlain(), p.maxPlain());
     } else {
         std::snprintf(text, sizeof text,
                       "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
 
     std::string plugin = std::string(kPrefixes) + uri +
                          "\n    a lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"
-                         "    doap:name \"" + kv::identity::kName +
+                         "    doap:name \"" +
+                         kv::identity::kName +
                          "\" ;\n"
                          "    doap:license <http://opensource.org/licenses/MIT> ;\n"
                          "    doap:maintainer [ foaf:name \"" +

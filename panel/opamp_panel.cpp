@@ -161,13 +161,13 @@ void OpampPanel::buildPanel(void* parent, double scale, CBitmap* (&images)[4], C
     add(pad2);
 
     gainKnob_ = new BrackenlumeKnob(kGainKnobRect, this, kGainTag, kKnobImages, kKnobImageHeight,
-                                   knobStrip);
+                                    knobStrip);
     pending = gainKnob_;
     gainKnob_->setValue(value(kGainTag));
     add(gainKnob_);
 
     volumeKnob_ = new BrackenlumeKnob(kVolumeKnobRect, this, kVolumeTag, kKnobImages,
-                                     kKnobImageHeight, knobStrip);
+                                      kKnobImageHeight, knobStrip);
     pending = volumeKnob_;
     volumeKnob_->setValue(value(kVolumeTag));
     add(volumeKnob_);

@@ -131,7 +131,7 @@ class OpampPanel : public VSTGUI::FrameOwner, public VSTGUI::CControlListener {
     void forgetControls();
 
     PanelOwner& owner_;
-    VSTGUI::CFrame* frame_ = nullptr;  // present while the window is open
+    VSTGUI::CFrame* frame_ = nullptr;           // present while the window is open
     kv::opamp::PeakHandover* meter_ = nullptr;  // the audio side's, while open
     uint32_t openGestures_ = 0;                 // a bit per parameter
 

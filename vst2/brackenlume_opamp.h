@@ -10,8 +10,8 @@
 #include "common/handover.h"
 #include "common/identity.h"
 #include "dsp/opamp_kernel.h"
-#include "dsp/opamp_run.h"
 #include "dsp/opamp_params.h"
+#include "dsp/opamp_run.h"
 #include "vst2/brackenlume_fx.h"
 
 class BrackenlumeOpamp : public BrackenlumeFX {

@@ -184,16 +184,16 @@ void CKnob::onMouseDown(CDrawContext* context, const CPoint& where, int32_t butt
     CPoint pressed(where.h - size.left, where.v - size.top);
     trackDrag(context, where,
               [this, middle, old = valueFromPoint(pressed)](const CPoint& at, int32_t) mutable {
-        CPoint local(at.h - size.left, at.v - size.top);
-        const float v = valueFromPoint(local);
-        storeValue(v);
-        if (old - v > middle)
-            storeValue(maxValue);
-        else if (v - old > middle)
-            storeValue(minValue);
-        else
-            old = v;
-    });
+                  CPoint local(at.h - size.left, at.v - size.top);
+                  const float v = valueFromPoint(local);
+                  storeValue(v);
+                  if (old - v > middle)
+                      storeValue(maxValue);
+                  else if (v - old > middle)
+                      storeValue(minValue);
+                  else
+                      old = v;
+              });
 }
 
 bool CKnob::onWheel(CDrawContext* context, const CPoint&, float distance) {

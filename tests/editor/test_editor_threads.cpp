@@ -91,7 +91,8 @@ namespace {
 TEST(EditorThreads, PanelsOpenedOnTwoThreadsShareTheKnobModeWithoutARace) {
     std::atomic<bool> go{false};
     auto uiThread = [&go](int32_t mode) {
-        while (!go.load()) std::this_thread::yield();
+        while (!go.load())
+            std::this_thread::yield();
         for (int i = 0; i < 20000; ++i) {
             VSTGUI::setToolkitKnobMode(mode);
             EXPECT_GE(VSTGUI::getToolkitKnobMode(), 0);

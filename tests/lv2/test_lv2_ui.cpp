@@ -313,8 +313,8 @@ TEST_F(Lv2Ui, AHostMayCloseTheUiFromInsideAnyCallbackOfAnyGesture) {
         int x, y, pixels, milliseconds;
     };
     for (const char* closeAt : {"begin", "write", "end"}) {
-        for (const Gesture& g : {Gesture{"knob drag", 120, 130, 40, 400},
-                                 Gesture{"pad click", 75, 39, 0, 10}}) {
+        for (const Gesture& g :
+             {Gesture{"knob drag", 120, 130, 40, 400}, Gesture{"pad click", 75, 39, 0, 10}}) {
             SCOPED_TRACE(testing::Message() << g.name << ", closed at " << closeAt);
             host_ = Host{};
             ui_ = make(kv::identity::kLv2Uri, true, 1.0f);
