@@ -27,7 +27,7 @@ bool CleanKernel::configure(double rate) {
     const int factor = rate < 100000.0 ? 4 : (rate < 300000.0 ? 2 : 1);
     try {
         ring_.assign(2 * size_t{kRing}, 0.0);
-        chunk_.assign(2 * size_t{kMaxChunk + kFirGroup}, 0.0f);
+        chunk_.assign(2 * size_t{kMaxChunk + kGroup}, 0.0f);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -77,7 +77,7 @@ void CleanKernel::primeFrom(const State& exact, const Controls& k) {
     for (int ch = 0; ch < 2; ++ch) {
         erf_[ch].reset();
         float* x = chunk_.data();
-        float* s = chunk_.data() + kMaxChunk + kFirGroup;
+        float* s = chunk_.data() + kMaxChunk + kGroup;
         for (int32_t i = 0; i < replay; ++i)
             x[i] = static_cast<float>(past(ch, replay - i));
         erf_[ch].process(x, s, replay, bias_);
@@ -136,7 +136,7 @@ double CleanKernel::run(const Controls& k, bool mono, const Sample* inL, const S
     glideTo(k);
     double meter = 0.0;
     float* xl = chunk_.data();
-    float* xr = chunk_.data() + kMaxChunk + kFirGroup;
+    float* xr = chunk_.data() + kMaxChunk + kGroup;
     for (int32_t done = 0; done < frames;) {
         const int32_t n = std::min(kMaxChunk, frames - done);
         // The pads' glide applies where x is formed, before the delay.

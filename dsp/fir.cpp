@@ -4,8 +4,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "dsp/simd.h"
-
 namespace kv::opamp {
 
 namespace {
@@ -72,62 +70,6 @@ LowpassPhases designLowpass(int taps, double beta, double cutoff) {
         branch.c[i / 2] = static_cast<float>(tap[i] / sum);
     }
     return p;
-}
-
-namespace {
-
-using simd::Floats;
-
-// Adds f(in) for outputs i .. i + 7 to the two accumulators. The taps with
-// equal coefficients are added before the product, which halves the
-// products; an odd count has its middle tap alone.
-inline void accumulate(const SymmetricFir& f, const float* in, int32_t i, Floats& a0, Floats& a1) {
-    const int pairs = f.taps / 2;
-    const int last = f.taps - 1;
-    for (int k = 0; k < pairs; ++k) {
-        const Floats c = simd::splat(f.c[k]);
-        const float* near = in + i - k;
-        const float* far = in + i - last + k;
-        a0 += c * (simd::load(near) + simd::load(far));
-        a1 += c * (simd::load(near + 4) + simd::load(far + 4));
-    }
-    if (f.taps % 2 != 0) {
-        const Floats c = simd::splat(f.c[pairs]);
-        a0 += c * simd::load(in + i - pairs);
-        a1 += c * simd::load(in + i - pairs + 4);
-    }
-}
-
-}  // namespace
-
-void runFir(const SymmetricFir& f, const float* in, float* out, int32_t n) {
-    for (int32_t i = 0; i < n; i += kFirGroup) {
-        Floats a0 = simd::splat(0.0f), a1 = a0;
-        accumulate(f, in, i, a0, a1);
-        simd::store(out + i, a0);
-        simd::store(out + i + 4, a1);
-    }
-}
-
-void runFirAverage(const SymmetricFir& f, const float* in, const float* centre, float* out,
-                   int32_t n) {
-    for (int32_t i = 0; i < n; i += kFirGroup) {
-        Floats a0 = simd::splat(0.0f), a1 = a0;
-        accumulate(f, in, i, a0, a1);
-        simd::store(out + i, 0.5f * (a0 + simd::load(centre + i)));
-        simd::store(out + i + 4, 0.5f * (a1 + simd::load(centre + i + 4)));
-    }
-}
-
-void runFirSum(const SymmetricFir& f, const float* in, const SymmetricFir& g, const float* in2,
-               float* out, int32_t n) {
-    for (int32_t i = 0; i < n; i += kFirGroup) {
-        Floats a0 = simd::splat(0.0f), a1 = a0;
-        accumulate(f, in, i, a0, a1);
-        accumulate(g, in2, i, a0, a1);
-        simd::store(out + i, a0);
-        simd::store(out + i + 4, a1);
-    }
 }
 
 }  // namespace kv::opamp

@@ -1,5 +1,5 @@
 // The linear-phase low-pass filters of the oversampled curve, designed by
-// the Kaiser window, and the loops that run them in groups of samples.
+// the Kaiser window (vector_loops.h runs them).
 //
 // Each filter here is used split into its polyphase branches, the form a
 // rate change by two takes: an interpolator computes only the outputs that
@@ -42,19 +42,5 @@ struct LowpassPhases {
     SymmetricFir odd;
 };
 LowpassPhases designLowpass(int taps, double beta, double cutoff);
-
-// The loops compute outputs in groups of this many: callers' buffers leave
-// room for a group past the end (the extra outputs mean nothing). Every
-// input has taps - 1 samples of history before in[0].
-inline constexpr int32_t kFirGroup = 8;
-
-// out[i] = sum over k of f.c[k] * in[i - k], i in [0, n).
-void runFir(const SymmetricFir& f, const float* in, float* out, int32_t n);
-// out[i] = (f(in)[i] + centre[i]) / 2: a half-band decimator's two branches.
-void runFirAverage(const SymmetricFir& f, const float* in, const float* centre, float* out,
-                   int32_t n);
-// out[i] = f(in)[i] + g(in2)[i]: a full decimator's two branches.
-void runFirSum(const SymmetricFir& f, const float* in, const SymmetricFir& g, const float* in2,
-               float* out, int32_t n);
 
 }  // namespace kv::opamp

@@ -4,9 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "dsp/fast_erf.h"
-#include "dsp/simd.h"
-
 namespace kv::opamp {
 
 namespace {
@@ -28,18 +25,11 @@ constexpr int kLastTaps = 105;  // 4j + 1: its delay of (taps - 1) / 2 at 2x is 
 constexpr double kLastBeta = 10.0;
 constexpr double kLastCutoff = 0.21875;  // of 2x: midway between 0.375 fs and 0.5 fs
 
-// dst[i] = erf(src[i] + bias) in groups of four (dst may be src).
-void applyErf(const float* src, float* dst, int32_t n, float bias) {
-    const simd::Floats b = simd::splat(bias);
-    for (int32_t i = 0; i < n; i += simd::kLanes)
-        simd::store(dst + i, fastErf(simd::load(src + i) + b));
-}
-
 }  // namespace
 
 void OversampledErf::Line::allocate(int32_t past, int32_t capacity) {
     history = past;
-    data.assign(static_cast<size_t>(past) + static_cast<size_t>(capacity) + kFirGroup, 0.0f);
+    data.assign(static_cast<size_t>(past) + static_cast<size_t>(capacity) + kGroup, 0.0f);
 }
 
 void OversampledErf::Line::clear() {
@@ -53,12 +43,13 @@ void OversampledErf::Line::advance(int32_t n) {
 bool OversampledErf::configure(int factor, int32_t maxChunk) {
     factor_ = factor;
     maxChunk_ = maxChunk;
+    loops_ = &bestLoops();
     outer_ = designHalfband(kOuterM, kOuterBeta);
     inner_ = designHalfband(kInnerM, kInnerBeta);
     last_ = designLowpass(kLastTaps, kLastBeta, kLastCutoff);
     try {
         in_.allocate(factor == 1 ? 0 : outer_.taps - 1, maxChunk);
-        scratch_.assign(2 * static_cast<size_t>(maxChunk) + kFirGroup, 0.0f);
+        scratch_.assign(2 * static_cast<size_t>(maxChunk) + kGroup, 0.0f);
         if (factor == 4) {
             up_.allocate(inner_.taps - 1, 2 * maxChunk);
             even_.allocate(inner_.taps - 1, 2 * maxChunk);
@@ -96,7 +87,7 @@ void OversampledErf::process(const float* in, float* out, int32_t n, float bias)
     float* x = in_.now();
     std::memcpy(x, in, sizeof(float) * static_cast<size_t>(n));
     if (factor_ == 1) {
-        applyErf(x, scratch_.data(), n, bias);
+        loops_->erf(x, scratch_.data(), n, bias);
         std::memcpy(out, scratch_.data(), sizeof(float) * static_cast<size_t>(n));
         return;
     }
@@ -105,14 +96,14 @@ void OversampledErf::process(const float* in, float* out, int32_t n, float bias)
     if (factor_ == 2) {
         // Up with the branches swapped (the even phase is the input delayed
         // by m, the odd one the branch), the curve on both phases, and down.
-        runFir(outer_, x, dodd, n);
-        applyErf(dodd, dodd, n, bias);
-        applyErf(x - kOuterM, de, n, bias);
+        loops_->fir(outer_, x, dodd, n);
+        loops_->erf(dodd, dodd, n, bias);
+        loops_->erf(x - kOuterM, de, n, bias);
     } else {
         // Up to 2x: the even phase is the branch, the odd one the input
         // delayed by m - 1; interleaved.
         float* branch = scratch_.data();
-        runFir(outer_, x, branch, n);
+        loops_->fir(outer_, x, branch, n);
         float* up = up_.now();
         const float* delayed = x - (kOuterM - 1);
         for (int32_t i = 0; i < n; ++i) {
@@ -122,11 +113,11 @@ void OversampledErf::process(const float* in, float* out, int32_t n, float bias)
         // Up to 4x the same way, split by phase; the curve on both phases;
         // down to 2x, split by phase for the last step.
         const int32_t n2 = 2 * n;
-        runFir(inner_, up, even_.now(), n2);
-        applyErf(even_.now(), even_.now(), n2, bias);
-        applyErf(up - (kInnerM - 1), odd_.now(), n2, bias);
+        loops_->fir(inner_, up, even_.now(), n2);
+        loops_->erf(even_.now(), even_.now(), n2, bias);
+        loops_->erf(up - (kInnerM - 1), odd_.now(), n2, bias);
         float* mid = scratch_.data();
-        runFirAverage(inner_, even_.now(), odd_.now() - kInnerM, mid, n2);
+        loops_->firAverage(inner_, even_.now(), odd_.now() - kInnerM, mid, n2);
         for (int32_t i = 0; i < n; ++i) {
             de[i] = mid[2 * i];
             dodd[i] = mid[2 * i + 1];
@@ -135,7 +126,7 @@ void OversampledErf::process(const float* in, float* out, int32_t n, float bias)
         even_.advance(n2);
         odd_.advance(n2);
     }
-    runFirSum(last_.even, de, last_.odd, dodd - 1, scratch_.data(), n);
+    loops_->firSum(last_.even, de, last_.odd, dodd - 1, scratch_.data(), n);
     std::memcpy(out, scratch_.data(), sizeof(float) * static_cast<size_t>(n));
     in_.advance(n);
     downEven_.advance(n);

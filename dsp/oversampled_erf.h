@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dsp/fir.h"
+#include "dsp/vector_loops.h"
 
 namespace kv::opamp {
 
@@ -43,6 +44,7 @@ class OversampledErf {
         void advance(int32_t n);
     };
 
+    const VectorLoops* loops_ = &sseLoops();
     int factor_ = 0;
     int32_t maxChunk_ = 0;
     SymmetricFir outer_{};     // up from the outer rate to twice it
