@@ -174,10 +174,10 @@ int bands(const Signal& a, const Signal& b, long latency, double skip) {
         const double d = db(eb) - db(ea);
         worst = std::max(worst, std::fabs(d));
         char line[64];
-        std::snprintf(line, sizeof line, " %.0f:%+.3f", centre, d);
+        std::snprintf(line, sizeof line, " %.0f:%+.4f", centre, d);
         detail += line;
     }
-    std::printf("largest band difference %.3f dB\n%s\n", worst, detail.c_str());
+    std::printf("largest band difference %.4f dB\n%s\n", worst, detail.c_str());
     return 0;
 }
 
