@@ -90,7 +90,9 @@ void erfSse(const float* src, float* dst, int32_t n, float bias) {
     erfLoop<Sse>(src, dst, n, bias);
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Not on Windows, where GCC does not align the stack for spilled AVX
+// registers.
+#if defined(__x86_64__) && !defined(_WIN32) && (defined(__GNUC__) || defined(__clang__))
 #define KV_HAVE_AVX_LOOPS 1
 #define KV_AVX2 __attribute__((target("avx2")))
 using simd::Avx;

@@ -195,6 +195,27 @@ TEST(OpampProcessor, SwitchingIsQuieterThanAGainStep) {
     }
 }
 
+// With Meter, Clean and a fade answer the block's largest mean of |L| and
+// |R| as Exact does (in double nothing is rounded before it is taken).
+TEST(OpampProcessor, MeterIsTheLargestMeanOfTheOutputs) {
+    OpampProcessor p;
+    ASSERT_TRUE(p.prepare(48000.0, 256));
+    const Controls k = drive(p, 0.6f);
+    std::vector<double> l(256), r(256), outL(256), outR(256);
+    for (size_t i = 0; i < l.size(); ++i) {
+        l[i] = std::sin(0.05 * static_cast<double>(i));
+        r[i] = 0.3 * std::cos(0.07 * static_cast<double>(i));
+    }
+    for (const Quality q : {Quality::kExact, Quality::kClean, Quality::kClean, Quality::kExact}) {
+        const double meter =
+            p.run<double, true>(k, q, false, l.data(), r.data(), outL.data(), outR.data(), 256);
+        double expected = 0.0;
+        for (size_t i = 0; i < outL.size(); ++i)
+            expected = std::max(expected, (std::fabs(outR[i]) + std::fabs(outL[i])) * 0.5);
+        EXPECT_EQ(meter, expected);
+    }
+}
+
 // Every audio call in every state, with the allocator counting.
 TEST(OpampProcessor, RunAllocatesNothing) {
     namespace fn = kv::validate::failing_new;
