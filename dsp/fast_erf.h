@@ -10,8 +10,6 @@
 // compared against.
 #pragma once
 
-#include <bit>
-
 #include "dsp/simd.h"
 
 namespace kv::opamp {
@@ -20,9 +18,9 @@ template <typename L>
 KV_SIMD_INLINE typename L::Floats fastErf(typename L::Floats x) {
     using Floats = typename L::Floats;
     using Ints = typename L::Ints;
-    const Ints bits = std::bit_cast<Ints>(x);
+    const Ints bits = L::bits(x);
     const Ints sign = bits & static_cast<int32_t>(0x80000000u);
-    Floats a = std::bit_cast<Floats>(bits & 0x7fffffff);
+    Floats a = L::floats(bits & 0x7fffffff);
     // erf(6) is 1 to within 2e-17; beyond it t^16 would overflow a float.
     // A NaN fails the comparison and saturates too.
     a = a < 6.0f ? a : L::splat(6.0f);
@@ -38,7 +36,7 @@ KV_SIMD_INLINE typename L::Floats fastErf(typename L::Floats x) {
     const Floats q = 1.0f / (t8 * t8);
     const Floats near = p * (t + 1.0f) * (t2 + 1.0f) * (t4 + 1.0f) * (t8 + 1.0f) * q;
     const Floats r = a < 0.5f ? near : 1.0f - q;
-    return std::bit_cast<Floats>(std::bit_cast<Ints>(r) | sign);
+    return L::floats(L::bits(r) | sign);
 }
 
 }  // namespace kv::opamp

@@ -4,9 +4,10 @@
 // (see fir.h) and chosen at run time where the processor has it.
 //
 // GCC warns that a 32-byte vector passed by value would change the calling
-// convention of a function compiled without AVX. These helpers are always
-// inlined into their callers, so no such call exists; the warning is
-// silenced where this header is included.
+// convention of a function compiled without AVX. Everything here is always
+// inlined into its caller (or a builtin), even in an unoptimised build, so
+// no such call exists; the warning is silenced where this header is
+// included.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,12 @@ struct Lanes {
     }
     static KV_SIMD_INLINE void store(float* p, Floats v) { std::memcpy(p, &v, sizeof v); }
     static KV_SIMD_INLINE Floats splat(float x) { return Floats{} + x; }
+    // The same bits seen as the other type. A builtin, not std::bit_cast:
+    // a library function would be a real call in an unoptimised build, one
+    // that passes a wide vector across the calling-convention difference
+    // that the note above speaks of.
+    static KV_SIMD_INLINE Ints bits(Floats v) { return __builtin_bit_cast(Ints, v); }
+    static KV_SIMD_INLINE Floats floats(Ints v) { return __builtin_bit_cast(Floats, v); }
 };
 
 using Sse = Lanes<Floats4, Ints4>;
