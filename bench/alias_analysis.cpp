@@ -138,7 +138,11 @@ int match(const Signal& a, const Signal& b, long latency, double skip) {
         err += d * d;
         sig += a.x[i] * a.x[i];
     }
-    std::printf("error %8.2f dB\n", db(err / sig));
+    if (err == 0.0) {
+        std::printf("error none (identical)\n");
+    } else {
+        std::printf("error %8.2f dB\n", db(err / sig));
+    }
     return 0;
 }
 
