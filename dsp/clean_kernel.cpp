@@ -57,7 +57,11 @@ void CleanKernel::setHighPass(const State& exact) {
 template <typename Sample>
 void CleanKernel::record(const Sample* inL, const Sample* inR, bool mono, double h,
                          int32_t frames) {
-    for (int32_t i = 0; i < frames; ++i) {
+    // A take-over reads at most kMaxChunk samples back: of a longer block
+    // only its end is kept.
+    const int32_t skip = std::max(0, frames - kMaxChunk);
+    written_ = (written_ + skip) & (kRing - 1);
+    for (int32_t i = skip; i < frames; ++i) {
         ring_[static_cast<size_t>(written_)] = static_cast<double>(inL[i]) * h;
         ring_[kRing + static_cast<size_t>(written_)] = mono ? 0.0 : static_cast<double>(inR[i]) * h;
         written_ = (written_ + 1) & (kRing - 1);

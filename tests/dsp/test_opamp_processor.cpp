@@ -160,36 +160,42 @@ TEST(OpampProcessor, CleanDoesNotHearTheBlockSizes) {
 // sounds as if it had run all along (its memories were primed, not cold).
 TEST(OpampProcessor, SwitchingIsQuieterThanAGainStep) {
     const double rate = 48000.0;
-    // A quarter period past a zero crossing: a step there is a jump.
+    // A quarter period past a zero crossing: a step there is a jump. Blocks
+    // longer than the history Clean keeps of each, one of them ending there.
     const size_t n = 48000, at = 24120;
-    const std::vector<float> in = sine(100.0, rate, n);
+    const int32_t kBlock = 268;
+    // Under the sine, a 20 Hz one: the high-pass's memory is far from rest.
+    std::vector<float> in = sine(100.0, rate, n);
+    const std::vector<float> low = sine(20.0, rate, n, 0.2);
+    for (size_t i = 0; i < n; ++i)
+        in[i] += low[i];
     const auto clickAround = [&](const std::vector<float>& out) {
         return kv::opamp::test::clickDb(out, 2000.0, rate, at - 2400, at + 2400);
     };
     OpampProcessor p;
-    ASSERT_TRUE(p.prepare(rate, 64));
+    ASSERT_TRUE(p.prepare(rate, kBlock));
     const Controls before = drive(p, 0.25f, false), after = drive(p, 0.3f, false);
-    const double step = clickAround(render(p, in, 64, [&](size_t i) {
+    const double step = clickAround(render(p, in, kBlock, [&](size_t i) {
         return Setting{i < at ? before : after, Quality::kExact};
     }));
 
     for (const Quality first : {Quality::kExact, Quality::kClean}) {
         const Quality second = first == Quality::kExact ? Quality::kClean : Quality::kExact;
         OpampProcessor s, alone;
-        ASSERT_TRUE(s.prepare(rate, 64));
-        ASSERT_TRUE(alone.prepare(rate, 64));
-        const auto out = render(s, in, 64, [&](size_t i) {
+        ASSERT_TRUE(s.prepare(rate, kBlock));
+        ASSERT_TRUE(alone.prepare(rate, kBlock));
+        const auto out = render(s, in, kBlock, [&](size_t i) {
             return Setting{before, i < at ? first : second};
         });
         EXPECT_LT(clickAround(out), step - 40.0);
-        const auto ref = render(alone, in, 64, [&](size_t) { return Setting{before, second}; });
+        const auto ref = render(alone, in, kBlock, [&](size_t) { return Setting{before, second}; });
         // From the end of the fade (10 ms) on, the same samples.
         EXPECT_LT(kv::opamp::test::errorDb(ref, out, 0, at + 480, at + 4800), -60.0);
         // Turned round after 5 ms of the fade.
         OpampProcessor back;
-        ASSERT_TRUE(back.prepare(rate, 64));
-        const auto turned = render(back, in, 64, [&](size_t i) {
-            return Setting{before, i >= at && i < at + 256 ? second : first};
+        ASSERT_TRUE(back.prepare(rate, kBlock));
+        const auto turned = render(back, in, kBlock, [&](size_t i) {
+            return Setting{before, i >= at && i < at + kBlock ? second : first};
         });
         EXPECT_LT(clickAround(turned), step - 40.0);
     }
