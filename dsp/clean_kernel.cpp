@@ -133,7 +133,7 @@ void CleanKernel::glideTo(const Controls& k) {
     c_.glideTo(k.c, glide_);
 }
 
-template <typename Sample, bool Meter>
+template <typename Sample, Meter Kind>
 double CleanKernel::run(const Controls& k, bool mono, const Sample* inL, const Sample* inR,
                         Sample* outL, Sample* outR, int32_t frames) {
     bias_ = -bias_;
@@ -173,10 +173,8 @@ double CleanKernel::run(const Controls& k, bool mono, const Sample* inL, const S
             const double oR = yR * c;
             outL[done + i] = static_cast<Sample>(oL);
             outR[done + i] = static_cast<Sample>(oR);
-            if constexpr (Meter) {
-                const double m = mono ? std::fabs(oL) : (std::fabs(oR) + std::fabs(oL)) * 0.5;
-                if (m > meter) meter = m;
-            }
+            if constexpr (Kind != Meter::kNone)
+                meter = std::max(meter, meterValue<Kind>(oL, oR, mono));
             satL = xl[i];
             satR = xr[i];
         }
@@ -200,13 +198,17 @@ double CleanKernel::run(const Controls& k, bool mono, const Sample* inL, const S
 
 template void CleanKernel::record<float>(const float*, const float*, bool, double, int32_t);
 template void CleanKernel::record<double>(const double*, const double*, bool, double, int32_t);
-template double CleanKernel::run<float, false>(const Controls&, bool, const float*, const float*,
-                                               float*, float*, int32_t);
-template double CleanKernel::run<float, true>(const Controls&, bool, const float*, const float*,
-                                              float*, float*, int32_t);
-template double CleanKernel::run<double, false>(const Controls&, bool, const double*, const double*,
-                                                double*, double*, int32_t);
-template double CleanKernel::run<double, true>(const Controls&, bool, const double*, const double*,
-                                               double*, double*, int32_t);
+template double CleanKernel::run<float, Meter::kNone>(const Controls&, bool, const float*,
+                                                      const float*, float*, float*, int32_t);
+template double CleanKernel::run<float, Meter::kMean>(const Controls&, bool, const float*,
+                                                      const float*, float*, float*, int32_t);
+template double CleanKernel::run<float, Meter::kLargest>(const Controls&, bool, const float*,
+                                                         const float*, float*, float*, int32_t);
+template double CleanKernel::run<double, Meter::kNone>(const Controls&, bool, const double*,
+                                                       const double*, double*, double*, int32_t);
+template double CleanKernel::run<double, Meter::kMean>(const Controls&, bool, const double*,
+                                                       const double*, double*, double*, int32_t);
+template double CleanKernel::run<double, Meter::kLargest>(const Controls&, bool, const double*,
+                                                          const double*, double*, double*, int32_t);
 
 }  // namespace kv::opamp

@@ -13,6 +13,8 @@
 // configure() allocates everything; nothing else does.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +23,19 @@
 #include "dsp/ramp.h"
 
 namespace kv::opamp {
+
+// A sample's meter value of each kind, by runBlock's rule: in mono the left
+// output's, not halved.
+template <Meter Kind>
+inline double meterValue(double l, double r, bool mono) {
+    if constexpr (Kind == Meter::kMean) {
+        return mono ? std::fabs(l) : (std::fabs(r) + std::fabs(l)) * 0.5;
+    } else if constexpr (Kind == Meter::kLargest) {
+        return mono ? std::fabs(l) : std::max(std::fabs(l), std::fabs(r));
+    } else {
+        return 0.0;
+    }
+}
 
 class CleanKernel {
   public:
@@ -49,10 +64,10 @@ class CleanKernel {
     // carried forward over the latency).
     void handTo(State& exact, const Controls& k) const;
 
-    // Runs one block (any length; in and out may be the same buffers); with
-    // Meter answers the block's largest mean of the two absolute outputs
-    // (the left one in mono), as runBlock does.
-    template <typename Sample, bool Meter>
+    // Runs one block (any length; in and out may be the same buffers);
+    // answers the block's largest meter value of the kind asked for, as
+    // runBlock does.
+    template <typename Sample, Meter Kind>
     double run(const Controls& k, bool mono, const Sample* inL, const Sample* inR, Sample* outL,
                Sample* outR, int32_t frames);
 

@@ -5,6 +5,8 @@
 #include <new>
 #include <numbers>
 
+#include "dsp/opamp_run.h"
+
 namespace kv::opamp {
 
 namespace {
@@ -17,10 +19,9 @@ constexpr double kFadeSeconds = 0.01;
 }  // namespace
 
 bool OpampProcessor::prepare(double rate, int32_t maxFrames) {
-    // The 15 Hz high-pass needs a Nyquist frequency above it.
-    if (!std::isfinite(rate) || rate <= 30.0) return false;
+    if (!acceptSampleRate(rate)) return false;
     prepared_ = false;
-    setHighPass(exact_, static_cast<float>(rate));
+    setSampleRate(exact_, rate);
     if (!clean_.configure(rate)) return false;
     clean_.setHighPass(exact_);
     chunk_ = std::clamp(maxFrames, 1, CleanKernel::kMaxChunk);
@@ -38,26 +39,24 @@ bool OpampProcessor::prepare(double rate, int32_t maxFrames) {
 }
 
 void OpampProcessor::reset() {
-    exact_.saturated[0] = exact_.saturated[1] = 0.0;
-    for (HighPassSection* hp : {&exact_.hpLeft, &exact_.hpRight})
-        hp->x1 = hp->y1 = 0.0;
+    resetHistory(exact_);
     clean_.reset();
     fading_ = false;
     fresh_ = true;
 }
 
-template <typename Sample, bool Meter>
+template <typename Sample, Meter Kind>
 double OpampProcessor::runOne(const Controls& k, bool mono, const Sample* inL, const Sample* inR,
                               Sample* outL, Sample* outR, int32_t frames) {
     if (quality_ == Quality::kClean)
-        return clean_.run<Sample, Meter>(k, mono, inL, inR, outL, outR, frames);
+        return clean_.run<Sample, Kind>(k, mono, inL, inR, outL, outR, frames);
     // Clean keeps hearing the input, to take over without starting cold;
     // read before the exact kernel may overwrite it in place.
     if (prepared_ && frames > 0) clean_.record(inL, inR, mono, k.h, frames);
-    return runBlock<Sample, Meter>(exact_, k, mono, inL, inR, outL, outR, frames);
+    return runBlock<Sample, Kind>(exact_, k, mono, inL, inR, outL, outR, frames);
 }
 
-template <typename Sample, bool Meter>
+template <typename Sample, Meter Kind>
 double OpampProcessor::runFade(const Controls& k, bool mono, const Sample* inL, const Sample* inR,
                                Sample* outL, Sample* outR, int32_t frames) {
     double meter = 0.0;
@@ -68,8 +67,9 @@ double OpampProcessor::runFade(const Controls& k, bool mono, const Sample* inL, 
         Sample* eL = fadeBuffer(static_cast<Sample*>(nullptr));
         Sample* eR = eL + chunk_;
         // Exact into the side buffer first: Clean may write over the input.
-        runBlock<Sample, false>(exact_, k, mono, inL + done, inR + done, eL, eR, n);
-        clean_.run<Sample, false>(k, mono, inL + done, inR + done, outL + done, outR + done, n);
+        runBlock<Sample, Meter::kNone>(exact_, k, mono, inL + done, inR + done, eL, eR, n);
+        clean_.run<Sample, Meter::kNone>(k, mono, inL + done, inR + done, outL + done, outR + done,
+                                         n);
         for (int32_t i = 0; i < n; ++i) {
             fade_ = std::clamp(fade_ + step, 0, fadeLength_);
             // A raised cosine: no corner where the fade starts or ends.
@@ -81,26 +81,24 @@ double OpampProcessor::runFade(const Controls& k, bool mono, const Sample* inL, 
                 static_cast<double>(eR[i]) * (1.0 - w) + static_cast<double>(outR[done + i]) * w;
             outL[done + i] = static_cast<Sample>(oL);
             outR[done + i] = static_cast<Sample>(oR);
-            if constexpr (Meter) {
-                const double m = mono ? std::fabs(oL) : (std::fabs(oR) + std::fabs(oL)) * 0.5;
-                meter = std::max(meter, m);
-            }
+            if constexpr (Kind != Meter::kNone)
+                meter = std::max(meter, meterValue<Kind>(oL, oR, mono));
         }
         done += n;
         if (fade_ == 0 || fade_ == fadeLength_) fading_ = false;
     }
     if (done < frames) {
-        const double rest = runOne<Sample, Meter>(k, mono, inL + done, inR + done, outL + done,
-                                                  outR + done, frames - done);
+        const double rest = runOne<Sample, Kind>(k, mono, inL + done, inR + done, outL + done,
+                                                 outR + done, frames - done);
         meter = std::max(meter, rest);
     }
     return meter;
 }
 
-template <typename Sample, bool Meter>
+template <typename Sample, Meter Kind>
 double OpampProcessor::run(const Controls& k, Quality q, bool mono, const Sample* inL,
                            const Sample* inR, Sample* outL, Sample* outR, int32_t frames) {
-    if (!prepared_) return runBlock<Sample, Meter>(exact_, k, mono, inL, inR, outL, outR, frames);
+    if (!prepared_) return runBlock<Sample, Kind>(exact_, k, mono, inL, inR, outL, outR, frames);
     if (fresh_) {
         // Silence so far in both: the asked-for quality starts right away.
         quality_ = q;
@@ -121,17 +119,27 @@ double OpampProcessor::run(const Controls& k, Quality q, bool mono, const Sample
         }
         quality_ = q;
     }
-    if (!fading_) return runOne<Sample, Meter>(k, mono, inL, inR, outL, outR, frames);
-    return runFade<Sample, Meter>(k, mono, inL, inR, outL, outR, frames);
+    if (!fading_) return runOne<Sample, Kind>(k, mono, inL, inR, outL, outR, frames);
+    return runFade<Sample, Kind>(k, mono, inL, inR, outL, outR, frames);
 }
 
-template double OpampProcessor::run<float, false>(const Controls&, Quality, bool, const float*,
-                                                  const float*, float*, float*, int32_t);
-template double OpampProcessor::run<float, true>(const Controls&, Quality, bool, const float*,
-                                                 const float*, float*, float*, int32_t);
-template double OpampProcessor::run<double, false>(const Controls&, Quality, bool, const double*,
-                                                   const double*, double*, double*, int32_t);
-template double OpampProcessor::run<double, true>(const Controls&, Quality, bool, const double*,
-                                                  const double*, double*, double*, int32_t);
+template double OpampProcessor::run<float, Meter::kNone>(const Controls&, Quality, bool,
+                                                         const float*, const float*, float*, float*,
+                                                         int32_t);
+template double OpampProcessor::run<float, Meter::kMean>(const Controls&, Quality, bool,
+                                                         const float*, const float*, float*, float*,
+                                                         int32_t);
+template double OpampProcessor::run<float, Meter::kLargest>(const Controls&, Quality, bool,
+                                                            const float*, const float*, float*,
+                                                            float*, int32_t);
+template double OpampProcessor::run<double, Meter::kNone>(const Controls&, Quality, bool,
+                                                          const double*, const double*, double*,
+                                                          double*, int32_t);
+template double OpampProcessor::run<double, Meter::kMean>(const Controls&, Quality, bool,
+                                                          const double*, const double*, double*,
+                                                          double*, int32_t);
+template double OpampProcessor::run<double, Meter::kLargest>(const Controls&, Quality, bool,
+                                                             const double*, const double*, double*,
+                                                             double*, int32_t);
 
 }  // namespace kv::opamp

@@ -25,8 +25,9 @@
 //   buffers. prepare(), reset() and run() belong to one thread at a time.
 // - latency(q) is what a host must be told for quality q; it changes only
 //   with prepare().
-// - Meter: with Meter, run() answers what runBlock<Sample, true> does, the
-//   block's largest mean of |L| and |R| (|L| in mono) before rounding.
+// - Meter: run() answers the block's largest meter value of the kind asked
+//   for, by runBlock's rule (before rounding; in mono the left output's);
+//   run<Sample, true> is the LED's (Meter::kMean), as with runBlock.
 #pragma once
 
 #include <cstdint>
@@ -50,15 +51,22 @@ class OpampProcessor {
     // Samples of the fade between the qualities at the prepared rate.
     int32_t fadeLength() const { return fadeLength_; }
 
-    template <typename Sample, bool Meter>
+    template <typename Sample, Meter Kind>
     double run(const Controls& k, Quality q, bool mono, const Sample* inL, const Sample* inR,
                Sample* outL, Sample* outR, int32_t frames);
+    // The LED's meter or none.
+    template <typename Sample, bool Metered>
+    double run(const Controls& k, Quality q, bool mono, const Sample* inL, const Sample* inR,
+               Sample* outL, Sample* outR, int32_t frames) {
+        return run < Sample,
+               Metered ? Meter::kMean : Meter::kNone > (k, q, mono, inL, inR, outL, outR, frames);
+    }
 
   private:
-    template <typename Sample, bool Meter>
+    template <typename Sample, Meter Kind>
     double runOne(const Controls& k, bool mono, const Sample* inL, const Sample* inR, Sample* outL,
                   Sample* outR, int32_t frames);
-    template <typename Sample, bool Meter>
+    template <typename Sample, Meter Kind>
     double runFade(const Controls& k, bool mono, const Sample* inL, const Sample* inR, Sample* outL,
                    Sample* outR, int32_t frames);
     float* fadeBuffer(float*) { return fadeFloat_.data(); }

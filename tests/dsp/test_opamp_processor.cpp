@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "dsp/opamp_kernel.h"
@@ -30,9 +31,19 @@ Controls drive(const OpampProcessor& p, float gain, bool pad1 = true) {
     return controlsFor(p.state(), gain, pad1 ? 1.0f : 0.0f, 0.0f, 0.5f);
 }
 
+// One block through runBlock and through the interface, both metered by K:
+// the two meter values.
+template <typename T, kv::opamp::Meter K>
+std::pair<double, double> bothRun(kv::opamp::State& s, OpampProcessor& p, const Controls& k,
+                                  bool mono, const T* in[4], T* out[4], int32_t n) {
+    return {kv::opamp::runBlock<T, K>(s, k, mono, in[0], in[1], out[0], out[1], n),
+            p.run<T, K>(k, Quality::kExact, mono, in[2], in[3], out[2], out[3], n)};
+}
+
 // The same blocks through runBlock and through the interface in Exact:
 // block sizes from 0 (null buffers) past the prepared largest, mono blocks,
-// in-place blocks and a control change every few blocks.
+// in-place blocks, every kind of meter and a control change every few
+// blocks.
 template <typename T>
 void expectExactIsRunBlock() {
     constexpr int32_t kMax = 64;
@@ -53,18 +64,18 @@ void expectExactIsRunBlock() {
             inL[i] = static_cast<T>(dist(rng));
             inR[i] = static_cast<T>(dist(rng));
         }
-        const T* srcL = n ? inL.data() : nullptr;
-        const T* srcR = n ? inR.data() : nullptr;
-        const double ma = kv::opamp::runBlock<T, true>(
-            reference, k, mono, srcL, srcR, n ? aL.data() : nullptr, n ? aR.data() : nullptr, n);
+        const auto at = [n](std::vector<T>& v) { return n ? v.data() : nullptr; };
         if (inPlace) {
             bL = inL;
             bR = inR;
-            srcL = n ? bL.data() : nullptr;
-            srcR = n ? bR.data() : nullptr;
         }
-        const double mb = p.run<T, true>(k, Quality::kExact, mono, srcL, srcR,
-                                         n ? bL.data() : nullptr, n ? bR.data() : nullptr, n);
+        const T* in[4] = {at(inL), at(inR), inPlace ? at(bL) : at(inL), inPlace ? at(bR) : at(inR)};
+        T* out[4] = {at(aL), at(aR), at(bL), at(bR)};
+        using kv::opamp::Meter;
+        const auto [ma, mb] =
+            b % 3 == 0   ? bothRun<T, Meter::kMean>(reference, p, k, mono, in, out, n)
+            : b % 3 == 1 ? bothRun<T, Meter::kLargest>(reference, p, k, mono, in, out, n)
+                         : bothRun<T, Meter::kNone>(reference, p, k, mono, in, out, n);
         ASSERT_EQ(ma, mb) << "block " << b;
         if (n == 0) continue;
         ASSERT_EQ(0, std::memcmp(aL.data(), bL.data(), sizeof(T) * n)) << "block " << b;
@@ -201,8 +212,9 @@ TEST(OpampProcessor, SwitchingIsQuieterThanAGainStep) {
     }
 }
 
-// With Meter, Clean and a fade answer the block's largest mean of |L| and
-// |R| as Exact does (in double nothing is rounded before it is taken).
+// Clean and a fade answer the block's largest meter value by the kernel's
+// rule, the mean of |L| and |R| or the larger of them (in double nothing is
+// rounded before it is taken).
 TEST(OpampProcessor, MeterIsTheLargestMeanOfTheOutputs) {
     OpampProcessor p;
     ASSERT_TRUE(p.prepare(48000.0, 256));
@@ -213,12 +225,18 @@ TEST(OpampProcessor, MeterIsTheLargestMeanOfTheOutputs) {
         r[i] = 0.3 * std::cos(0.07 * static_cast<double>(i));
     }
     for (const Quality q : {Quality::kExact, Quality::kClean, Quality::kClean, Quality::kExact}) {
-        const double meter =
+        const double mean =
             p.run<double, true>(k, q, false, l.data(), r.data(), outL.data(), outR.data(), 256);
         double expected = 0.0;
         for (size_t i = 0; i < outL.size(); ++i)
             expected = std::max(expected, (std::fabs(outR[i]) + std::fabs(outL[i])) * 0.5);
-        EXPECT_EQ(meter, expected);
+        EXPECT_EQ(mean, expected);
+        const double largest = p.run<double, kv::opamp::Meter::kLargest>(
+            k, q, false, l.data(), r.data(), outL.data(), outR.data(), 256);
+        expected = 0.0;
+        for (size_t i = 0; i < outL.size(); ++i)
+            expected = std::max({expected, std::fabs(outR[i]), std::fabs(outL[i])});
+        EXPECT_EQ(largest, expected);
     }
 }
 
