@@ -88,7 +88,9 @@ std::unique_ptr<X11Window> X11Window::create(Window parent, int32_t width, int32
     }
     XGCValues values{};
     values.graphics_exposures = False;
-    connection->gc = XCreateGC(display, connection->window, GCGraphicsExposures, &values);
+    values.foreground = BlackPixel(display, screen);  // beyond the panel (addExpose)
+    connection->gc =
+        XCreateGC(display, connection->window, GCGraphicsExposures | GCForeground, &values);
     connection->wrapPixels = canWrapPixels(display, connection->visual, connection->depth);
     connection->remakeMirror();
     XMapWindow(display, connection->window);
@@ -403,6 +405,20 @@ void X11Window::dispatch(XEvent& event) {
 
 void X11Window::addExpose(const XExposeEvent& expose) {
     const CRect r(expose.x, expose.y, expose.x + expose.width, expose.y + expose.height);
+    // A host may make the window larger than the panel (Ardour's LV2 UIs
+    // get the width of its toolbar, Qtractor at 200 % twice the size). With
+    // no background, what lay there before would stay on the screen: the
+    // part beyond the panel is painted black instead.
+    const int32_t w = connection_->width, h = connection_->height;
+    Display* display = connection_->display;
+    if (r.right > w)
+        XFillRectangle(display, connection_->window, connection_->gc, std::max(r.left, w), r.top,
+                       static_cast<unsigned>(r.right - std::max(r.left, w)),
+                       static_cast<unsigned>(r.height()));
+    if (r.bottom > h && r.left < w)
+        XFillRectangle(display, connection_->window, connection_->gc, r.left, std::max(r.top, h),
+                       static_cast<unsigned>(std::min(r.right, w) - r.left),
+                       static_cast<unsigned>(r.bottom - std::max(r.top, h)));
     if (!paintPending_) {
         pendingPaint_ = r;
         paintPending_ = true;
