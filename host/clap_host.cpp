@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace kv::host {
 
@@ -347,6 +348,8 @@ bool ClapHost::flush(const std::vector<ClapParamChange>& changes) {
     for (const auto& c : changes)
         events.events.push_back(valueEvent(0, c.id, c.value, paramInfo(c.id)));
     flushRequested_ = false;
+    std::optional<AudioThread> audio;
+    if (active_) audio.emplace();
     paramsExt_->flush(plugin_, &events.list, &output_);
     return true;
 }
@@ -386,8 +389,31 @@ void ClapHost::fireTimers() {
     }
 }
 
+bool ClapHost::supports64() const {
+    if (!portsExt_) return false;
+    for (bool input : {true, false}) {
+        if (portsExt_->count(plugin_, input) == 0) continue;
+        clap_audio_port_info_t info{};
+        if (!portsExt_->get(plugin_, 0, input, &info) ||
+            (info.flags & CLAP_AUDIO_PORT_SUPPORTS_64BITS) == 0)
+            return false;
+    }
+    return true;
+}
+
 bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
                        const std::vector<ClapParamChange>& changes, bool keepOrder) {
+    return processAny(in, out, frames, offset, changes, keepOrder);
+}
+
+bool ClapHost::process(double** in, double** out, uint32_t frames, int64_t offset,
+                       const std::vector<ClapParamChange>& changes, bool keepOrder) {
+    return processAny(in, out, frames, offset, changes, keepOrder);
+}
+
+template <typename T>
+bool ClapHost::processAny(T** in, T** out, uint32_t frames, int64_t offset,
+                          const std::vector<ClapParamChange>& changes, bool keepOrder) {
     EventList events;
     for (const auto& c : changes) {
         if (c.frame < offset || c.frame >= offset + frames) continue;
@@ -399,8 +425,15 @@ bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
             events.events.begin(), events.events.end(),
             [](const auto& a, const auto& b) { return a.header.time < b.header.time; });
     }
-    clap_audio_buffer_t inBuffer{in, nullptr, inputChannels(), 0, 0};
-    clap_audio_buffer_t outBuffer{out, nullptr, outputChannels(), 0, 0};
+    clap_audio_buffer_t inBuffer{nullptr, nullptr, inputChannels(), 0, 0};
+    clap_audio_buffer_t outBuffer{nullptr, nullptr, outputChannels(), 0, 0};
+    if constexpr (sizeof(T) == sizeof(float)) {
+        inBuffer.data32 = in;
+        outBuffer.data32 = out;
+    } else {
+        inBuffer.data64 = in;
+        outBuffer.data64 = out;
+    }
     clap_process_t p{};
     p.steady_time = steadyTime_;
     p.frames_count = frames;

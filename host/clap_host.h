@@ -99,6 +99,9 @@ class ClapHost {
     // Sets parameter values while not processing, through params.flush with
     // the values as input events (a host's automation or a typed value);
     // the plug-in's output events go to the listener. False without a flush.
+    // While active the flush belongs on the audio thread: the caller makes
+    // sure no other thread is in process, and the calling thread counts as
+    // the audio thread for the call.
     bool flush(const std::vector<ClapParamChange>& changes = {});
 
     // The plug-in's gui and timer-support extensions, or null.
@@ -125,6 +128,11 @@ class ClapHost {
     // answered CLAP_PROCESS_ERROR.
     bool process(float** in, float** out, uint32_t frames, int64_t offset,
                  const std::vector<ClapParamChange>& changes, bool keepOrder = false);
+    // The same in 64 bits (data64), for a plug-in whose main ports say
+    // CLAP_AUDIO_PORT_SUPPORTS_64BITS.
+    bool process(double** in, double** out, uint32_t frames, int64_t offset,
+                 const std::vector<ClapParamChange>& changes, bool keepOrder = false);
+    bool supports64() const;
 
     std::optional<std::vector<uint8_t>> saveState() const;
     bool loadState(const std::vector<uint8_t>& bytes) const;
@@ -132,6 +140,9 @@ class ClapHost {
   private:
     ClapHost();
     uint32_t channels(bool input) const;
+    template <typename T>
+    bool processAny(T** in, T** out, uint32_t frames, int64_t offset,
+                    const std::vector<ClapParamChange>& changes, bool keepOrder);
     void readParams();
     bool onMainThread() const;
     void noteMisuse(const char* call);

@@ -7,12 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "host/clap_host.h"
+#include "host/plugin_instance.h"
 #include "host/cli.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
@@ -31,23 +32,24 @@ using validate::Tier;
 struct Group {
     const char* name;
     std::vector<Check> (*checks)();
+    // The one format whose own rules the group checks; none: every format.
+    std::optional<PluginFormat> format;
 };
 
-constexpr Group kGroups[] = {
-    {"load", &validate::loadChecks},
-    {"processing", &validate::processingChecks},
-    {"state", &validate::stateChecks},
-    {"opcodes", &validate::opcodeChecks},
-    {"threads", &validate::threadChecks},
-    {"editor", &validate::editorChecks},
-    {"allocation", &validate::allocationChecks},
-    {"lifetime", &validate::lifetimeChecks},
-    {"clap", &validate::clapChecks},
+const Group kGroups[] = {
+    {"load", &validate::loadChecks, std::nullopt},
+    {"processing", &validate::processingChecks, std::nullopt},
+    {"state", &validate::stateChecks, std::nullopt},
+    {"threads", &validate::threadChecks, std::nullopt},
+    {"editor", &validate::editorChecks, std::nullopt},
+    {"allocation", &validate::allocationChecks, PluginFormat::Vst2},
+    {"lifetime", &validate::lifetimeChecks, std::nullopt},
+    {"vst2", &validate::vst2Checks, PluginFormat::Vst2},
+    {"clap", &validate::clapChecks, PluginFormat::Clap},
 };
 
-// The clap group drives a .clap file, every other group a VST 2 plug-in.
-bool groupFits(const Group& group, bool clapFile) {
-    return (std::string(group.name) == "clap") == clapFile;
+bool groupFits(const Group& group, PluginFormat format) {
+    return !group.format || *group.format == format;
 }
 
 // The tiers a strictness runs when --tier does not say: every host's
@@ -130,12 +132,11 @@ int runValidate(const std::vector<std::string>& args) {
     }
     // Fail early, with the loader's sentence, when the file is no plug-in.
     options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
-    const bool clapFile = isClapFile(options.pluginPath);
-    if (clapFile) {
+    {
         std::string error;
-        if (!ClapHost::load(options.pluginPath, error)) throw RunError(error);
-    } else {
-        openPlugin(choice).reset();
+        auto instance = openPluginInstance(options.pluginPath, error);
+        if (!instance) throw RunError(error);
+        options.format = instance->identity().format;
     }
 
     if (!tierGiven) options.tier = tierFor(options.strictness);
@@ -161,7 +162,7 @@ int runValidate(const std::vector<std::string>& args) {
     if (shared == MAP_FAILED) throw RunError("cannot map memory shared with the checks");
     for (const Group& group : kGroups) {
         if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
-        if (!groupFits(group, clapFile)) continue;
+        if (!groupFits(group, options.format)) continue;
         for (const Check& check : group.checks()) {
             if (check.tier > options.tier) continue;
             *shared = Counts{};
