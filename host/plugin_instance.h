@@ -71,6 +71,7 @@ struct ParamChange {
 struct Capabilities {
     // A change inside a block takes effect at its frame; else before the block.
     bool sampleAccurate = false;
+    bool singlePrecision = true;  // 32-bit float blocks (old VST 2 plug-ins may lack them)
     bool doublePrecision = false;
     // setValue and value from any thread at any time (VST 2), or the
     // host's main thread only, the audio thread hearing them as events (CLAP).

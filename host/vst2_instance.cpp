@@ -82,6 +82,8 @@ Capabilities Vst2Instance::capabilities() const {
     const int32_t flags = host_->effect()->flags;
     Capabilities c;
     c.sampleAccurate = false;
+    c.singlePrecision =
+        (flags & effFlagsCanReplacing) != 0 && host_->effect()->processReplacing != nullptr;
     c.doublePrecision = host_->canDouble();
     c.valuesFromAnyThread = true;
     c.textsForAnyValue = false;

@@ -245,7 +245,7 @@ std::vector<Check> stateChecks() {
         {"state.chunk-round-trip", Tier::EveryHost,
          "a saved session or preset comes back with other settings or another sound", roundTrip},
         {"state.out-of-range-clamped", Tier::Hostile,
-         "the host shows and stores a parameter outside [0, 1] after a broken automation value",
+         "the host shows and stores a parameter outside its range after a broken automation value",
          outOfRange},
         {"state.nan-parameters", Tier::Hostile,
          "one NaN automation value is shown, saved in the session and sent back, or turns the "
