@@ -42,7 +42,7 @@ const Group kGroups[] = {
     {"state", &validate::stateChecks, std::nullopt},
     {"threads", &validate::threadChecks, std::nullopt},
     {"editor", &validate::editorChecks, std::nullopt},
-    {"allocation", &validate::allocationChecks, PluginFormat::Vst2},
+    {"allocation", &validate::allocationChecks, std::nullopt},
     {"lifetime", &validate::lifetimeChecks, std::nullopt},
     {"vst2", &validate::vst2Checks, PluginFormat::Vst2},
     {"clap", &validate::clapChecks, PluginFormat::Clap},
@@ -219,14 +219,16 @@ extern const Command kValidateCommand = {
     "(open/close, the host's scale, parent destroyed first, leaks; needs\n"
     "DISPLAY) and lifetime (forks, editors closed at exit or in a forked child,\n"
     "a guarded X error handler and two copies of the library, the panel's\n"
-    "connection killed, memory per reload; hostile tier).\n"
+    "connection killed, memory per reload; hostile tier), allocation (each\n"
+    "allocation of making an instance and of opening the editor made to fail\n"
+    "in turn: VSTPluginMain and effEditOpen, create_plugin, init, gui.create\n"
+    "and set_parent).\n"
     "\n"
     "Two groups check one format's own rules. vst2: the AEffect record, string\n"
     "limits, null pointers and stray values of the dispatcher, parameter\n"
     "indices, chunks of every size, preset chunks, keys, effClose with the\n"
     "editor open, unloading under an open editor, the host callbacks'\n"
-    "re-entrancy matrix; and allocation (each allocation of VSTPluginMain and\n"
-    "effEditOpen made to fail in turn) is VST 2's too. clap: the descriptor,\n"
+    "re-entrancy matrix. clap: the descriptor,\n"
     "activation orders with reset, parameter texts both ways, odd events and\n"
     "calls from the wrong thread, and its panel (needs DISPLAY and the gui\n"
     "extension for X11): create and destroy, the hosts' call orders, the size\n"
