@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "host/channel_buffers.h"
-#include "host/plugin_instance.h"
 #include "host/cli.h"
 #include "host/gui_support.h"
+#include "host/plugin_instance.h"
 #include "host/x_errors.h"
 
 namespace kv::host {

@@ -113,7 +113,8 @@ int runInfo(const std::vector<std::string>& args) {
     if (!instance) throw RunError(error);
     // What each format says of itself, in its own words: a scanner of that
     // format reads exactly these.
-    if (auto* clap = dynamic_cast<ClapInstance*>(instance.get())) return printClapInfo(&clap->clap());
+    if (auto* clap = dynamic_cast<ClapInstance*>(instance.get()))
+        return printClapInfo(&clap->clap());
     Vst2Host* host = &dynamic_cast<Vst2Instance&>(*instance).vst2();
     AEffect* e = host->effect();
 

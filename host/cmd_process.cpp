@@ -43,8 +43,8 @@ struct ProcessRequest {
     bool demo = false;
     PluginChoice plugin;
     std::vector<Setting> settings;  // in command-line order
-    std::string namedOption;  // --gain, --volume, --pad1 or --pad2 when one was given
-    std::string automation;   // --automation FILE
+    std::string namedOption;        // --gain, --volume, --pad1 or --pad2 when one was given
+    std::string automation;         // --automation FILE
     long block = 512;
     bool useDouble = false;
     std::optional<double> rate;
@@ -295,8 +295,8 @@ ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string
         return {0, index, ownUnits(p, index, s.normalised, s.value)};
     }
     if (p.identity().format == PluginFormat::Vst2) {
-        const long index = parseInteger(s.param, where.empty() ? "--param's index"
-                                                               : where + ": the parameter index");
+        const long index = parseInteger(
+            s.param, where.empty() ? "--param's index" : where + ": the parameter index");
         if (!where.empty() && (index < 0 || index >= static_cast<long>(count)))
             throw UsageError(where + ": parameter " + s.param + " does not exist");
         if (index < 0 || index > 1000)
@@ -314,8 +314,8 @@ ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string
     if (!index) {
         std::string names;
         for (const ParameterInfo& info : p.parameters())
-            names += std::string(names.empty() ? "" : ", ") + std::to_string(info.id) + " " +
-                     info.name;
+            names +=
+                std::string(names.empty() ? "" : ", ") + std::to_string(info.id) + " " + info.name;
         throw UsageError("the plug-in has no parameter \"" + s.param + "\" (it has " +
                          (names.empty() ? std::string("none") : names) + ")");
     }
@@ -466,7 +466,8 @@ int runProcess(const std::vector<std::string>& args) {
                 const auto p = demo.parametersAt(pos);
                 for (uint32_t i = 0; i < 4; ++i) {
                     if (!pinned[i] && p[i] != applied[i])
-                        plugin->setValue(i, ownUnits(*plugin, i, p[i], plugin->fromNormalised(i, p[i])));
+                        plugin->setValue(
+                            i, ownUnits(*plugin, i, p[i], plugin->fromNormalised(i, p[i])));
                     applied[i] = p[i];
                 }
             }

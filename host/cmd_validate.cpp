@@ -7,14 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <optional>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "host/plugin_instance.h"
 #include "host/cli.h"
+#include "host/plugin_instance.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
 

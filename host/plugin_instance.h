@@ -57,7 +57,7 @@ struct ParameterInfo {
     double min = 0.0;
     double max = 1.0;
     double defaultValue = 0.0;
-    bool stepped = false;      // whole numbers only between min and max
+    bool stepped = false;  // whole numbers only between min and max
     bool automatable = true;
 };
 

@@ -21,8 +21,7 @@ float toVst(double value) {
 }  // namespace
 
 Vst2Instance::Vst2Instance(std::unique_ptr<Vst2Host> host) : host_(std::move(host)) {
-    host_->setCallbackHook(
-        [this](const HostCall& call, void* /*ptr*/) { return heard(call); });
+    host_->setCallbackHook([this](const HostCall& call, void* /*ptr*/) { return heard(call); });
     host_->dispatch(effOpen);
     const int32_t count = std::max(host_->numParams(), 0);
     for (int32_t i = 0; i < count; ++i) {

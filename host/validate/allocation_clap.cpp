@@ -31,7 +31,7 @@ const void* noExtension(const clap_host_t*, const char*) {
 }
 void nothing(const clap_host_t*) {}
 
-const clap_host_t kQuietHost = {CLAP_VERSION_INIT, nullptr, "kv23", "Harrow Quill", "", "1",
+const clap_host_t kQuietHost = {CLAP_VERSION_INIT, nullptr, "kv23",  "Harrow Quill", "", "1",
                                 noExtension,       nothing, nothing, nothing};
 
 // What a host does with an instance it got: activate it, process a block,
@@ -46,11 +46,11 @@ std::string stillWorks(const clap_plugin_t* p) {
     buffers.fillInputs(0.5f);
     clap_audio_buffer_t in{buffers.inPointers(), nullptr, 2, 0, 0};
     clap_audio_buffer_t out{buffers.outPointers(), nullptr, 2, 0, 0};
-    clap_input_events_t events{nullptr, [](const clap_input_events_t*) -> uint32_t { return 0; },
-                               [](const clap_input_events_t*, uint32_t)
-                                   -> const clap_event_header_t* { return nullptr; }};
-    clap_output_events_t sink{nullptr, [](const clap_output_events_t*,
-                                          const clap_event_header_t*) { return true; }};
+    clap_input_events_t events{
+        nullptr, [](const clap_input_events_t*) -> uint32_t { return 0; },
+        [](const clap_input_events_t*, uint32_t) -> const clap_event_header_t* { return nullptr; }};
+    clap_output_events_t sink{
+        nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
     clap_process_t process{};
     process.frames_count = kFrames;
     process.audio_inputs = &in;
@@ -82,9 +82,9 @@ std::string clapConstructionTrial(const std::string& path, long failAt) {
     if (!entry || !entry->init(file.c_str())) return "no clap_entry, or its init failed";
     const auto* factory =
         static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    const clap_plugin_descriptor_t* d =
-        factory && factory->get_plugin_count(factory) > 0 ? factory->get_plugin_descriptor(factory, 0)
-                                                          : nullptr;
+    const clap_plugin_descriptor_t* d = factory && factory->get_plugin_count(factory) > 0
+                                            ? factory->get_plugin_descriptor(factory, 0)
+                                            : nullptr;
     if (!d || !d->id) return "no plug-in in the factory";
     failing_new::arm(failAt);
     const clap_plugin_t* p = factory->create_plugin(factory, &kQuietHost, d->id);

@@ -182,8 +182,7 @@ std::string twoInstances(Context& ctx, XProbe& probe, host::PluginInstance& a) {
     auto b = ctx.started();
     const unsigned long pa = probe.makeWindow(640, 640);
     const unsigned long pb = probe.makeWindow(640, 640);
-    if (!a.openEditor(pa) ||
-        !b->openEditor(pb)) {
+    if (!a.openEditor(pa) || !b->openEditor(pb)) {
         return "the editor did not open with two instances";
     }
     idle(a, 2);

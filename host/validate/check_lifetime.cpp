@@ -86,8 +86,7 @@ void forkAtRandomMoments(Context& ctx) {
                 auto h = ctx.started();
                 if (withEditor) {
                     const unsigned long parent = probe->makeWindow(640, 640);
-                    if (!h->openEditor(parent))
-                        return "the editor did not open";
+                    if (!h->openEditor(parent)) return "the editor did not open";
                 }
                 std::this_thread::sleep_for(delay);
                 const ChildOutcome child = runInChild([&] { return ownEditor(ctx); }, 30);
@@ -162,8 +161,7 @@ void closeAtExitCheck(Context& ctx) {
             if (gAtExitProbe == nullptr) return why;
             gAtExitHost = ctx.started().release();
             const unsigned long parent = gAtExitProbe->makeWindow(640, 640);
-            if (!gAtExitHost->openEditor(parent))
-                return "the editor did not open";
+            if (!gAtExitHost->openEditor(parent)) return "the editor did not open";
             idle(*gAtExitHost, 5);
             std::fflush(nullptr);
             std::exit(0);
@@ -213,9 +211,7 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
     auto a = ctx.started();
 
     XSetErrorHandler(&hostHandler);
-    auto open = [](host::PluginInstance& h, unsigned long parent) {
-        return h.openEditor(parent);
-    };
+    auto open = [](host::PluginInstance& h, unsigned long parent) { return h.openEditor(parent); };
     const unsigned long gone = probe.makeWindow(640, 640);
     const unsigned long pa = probe.makeWindow(640, 640);
     const unsigned long pb = probe.makeWindow(640, 640);
@@ -380,18 +376,20 @@ std::vector<Check> lifetimeChecks() {
         {"lifetime.fork-at-random-moments", Tier::Hostile,
          "a host that forks (to start a helper or a scanner) gets a child that hangs",
          forkAtRandomMoments},
-        editor("lifetime.fork-with-editor-open",
-               "a forked child that tidies up breaks the parent's X connection: the host dies or "
-               "hangs",
-               [](Context&, XProbe& p, host::PluginInstance& h) { return forkWithEditorOpen(p, h); }),
+        editor(
+            "lifetime.fork-with-editor-open",
+            "a forked child that tidies up breaks the parent's X connection: the host dies or "
+            "hangs",
+            [](Context&, XProbe& p, host::PluginInstance& h) { return forkWithEditorOpen(p, h); }),
         {"lifetime.close-at-exit", Tier::Hostile,
          "a host that closes its editors from a static destructor crashes at exit",
          closeAtExitCheck},
-        editor(
-            "lifetime.guarded-error-handler",
-            "a host that saves and restores its X error handler around plug-in calls, or loads "
-            "two copies of the plug-in, crashes, loops or exits on a later X error",
-            [](Context& ctx, XProbe& p, host::PluginInstance&) { return guardedErrorHandler(ctx, p); }),
+        editor("lifetime.guarded-error-handler",
+               "a host that saves and restores its X error handler around plug-in calls, or loads "
+               "two copies of the plug-in, crashes, loops or exits on a later X error",
+               [](Context& ctx, XProbe& p, host::PluginInstance&) {
+                   return guardedErrorHandler(ctx, p);
+               }),
         editor("lifetime.panel-killed",
                "xkill on the plug-in window (or a broken X connection) ends the whole host",
                [](Context&, XProbe& p, host::PluginInstance& h) { return panelKilled(p, h); }),

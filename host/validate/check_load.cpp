@@ -33,11 +33,10 @@ void unloadCycles(Context& ctx) {
         }
         return {};
     });
-    ctx.report().check(outcome.ok, "load.load-unload-cycles",
-                       outcome.ok
-                           ? format("%d cycles of loading, an instance, closing and unloading",
-                                    cycles)
-                           : outcome.message);
+    ctx.report().check(
+        outcome.ok, "load.load-unload-cycles",
+        outcome.ok ? format("%d cycles of loading, an instance, closing and unloading", cycles)
+                   : outcome.message);
 }
 
 size_t heapInUse() {
@@ -135,9 +134,9 @@ void identity(Context& ctx) {
     ctx.report().check(problems.empty(), "load.identity",
                        problems.empty()
                            ? format("%s \"%s\" by \"%s\" %s, %d in, %d out, %u parameters",
-                                    host::formatName(id.format), id.name.c_str(),
-                                    id.vendor.c_str(), id.version.c_str(), instance->inputs(),
-                                    instance->outputs(), instance->parameterCount())
+                                    host::formatName(id.format), id.name.c_str(), id.vendor.c_str(),
+                                    id.version.c_str(), instance->inputs(), instance->outputs(),
+                                    instance->parameterCount())
                            : "wrong: " + problems);
 }
 

@@ -390,9 +390,9 @@ void unusualSampleRates(Context& ctx) {
             problem = format("at %g Hz the output is not finite", rate);
     }
     ctx.report().check(problem.empty(), "processing.unusual-sample-rates",
-                       problem.empty() ? format("8 kHz to 768 kHz: output finite (%d refused)",
-                                                refused)
-                                       : problem);
+                       problem.empty()
+                           ? format("8 kHz to 768 kHz: output finite (%d refused)", refused)
+                           : problem);
 }
 
 // Sample rates no host should send but a broken one might (a device that

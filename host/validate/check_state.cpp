@@ -1,7 +1,7 @@
 // Parameters and saved state: what a host's automation and its session
 // files send, including values and chunks no well-behaved host would send.
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -77,8 +77,8 @@ void outOfRange(Context& ctx) {
         const host::ParameterInfo& p = h->parameters()[i];
         const double range = p.max - p.min;
         // Below and above by a range, far out, infinite, and just outside.
-        const double cases[] = {p.min - range, -1e30,  -inf, p.min - 1e-30 - range * 1e-7,
-                                p.max + range, 1e30,   inf,  p.max + range * 1e-7};
+        const double cases[] = {p.min - range, -1e30, -inf, p.min - 1e-30 - range * 1e-7,
+                                p.max + range, 1e30,  inf,  p.max + range * 1e-7};
         for (double c : cases) {
             h->setValue(i, h->fromNormalised(i, 0.5));
             h->setValue(i, c);
@@ -106,10 +106,10 @@ void outOfRange(Context& ctx) {
 void nanParameters(Context& ctx) {
     auto h = ctx.started();
     // The patterns as a float carries them (VST 2's values are floats).
-    const double nans[] = {
-        std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-        static_cast<double>(std::bit_cast<float>(0x7F800001u)),
-        static_cast<double>(std::bit_cast<float>(0xFFFFFFFFu))};
+    const double nans[] = {std::numeric_limits<double>::quiet_NaN(),
+                           -std::numeric_limits<double>::quiet_NaN(),
+                           static_cast<double>(std::bit_cast<float>(0x7F800001u)),
+                           static_cast<double>(std::bit_cast<float>(0xFFFFFFFFu))};
     std::string problem;
     for (uint32_t i = 0; i < h->parameterCount() && problem.empty(); ++i) {
         const double before = h->fromNormalised(i, 0.125 + 0.0625 * (i % 8));
@@ -221,8 +221,8 @@ void garbageState(Context& ctx) {
             const std::vector<double> now = readAll(*h);
             for (size_t k = 0; k < now.size() && problem.empty(); ++k) {
                 if (!inRange(h->parameters()[k], now[k]))
-                    problem = format("a %zu-byte state loaded parameter %zu as %g", bytes.size(),
-                                     k, now[k]);
+                    problem = format("a %zu-byte state loaded parameter %zu as %g", bytes.size(), k,
+                                     now[k]);
             }
             h->loadState(*saved);
         }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "host/validate/isolation.h"
-#include "host/vst2_instance.h"
 #include "host/validate/signal.h"
 #include "host/validate/validator.h"
+#include "host/vst2_instance.h"
 
 namespace kv::validate {
 
@@ -257,7 +257,8 @@ void invalidIndex(Context& ctx) {
             if (!std::isfinite(got))
                 return format("getParameter(%d) answers %g", index, static_cast<double>(got));
         }
-        if (readParameters(*h) != before) return "setParameter with an invalid index changed a parameter";
+        if (readParameters(*h) != before)
+            return "setParameter with an invalid index changed a parameter";
         return {};
     });
     ctx.report().check(outcome.ok, "vst2.invalid-index-ignored",
@@ -357,9 +358,9 @@ void presetChunk(Context& ctx) {
                              static_cast<double>(now[i]), text.c_str(),
                              static_cast<double>(stored[i]), shown[i].c_str());
     }
-    ctx.report().check(problem.empty(), "vst2.preset-chunk",
-                       problem.empty() ? format("%zu bytes: values restored", saved.size())
-                                       : problem);
+    ctx.report().check(
+        problem.empty(), "vst2.preset-chunk",
+        problem.empty() ? format("%zu bytes: values restored", saved.size()) : problem);
 }
 
 }  // namespace

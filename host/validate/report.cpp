@@ -99,8 +99,8 @@ std::unique_ptr<host::PluginInstance> Context::started(double sampleRate, uint32
     auto instance = load(error);
     if (!instance) throw std::runtime_error(error);
     if (!instance->start(sampleRate, blockSize))
-        throw std::runtime_error(format("the plug-in refused to start at %g Hz in blocks of %u",
-                                        sampleRate, blockSize));
+        throw std::runtime_error(
+            format("the plug-in refused to start at %g Hz in blocks of %u", sampleRate, blockSize));
     return instance;
 }
 

@@ -7,9 +7,11 @@ and --demo), snapshot, gui and validate. kv23 must never crash or hang; our
 plug-in passes every check, and every check a third-party plug-in fails is
 one that docs/validator-findings.md lists for it with the harm it does.
 
-usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md PLUGIN
-PLUGIN is one of the files below or OUR_PLUGIN: the suite runs one test per
-plug-in, each with an X server of its own, so that ctest spreads them.
+usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md PLUGIN PART
+PLUGIN is one of the files below or OUR_PLUGIN; PART is "commands" (every
+command, and validate's groups load, processing, state and threads),
+"editor" (its editor and allocation groups), "lifetime" or "vst2". The suite runs one test per plug-in and part,
+each with an X server of its own, so that ctest spreads them.
 Exit 77 (skipped) when the plug-in's Debian package is not installed.
 """
 import os
@@ -20,7 +22,9 @@ import tempfile
 import time
 import wave
 
-KV23, OURS, FINDINGS, PLUGIN = sys.argv[1:5]
+KV23, OURS, FINDINGS, PLUGIN, PART = sys.argv[1:6]
+GROUPS = {"commands": "load,processing,state,threads", "editor": "editor,allocation",
+          "lifetime": "lifetime", "vst2": "vst2"}
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kv_test_support import start_xvfb  # noqa: E402
@@ -93,16 +97,9 @@ def findings_for(name):
     return listed
 
 
-def exercise(plugin, inputs, outputs, work, display):
-    """Every command on one plug-in; answers (problems, report lines, seconds)."""
+def commands(run, name, base, inputs, outputs, work, ours):
+    """info, process (a file and --demo), snapshot and gui; answers the problems."""
     problems = []
-
-    def run(args, timeout, stdin=None):
-        return run_kv23(args, timeout, display, stdin)
-    name = os.path.basename(plugin)[:-3]
-    base = ["--plugin", plugin]
-    ours = plugin == OURS
-
     rc, out, err, _ = run(["info"] + base, 30)
     if rc != 0 or "Inputs          %d" % inputs not in out or \
             "Outputs         %d" % outputs not in out:
@@ -132,8 +129,23 @@ def exercise(plugin, inputs, outputs, work, display):
     if rc != 0 or not re.search(r"^open \d+ \d+ 0x", out, re.M) or "\nover\n" not in out \
             or not out.rstrip().endswith("closed"):
         problems.append("gui: rc %s\n%s%s" % (rc, out, err))
+    return problems
 
-    rc, out, err, seconds = run(["validate"] + base + VALIDATE, 900)
+
+def exercise(plugin, inputs, outputs, work, display):
+    """The commands (for PART "commands") and validate's groups of PART on
+    one plug-in; answers (problems, report lines)."""
+    problems = []
+
+    def run(args, timeout, stdin=None):
+        return run_kv23(args, timeout, display, stdin)
+    name = os.path.basename(plugin)[:-3]
+    base = ["--plugin", plugin]
+    ours = plugin == OURS
+    if PART == "commands":
+        problems += commands(run, name, base, inputs, outputs, work, ours)
+
+    rc, out, err, seconds = run(["validate"] + base + VALIDATE + ["--group", GROUPS[PART]], 900)
     lines = out.splitlines()
     summary = lines[-1] if lines else ""
     if rc not in (0, 1) or not re.match(r"^\d+ passed, \d+ failed", summary):
@@ -151,7 +163,7 @@ def exercise(plugin, inputs, outputs, work, display):
     for line in lines:
         if line.startswith("FAIL ") and "a host would see: " not in line:
             problems.append("a failure without its tier and harm: " + line)
-    report = ["%s: %s (%.0f s)" % (name, summary, seconds)]
+    report = ["%s, %s: %s (validate %.0f s)" % (name, PART, summary, seconds)]
     report += ["  " + l for l in lines if l[:5] in ("PASS ", "FAIL ", "SKIP ")]
     return problems, report
 
