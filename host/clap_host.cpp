@@ -1,5 +1,6 @@
 #include "host/clap_host.h"
 
+#include <clap/ext/latency.h>
 #include <clap/ext/thread-check.h>
 #include <clap/plugin-factory.h>
 #include <dlfcn.h>
@@ -63,6 +64,7 @@ struct ClapHost::Callbacks {
         if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimers;
         if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParams;
         if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &kThreadCheck;
+        if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
         return nullptr;
     }
     static void requestRestart(const clap_host_t*) {}
@@ -133,6 +135,13 @@ struct ClapHost::Callbacks {
     }
     static void requestFlush(const clap_host_t* h) { of(h).flushRequested_ = true; }
 
+    // latency: kv23 renders offline and compensates nothing; what it owes
+    // the plug-in is to hear the change on the main thread.
+    static void latencyChanged(const clap_host_t* h) {
+        ClapHost& c = of(h);
+        if (!c.onMainThread()) c.noteMisuse("latency.changed off the main thread");
+    }
+
     static bool isMainThread(const clap_host_t* h) { return of(h).onMainThread(); }
     static bool isAudioThread(const clap_host_t*) { return audioDepth > 0; }
 
@@ -147,6 +156,7 @@ struct ClapHost::Callbacks {
     static constexpr clap_host_timer_support_t kTimers = {registerTimer, unregisterTimer};
     static constexpr clap_host_params_t kParams = {rescan, clear, requestFlush};
     static constexpr clap_host_thread_check_t kThreadCheck = {isMainThread, isAudioThread};
+    static constexpr clap_host_latency_t kLatency = {latencyChanged};
 };
 
 ClapHost::ClapHost() : mainThread_(std::this_thread::get_id()) {

@@ -8,7 +8,7 @@
 // unloads the library.
 //
 // Each instance has its own clap_host_t (host_data is the ClapHost) offering
-// gui, timer-support, params and thread-check. The main thread is the one
+// gui, timer-support, params, thread-check and latency. The main thread is the one
 // that loaded the plug-in; the audio thread is whichever thread is inside
 // process (or start/stop_processing). What must happen on the main thread
 // (timers, a requested flush, on_main_thread) happens in idle(), which the

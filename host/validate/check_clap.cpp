@@ -15,6 +15,8 @@
 #include <thread>
 
 #include "host/clap_host.h"
+#include "host/validate/allocation_trials.h"
+#include "host/validate/isolation.h"
 #include "host/validate/validator.h"
 
 namespace kv::validate {
@@ -215,6 +217,19 @@ void wrongThread(Context& ctx) {
                            : problem);
 }
 
+// Every host extension is optional in CLAP: a plug-in asks for one with
+// get_extension and does without when the host has none. A host that
+// offers none (a minimal or an older one) must be able to create the
+// plug-in, activate it, process a block, deactivate and destroy it.
+void hostWithoutExtensions(Context& ctx) {
+    const ChildOutcome outcome = runInChild(
+        [&] { return clapConstructionTrial(ctx.options().pluginPath, 0); }, 30);
+    ctx.report().check(outcome.ok, "clap.host-without-extensions",
+                       outcome.ok ? "created, activated, one block, deactivated and destroyed by a "
+                                    "host that offers no extension"
+                                  : outcome.message);
+}
+
 }  // namespace
 
 std::vector<Check> clapChecks() {
@@ -225,6 +240,9 @@ std::vector<Check> clapChecks() {
          "a host that changes the rate or the block size, or resets the plug-in, gets an error or "
          "noise",
          activationOrders, true},
+        {"clap.host-without-extensions", Tier::Demanding,
+         "a host that offers fewer extensions than the plug-in expects crashes", hostWithoutExtensions,
+         true},
         {"clap.parameter-texts", Tier::Demanding,
          "a value typed into the host's field is read as another value", parameterTexts, true},
         {"clap.odd-events", Tier::Hostile, "one bad automation point silences or crashes the track",

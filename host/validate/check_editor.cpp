@@ -134,7 +134,11 @@ std::string noLeaks(Context& ctx, XProbe& probe, host::PluginInstance& h) {
         }
         return done;
     };
-    cycle(2);  // first-use caches (fonts, images) are not leaks
+    // First-use caches (fonts, images) are not leaks. What a leak of a few
+    // hundred bytes an open and close costs shows past the allowance of
+    // 128 bytes a cycle and 8 kB of allocator slack (a panel that keeps
+    // 600 bytes a cycle grows 27 kB in 45 cycles, ours 4 to 5 kB in 50).
+    cycle(2);
     const ServerCounts before = probe.counts();
     const int fdsBefore = openDescriptors();
     const size_t heapBefore = mallinfo2().uordblks;
@@ -151,7 +155,7 @@ std::string noLeaks(Context& ctx, XProbe& probe, host::PluginInstance& h) {
         after.gcs - before.gcs, after.total - before.total, fdsAfter - fdsBefore, heap);
     const bool ok = after.windows == before.windows && after.pixmaps == before.pixmaps &&
                     after.gcs == before.gcs && after.total == before.total &&
-                    fdsAfter == fdsBefore && heap < 256L * done + 16384;
+                    fdsAfter == fdsBefore && heap < 128L * done + 8192;
     return ok ? passedWith(figure) : figure;
 }
 
