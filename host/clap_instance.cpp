@@ -18,6 +18,7 @@ ClapInstance::ClapInstance(std::unique_ptr<ClapHost> host) : host_(std::move(hos
         p.defaultValue = info.default_value;
         p.stepped = (info.flags & CLAP_PARAM_IS_STEPPED) != 0;
         p.automatable = (info.flags & CLAP_PARAM_IS_AUTOMATABLE) != 0;
+        p.readOnly = (info.flags & CLAP_PARAM_IS_READONLY) != 0;
         params_.push_back(std::move(p));
     }
     gui_ = host_->gui();
@@ -61,7 +62,7 @@ std::optional<uint32_t> ClapInstance::indexOf(clap_id id) const {
 }
 
 void ClapInstance::setValue(uint32_t index, double value) {
-    if (index >= params_.size()) return;
+    if (index >= params_.size() || params_[index].readOnly) return;
     const ClapParamChange change{0, params_[index].id, value};
     if (!host_->active()) {
         host_->flush({change});
@@ -108,7 +109,8 @@ const std::vector<ClapParamChange>& ClapInstance::eventsFor(std::span<const Para
     block_.clear();
     block_.swap(pending_);
     for (const ParamChange& c : changes) {
-        if (c.index < params_.size()) block_.push_back({c.frame, params_[c.index].id, c.value});
+        if (c.index < params_.size() && !params_[c.index].readOnly)
+            block_.push_back({c.frame, params_[c.index].id, c.value});
     }
     return block_;
 }

@@ -59,6 +59,8 @@ struct ParameterInfo {
     double defaultValue = 0.0;
     bool stepped = false;  // whole numbers only between min and max
     bool automatable = true;
+    // The plug-in's own to set (a meter): setValue leaves it, as hosts do.
+    bool readOnly = false;
 };
 
 // A parameter's new value at a frame of one block (0 = its first frame).
@@ -122,6 +124,7 @@ class PluginInstance {
     double fromNormalised(uint32_t index, double normalised) const;
     double toNormalised(uint32_t index, double value) const;
 
+    // Leaves a read-only parameter as it is.
     virtual void setValue(uint32_t index, double value) = 0;
     virtual double value(uint32_t index) = 0;
     // The plug-in's text for `value` (with its unit when it has one), or

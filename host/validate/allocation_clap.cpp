@@ -5,14 +5,15 @@
 // built through a host record that offers no extension, and the editor's
 // host (ClapHost) keeps room for the timers a panel registers.
 #include <clap/entry.h>
+#include <clap/ext/audio-ports.h>
 #include <clap/plugin-factory.h>
 #include <dlfcn.h>
 
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <vector>
 
-#include "host/channel_buffers.h"
 #include "host/clap_host.h"
 #include "host/validate/allocation_trials.h"
 #include "host/validate/failing_new.h"
@@ -34,18 +35,42 @@ void nothing(const clap_host_t*) {}
 const clap_host_t kQuietHost = {CLAP_VERSION_INIT, nullptr, "kv23",  "Harrow Quill", "", "1",
                                 noExtension,       nothing, nothing, nothing};
 
-// What a host does with an instance it got: activate it, process a block,
-// save its state if it has any; empty when all went well.
+// Buffers for every audio port of one direction, each with its channels.
+struct PortBuffers {
+    std::vector<std::vector<float>> channels;
+    std::vector<std::vector<float*>> pointers;
+    std::vector<clap_audio_buffer_t> ports;
+
+    PortBuffers(const clap_plugin_t* p, bool input) {
+        const auto* ext = static_cast<const clap_plugin_audio_ports_t*>(
+            p->get_extension(p, CLAP_EXT_AUDIO_PORTS));
+        const uint32_t count = ext ? ext->count(p, input) : 0;
+        std::vector<uint32_t> widths;
+        for (uint32_t i = 0; i < count; ++i) {
+            clap_audio_port_info_t info{};
+            widths.push_back(ext->get(p, i, input, &info) ? info.channel_count : 0);
+        }
+        for (uint32_t w : widths) {
+            pointers.emplace_back();
+            for (uint32_t c = 0; c < w; ++c) {
+                channels.emplace_back(kFrames, input ? 0.5f : 0.0f);
+                pointers.back().push_back(channels.back().data());
+            }
+        }
+        for (size_t i = 0; i < widths.size(); ++i)
+            ports.push_back({pointers[i].data(), nullptr, widths[i], 0, 0});
+    }
+};
+
+// What a host does with an instance it got: activate it, process a block
+// with a buffer for every port, and deactivate; empty when all went well.
 std::string stillWorks(const clap_plugin_t* p) {
     if (!p->activate(p, 48000.0, 1, kFrames)) return "activate refused";
     if (!p->start_processing(p)) {
         p->deactivate(p);
         return "start_processing refused";
     }
-    host::ChannelBuffers<float> buffers(2, 2, kFrames);
-    buffers.fillInputs(0.5f);
-    clap_audio_buffer_t in{buffers.inPointers(), nullptr, 2, 0, 0};
-    clap_audio_buffer_t out{buffers.outPointers(), nullptr, 2, 0, 0};
+    PortBuffers in(p, true), out(p, false);
     clap_input_events_t events{
         nullptr, [](const clap_input_events_t*) -> uint32_t { return 0; },
         [](const clap_input_events_t*, uint32_t) -> const clap_event_header_t* { return nullptr; }};
@@ -53,20 +78,20 @@ std::string stillWorks(const clap_plugin_t* p) {
         nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
     clap_process_t process{};
     process.frames_count = kFrames;
-    process.audio_inputs = &in;
-    process.audio_outputs = &out;
-    process.audio_inputs_count = 1;
-    process.audio_outputs_count = 1;
+    process.audio_inputs = in.ports.data();
+    process.audio_outputs = out.ports.data();
+    process.audio_inputs_count = static_cast<uint32_t>(in.ports.size());
+    process.audio_outputs_count = static_cast<uint32_t>(out.ports.size());
     process.in_events = &events;
     process.out_events = &sink;
     const clap_process_status status = p->process(p, &process);
     p->stop_processing(p);
     p->deactivate(p);
     if (status == CLAP_PROCESS_ERROR) return "process answered an error";
-    for (size_t c = 0; c < buffers.outputs(); ++c) {
+    for (size_t c = 0; c < out.channels.size(); ++c) {
         for (uint32_t n = 0; n < kFrames; ++n) {
-            if (!std::isfinite(buffers.out(c)[n]))
-                return format("output %zu, sample %u is not finite", c, n);
+            if (!std::isfinite(out.channels[c][n]))
+                return format("output channel %zu, sample %u is not finite", c, n);
         }
     }
     return {};

@@ -222,8 +222,8 @@ void wrongThread(Context& ctx) {
 // offers none (a minimal or an older one) must be able to create the
 // plug-in, activate it, process a block, deactivate and destroy it.
 void hostWithoutExtensions(Context& ctx) {
-    const ChildOutcome outcome = runInChild(
-        [&] { return clapConstructionTrial(ctx.options().pluginPath, 0); }, 30);
+    const ChildOutcome outcome =
+        runInChild([&] { return clapConstructionTrial(ctx.options().pluginPath, 0); }, 30);
     ctx.report().check(outcome.ok, "clap.host-without-extensions",
                        outcome.ok ? "created, activated, one block, deactivated and destroyed by a "
                                     "host that offers no extension"
@@ -241,8 +241,8 @@ std::vector<Check> clapChecks() {
          "noise",
          activationOrders, true},
         {"clap.host-without-extensions", Tier::Demanding,
-         "a host that offers fewer extensions than the plug-in expects crashes", hostWithoutExtensions,
-         true},
+         "a host that offers fewer extensions than the plug-in expects crashes",
+         hostWithoutExtensions, true},
         {"clap.parameter-texts", Tier::Demanding,
          "a value typed into the host's field is read as another value", parameterTexts, true},
         {"clap.odd-events", Tier::Hostile, "one bad automation point silences or crashes the track",

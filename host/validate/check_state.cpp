@@ -21,8 +21,10 @@ bool nearlyEqual(const host::ParameterInfo& p, double a, double b) {
     return std::fabs(a - b) <= 4.0 * std::numeric_limits<float>::epsilon() * range;
 }
 
+// A read-only parameter (a meter) is the plug-in's: the host neither sets
+// nor judges it.
 bool inRange(const host::ParameterInfo& p, double v) {
-    return v >= p.min && v <= p.max;
+    return p.readOnly || (v >= p.min && v <= p.max);
 }
 
 // What a host's automation relies on: a value set reads back as itself, or
@@ -42,7 +44,7 @@ void randomValues(Context& ctx) {
             h->setValue(i, values[i]);
         const std::vector<double> back = readAll(*h);
         for (uint32_t i = 0; i < values.size() && problem.empty(); ++i) {
-            if (nearlyEqual(params[i], values[i], back[i])) {
+            if (params[i].readOnly || nearlyEqual(params[i], values[i], back[i])) {
                 ++exact;
                 continue;
             }
@@ -167,8 +169,8 @@ void roundTrip(Context& ctx) {
         const std::vector<double> now = readAll(*a);
         const std::vector<std::string> texts = textsOf(*a);
         for (size_t i = 0; i < now.size() && problem.empty(); ++i) {
-            if (nearlyEqual(a->parameters()[i], now[i], stored[i]) || texts[i] == shown[i])
-                continue;
+            const host::ParameterInfo& p = a->parameters()[i];
+            if (p.readOnly || nearlyEqual(p, now[i], stored[i]) || texts[i] == shown[i]) continue;
             problem = format("parameter %zu restored as %g \"%s\", saved as %g \"%s\"", i, now[i],
                              texts[i].c_str(), stored[i], shown[i].c_str());
         }
