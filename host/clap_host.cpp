@@ -394,6 +394,13 @@ int ClapHost::idle() {
     return static_cast<int>(std::max<long>(wait, 0));
 }
 
+int ClapHost::tick() {
+    const auto now = std::chrono::steady_clock::now();
+    for (Timer& t : timers_)
+        t.next = now;
+    return idle();
+}
+
 void ClapHost::fireTimers() {
     std::vector<clap_id> ids;
     for (const Timer& t : timers_)

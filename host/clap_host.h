@@ -115,6 +115,9 @@ class ClapHost {
     int idle();
     // Every registered timer at once, due or not (a test's "one tick").
     void fireTimers();
+    // idle() with every timer due: one tick of a host's idle, as a VST 2
+    // host's effEditIdle is one.
+    int tick();
     size_t timerCount() const { return timers_.size(); }
     // The first host call the plug-in made on a thread CLAP forbids for it
     // ("timer-support.register_timer off the main thread"), or empty.

@@ -171,7 +171,7 @@ bool ClapInstance::setEditorScale(double scale) {
 }
 
 void ClapInstance::idle() {
-    host_->idle();
+    host_->tick();
 }
 
 void ClapInstance::closeEditor() {

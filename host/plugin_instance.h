@@ -164,8 +164,9 @@ class PluginInstance {
     virtual bool editorSize(int& width, int& height) = 0;
     // The host's factor while the editor is open; false when refused.
     virtual bool setEditorScale(double scale) = 0;
-    // The main thread's share of the plug-in's work: the editor's idle and
-    // timers, flushes and callbacks it asked for.
+    // One tick of the host's idle on the main thread: the editor's idle
+    // (VST 2's effEditIdle; every CLAP timer once), and the flushes and
+    // callbacks the plug-in asked for.
     virtual void idle() = 0;
     virtual bool editorOpen() const = 0;
     virtual void closeEditor() = 0;
