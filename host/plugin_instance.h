@@ -19,9 +19,10 @@
 // Threads: load, identity, parameters' descriptions, state, start/stop and
 // the editor belong to the thread that loaded the instance (the host's main
 // thread); process belongs to one audio thread at a time. setValue/value may
-// come from any thread when capabilities().valuesFromAnyThread; otherwise
-// only from the main thread, and setValue while another thread processes
-// is handed to that thread's next block.
+// come from any thread when capabilities().valuesFromAnyThread. Otherwise
+// value belongs to the main thread, and setValue from any thread reaches
+// the plug-in between two blocks, never beside a running one (CLAP: a
+// flush on the audio side, or an event at the next block's first frame).
 #pragma once
 
 #include <cstdint>
