@@ -1,5 +1,6 @@
 #include "host/clap_host.h"
 
+#include <clap/ext/latency.h>
 #include <clap/ext/thread-check.h>
 #include <clap/plugin-factory.h>
 #include <dlfcn.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace kv::host {
 
@@ -62,6 +64,7 @@ struct ClapHost::Callbacks {
         if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimers;
         if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParams;
         if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &kThreadCheck;
+        if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
         return nullptr;
     }
     static void requestRestart(const clap_host_t*) {}
@@ -132,6 +135,13 @@ struct ClapHost::Callbacks {
     }
     static void requestFlush(const clap_host_t* h) { of(h).flushRequested_ = true; }
 
+    // latency: kv23 renders offline and compensates nothing; what it owes
+    // the plug-in is to hear the change on the main thread.
+    static void latencyChanged(const clap_host_t* h) {
+        ClapHost& c = of(h);
+        if (!c.onMainThread()) c.noteMisuse("latency.changed off the main thread");
+    }
+
     static bool isMainThread(const clap_host_t* h) { return of(h).onMainThread(); }
     static bool isAudioThread(const clap_host_t*) { return audioDepth > 0; }
 
@@ -146,9 +156,14 @@ struct ClapHost::Callbacks {
     static constexpr clap_host_timer_support_t kTimers = {registerTimer, unregisterTimer};
     static constexpr clap_host_params_t kParams = {rescan, clear, requestFlush};
     static constexpr clap_host_thread_check_t kThreadCheck = {isMainThread, isAudioThread};
+    static constexpr clap_host_latency_t kLatency = {latencyChanged};
 };
 
 ClapHost::ClapHost() : mainThread_(std::this_thread::get_id()) {
+    // Room for the timers a panel registers, so that registering one
+    // allocates nothing (kv23 validate counts the plug-in's allocations
+    // during gui.create and set_parent).
+    timers_.reserve(16);
     host_ = {CLAP_VERSION_INIT,
              this,
              "kv23",
@@ -347,6 +362,8 @@ bool ClapHost::flush(const std::vector<ClapParamChange>& changes) {
     for (const auto& c : changes)
         events.events.push_back(valueEvent(0, c.id, c.value, paramInfo(c.id)));
     flushRequested_ = false;
+    std::optional<AudioThread> audio;
+    if (active_) audio.emplace();
     paramsExt_->flush(plugin_, &events.list, &output_);
     return true;
 }
@@ -377,6 +394,13 @@ int ClapHost::idle() {
     return static_cast<int>(std::max<long>(wait, 0));
 }
 
+int ClapHost::tick() {
+    const auto now = std::chrono::steady_clock::now();
+    for (Timer& t : timers_)
+        t.next = now;
+    return idle();
+}
+
 void ClapHost::fireTimers() {
     std::vector<clap_id> ids;
     for (const Timer& t : timers_)
@@ -386,8 +410,31 @@ void ClapHost::fireTimers() {
     }
 }
 
+bool ClapHost::supports64() const {
+    if (!portsExt_) return false;
+    for (bool input : {true, false}) {
+        if (portsExt_->count(plugin_, input) == 0) continue;
+        clap_audio_port_info_t info{};
+        if (!portsExt_->get(plugin_, 0, input, &info) ||
+            (info.flags & CLAP_AUDIO_PORT_SUPPORTS_64BITS) == 0)
+            return false;
+    }
+    return true;
+}
+
 bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
                        const std::vector<ClapParamChange>& changes, bool keepOrder) {
+    return processAny(in, out, frames, offset, changes, keepOrder);
+}
+
+bool ClapHost::process(double** in, double** out, uint32_t frames, int64_t offset,
+                       const std::vector<ClapParamChange>& changes, bool keepOrder) {
+    return processAny(in, out, frames, offset, changes, keepOrder);
+}
+
+template <typename T>
+bool ClapHost::processAny(T** in, T** out, uint32_t frames, int64_t offset,
+                          const std::vector<ClapParamChange>& changes, bool keepOrder) {
     EventList events;
     for (const auto& c : changes) {
         if (c.frame < offset || c.frame >= offset + frames) continue;
@@ -399,8 +446,15 @@ bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
             events.events.begin(), events.events.end(),
             [](const auto& a, const auto& b) { return a.header.time < b.header.time; });
     }
-    clap_audio_buffer_t inBuffer{in, nullptr, inputChannels(), 0, 0};
-    clap_audio_buffer_t outBuffer{out, nullptr, outputChannels(), 0, 0};
+    clap_audio_buffer_t inBuffer{nullptr, nullptr, inputChannels(), 0, 0};
+    clap_audio_buffer_t outBuffer{nullptr, nullptr, outputChannels(), 0, 0};
+    if constexpr (sizeof(T) == sizeof(float)) {
+        inBuffer.data32 = in;
+        outBuffer.data32 = out;
+    } else {
+        inBuffer.data64 = in;
+        outBuffer.data64 = out;
+    }
     clap_process_t p{};
     p.steady_time = steadyTime_;
     p.frames_count = frames;

@@ -8,7 +8,7 @@
 // unloads the library.
 //
 // Each instance has its own clap_host_t (host_data is the ClapHost) offering
-// gui, timer-support, params and thread-check. The main thread is the one
+// gui, timer-support, params, thread-check and latency. The main thread is the one
 // that loaded the plug-in; the audio thread is whichever thread is inside
 // process (or start/stop_processing). What must happen on the main thread
 // (timers, a requested flush, on_main_thread) happens in idle(), which the
@@ -99,6 +99,9 @@ class ClapHost {
     // Sets parameter values while not processing, through params.flush with
     // the values as input events (a host's automation or a typed value);
     // the plug-in's output events go to the listener. False without a flush.
+    // While active the flush belongs on the audio thread: the caller makes
+    // sure no other thread is in process, and the calling thread counts as
+    // the audio thread for the call.
     bool flush(const std::vector<ClapParamChange>& changes = {});
 
     // The plug-in's gui and timer-support extensions, or null.
@@ -112,6 +115,9 @@ class ClapHost {
     int idle();
     // Every registered timer at once, due or not (a test's "one tick").
     void fireTimers();
+    // idle() with every timer due: one tick of a host's idle, as a VST 2
+    // host's effEditIdle is one.
+    int tick();
     size_t timerCount() const { return timers_.size(); }
     // The first host call the plug-in made on a thread CLAP forbids for it
     // ("timer-support.register_timer off the main thread"), or empty.
@@ -125,6 +131,11 @@ class ClapHost {
     // answered CLAP_PROCESS_ERROR.
     bool process(float** in, float** out, uint32_t frames, int64_t offset,
                  const std::vector<ClapParamChange>& changes, bool keepOrder = false);
+    // The same in 64 bits (data64), for a plug-in whose main ports say
+    // CLAP_AUDIO_PORT_SUPPORTS_64BITS.
+    bool process(double** in, double** out, uint32_t frames, int64_t offset,
+                 const std::vector<ClapParamChange>& changes, bool keepOrder = false);
+    bool supports64() const;
 
     std::optional<std::vector<uint8_t>> saveState() const;
     bool loadState(const std::vector<uint8_t>& bytes) const;
@@ -132,6 +143,9 @@ class ClapHost {
   private:
     ClapHost();
     uint32_t channels(bool input) const;
+    template <typename T>
+    bool processAny(T** in, T** out, uint32_t frames, int64_t offset,
+                    const std::vector<ClapParamChange>& changes, bool keepOrder);
     void readParams();
     bool onMainThread() const;
     void noteMisuse(const char* call);

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "host/channel_buffers.h"
-#include "host/clap_host.h"
 #include "host/cli.h"
 #include "host/gui_support.h"
+#include "host/plugin_instance.h"
 #include "host/x_errors.h"
 
 namespace kv::host {
@@ -332,7 +332,12 @@ int runGui(const std::vector<std::string>& args) {
     // comma as the decimal point.
     std::setlocale(LC_ALL, "");
     const GuiOptions options = parseOptions(args);
-    if (isClapFile(options.plugin.path)) return runClapGui(options);
+    // Each format's host calls are its own (VST 2's opcodes, CLAP's gui
+    // requests and events): each has its session, over the format's host.
+    std::string why;
+    const std::string path =
+        options.plugin.path.empty() ? defaultPluginPath() : options.plugin.path;
+    if (pluginFormatOf(path, why) == PluginFormat::Clap) return runClapGui(options);
     GuiSession session(options);
     session.open();
     session.loop();

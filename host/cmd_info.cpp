@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "host/clap_host.h"
+#include "host/clap_instance.h"
 #include "host/cli.h"
+#include "host/plugin_instance.h"
+#include "host/vst2_instance.h"
 
 namespace kv::host {
 
@@ -59,10 +61,7 @@ std::string flagNames(int32_t flags) {
 
 // What a CLAP plug-in says about itself: its descriptor, its main audio
 // ports, its parameters (range, default, value and text) and its state.
-int runClapInfo(const std::string& path) {
-    std::string error;
-    auto clap = ClapHost::load(path, error);
-    if (!clap) throw RunError(error);
+int printClapInfo(ClapHost* clap) {
     const clap_plugin_descriptor_t& d = clap->descriptor();
     auto text = [](const char* s) { return s ? s : ""; };
     std::string features;
@@ -106,10 +105,18 @@ int runInfo(const std::vector<std::string>& args) {
         if (takePluginOption(reader, arg, choice)) continue;
         throw UsageError("unknown argument \"" + arg + "\"");
     }
-    if (isClapFile(choice.path)) return runClapInfo(choice.path);
-    auto host = openPlugin(choice);
+    LoadOptions options;
+    if (choice.trace) options.trace = stderr;
+    std::string error;
+    const std::string path = choice.path.empty() ? defaultPluginPath() : choice.path;
+    const std::unique_ptr<PluginInstance> instance = openPluginInstance(path, error, options);
+    if (!instance) throw RunError(error);
+    // What each format says of itself, in its own words: a scanner of that
+    // format reads exactly these.
+    if (auto* clap = dynamic_cast<ClapInstance*>(instance.get()))
+        return printClapInfo(&clap->clap());
+    Vst2Host* host = &dynamic_cast<Vst2Instance&>(*instance).vst2();
     AEffect* e = host->effect();
-    host->dispatch(effOpen);
 
     const std::string name = host->getString(effGetEffectName, 0, kVstMaxEffectNameLen);
     const std::string vendor = host->getString(effGetVendorString, 0, kVstMaxVendorStrLen);
@@ -152,7 +159,6 @@ int runInfo(const std::vector<std::string>& args) {
     for (uint8_t b : chunk)
         std::printf(" %02x", b);
     std::printf("\n");
-    host->close();
     return 0;
 }
 
@@ -163,7 +169,9 @@ extern const Command kInfoCommand = {
     "print the plug-in's identity, flags, parameters and state chunk",
     "usage: kv23 info [--plugin PATH] [--trace]\n"
     "\n"
-    "Loads the plug-in, sends effOpen and prints what it answers: effect name,\n"
+    "Loads the plug-in (VST 2 or CLAP, told by what the file exports) and prints\n"
+    "what it says of itself in its format's words. VST 2: sends effOpen and prints\n"
+    "what it answers: effect name,\n"
     "vendor, product, vendor version, VST version, category, unique ID (hex and\n"
     "as four characters), version, flags (hex and by name), channel counts, the\n"
     "number of programs and parameters, each parameter's name, value, display\n"

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,9 +15,9 @@
 #include "dsp/opamp_params.h"
 #include "host/audio_file.h"
 #include "host/channel_buffers.h"
-#include "host/clap_host.h"
 #include "host/cli.h"
 #include "host/demo_signal.h"
+#include "host/plugin_instance.h"
 #include "host/progress.h"
 
 namespace kv::host {
@@ -30,9 +31,9 @@ constexpr int64_t kFileChunk = 8192;  // frames per file read and write
 // (--gain, --volume, --pad1, --pad2) as its parameter and value.
 struct Setting {
     std::string param;     // the index or, for a CLAP plug-in, the id or name
-    double value = 0.0;    // as typed: normalised for --param with VST 2, else plain
+    double value = 0.0;    // as typed, in the parameter's own units; a named option's in dB
     bool named = false;    // from a named option
-    float normalised = 0;  // a named option's value as a VST 2 parameter
+    float normalised = 0;  // a named option's value between its parameter's ends
     std::string typed;     // --param's N=V as typed, for messages
 };
 
@@ -41,10 +42,9 @@ struct ProcessRequest {
     std::string output;
     bool demo = false;
     PluginChoice plugin;
-    std::vector<Setting> settings;              // in command-line order
-    std::vector<std::pair<int, float>> params;  // the same for VST 2: index and normalised value
-    std::string namedOption;  // --gain, --volume, --pad1 or --pad2 when one was given
-    std::string automation;   // --automation FILE
+    std::vector<Setting> settings;  // in command-line order
+    std::string namedOption;        // --gain, --volume, --pad1 or --pad2 when one was given
+    std::string automation;         // --automation FILE
     long block = 512;
     bool useDouble = false;
     std::optional<double> rate;
@@ -104,23 +104,6 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             throw UsageError("unknown option \"" + arg + "\"");
         } else {
             positional.push_back(arg);
-        }
-    }
-    // A VST 2 plug-in's parameters are numbered and normalised; a CLAP
-    // plug-in's have ids or names and plain values, which it checks itself.
-    if (!isClapFile(r.plugin.path)) {
-        for (const Setting& s : r.settings) {
-            if (s.named) {
-                r.params.emplace_back(std::stoi(s.param), s.normalised);
-                continue;
-            }
-            const long index = parseInteger(s.param, "--param's index");
-            if (index < 0 || index > 1000) {
-                throw UsageError("parameter index " + std::to_string(index) + " does not exist");
-            }
-            r.params.emplace_back(
-                static_cast<int>(index),
-                checkedValue(s.value, 0.0, 1.0, "the value of --param " + s.typed));
         }
     }
     const size_t wanted = r.demo ? 1 : 2;
@@ -285,57 +268,65 @@ std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path)
 }
 
 // Whether the plug-in is the one the named options and the demo's settings
-// were made for (its unique ID and its four parameters).
-bool isOurPlugin(const AEffect& e) {
-    return e.uniqueID == 0x4B563233 && e.numParams == 4;  // 'KV23'
+// were made for: KV23-T ZuDiz (its id in either format) with its four parameters.
+bool isOurPlugin(const PluginInstance& p) {
+    const PluginIdentity id = p.identity();
+    return (id.id == "KV23" || id.id == "com.harrowquill.kv23-t-zudiz") && p.parameterCount() == 4;
 }
 
-void checkCapabilities(Vst2Host& host, const ProcessRequest& r) {
-    AEffect* e = host.effect();
-    if (!r.namedOption.empty() && !isOurPlugin(*e)) {
-        throw UsageError(r.namedOption +
-                         " sets a control of KV23-T ZuDiz; for this plug-in use --param N=V "
-                         "(kv23 info lists its parameters)");
+// A named option's or the demo's setting, given between the parameter's
+// ends, in the parameter's own units: a VST 2 parameter's are that 0 to 1
+// itself (kept as the float VST 2 carries), a CLAP parameter's the decibels
+// or switch positions the named options were typed in.
+double ownUnits(const PluginInstance& p, uint32_t index, float normalised, double typed) {
+    const ParameterInfo& info = p.parameters()[index];
+    if (info.min == 0.0 && info.max == 1.0) return static_cast<double>(normalised);
+    return typed;
+}
+
+// One setting as the parameter's place and the value it takes. A VST 2
+// plug-in's parameters are numbered and take 0 to 1; a CLAP plug-in's
+// have ids or names and plain values, which it checks itself. `where`
+// names the automation file for its messages, empty for --param.
+ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string& where) {
+    const uint32_t count = p.parameterCount();
+    if (s.named) {
+        const auto index = static_cast<uint32_t>(std::stoi(s.param));
+        return {0, index, ownUnits(p, index, s.normalised, s.value)};
     }
-    for (const auto& [index, value] : r.params) {
-        if (index >= e->numParams) {
+    if (p.identity().format == PluginFormat::Vst2) {
+        const long index = parseInteger(
+            s.param, where.empty() ? "--param's index" : where + ": the parameter index");
+        if (!where.empty() && (index < 0 || index >= static_cast<long>(count)))
+            throw UsageError(where + ": parameter " + s.param + " does not exist");
+        if (index < 0 || index > 1000)
+            throw UsageError("parameter index " + std::to_string(index) + " does not exist");
+        if (index >= static_cast<long>(count)) {
             throw UsageError("parameter index " + std::to_string(index) +
-                             " does not exist (the plug-in has " + std::to_string(e->numParams) +
-                             " parameters, 0 to " + std::to_string(e->numParams - 1) + ")");
+                             " does not exist (the plug-in has " + std::to_string(count) +
+                             " parameters, 0 to " + std::to_string(static_cast<long>(count) - 1) +
+                             ")");
         }
+        const std::string what = where.empty() ? "the value of --param " + s.typed : s.typed;
+        return {0, static_cast<uint32_t>(index), checkedValue(s.value, 0.0, 1.0, what)};
     }
-    const int32_t needed = r.useDouble ? effFlagsCanDoubleReplacing : effFlagsCanReplacing;
-    if ((e->flags & needed) == 0 ||
-        (r.useDouble ? e->processDoubleReplacing == nullptr : e->processReplacing == nullptr)) {
-        throw RunError(std::string("the plug-in cannot process ") +
-                       (r.useDouble ? "64-bit (drop --double)" : "32-bit float") + " audio");
-    }
-}
-
-// The plug-in a render drives: a VST 2 instance or a CLAP one, behind the
-// few calls the render loop makes.
-struct Renderer {
-    int inputs = 0;
-    int outputs = 0;
-    bool ours = false;  // KV23-T ZuDiz in the VST 2 build: the demo's settings apply
-    std::function<void(int index, float value)> setParameter;  // VST 2 only
-    BlockRunner::Run32 run32;
-    BlockRunner::Run64 run64;
-    std::function<void()> finish;
-};
-
-// A CLAP plug-in's setting as the id and plain value it takes.
-ClapParamChange clapChange(const ClapHost& clap, const Setting& s, int64_t frame) {
-    const auto id = clap.findParam(s.param);
-    if (!id) {
+    const auto index = p.findParameter(s.param);
+    if (!index) {
         std::string names;
-        for (const auto& p : clap.params())
-            names += std::string(names.empty() ? "" : ", ") + std::to_string(p.id) + " " + p.name;
+        for (const ParameterInfo& info : p.parameters())
+            names +=
+                std::string(names.empty() ? "" : ", ") + std::to_string(info.id) + " " + info.name;
         throw UsageError("the plug-in has no parameter \"" + s.param + "\" (it has " +
                          (names.empty() ? std::string("none") : names) + ")");
     }
-    return {frame, *id, s.value};
+    return {0, *index, s.value};
 }
+
+// The automation's changes, each at its frame of the whole render.
+struct TimedChange {
+    int64_t frame;
+    ParamChange change;
+};
 
 int runProcess(const std::vector<std::string>& args) {
     const ProcessRequest r = parse(args);
@@ -368,79 +359,69 @@ int runProcess(const std::vector<std::string>& args) {
     const auto automation = r.automation.empty() ? std::vector<std::pair<int64_t, Setting>>{}
                                                  : readAutomation(r.automation);
 
-    Renderer plugin;
-    std::unique_ptr<Vst2Host> host;
-    std::unique_ptr<ClapHost> clap;
-    std::vector<ClapParamChange> clapChanges;
-    std::vector<std::pair<int64_t, std::pair<int, float>>> vstChanges;
-    if (isClapFile(r.plugin.path)) {
-        std::string error;
-        clap = ClapHost::load(r.plugin.path, error);
-        if (!clap) throw RunError(error);
-        if (r.useDouble) throw UsageError("--double: kv23 gives CLAP plug-ins 32-bit buffers");
-        // The settings arrive as events at the first frame, the automation
-        // at its frames: the plug-in applies each at its sample.
-        for (const Setting& s : r.settings)
-            clapChanges.push_back(clapChange(*clap, s, 0));
-        for (const auto& [frame, s] : automation)
-            clapChanges.push_back(clapChange(*clap, s, frame));
-        if (!clap->start(pluginRate, static_cast<uint32_t>(r.block))) {
-            throw RunError("the plug-in refused to activate at " + std::to_string(pluginRate) +
-                           " Hz");
-        }
-        plugin.inputs = static_cast<int>(clap->inputChannels());
-        plugin.outputs = static_cast<int>(clap->outputChannels());
-        plugin.run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
-            if (!clap->process(in, out, static_cast<uint32_t>(frames), pos, clapChanges)) {
-                throw RunError("the plug-in's process answered an error at frame " +
-                               std::to_string(pos));
-            }
-        };
-        plugin.finish = [&] { clap->stop(); };
-    } else {
-        host = openPlugin(r.plugin);
-        checkCapabilities(*host, r);
-        for (const auto& [frame, s] : automation) {
-            const long index = parseInteger(s.param, r.automation + ": the parameter index");
-            if (index < 0 || index >= host->numParams()) {
-                throw UsageError(r.automation + ": parameter " + s.param + " does not exist");
-            }
-            vstChanges.push_back(
-                {frame, {static_cast<int>(index), checkedValue(s.value, 0.0, 1.0, s.typed)}});
-        }
-        plugin.inputs = host->numInputs();
-        plugin.outputs = host->numOutputs();
-        plugin.ours = isOurPlugin(*host->effect());
-        plugin.setParameter = [&](int index, float value) { host->setParameter(index, value); };
-        // A VST 2 plug-in reads its parameters once per block: a change
-        // inside a block is set before it, so it starts with that block.
-        const auto automate = [&](int64_t pos, int32_t frames) {
-            for (const auto& [frame, change] : vstChanges) {
-                if (frame >= pos && frame < pos + frames)
-                    host->setParameter(change.first, change.second);
-            }
-        };
-        plugin.run32 = [&, automate](float** in, float** out, int32_t frames, int64_t pos) {
-            automate(pos, frames);
-            host->processReplacing(in, out, frames);
-        };
-        plugin.run64 = [&, automate](double** in, double** out, int32_t frames, int64_t pos) {
-            automate(pos, frames);
-            host->processDoubleReplacing(in, out, frames);
-        };
-        host->start(pluginRate, static_cast<int32_t>(r.block));
-        for (const auto& [index, value] : r.params)
-            host->setParameter(index, value);
-        plugin.finish = [&] {
-            host->stop();
-            host->close();
-        };
+    LoadOptions loadOptions;
+    if (r.plugin.trace) loadOptions.trace = stderr;
+    std::string error;
+    const std::string path = r.plugin.path.empty() ? defaultPluginPath() : r.plugin.path;
+    const std::unique_ptr<PluginInstance> plugin = openPluginInstance(path, error, loadOptions);
+    if (!plugin) throw RunError(error);
+    const bool ours = isOurPlugin(*plugin);
+    if (!r.namedOption.empty() && !ours) {
+        throw UsageError(r.namedOption +
+                         " sets a control of KV23-T ZuDiz; for this plug-in use --param N=V "
+                         "(kv23 info lists its parameters)");
     }
+    std::vector<ParamChange> settings;
+    for (const Setting& s : r.settings)
+        settings.push_back(resolve(*plugin, s, ""));
+    std::vector<TimedChange> timed;
+    for (const auto& [frame, s] : automation)
+        timed.push_back({frame, resolve(*plugin, s, r.automation)});
+    const Capabilities can = plugin->capabilities();
+    if (r.useDouble ? !can.doublePrecision : !can.singlePrecision) {
+        throw RunError(std::string("the plug-in cannot process ") +
+                       (r.useDouble ? "64-bit (drop --double)" : "32-bit float") + " audio");
+    }
+    if (!plugin->start(pluginRate, static_cast<uint32_t>(r.block))) {
+        throw RunError("the plug-in refused to activate at " + std::to_string(pluginRate) + " Hz");
+    }
+    for (const ParamChange& c : settings)
+        plugin->setValue(c.index, c.value);
 
-    ChannelMap map = mapChannels(channels, plugin.inputs, plugin.outputs);
+    // The automation's changes inside each block, at their frames in it (a
+    // format without sample-accurate changes applies them before the block:
+    // capabilities().sampleAccurate). One cursor walks the sorted changes,
+    // so a render costs in proportion to its events.
+    size_t next = 0;
+    std::vector<ParamChange> inBlock;
+    const auto changesFor = [&](int64_t pos, int32_t frames) {
+        inBlock.clear();
+        while (next < timed.size() && timed[next].frame < pos + frames) {
+            if (timed[next].frame >= pos) {
+                ParamChange c = timed[next].change;
+                c.frame = static_cast<uint32_t>(timed[next].frame - pos);
+                inBlock.push_back(c);
+            }
+            ++next;
+        }
+        return std::span<const ParamChange>(inBlock);
+    };
+    const auto failed = [](int64_t pos) {
+        return RunError("the plug-in's process answered an error at frame " + std::to_string(pos));
+    };
+    const BlockRunner::Run32 run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
+        if (!plugin->process(in, out, static_cast<uint32_t>(frames), changesFor(pos, frames)))
+            throw failed(pos);
+    };
+    const BlockRunner::Run64 run64 = [&](double** in, double** out, int32_t frames, int64_t pos) {
+        if (!plugin->process(in, out, static_cast<uint32_t>(frames), changesFor(pos, frames)))
+            throw failed(pos);
+    };
+
+    ChannelMap map = mapChannels(channels, plugin->inputs(), plugin->outputs());
     const int outChannels = static_cast<int>(map.sink.size());
     if (!map.note.empty()) std::fprintf(stderr, "kv23 process: %s\n", map.note.c_str());
-    const bool demoSettings = r.demo && plugin.ours;
+    const bool demoSettings = r.demo && ours;
     if (r.demo && !demoSettings) {
         std::fprintf(stderr,
                      "kv23 process: the demo's settings are made for KV23-T ZuDiz; this plug-in "
@@ -452,12 +433,12 @@ int runProcess(const std::vector<std::string>& args) {
     SoundWriter writer(r.output, fileRate, outChannels, writeFormat);
 
     std::array<bool, 4> pinned{};
-    for (const auto& [index, value] : r.params) {
-        if (index < 4) pinned[index] = true;
+    for (const ParamChange& c : settings) {
+        if (c.index < 4) pinned[c.index] = true;
     }
 
-    BlockRunner runner(plugin.inputs, plugin.outputs, static_cast<size_t>(r.block), r.useDouble,
-                       std::move(map), plugin.run32, plugin.run64);
+    BlockRunner runner(plugin->inputs(), plugin->outputs(), static_cast<size_t>(r.block),
+                       r.useDouble, std::move(map), run32, run64);
     // Files are read and written in chunks of whole blocks: libsndfile makes
     // one system call per request, which would dominate with small blocks.
     const int64_t chunk = r.block * std::max<int64_t>(1, (kFileChunk + r.block - 1) / r.block);
@@ -483,8 +464,10 @@ int runProcess(const std::vector<std::string>& args) {
                 const int64_t pos = done + at;
                 frames = std::min(frames, DemoSignal::nextChange(pos) - pos);
                 const auto p = demo.parametersAt(pos);
-                for (int i = 0; i < 4; ++i) {
-                    if (!pinned[i] && p[i] != applied[i]) plugin.setParameter(i, p[i]);
+                for (uint32_t i = 0; i < 4; ++i) {
+                    if (!pinned[i] && p[i] != applied[i])
+                        plugin->setValue(
+                            i, ownUnits(*plugin, i, p[i], plugin->fromNormalised(i, p[i])));
                     applied[i] = p[i];
                 }
             }
@@ -497,7 +480,7 @@ int runProcess(const std::vector<std::string>& args) {
         progress.update(done);
     }
     progress.finish();
-    plugin.finish();
+    plugin->stop();
     writer.commit();
     return 0;
 }
@@ -510,10 +493,11 @@ extern const Command kProcessCommand = {
     "usage: kv23 process IN OUT [options]\n"
     "       kv23 process --demo OUT [options]\n"
     "\n"
-    "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, Ogg, ...), sends effOpen, "
-    "effSetSampleRate, effSetBlockSize and\n"
-    "effMainsChanged 1, sets the parameters, processes the audio in blocks through\n"
-    "processReplacing (or processDoubleReplacing), and writes OUT with the rate and\n"
+    "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, Ogg, ...), starts the\n"
+    "plug-in (VST 2: effOpen, effSetSampleRate, effSetBlockSize, effMainsChanged 1;\n"
+    "CLAP: activate, start_processing), sets the parameters, processes the audio in\n"
+    "blocks (VST 2: processReplacing or processDoubleReplacing; CLAP: process with\n"
+    "32- or 64-bit buffers), and writes OUT with the rate and\n"
     "channel count of IN (a mono file gets the left output). The file's channels\n"
     "go to the plug-in's inputs in order; a mono file feeds the first two, a\n"
     "plug-in with one input gets the channels mixed, inputs beyond the file's\n"
@@ -536,7 +520,7 @@ extern const Command kProcessCommand = {
     "  --pad2          switch on Pad 2, -10 dB at the input\n"
     "  --block N       frames per processing call, 1 to 1048576 (default 512;\n"
     "                  the last block may be shorter)\n"
-    "  --double        process in 64-bit floating point\n"
+    "  --double        process in 64-bit floating point (where the plug-in offers it)\n"
     "  --rate HZ       the sample rate told to the plug-in (default: IN's rate);\n"
     "                  OUT keeps IN's rate\n"
     "  --automation F  change parameters during the render: F holds lines\n"

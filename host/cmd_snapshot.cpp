@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "host/channel_buffers.h"
-#include "host/clap_host.h"
 #include "host/cli.h"
+#include "host/plugin_instance.h"
 #include "host/private_x_server.h"
 #include "host/x_errors.h"
 #include "host/x_pixels.h"
@@ -37,18 +37,19 @@ const char* const kSnapshotHelp =
     "and writes the window's pixels to OUT.png. Without $DISPLAY a private Xvfb\n"
     "is started for the picture and stopped afterwards.\n"
     "\n"
-    "  --param N=V   set parameter N to the normalised value V before opening\n"
-    "                (repeatable; 0 Gain, 1 Pad 1, 2 Pad 2, 3 Volume)\n"
+    "  --param N=V   set parameter N to V, in its own units, before opening\n"
+    "                (repeatable); a VST 2 plug-in's are numbered and take 0 to 1\n"
+    "                (0 Gain, 1 Pad 1, 2 Pad 2, 3 Volume)\n"
     "  --over        feed one block above full scale through the processing\n"
     "                first, so the peak LED shows lit\n"
-    "  --scale F     send the editor the scale factor F (1.5, 2 ...) before it\n"
-    "                opens, as Carla does (effVendorSpecific 'PreS' 'AeCs')\n"
+    "  --scale F     give the editor the host's scale factor F (1.5, 2 ...) as\n"
+    "                it opens: VST 2 as Carla does (effVendorSpecific 'PreS'\n"
+    "                'AeCs'), CLAP as gui.set_scale\n"
     "\n"
     "A CLAP plug-in (a .clap file) is shown through its gui extension, embedded\n"
     "as kv23 gui embeds it, its timers run as the idle: --param ID=V takes the\n"
     "parameter's id or name and its plain value (decibels, 0 or 1), set through\n"
-    "params.flush before the panel is created; --scale is gui.set_scale; --over\n"
-    "activates the plug-in for one block.\n";
+    "before the panel is created.\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -93,146 +94,61 @@ Options parse(const std::vector<std::string>& args) {
     return o;
 }
 
-// The plug-in's side of a snapshot: a VST 2 editor or a CLAP panel.
+// The plug-in's side of a snapshot, whatever its format.
 class Editor {
   public:
-    virtual ~Editor() = default;
-    // Before the display: checks the request against the plug-in (a
-    // UsageError for a parameter it does not have).
-    virtual void check(const Options& options) = 0;
-    // Starts the plug-in and sets the parameters and the scale.
-    virtual void prepare(const Options& options) = 0;
-    // The size the editor reports; false when it reports none.
-    virtual bool size(int& w, int& h) = 0;
-    virtual bool open(Window parent) = 0;
-    virtual void idle() = 0;
-    // One block above full scale through the processing.
-    virtual void over() = 0;
-    virtual void close() = 0;
-};
-
-class Vst2Editor final : public Editor {
-  public:
-    explicit Vst2Editor(const PluginChoice& plugin) : host_(openPlugin(plugin)) {
-        if ((host_->effect()->flags & effFlagsHasEditor) == 0)
-            throw RunError("the plug-in has no editor");
-    }
-    void check(const Options& options) override {
-        for (const auto& [name, value] : options.params) {
-            const long index = parseInteger(name, "--param index");
-            if (index < 0 || index >= host_->numParams())
-                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
-        }
-    }
-    void prepare(const Options& options) override {
-        host_->start(44100.0f, 512);  // effOpen, rate, block size, resume
-        for (const auto& [name, value] : options.params)
-            host_->setParameter(static_cast<int32_t>(parseInteger(name, "--param index")),
-                                static_cast<float>(value));
-        if (options.scale > 0.0)
-            host_->dispatch(effVendorSpecific, kvFourCC('P', 'r', 'e', 'S'),
-                            kvFourCC('A', 'e', 'C', 's'), nullptr,
-                            static_cast<float>(options.scale));
-    }
-    bool size(int& w, int& h) override {
-        ERect* rect = nullptr;
-        host_->dispatch(effEditGetRect, 0, 0, &rect);
-        w = rect ? rect->right - rect->left : 0;
-        h = rect ? rect->bottom - rect->top : 0;
-        return w > 0 && h > 0;
-    }
-    bool open(Window parent) override {
-        return host_->dispatch(effEditOpen, 0, 0,
-                               reinterpret_cast<void*>(static_cast<uintptr_t>(parent))) != 0;
-    }
-    void idle() override {
-        host_->dispatch(effEditIdle);
-        host_->clearCalls();
-    }
-    void over() override {
-        // Twice full scale for one block; the LED lights at the next idle
-        // and holds long enough for the picture.
-        ChannelBuffers<float> buffers(host_->numInputs(), host_->numOutputs(), 512);
-        buffers.fillInputs(2.0f);
-        host_->processReplacing(buffers.inPointers(), buffers.outPointers(), 512);
-    }
-    void close() override {
-        host_->dispatch(effEditClose);
-        host_->close();
-    }
-
-  private:
-    std::unique_ptr<Vst2Host> host_;
-};
-
-class ClapEditor final : public Editor {
-  public:
-    explicit ClapEditor(const PluginChoice& plugin) {
+    explicit Editor(const PluginChoice& choice) {
+        LoadOptions options;
+        if (choice.trace) options.trace = stderr;
         std::string error;
-        host_ = ClapHost::load(plugin.path, error);
-        if (!host_) throw RunError(error);
-        gui_ = host_->gui();
-        if (!gui_ || !gui_->is_api_supported(host_->plugin(), CLAP_WINDOW_API_X11, false))
-            throw RunError("the plug-in has no editor (no gui extension for X11)");
+        const std::string path = choice.path.empty() ? defaultPluginPath() : choice.path;
+        plugin_ = openPluginInstance(path, error, options);
+        if (!plugin_) throw RunError(error);
+        if (!plugin_->capabilities().editor)
+            throw RunError("the plug-in has no editor (none for an X11 window)");
     }
-    ~ClapEditor() override {
-        if (created_) gui_->destroy(host_->plugin());
-    }
-    void check(const Options& options) override {
-        for (const auto& [name, value] : options.params) {
-            if (!host_->findParam(name))
-                throw UsageError("--param " + name + " is not a parameter's id or name");
-        }
-    }
-    void prepare(const Options& options) override {
-        std::vector<ClapParamChange> changes;
+    // Before the display: each --param names a parameter (a VST 2 index, a
+    // CLAP id or name), else a UsageError.
+    void check(const Options& options) {
         for (const auto& [name, value] : options.params)
-            changes.push_back({0, *host_->findParam(name), value});
-        if (!changes.empty() && !host_->flush(changes))
-            throw RunError("the plug-in offers no params.flush to set the parameters with");
-        if (!gui_->create(host_->plugin(), CLAP_WINDOW_API_X11, false))
-            throw RunError("the plug-in's gui.create answered false");
-        created_ = true;
-        if (options.scale > 0.0) gui_->set_scale(host_->plugin(), options.scale);
+            settings_.emplace_back(parameter(name), value);
     }
-    bool size(int& w, int& h) override {
-        uint32_t width = 0, height = 0;
-        const bool known = gui_->get_size(host_->plugin(), &width, &height);
-        w = known ? static_cast<int>(width) : 0;
-        h = known ? static_cast<int>(height) : 0;
-        return w > 0 && h > 0;
+    // Starts the plug-in and sets the parameters, in their own units.
+    void prepare() {
+        if (!plugin_->start(44100.0, 512)) throw RunError("the plug-in refused to start");
+        for (const auto& [index, value] : settings_)
+            plugin_->setValue(index, value);
     }
-    bool open(Window parent) override {
-        clap_window_t window{};
-        window.api = CLAP_WINDOW_API_X11;
-        window.x11 = parent;
-        if (!gui_->set_parent(host_->plugin(), &window)) return false;
-        gui_->show(host_->plugin());
-        return true;
-    }
-    void idle() override {
-        host_->idle();
-        host_->fireTimers();
-    }
-    void over() override {
-        if (!host_->start(44100.0, 512)) return;
-        ChannelBuffers<float> buffers(static_cast<int32_t>(host_->inputChannels()),
-                                      static_cast<int32_t>(host_->outputChannels()), 512);
+    bool size(int& w, int& h) { return plugin_->editorSize(w, h); }
+    bool open(Window parent, double scale) { return plugin_->openEditor(parent, scale); }
+    void idle() { plugin_->idle(); }
+    // Twice full scale for one block; the LED lights at the next idle and
+    // holds long enough for the picture.
+    void over() {
+        ChannelBuffers<float> buffers(plugin_->inputs(), plugin_->outputs(), 512);
         buffers.fillInputs(2.0f);
-        host_->process(buffers.inPointers(), buffers.outPointers(), 512, 0, {});
-        host_->stop();
+        plugin_->process(buffers.inPointers(), buffers.outPointers(), 512);
     }
-    void close() override {
-        gui_->hide(host_->plugin());
-        gui_->destroy(host_->plugin());
-        created_ = false;
-        host_.reset();
+    void close() {
+        plugin_->closeEditor();
+        plugin_.reset();
     }
 
   private:
-    std::unique_ptr<ClapHost> host_;
-    const clap_plugin_gui_t* gui_ = nullptr;
-    bool created_ = false;
+    uint32_t parameter(const std::string& name) const {
+        if (plugin_->identity().format == PluginFormat::Vst2) {
+            const long index = parseInteger(name, "--param index");
+            if (index < 0 || index >= static_cast<long>(plugin_->parameterCount()))
+                throw UsageError("--param index " + std::to_string(index) + " is not a parameter");
+            return static_cast<uint32_t>(index);
+        }
+        const auto index = plugin_->findParameter(name);
+        if (!index) throw UsageError("--param " + name + " is not a parameter's id or name");
+        return *index;
+    }
+
+    std::unique_ptr<PluginInstance> plugin_;
+    std::vector<std::pair<uint32_t, double>> settings_;
 };
 
 // The editor on a window of ours, from open() to close(). The members are
@@ -279,11 +195,7 @@ void SnapshotSession::open() {
     {
         // The plug-in and the arguments first: nothing to start for a
         // request that cannot be carried out.
-        std::unique_ptr<Editor> loaded;
-        if (isClapFile(options_.plugin.path))
-            loaded = std::make_unique<ClapEditor>(options_.plugin);
-        else
-            loaded = std::make_unique<Vst2Editor>(options_.plugin);
+        auto loaded = std::make_unique<Editor>(options_.plugin);
         loaded->check(options_);
         editor_ = std::move(loaded);
     }
@@ -299,7 +211,7 @@ void SnapshotSession::open() {
         setenv("DISPLAY", server_.display().c_str(), 1);
     }
     installXErrorLog();
-    editor_->prepare(options_);
+    editor_->prepare();
 
     // Hosts ask for the size before and again after opening: many editors
     // know it only once they are open. Until then the window takes a
@@ -318,7 +230,7 @@ void SnapshotSession::open() {
     XMapWindow(dpy_, window_);
     for (XEvent event; XNextEvent(dpy_, &event), event.type != MapNotify;) {
     }
-    if (!editor_->open(window_)) {
+    if (!editor_->open(window_, options_.scale)) {
         XDestroyWindow(dpy_, window_);
         throw RunError("the plug-in's editor did not open");
     }

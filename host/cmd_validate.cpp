@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "host/clap_host.h"
 #include "host/cli.h"
+#include "host/plugin_instance.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
 
@@ -31,23 +32,24 @@ using validate::Tier;
 struct Group {
     const char* name;
     std::vector<Check> (*checks)();
+    // The one format whose own rules the group checks; none: every format.
+    std::optional<PluginFormat> format;
 };
 
-constexpr Group kGroups[] = {
-    {"load", &validate::loadChecks},
-    {"processing", &validate::processingChecks},
-    {"state", &validate::stateChecks},
-    {"opcodes", &validate::opcodeChecks},
-    {"threads", &validate::threadChecks},
-    {"editor", &validate::editorChecks},
-    {"allocation", &validate::allocationChecks},
-    {"lifetime", &validate::lifetimeChecks},
-    {"clap", &validate::clapChecks},
+const Group kGroups[] = {
+    {"load", &validate::loadChecks, std::nullopt},
+    {"processing", &validate::processingChecks, std::nullopt},
+    {"state", &validate::stateChecks, std::nullopt},
+    {"threads", &validate::threadChecks, std::nullopt},
+    {"editor", &validate::editorChecks, std::nullopt},
+    {"allocation", &validate::allocationChecks, std::nullopt},
+    {"lifetime", &validate::lifetimeChecks, std::nullopt},
+    {"vst2", &validate::vst2Checks, PluginFormat::Vst2},
+    {"clap", &validate::clapChecks, PluginFormat::Clap},
 };
 
-// The clap group drives a .clap file, every other group a VST 2 plug-in.
-bool groupFits(const Group& group, bool clapFile) {
-    return (std::string(group.name) == "clap") == clapFile;
+bool groupFits(const Group& group, PluginFormat format) {
+    return !group.format || *group.format == format;
 }
 
 // The tiers a strictness runs when --tier does not say: every host's
@@ -130,12 +132,11 @@ int runValidate(const std::vector<std::string>& args) {
     }
     // Fail early, with the loader's sentence, when the file is no plug-in.
     options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
-    const bool clapFile = isClapFile(options.pluginPath);
-    if (clapFile) {
+    {
         std::string error;
-        if (!ClapHost::load(options.pluginPath, error)) throw RunError(error);
-    } else {
-        openPlugin(choice).reset();
+        auto instance = openPluginInstance(options.pluginPath, error);
+        if (!instance) throw RunError(error);
+        options.format = instance->identity().format;
     }
 
     if (!tierGiven) options.tier = tierFor(options.strictness);
@@ -161,7 +162,7 @@ int runValidate(const std::vector<std::string>& args) {
     if (shared == MAP_FAILED) throw RunError("cannot map memory shared with the checks");
     for (const Group& group : kGroups) {
         if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
-        if (!groupFits(group, clapFile)) continue;
+        if (!groupFits(group, options.format)) continue;
         for (const Check& check : group.checks()) {
             if (check.tier > options.tier) continue;
             *shared = Counts{};
@@ -208,24 +209,33 @@ extern const Command kValidateCommand = {
     "usage: kv23 validate [--plugin PATH] [--strictness 1..10] [--seed N] [--group LIST]\n"
     "                     [--tier every-host|demanding|hostile] [--check-time SECONDS] [--list]\n"
     "\n"
-    "Loads the plug-in as demanding hosts and validators do and runs groups of\n"
-    "checks: load (instances, identity, separate state), processing (rates,\n"
-    "block sizes, in-place and mixed-precision calls, extreme input, silence,\n"
-    "determinism), state (parameter ranges, NaN, chunks of every size),\n"
-    "opcodes (string limits, null pointers, stray values), threads (parameters\n"
-    "and the editor while audio runs) and editor (open/close, parent destroyed\n"
-    "first, keys, leaks; needs DISPLAY), allocation (each allocation of\n"
-    "VSTPluginMain and effEditOpen made to fail in turn) and lifetime (forks,\n"
-    "editors closed at exit or in a forked child, a guarded X error handler\n"
-    "and two copies of the library, the panel's connection killed, memory per\n"
-    "reload; hostile tier). A CLAP plug-in (a .clap file) gets the clap group\n"
-    "instead: descriptor, activation orders, state, block sizes, odd rates,\n"
-    "parameter texts, garbage state, odd events and calls from the wrong thread,\n"
-    "and its panel (needs DISPLAY and the gui extension for X11): create and\n"
-    "destroy, the hosts' call orders, the size at the host's factor, refusals,\n"
-    "a real drag (XTest) heard as gesture and value events through\n"
-    "request_flush and flush, the same beside an audio thread, automation that\n"
-    "must move the controls, gui calls from the wrong thread.\n"
+    "Loads the plug-in (VST 2 or CLAP: kv23 tells by what the file exports) as\n"
+    "demanding hosts and validators do and runs groups of checks. These run for\n"
+    "every format, written once against kv23's plug-in instance interface: load\n"
+    "(instances, identity, separate state), processing (rates, block sizes,\n"
+    "in-place and mixed-precision calls, extreme input, silence, determinism),\n"
+    "state (values kept, out of range, NaN, state round trips and damaged\n"
+    "states), threads (parameters and the editor while audio runs), editor\n"
+    "(open/close, the host's scale, parent destroyed first, leaks; needs\n"
+    "DISPLAY) and lifetime (forks, editors closed at exit or in a forked child,\n"
+    "a guarded X error handler and two copies of the library, the panel's\n"
+    "connection killed, memory per reload; hostile tier), allocation (each\n"
+    "allocation of making an instance and of opening the editor made to fail\n"
+    "in turn: VSTPluginMain and effEditOpen, create_plugin, init, gui.create\n"
+    "and set_parent).\n"
+    "\n"
+    "Two groups check one format's own rules. vst2: the AEffect record, string\n"
+    "limits, null pointers and stray values of the dispatcher, parameter\n"
+    "indices, chunks of every size, preset chunks, keys, effClose with the\n"
+    "editor open, unloading under an open editor, the host callbacks'\n"
+    "re-entrancy matrix. clap: the descriptor,\n"
+    "activation orders with reset, parameter texts both ways, odd events and\n"
+    "calls from the wrong thread, and its panel (needs DISPLAY and the gui\n"
+    "extension for X11): create and destroy, the hosts' call orders, the size\n"
+    "at the host's factor, refusals, a real drag (XTest) heard as gesture and\n"
+    "value events through request_flush and flush, the same beside an audio\n"
+    "thread, automation that must move the controls, gui calls from the wrong\n"
+    "thread.\n"
     "\n"
     "Checks come in three tiers: what every host does (always run), what\n"
     "demanding hosts do (from strictness 6) and hostile input such as garbage\n"
@@ -239,8 +249,8 @@ extern const Command kValidateCommand = {
     "  --strictness N  1 is a quick smoke run, 10 runs every count in full (default 5)\n"
     "  --seed N        seed of every random choice (default 1263940147); printed\n"
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
-    "                  opcodes,threads,editor,allocation,lifetime,\n"
-    "                  clap)\n"
+    "                  threads,editor,allocation,lifetime,vst2,clap); a group\n"
+    "                  for another format than the plug-in's runs nothing\n"
     "  --tier NAME     the highest tier to run, whatever the strictness\n"
     "  --list          print every check's name and tier, and run nothing\n"
     "  --check-time S  seconds one check may take before it counts as hung\n"

@@ -37,7 +37,9 @@ void printUsage(FILE* out) {
                  "       kv23 COMMAND --help\n"
                  "       kv23 --version\n"
                  "\n"
-                 "A host for the KV23-T ZuDiz VST 2.4 plug-in.\n"
+                 "A host for the KV23-T ZuDiz plug-in and any other VST 2.4 or CLAP\n"
+                 "plug-in: kv23 tells the format by what the file exports (VSTPluginMain\n"
+                 "or main, clap_entry) and drives every format through the same commands.\n"
                  "\n"
                  "commands:\n");
     for (const Command& c : kv::host::commands()) {
@@ -47,7 +49,10 @@ void printUsage(FILE* out) {
                  "\n"
                  "The plug-in file: --plugin PATH, else $KV23_PLUGIN, else KV23-T-ZuDiz.so in\n"
                  "the folder above the kv23 binary, beside it or in ../lib/vst from it (the\n"
-                 "installed package: /usr/lib/vst), else ~/.vst/KV23-T-ZuDiz.so.\n"
+                 "installed package: /usr/lib/vst), else ~/.vst/KV23-T-ZuDiz.so; the CLAP\n"
+                 "build is KV23-T-ZuDiz.clap (--plugin KV23-T-ZuDiz.clap).\n"
+                 "Parameters are set in their own units: a VST 2 parameter by its index, 0\n"
+                 "to 1; a CLAP parameter by its id or name, in its plain value (dB, 0 or 1).\n"
                  "--trace prints every call the plug-in makes into the host on standard error.\n"
                  "\n"
                  "Exit status: 0 done, 1 the work failed, 2 the command line is wrong.\n");

@@ -255,9 +255,13 @@ void Vst2Host::processDoubleReplacing(double** in, double** out, int32_t frames)
 }
 
 void Vst2Host::start(float sampleRate, int32_t blockSize) {
+    dispatch(effOpen);
+    resume(sampleRate, blockSize);
+}
+
+void Vst2Host::resume(float sampleRate, int32_t blockSize) {
     sampleRate_ = sampleRate;
     blockSize_ = blockSize;
-    dispatch(effOpen);
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRate);
     dispatch(effSetBlockSize, 0, blockSize);
     dispatch(effMainsChanged, 0, 1);

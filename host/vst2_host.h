@@ -90,7 +90,10 @@ class Vst2Host {
 
     // The usual start and stop sequences of a host.
     void start(float sampleRate, int32_t blockSize);
+    // start() without effOpen: rate, block size, effMainsChanged 1.
+    void resume(float sampleRate, int32_t blockSize);
     void stop();
+    bool running() const { return running_; }
 
     // Sends effClose; the instance is gone afterwards.
     void close();

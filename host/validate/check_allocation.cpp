@@ -1,5 +1,6 @@
 // Allocation failures: memory running out while the plug-in builds an
-// instance (VSTPluginMain) or opens its editor (effEditOpen). Each
+// instance (VSTPluginMain; CLAP's create_plugin and init) or opens its
+// editor (effEditOpen; gui.create and set_parent). Each
 // allocation the call makes is made to fail once, each in a child process
 // of its own; a host must then get either nothing (a null instance, an open
 // that answers 0) or something whole that keeps working. The failures come
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "host/channel_buffers.h"
+#include "host/validate/allocation_trials.h"
 #include "host/validate/failing_new.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
@@ -228,6 +230,12 @@ void failEach(Context& ctx, const char* name, const char* what, const char* outc
 void constructionFailures(Context& ctx) {
     ctx.pinLibrary();  // the library's own start-up is not part of the count
     const std::string path = ctx.options().pluginPath;
+    if (ctx.options().format == host::PluginFormat::Clap) {
+        failEach(ctx, "allocation.construction", "create_plugin and init",
+                 "%ld null, %ld refused in init",
+                 [&](long n) { return clapConstructionTrial(path, n); });
+        return;
+    }
     failEach(ctx, "allocation.construction", "VSTPluginMain", "%ld null, %ld without editor",
              [&](long n) { return constructionTrial(path, n); });
 }
@@ -239,6 +247,12 @@ void editorOpenFailures(Context& ctx) {
     std::string why;
     if (!XProbe::open(why)) {
         ctx.report().skip("allocation.editor-open", why);
+        return;
+    }
+    if (ctx.options().format == host::PluginFormat::Clap) {
+        failEach(ctx, "allocation.editor-open", "gui.create and set_parent",
+                 "%ld refused, %ld opened anyway",
+                 [&](long n) { return clapEditorOpenTrial(path, n); });
         return;
     }
     failEach(ctx, "allocation.editor-open", "effEditOpen", "%ld answered 0, %ld opened anyway",

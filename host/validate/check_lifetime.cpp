@@ -28,9 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void idle(host::Vst2Host& h, int times) {
+void idle(host::PluginInstance& h, int times) {
     for (int i = 0; i < times; ++i) {
-        h.dispatch(effEditIdle);
+        h.idle();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -48,9 +48,9 @@ std::string ownEditor(Context& ctx) {
     if (!probe) return why;
     auto h = ctx.started();
     const unsigned long parent = probe->makeWindow(640, 640);
-    if (h->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+    if (!h->openEditor(parent)) return "the editor did not open";
     idle(*h, 3);
-    h->dispatch(effEditClose);
+    h->closeEditor();
     return {};
 }
 
@@ -86,12 +86,11 @@ void forkAtRandomMoments(Context& ctx) {
                 auto h = ctx.started();
                 if (withEditor) {
                     const unsigned long parent = probe->makeWindow(640, 640);
-                    if (h->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0)
-                        return "effEditOpen failed";
+                    if (!h->openEditor(parent)) return "the editor did not open";
                 }
                 std::this_thread::sleep_for(delay);
                 const ChildOutcome child = runInChild([&] { return ownEditor(ctx); }, 30);
-                if (withEditor) h->dispatch(effEditClose);
+                if (withEditor) h->closeEditor();
                 return child.ok ? std::string() : "the child: " + child.message;
             },
             90);
@@ -112,27 +111,27 @@ void forkAtRandomMoments(Context& ctx) {
 // ends; the parent's editor must go on as if nothing happened: the child
 // shares the parent's X connection, and anything it says there (or a
 // shutdown of the socket) breaks the parent's.
-std::string forkWithEditorOpen(XProbe& probe, host::Vst2Host& h) {
+std::string forkWithEditorOpen(XProbe& probe, host::PluginInstance& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
-    if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+    if (!h.openEditor(parent)) return "the editor did not open";
     idle(h, 5);
     const ChildOutcome child = runInChild(
         [&]() -> std::string {
-            h.dispatch(effEditClose);
-            h.close();
+            h.closeEditor();
+            h.stop();
             return {};
         },
         30);
     idle(h, 20);
-    h.setParameter(0, 0.75f);
+    if (h.parameterCount() > 0) h.setValue(0, h.fromNormalised(0, 0.75));
     idle(h, 5);
     const int shown = probe.childCount(parent);
-    h.dispatch(effEditClose);
+    h.closeEditor();
     const int after = probe.waitForChildren(parent, 0, 1000);
     probe.destroyWindow(parent);
     if (!child.ok) return "the child that closed the inherited editor: " + child.message;
     if (shown != 1) return format("the parent's editor window is gone (%d children)", shown);
-    if (after != 0) return "the parent's editor window stays after effEditClose";
+    if (after != 0) return "the parent's editor window stays after its close";
     return passedWith("the child closed the inherited editor; the parent's idled and closed");
 }
 
@@ -140,13 +139,13 @@ std::string forkWithEditorOpen(XProbe& probe, host::Vst2Host& h) {
 // destroyed after the plug-in's own static objects; one that closes the
 // editors it holds then reaches whatever the plug-in left behind. A sanitizer
 // build reports a use after free; other builds crash, hang or pass by luck.
-host::Vst2Host* gAtExitHost = nullptr;
+host::PluginInstance* gAtExitHost = nullptr;
 XProbe* gAtExitProbe = nullptr;
 
 void closeAtExit() {
     if (gAtExitHost != nullptr) {
-        gAtExitHost->dispatch(effEditClose);
-        delete gAtExitHost;  // effClose, then the library is unloaded
+        gAtExitHost->closeEditor();
+        delete gAtExitHost;  // the instance closed, then the library unloaded
     }
     delete gAtExitProbe;
 }
@@ -162,8 +161,7 @@ void closeAtExitCheck(Context& ctx) {
             if (gAtExitProbe == nullptr) return why;
             gAtExitHost = ctx.started().release();
             const unsigned long parent = gAtExitProbe->makeWindow(640, 640);
-            if (gAtExitHost->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0)
-                return "effEditOpen failed";
+            if (!gAtExitHost->openEditor(parent)) return "the editor did not open";
             idle(*gAtExitHost, 5);
             std::fflush(nullptr);
             std::exit(0);
@@ -206,16 +204,14 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
     fs::copy_file(ctx.options().pluginPath, copy, fs::copy_options::overwrite_existing, failed);
     if (failed) return "cannot copy the plug-in file: " + failed.message();
     std::string why;
-    auto b = host::Vst2Host::load(copy.string(), why);
+    auto b = host::openPluginInstance(copy.string(), why);
     fs::remove(copy, failed);
     if (!b) return "the copy does not load: " + why;
     b->start(44100.0f, 1024);
     auto a = ctx.started();
 
     XSetErrorHandler(&hostHandler);
-    auto open = [](host::Vst2Host& h, unsigned long parent) {
-        return h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) != 0;
-    };
+    auto open = [](host::PluginInstance& h, unsigned long parent) { return h.openEditor(parent); };
     const unsigned long gone = probe.makeWindow(640, 640);
     const unsigned long pa = probe.makeWindow(640, 640);
     const unsigned long pb = probe.makeWindow(640, 640);
@@ -225,31 +221,31 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
     guarded([&] { opened = open(*a, gone); });
     idle(*a, 3);
     probe.destroyWindow(gone);
-    a->dispatch(effEditClose);
+    a->closeEditor();
     // Both copies open; A closed guarded, reopened plain, reopened guarded.
     opened = open(*a, pa) && open(*b, pb) && opened;
     idle(*a, 3);
     idle(*b, 3);
-    guarded([&] { a->dispatch(effEditClose); });
+    guarded([&] { a->closeEditor(); });
     opened = open(*a, pa) && opened;
     idle(*a, 3);
     guarded([&] {
-        a->dispatch(effEditClose);
+        a->closeEditor();
         opened = open(*a, pa) && opened;
     });
     idle(*a, 3);
-    a->dispatch(effEditClose);
+    a->closeEditor();
     const int editorErrors = gHostErrors;
     a.reset();  // the first copy is unloaded, the second still open
     idle(*b, 3);
-    guarded([&] { b->dispatch(effEditClose); });
+    guarded([&] { b->closeEditor(); });
     b.reset();
     gHostErrors = 0;
     probe.provokeError();  // an error of the host's own
     const int hostErrors = gHostErrors;
     probe.destroyWindow(pa);
     probe.destroyWindow(pb);
-    if (!opened) return "effEditOpen failed";
+    if (!opened) return "the editor did not open";
     if (editorErrors != 0)
         return format("%d errors of the editor's own connection reached the host's handler",
                       editorErrors);
@@ -263,74 +259,25 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
 
 // xkill on the panel: the X server ends the editor's connection. The host
 // must live on, idle and process; closing the editor later is safe.
-std::string panelKilled(XProbe& probe, host::Vst2Host& h) {
+std::string panelKilled(XProbe& probe, host::PluginInstance& h) {
     const unsigned long parent = probe.makeWindow(640, 640);
-    if (h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return "effEditOpen failed";
+    if (!h.openEditor(parent)) return "the editor did not open";
     idle(h, 5);
     if (!probe.killOwnerOfFirstChild(parent)) return "no editor window to kill";
     const Stereo in = square(256, 0.5);
     for (int i = 0; i < 40; ++i) {
         idle(h, 1);
         runThrough(h, in, RunOptions{});
-        h.setParameter(0, static_cast<float>(i % 2));
+        if (h.parameterCount() > 0) h.setValue(0, h.fromNormalised(0, i % 2));
     }
-    h.dispatch(effEditClose);
+    h.closeEditor();
     // A new connection for a new panel.
-    const bool reopened = h.dispatch(effEditOpen, 0, 0, windowPointer(parent)) != 0;
+    const bool reopened = h.openEditor(parent);
     idle(h, 3);
-    h.dispatch(effEditClose);
+    h.closeEditor();
     probe.destroyWindow(parent);
     if (!reopened) return "the editor no longer opens after its connection was killed";
     return passedWith("connection killed: 40 idles and blocks, closed, reopened");
-}
-
-intptr_t plainHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-// A host that unloads the library with the editor still open (a crash
-// recovery, a forced rescan): whatever the plug-in left running, a thread
-// above all, must not run on in code that is gone. The instance is lost
-// with the library; the host's window then goes, which sends events to the
-// editor's connection.
-std::string unloadWithEditorOpen(Context& ctx, XProbe& probe) {
-    std::string path = ctx.options().pluginPath;
-    if (path.find('/') == std::string::npos) path = "./" + path;  // not a library search
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return std::string("dlopen: ") + dlerror();
-    using Entry = AEffect* (*)(audioMasterCallback);
-    auto entry = reinterpret_cast<Entry>(dlsym(library, "VSTPluginMain"));
-    if (entry == nullptr) entry = reinterpret_cast<Entry>(dlsym(library, "main"));
-    AEffect* e = entry != nullptr ? entry(&plainHost) : nullptr;
-    if (e == nullptr) return "no instance";
-    e->dispatcher(e, effOpen, 0, 0, nullptr, 0.0f);
-    const unsigned long parent = probe.makeWindow(640, 640);
-    if (e->dispatcher(e, effEditOpen, 0, 0, windowPointer(parent), 0.0f) == 0)
-        return "effEditOpen failed";
-    for (int i = 0; i < 5; ++i) {
-        e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    dlclose(library);
-    probe.destroyWindow(parent);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return passedWith(
-        "unloaded with the editor open, then its parent window destroyed: nothing "
-        "ran on in the unloaded code");
-}
-
-// In a process that holds no other instance, so that dlclose unloads.
-void unloadWithEditorOpenCheck(Context& ctx) {
-    const char* name = "lifetime.unload-with-editor-open";
-    if (!editorAvailable(ctx, name)) return;
-    const ChildOutcome outcome = runInChild(
-        [&]() -> std::string {
-            std::string why;
-            auto probe = XProbe::open(why);
-            return probe ? unloadWithEditorOpen(ctx, *probe) : why;
-        },
-        60);
-    ctx.report().check(outcome.ok, name, outcome.message);
 }
 
 size_t heapInUse() {
@@ -361,19 +308,19 @@ long growthPerCycle(Context& ctx, int cycles, bool withEditor, int& done, std::s
                 if (!h) return false;
                 h->start(44100.0f, 1024);
                 if (withEditor) {
-                    if (h->dispatch(effEditOpen, 0, 0, windowPointer(parent)) == 0) return false;
+                    if (!h->openEditor(parent)) return false;
                     idle(*h, 2);
-                    h->dispatch(effEditClose);
+                    h->closeEditor();
                 }
-                return true;  // effClose, then dlclose
+                return true;  // the instance closed, then the library unloaded
             };
             for (int i = 0; i < 3; ++i)
-                if (!cycle()) return error.empty() ? "effEditOpen failed" : error;
+                if (!cycle()) return error.empty() ? "the editor did not open" : error;
             const size_t before = heapInUse();
             const auto start = Clock::now();
             int n = 0;
             for (; n < cycles && !outOfTime(ctx, start, n, 10); ++n)
-                if (!cycle()) return error.empty() ? "effEditOpen failed" : error;
+                if (!cycle()) return error.empty() ? "the editor did not open" : error;
             shared[0] = (static_cast<long>(heapInUse()) - static_cast<long>(before)) / n;
             shared[1] = n;
             return {};
@@ -417,10 +364,10 @@ void reloadMemory(Context& ctx) {
 }  // namespace
 
 std::vector<Check> lifetimeChecks() {
-    using Body = std::function<std::string(Context&, XProbe&, host::Vst2Host&)>;
+    using Body = std::function<std::string(Context&, XProbe&, host::PluginInstance&)>;
     auto editor = [](const char* name, const char* harm, Body body) {
         return Check{name, Tier::Hostile, harm, [name, body](Context& ctx) {
-                         editorInChild(ctx, name, [&](XProbe& p, host::Vst2Host& h) {
+                         editorInChild(ctx, name, [&](XProbe& p, host::PluginInstance& h) {
                              return body(ctx, p, h);
                          });
                      }};
@@ -429,24 +376,23 @@ std::vector<Check> lifetimeChecks() {
         {"lifetime.fork-at-random-moments", Tier::Hostile,
          "a host that forks (to start a helper or a scanner) gets a child that hangs",
          forkAtRandomMoments},
-        editor("lifetime.fork-with-editor-open",
-               "a forked child that tidies up breaks the parent's X connection: the host dies or "
-               "hangs",
-               [](Context&, XProbe& p, host::Vst2Host& h) { return forkWithEditorOpen(p, h); }),
+        editor(
+            "lifetime.fork-with-editor-open",
+            "a forked child that tidies up breaks the parent's X connection: the host dies or "
+            "hangs",
+            [](Context&, XProbe& p, host::PluginInstance& h) { return forkWithEditorOpen(p, h); }),
         {"lifetime.close-at-exit", Tier::Hostile,
          "a host that closes its editors from a static destructor crashes at exit",
          closeAtExitCheck},
-        editor(
-            "lifetime.guarded-error-handler",
-            "a host that saves and restores its X error handler around plug-in calls, or loads "
-            "two copies of the plug-in, crashes, loops or exits on a later X error",
-            [](Context& ctx, XProbe& p, host::Vst2Host&) { return guardedErrorHandler(ctx, p); }),
+        editor("lifetime.guarded-error-handler",
+               "a host that saves and restores its X error handler around plug-in calls, or loads "
+               "two copies of the plug-in, crashes, loops or exits on a later X error",
+               [](Context& ctx, XProbe& p, host::PluginInstance&) {
+                   return guardedErrorHandler(ctx, p);
+               }),
         editor("lifetime.panel-killed",
                "xkill on the plug-in window (or a broken X connection) ends the whole host",
-               [](Context&, XProbe& p, host::Vst2Host& h) { return panelKilled(p, h); }),
-        {"lifetime.unload-with-editor-open", Tier::Hostile,
-         "a host that unloads the plug-in with its window open crashes a moment later",
-         unloadWithEditorOpenCheck},
+               [](Context&, XProbe& p, host::PluginInstance& h) { return panelKilled(p, h); }),
         {"lifetime.reload-memory", Tier::Hostile,
          "a scanner or a session that reloads the plug-in grows by its memory every time",
          reloadMemory},

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <set>
 #include <thread>
 
 #include "host/validate/isolation.h"
@@ -25,17 +26,17 @@ void unloadCycles(Context& ctx) {
             std::string error;
             auto instance = ctx.load(error);
             if (!instance) return format("cycle %d: %s", i, error.c_str());
-            instance->start(48000.0f, 256);
+            instance->start(48000.0, 256);
             Stereo in = square(256, 0.5);
             runThrough(*instance, in, RunOptions{});
-            instance.reset();  // effClose, then dlclose
+            instance.reset();  // the instance closed, then the library unloaded
         }
         return {};
     });
-    ctx.report().check(outcome.ok, "load.load-unload-cycles",
-                       outcome.ok
-                           ? format("%d cycles of dlopen, VSTPluginMain, effClose, dlclose", cycles)
-                           : outcome.message);
+    ctx.report().check(
+        outcome.ok, "load.load-unload-cycles",
+        outcome.ok ? format("%d cycles of loading, an instance, closing and unloading", cycles)
+                   : outcome.message);
 }
 
 size_t heapInUse() {
@@ -83,8 +84,7 @@ void createClose(Context& ctx) {
         for (int i = 0; i < count; ++i) {
             auto instance = ctx.load(error);
             if (!instance) break;
-            instance->dispatch(effOpen);
-            instance->close();
+            instance.reset();
             ++made;
         }
         const long grew = static_cast<long>(heapInUse()) - static_cast<long>(before);
@@ -100,6 +100,8 @@ void createClose(Context& ctx) {
             : format("%d instances twice, heap %+ld bytes", count, growth));
 }
 
+// What a scanner lists: a name, channels, parameters a host can show
+// (named, a range, a default inside it, ids of their own).
 void identity(Context& ctx) {
     std::string error;
     auto instance = ctx.load(error);
@@ -107,63 +109,57 @@ void identity(Context& ctx) {
         ctx.report().fail("load.identity", error);
         return;
     }
-    const AEffect* e = instance->effect();
+    const host::PluginIdentity id = instance->identity();
     std::string problems;
-    auto need = [&problems](bool ok, const char* what) {
-        if (!ok) problems += problems.empty() ? what : std::string(", ") + what;
+    auto need = [&problems](bool ok, const std::string& what) {
+        if (!ok) problems += problems.empty() ? what : ", " + what;
     };
+    need(!id.name.empty(), "no name");
+    need(!id.id.empty(), "no id");
     // Instruments have no inputs and analysers may have no outputs.
-    need(e->numInputs >= 0 && e->numInputs <= 64, "input count");
-    need(e->numOutputs >= 0 && e->numOutputs <= 64, "output count");
-    need(e->numInputs + e->numOutputs >= 1, "neither inputs nor outputs");
-    need(e->numParams >= 0 && e->numParams <= 10000, "parameter count");
-    need(e->numPrograms >= 0, "program count");
-    need(e->uniqueID != 0, "unique ID");
-    need(e->setParameter != nullptr && e->getParameter != nullptr, "parameter functions");
-    need((e->flags & effFlagsCanReplacing) != 0 && e->processReplacing != nullptr,
-         "32-bit replacing processing");
-    need((e->flags & effFlagsCanDoubleReplacing) == 0 || e->processDoubleReplacing != nullptr,
-         "64-bit processing announced but missing");
-    // Hosts ignore ioRatio unless a plug-in changes the rate; most leave 0.
-    need(std::isfinite(e->ioRatio) && e->ioRatio >= 0.0f, "io ratio");
-    // Scanners look at the category before effOpen.
-    const intptr_t category = instance->dispatch(effGetPlugCategory);
-    need(category >= 0 && category <= 11, "category");
+    need(instance->inputs() >= 0 && instance->inputs() <= 64, "input count");
+    need(instance->outputs() >= 0 && instance->outputs() <= 64, "output count");
+    need(instance->inputs() + instance->outputs() >= 1, "neither inputs nor outputs");
+    need(instance->parameterCount() <= 10000, "parameter count");
+    std::set<uint32_t> ids;
+    for (const host::ParameterInfo& p : instance->parameters()) {
+        if (!problems.empty()) break;
+        need(!p.name.empty(), format("parameter %u has no name", p.id));
+        need(std::isfinite(p.min) && std::isfinite(p.max) && p.min <= p.max,
+             format("parameter %u's range %g to %g", p.id, p.min, p.max));
+        need(p.defaultValue >= p.min && p.defaultValue <= p.max,
+             format("parameter %u's default %g outside its range", p.id, p.defaultValue));
+        need(ids.insert(p.id).second, format("parameter id %u twice", p.id));
+    }
     ctx.report().check(problems.empty(), "load.identity",
                        problems.empty()
-                           ? format("'%s', %d in, %d out, %d parameters, flags 0x%X",
-                                    host::fourChars(e->uniqueID).c_str(), e->numInputs,
-                                    e->numOutputs, e->numParams, static_cast<unsigned>(e->flags))
+                           ? format("%s \"%s\" by \"%s\" %s, %d in, %d out, %u parameters",
+                                    host::formatName(id.format), id.name.c_str(), id.vendor.c_str(),
+                                    id.version.c_str(), instance->inputs(), instance->outputs(),
+                                    instance->parameterCount())
                            : "wrong: " + problems);
-}
-
-std::vector<float> parameters(host::Vst2Host& h) {
-    std::vector<float> values;
-    for (int32_t i = 0; i < h.numParams(); ++i)
-        values.push_back(h.getParameter(i));
-    return values;
 }
 
 // Two instances of one library must not share anything a user can notice:
 // parameter values, saved state, or the running audio state.
 void separateState(Context& ctx) {
-    auto a = ctx.started(48000.0f, 512);
-    auto b = ctx.started(48000.0f, 512);
-    const int32_t n = a->numParams();
+    auto a = ctx.started(48000.0, 512);
+    auto b = ctx.started(48000.0, 512);
+    const auto n = static_cast<int32_t>(a->parameterCount());
     const std::vector<float> settingsA = randomSettings(ctx, n);
     const std::vector<float> settingsB = randomSettings(ctx, n);
 
-    const std::vector<float> untouchedB = parameters(*b);
-    const std::vector<uint8_t> untouchedChunkB = b->getChunk();
+    const std::vector<double> untouchedB = readAll(*b);
+    const auto untouchedChunkB = b->saveState();
     setAll(*a, settingsA);
     std::string problems;
-    if (parameters(*b) != untouchedB) problems += "parameters of A reached B; ";
-    if (b->getChunk() != untouchedChunkB) problems += "A's settings show in B's chunk; ";
-    const std::vector<float> storedA = parameters(*a);
-    const std::vector<uint8_t> chunkA = a->getChunk();
+    if (readAll(*b) != untouchedB) problems += "parameters of A reached B; ";
+    if (b->saveState() != untouchedChunkB) problems += "A's settings show in B's chunk; ";
+    const std::vector<double> storedA = readAll(*a);
+    const auto chunkA = a->saveState();
     setAll(*b, settingsB);
-    if (parameters(*a) != storedA) problems += "parameters of B reached A; ";
-    if (a->getChunk() != chunkA) problems += "B's settings show in A's chunk; ";
+    if (readAll(*a) != storedA) problems += "parameters of B reached A; ";
+    if (a->saveState() != chunkA) problems += "B's settings show in A's chunk; ";
 
     // Interleaved blocks through A and B against each alone in a fresh
     // instance with the same settings: any shared audio state shows. Only
@@ -189,8 +185,8 @@ void separateState(Context& ctx) {
         std::copy(rb.left.begin(), rb.left.end(), outB.left.begin() + at);
         std::copy(rb.right.begin(), rb.right.end(), outB.right.begin() + at);
     }
-    auto aloneA = ctx.started(48000.0f, 512);
-    auto aloneB = ctx.started(48000.0f, 512);
+    auto aloneA = ctx.started(48000.0, 512);
+    auto aloneB = ctx.started(48000.0, 512);
     setAll(*aloneA, settingsA);
     setAll(*aloneB, settingsB);
     const Stereo refA = runThrough(*aloneA, inA, RunOptions{});

@@ -12,7 +12,7 @@ namespace kv::validate {
 
 namespace {
 
-constexpr float kRates[] = {22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
+constexpr double kRates[] = {22050.0, 44100.0, 48000.0, 96000.0, 192000.0};
 constexpr int32_t kBlocks[] = {1, 32, 64, 512, 1024, 4096};
 constexpr double kUnwritten = -12345.0;  // the value runThrough puts into output buffers
 
@@ -26,8 +26,8 @@ bool anyUnwritten(const Stereo& s) {
     return false;
 }
 
-const char* bits(const host::Vst2Host& h, Precision precision) {
-    return precision == Precision::Single || !h.canDouble() ? "32" : "64";
+const char* bits(const host::PluginInstance& h, Precision precision) {
+    return precision == Precision::Single || !h.capabilities().doublePrecision ? "32" : "64";
 }
 
 // Largest difference relative to the reference's own size (at least 1), the
@@ -50,10 +50,10 @@ void ratesAndBlocks(Context& ctx) {
     int combos = 0;
     std::string problem;
     double loudest = 0.0;
-    for (float rate : kRates) {
+    for (double rate : kRates) {
         for (int32_t block : kBlocks) {
-            auto h = ctx.started(rate, block);
-            setAll(*h, randomSettings(ctx, h->numParams()));
+            auto h = ctx.started(rate, static_cast<uint32_t>(block));
+            setAll(*h, randomSettings(ctx, static_cast<int32_t>(h->parameterCount())));
             const size_t frames = static_cast<size_t>(
                 std::max(block * 2, ctx.scaled(static_cast<int>(rate) / 4, 4096)));
             const Stereo in = noise(ctx, frames, 1.0);
@@ -96,8 +96,8 @@ void varyingBlocks(Context& ctx) {
                           "two renders differ even with equal blocks (dither or randomness)");
         return;
     }
-    auto a = ctx.started(48000.0f, 4096);
-    auto b = ctx.started(48000.0f, 4096);
+    auto a = ctx.started(48000.0, 4096);
+    auto b = ctx.started(48000.0, 4096);
     setAll(*a, settings);
     setAll(*b, settings);
     const Stereo outVarying = runThrough(*a, in, varying);
@@ -117,24 +117,24 @@ void zeroFrameCalls(Context& ctx) {
     RunOptions fixed;
     fixed.precision = Precision::Double;
     const bool comparable = deterministicAlone(ctx, settings);
-    auto b = ctx.started(48000.0f, 4096);
+    auto b = ctx.started(48000.0, 4096);
     setAll(*b, settings);
     const Stereo outFixed = runThrough(*b, in, fixed);
-    auto c = ctx.started(48000.0f, 4096);
+    auto c = ctx.started(48000.0, 4096);
     setAll(*c, settings);
     RunOptions withZero = fixed;
     withZero.zeroFrameCalls = true;
     const Stereo outZero = runThrough(*c, in, withZero);
     const double zeroDiff = comparable ? maxDifference(outZero, outFixed) : 0.0;
-    const size_t channels = static_cast<size_t>(std::max({c->numInputs(), c->numOutputs(), 1}));
+    const size_t channels = static_cast<size_t>(std::max({c->inputs(), c->outputs(), 1}));
     std::vector<float> f(channels, 0.25f);
     std::vector<double> d(channels, 0.5);
     std::vector<float*> fp(channels + 1, nullptr);
     std::vector<double*> dp(channels + 1, nullptr);
     for (size_t k = 0; k < channels; ++k)
         fp[k] = &f[k], dp[k] = &d[k];
-    c->processReplacing(fp.data(), fp.data(), 0);
-    c->processDoubleReplacing(dp.data(), dp.data(), 0);
+    c->process(fp.data(), fp.data(), 0);
+    c->process(dp.data(), dp.data(), 0);
     bool untouched = true;
     for (size_t k = 0; k < channels; ++k)
         untouched = untouched && f[k] == 0.25f && d[k] == 0.5;
@@ -158,9 +158,9 @@ void inPlace(Context& ctx) {
     }
     bool twoPrecisions = true;
     for (Precision precision : {Precision::Single, Precision::Double}) {
-        auto a = ctx.started(44100.0f, 512);
-        auto b = ctx.started(44100.0f, 512);
-        if (precision == Precision::Double && !a->canDouble()) {
+        auto a = ctx.started(44100.0, 512);
+        auto b = ctx.started(44100.0, 512);
+        if (precision == Precision::Double && !a->capabilities().doublePrecision) {
             twoPrecisions = false;
             break;
         }
@@ -191,9 +191,9 @@ void precisionAlternation(Context& ctx) {
     {
         std::string error;
         auto probe = ctx.load(error);
-        if (probe && !probe->canDouble()) {
+        if (probe && !probe->capabilities().doublePrecision) {
             ctx.report().skip("processing.precision-alternation",
-                              "no 64-bit processing (effFlagsCanDoubleReplacing not set)");
+                              "the plug-in offers no 64-bit processing");
             return;
         }
     }
@@ -204,8 +204,8 @@ void precisionAlternation(Context& ctx) {
     }
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 8000));
     const Stereo in = noise(ctx, frames, 1.0);
-    auto a = ctx.started(44100.0f, 512);
-    auto b = ctx.started(44100.0f, 512);
+    auto a = ctx.started(44100.0, 512);
+    auto b = ctx.started(44100.0, 512);
     setAll(*a, settings);
     setAll(*b, settings);
     RunOptions alternate;
@@ -264,8 +264,8 @@ void finiteOutput(Context& ctx, bool extreme) {
     for (const auto& s : settings) {
         for (const auto& [signalName, signal] : signals) {
             for (Precision precision : {Precision::Single, Precision::Double}) {
-                auto h = ctx.started(48000.0f, 512);
-                if (precision == Precision::Double && !h->canDouble()) continue;
+                auto h = ctx.started(48000.0, 512);
+                if (precision == Precision::Double && !h->capabilities().doublePrecision) continue;
                 setAll(*h, s);
                 RunOptions run;
                 run.precision = precision;
@@ -292,7 +292,7 @@ void silenceDecay(Context& ctx) {
     // The plug-in's own default settings: a user who stops the transport
     // with them expects silence (a setting such as an endless hold or
     // feedback of 1 may ring on by design).
-    auto h = ctx.started(44100.0f, 512);
+    auto h = ctx.started(44100.0, 512);
     runThrough(*h, noise(ctx, 22050, 1.0), RunOptions{});
     const double limit = std::pow(10.0, -200.0 / 20.0);
     const int maxBlocks = 44100 * 10 / 512;
@@ -324,7 +324,7 @@ void deterministic(Context& ctx) {
     const Stereo in = noise(ctx, frames, 1.0);
     Stereo outs[2];
     for (Stereo& out : outs) {
-        auto h = ctx.started(48000.0f, 1024);
+        auto h = ctx.started(48000.0, 1024);
         RunOptions run;
         run.precision = Precision::Alternate;
         run.blocks = {1024, 333, 2048};
@@ -346,7 +346,7 @@ void recoversAfterNonFinite(Context& ctx) {
                           -std::numeric_limits<double>::infinity()};
     for (double value : bad) {
         for (Precision precision : {Precision::Single, Precision::Double}) {
-            auto h = ctx.started(48000.0f, 512);
+            auto h = ctx.started(48000.0, 512);
             RunOptions run;
             run.precision = precision;
             Stereo poisoned = noise(ctx, 512, 0.5);
@@ -374,14 +374,25 @@ void recoversAfterNonFinite(Context& ctx) {
 // Rates real audio interfaces run at, beyond those of rates-and-blocks.
 void unusualSampleRates(Context& ctx) {
     std::string problem;
-    for (float rate : {8000.0f, 11025.0f, 16000.0f, 352800.0f, 384000.0f, 768000.0f}) {
-        auto h = ctx.started(rate, 512);
+    int refused = 0;
+    for (double rate : {8000.0, 11025.0, 16000.0, 352800.0, 384000.0, 768000.0}) {
+        std::string error;
+        auto h = ctx.load(error);
+        if (!h) throw std::runtime_error(error);
+        // A format that lets a plug-in refuse a rate (CLAP's activate) is
+        // answered well by a refusal: the host says so.
+        if (!h->start(rate, 512)) {
+            ++refused;
+            continue;
+        }
         const Stereo out = runThrough(*h, noise(ctx, 8192, 1.0), RunOptions{});
         if (firstNonFinite(out) < out.frames() && problem.empty())
-            problem = format("at %g Hz the output is not finite", static_cast<double>(rate));
+            problem = format("at %g Hz the output is not finite", rate);
     }
     ctx.report().check(problem.empty(), "processing.unusual-sample-rates",
-                       problem.empty() ? "8 kHz to 768 kHz: output finite" : problem);
+                       problem.empty()
+                           ? format("8 kHz to 768 kHz: output finite (%d refused)", refused)
+                           : problem);
 }
 
 // Sample rates no host should send but a broken one might (a device that
@@ -389,20 +400,31 @@ void unusualSampleRates(Context& ctx) {
 // host sends a real rate again, work again.
 void absurdSampleRates(Context& ctx) {
     std::string problem;
-    for (float rate : {1.0f, 8.0f, 20.0f, 29.0f, 100.0f}) {
-        auto h = ctx.started(rate, 512);
-        runThrough(*h, noise(ctx, 2048, 1.0), RunOptions{});
-        h->dispatch(effMainsChanged, 0, 0);
-        h->dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
-        h->dispatch(effMainsChanged, 0, 1);
+    int refused = 0;
+    for (double rate : {1.0, 8.0, 20.0, 29.0, 100.0}) {
+        std::string error;
+        auto h = ctx.load(error);
+        if (!h) throw std::runtime_error(error);
+        // Refusing such a rate is a good answer (where the format has one).
+        if (h->start(rate, 512))
+            runThrough(*h, noise(ctx, 2048, 1.0), RunOptions{});
+        else
+            ++refused;
+        h->stop();
+        if (!h->start(48000.0, 512)) {
+            if (problem.empty()) problem = format("after %g Hz, 48 kHz is refused", rate);
+            continue;
+        }
         const Stereo out = runThrough(*h, noise(ctx, 8192, 0.5), RunOptions{});
         if (firstNonFinite(out) < out.frames() && problem.empty()) {
-            problem = format("after %g Hz and then 48 kHz the output is not finite",
-                             static_cast<double>(rate));
+            problem = format("after %g Hz and then 48 kHz the output is not finite", rate);
         }
     }
     ctx.report().check(problem.empty(), "processing.absurd-sample-rates",
-                       problem.empty() ? "1 to 100 Hz survived, finite again at 48 kHz" : problem);
+                       problem.empty() ? format("1 to 100 Hz survived (%d refused), finite again "
+                                                "at 48 kHz",
+                                                refused)
+                                       : problem);
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ class Session {
         host::HostOptions options;
         options.hostCanDo = {"sizeWindow"};
         std::string error;
-        host_ = ctx.load(error, options);
+        host_ = ctx.loadVst2(error, options);
         if (!host_) {
             problem_ = error;
             return;
@@ -386,7 +386,7 @@ void runMatrix(Context& ctx) {
         return passedWith(out);
     });
     if (!search.ok) {
-        report.fail("editor.reentrancy", "looking for the editor's controls: " + search.message);
+        report.fail("vst2.reentrancy", "looking for the editor's controls: " + search.message);
         return;
     }
     Targets targets;
@@ -401,7 +401,7 @@ void runMatrix(Context& ctx) {
             targets.controls.push_back(p);
     }
     if (targets.controls.empty() && !targets.field) {
-        report.pass("editor.reentrancy",
+        report.pass("vst2.reentrancy",
                     "no click on the editor edits a parameter or opens a field: no cell reached");
         return;
     }
@@ -426,7 +426,7 @@ void runMatrix(Context& ctx) {
                             return passedWith(hit ? "reached" : "missed");
                         });
                     if (!cell.ok) {
-                        report.fail("editor.reentrancy",
+                        report.fail("vst2.reentrancy",
                                     describe(callback, gesture, act, at) + ": " + cell.message);
                         return;
                     }
@@ -439,7 +439,7 @@ void runMatrix(Context& ctx) {
         }
     }
     const bool cut = Clock::now() > until;
-    report.pass("editor.reentrancy",
+    report.pass("vst2.reentrancy",
                 format("%d of %d cells reached (%zu controls%s), %d sessions%s%s", reached, cells,
                        targets.controls.size(), targets.field ? " and a field" : "", run,
                        targets.marked ? ", drop marks back after every reopen" : "",
@@ -450,19 +450,19 @@ void runMatrix(Context& ctx) {
 
 std::vector<Check> reentrancyChecks() {
     return {
-        {"editor.reentrancy", Tier::Hostile,
+        {"vst2.reentrancy", Tier::Hostile,
          "a host that closes or reopens the editor, or closes the plug-in, inside one of the "
          "plug-in's calls during a gesture crashes, hears from a deleted plug-in, or loses drops",
          [](Context& ctx) {
              std::string why;
              if (!XProbe::open(why) || !XInput::open(why)) {
-                 ctx.report().skip("editor.reentrancy", "skipped: " + why);
+                 ctx.report().skip("vst2.reentrancy", "skipped: " + why);
                  return;
              }
              std::string error;
-             auto h = ctx.load(error);
+             auto h = ctx.loadVst2(error);
              if (!h || (h->effect()->flags & effFlagsHasEditor) == 0) {
-                 ctx.report().skip("editor.reentrancy", "skipped (no editor)");
+                 ctx.report().skip("vst2.reentrancy", "skipped (no editor)");
                  return;
              }
              h.reset();

@@ -23,7 +23,7 @@ namespace {
 // told to stop. Counts blocks and non-finite samples.
 class AudioThread {
   public:
-    AudioThread(host::Vst2Host& h, uint64_t seed, double amplitude)
+    AudioThread(host::PluginInstance& h, uint64_t seed, double amplitude)
         : host_(h), thread_([this, seed, amplitude] { run(seed, amplitude); }) {}
     ~AudioThread() { stop(); }
 
@@ -49,11 +49,7 @@ class AudioThread {
         }
         for (size_t c = 0; c < outs.size(); ++c)
             outPtr[c] = outs[c].data();
-        if constexpr (sizeof(T) == sizeof(float)) {
-            host_.processReplacing(inPtr.data(), outPtr.data(), frames);
-        } else {
-            host_.processDoubleReplacing(inPtr.data(), outPtr.data(), frames);
-        }
+        host_.process(inPtr.data(), outPtr.data(), static_cast<uint32_t>(frames));
         long bad = 0;
         for (const auto& c : outs) {
             for (int32_t i = 0; i < frames; ++i) {
@@ -69,13 +65,13 @@ class AudioThread {
     void run(uint64_t seed, double amplitude) {
         std::mt19937_64 rng(seed);
         std::uniform_real_distribution<double> sample(-amplitude, amplitude);
-        const size_t ins = static_cast<size_t>(std::max(host_.numInputs(), 0));
-        const size_t outs = static_cast<size_t>(std::max(host_.numOutputs(), 0));
+        const size_t ins = static_cast<size_t>(std::max(host_.inputs(), 0));
+        const size_t outs = static_cast<size_t>(std::max(host_.outputs(), 0));
         std::vector<std::vector<float>> fin(ins, std::vector<float>(1024)),
             fout(outs, std::vector<float>(1024));
         std::vector<std::vector<double>> din(ins, std::vector<double>(1024)),
             dout(outs, std::vector<double>(1024));
-        const bool canDouble = host_.canDouble();
+        const bool canDouble = host_.capabilities().doublePrecision;
         while (!stop_.load(std::memory_order_relaxed)) {
             const int32_t frames = 1 + static_cast<int32_t>(rng() % 1024);
             const bool dbl = rng() % 2 == 0 && canDouble;
@@ -88,7 +84,7 @@ class AudioThread {
         }
     }
 
-    host::Vst2Host& host_;
+    host::PluginInstance& host_;
     std::atomic<bool> stop_{false};
     std::atomic<long> blocks_{0};
     std::atomic<long> nonFinite_{0};
@@ -101,8 +97,12 @@ void parametersWhileProcessing(Context& ctx) {
     const uint64_t seed = ctx.rng()();
     const ChildOutcome outcome = runInChild(
         [&]() -> std::string {
-            auto h = ctx.started(48000.0f, 1024);
-            const int32_t n = h->numParams();
+            auto h = ctx.started(48000.0, 1024);
+            const auto n = static_cast<int32_t>(h->parameterCount());
+            // A format whose values belong to the main thread (CLAP) has
+            // them handed to the audio thread; only reads stay on the main
+            // thread there.
+            const bool readAnywhere = h->capabilities().valuesFromAnyThread;
             std::atomic<bool> stop{false};
             std::atomic<long> sets{0};
             auto setter = [&](uint64_t s) {
@@ -117,8 +117,9 @@ void parametersWhileProcessing(Context& ctx) {
                                     : pick == 1 ? 1.0f
                                                 : static_cast<float>(rng() % 1000001) / 1e6f;
                     if (n > 0) {
-                        h->setParameter(index, v);
-                        (void)h->getParameter(index);
+                        const auto i = static_cast<uint32_t>(index);
+                        h->setValue(i, h->fromNormalised(i, static_cast<double>(v)));
+                        if (readAnywhere) (void)h->value(i);
                     }
                     sets.fetch_add(1, std::memory_order_relaxed);
                 }
@@ -129,8 +130,7 @@ void parametersWhileProcessing(Context& ctx) {
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
             long chunks = 0;
             while (std::chrono::steady_clock::now() < end) {
-                const std::vector<uint8_t> saved = h->getChunk();
-                if (!saved.empty()) h->setChunk(saved);
+                if (const auto saved = h->saveState()) h->loadState(*saved);
                 ++chunks;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
@@ -138,10 +138,11 @@ void parametersWhileProcessing(Context& ctx) {
             a.join();
             b.join();
             audio.stop();
-            for (int32_t i = 0; i < n; ++i) {
-                const float v = h->getParameter(i);
-                if (!(v >= 0.0f && v <= 1.0f))
-                    return format("parameter %d ends at %g", i, static_cast<double>(v));
+            for (uint32_t i = 0; i < h->parameterCount(); ++i) {
+                const double v = h->value(i);
+                const host::ParameterInfo& p = h->parameters()[i];
+                if (!p.readOnly && !(v >= p.min && v <= p.max))
+                    return format("parameter %u ends at %g", i, v);
             }
             if (audio.nonFinite() > 0) return format("%ld non-finite samples", audio.nonFinite());
             if (audio.blocks() == 0) return "the audio thread processed no block";
@@ -160,7 +161,7 @@ void editorWhileProcessing(Context& ctx) {
     {
         std::string error;
         auto probeInstance = ctx.load(error);
-        if (!probeInstance || (probeInstance->effect()->flags & effFlagsHasEditor) == 0) {
+        if (!probeInstance || !probeInstance->capabilities().editor) {
             ctx.report().skip("threads.editor-while-processing", "skipped (no editor)");
             return;
         }
@@ -177,7 +178,7 @@ void editorWhileProcessing(Context& ctx) {
             std::string reason;
             auto probe = XProbe::open(reason);
             if (!probe) return reason;
-            auto h = ctx.started(48000.0f, 1024);
+            auto h = ctx.started(48000.0, 1024);
             setAll(*h, std::vector<float>(64, 1.0f));
             const unsigned long parent = probe->makeWindow(400, 500);
             AudioThread audio(*h, seed, 1.0);
@@ -189,14 +190,12 @@ void editorWhileProcessing(Context& ctx) {
                             .count() > ctx.slowLoopBudget()) {
                     break;
                 }
-                if (h->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)) == 0) {
-                    return format("effEditOpen failed in cycle %d", i);
-                }
+                if (!h->openEditor(parent)) return format("the editor did not open in cycle %d", i);
                 for (int k = 0; k < 3; ++k) {
-                    h->dispatch(effEditIdle);
+                    h->idle();
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 }
-                h->dispatch(effEditClose);
+                h->closeEditor();
             }
             audio.stop();
             probe->destroyWindow(parent);

@@ -90,13 +90,28 @@ int Context::scaled(int full, int least) const {
     return n < least ? least : static_cast<int>(n);
 }
 
-std::unique_ptr<host::Vst2Host> Context::load(std::string& error, host::HostOptions hostOptions) {
+std::unique_ptr<host::PluginInstance> Context::load(std::string& error) {
+    return host::openPluginInstance(options_.pluginPath, error);
+}
+
+std::unique_ptr<host::PluginInstance> Context::started(double sampleRate, uint32_t blockSize) {
+    std::string error;
+    auto instance = load(error);
+    if (!instance) throw std::runtime_error(error);
+    if (!instance->start(sampleRate, blockSize))
+        throw std::runtime_error(
+            format("the plug-in refused to start at %g Hz in blocks of %u", sampleRate, blockSize));
+    return instance;
+}
+
+std::unique_ptr<host::Vst2Host> Context::loadVst2(std::string& error,
+                                                  host::HostOptions hostOptions) {
     return host::Vst2Host::load(options_.pluginPath, error, std::move(hostOptions));
 }
 
-std::unique_ptr<host::Vst2Host> Context::started(float sampleRate, int32_t blockSize) {
+std::unique_ptr<host::Vst2Host> Context::startedVst2(float sampleRate, int32_t blockSize) {
     std::string error;
-    auto host = load(error);
+    auto host = loadVst2(error);
     if (!host) throw std::runtime_error(error);
     host->start(sampleRate, blockSize);
     return host;

@@ -12,11 +12,11 @@ namespace kv::validate {
 namespace {
 
 template <typename Sample>
-void runBlock(host::Vst2Host& host, const Stereo& input, Stereo& output, size_t at, int32_t frames,
-              bool inPlace) {
+void runBlock(host::PluginInstance& host, const Stereo& input, Stereo& output, size_t at,
+              int32_t frames, bool inPlace) {
     const size_t n = static_cast<size_t>(frames);
-    const size_t ins = static_cast<size_t>(std::max(host.numInputs(), 0));
-    const size_t outs = static_cast<size_t>(std::max(host.numOutputs(), 0));
+    const size_t ins = static_cast<size_t>(std::max(host.inputs(), 0));
+    const size_t outs = static_cast<size_t>(std::max(host.outputs(), 0));
     std::vector<std::vector<Sample>> inBuf(ins, std::vector<Sample>(n));
     for (size_t c = 0; c < ins; ++c) {
         const std::vector<double>& src = c % 2 == 0 ? input.left : input.right;
@@ -37,11 +37,7 @@ void runBlock(host::Vst2Host& host, const Stereo& input, Stereo& output, size_t 
             outPtr[c] = outBuf[c].data();
         }
     }
-    if constexpr (sizeof(Sample) == sizeof(float)) {
-        host.processReplacing(inPtr.data(), outPtr.data(), frames);
-    } else {
-        host.processDoubleReplacing(inPtr.data(), outPtr.data(), frames);
-    }
+    host.process(inPtr.data(), outPtr.data(), static_cast<uint32_t>(frames));
     if (output.more.size() + 2 < outs)
         output.more.resize(outs - 2, std::vector<double>(output.frames()));
     for (size_t c = 0; c < outs; ++c) {
@@ -59,12 +55,13 @@ void runBlock(host::Vst2Host& host, const Stereo& input, Stereo& output, size_t 
 
 }  // namespace
 
-Stereo runThrough(host::Vst2Host& host, const Stereo& input, const RunOptions& options) {
+Stereo runThrough(host::PluginInstance& host, const Stereo& input, const RunOptions& options) {
     Stereo output(input.frames());
     size_t at = 0;
     size_t block = 0;
-    const Precision precision = host.canDouble() ? options.precision : Precision::Single;
-    const size_t channels = static_cast<size_t>(std::max({host.numInputs(), host.numOutputs(), 1}));
+    const Precision precision =
+        host.capabilities().doublePrecision ? options.precision : Precision::Single;
+    const size_t channels = static_cast<size_t>(std::max({host.inputs(), host.outputs(), 1}));
     while (at < input.frames()) {
         int32_t frames =
             options.blocks.empty() ? 512 : options.blocks[block % options.blocks.size()];
@@ -77,7 +74,7 @@ Stereo runThrough(host::Vst2Host& host, const Stereo& input, const RunOptions& o
             std::vector<float*> ptrs(channels + 1, nullptr);
             for (size_t c = 0; c < channels; ++c)
                 ptrs[c] = &sentinel[c];
-            host.processReplacing(ptrs.data(), ptrs.data(), 0);
+            host.process(ptrs.data(), ptrs.data(), 0);
         }
         const bool single =
             precision == Precision::Single || (precision == Precision::Alternate && block % 2 == 0);
@@ -175,11 +172,17 @@ bool bitIdentical(const Stereo& a, const Stereo& b) {
     return true;
 }
 
-void setAll(host::Vst2Host& host, const std::vector<float>& values) {
-    const int32_t n = host.numParams();
-    for (int32_t i = 0; i < n && i < static_cast<int32_t>(values.size()); ++i) {
-        host.setParameter(i, values[static_cast<size_t>(i)]);
-    }
+void setAll(host::PluginInstance& instance, const std::vector<float>& values) {
+    const uint32_t n = instance.parameterCount();
+    for (uint32_t i = 0; i < n && i < values.size(); ++i)
+        instance.setValue(i, instance.fromNormalised(i, static_cast<double>(values[i])));
+}
+
+std::vector<double> readAll(host::PluginInstance& instance) {
+    std::vector<double> values;
+    for (uint32_t i = 0; i < instance.parameterCount(); ++i)
+        values.push_back(instance.value(i));
+    return values;
 }
 
 std::vector<float> randomSettings(Context& ctx, int32_t count) {
@@ -197,7 +200,7 @@ bool deterministicAlone(Context& ctx, const std::vector<float>& settings) {
     const Stereo in = noise(ctx, 8192, 0.8);
     Stereo outs[2];
     for (Stereo& out : outs) {
-        auto h = ctx.started(48000.0f, 512);
+        auto h = ctx.started(48000.0, 512);
         setAll(*h, settings);
         out = runThrough(*h, in, RunOptions{});
     }

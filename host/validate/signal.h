@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/vst2_host.h"
+#include "host/plugin_instance.h"
 
 namespace kv::validate {
 
@@ -43,7 +43,7 @@ struct RunOptions {
 // length, so a plug-in that writes past `sampleFrames` is caught by the
 // memory checkers the suite runs under. 64-bit and alternating runs fall
 // back to 32-bit calls when the plug-in offers no 64-bit processing.
-Stereo runThrough(host::Vst2Host& host, const Stereo& input, const RunOptions& options);
+Stereo runThrough(host::PluginInstance& instance, const Stereo& input, const RunOptions& options);
 
 // White noise with peak `amplitude`, rounded to 32-bit floats so the same
 // samples reach the 32-bit and 64-bit calls.
@@ -63,8 +63,11 @@ double maxDifference(const Stereo& a, const Stereo& b);
 // Whether both are identical bit for bit.
 bool bitIdentical(const Stereo& a, const Stereo& b);
 
-// Sets every parameter from a list of normalised values (extra ones ignored).
-void setAll(host::Vst2Host& host, const std::vector<float>& values);
+// Sets every parameter from a list of normalised values (extra ones
+// ignored): 0 is its minimum, 1 its maximum.
+void setAll(host::PluginInstance& instance, const std::vector<float>& values);
+// Every parameter's value, in its own units.
+std::vector<double> readAll(host::PluginInstance& instance);
 // Random normalised values for every parameter.
 std::vector<float> randomSettings(Context& ctx, int32_t count);
 

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_instance.h"
 #include "host/vst2_host.h"
 
 namespace kv::validate {
@@ -37,6 +38,7 @@ const char* tierName(Tier tier);
 
 struct Options {
     std::string pluginPath;
+    host::PluginFormat format = host::PluginFormat::Vst2;  // what the file is
     int strictness = 5;
     uint64_t seed = 0x4B563233;    // 'KV23'
     std::set<std::string> groups;  // empty: every group
@@ -124,14 +126,23 @@ class Context {
     // A third of the check's own time budget, at most 20 s.
     double slowLoopBudget() const { return std::min(20.0, options_.checkSeconds / 3.0); }
 
-    // A new instance through a fresh VSTPluginMain call. Returns null (and
-    // puts the loader's sentence into `error`) when the plug-in gives none.
-    std::unique_ptr<host::Vst2Host> load(std::string& error,
-                                         host::HostOptions hostOptions = host::HostOptions());
-    // The same, started the way hosts start an instance (open, rate, block
-    // size, resume). Throws std::runtime_error when no instance comes back:
-    // a group cannot go on without one.
-    std::unique_ptr<host::Vst2Host> started(float sampleRate = 44100.0f, int32_t blockSize = 1024);
+    // A new instance of the plug-in under test, in its format (a fresh
+    // VSTPluginMain call and effOpen, or a fresh create_plugin and init).
+    // Returns null (and puts the loader's sentence into `error`) when the
+    // plug-in gives none.
+    std::unique_ptr<host::PluginInstance> load(std::string& error);
+    // The same, started the way hosts start an instance. Throws
+    // std::runtime_error when no instance comes back or it refuses to
+    // start: a check cannot go on without one.
+    std::unique_ptr<host::PluginInstance> started(double sampleRate = 44100.0,
+                                                  uint32_t blockSize = 1024);
+
+    // For the vst2 group: the VST 2 host alone, before effOpen.
+    std::unique_ptr<host::Vst2Host> loadVst2(std::string& error,
+                                             host::HostOptions hostOptions = host::HostOptions());
+    // Opened and resumed (effOpen, rate, block size, effMainsChanged).
+    std::unique_ptr<host::Vst2Host> startedVst2(float sampleRate = 44100.0f,
+                                                int32_t blockSize = 1024);
 
     // Keeps the library mapped between instances (as a host that scanned it
     // does); released by the destructor.
@@ -147,18 +158,23 @@ class Context {
 // Text helpers for figures.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// The groups' checks, in the order kv23 validate runs them.
+// The groups' checks, in the order kv23 validate runs them. Every group
+// runs for every format but the two named after one, whose checks are about
+// that format's own rules.
 std::vector<Check> loadChecks();
 std::vector<Check> processingChecks();
 std::vector<Check> stateChecks();
-std::vector<Check> opcodeChecks();
+// VST 2's own rules: the AEffect record, opcodes, chunks (check_vst2.cpp),
+// and its editor's (check_vst2_editor.cpp), which vst2Checks() ends with.
+std::vector<Check> vst2Checks();
+std::vector<Check> vst2EditorChecks();
 std::vector<Check> threadChecks();
 std::vector<Check> editorChecks();
-// The editor's re-entrancy matrix, which editorChecks() ends with.
+// The VST 2 editor's re-entrancy matrix, which vst2EditorChecks() ends with.
 std::vector<Check> reentrancyChecks();
 std::vector<Check> allocationChecks();
 std::vector<Check> lifetimeChecks();
-// For a CLAP plug-in (a .clap file), which the groups above cannot drive.
+// CLAP's own rules: the factory, activation orders, texts, odd events.
 std::vector<Check> clapChecks();
 // Its panel (check_clap_gui.cpp), which clapChecks() ends with.
 std::vector<Check> clapGuiChecks();

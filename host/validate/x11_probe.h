@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "host/vst2_host.h"
+#include "host/plugin_instance.h"
 
 namespace kv::validate {
 
@@ -74,6 +74,6 @@ bool editorAvailable(Context& ctx, const std::string& name);
 // Runs one editor check in a child with its own probe and a started
 // instance, and prints its line.
 void editorInChild(Context& ctx, const std::string& name,
-                   const std::function<std::string(XProbe&, host::Vst2Host&)>& body);
+                   const std::function<std::string(XProbe&, host::PluginInstance&)>& body);
 
 }  // namespace kv::validate

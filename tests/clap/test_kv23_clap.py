@@ -21,14 +21,12 @@
 """
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host"))
-from test_ardour import Failure, check, read_wav, write_stereo_test_wav  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kv_test_support import Failure, check, read_png, read_wav, write_stereo_test_wav  # noqa: E402
 
 RATE = 48000
 
@@ -151,39 +149,6 @@ def test_validate(ours, dpf, dpf_ui):
         print("validate: DPF's plug-in with a panel, on a display: %s, each failure listed" % summary)
     else:
         print("DPF's fixture with a panel or kv_private_x is missing: its checks are skipped")
-
-
-def read_png(path):
-    """(width, height, rows of (r, g, b)) of an 8-bit RGB or RGBA PNG."""
-    with open(path, "rb") as f:
-        data = f.read()
-    pos, chunks = 8, {}
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        chunks[kind] = chunks.get(kind, b"") + data[pos + 8:pos + 8 + length]
-        pos += 12 + length
-    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
-    check(depth == 8 and colour in (2, 6), "%s: not an 8-bit RGB(A) PNG" % path)
-    size = 3 if colour == 2 else 4
-    raw, stride, rows, prior = zlib.decompress(chunks[b"IDAT"]), width * size, [], bytearray(width * size)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - size] if i >= size else 0
-            b, c = prior[i], prior[i - size] if i >= size else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 255
-            elif kind == 2:
-                line[i] = (line[i] + b) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append([tuple(line[x * size:x * size + 3]) for x in range(width)])
-        prior = line
-    return width, height, rows
 
 
 # The panel's two decibel fields, in panel units: each format writes its own.

@@ -15,13 +15,16 @@
 Exits 77 (skipped) when Ardour is not installed.
 """
 import base64
-import math
 import os
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kv_test_support import (Failure, check, read_wav, write_float_wav,  # noqa: E402,F401
+                             write_stereo_test_wav)
 
 SKIP = 77
 ARDOUR_LIB = "/usr/lib/ardour7"
@@ -51,63 +54,6 @@ FLOAT_TOLERANCE = 1e-5
 # dither error stays within a few steps (about 3 measured); 8 steps bound
 # both together.
 PCM16_TOLERANCE = 8.0 / 32768.0
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def read_wav(path):
-    """(rate, channels, list of channel lists) of a PCM-16 or float WAV."""
-    with open(path, "rb") as f:
-        data = f.read()
-    check(data[:4] == b"RIFF" and data[8:12] == b"WAVE", path + " is not a WAV file")
-    pos, fmt, body = 12, None, None
-    while pos + 8 <= len(data):
-        cid = data[pos:pos + 4]
-        size = struct.unpack("<I", data[pos + 4:pos + 8])[0]
-        chunk = data[pos + 8:pos + 8 + size]
-        if cid == b"fmt ":
-            fmt = struct.unpack("<HHIIHH", chunk[:16])
-            if fmt[0] == 0xFFFE:  # extensible: the real tag is in the sub-format
-                fmt = (struct.unpack("<H", chunk[24:26])[0],) + fmt[1:]
-        elif cid == b"data":
-            body = chunk
-        pos += 8 + size + (size & 1)
-    check(fmt is not None and body is not None, path + " has no fmt or data chunk")
-    tag, channels, rate, _, _, bits = fmt
-    if tag == 3 and bits == 32:
-        samples = struct.unpack("<%df" % (len(body) // 4), body)
-    elif tag == 1 and bits == 16:
-        samples = [s / 32768.0 for s in struct.unpack("<%dh" % (len(body) // 2), body)]
-    else:
-        raise Failure("%s: unexpected sample format tag %d, %d bits" % (path, tag, bits))
-    return rate, channels, [list(samples[c::channels]) for c in range(channels)]
-
-
-def write_float_wav(path, rate, samples, channels=1):
-    """A 32-bit float WAV of interleaved samples."""
-    body = struct.pack("<%df" % len(samples), *samples)
-    fmt = struct.pack("<HHIIHH", 3, channels, rate, rate * 4 * channels, 4 * channels, 32)
-    with open(path, "wb") as f:
-        f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(body)) + b"WAVE")
-        f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)
-        f.write(b"data" + struct.pack("<I", len(body)) + body)
-
-
-def write_stereo_test_wav(path, rate, frames):
-    """Two tones, the right one with an offset: a float stereo WAV that drives
-    both channels of a plug-in differently."""
-    samples = []
-    for i in range(frames):
-        samples.append(0.8 * math.sin(2 * math.pi * 220 * i / rate))
-        samples.append(0.5 * math.sin(2 * math.pi * 331 * i / rate) + 0.3)
-    write_float_wav(path, rate, samples, channels=2)
 
 
 def scan(plugin, home):

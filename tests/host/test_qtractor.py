@@ -28,6 +28,9 @@ import tempfile
 import time
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kv_test_support import Failure, check  # noqa: E402
+
 SKIP = 77
 QTRACTOR = "/usr/bin/qtractor"
 TOOLS = ["openbox", "jackd", "jack_wait", "xdotool", "xwininfo", "xprop", "import", "stream"]
@@ -84,17 +87,8 @@ SESSION = """<!DOCTYPE qtractorSession>
 # plug-in asks the host for a flush.
 
 
-class Failure(Exception):
-    pass
-
-
 class Skipped(Exception):
     pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def wait_for(what, probe, timeout):

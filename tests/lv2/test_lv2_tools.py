@@ -18,8 +18,8 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host"))
-from test_ardour import Failure, check, read_wav, write_stereo_test_wav  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kv_test_support import Failure, check, read_wav, write_stereo_test_wav  # noqa: E402
 
 SKIP = 77
 URI = "urn:harrowquill:kv23-t-zudiz"

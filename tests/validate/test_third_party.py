@@ -7,10 +7,13 @@ and --demo), snapshot, gui and validate. kv23 must never crash or hang; our
 plug-in passes every check, and every check a third-party plug-in fails is
 one that docs/validator-findings.md lists for it with the harm it does.
 
-usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md
-Exit 77 (skipped) when the Debian packages are not installed.
+usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md PLUGIN PART
+PLUGIN is one of the files below or OUR_PLUGIN; PART is "commands" (every
+command, and validate's groups load, processing, state and threads),
+"editor" (its editor and allocation groups), "lifetime" or "vst2". The suite runs one test per plug-in and part,
+each with an X server of its own, so that ctest spreads them.
+Exit 77 (skipped) when the plug-in's Debian package is not installed.
 """
-import concurrent.futures
 import os
 import re
 import subprocess
@@ -19,7 +22,12 @@ import tempfile
 import time
 import wave
 
-KV23, OURS, FINDINGS = sys.argv[1:4]
+KV23, OURS, FINDINGS, PLUGIN, PART = sys.argv[1:6]
+GROUPS = {"commands": "load,processing,state,threads", "editor": "editor,allocation",
+          "lifetime": "lifetime", "vst2": "vst2"}
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kv_test_support import start_xvfb  # noqa: E402
 
 # file, inputs, outputs
 THIRD_PARTY = [
@@ -43,21 +51,6 @@ def run_kv23(args, timeout, display, stdin=None):
     except subprocess.TimeoutExpired:
         return None, "", "kv23 %s hung for %d s" % (args[0], timeout), timeout
     return p.returncode, p.stdout, p.stderr, time.monotonic() - started
-
-
-# kv23's own private-X-server launcher, built beside this folder's build.
-PRIVATE_X = os.environ.get("KV_PRIVATE_X") or os.path.join(os.getcwd(), "..", "support",
-                                                            "kv_private_x")
-
-
-def start_xvfb(log):
-    server = subprocess.Popen([PRIVATE_X, "--screen", "1280x1024x24",
-                               "--xvfb", "+extension", "--xvfb", "X-Resource"],
-                              stdout=subprocess.PIPE, stderr=log, text=True)
-    display = (server.stdout.readline().split() or [""])[0]
-    if not display:
-        raise SystemExit("no Xvfb could be started")
-    return server, display
 
 
 def write_input(path):
@@ -97,23 +90,16 @@ def findings_for(name):
     listed = set()
     with open(FINDINGS, encoding="utf-8") as f:
         for line in f:
-            m = re.match(r"^\|\s*`?%s`?\s*\|\s*`?([a-z-]+\.[a-z0-9-]+)`?\s*\|" % re.escape(name),
+            m = re.match(r"^\|\s*`?%s`?\s*\|\s*`?([a-z0-9-]+\.[a-z0-9-]+)`?\s*\|" % re.escape(name),
                          line)
             if m:
                 listed.add(m.group(1))
     return listed
 
 
-def exercise(plugin, inputs, outputs, work, display):
-    """Every command on one plug-in; answers (problems, report lines, seconds)."""
+def commands(run, name, base, inputs, outputs, work, ours):
+    """info, process (a file and --demo), snapshot and gui; answers the problems."""
     problems = []
-
-    def run(args, timeout, stdin=None):
-        return run_kv23(args, timeout, display, stdin)
-    name = os.path.basename(plugin)[:-3]
-    base = ["--plugin", plugin]
-    ours = plugin == OURS
-
     rc, out, err, _ = run(["info"] + base, 30)
     if rc != 0 or "Inputs          %d" % inputs not in out or \
             "Outputs         %d" % outputs not in out:
@@ -143,8 +129,23 @@ def exercise(plugin, inputs, outputs, work, display):
     if rc != 0 or not re.search(r"^open \d+ \d+ 0x", out, re.M) or "\nover\n" not in out \
             or not out.rstrip().endswith("closed"):
         problems.append("gui: rc %s\n%s%s" % (rc, out, err))
+    return problems
 
-    rc, out, err, seconds = run(["validate"] + base + VALIDATE, 900)
+
+def exercise(plugin, inputs, outputs, work, display):
+    """The commands (for PART "commands") and validate's groups of PART on
+    one plug-in; answers (problems, report lines)."""
+    problems = []
+
+    def run(args, timeout, stdin=None):
+        return run_kv23(args, timeout, display, stdin)
+    name = os.path.basename(plugin)[:-3]
+    base = ["--plugin", plugin]
+    ours = plugin == OURS
+    if PART == "commands":
+        problems += commands(run, name, base, inputs, outputs, work, ours)
+
+    rc, out, err, seconds = run(["validate"] + base + VALIDATE + ["--group", GROUPS[PART]], 900)
     lines = out.splitlines()
     summary = lines[-1] if lines else ""
     if rc not in (0, 1) or not re.match(r"^\d+ passed, \d+ failed", summary):
@@ -162,51 +163,33 @@ def exercise(plugin, inputs, outputs, work, display):
     for line in lines:
         if line.startswith("FAIL ") and "a host would see: " not in line:
             problems.append("a failure without its tier and harm: " + line)
-    report = ["%s: %s (%.0f s)" % (name, summary, seconds)]
+    report = ["%s, %s: %s (validate %.0f s)" % (name, PART, summary, seconds)]
     report += ["  " + l for l in lines if l[:5] in ("PASS ", "FAIL ", "SKIP ")]
     return problems, report
 
 
 def main():
-    missing = [p for p, _, _ in THIRD_PARTY if not os.path.exists(p)]
-    if missing:
-        print("skipped: install dpf-plugins-vst and lsp-plugins-vst (%s missing)" % missing[0])
+    shapes = dict((p, (i, o)) for p, i, o in THIRD_PARTY + [(OURS, 2, 2)])
+    if PLUGIN not in shapes:
+        raise SystemExit("%s is none of the plug-ins this test knows" % PLUGIN)
+    if not os.path.exists(PLUGIN):
+        print("skipped: install dpf-plugins-vst and lsp-plugins-vst (%s missing)" % PLUGIN)
         return 77
-    # Two workers, each with an X server of its own: the editor checks count
-    # the windows on their server, which another plug-in must not change.
-    # Most of a validate run waits on processes and the X server, not on a
-    # core. The slowest (LSP) go first.
-    plugins = [THIRD_PARTY[4], THIRD_PARTY[3], (OURS, 2, 2)] + THIRD_PARTY[:3]
+    inputs, outputs = shapes[PLUGIN]
+    # An X server of its own: the editor checks count the windows on their
+    # server, which another test's plug-in must not change.
     with tempfile.TemporaryDirectory() as work, open(os.path.join(work, "xvfb.log"), "w") as log:
-        servers = [start_xvfb(log), start_xvfb(log)]
+        server, display = start_xvfb(log)
         try:
             write_input(os.path.join(work, "in.wav"))
-            queue = list(plugins)
-            results = {}
-
-            def worker(display):
-                while True:
-                    try:
-                        p = queue.pop(0)
-                    except IndexError:
-                        return
-                    results[p[0]] = exercise(p[0], p[1], p[2], work, display)
-
-            with concurrent.futures.ThreadPoolExecutor(2) as pool:
-                for f in [pool.submit(worker, d) for _, d in servers]:
-                    f.result()
+            problems, report = exercise(PLUGIN, inputs, outputs, work, display)
         finally:
-            for server, _ in servers:
-                server.terminate()
-                server.wait()
-    results = [results[p[0]] for p in plugins]
-    failures = 0
-    for problems, report in results:
-        print("\n".join(report))
-        for p in problems:
-            failures += 1
-            print("  PROBLEM " + p)
-    return 1 if failures else 0
+            server.terminate()
+            server.wait()
+    print("\n".join(report))
+    for p in problems:
+        print("  PROBLEM " + p)
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":

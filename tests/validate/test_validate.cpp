@@ -95,7 +95,7 @@ TEST(ValidateCommand, PassesEveryCheckOnTheBuiltPlugin) {
     // Every group reported, and the seed is printed for a repeat run.
     for (const char* check :
          {"load.create-close", "processing.finite-output", "state.nan-parameters",
-          "state.chunk-size-15", "opcodes.string-limits", "threads.parameters-while-processing"}) {
+          "vst2.chunk-size-15", "vst2.string-limits", "threads.parameters-while-processing"}) {
         EXPECT_TRUE(hasLine(run, "PASS", check)) << check << "\n" << run.output;
     }
     EXPECT_NE(run.output.find("seed 1263940147"), std::string::npos) << run.output;
@@ -114,9 +114,9 @@ TEST(ValidateCommand, FailsOnPluginsWithOneFault) {
         {KV_BROKEN_RANDOM_DITHER, "processing", "processing.deterministic",
          "processing.finite-output"},
         {KV_BROKEN_KEEPS_NAN, "state", "state.nan-parameters", "state.out-of-range-clamped"},
-        {KV_BROKEN_CHUNK_OVERREAD, "state", "state.chunk-size-15", "state.chunk-round-trip"},
-        {KV_BROKEN_STRING_OVERRUN, "opcodes", "opcodes.string-limits", "opcodes.stray-values"},
-        {KV_BROKEN_NULL_VENDOR, "opcodes", "opcodes.null-pointer", "opcodes.can-do-texts"},
+        {KV_BROKEN_CHUNK_OVERREAD, "state,vst2", "vst2.chunk-size-15", "state.chunk-round-trip"},
+        {KV_BROKEN_STRING_OVERRUN, "vst2", "vst2.string-limits", "vst2.stray-values"},
+        {KV_BROKEN_NULL_VENDOR, "vst2", "vst2.null-pointer", "vst2.can-do-texts"},
         {KV_BROKEN_SHARED_STATE, "load", "load.separate-instances", "load.identity"},
 #if !defined(__SANITIZE_ADDRESS__)
         // AddressSanitizer's allocator is not the heap the check measures.
@@ -137,29 +137,29 @@ TEST(ValidateCommand, FailsOnPluginsWithOneFault) {
 // line for exactly the sizes below the four values, and names the crash.
 TEST(ValidateCommand, ChunkOverReadFailsOnlyTheShortSizes) {
     const Outcome run =
-        validate(KV_BROKEN_CHUNK_OVERREAD, "--strictness 3 --tier hostile --group state");
+        validate(KV_BROKEN_CHUNK_OVERREAD, "--strictness 3 --tier hostile --group vst2");
     for (const char* size : {"0", "4", "15"}) {
-        EXPECT_TRUE(hasLine(run, "FAIL", std::string("state.chunk-size-") + size)) << run.output;
+        EXPECT_TRUE(hasLine(run, "FAIL", std::string("vst2.chunk-size-") + size)) << run.output;
     }
     for (const char* size : {"16", "20", "1048576"}) {
-        EXPECT_TRUE(hasLine(run, "PASS", std::string("state.chunk-size-") + size)) << run.output;
+        EXPECT_TRUE(hasLine(run, "PASS", std::string("vst2.chunk-size-") + size)) << run.output;
     }
     EXPECT_NE(run.output.find("signal 11"), std::string::npos) << run.output;
     // The process that crashed was a child: the other checks still ran.
-    EXPECT_TRUE(hasLine(run, "PASS", "state.null-chunk")) << run.output;
+    EXPECT_TRUE(hasLine(run, "PASS", "vst2.null-chunk")) << run.output;
 }
 
 TEST(ValidateCommand, NullPointerCrashNamesTheOpcode) {
     const Outcome run =
-        validate(KV_BROKEN_NULL_VENDOR, "--strictness 1 --tier hostile --group opcodes");
-    EXPECT_TRUE(hasLine(run, "FAIL", "opcodes.null-pointer")) << run.output;
+        validate(KV_BROKEN_NULL_VENDOR, "--strictness 1 --tier hostile --group vst2");
+    EXPECT_TRUE(hasLine(run, "FAIL", "vst2.null-pointer")) << run.output;
     EXPECT_NE(run.output.find("crashed on opcode 47 "), std::string::npos) << run.output;
     // A failure says its tier and what a host would suffer.
     EXPECT_NE(run.output.find("[hostile input; a host would see: "), std::string::npos)
         << run.output;
     // Hostile input is left out at the default strictness.
-    const Outcome defaults = validate(KV_BROKEN_NULL_VENDOR, "--group opcodes");
-    EXPECT_FALSE(hasLine(defaults, "FAIL", "opcodes.null-pointer")) << defaults.output;
+    const Outcome defaults = validate(KV_BROKEN_NULL_VENDOR, "--group vst2");
+    EXPECT_FALSE(hasLine(defaults, "FAIL", "vst2.null-pointer")) << defaults.output;
     EXPECT_EQ(defaults.output.find("hostile"), std::string::npos) << defaults.output;
 }
 

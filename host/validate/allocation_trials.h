@@ -1,0 +1,16 @@
+// One allocation trial per format for check_allocation.cpp: the instance's
+// construction, and the editor's open, with allocation `failAt` failing (0:
+// none fails). Each runs in a child of its own and passes with "ALLOCATIONS
+// A B" as its figure: the count, and two outcomes the check adds up.
+#pragma once
+
+#include <string>
+
+namespace kv::validate {
+
+// create_plugin and init; A: no instance, B: init refused.
+std::string clapConstructionTrial(const std::string& path, long failAt);
+// gui.create and set_parent; A: refused, B: opened anyway.
+std::string clapEditorOpenTrial(const std::string& path, long failAt);
+
+}  // namespace kv::validate
