@@ -415,12 +415,37 @@ void X11Window::addExpose(const XExposeEvent& expose) {
 }
 
 void X11Window::deliverPaint() {
-    const CRect area = pendingPaint_.bounded(CRect(0, 0, connection_->width, connection_->height));
+    const CRect exposed = pendingPaint_;
+    const CRect area = exposed.bounded(CRect(0, 0, connection_->width, connection_->height));
     paintPending_ = false;
     pendingPaint_ = CRect();
-    if (area.isEmpty() || connection_->destroyed) return;
+    if (connection_->destroyed) return;
+    clearBeyondPanel(exposed);
+    if (area.isEmpty()) return;
     if (!paintDevice_) paintDevice_ = createDevice();
     events_.windowPaint(*paintDevice_, area);
+}
+
+void X11Window::clearBeyondPanel(const CRect& exposed) {
+    // A host may make our window larger than we asked (Ardour widens the
+    // plug-in's window to its own toolbar): the part beyond the panel is
+    // cleared to black, where it would show whatever was there before (the
+    // window has no background, so the panel's own paint never flashes).
+    const int32_t width = connection_->width, height = connection_->height;
+    Display* display = connection_->display;
+    XSetForeground(display, connection_->gc, BlackPixel(display, DefaultScreen(display)));
+    if (exposed.right > width) {
+        const int32_t left = std::max<int32_t>(exposed.left, width);
+        XFillRectangle(display, connection_->window, connection_->gc, left, exposed.top,
+                       static_cast<unsigned>(exposed.right - left),
+                       static_cast<unsigned>(exposed.height()));
+    }
+    if (exposed.bottom > height) {
+        const int32_t top = std::max<int32_t>(exposed.top, height);
+        XFillRectangle(display, connection_->window, connection_->gc, exposed.left, top,
+                       static_cast<unsigned>(exposed.width()),
+                       static_cast<unsigned>(exposed.bottom - top));
+    }
 }
 
 void X11Window::buttonPress(const XButtonEvent& button) {
