@@ -80,6 +80,13 @@ class Vst3Plugin : public ::testing::Test {
         ASSERT_NE(factory_, nullptr);
     }
     void TearDown() override {
+        // As Ardour ends an instance: both faces terminated, then released.
+        for (Instance& i : made_) {
+            (*reinterpret_cast<v3_edit_controller_cpp**>(i.controller))
+                ->base.terminate(i.controller);
+            (*reinterpret_cast<v3_component_cpp**>(i.component))->base.terminate(i.component);
+        }
+        EXPECT_EQ(handler_.refs, 1) << "the last terminate lets the host's handler go";
         for (Instance& i : made_) {
             for (void** face :
                  {reinterpret_cast<void**>(i.component), reinterpret_cast<void**>(i.processor),
@@ -171,6 +178,8 @@ class Vst3Plugin : public ::testing::Test {
         }
     }
 
+    // The host's handler outlives the instances, which release it last.
+    Handler handler_;
     void* library_ = nullptr;
     v3_plugin_factory_cpp** factory_ = nullptr;
     std::deque<Instance> made_;  // references to its elements stay valid
@@ -515,8 +524,7 @@ class Vst3View : public Vst3Plugin {
 
 TEST_F(Vst3View, RunsOnTheHostsRunLoopAtTheHostsScale) {
     Instance& i = make();
-    Handler handler;
-    ASSERT_EQ(i.ctrl()->set_component_handler(i.controller, handler.ptr()), V3_OK);
+    ASSERT_EQ(i.ctrl()->set_component_handler(i.controller, handler_.ptr()), V3_OK);
     EXPECT_EQ(i.ctrl()->create_view(i.controller, "other"), nullptr);
 
     // Without a run loop: no panel, and the host is told so.
@@ -567,7 +575,7 @@ TEST_F(Vst3View, RunsOnTheHostsRunLoopAtTheHostsScale) {
     // the host from it.
     i.ctrl()->set_parameter_normalised(i.controller, 1, 1.0);
     frame.fire();
-    EXPECT_TRUE(handler.edits.empty());
+    EXPECT_TRUE(handler_.edits.empty());
 
     EXPECT_EQ(v(view)->removed(view), V3_OK);
     EXPECT_TRUE(frame.timers.empty());
@@ -575,20 +583,19 @@ TEST_F(Vst3View, RunsOnTheHostsRunLoopAtTheHostsScale) {
     v(view)->set_frame(view, nullptr);
     EXPECT_EQ(frame.refs, 1);
     EXPECT_EQ(unref(view), 0u);
-    EXPECT_EQ(handler.refs, 2);
+    EXPECT_EQ(handler_.refs, 2);
 }
 
 TEST_F(Vst3View, AHostMayLetTheViewGoFromInsideAnEdit) {
     Instance& i = make();
-    Handler handler;
-    i.ctrl()->set_component_handler(i.controller, handler.ptr());
+    i.ctrl()->set_component_handler(i.controller, handler_.ptr());
     v3_plugin_view** view = viewOf(i);
     Frame frame;
     v(view)->set_frame(view, frame.ptr());
     ASSERT_EQ(v(view)->attached(view, parent(), "X11EmbedWindowID"), V3_OK);
     // The panel's first edit closes and releases the view from inside it.
-    handler.answer = [&] {
-        handler.answer = nullptr;
+    handler_.answer = [&] {
+        handler_.answer = nullptr;
         v(view)->removed(view);
         v(view)->set_frame(view, nullptr);
         unref(view);
@@ -607,8 +614,8 @@ TEST_F(Vst3View, AHostMayLetTheViewGoFromInsideAnEdit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     input->button(1, false);
-    ASSERT_FALSE(handler.edits.empty()) << "the click reached no control";
-    EXPECT_EQ(handler.edits.front(), "begin 1");
+    ASSERT_FALSE(handler_.edits.empty()) << "the click reached no control";
+    EXPECT_EQ(handler_.edits.front(), "begin 1");
     EXPECT_TRUE(frame.timers.empty());
     EXPECT_EQ(frame.refs, 1);
 }
@@ -659,8 +666,7 @@ TEST_F(Vst3View, TheLedShowsTheProcessorsPeak) {
 
 TEST_F(Vst3View, PanelAndAudioRunTogether) {
     Instance& i = make();
-    Handler handler;
-    i.ctrl()->set_component_handler(i.controller, handler.ptr());
+    i.ctrl()->set_component_handler(i.controller, handler_.ptr());
     v3_plugin_view** view = viewOf(i);
     Frame frame;
     v(view)->set_frame(view, frame.ptr());
