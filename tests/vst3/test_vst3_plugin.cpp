@@ -11,8 +11,11 @@
 #include <travesty/factory.h>
 #include <travesty/view.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -618,6 +621,50 @@ TEST_F(Vst3View, AHostMayLetTheViewGoFromInsideAnEdit) {
     EXPECT_EQ(handler_.edits.front(), "begin 1");
     EXPECT_TRUE(frame.timers.empty());
     EXPECT_EQ(frame.refs, 1);
+}
+
+TEST_F(Vst3View, ADragNeverHoldsTheRunLoopAndIsHeardWhileHeld) {
+    Instance& i = make();
+    i.ctrl()->set_component_handler(i.controller, handler_.ptr());
+    v3_plugin_view** view = viewOf(i);
+    Frame frame;
+    v(view)->set_frame(view, frame.ptr());
+    ASSERT_EQ(v(view)->attached(view, parent(), "X11EmbedWindowID"), V3_OK);
+    std::string why;
+    const auto input = kv::validate::XInput::open(why);
+    ASSERT_NE(input, nullptr) << why;
+    int x = 0, y = 0;
+    ASSERT_TRUE(input->origin(input->firstChild(parent_), x, y));
+    // The gain knob's centre, pressed and dragged upwards for 200 ms and
+    // more while the host's timer runs: each tick returns at once. A tick
+    // that held the host until the button is up would last the whole drag;
+    // one tick is given 100 ms, room for a loaded or instrumented build.
+    input->moveTo(x + 120, y + 130);
+    input->button(1, true);
+    double longest = 0.0;
+    for (int step = 0; step < 40; ++step) {
+        if (step % 4 == 0) input->moveTo(x + 120, y + 130 - step);
+        const auto start = std::chrono::steady_clock::now();
+        frame.fire();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto held = handler_.edits;
+    input->button(1, false);
+    for (int n = 0; n < 5; ++n)
+        frame.fire();
+    EXPECT_LT(longest, 100.0);
+    std::printf("longest tick during the drag: %.2f ms\n", longest);
+    ASSERT_GE(held.size(), 2u) << "nothing reached the host while the button was held";
+    EXPECT_EQ(held.front(), "begin 0");
+    EXPECT_EQ(held[1].rfind("perform 0 ", 0), 0u) << held[1];
+    EXPECT_EQ(handler_.edits.back(), "end 0");
+    EXPECT_GT(i.ctrl()->get_parameter_normalised(i.controller, 0), 0.25);
+    v(view)->removed(view);
+    v(view)->set_frame(view, nullptr);
+    unref(view);
 }
 
 // The LED's pixels on the open panel.
