@@ -13,6 +13,7 @@
 
 #include "dsp/opamp_kernel.h"
 #include "dsp/opamp_params.h"
+#include "dsp/opamp_processor.h"
 #include "vst2/brackenlume_opamp.h"
 
 namespace {
@@ -82,6 +83,41 @@ void kernelRun(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * frames);
 }
 
+// The two qualities through the interface the formats call: Exact is the
+// kernel above plus the history Clean keeps; Clean the oversampled drive.
+template <typename T, kv::opamp::Quality Q>
+void qualityRun(benchmark::State& state) {
+    const int frames = static_cast<int>(state.range(0));
+    kv::opamp::OpampProcessor p;
+    if (!p.prepare(48000.0, frames)) {
+        state.SkipWithError("prepare failed");
+        return;
+    }
+    const kv::opamp::Controls k = kv::opamp::controlsFor(p.state(), kv::opamp::kGainDefault, 0.0f,
+                                                         0.0f, kv::opamp::kVolumeDefault);
+    Buffers<T> b(frames);
+    for (auto _ : state) {
+        p.run<T, false>(k, Q, false, b.inL.data(), b.inR.data(), b.outL.data(), b.outR.data(),
+                        frames);
+        benchmark::DoNotOptimize(b.outL[frames - 1]);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+}
+
+void ExactFloat(benchmark::State& s) {
+    qualityRun<float, kv::opamp::Quality::kExact>(s);
+}
+void CleanFloat(benchmark::State& s) {
+    qualityRun<float, kv::opamp::Quality::kClean>(s);
+}
+void ExactDouble(benchmark::State& s) {
+    qualityRun<double, kv::opamp::Quality::kExact>(s);
+}
+void CleanDouble(benchmark::State& s) {
+    qualityRun<double, kv::opamp::Quality::kClean>(s);
+}
+
 void PluginFloat(benchmark::State& s) {
     pluginRun<float>(s);
 }
@@ -99,6 +135,10 @@ BENCHMARK(PluginFloat)->Arg(32)->Arg(512)->Arg(4096);
 BENCHMARK(KernelFloat)->Arg(32)->Arg(512)->Arg(4096);
 BENCHMARK(PluginDouble)->Arg(32)->Arg(512)->Arg(4096);
 BENCHMARK(KernelDouble)->Arg(32)->Arg(512)->Arg(4096);
+BENCHMARK(ExactFloat)->Arg(32)->Arg(512)->Arg(4096);
+BENCHMARK(CleanFloat)->Arg(32)->Arg(512)->Arg(4096);
+BENCHMARK(ExactDouble)->Arg(32)->Arg(512)->Arg(4096);
+BENCHMARK(CleanDouble)->Arg(32)->Arg(512)->Arg(4096);
 
 // Prints the usual table and keeps the best ns per frame of every
 // benchmark for the summary.
@@ -138,6 +178,22 @@ int main(int argc, char** argv) {
             if (p == reporter.nsPerFrame.end() || b == reporter.nsPerFrame.end()) continue;
             std::printf("%-8s %6d %14.3f %14.3f %8.3f\n", type, block, p->second, b->second,
                         p->second / b->second);
+        }
+    }
+    // The qualities side by side; Clean's budget is four times Exact's.
+    std::printf("\n%-8s %6s %14s %14s %14s %12s\n", "type", "block", "kernel ns/fr", "Exact ns/fr",
+                "Clean ns/fr", "Clean/Exact");
+    for (const char* type : {"Float", "Double"}) {
+        for (int block : {32, 512, 4096}) {
+            const std::string suffix = std::string(type) + "/" + std::to_string(block);
+            const auto b = reporter.nsPerFrame.find("Kernel" + suffix);
+            const auto e = reporter.nsPerFrame.find("Exact" + suffix);
+            const auto c = reporter.nsPerFrame.find("Clean" + suffix);
+            if (b == reporter.nsPerFrame.end() || e == reporter.nsPerFrame.end() ||
+                c == reporter.nsPerFrame.end())
+                continue;
+            std::printf("%-8s %6d %14.3f %14.3f %14.3f %12.3f\n", type, block, b->second, e->second,
+                        c->second, c->second / e->second);
         }
     }
     return 0;

@@ -5,8 +5,8 @@ source "$(dirname "$0")/lib/apt.sh"
 
 packages=(
   cmake ninja-build g++ pkg-config
-  lv2-dev lilv-utils sordi dpf-source jalv jackd2
-  libcairo2-dev libx11-dev libxext-dev libpng-dev libstb-dev libsndfile1-dev
+  lv2-dev lilv-utils sordi dpf-source jalv jackd2 calf-plugins
+  libcairo2-dev libx11-dev libxext-dev libpng-dev libstb-dev libsndfile1-dev libfftw3-dev
   fontconfig fonts-liberation2 fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps x11-utils x11-xserver-utils imagemagick libxres-dev

@@ -4,11 +4,13 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
 #include "common/idle_path.h"
 #include "platform/cairo/cairo_text.h"
+#include "platform/cairo/resample_cache.h"
 #include "vstgui/density.h"
 
 namespace VSTGUI::platform::cairo {
@@ -523,8 +525,90 @@ KV_IDLE_PATH void CairoDevice::alphaBlend(const Image& image, const CRect& dest,
     drawResampled(image, dest, sourceOffset, Resample::blend, CColor{}, constantAlpha);
 }
 
-void CairoDevice::drawResampled(const Image& image, const CRect& dest, CPoint sourceOffset,
-                                Resample mode, CColor key, uint8_t constantAlpha) {
+namespace {
+
+// Pixels [from) of `img` resampled onto the device pixels `to`, the part
+// of them in `area` as a picture of area's size: read as they are (`blend`),
+// or made opaque, the `keyRgb` colour transparent when `colorKey`. cairo's
+// good filter, the edges padded: the filter never reaches a neighbouring
+// picture of a strip.
+//
+// The bits are those a direct draw of `to` clipped to `area` gives. cairo
+// rounds the pattern's translation to pixman's fixed point at the centre of
+// the area it composes, so the same picture resampled at another place, or
+// clipped otherwise, differs in the last bit here and there. It is
+// therefore resampled where the device draws it, on a scratch surface as
+// large as area's far corner (only the pages under `area` are written), and
+// then cut out.
+std::unique_ptr<CairoImage> resample(cairo_surface_t* img, const CRect& from, const CRect& to,
+                                     const CRect& area, bool blend, bool colorKey,
+                                     uint32_t keyRgb) {
+    std::unique_ptr<CairoImage> out = CairoImage::create(area.width(), area.height());
+    if (!out) return nullptr;
+    SurfacePtr part;
+    std::unique_ptr<CairoImage> masked;
+    if (blend) {
+        part.reset(cairo_surface_create_for_rectangle(img, from.left, from.top, from.width(),
+                                                      from.height()));
+    } else {
+        masked = CairoImage::create(from.width(), from.height());
+        if (!masked) return nullptr;
+        const uint8_t* data = cairo_image_surface_get_data(img);
+        const int32_t stride = cairo_image_surface_get_stride(img);
+        for (int32_t y = 0; y < from.height(); ++y) {
+            const auto* in = reinterpret_cast<const uint32_t*>(
+                                 data + static_cast<ptrdiff_t>(from.top + y) * stride) +
+                             from.left;
+            auto* row = reinterpret_cast<uint32_t*>(masked->row(y));
+            for (int32_t x = 0; x < from.width(); ++x) {
+                const uint32_t rgb = in[x] & 0x00FFFFFFu;
+                row[x] = colorKey && rgb == keyRgb ? 0u : (rgb | 0xFF000000u);
+            }
+        }
+        masked->pixelsChanged();
+        part.reset(cairo_surface_reference(masked->surface()));
+    }
+    // An area left of or above the origin (on a surface that is no image)
+    // is resampled shifted: the same bits from draw to draw, if maybe not
+    // a direct draw's.
+    const CPoint shift(std::min(area.left, 0), std::min(area.top, 0));
+    const CRect at(area.left - shift.h, area.top - shift.v, area.right - shift.h,
+                   area.bottom - shift.v);
+    SurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, at.right, at.bottom));
+    if (cairo_surface_status(scratch.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(part.get());
+    cairo_matrix_t matrix;
+    cairo_matrix_init_scale(&matrix, static_cast<double>(from.width()) / to.width(),
+                            static_cast<double>(from.height()) / to.height());
+    cairo_matrix_translate(&matrix, -(to.left - shift.h), -(to.top - shift.v));
+    cairo_pattern_set_matrix(pattern, &matrix);
+    cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+    // Onto transparent pixels: what the filter gives, unchanged.
+    ContextPtr c(cairo_create(scratch.get()));
+    cairo_rectangle(c.get(), at.left, at.top, at.width(), at.height());
+    cairo_clip(c.get());
+    cairo_set_source(c.get(), pattern);
+    cairo_paint(c.get());
+    cairo_pattern_destroy(pattern);
+    const bool drawn = cairo_status(c.get()) == CAIRO_STATUS_SUCCESS;
+    c.reset();
+    if (!drawn) return nullptr;
+    cairo_surface_flush(scratch.get());
+    const uint8_t* rows = cairo_image_surface_get_data(scratch.get());
+    const ptrdiff_t stride = cairo_image_surface_get_stride(scratch.get());
+    for (int32_t y = 0; y < at.height(); ++y)
+        std::memcpy(out->row(y), rows + (at.top + y) * stride + ptrdiff_t{at.left} * 4,
+                    static_cast<size_t>(at.width()) * 4);
+    out->pixelsChanged();
+    return out;
+}
+
+}  // namespace
+
+KV_IDLE_PATH void CairoDevice::drawResampled(const Image& image, const CRect& dest,
+                                             CPoint sourceOffset, Resample mode, CColor key,
+                                             uint8_t constantAlpha) {
     cairo_surface_t* img = surfaceOf(image);
     const int32_t d = std::max(image.density(), 1);
     if (!img || dest.isEmpty() || constantAlpha == 0) return;
@@ -540,58 +624,34 @@ void CairoDevice::drawResampled(const Image& image, const CRect& dest, CPoint so
         d);
     const CRect to = pixels(inside);
     if (to.isEmpty()) return;
-    cairo_surface_flush(img);
 
-    // The source as a surface of exactly those pixels: the filter then
-    // never reaches a neighbouring picture of a strip, and the edges pad.
-    SurfacePtr part;
-    std::unique_ptr<CairoImage> masked;
-    if (mode == Resample::blend) {
-        part.reset(cairo_surface_create_for_rectangle(img, from.left, from.top, from.width(),
-                                                      from.height()));
-    } else {
-        // Opaque copies see the memory as RGB24 (alpha ignored); a colour
-        // key first turns its pixels transparent and the others opaque.
-        masked = CairoImage::create(from.width(), from.height());
-        if (!masked) return;
-        const uint8_t* data = cairo_image_surface_get_data(img);
-        const int32_t stride = cairo_image_surface_get_stride(img);
-        const uint32_t keyRgb = (uint32_t{key.red} << 16) | (uint32_t{key.green} << 8) | key.blue;
-        for (int32_t y = 0; y < from.height(); ++y) {
-            const auto* in = reinterpret_cast<const uint32_t*>(
-                                 data + static_cast<ptrdiff_t>(from.top + y) * stride) +
-                             from.left;
-            auto* out = reinterpret_cast<uint32_t*>(masked->row(y));
-            for (int32_t x = 0; x < from.width(); ++x) {
-                const uint32_t rgb = in[x] & 0x00FFFFFFu;
-                out[x] = mode == Resample::colorKey && rgb == keyRgb ? 0u : (rgb | 0xFF000000u);
-            }
-        }
-        masked->pixelsChanged();
-        part.reset(cairo_surface_reference(masked->surface()));
+    // What cairo would compose: `to` inside the clip and the surface.
+    CRect area = to;
+    if (hasClip_) area.bound(clip_);
+    if (isImageSurface(surface_.get()))
+        area.bound(CRect(0, 0, cairo_image_surface_get_width(surface_.get()),
+                         cairo_image_surface_get_height(surface_.get())));
+    if (area.isEmpty()) return;
+
+    const uint32_t keyRgb = mode == Resample::colorKey
+                                ? (uint32_t{key.red} << 16) | (uint32_t{key.green} << 8) | key.blue
+                                : 0u;
+    const ResampleKey cacheKey{image.contentId(),          from,  to, area,
+                               static_cast<uint8_t>(mode), keyRgb};
+    ResampleCache& cache = ResampleCache::process();
+    std::shared_ptr<const CairoImage> picture = cache.find(cacheKey);
+    if (!picture) {
+        cairo_surface_flush(img);
+        picture = cache.keep(cacheKey, resample(img, from, to, area, mode == Resample::blend,
+                                                mode == Resample::colorKey, keyRgb));
+        if (!picture) return;
     }
-    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(part.get());
-    cairo_matrix_t matrix;
-    cairo_matrix_init_scale(&matrix, static_cast<double>(from.width()) / to.width(),
-                            static_cast<double>(from.height()) / to.height());
-    cairo_matrix_translate(&matrix, -to.left, -to.top);
-    cairo_pattern_set_matrix(pattern, &matrix);
-    cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
-    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-
-    cairo_t* c = cr();
-    cairo_save(c);
-    cairo_new_path(c);
-    cairo_rectangle(c, to.left, to.top, to.width(), to.height());
-    cairo_clip(c);
-    cairo_set_source(c, pattern);
-    cairo_set_operator(c, mode == Resample::opaque ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
-    if (constantAlpha == 255)
-        cairo_paint(c);
+    // Now at the device's factor: copied 1:1 as the source would have been
+    // composed, opaque copies replacing the pixels and the others over them.
+    if (mode == Resample::opaque)
+        paintInto(cr(), picture->surface(), area, CPoint(), CAIRO_OPERATOR_SOURCE, 1.0);
     else
-        cairo_paint_with_alpha(c, constantAlpha / 255.0);
-    cairo_restore(c);
-    cairo_pattern_destroy(pattern);
+        alphaBlendPixels(*picture, area, CPoint(), constantAlpha);
 }
 
 // ---------------------------------------------------------------- files

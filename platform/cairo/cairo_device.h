@@ -135,7 +135,9 @@ class CairoDevice final : public DrawDevice, public SurfaceSource {
                           uint8_t constantAlpha);
     // An image whose density is not the device's factor: the part of it
     // that lands in dest (units), resampled onto dest's pixels.
-    enum class Resample { opaque, colorKey, blend };
+    // The resampled picture is kept (resample_cache.h), so a later draw of
+    // the same part at the same size only copies it.
+    enum class Resample : uint8_t { opaque, colorKey, blend };
     void drawResampled(const Image& image, const CRect& dest, CPoint sourceOffset, Resample mode,
                        CColor key, uint8_t constantAlpha);
 

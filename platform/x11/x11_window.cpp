@@ -88,7 +88,9 @@ std::unique_ptr<X11Window> X11Window::create(Window parent, int32_t width, int32
     }
     XGCValues values{};
     values.graphics_exposures = False;
-    connection->gc = XCreateGC(display, connection->window, GCGraphicsExposures, &values);
+    values.foreground = BlackPixel(display, screen);  // beyond the panel (addExpose)
+    connection->gc =
+        XCreateGC(display, connection->window, GCGraphicsExposures | GCForeground, &values);
     connection->wrapPixels = canWrapPixels(display, connection->visual, connection->depth);
     connection->remakeMirror();
     XMapWindow(display, connection->window);
@@ -403,6 +405,20 @@ void X11Window::dispatch(XEvent& event) {
 
 void X11Window::addExpose(const XExposeEvent& expose) {
     const CRect r(expose.x, expose.y, expose.x + expose.width, expose.y + expose.height);
+    // A host may make the window larger than the panel (Ardour's LV2 UIs
+    // get the width of its toolbar, Qtractor at 200 % twice the size). With
+    // no background, what lay there before would stay on the screen: the
+    // part beyond the panel is painted black instead.
+    const int32_t w = connection_->width, h = connection_->height;
+    Display* display = connection_->display;
+    if (r.right > w)
+        XFillRectangle(display, connection_->window, connection_->gc, std::max(r.left, w), r.top,
+                       static_cast<unsigned>(r.right - std::max(r.left, w)),
+                       static_cast<unsigned>(r.height()));
+    if (r.bottom > h && r.left < w)
+        XFillRectangle(display, connection_->window, connection_->gc, r.left, std::max(r.top, h),
+                       static_cast<unsigned>(std::min(r.right, w) - r.left),
+                       static_cast<unsigned>(r.bottom - std::max(r.top, h)));
     if (!paintPending_) {
         pendingPaint_ = r;
         paintPending_ = true;
@@ -415,37 +431,12 @@ void X11Window::addExpose(const XExposeEvent& expose) {
 }
 
 void X11Window::deliverPaint() {
-    const CRect exposed = pendingPaint_;
-    const CRect area = exposed.bounded(CRect(0, 0, connection_->width, connection_->height));
+    const CRect area = pendingPaint_.bounded(CRect(0, 0, connection_->width, connection_->height));
     paintPending_ = false;
     pendingPaint_ = CRect();
-    if (connection_->destroyed) return;
-    clearBeyondPanel(exposed);
-    if (area.isEmpty()) return;
+    if (area.isEmpty() || connection_->destroyed) return;
     if (!paintDevice_) paintDevice_ = createDevice();
     events_.windowPaint(*paintDevice_, area);
-}
-
-void X11Window::clearBeyondPanel(const CRect& exposed) {
-    // A host may make our window larger than we asked (Ardour widens the
-    // plug-in's window to its own toolbar): the part beyond the panel is
-    // cleared to black, where it would show whatever was there before (the
-    // window has no background, so the panel's own paint never flashes).
-    const int32_t width = connection_->width, height = connection_->height;
-    Display* display = connection_->display;
-    XSetForeground(display, connection_->gc, BlackPixel(display, DefaultScreen(display)));
-    if (exposed.right > width) {
-        const int32_t left = std::max<int32_t>(exposed.left, width);
-        XFillRectangle(display, connection_->window, connection_->gc, left, exposed.top,
-                       static_cast<unsigned>(exposed.right - left),
-                       static_cast<unsigned>(exposed.height()));
-    }
-    if (exposed.bottom > height) {
-        const int32_t top = std::max<int32_t>(exposed.top, height);
-        XFillRectangle(display, connection_->window, connection_->gc, exposed.left, top,
-                       static_cast<unsigned>(exposed.width()),
-                       static_cast<unsigned>(exposed.bottom - top));
-    }
 }
 
 void X11Window::buttonPress(const XButtonEvent& button) {

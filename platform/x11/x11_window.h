@@ -85,8 +85,6 @@ class X11Window final : public NativeWindow {
 
     void dispatch(XEvent& event);
     void addExpose(const XExposeEvent& expose);
-    // Clears what a host exposed of the window beyond the panel's size.
-    void clearBeyondPanel(const CRect& exposed);
     void deliverPaint();
     void buttonPress(const XButtonEvent& button);
     void markDestroyed();

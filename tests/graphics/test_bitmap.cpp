@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graphics_test_support.h"
+#include "platform/cairo/cairo_device.h"
 #include "vstgui/cbitmap.h"
 #include "vstgui/cdrawcontext.h"
 #include "vstgui/cfont.h"
@@ -246,27 +247,35 @@ TEST(BitmapDrawing, PaletteFilmstripFillsOnlyTheRowsItDraws) {
 }
 
 // Editors on several user-interface threads share one decoded filmstrip and
-// fill its rows as they draw; fonts are set up, and the face they draw with
-// opened, on a thread of their own while they do. Run under ThreadSanitizer
-// this shows both free of races.
+// fill its rows as they draw, at 1.5x, where the frames each resamples are
+// kept for both; fonts are set up, and the face they draw with opened, on a
+// thread of their own while they do. Run under ThreadSanitizer this shows
+// all three free of races; both editors see the same pixels.
 TEST(PaletteThreads, EditorsOnTwoThreadsFillOneImageAndWaitForTheFonts) {
     constexpr int32_t kW = kStripWidth, kH = kStripHeight;
     const std::vector<uint8_t> png = paletteFilmstrip();
     std::unique_ptr<PaletteRows> rows = PaletteRows::read(png.data(), png.size());
     ASSERT_NE(rows, nullptr);
     std::unique_ptr<platform::Image> image = platform::createImage(kW, kH);
-    auto editor = [&](int32_t first, int32_t step) {
+    std::array<std::array<uint32_t, 97>, 2> seen{};
+    auto editor = [&](int32_t first, int32_t step, std::array<uint32_t, 97>* centres) {
         platform::prepareFonts(makeFontDesc(kNormalFont, 0), "12.0 dB");
         auto* c = new COffscreenContext(nullptr, 40, 12, kWhiteColor);
         c->setFont(kNormalFont);
         c->drawString("12.0 dB", CRect(0, 0, 40, 12), false, kLeftText);
         c->forget();
-        for (int32_t k = first; k >= 0 && k < 97; k += step)
+        std::unique_ptr<platform::DrawDevice> dense = platform::createOffscreenDevice(80, 80, 1.5);
+        auto& pixels = dynamic_cast<platform::cairo::CairoDevice&>(*dense);
+        for (int32_t k = first; k >= 0 && k < 97; k += step) {
             rows->expand(*image, 80 * k, 80 * k + 80);
+            dense->alphaBlend(*image, CRect(0, 0, 80, 80), CPoint(0, 80 * k), 255);
+            (*centres)[static_cast<size_t>(k)] = pixels.pixel(60, 60);
+        }
     };
-    std::thread up(editor, 0, 1), down(editor, 96, -1);
+    std::thread up(editor, 0, 1, &seen[0]), down(editor, 96, -1, &seen[1]);
     up.join();
     down.join();
+    EXPECT_EQ(seen[0], seen[1]);
     EXPECT_EQ(rows->expandedRows(), kH);
     for (int32_t k = 0; k < 97; ++k)
         EXPECT_EQ(image->row(80 * k + 40)[2], k) << k;

@@ -1,5 +1,6 @@
 // The cairo device on its own: copies within one surface, the three image
-// blits, wrapping a surface made elsewhere, PNG output and text encoding.
+// blits, dense pictures at fractional factors, wrapping a surface made
+// elsewhere, PNG output and text encoding.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +9,8 @@
 
 #include "platform/cairo/cairo_device.h"
 #include "platform/cairo/cairo_text.h"
+#include "platform/cairo/resample_cache.h"
+#include "vstgui/density.h"
 #include "vstgui/platform/graphics.h"
 
 namespace {
@@ -214,6 +217,170 @@ TEST(CairoDevice, ComposesImagesOntoItsImageExactlyAsCairoDoes) {
         cairo_surface_destroy(expected);
         cairo_surface_destroy(actual);
     }
+}
+
+// A dense picture (two pixels a unit) at a fractional factor is resampled
+// once and kept; every draw must still give the bits cairo gives when it
+// resamples the picture straight onto the device, clipped as the device is:
+// for any strip picture, place and clip, for each mode, and with the
+// picture's new pixels once they change.
+TEST(CairoDevice, ResamplesDensePicturesAsCairoDoesKeepingEachOnceWithinItsBudget) {
+    using platform::cairo::ResampleCache;
+    constexpr int32_t w = 40, h = 120;  // three 20 x 20 unit frames at density 2
+    auto image = platform::createImage(w, h);
+    ASSERT_NE(image, nullptr);
+    const auto paintImage = [&](uint32_t seed) {
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t a = (uint32_t(x * 37 + y * 11) + seed) % 256;
+                const uint32_t c = a * uint32_t((x + y + seed) % 5) / 4;
+                put(*image, x, y, a << 24 | c << 16 | (a - c) << 8 | (a * (x % 3)) / 2);
+            }
+        image->pixelsChanged();
+    };
+    paintImage(0);
+    image->setDensity(2);
+    cairo_surface_t* source = static_cast<CairoImage*>(image.get())->surface();
+    constexpr int32_t side = 64;  // the device's surface, in pixels
+    const auto fill = [&](cairo_surface_t* s) {
+        cairo_t* cr = cairo_create(s);
+        cairo_set_source_rgba(cr, 0.2, 0.5, 0.3, 0.8);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+    };
+    // What the device once did at every draw: the frame's pixels resampled
+    // straight onto `to`, inside the clip.
+    const auto expected = [&](double scale, const CRect& dest, CPoint offset, const CRect& clip,
+                              bool blend) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+        fill(s);
+        const CRect to = density::toDevice(dest, scale);
+        const CRect from = density::toDevice(CRect(offset, CPoint(dest.width(), dest.height())), 2);
+        cairo_surface_t* part = nullptr;
+        if (blend) {
+            part = cairo_surface_create_for_rectangle(source, from.left, from.top, from.width(),
+                                                      from.height());
+        } else {  // opaque: the colours alone
+            part = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, from.width(), from.height());
+            cairo_t* copy = cairo_create(part);
+            cairo_set_source_surface(copy, source, -from.left, -from.top);
+            cairo_set_operator(copy, CAIRO_OPERATOR_SOURCE);
+            cairo_paint(copy);
+            cairo_destroy(copy);
+            cairo_surface_flush(part);
+            for (int32_t y = 0; y < from.height(); ++y) {
+                auto* row = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(part) +
+                                                        y * cairo_image_surface_get_stride(part));
+                for (int32_t x = 0; x < from.width(); ++x)
+                    row[x] |= 0xFF000000u;
+            }
+            cairo_surface_mark_dirty(part);
+        }
+        cairo_pattern_t* pattern = cairo_pattern_create_for_surface(part);
+        cairo_matrix_t m;
+        cairo_matrix_init_scale(&m, double(from.width()) / to.width(),
+                                double(from.height()) / to.height());
+        cairo_matrix_translate(&m, -to.left, -to.top);
+        cairo_pattern_set_matrix(pattern, &m);
+        cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+        cairo_t* cr = cairo_create(s);
+        const CRect c = density::toDevice(clip, scale);
+        cairo_rectangle(cr, c.left, c.top, c.width(), c.height());
+        cairo_clip(cr);
+        cairo_rectangle(cr, to.left, to.top, to.width(), to.height());
+        cairo_clip(cr);
+        cairo_set_source(cr, pattern);
+        cairo_set_operator(cr, blend ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_SOURCE);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        cairo_pattern_destroy(pattern);
+        cairo_surface_destroy(part);
+        cairo_surface_flush(s);
+        return s;
+    };
+    const auto differing = [&](cairo_surface_t* want, CairoDevice& d) {
+        int32_t count = 0;
+        for (int32_t y = 0; y < side; ++y)
+            for (int32_t x = 0; x < side; ++x) {
+                const auto* row = reinterpret_cast<const uint32_t*>(
+                    cairo_image_surface_get_data(want) + y * cairo_image_surface_get_stride(want));
+                count += row[x] != d.pixel(x, y);
+            }
+        return count;
+    };
+    ResampleCache::process().clear();
+    struct Draw {
+        double scale;
+        CRect dest;
+        CPoint offset;
+        CRect clip;
+    };
+    const Draw draws[] = {
+        {1.5, CRect(3, 5, 23, 25), CPoint(0, 20), CRect(0, 0, 40, 40)},   // whole frame 2
+        {1.5, CRect(3, 5, 23, 25), CPoint(0, 20), CRect(0, 0, 40, 40)},   // again: kept
+        {1.5, CRect(3, 5, 23, 25), CPoint(0, 40), CRect(0, 0, 40, 40)},   // frame 3
+        {1.5, CRect(3, 5, 23, 25), CPoint(0, 20), CRect(9, 11, 14, 17)},  // frame 2, clipped
+        {1.5, CRect(14, 2, 34, 22), CPoint(0, 20), CRect(0, 0, 40, 40)},  // frame 2 elsewhere
+        {1.25, CRect(3, 5, 23, 25), CPoint(0, 20), CRect(0, 0, 40, 40)},  // another factor
+        {2.5, CRect(1, 1, 21, 21), CPoint(0, 0), CRect(0, 0, 40, 40)},    // enlarged
+    };
+    for (const bool blend : {true, false}) {
+        for (const Draw& draw : draws) {
+            cairo_surface_t* want = expected(draw.scale, draw.dest, draw.offset, draw.clip, blend);
+            cairo_surface_t* got = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+            fill(got);
+            {
+                CairoDevice d(got);
+                d.setScale(draw.scale);
+                d.setClip(draw.clip);
+                if (blend)
+                    d.alphaBlend(*image, draw.dest, draw.offset, 255);
+                else
+                    d.blit(*image, draw.dest, draw.offset);
+                d.flush();
+                EXPECT_EQ(differing(want, d), 0)
+                    << (blend ? "blend" : "blit") << " at " << draw.scale << ", frame at "
+                    << draw.offset.v << ", clip " << draw.clip.left << "," << draw.clip.top;
+            }
+            cairo_surface_destroy(got);
+            cairo_surface_destroy(want);
+        }
+    }
+    const size_t kept = ResampleCache::process().bytes();
+    EXPECT_GT(kept, 0u);
+
+    // New pixels in the picture: drawn from them, not from what was kept.
+    paintImage(99);
+    const Draw& first = draws[0];
+    cairo_surface_t* want = expected(first.scale, first.dest, first.offset, first.clip, true);
+    {
+        auto d = CairoDevice::createImageDevice(side, side);
+        fill(d->surface());
+        d->setScale(first.scale);
+        d->setClip(first.clip);
+        d->alphaBlend(*image, first.dest, first.offset, 255);
+        d->flush();
+        EXPECT_EQ(differing(want, *d), 0) << "the picture's new pixels";
+    }
+    cairo_surface_destroy(want);
+
+    // Every factor a host may choose, every frame: what is kept stays
+    // within the budget, and is freed on demand.
+    auto big = platform::createImage(480, 4800);
+    ASSERT_NE(big, nullptr);
+    big->pixelsChanged();
+    big->setDensity(2);
+    auto d = CairoDevice::createImageDevice(720, 720);
+    for (const double scale : {1.25, 1.5, 1.75, 2.25, 2.5, 2.75, 3.0}) {
+        d->setScale(scale);
+        for (int32_t frame = 0; frame < 6; ++frame)
+            d->alphaBlend(*big, CRect(0, 0, 240, 240), CPoint(0, 240 * frame), 255);
+    }
+    EXPECT_GT(ResampleCache::process().bytes(), ResampleCache::kBudgetBytes / 2);
+    EXPECT_LE(ResampleCache::process().bytes(), ResampleCache::kBudgetBytes);
+    ResampleCache::process().clear();
+    EXPECT_EQ(ResampleCache::process().bytes(), 0u);
 }
 
 TEST(CairoDevice, WrapsASurfaceMadeElsewhereAndKeepsItAlive) {

@@ -249,6 +249,20 @@ TEST_F(X11WindowTest, ExposeSeriesBecomesOnePaintOfTheirUnion) {
     w->processEvents();
     ASSERT_EQ(events_.paints.size(), 1u);
     EXPECT_EQ(events_.paints[0], CRect(20, 20, 30, 30));
+
+    // The host makes the window larger than the panel: beyond the panel the
+    // window shows black, not what lay there (the host's grey); the panel
+    // still paints only its own area.
+    XResizeWindow(dpy_, w->window(), 180, 130);
+    XSync(dpy_, False);
+    events_.paints.clear();
+    kvtest::waitUntil([] { return false; }, 100, [&] { w->processEvents(); });
+    settle(*w);
+    EXPECT_EQ(pixel(w->window(), 150, 40), 0u);
+    EXPECT_EQ(pixel(w->window(), 60, 110), 0u);
+    EXPECT_EQ(pixel(w->window(), 179, 129), 0u);
+    for (const CRect& paint : events_.paints)
+        EXPECT_EQ(paint.bounded(CRect(0, 0, 120, 90)), paint);
 }
 
 TEST_F(X11WindowTest, ButtonsAndWheelArriveAtTheirPositions) {
