@@ -1,5 +1,6 @@
 # The Debian package: the plug-in in /usr/lib/vst (where Debian's own VST 2
-# plug-ins live and hosts look), the LV2 bundle in /usr/lib/lv2, the CLAP plug-in in /usr/lib/clap, kv23 in /usr/bin with its man page, and the
+# plug-ins live and hosts look), the LV2 bundle in /usr/lib/lv2, the CLAP plug-in in /usr/lib/clap,
+# the VST3 bundle in /usr/lib/vst3, kv23 in /usr/bin with its man page, and the
 # licence. Its files form the component "release", which a plain
 # `cmake --install` leaves out (that one still copies the plug-in into
 # ~/.vst); scripts/package.sh builds kv_release_files and runs cpack, which
@@ -65,7 +66,7 @@ add_custom_command(OUTPUT ${kv_release_dir}/changelog.gz
 add_custom_target(kv_release_files
   DEPENDS ${kv_release_dir}/kv23.1.gz ${kv_release_dir}/changelog.gz)
 add_dependencies(kv_release_files kv23 KV23-T-ZuDiz KV23-T-ZuDiz-lv2 KV23-T-ZuDiz-lv2-ui
-  KV23-T-ZuDiz-clap)
+  KV23-T-ZuDiz-clap KV23-T-ZuDiz-vst3)
 
 install(TARGETS KV23-T-ZuDiz LIBRARY DESTINATION lib/vst COMPONENT release EXCLUDE_FROM_ALL)
 install(TARGETS KV23-T-ZuDiz-lv2 KV23-T-ZuDiz-lv2-ui LIBRARY DESTINATION lib/lv2/KV23-T-ZuDiz.lv2
@@ -73,6 +74,8 @@ install(TARGETS KV23-T-ZuDiz-lv2 KV23-T-ZuDiz-lv2-ui LIBRARY DESTINATION lib/lv2
 install(FILES ${KV_LV2_BUNDLE}/manifest.ttl ${KV_LV2_BUNDLE}/KV23-T-ZuDiz.ttl
         DESTINATION lib/lv2/KV23-T-ZuDiz.lv2 COMPONENT release EXCLUDE_FROM_ALL)
 install(TARGETS KV23-T-ZuDiz-clap LIBRARY DESTINATION lib/clap COMPONENT release EXCLUDE_FROM_ALL)
+install(TARGETS KV23-T-ZuDiz-vst3 LIBRARY DESTINATION lib/vst3/KV23-T-ZuDiz.vst3/Contents/x86_64-linux
+        COMPONENT release EXCLUDE_FROM_ALL)
 install(TARGETS kv23 RUNTIME DESTINATION bin COMPONENT release EXCLUDE_FROM_ALL)
 install(FILES ${kv_release_dir}/kv23.1.gz DESTINATION share/man/man1
         COMPONENT release EXCLUDE_FROM_ALL)
@@ -91,8 +94,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "KV23-T ZuDiz models an op-amp drive stage 
 +24 dB, a 15 Hz high-pass and an output volume of +-32 dB, with its own
 240 x 400 panel (X11). The VST 2 plug-in is installed in /usr/lib/vst, where
 hosts such as Ardour, Qtractor, MusE, Reaper and Bitwig look for it; the same
-effect as an LV2 plug-in in /usr/lib/lv2 and as a CLAP plug-in in
-/usr/lib/clap (both without the panel for now).
+effect as an LV2 plug-in in /usr/lib/lv2, as a CLAP plug-in in
+/usr/lib/clap and as a VST3 plug-in in /usr/lib/vst3, each with the panel.
 .
 kv23 is a command-line host for the plug-in: it prints its identity,
 renders audio files through it, opens its panel and validates it.")

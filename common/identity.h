@@ -39,6 +39,14 @@ inline constexpr int32_t kVst2VendorVersion = 1110;
 // CLAP's plug-in id.
 inline constexpr const char* kClapId = "com.harrowquill.kv23-t-zudiz";
 
+// VST3: the class id of the one object that is both the component and its
+// edit controller, as the four 32-bit words hosts print it
+// (KV23 ZuDi zVC3 HQu1). The plug-in builds its 16 bytes with travesty's
+// V3_ID, whose byte order differs on Windows, so that hosts on either
+// system store the same textual UID. The class's sub-categories.
+inline constexpr uint32_t kVst3ClassId[4] = {0x4B563233, 0x5A754469, 0x7A564333, 0x48517531};
+inline constexpr const char* kVst3SubCategories = "Fx|Distortion";
+
 // LV2: the plug-in's and the panel's URIs (ours, not web addresses: nothing
 // is served there), and its version. LV2 has no major version (a new one
 // is a new URI) and reads an odd minor version as a development version

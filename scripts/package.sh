@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the release packages of one version into dist/:
 #   kv23-t-zudiz_VERSION_amd64.deb            /usr/lib/vst/KV23-T-ZuDiz.so, /usr/lib/lv2/KV23-T-ZuDiz.lv2/,
-#                                             /usr/lib/clap/KV23-T-ZuDiz.clap, /usr/bin/kv23 and its man page
-#   KV23-T-ZuDiz-VERSION-linux-x86_64.tar.gz  the plug-in, the LV2 bundle, the CLAP plug-in, kv23, INSTALL
-#                                             and LICENSE
-#   KV23-T-ZuDiz-VERSION-windows-x64.zip      the DLL, the CLAP plug-in, INSTALL.txt and LICENSE.txt
+#                                             /usr/lib/clap/KV23-T-ZuDiz.clap, /usr/lib/vst3/KV23-T-ZuDiz.vst3/,
+#                                             /usr/bin/kv23 and its man page
+#   KV23-T-ZuDiz-VERSION-linux-x86_64.tar.gz  the plug-in, the LV2 bundle, the CLAP plug-in, the VST3
+#                                             bundle, kv23, INSTALL and LICENSE
+#   KV23-T-ZuDiz-VERSION-windows-x64.zip      the DLL, the CLAP plug-in, the VST3 bundle, INSTALL.txt and
+#                                             LICENSE.txt
 #
 #   scripts/package.sh [--build DIR] [--windows-build DIR] [--out DIR]
 #
@@ -99,6 +101,8 @@ strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so" \
   "$work/$name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so"
 install -m 0644 "$build/KV23-T-ZuDiz.clap" "$work/$name/"
 strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.clap"
+cp -r "$build/KV23-T-ZuDiz.vst3" "$work/$name/"
+strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.vst3/Contents/x86_64-linux/KV23-T-ZuDiz.so"
 put_text docs/INSTALL-linux.txt "$work/$name/INSTALL"
 cp LICENSE "$work/$name/LICENSE"
 tar -C "$work" --owner=0 --group=0 --numeric-owner --sort=name -czf "$out/$name.tar.gz" "$name"
@@ -110,6 +114,8 @@ cp "$windows_build/KV23-T-ZuDiz.dll" "$work/$name/"
 x86_64-w64-mingw32-strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.dll"
 cp "$windows_build/KV23-T-ZuDiz.clap" "$work/$name/"
 x86_64-w64-mingw32-strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.clap"
+cp -r "$windows_build/KV23-T-ZuDiz.vst3" "$work/$name/"
+x86_64-w64-mingw32-strip --strip-unneeded "$work/$name/KV23-T-ZuDiz.vst3/Contents/x86_64-win/KV23-T-ZuDiz.vst3"
 put_text docs/INSTALL-windows.txt "$work/$name/INSTALL.txt" crlf
 put_text LICENSE "$work/$name/LICENSE.txt" crlf
 rm -f "$out/$name.zip"

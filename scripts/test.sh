@@ -24,7 +24,7 @@ echo "== build (thread sanitizer)"
 # Only what the threading tests run: the rest of the suite gains nothing here.
 scripts/build.sh build-tsan -DKV_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
   --target test_effect_threads test_editor_threads test_controls test_graphics kv23 KV23-T-ZuDiz \
-  KV23-T-ZuDiz-clap kv_private_x
+  KV23-T-ZuDiz-clap kv_private_x KV23-T-ZuDiz-vst3 kv_vst3_plugin_test
 echo "== ctest -L threads under the thread sanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" --timeout 900 -L threads)
 

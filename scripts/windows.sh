@@ -3,7 +3,8 @@
 # build-win/, installing the cross compiler first when it is missing:
 #   scripts/windows.sh [BUILD_DIR]
 # The result: BUILD_DIR/KV23-T-ZuDiz.dll, a 64-bit VST 2.4 plug-in that
-# exports VSTPluginMain and main and imports only system libraries.
+# exports VSTPluginMain and main and imports only system libraries; beside
+# it KV23-T-ZuDiz.clap and the VST3 bundle KV23-T-ZuDiz.vst3/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/apt.sh

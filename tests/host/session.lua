@@ -3,6 +3,8 @@
 -- plug-in into the left master input, "Raw" passes it untouched into the
 -- right one, so one export holds both what the plug-in got and what it made.
 -- The session is exported, saved, closed, loaded again and exported again.
+-- With KV_PHASE "create" the script stops after the save, with "load" it
+-- starts at the load (the test changes the saved file in between).
 -- Settings come from the environment; results are printed as KV lines.
 local dir = os.getenv("KV_SESSION_DIR")
 local name = os.getenv("KV_SESSION_NAME")
@@ -10,8 +12,11 @@ local rate = tonumber(os.getenv("KV_RATE"))
 local seconds = tonumber(os.getenv("KV_SECONDS"))
 local float_preset = os.getenv("KV_FLOAT_PRESET")
 local wav_preset = os.getenv("KV_WAV_PRESET")
--- LXVST (the default) or LV2: the same effect through either format.
+-- LXVST (the default), LV2 or VST3: the same effect through each format.
 local plugin_type = ARDOUR.PluginType[os.getenv("KV_PLUGIN_TYPE") or "LXVST"]
+local phase = os.getenv("KV_PHASE") or "both"
+local after_preset = os.getenv("KV_AFTER_PRESET") or wav_preset
+local after_name = os.getenv("KV_AFTER_NAME") or "after16"
 local values = {}
 for v in string.gmatch(os.getenv("KV_PARAMS"), "[^,]+") do values[#values + 1] = tonumber(v) end
 
@@ -25,8 +30,10 @@ backend:set_device_name(os.getenv("KV_GENERATOR"))
 backend:set_sample_rate(rate)
 assert(AudioEngine:start(false) == 0, "the dummy audio engine did not start")
 
+if phase ~= "load" then
 Session = create_session(dir, name, rate)
 assert(Session, "no session")
+end
 
 -- Busses rather than tracks: a bus always hears its input, so nothing has to
 -- switch monitoring while the engine runs.
@@ -79,10 +86,16 @@ local function first_session()
   build()
   exporter()("before", float_preset)
 end
-first_session()
-collectgarbage("collect")
-Session:save_state("", false, false, false, false, false)
-close_session()
+if phase ~= "load" then
+  first_session()
+  collectgarbage("collect")
+  Session:save_state("", false, false, false, false, false)
+  close_session()
+  if phase == "create" then
+    print("KV_DONE")
+    return
+  end
+end
 
 Session = load_session(dir, name)
 assert(Session, "the saved session did not load")
@@ -92,8 +105,9 @@ local function second_session()
   for i = 1, #values do
     print(string.format("KV_PARAM %d %.9g", i - 1, ARDOUR.LuaAPI.get_processor_param(again, i - 1)))
   end
-  -- Ardour's stock WAV preset this time (16-bit, dithered).
-  exporter()("after16", wav_preset)
+  -- Ardour's stock WAV preset this time (16-bit, dithered), unless the test
+  -- asks for another.
+  exporter()(after_name, after_preset)
 end
 second_session()
 collectgarbage("collect")

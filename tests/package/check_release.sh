@@ -67,6 +67,7 @@ files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
 check "the .deb's files: $files" test "$files" = "./usr/bin/kv23 ./usr/lib/clap/KV23-T-ZuDiz.clap \
 ./usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz.ttl ./usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so \
 ./usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so ./usr/lib/lv2/KV23-T-ZuDiz.lv2/manifest.ttl ./usr/lib/vst/KV23-T-ZuDiz.so \
+./usr/lib/vst3/KV23-T-ZuDiz.vst3/Contents/x86_64-linux/KV23-T-ZuDiz.so \
 ./usr/share/doc/kv23-t-zudiz/changelog.gz ./usr/share/doc/kv23-t-zudiz/copyright \
 ./usr/share/man/man1/kv23.1.gz "
 
@@ -77,7 +78,8 @@ depends=$(field Depends)
 # A library is registered under the path the loader finds or under the file
 # it points to (merged /usr); one dpkg -S asks for all of them.
 needed=$(for binary in usr/bin/kv23 usr/lib/vst/KV23-T-ZuDiz.so usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so \
-  usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so usr/lib/clap/KV23-T-ZuDiz.clap; do
+  usr/lib/lv2/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so usr/lib/clap/KV23-T-ZuDiz.clap \
+  usr/lib/vst3/KV23-T-ZuDiz.vst3/Contents/x86_64-linux/KV23-T-ZuDiz.so; do
   for soname in $(objdump -p "$unpacked/$binary" | awk '$1 == "NEEDED" { print $2 }'); do
     # "libm.so.6 => /lib/.../libm.so.6 (0x...)", but the loader as "/lib64/ld-linux...".
     ldd "$unpacked/$binary" |
@@ -126,7 +128,9 @@ listing=$(tar -tzf "$dist/$name.tar.gz" | sort | tr '\n' ' ')
 check "the tarball's files: $listing" test "$listing" = \
   "$name/ $name/INSTALL $name/KV23-T-ZuDiz.clap $name/KV23-T-ZuDiz.lv2/ $name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz.ttl \
 $name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_dsp.so $name/KV23-T-ZuDiz.lv2/KV23-T-ZuDiz_ui.so $name/KV23-T-ZuDiz.lv2/manifest.ttl \
-$name/KV23-T-ZuDiz.so $name/LICENSE $name/kv23 "
+$name/KV23-T-ZuDiz.so $name/KV23-T-ZuDiz.vst3/ $name/KV23-T-ZuDiz.vst3/Contents/ \
+$name/KV23-T-ZuDiz.vst3/Contents/x86_64-linux/ $name/KV23-T-ZuDiz.vst3/Contents/x86_64-linux/KV23-T-ZuDiz.so \
+$name/LICENSE $name/kv23 "
 check "the tarball's plug-in exports exactly VSTPluginMain and main" test \
   "$(nm -D --defined-only "$scratch/$name/KV23-T-ZuDiz.so" | awk '{ print $3 }' | sort | tr '\n' ' ')" \
   = "VSTPluginMain main "
@@ -146,17 +150,24 @@ check "the tarball's LV2 UI exports only lv2ui_descriptor and is stripped" \
 check "the tarball's CLAP plug-in exports only clap_entry and is stripped" \
   bash -c "test \"\$(nm -D --defined-only '$scratch/$name/KV23-T-ZuDiz.clap' | awk '{ print \$3 }')\" = clap_entry &&
            file '$scratch/$name/KV23-T-ZuDiz.clap' | grep -q ', stripped'"
-check "the tarball's INSTALL names ~/.vst, ~/.lv2, ~/.clap and the version" \
+vst3_module=$scratch/$name/KV23-T-ZuDiz.vst3/Contents/x86_64-linux/KV23-T-ZuDiz.so
+check "the tarball's VST3 module exports exactly GetPluginFactory, ModuleEntry, ModuleExit and is stripped" \
+  bash -c "test \"\$(nm -D --defined-only '$vst3_module' | awk '{ print \$3 }' | sort | tr '\n' ' ')\" = \
+           'GetPluginFactory ModuleEntry ModuleExit ' && file '$vst3_module' | grep -q ', stripped'"
+check "the tarball's INSTALL names ~/.vst, ~/.lv2, ~/.clap, ~/.vst3 and the version" \
   bash -c "grep -q 'cp KV23-T-ZuDiz.so ~/.vst/' '$scratch/$name/INSTALL' &&
            grep -q 'cp -r KV23-T-ZuDiz.lv2 ~/.lv2/' '$scratch/$name/INSTALL' &&
            grep -q 'cp KV23-T-ZuDiz.clap ~/.clap/' '$scratch/$name/INSTALL' &&
+           grep -q 'cp -r KV23-T-ZuDiz.vst3 ~/.vst3/' '$scratch/$name/INSTALL' &&
            grep -q '^KV23-T ZuDiz $version for Linux' '$scratch/$name/INSTALL'"
 
 # --- the Windows zip ---
 name=KV23-T-ZuDiz-$version-windows-x64
 listing=$(unzip -Z1 "$dist/$name.zip" | sort | tr '\n' ' ')
 check "the zip's files: $listing" test "$listing" = \
-  "$name/ $name/INSTALL.txt $name/KV23-T-ZuDiz.clap $name/KV23-T-ZuDiz.dll $name/LICENSE.txt "
+  "$name/ $name/INSTALL.txt $name/KV23-T-ZuDiz.clap $name/KV23-T-ZuDiz.dll $name/KV23-T-ZuDiz.vst3/ \
+$name/KV23-T-ZuDiz.vst3/Contents/ $name/KV23-T-ZuDiz.vst3/Contents/x86_64-win/ \
+$name/KV23-T-ZuDiz.vst3/Contents/x86_64-win/KV23-T-ZuDiz.vst3 $name/LICENSE.txt "
 unzip -q "$dist/$name.zip" -d "$scratch"
 dll=$scratch/$name/KV23-T-ZuDiz.dll
 check "the zip's DLL is a 64-bit Windows DLL" \
@@ -170,6 +181,11 @@ check "the zip's CLAP plug-in is a 64-bit Windows DLL exporting exactly clap_ent
   bash -c "file '$clap' | grep -q 'PE32+ executable (DLL).*x86-64' &&
            x86_64-w64-mingw32-objdump -p '$clap' | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^\$/p' |
            awk '/^\t\[/ { print \$3 }' | tr '\n' ' ' | grep -qx 'clap_entry '"
+vst3_dll=$scratch/$name/KV23-T-ZuDiz.vst3/Contents/x86_64-win/KV23-T-ZuDiz.vst3
+check "the zip's VST3 module is a 64-bit Windows DLL exporting exactly GetPluginFactory, InitDll, ExitDll" \
+  bash -c "file '$vst3_dll' | grep -q 'PE32+ executable (DLL).*x86-64' &&
+           x86_64-w64-mingw32-objdump -p '$vst3_dll' | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^\$/p' |
+           awk '/^\t\[/ { print \$3 }' | sort | tr '\n' ' ' | grep -qx 'ExitDll GetPluginFactory InitDll '"
 check "the zip's texts have Windows line ends" \
   bash -c "head -1 '$scratch/$name/INSTALL.txt' | grep -q $'$version for Windows.*\r\$' &&
            head -1 '$scratch/$name/LICENSE.txt' | grep -q $'\r\$'"
