@@ -23,6 +23,7 @@
 #include "common/handover.h"
 #include "common/host_calls.h"
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_processor.h"
 #include "dsp/opamp_run.h"
 #include "dsp/param_info.h"
 
@@ -31,14 +32,24 @@ namespace kv::clap {
 struct Gui;
 
 struct Opamp {
+    Opamp() {
+        for (int32_t i = 0; i < kv::opamp::kNumAllParams; ++i)
+            values[i].store(kv::opamp::kParamInfo[i].defaultValue, std::memory_order_relaxed);
+    }
+
     clap_plugin_t plugin;
     const clap_host_t* host;
     const clap_host_params_t* hostParams = nullptr;
-    kv::opamp::State state;
-    std::atomic<float> values[kv::opamp::kNumParams] = {
-        kv::opamp::kParamInfo[0].defaultValue, kv::opamp::kParamInfo[1].defaultValue,
-        kv::opamp::kParamInfo[2].defaultValue, kv::opamp::kParamInfo[3].defaultValue};
+    kv::opamp::OpampProcessor processor;
+    std::atomic<float> values[kv::opamp::kNumAllParams];
     bool active = false;
+    // The quality whose latency the host heard at the last activation, and
+    // whether a restart has been asked for since (the latency may change
+    // only at an activation: a new quality while active asks the host for
+    // one). lastLatency: what the host heard, for latency.changed().
+    kv::opamp::Quality latencyQuality = kv::opamp::Quality::kExact;
+    std::atomic<bool> restartAsked{false};
+    int32_t lastLatency = 0;
     PanelEvents<kv::opamp::kNumParams> fromPanel;
     kv::opamp::PeakHandover peak;
     Gui* gui = nullptr;      // main thread; present between gui.create and gui.destroy

@@ -1,6 +1,7 @@
 #include "clap/clap_opamp.h"
 
 #include <clap/ext/audio-ports.h>
+#include <clap/ext/latency.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/plugin-features.h>
@@ -38,6 +39,19 @@ const clap_plugin_descriptor_t kDescriptor = {
     const_cast<const char**>(kFeatures),
 };
 
+// A quality other than the one whose latency the host knows, while active:
+// the host is asked for a restart (once), at which it hears the new latency.
+// Any thread.
+void askRestartForLatency(Opamp& o) {
+    if (!o.active || o.calls.ending()) return;
+    if (qualityOf(o.values[kQuality].load(std::memory_order_relaxed)) == o.latencyQuality) return;
+    if (!o.restartAsked.exchange(true) && o.host->request_restart) o.host->request_restart(o.host);
+}
+
+Quality qualityNow(const Opamp& o) {
+    return qualityOf(o.values[kQuality].load(std::memory_order_relaxed));
+}
+
 // Applies one input event if it is a value for one of our parameters;
 // answers whether it was.
 bool applyEvent(Opamp& o, const clap_event_header_t& header) {
@@ -49,6 +63,7 @@ bool applyEvent(Opamp& o, const clap_event_header_t& header) {
     const auto value = normalisedFromPlain(event.param_id, event.value);
     if (!value) return false;
     o.values[event.param_id].store(*value, std::memory_order_relaxed);
+    if (event.param_id == kQuality) askRestartForLatency(o);
     return true;
 }
 
@@ -87,7 +102,7 @@ void sendPanelEvents(Opamp& o, const clap_output_events_t* out) {
 }
 
 Controls controlsNow(const Opamp& o) {
-    return controlsFor(o.state, o.values[kGain].load(std::memory_order_relaxed),
+    return controlsFor(o.processor.state(), o.values[kGain].load(std::memory_order_relaxed),
                        o.values[kPad1].load(std::memory_order_relaxed),
                        o.values[kPad2].load(std::memory_order_relaxed),
                        o.values[kVolume].load(std::memory_order_relaxed));
@@ -111,10 +126,21 @@ void destroy(const clap_plugin_t* plugin) {
     o.calls.endWhenIdle();
 }
 
-bool activate(const clap_plugin_t* plugin, double rate, uint32_t, uint32_t) {
+// The one call that allocates: Clean's buffers for the largest block.
+bool activate(const clap_plugin_t* plugin, double rate, uint32_t, uint32_t maxFrames) {
     Opamp& o = *self(plugin);
-    if (!setSampleRate(o.state, rate)) return false;
+    if (!o.processor.prepare(rate, static_cast<int32_t>(maxFrames))) return false;
+    o.latencyQuality = qualityNow(o);
+    o.restartAsked = false;
     o.active = true;
+    // The latency may change only here; a host that asked before hears it.
+    const int32_t latency = o.processor.latency(o.latencyQuality);
+    if (latency != o.lastLatency) {
+        o.lastLatency = latency;
+        const auto* hostLatency = static_cast<const clap_host_latency_t*>(
+            o.host->get_extension(o.host, CLAP_EXT_LATENCY));
+        if (hostLatency && hostLatency->changed) hostLatency->changed(o.host);
+    }
     return true;
 }
 
@@ -129,7 +155,7 @@ bool startProcessing(const clap_plugin_t*) {
 void stopProcessing(const clap_plugin_t*) {}
 
 void reset(const clap_plugin_t* plugin) {
-    resetHistory(self(plugin)->state);
+    self(plugin)->processor.reset();
 }
 
 const float* const* channels(const clap_audio_buffer_t* buffers, uint32_t count) {
@@ -146,8 +172,8 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
         // No audio to touch (a host may pass no buffers at all): the values
         // still change, and the block counts, as in the VST 2 build.
         applyEvents(o, p->in_events);
-        runBlock<float, false>(o.state, controlsNow(o), false, nullptr, nullptr, nullptr, nullptr,
-                               0);
+        o.processor.run<float, false>(controlsNow(o), qualityNow(o), false, nullptr, nullptr,
+                                      nullptr, nullptr, 0);
         return CLAP_PROCESS_CONTINUE;
     }
     const float* const* in = channels(p->audio_inputs, p->audio_inputs_count);
@@ -163,8 +189,9 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
     // Each piece meters into the LED's cell while the panel is open.
     uint32_t done = 0;
     auto runTo = [&](uint32_t end) {
-        runBlockToPeak<float>(o.peak, o.state, controlsNow(o), false, in[0] + done, in[1] + done,
-                              out[0] + done, out[1] + done, static_cast<int32_t>(end - done));
+        runBlockToPeak<float>(o.peak, o.processor, controlsNow(o), qualityNow(o), false,
+                              in[0] + done, in[1] + done, out[0] + done, out[1] + done,
+                              static_cast<int32_t>(end - done));
         done = end;
     };
     const clap_input_events_t* events = p->in_events;
@@ -241,8 +268,8 @@ const clap_plugin_params_t kParams = {paramCount,       paramGetInfo,     paramG
 bool stateSave(const clap_plugin_t* plugin, const clap_ostream_t* stream) {
     if (!stream) return false;
     const Opamp& o = *self(plugin);
-    float values[kNumParams];
-    for (int32_t i = 0; i < kNumParams; ++i)
+    float values[kNumAllParams];
+    for (int32_t i = 0; i < kNumAllParams; ++i)
         values[i] = o.values[i].load(std::memory_order_relaxed);
     unsigned char record[kRecordSize];
     encodeRecord(values, record);
@@ -265,11 +292,12 @@ bool stateLoad(const clap_plugin_t* plugin, const clap_istream_t* stream) {
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    float values[kNumParams];
+    float values[kNumAllParams];
     if (!decodeRecord(record, got, values)) return false;
     Opamp& o = *self(plugin);
-    for (int32_t i = 0; i < kNumParams; ++i)
+    for (int32_t i = 0; i < kNumAllParams; ++i)
         o.values[i].store(values[i], std::memory_order_relaxed);
+    askRestartForLatency(o);
     if (o.hostParams && o.hostParams->rescan)
         o.hostParams->rescan(o.host, CLAP_PARAM_RESCAN_VALUES);
     return true;
@@ -277,8 +305,18 @@ bool stateLoad(const clap_plugin_t* plugin, const clap_istream_t* stream) {
 
 const clap_plugin_state_t kState = {stateSave, stateLoad};
 
+// --- latency: Clean's, while the quality is Clean ---
+
+uint32_t latencyGet(const clap_plugin_t* plugin) {
+    const Opamp& o = *self(plugin);
+    return static_cast<uint32_t>(o.processor.latency(o.active ? o.latencyQuality : qualityNow(o)));
+}
+
+const clap_plugin_latency_t kLatency = {latencyGet};
+
 const void* getExtension(const clap_plugin_t*, const char* id) {
     if (!id) return nullptr;
+    if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kAudioPorts;
     if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParams;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;

@@ -12,7 +12,7 @@
 
 namespace kv::clap {
 
-inline constexpr uint32_t kParamCount = kv::opamp::kNumParams;
+inline constexpr uint32_t kParamCount = kv::opamp::kNumAllParams;
 
 // False for an id we do not have.
 bool paramInfo(uint32_t index, clap_param_info_t& info);

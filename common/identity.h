@@ -34,6 +34,7 @@ inline constexpr const char* kVersion =
 // VST 2: the unique ID 'KV23' and a vendor version that is part of the
 // identity hosts store, not the package's version: it stays 1110.
 inline constexpr int32_t kVst2UniqueId = 0x4B563233;
+inline constexpr const char* kVst2UniqueIdText = "KV23";
 inline constexpr int32_t kVst2VendorVersion = 1110;
 
 // CLAP's plug-in id.

@@ -10,8 +10,16 @@
 
 namespace kv::opamp {
 
-// Index order is also the order of the state chunk.
-enum Param : int32_t { kGain = 0, kPad1, kPad2, kVolume, kNumParams };
+// Index order is also the order of the state. The first four are the
+// model's, all the VST 2 build has; every other format adds the quality in
+// which the model runs (opamp_processor.h).
+enum Param : int32_t { kGain = 0, kPad1, kPad2, kVolume, kQuality, kNumAllParams };
+// The model's four.
+inline constexpr int32_t kNumParams = kQuality;
+
+// Exact: the model sample for sample as the VST 2 build runs it. Clean: the
+// same model without aliasing, a little later (opamp_processor.h).
+enum class Quality : uint8_t { kExact = 0, kClean = 1 };
 
 // A decibel scale: a value v stands for span * v + bottom dB. Templates so
 // that each caller keeps its precision (the processing works in double, the
@@ -42,6 +50,11 @@ inline constexpr float kVolumeDefault = kVolumeScale.fromDb(0.0f);
 // middle of the range; exactly 0.5 counts as off.
 constexpr bool padEngaged(float value) {
     return value > 0.5f;
+}
+
+// The quality of a normalised value: Clean above the middle of the range.
+constexpr Quality qualityOf(float value) {
+    return value > 0.5f ? Quality::kClean : Quality::kExact;
 }
 
 // What every format makes of a value from outside (a host, the panel, a

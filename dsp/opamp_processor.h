@@ -35,10 +35,9 @@
 
 #include "dsp/clean_kernel.h"
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_params.h"
 
 namespace kv::opamp {
-
-enum class Quality : uint8_t { kExact = 0, kClean = 1 };
 
 class OpampProcessor {
   public:

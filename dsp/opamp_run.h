@@ -10,6 +10,7 @@
 #include "common/handover.h"
 #include "common/peak_cell.h"
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_processor.h"
 
 namespace kv::opamp {
 
@@ -66,6 +67,20 @@ void runBlockToPeak(PeakHandover& peak, State& s, const Controls& k, bool mono, 
     const double meter = runBlockMetered(held ? Meter::kMean : Meter::kNone, s, k, mono, inL, inR,
                                          outL, outR, frames);
     if (held) raisePeakCell(*held.get(), meter);
+}
+
+// The same through the processor of a format that offers the qualities.
+template <typename Sample>
+void runBlockToPeak(PeakHandover& peak, OpampProcessor& processor, const Controls& k,
+                    Quality quality, bool mono, const Sample* inL, const Sample* inR, Sample* outL,
+                    Sample* outR, int32_t frames) {
+    const auto held = peak.hold();
+    if (!held) {
+        processor.run<Sample, Meter::kNone>(k, quality, mono, inL, inR, outL, outR, frames);
+        return;
+    }
+    raisePeakCell(*held.get(), processor.run<Sample, Meter::kMean>(k, quality, mono, inL, inR, outL,
+                                                                   outR, frames));
 }
 
 }  // namespace kv::opamp

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/identity.h"
 #include "dsp/opamp_params.h"
 #include "host/audio_file.h"
 #include "host/channel_buffers.h"
@@ -268,10 +269,13 @@ std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path)
 }
 
 // Whether the plug-in is the one the named options and the demo's settings
-// were made for: KV23-T ZuDiz (its id in either format) with its four parameters.
+// were made for: KV23-T ZuDiz (its id in either format) with the model's
+// four parameters first (the VST 2 build has those alone, the others add
+// the quality after them).
 bool isOurPlugin(const PluginInstance& p) {
     const PluginIdentity id = p.identity();
-    return (id.id == "KV23" || id.id == "com.harrowquill.kv23-t-zudiz") && p.parameterCount() == 4;
+    return (id.id == kv::identity::kVst2UniqueIdText || id.id == kv::identity::kClapId) &&
+           p.parameterCount() >= kv::opamp::kNumParams;
 }
 
 // A named option's or the demo's setting, given between the parameter's

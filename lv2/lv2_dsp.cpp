@@ -1,7 +1,8 @@
 // The op-amp stage as an LV2 plug-in: the same kernel and the same value
 // rule as the VST 2 build, with decibel control ports instead of normalised
-// parameters. Nothing here touches a window, a font or a lock: this file is
-// the whole processing binary.
+// parameters, and the choice of the Clean quality, whose delay the latency
+// port reports. Nothing here touches a window, a font or a lock: this file
+// is the whole processing binary.
 #include <lv2/core/lv2.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "common/identity.h"
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_processor.h"
 #include "dsp/opamp_run.h"
 #include "dsp/param_info.h"
 #include "lv2/lv2_ports.h"
@@ -20,13 +22,18 @@ namespace {
 using namespace kv::opamp;
 using kv::lv2::Port;
 
+// The largest block Clean's buffers are made for at instantiation; the
+// processor takes longer blocks in pieces.
+constexpr int32_t kBlockHint = 4096;
+
 struct Instance {
-    State state;
+    OpampProcessor processor;
     kv::lv2::PeakHold hold;
     const float* in[2] = {nullptr, nullptr};
     float* out[2] = {nullptr, nullptr};
-    const float* control[kNumParams] = {nullptr, nullptr, nullptr, nullptr};
+    const float* control[kNumAllParams] = {};
     float* peak = nullptr;
+    float* latency = nullptr;
     // The normalised values last accepted: a NaN on a port keeps them.
     ParamValues values = defaultValues();
 };
@@ -38,11 +45,11 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
         return nullptr;
     }
     auto* self = new (std::nothrow) Instance;
-    if (!self) {
+    if (!self || !self->processor.prepare(rate, kBlockHint)) {
         std::fprintf(stderr, "%s: out of memory\n", kv::identity::kName);
+        delete self;
         return nullptr;
     }
-    setSampleRate(self->state, rate);
     self->hold.setHoldFrames(static_cast<uint64_t>(rate * kv::lv2::kPeakHoldSeconds));
     return self;
 }
@@ -62,10 +69,14 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
         case kv::lv2::kPortPad1:
         case kv::lv2::kPortPad2:
         case kv::lv2::kPortVolume:
+        case kv::lv2::kPortQuality:
             self->control[*kv::lv2::paramOfPort(port)] = static_cast<const float*>(data);
             break;
         case kv::lv2::kPortPeak:
             self->peak = static_cast<float*>(data);
+            break;
+        case kv::lv2::kPortLatency:
+            self->latency = static_cast<float*>(data);
             break;
         default:
             break;
@@ -75,27 +86,35 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
 void run(LV2_Handle handle, uint32_t frames) {
     auto* self = static_cast<Instance*>(handle);
     float* const v = self->values.v;
-    for (int p = 0; p < kNumParams; ++p) {
+    for (int p = 0; p < kNumAllParams; ++p) {
         if (!self->control[p]) continue;
         if (const auto n = kv::lv2::normalisedOfPort(static_cast<Param>(p), *self->control[p]))
             v[p] = *n;
     }
-    const Controls k = controlsFor(self->state, v[kGain], v[kPad1], v[kPad2], v[kVolume]);
+    const Quality quality = qualityOf(v[kQuality]);
+    if (self->latency) *self->latency = static_cast<float>(self->processor.latency(quality));
+    const Controls k =
+        controlsFor(self->processor.state(), v[kGain], v[kPad1], v[kPad2], v[kVolume]);
     // A host must connect every audio port before it runs us; one that did
     // not gets nothing rather than a crash.
     if (!self->in[0] || !self->in[1] || !self->out[0] || !self->out[1]) return;
+    const auto n = static_cast<int32_t>(frames);
     // The port reports the louder channel: above 1.0 one of them went over.
-    const double meter = runBlockMetered<float>(
-        self->peak ? Meter::kLargest : Meter::kNone, self->state, k, false, self->in[0],
-        self->in[1], self->out[0], self->out[1], static_cast<int32_t>(frames));
-    if (self->peak) *self->peak = static_cast<float>(self->hold.update(meter, frames));
+    if (!self->peak) {
+        self->processor.run<float, Meter::kNone>(k, quality, false, self->in[0], self->in[1],
+                                                 self->out[0], self->out[1], n);
+        return;
+    }
+    const double meter = self->processor.run<float, Meter::kLargest>(
+        k, quality, false, self->in[0], self->in[1], self->out[0], self->out[1], n);
+    *self->peak = static_cast<float>(self->hold.update(meter, frames));
 }
 
 // Processing starts (again): the model's memory starts from silence, so a
 // plug-in enabled again after a stopped tone does not play its tail.
 void activate(LV2_Handle handle) {
     auto* self = static_cast<Instance*>(handle);
-    resetHistory(self->state);
+    self->processor.reset();
     self->hold.reset();
 }
 

@@ -22,7 +22,9 @@ enum Port : uint32_t {
     kPortPad1,
     kPortPad2,
     kPortVolume,
-    kPortPeak,  // output: the meter level, held (see PeakHold)
+    kPortPeak,     // output: the meter level, held (see PeakHold)
+    kPortQuality,  // 0 Exact, 1 Clean
+    kPortLatency,  // output: the delay of the quality in use, in samples
     kPortCount
 };
 

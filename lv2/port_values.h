@@ -22,6 +22,8 @@ constexpr std::optional<kv::opamp::Param> paramOfPort(uint32_t port) {
             return kv::opamp::kPad2;
         case kPortVolume:
             return kv::opamp::kVolume;
+        case kPortQuality:
+            return kv::opamp::kQuality;
         default:
             return std::nullopt;
     }
@@ -35,6 +37,8 @@ constexpr uint32_t portOfParam(kv::opamp::Param param) {
             return kPortPad1;
         case kv::opamp::kPad2:
             return kPortPad2;
+        case kv::opamp::kQuality:
+            return kPortQuality;
         default:
             return kPortVolume;
     }

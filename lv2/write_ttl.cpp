@@ -22,6 +22,7 @@ constexpr const char* kPrefixes =
     "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
     "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
 constexpr const char* kUiPrefixes =
@@ -39,27 +40,36 @@ std::string audioPort(uint32_t index, bool input, const char* symbol, const char
 }
 
 // A control input for one parameter: its range, default and unit in plain
-// values, a switch as a toggle.
+// values, a switch as a toggle, a choice as an enumeration of its names.
 std::string controlPort(const ParamInfo& p) {
-    char text[512];
-    const uint32_t index = portOfParam(p.index);
-    if (p.stepped()) {
-        std::snprintf(
-            text, sizeof text,
-            "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
-            "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
-            "        lv2:default %g ;\n        lv2:minimum %g ;\n        lv2:maximum %g ;\n"
-            "        lv2:portProperty lv2:toggled ;\n    ]",
-            index, p.symbol, p.name, p.defaultPlain(), p.minPlain(), p.maxPlain());
-    } else {
-        std::snprintf(text, sizeof text,
-                      "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
-                      "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n"
-                      "        lv2:default %.1f ;\n        lv2:minimum %.1f ;\n"
-                      "        lv2:maximum %.1f ;\n        units:unit units:db ;\n    ]",
-                      index, p.symbol, p.name, p.defaultPlain(), p.minPlain(), p.maxPlain());
+    char head[256];
+    std::snprintf(head, sizeof head,
+                  "[\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+                  "        lv2:symbol \"%s\" ;\n        lv2:name \"%s\" ;\n",
+                  portOfParam(p.index), p.symbol, p.name);
+    char range[256];
+    const char* format = p.stepped() ? "        lv2:default %g ;\n        lv2:minimum %g ;\n"
+                                       "        lv2:maximum %g ;\n"
+                                     : "        lv2:default %.1f ;\n        lv2:minimum %.1f ;\n"
+                                       "        lv2:maximum %.1f ;\n";
+    std::snprintf(range, sizeof range, format, p.defaultPlain(), p.minPlain(), p.maxPlain());
+    std::string kind;
+    switch (p.kind) {
+        case ParamKind::kDecibels:
+            kind = "        units:unit units:db ;\n";
+            break;
+        case ParamKind::kSwitch:
+            kind = "        lv2:portProperty lv2:toggled ;\n";
+            break;
+        case ParamKind::kChoice:
+            kind = "        lv2:portProperty lv2:integer , lv2:enumeration ;\n";
+            for (int i = 0; i < 2; ++i) {
+                kind += "        lv2:scalePoint [ rdfs:label \"" + std::string(p.choices[i]) +
+                        "\" ; rdf:value " + std::to_string(i) + " ] ;\n";
+            }
+            break;
     }
-    return text;
+    return std::string(head) + range + kind + "    ]";
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -129,6 +139,16 @@ int main(int argc, char** argv) {
         "above 1.0 the output went over full scale.\" ;\n    ]",
         static_cast<unsigned>(kPortPeak), kPeakHoldSeconds);
     plugin += peak;
+    char latency[384];
+    std::snprintf(latency, sizeof latency,
+                  " , [\n        a lv2:OutputPort , lv2:ControlPort ;\n        lv2:index %u ;\n"
+                  "        lv2:symbol \"latency\" ;\n        lv2:name \"Latency\" ;\n"
+                  "        lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
+                  "        lv2:designation lv2:latency ;\n"
+                  "        rdfs:comment \"How many samples late the output is: 0 in Exact.\" ;\n"
+                  "    ]",
+                  static_cast<unsigned>(kPortLatency));
+    plugin += latency;
     plugin += " .\n";
 
     return writeFile(dir + "/manifest.ttl", manifest) &&

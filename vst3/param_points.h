@@ -27,7 +27,7 @@ class ParamPoints {
             const v3_param_value_queue* table = v3_cpp_obj(q);
             const v3_param_id id = table->get_param_id(q);
             const int32_t points = table->get_point_count(q);
-            if (id >= static_cast<v3_param_id>(kv::opamp::kNumParams) || points <= 0) continue;
+            if (id >= static_cast<v3_param_id>(kv::opamp::kNumAllParams) || points <= 0) continue;
             queue_[queues_] = {q, id, points, 0};
             ++queues_;
         }
@@ -64,7 +64,7 @@ class ParamPoints {
     }
 
   private:
-    static constexpr int32_t kMaxQueues = 4 * kv::opamp::kNumParams;
+    static constexpr int32_t kMaxQueues = 4 * kv::opamp::kNumAllParams;
     struct Queue {
         v3_param_value_queue** queue;
         v3_param_id id;

@@ -103,24 +103,31 @@ v3_result V3_API activateBus(void*, int32_t mediaType, int32_t direction, int32_
     return isMainAudioBus(mediaType, direction, index) ? V3_OK : V3_INVALID_ARG;
 }
 
-// Activation starts from silence, as a new instance does.
+// Activation starts from silence, as a new instance does, and fixes the
+// latency the host reads.
 v3_result V3_API setActive(void* self, v3_bool active) {
-    if (active) resetHistory(plugin(self).state);
+    Plugin& p = plugin(self);
+    if (active) {
+        p.engine.reset();
+        p.latencyQuality = p.quality();
+        p.latencyStale = false;
+    }
     return V3_OK;
 }
 
 v3_result V3_API loadState(void* self, v3_bstream** stream) {
     Plugin& p = plugin(self);
-    float values[kNumParams];
+    float values[kNumAllParams];
     p.valuesNow(values);
     if (!readState(stream, values)) return V3_FALSE;
-    for (int32_t i = 0; i < kNumParams; ++i)
+    for (int32_t i = 0; i < kNumAllParams; ++i)
         p.values[i].store(values[i], std::memory_order_relaxed);
+    p.tellLatency();
     return V3_OK;
 }
 
 v3_result V3_API saveState(void* self, v3_bstream** stream) {
-    float values[kNumParams];
+    float values[kNumAllParams];
     plugin(self).valuesNow(values);
     return writeState(stream, values) ? V3_OK : V3_FALSE;
 }
@@ -145,15 +152,18 @@ v3_result V3_API canProcessSampleSize(void*, int32_t size) {
     return size == V3_SAMPLE_32 || size == V3_SAMPLE_64 ? V3_OK : V3_FALSE;
 }
 
-uint32_t V3_API getLatencySamples(void*) {
-    return 0;
+// Clean's delay while the quality is Clean.
+uint32_t V3_API getLatencySamples(void* self) {
+    const Plugin& p = plugin(self);
+    return static_cast<uint32_t>(p.engine.latency(p.quality()));
 }
 
 v3_result V3_API setupProcessing(void* self, v3_process_setup* setup) {
     if (!setup) return V3_INVALID_ARG;
     Plugin& p = plugin(self);
     if (canProcessSampleSize(self, setup->symbolic_sample_size) != V3_OK) return V3_FALSE;
-    if (!setSampleRate(p.state, setup->sample_rate)) return V3_FALSE;
+    // The one call that allocates: Clean's buffers for the largest block.
+    if (!p.engine.prepare(setup->sample_rate, setup->max_block_size)) return V3_FALSE;
     p.sampleSize = setup->symbolic_sample_size;
     return V3_OK;
 }
@@ -163,15 +173,17 @@ v3_result V3_API setProcessing(void*, v3_bool) {
 }
 
 Controls controlsNow(const Plugin& p) {
-    return controlsFor(p.state, p.values[kGain].load(std::memory_order_relaxed),
+    return controlsFor(p.engine.state(), p.values[kGain].load(std::memory_order_relaxed),
                        p.values[kPad1].load(std::memory_order_relaxed),
                        p.values[kPad2].load(std::memory_order_relaxed),
                        p.values[kVolume].load(std::memory_order_relaxed));
 }
 
 void applyPoint(Plugin& p, v3_param_id id, double normalised) {
-    if (const auto value = acceptNormalised(id, normalised))
-        p.values[id].store(*value, std::memory_order_relaxed);
+    const auto value = acceptNormalised(id, normalised);
+    if (!value) return;
+    p.values[id].store(*value, std::memory_order_relaxed);
+    if (id == kQuality && p.quality() != p.latencyQuality) p.latencyStale = true;
 }
 
 // The two channels of a bus in the sample type of the call, or null.
@@ -207,8 +219,8 @@ v3_result processBlock(Plugin& p, v3_process_data& data) {
     const int32_t frames = data.nframes;
     int32_t done = 0;
     auto runTo = [&](int32_t end) {
-        runBlockToPeak<Sample>(p.peak, p.state, controlsNow(p), false, in[0] + done, in[1] + done,
-                               out[0] + done, out[1] + done, end - done);
+        runBlockToPeak<Sample>(p.peak, p.engine, controlsNow(p), p.quality(), false, in[0] + done,
+                               in[1] + done, out[0] + done, out[1] + done, end - done);
         done = end;
     };
     int32_t at = 0;
@@ -236,8 +248,8 @@ v3_result V3_API process(void* self, v3_process_data* data) {
         double value = 0.0;
         while (points.next(at, id, value))
             applyPoint(p, id, value);
-        runBlock<float, false>(p.state, controlsNow(p), false, nullptr, nullptr, nullptr, nullptr,
-                               0);
+        p.engine.run<float, false>(controlsNow(p), p.quality(), false, nullptr, nullptr, nullptr,
+                                   nullptr, 0);
         return V3_OK;
     }
     return data->symbolic_sample_size == V3_SAMPLE_64 ? processBlock<double>(p, *data)
@@ -265,7 +277,7 @@ v3_result V3_API getControllerState(void*, v3_bstream**) {
 }
 
 int32_t V3_API getParameterCount(void*) {
-    return kNumParams;
+    return kNumAllParams;
 }
 
 v3_result V3_API getParameterInfo(void*, int32_t index, v3_param_info* info) {
@@ -290,14 +302,18 @@ double V3_API plainParameterToNormalised(void*, v3_param_id id, double plain) {
 }
 
 double V3_API getParameterNormalised(void* self, v3_param_id id) {
-    if (id >= static_cast<v3_param_id>(kNumParams)) return 0.0;
-    return plugin(self).values[id].load(std::memory_order_relaxed);
+    Plugin& p = plugin(self);
+    p.tellLatency();
+    if (id >= static_cast<v3_param_id>(kNumAllParams)) return 0.0;
+    return p.values[id].load(std::memory_order_relaxed);
 }
 
 v3_result V3_API setParameterNormalised(void* self, v3_param_id id, double normalised) {
     const auto value = acceptNormalised(id, normalised);
     if (!value) return V3_INVALID_ARG;
-    plugin(self).values[id].store(*value, std::memory_order_relaxed);
+    Plugin& p = plugin(self);
+    p.values[id].store(*value, std::memory_order_relaxed);
+    if (id == kQuality) p.tellLatency();
     return V3_OK;
 }
 
@@ -365,9 +381,18 @@ uint32_t Plugin::unref() {
     return left;
 }
 
-void Plugin::valuesNow(float (&out)[kNumParams]) const {
-    for (int32_t i = 0; i < kNumParams; ++i)
+void Plugin::valuesNow(float (&out)[kNumAllParams]) const {
+    for (int32_t i = 0; i < kNumAllParams; ++i)
         out[i] = values[i].load(std::memory_order_relaxed);
+}
+
+void Plugin::tellLatency() {
+    latencyStale = false;
+    if (quality() == latencyQuality || !handler) return;
+    // The host asks get_latency_samples again and restarts the processing,
+    // whose activation then takes the new quality's latency as heard.
+    latencyQuality = quality();
+    v3_cpp_obj(handler)->restart_component(handler, V3_RESTART_LATENCY_CHANGED);
 }
 
 Plugin* createPlugin() {

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "dsp/opamp_kernel.h"
+#include "dsp/opamp_processor.h"
 #include "dsp/opamp_run.h"
 #include "dsp/param_info.h"
 
@@ -49,9 +50,14 @@ struct Plugin {
     Slot controller;
     std::atomic<uint32_t> refs{1};
 
-    int32_t initialized = 0;  // initialize calls not yet terminated; main thread
-    kv::opamp::State state;
-    std::atomic<float> values[kv::opamp::kNumParams];
+    int32_t initialized = 0;           // initialize calls not yet terminated; main thread
+    kv::opamp::OpampProcessor engine;  // the model in either quality
+    std::atomic<float> values[kv::opamp::kNumAllParams];
+    // The quality whose latency the host heard at the last activation; a
+    // point that changes the quality on the audio thread leaves the restart
+    // the host must hear of to the next call on the main thread.
+    std::atomic<kv::opamp::Quality> latencyQuality{kv::opamp::Quality::kExact};
+    std::atomic<bool> latencyStale{false};
     int32_t sampleSize = 0;  // V3_SAMPLE_32 or V3_SAMPLE_64, from setup_processing
     kv::opamp::PeakHandover peak;
     v3_component_handler** handler = nullptr;  // main thread; held (ref) while set
@@ -61,7 +67,13 @@ struct Plugin {
     void* query(const v3_tuid iid);
     uint32_t ref() { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     uint32_t unref();
-    void valuesNow(float (&out)[kv::opamp::kNumParams]) const;
+    void valuesNow(float (&out)[kv::opamp::kNumAllParams]) const;
+    kv::opamp::Quality quality() const {
+        return kv::opamp::qualityOf(values[kv::opamp::kQuality].load(std::memory_order_relaxed));
+    }
+    // Main thread: tells the host of a latency that is not the one it
+    // heard (restart_component), once.
+    void tellLatency();
 };
 
 // A new instance with one reference, or null when memory runs out.

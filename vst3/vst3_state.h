@@ -15,11 +15,11 @@
 namespace kv::vst3 {
 
 // Writes the record of `values`; false when the stream takes less.
-bool writeState(v3_bstream** stream, const float (&values)[kv::opamp::kNumParams]);
+bool writeState(v3_bstream** stream, const float (&values)[kv::opamp::kNumAllParams]);
 
 // Reads a record into `values`. A short stream, one that holds more than a
 // record, a record of another name or version, or a value outside [0, 1]
 // is refused: false, and `values` is untouched.
-bool readState(v3_bstream** stream, float (&values)[kv::opamp::kNumParams]);
+bool readState(v3_bstream** stream, float (&values)[kv::opamp::kNumAllParams]);
 
 }  // namespace kv::vst3

@@ -80,8 +80,10 @@ struct View final : kv::panel::PanelOwner {
     void stopTimer();
 
     // The timer: values the host changed (automation, a state) move the
-    // controls, then the panel handles its window and redraws.
+    // controls, then the panel handles its window and redraws. A quality
+    // that automation changed is told to the host here, on its main thread.
     void tick() {
+        if (p.latencyStale) p.tellLatency();
         for (int32_t i = 0; i < kNumParams; ++i) {
             const float now = p.values[i].load(std::memory_order_relaxed);
             if (now == shown[i]) continue;

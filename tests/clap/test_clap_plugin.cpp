@@ -185,7 +185,7 @@ TEST_F(ClapPlugin, ParametersSpeakDecibelsAndThePanelsText) {
     const clap_plugin_t* p = make(false);
     const auto* params = extension<clap_plugin_params_t>(p, CLAP_EXT_PARAMS);
     ASSERT_NE(params, nullptr);
-    ASSERT_EQ(params->count(p), 4u);
+    ASSERT_EQ(params->count(p), 5u);
     const struct {
         const char* name;
         double min, max, def;
@@ -193,8 +193,9 @@ TEST_F(ClapPlugin, ParametersSpeakDecibelsAndThePanelsText) {
     } want[] = {{"Gain", -8, 24, 0, false},
                 {"Pad 1", 0, 1, 0, true},
                 {"Pad 2", 0, 1, 0, true},
-                {"Volume", -32, 32, 0, false}};
-    for (uint32_t i = 0; i < 4; ++i) {
+                {"Volume", -32, 32, 0, false},
+                {"Quality", 0, 1, 0, true}};
+    for (uint32_t i = 0; i < 5; ++i) {
         clap_param_info_t info{};
         ASSERT_TRUE(params->get_info(p, i, &info));
         EXPECT_EQ(info.id, i);
@@ -208,7 +209,7 @@ TEST_F(ClapPlugin, ParametersSpeakDecibelsAndThePanelsText) {
         EXPECT_EQ(value, want[i].def);
     }
     clap_param_info_t info{};
-    EXPECT_FALSE(params->get_info(p, 4, &info));
+    EXPECT_FALSE(params->get_info(p, 5, &info));
 
     char text[16];
     ASSERT_TRUE(params->value_to_text(p, 3, -3.5, text, sizeof text));
@@ -217,6 +218,8 @@ TEST_F(ClapPlugin, ParametersSpeakDecibelsAndThePanelsText) {
     EXPECT_STREQ(text, "0.00");
     ASSERT_TRUE(params->value_to_text(p, 1, 1.0, text, 3));
     EXPECT_STREQ(text, "on");
+    ASSERT_TRUE(params->value_to_text(p, 4, 1.0, text, sizeof text));
+    EXPECT_STREQ(text, "Clean");
     EXPECT_FALSE(params->value_to_text(p, 9, 1.0, text, sizeof text));
 
     double value = 0;
@@ -224,8 +227,8 @@ TEST_F(ClapPlugin, ParametersSpeakDecibelsAndThePanelsText) {
         clap_id id;
         const char* text;
         double value;
-    } read[] = {{3, "-3,5", -3.5}, {3, " +6 dB", 6}, {0, "100", 24},
-                {0, "-1e999", -8}, {2, "on", 1},     {2, "0.75", 1}};
+    } read[] = {{3, "-3,5", -3.5}, {3, " +6 dB", 6}, {0, "100", 24},  {0, "-1e999", -8},
+                {2, "on", 1},      {2, "0.75", 1},   {4, "clean", 1}, {4, "Exact", 0}};
     for (const auto& r : read) {
         ASSERT_TRUE(params->text_to_value(p, r.id, r.text, &value)) << r.text;
         EXPECT_EQ(value, r.value) << r.text;
@@ -315,7 +318,25 @@ TEST_F(ClapPlugin, StateRoundTripsAndRefusesWhatIsNotOurs) {
     ASSERT_NE(state, nullptr);
     Stream saved;
     ASSERT_TRUE(state->save(a, &saved.out));
-    ASSERT_EQ(saved.bytes.size(), 24u);
+    ASSERT_EQ(saved.bytes.size(), 28u);
+    EXPECT_EQ(saved.bytes[4], 2) << "the record's version";
+
+    // A record of the first release (version 1: the four values) loads,
+    // as Exact.
+    {
+        const clap_plugin_t* old = make();
+        Events clean;
+        clean.add(0, 4, 1.0);
+        extension<clap_plugin_params_t>(old, CLAP_EXT_PARAMS)->flush(old, &clean.in, nullptr);
+        Stream v1;
+        v1.bytes.assign(saved.bytes.begin(), saved.bytes.begin() + 24);
+        v1.bytes[4] = 1;
+        ASSERT_TRUE(state->load(old, &v1.in));
+        double quality = -1;
+        ASSERT_TRUE(
+            extension<clap_plugin_params_t>(old, CLAP_EXT_PARAMS)->get_value(old, 4, &quality));
+        EXPECT_EQ(quality, 0.0);
+    }
 
     // Loaded into another instance, the state sounds as the settings do.
     const clap_plugin_t* b = make();
@@ -333,7 +354,9 @@ TEST_F(ClapPlugin, StateRoundTripsAndRefusesWhatIsNotOurs) {
     bad.push_back(saved.bytes);
     bad.back().push_back(0);
     bad.push_back(saved.bytes);
-    bad.back()[4] = 2;
+    bad.back()[4] = 3;
+    bad.push_back(saved.bytes);
+    bad.back()[4] = 1;  // a version 1 head on a version 2 record
     for (float v : {1.5f, -0.25f, std::numeric_limits<float>::quiet_NaN()}) {
         bad.push_back(saved.bytes);
         std::memcpy(&bad.back()[8], &v, 4);

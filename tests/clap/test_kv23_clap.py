@@ -53,7 +53,7 @@ def first_difference(a, b):
 def test_info(ours, dpf):
     text = kv23("info", "--plugin", ours)
     for line in ("Id              com.harrowquill.kv23-t-zudiz", "Inputs          2", "Outputs         2",
-                 "Parameters      4", "Features        audio-effect, distortion, stereo"):
+                 "Parameters      5", "Features        audio-effect, distortion, stereo"):
         check(line in text, "kv23 info of our CLAP plug-in lacks %r:\n%s" % (line, text))
     text = kv23("info", "--plugin", dpf)
     for line in ("Name            DPF Gain Fixture", "Inputs          2", "Parameters      1"):

@@ -42,10 +42,10 @@ TEST(ParamInfo, ValuesAndTextsRoundTripForEveryParameter) {
             EXPECT_NEAR(*typed, plain, 0.005) << p.name << " " << text(p, plain);
         }
     }
-    EXPECT_EQ(names.size(), static_cast<size_t>(kNumParams));
-    EXPECT_EQ(symbols.size(), static_cast<size_t>(kNumParams));
+    EXPECT_EQ(names.size(), static_cast<size_t>(kNumAllParams));
+    EXPECT_EQ(symbols.size(), static_cast<size_t>(kNumAllParams));
     EXPECT_EQ(paramInfo(-1), nullptr);
-    EXPECT_EQ(paramInfo(kNumParams), nullptr);
+    EXPECT_EQ(paramInfo(kNumAllParams), nullptr);
 }
 
 TEST(ParamInfo, TextsReadAsPeopleTypeThemAndRefuseWhatIsNoNumber) {
@@ -62,6 +62,14 @@ TEST(ParamInfo, TextsReadAsPeopleTypeThemAndRefuseWhatIsNoNumber) {
     EXPECT_EQ(pad.plainOfText("on"), 1.0);
     EXPECT_EQ(pad.plainOfText("0.7"), 1.0);
     EXPECT_EQ(pad.plainOfText("0.5"), 0.0);
+    const ParamInfo& quality = kParamInfo[kQuality];
+    EXPECT_EQ(text(quality, 0.0), "Exact");
+    EXPECT_EQ(text(quality, 1.0), "Clean");
+    EXPECT_EQ(quality.plainOfText("CLEAN"), 1.0);
+    EXPECT_EQ(quality.plainOfText("exact"), 0.0);
+    EXPECT_EQ(quality.plainOfText("1"), 1.0);
+    EXPECT_FALSE(quality.plainOfText("Cleaner").has_value());
+    EXPECT_EQ(qualityOf(quality.defaultValue), Quality::kExact);
     for (const char* none : {"", "dB", "-", ",", "on?", "nan", "inf"})
         EXPECT_FALSE(gain.plainOfText(none).has_value()) << none;
     EXPECT_FALSE(gain.plainOfText(nullptr).has_value());

@@ -25,6 +25,7 @@
 Exits 77 (skipped) when Ardour is not installed.
 """
 import base64
+import math
 import os
 import re
 import shutil
@@ -303,10 +304,11 @@ def test_session_vst3(bundle, plugin, kv23):
         check(start >= 0, "the saved session holds no chunk")
         start = text.find(">", start) + 1
         blob = base64.b64decode(text[start:text.find("</chunk>", start)])
-        record = b"KV23\x01\x00\x00\x00" + struct.pack("<4f", *PARAMS)
+        # Version 2: the four values and the quality, Exact.
+        record = b"KV23\x02\x00\x00\x00" + struct.pack("<5f", *PARAMS, 0.0)
         check(record in blob, "the chunk does not hold the record %s:\n%r" % (record, blob))
         ports = re.findall(r'<Port id="(\d+)" value="([^"]*)"', text)
-        check(len(ports) == 4, "the session saved %d port values, not 4" % len(ports))
+        check(len(ports) == 5, "the session saved %d port values, not 5" % len(ports))
         text = re.sub(r'(<Port id="\d+" value=")[^"]*"', r'\g<1>0"', text)
         with open(path, "w") as f:
             f.write(text)

@@ -142,10 +142,10 @@ def saved_pad1(path):
     if not port or not chunk:
         return None
     blob = base64.b64decode(chunk.group(1))
-    at = blob.find(b"KV23\x01\x00\x00\x00")
+    at = blob.find(b"KV23\x02\x00\x00\x00")
     if at < 0:
         return None
-    return float(port.group(1)), struct.unpack("<4f", blob[at + 8:at + 24])[1]
+    return float(port.group(1)), struct.unpack("<5f", blob[at + 8:at + 28])[1]
 
 
 def test(bundle, vst2, kv23, private_x, shots, work, procs, log):

@@ -53,18 +53,23 @@ def test_info(env, bundle):
     code, text = run(["lv2info", URI], env)
     check(code == 0, "lv2info failed:\n" + text)
     ports = text.split("\tPort ")[1:]
-    check(len(ports) == 9, "lv2info lists %d ports, not 9:\n%s" % (len(ports), text))
+    check(len(ports) == 11, "lv2info lists %d ports, not 11:\n%s" % (len(ports), text))
     expected = {
         "gain": ("InputPort", -8, 24, 0),
         "pad1": ("InputPort", 0, 1, 0),
         "pad2": ("InputPort", 0, 1, 0),
         "volume": ("InputPort", -32, 32, 0),
         "peak": ("OutputPort", 0, 2, 0),
+        "quality": ("InputPort", 0, 1, 0),
     }
     for port in ports:
         symbol = port.split("Symbol:")[1].split()[0]
         if symbol in ("in_l", "in_r", "out_l", "out_r"):
             check("AudioPort" in port, symbol + " is not an audio port:\n" + port)
+            continue
+        if symbol == "latency":
+            check("ControlPort" in port and "OutputPort" in port and "reportsLatency" in port,
+                  "latency is not an output reporting the latency:\n" + port)
             continue
         kind, low, high, default = expected.pop(symbol)
         check("ControlPort" in port and kind in port, "%s is not a control %s:\n%s" % (symbol, kind, port))
@@ -87,7 +92,9 @@ def test_info(env, bundle):
     ui = text.split("UIs:")[1].split("Data URIs:")[0]
     check(URI + "#ui" in ui and "ui#X11UI" in ui and "KV23-T-ZuDiz_ui.so" in ui,
           "lv2info shows no X11 UI in its own binary:\n" + ui)
-    print("lv2info: 9 ports with their ranges, defaults and switches; gain and volume in dB; "
+    check("lv2core#enumeration" in text.split("Symbol:      quality")[1].split("Port ")[0]
+          if "Symbol:      quality" in text else False, "quality is not an enumeration:\n" + text)
+    print("lv2info: 11 ports with their ranges, defaults and switches; gain and volume in dB; "
           "an X11 UI; minor version %s" % minor[0])
 
 

@@ -287,7 +287,7 @@ TEST_F(Vst3Plugin, OneStereoBusEachWayAt32And64Bits) {
 TEST_F(Vst3Plugin, ParametersAreTheTablesWithThePanelsTexts) {
     Instance& i = make(V3_SAMPLE_32, false);
     v3_edit_controller* c = i.ctrl();
-    ASSERT_EQ(c->get_parameter_count(i.controller), 4);
+    ASSERT_EQ(c->get_parameter_count(i.controller), 5);
     const struct {
         const char* name;
         const char* units;
@@ -296,8 +296,9 @@ TEST_F(Vst3Plugin, ParametersAreTheTablesWithThePanelsTexts) {
     } want[] = {{"Gain", "dB", 0, 0.25, -8, 24},
                 {"Pad 1", "", 1, 0, 0, 1},
                 {"Pad 2", "", 1, 0, 0, 1},
-                {"Volume", "dB", 0, 0.5, -32, 32}};
-    for (int32_t p = 0; p < 4; ++p) {
+                {"Volume", "dB", 0, 0.5, -32, 32},
+                {"Quality", "", 1, 0, 0, 1}};
+    for (int32_t p = 0; p < 5; ++p) {
         v3_param_info info{};
         ASSERT_EQ(c->get_parameter_info(i.controller, p, &info), V3_OK);
         EXPECT_EQ(info.param_id, static_cast<v3_param_id>(p));
@@ -311,7 +312,7 @@ TEST_F(Vst3Plugin, ParametersAreTheTablesWithThePanelsTexts) {
         EXPECT_EQ(c->get_parameter_normalised(i.controller, p), want[p].def);
     }
     v3_param_info info{};
-    EXPECT_NE(c->get_parameter_info(i.controller, 4, &info), V3_OK);
+    EXPECT_NE(c->get_parameter_info(i.controller, 5, &info), V3_OK);
     EXPECT_EQ(c->plain_parameter_to_normalised(i.controller, 3, -3.5), (-3.5 + 32) / 64);
     EXPECT_EQ(c->plain_parameter_to_normalised(i.controller, 0, 99.0), 1.0);
 
@@ -430,9 +431,10 @@ TEST_F(Vst3Plugin, APointTakesEffectAtItsSample) {
 
 TEST_F(Vst3Plugin, StateIsTheCodecsRecordThroughAnyStream) {
     Instance& a = make();
-    const float values[4] = {0.6f, 0.0f, 1.0f, 0.375f};
+    // Every parameter, the quality at Exact.
+    const float values[kv::opamp::kNumAllParams] = {0.6f, 0.0f, 1.0f, 0.375f, 0.0f};
     Changes set;
-    for (int32_t p = 0; p < 4; ++p)
+    for (int32_t p = 0; p < kv::opamp::kNumAllParams; ++p)
         set.add(p, 0, values[p]);
     render<float>(a, &set);
     Stream saved;
@@ -463,9 +465,23 @@ TEST_F(Vst3Plugin, StateIsTheCodecsRecordThroughAnyStream) {
             ASSERT_EQ(b.ctrl()->set_component_state(b.controller, in.ptr()), V3_OK);
         }
         EXPECT_EQ(in.pos, saved.bytes.size());
-        for (int32_t p = 0; p < 4; ++p)
+        for (int32_t p = 0; p < kv::opamp::kNumAllParams; ++p)
             EXPECT_EQ(b.ctrl()->get_parameter_normalised(b.controller, p), values[p]) << way;
         EXPECT_EQ(render<float>(b, nullptr), expected);
+    }
+
+    // A record of the first release (version 1, the four values) loads as
+    // Exact.
+    {
+        Instance& old = make();
+        ASSERT_EQ(old.ctrl()->set_parameter_normalised(old.controller, kv::opamp::kQuality, 1.0),
+                  V3_OK);
+        Stream v1;
+        v1.bytes.assign(saved.bytes.begin(), saved.bytes.begin() + kv::opamp::kRecordSizeV1);
+        v1.bytes[4] = 1;
+        ASSERT_EQ(old.comp()->set_state(old.component, v1.ptr()), V3_OK);
+        for (int32_t p = 0; p < kv::opamp::kNumAllParams; ++p)
+            EXPECT_EQ(old.ctrl()->get_parameter_normalised(old.controller, p), values[p]);
     }
 
     // Short, long, another version, a value out of range, garbage: refused
@@ -477,7 +493,9 @@ TEST_F(Vst3Plugin, StateIsTheCodecsRecordThroughAnyStream) {
     bad.push_back(saved.bytes);
     bad.back().push_back(0);
     bad.push_back(saved.bytes);
-    bad.back()[4] = 2;
+    bad.back()[4] = 3;
+    bad.push_back(saved.bytes);
+    bad.back()[4] = 1;  // a version 1 head on a version 2 record
     for (float v : {1.5f, -0.25f, std::numeric_limits<float>::quiet_NaN()}) {
         bad.push_back(saved.bytes);
         std::memcpy(&bad.back()[8], &v, 4);
@@ -493,7 +511,7 @@ TEST_F(Vst3Plugin, StateIsTheCodecsRecordThroughAnyStream) {
         s1.bytes = s2.bytes = bytes;
         ASSERT_NE(a.comp()->set_state(a.component, s1.ptr()), V3_OK);
         ASSERT_NE(a.ctrl()->set_component_state(a.controller, s2.ptr()), V3_OK);
-        for (int32_t p = 0; p < 4; ++p)
+        for (int32_t p = 0; p < kv::opamp::kNumAllParams; ++p)
             ASSERT_EQ(a.ctrl()->get_parameter_normalised(a.controller, p), values[p]);
     }
 }
