@@ -155,8 +155,8 @@ TEST_F(Lv2Dsp, CleanIsLateByExactlyTheLatencyItsPortReports) {
         std::vector<double> out;
         for (uint32_t block = 0; block < 40; ++block) {
             for (uint32_t i = 0; i < 512; ++i)
-                audio_[0][i] = audio_[1][i] =
-                    static_cast<float>(0.5 * std::sin(2 * M_PI * 120.0 * (block * 512 + i) / 48000.0));
+                audio_[0][i] = audio_[1][i] = static_cast<float>(
+                    0.5 * std::sin(2 * M_PI * 120.0 * (block * 512 + i) / 48000.0));
             descriptor_->run(instance_, 512);
             out.insert(out.end(), audio_[2].begin(), audio_[2].begin() + 512);
         }
