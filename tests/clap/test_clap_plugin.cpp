@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/validate/failing_new.h"
 #include "tests/support/desktop_libraries.h"
 #include "vst2/base/aeffect.h"
 
@@ -368,6 +369,44 @@ TEST_F(ClapPlugin, CleanIsLateByExactlyTheLatencyItReports) {
     exact->deactivate(exact);
     ASSERT_TRUE(exact->activate(exact, kRate, 1, 4096));
     EXPECT_EQ(latency->get(exact), lag);
+}
+
+// Processing allocates nothing, in either quality, through a switch each
+// way and parameter points (the allocator counts this thread's calls).
+TEST_F(ClapPlugin, ProcessingAllocatesNothingInEitherQuality) {
+    const clap_plugin_t* p = make();
+    std::vector<float> in(2 * kFrames), out(2 * kFrames);
+    float* inputs[2] = {in.data(), in.data() + kFrames};
+    float* outputs[2] = {out.data(), out.data() + kFrames};
+    clap_audio_buffer_t inBuffer{inputs, nullptr, 2, 0, 0};
+    clap_audio_buffer_t outBuffer{outputs, nullptr, 2, 0, 0};
+    std::vector<Events> events(60);
+    for (uint32_t block = 0; block < events.size(); ++block) {
+        events[block].add(block % kFrames, 0, -8.0 + block % 32);
+        events[block].add((block * 7) % kFrames, 4, (block / 7) % 2);
+        events[block].in.ctx = &events[block];
+    }
+    namespace fn = kv::validate::failing_new;
+    long allocations = 0;
+    for (uint32_t block = 0; block < events.size(); ++block) {
+        signal(in.data(), block * kFrames);
+        clap_process_t process{};
+        process.frames_count = block % 5 == 4 ? 1 : kFrames;
+        process.audio_inputs = &inBuffer;
+        process.audio_outputs = &outBuffer;
+        process.audio_inputs_count = process.audio_outputs_count = 1;
+        process.in_events = &events[block].in;
+        fn::arm(0);
+        EXPECT_EQ(p->process(p, &process), CLAP_PROCESS_CONTINUE);
+        allocations += fn::disarm();
+    }
+    EXPECT_EQ(allocations, 0);
+    // The count sees the plug-in's own allocations: a first activation
+    // makes Clean's buffers.
+    const clap_plugin_t* fresh = make(false);
+    fn::arm(0);
+    EXPECT_TRUE(fresh->activate(fresh, kRate, 1, 4096));
+    EXPECT_GT(fn::disarm(), 0);
 }
 
 TEST_F(ClapPlugin, StateRoundTripsAndRefusesWhatIsNotOurs) {

@@ -780,15 +780,19 @@ TEST_F(Vst3View, PanelAndAudioRunTogether) {
     v(view)->set_frame(view, frame.ptr());
     ASSERT_EQ(v(view)->attached(view, parent(), "X11EmbedWindowID"), V3_OK);
     std::atomic<bool> stop{false};
+    // The quality switches both ways, by automation on the audio thread and
+    // from the host's main thread.
     std::thread audio([&] {
         for (int block = 0; !stop.load(); ++block) {
             Changes changes;
             changes.add(0, block % kFrames, (block % 10) / 10.0);
+            changes.add(4, (block * 7) % kFrames, (block / 3) % 2);
             render<float>(i, &changes, block * kFrames);
         }
     });
     for (int n = 0; n < 100; ++n) {
         i.ctrl()->set_parameter_normalised(i.controller, 3, (n % 7) / 7.0);
+        i.ctrl()->set_parameter_normalised(i.controller, 4, (n / 5) % 2);
         frame.fire();
         if (n == 50) {
             // Closed and opened again while the audio runs: the LED's cell
