@@ -186,7 +186,7 @@ class Lv2Ui : public ::testing::Test {
             }
             released = true;
         });
-        const std::vector<double> took =
+        std::vector<double> took =
             idleWhile([&] { return released.load(); }, milliseconds + 5000);
         hand.join();
         idleWhile([] { return false; }, 100);
