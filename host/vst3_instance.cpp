@@ -100,6 +100,14 @@ bool Vst3Instance::start(double rate, uint32_t maxFrames) {
     std::lock_guard<std::mutex> lock(audio_);
     processed_ = false;
     block_.reserve(params_.size() + 256);
+    const size_t ins = host_->mainChannels(true), outs = host_->mainChannels(false);
+    scratch32_.assign(ins + outs, std::vector<float>(maxFrames));
+    scratch64_.assign(ins + outs, std::vector<double>(maxFrames));
+    in32_.clear(), out32_.clear(), in64_.clear(), out64_.clear();
+    for (size_t c = 0; c < ins + outs; ++c) {
+        (c < ins ? in32_ : out32_).push_back(scratch32_[c].data());
+        (c < ins ? in64_ : out64_).push_back(scratch64_[c].data());
+    }
     const int32_t size = host_->canProcess(V3_SAMPLE_32) ? V3_SAMPLE_32 : V3_SAMPLE_64;
     return host_->start(rate, maxFrames, size);
 }
@@ -110,11 +118,31 @@ void Vst3Instance::stop() {
 }
 
 bool Vst3Instance::ensureSampleSize(int32_t size) {
-    if (host_->sampleSize() == size) return true;
-    if (!host_->canProcess(size)) return false;
-    const double rate = host_->rate();
-    const uint32_t frames = host_->maxFrames();
-    return host_->start(rate, frames, size);
+    if (host_->sampleSize() == size || processed_ || !host_->canProcess(size)) return true;
+    return host_->start(host_->rate(), host_->maxFrames(), size);
+}
+
+template <typename T, typename U>
+bool Vst3Instance::convert(T** in, T** out, uint32_t frames) {
+    std::vector<U*>* scratchIn = nullptr;
+    std::vector<U*>* scratchOut = nullptr;
+    if constexpr (sizeof(U) == 8) {
+        scratchIn = &in64_, scratchOut = &out64_;
+    } else {
+        scratchIn = &in32_, scratchOut = &out32_;
+    }
+    std::vector<U*>& ins = *scratchIn;
+    std::vector<U*>& outs = *scratchOut;
+    for (size_t c = 0; c < ins.size(); ++c) {
+        for (uint32_t n = 0; n < frames; ++n)
+            ins[c][n] = static_cast<U>(in[c][n]);
+    }
+    const bool ok = host_->process(ins.data(), outs.data(), frames, block_) == V3_OK;
+    for (size_t c = 0; c < outs.size(); ++c) {
+        for (uint32_t n = 0; n < frames; ++n)
+            out[c][n] = static_cast<T>(outs[c][n]);
+    }
+    return ok;
 }
 
 template <typename T>
@@ -122,7 +150,8 @@ bool Vst3Instance::processAny(T** in, T** out, uint32_t frames,
                               std::span<const ParamChange> changes) {
     std::lock_guard<std::mutex> lock(audio_);
     if (!host_->active()) return false;
-    if (!ensureSampleSize(sizeof(T) == 8 ? V3_SAMPLE_64 : V3_SAMPLE_32)) return false;
+    const int32_t size = sizeof(T) == 8 ? V3_SAMPLE_64 : V3_SAMPLE_32;
+    if (frames > 0 && !ensureSampleSize(size)) return false;
     block_.clear();
     block_.swap(pending_);
     for (const ParamChange& c : changes) {
@@ -132,7 +161,14 @@ bool Vst3Instance::processAny(T** in, T** out, uint32_t frames,
         const v3_param_id id = params_[c.index].id;
         block_.push_back({static_cast<int32_t>(c.frame), id, host_->normalisedOf(id, c.value)});
     }
-    processed_ = true;
+    if (frames > host_->maxFrames()) return false;
+    processed_ = processed_ || frames > 0;
+    if (host_->sampleSize() != size) {
+        if constexpr (sizeof(T) == 8)
+            return convert<T, float>(in, out, frames);
+        else
+            return convert<T, double>(in, out, frames);
+    }
     return host_->process(in, out, frames, block_) == V3_OK;
 }
 

@@ -6,9 +6,10 @@
 // send values; a change inside a block is a point at its frame.
 //
 // VST3 fixes the sample size when processing is set up: start() sets up
-// 32 bits when the plug-in takes them, and the first block of the other
-// size sets processing up again for it (before any block, nothing is lost;
-// later, the plug-in starts again from silence).
+// 32 bits when the plug-in takes them, and a first block of 64 bits sets
+// processing up again for them (before any block, nothing is lost). A
+// later block of the other size is converted to the size set up and back,
+// as hosts bridge a track of the other precision.
 #pragma once
 
 #include <memory>
@@ -63,6 +64,9 @@ class Vst3Instance final : public PluginInstance, private vst3::HostEvents {
   private:
     template <typename T>
     bool processAny(T** in, T** out, uint32_t frames, std::span<const ParamChange> changes);
+    // A block of the size not set up, through the scratch buffers.
+    template <typename T, typename U>
+    bool convert(T** in, T** out, uint32_t frames);
     bool ensureSampleSize(int32_t size);
     std::optional<uint32_t> indexOf(v3_param_id id) const;
     bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }
@@ -85,6 +89,11 @@ class Vst3Instance final : public PluginInstance, private vst3::HostEvents {
     std::vector<Vst3Point> pending_;     // for the processor's next block
     std::vector<Vst3Point> controller_;  // set off the main thread, for idle()
     std::vector<Vst3Point> block_;       // the block's points (reused)
+    // Buffers of either size for a block of the other, made at start.
+    std::vector<std::vector<float>> scratch32_;
+    std::vector<std::vector<double>> scratch64_;
+    std::vector<float*> in32_, out32_;
+    std::vector<double*> in64_, out64_;
 };
 
 }  // namespace kv::host
