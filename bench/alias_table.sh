@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# The Clean quality's figures in one run, from renders of the DSP core
-# (kv_render_dsp) measured by kv_alias_analysis, which reads any WAV file:
+# The Clean quality's figures in one run, measured by kv_alias_analysis,
+# which reads any WAV file:
 #   bench/alias_table.sh BUILD_DIR [WORK_DIR]
 # 1. Folded energy, Exact beside Clean, Pad 1 on, sines at half full scale,
-#    48 kHz; Calf's saturator (LV2, through lv2apply) on the same input
-#    when it is installed (calf-plugins).
-# 2. A 100 Hz sine: Clean's error against Exact after its latency.
-# 3. Pink noise low-passed at 5 kHz: the largest third-octave difference.
-# 4. Latency and folded energy at each rate.
-# 5. Clicks: a gain step in Exact and Clean beside a switch of the quality.
+#    48 kHz, rendered by `kv23 process` through the real CLAP plug-in file;
+#    Calf's saturator (LV2, through lv2apply) on the same input when it is
+#    installed (calf-plugins).
+# 2. A 100 Hz sine through the plug-in: Clean's error against Exact after
+#    its latency.
+# 3. Pink noise low-passed at 5 kHz through the plug-in: the largest
+#    third-octave difference.
+# 4. Latency and folded energy at each rate (renders of the DSP core,
+#    kv_render_dsp, which sets any rate).
+# 5. Clicks: a gain step in Exact and Clean beside a switch of the quality
+#    (the DSP core, which switches at a chosen sample).
 # The 1 and 3 kHz rows use 997 Hz and 2963 Hz: 48 kHz is a whole multiple
 # of 1 and 3 kHz, so everything they fold lands on their own harmonics and
 # no measure that looks between the harmonics could see it.
@@ -18,9 +23,21 @@ work=${2:-$(mktemp -d)}
 mkdir -p "$work"
 render=$build/bench/kv_render_dsp
 analyse=$build/bench/kv_alias_analysis
-for tool in "$render" "$analyse"; do
+kv23=$build/host/kv23
+clap=$build/KV23-T-ZuDiz.clap
+for tool in "$render" "$analyse" "$kv23"; do
   [ -x "$tool" ] || { echo "error: $tool is missing; build it first" >&2; exit 1; }
 done
+[ -f "$clap" ] || { echo "error: $clap is missing; build it first" >&2; exit 1; }
+# plug IN OUT QUALITY GAIN PAD1: the plug-in's render of IN, the gain as a
+# normalised value (0..1, as the table gives it), the quality exact or clean.
+plug() {
+  local q=0 pad=()
+  [ "$3" = clean ] && q=1
+  [ "$5" = 1 ] && pad=(--pad1)
+  "$kv23" process "$1" "$2" --plugin "$clap" --gain "$(awk -v g="$4" 'BEGIN { print 32 * g - 8 }')" \
+    "${pad[@]}" --param "Quality=$q" >/dev/null
+}
 freqs=(997 2963 7000 15000)
 drives=(0 0.25 0.6 1.0)
 folded() { "$analyse" folded "$1" "$2" | sed 's/.*folded *//; s/ dBc//'; }
@@ -30,11 +47,14 @@ echo "== Folded energy (dBc), Pad 1 on, 48 kHz: Exact / Clean"
 printf '%-7s' drive
 for f in "${freqs[@]}"; do printf '%22s' "$f Hz"; done
 echo
+for f in "${freqs[@]}"; do
+  "$render" --out "$work/dry-$f.wav" --quality dry --sine "$f" --seconds 2
+done
 for g in "${drives[@]}"; do
   printf '%-7s' "$g"
   for f in "${freqs[@]}"; do
     for q in exact clean; do
-      "$render" --out "$work/$q-$g-$f.wav" --quality "$q" --gain "$g" --pad1 1 --sine "$f" --seconds 2
+      plug "$work/dry-$f.wav" "$work/$q-$g-$f.wav" "$q" "$g" 1
     done
     printf '%22s' "$(folded "$work/exact-$g-$f.wav" "$f") / $(folded "$work/clean-$g-$f.wav" "$f")"
   done
@@ -46,9 +66,6 @@ calf=http://calf.sourceforge.net/plugins/Saturator
 if command -v lv2apply >/dev/null && lv2info "$calf" >/dev/null 2>&1; then
   echo
   echo "== Calf Saturator (lv2apply), same input: folded (strongest harmonic), dBc"
-  for f in "${freqs[@]}"; do
-    "$render" --out "$work/dry-$f.wav" --quality dry --sine "$f" --seconds 2
-  done
   for d in 1 5 10; do
     printf '%-9s' "drive $d"
     for f in "${freqs[@]}"; do
@@ -64,11 +81,12 @@ fi
 latency=$("$render" --latency --rate 48000)
 echo
 echo "== 100 Hz sine, Clean against Exact after $latency samples: error (dB)"
+"$render" --out "$work/dry-100.wav" --quality dry --sine 100 --seconds 2
 for pad in 0 1; do
   printf 'Pad 1 %s:' "$pad"
   for g in "${drives[@]}"; do
     for q in exact clean; do
-      "$render" --out "$work/m-$q.wav" --quality "$q" --gain "$g" --pad1 "$pad" --sine 100 --seconds 2
+      plug "$work/dry-100.wav" "$work/m-$q.wav" "$q" "$g" "$pad"
     done
     printf '  %s: %s' "$g" "$("$analyse" match "$work/m-exact.wav" "$work/m-clean.wav" "$latency" |
       sed 's/error *//; s/ dB//')"
@@ -78,9 +96,10 @@ done
 
 echo
 echo "== Pink noise below 5 kHz (0.15 RMS), Pad 1: largest third-octave difference 20 Hz..5 kHz"
+"$render" --out "$work/dry-pink.wav" --quality dry --pink5k --level 0.15 --seconds 12
 for g in "${drives[@]}"; do
   for q in exact clean; do
-    "$render" --out "$work/p-$q.wav" --quality "$q" --gain "$g" --pad1 1 --pink5k --level 0.15 --seconds 12
+    plug "$work/dry-pink.wav" "$work/p-$q.wav" "$q" "$g" 1
   done
   echo "  gain $g: $("$analyse" bands "$work/p-exact.wav" "$work/p-clean.wav" "$latency" | head -1)"
 done
@@ -114,3 +133,12 @@ for setting in "0.25 0" "0.6 1" "1.0 1"; do
   echo "  Exact -> Clean:  $("$analyse" click "$work/c3.wav" 1.0025)"
   echo "  Clean -> Exact:  $("$analyse" click "$work/c4.wav" 1.0025)"
 done
+
+bench=$build/bench/bench_effect
+if [ -x "$bench" ]; then
+  echo
+  echo "== Cost per stereo frame, 512-frame blocks, the fastest of 5 runs (ns)"
+  "$bench" --benchmark_filter='(Kernel|Exact|Clean)(Float|Double)/512$' --benchmark_min_time=0.5 \
+    --benchmark_repetitions=5 --benchmark_color=false 2>/dev/null |
+    sed -n '/Clean\/Exact/,$p'
+fi

@@ -3,6 +3,7 @@
 // the reference for its samples.
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
+#include <clap/ext/latency.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/plugin-factory.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/validate/failing_new.h"
 #include "tests/support/desktop_libraries.h"
 #include "vst2/base/aeffect.h"
 
@@ -305,6 +307,106 @@ TEST_F(ClapPlugin, AStepTakesEffectAtItsSample) {
     EXPECT_EQ(value, 20.0);
     ASSERT_TRUE(params->get_value(stepped, 3, &value));
     EXPECT_EQ(value, -10.0);
+}
+
+// Clean is Exact late by exactly what the latency extension reports (a null
+// test: one sample either way does not cancel), and asking for Clean while
+// active asks the host for the restart at which it hears the new latency.
+TEST_F(ClapPlugin, CleanIsLateByExactlyTheLatencyItReports) {
+    static int restarts = 0;
+    static clap_host_t host = kHost;
+    host.request_restart = [](const clap_host_t*) { ++restarts; };
+    auto make = [&](bool clean) {
+        const clap_plugin_t* p = factory_->create_plugin(
+            factory_, &host, factory_->get_plugin_descriptor(factory_, 0)->id);
+        made_.push_back(p);
+        EXPECT_TRUE(p->init(p));
+        Events set;  // full drive, Pad 1
+        set.add(0, 0, 24.0);
+        set.add(0, 1, 1.0);
+        if (clean) set.add(0, 4, 1.0);
+        extension<clap_plugin_params_t>(p, CLAP_EXT_PARAMS)->flush(p, &set.in, nullptr);
+        EXPECT_TRUE(p->activate(p, kRate, 1, 4096));
+        EXPECT_TRUE(p->start_processing(p));
+        return p;
+    };
+    auto left = [&](const clap_plugin_t* p) {
+        std::vector<double> out;
+        for (uint32_t block = 0; block < 40; ++block) {
+            const std::vector<float> both = render(p, nullptr, block * kFrames);
+            out.insert(out.end(), both.begin(), both.begin() + kFrames);
+        }
+        return out;
+    };
+    const clap_plugin_t* exact = make(false);
+    const clap_plugin_t* clean = make(true);
+    const auto* latency = extension<clap_plugin_latency_t>(clean, CLAP_EXT_LATENCY);
+    ASSERT_NE(latency, nullptr);
+    EXPECT_EQ(latency->get(exact), 0u);
+    const uint32_t lag = latency->get(clean);
+    ASSERT_GT(lag, 0u);
+    const std::vector<double> e = left(exact), c = left(clean);
+    auto errorDb = [&](size_t shift) {
+        double error = 0, signal = 0;
+        for (size_t i = e.size() / 2; i + shift < c.size(); ++i) {
+            error += (c[i + shift] - e[i]) * (c[i + shift] - e[i]);
+            signal += e[i] * e[i];
+        }
+        return 10 * std::log10(error / signal);
+    };
+    EXPECT_LT(errorDb(lag), -100.0);
+    EXPECT_GT(errorDb(lag - 1), -50.0);
+    EXPECT_GT(errorDb(lag + 1), -50.0);
+
+    // Clean asked for while active: a restart, then the new latency.
+    Events toClean;
+    toClean.add(100, 4, 1.0);
+    restarts = 0;
+    render(exact, &toClean);
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(latency->get(exact), 0u) << "the latency changes only at an activation";
+    exact->stop_processing(exact);
+    exact->deactivate(exact);
+    ASSERT_TRUE(exact->activate(exact, kRate, 1, 4096));
+    EXPECT_EQ(latency->get(exact), lag);
+}
+
+// Processing allocates nothing, in either quality, through a switch each
+// way and parameter points (the allocator counts this thread's calls).
+TEST_F(ClapPlugin, ProcessingAllocatesNothingInEitherQuality) {
+    const clap_plugin_t* p = make();
+    std::vector<float> in(2 * kFrames), out(2 * kFrames);
+    float* inputs[2] = {in.data(), in.data() + kFrames};
+    float* outputs[2] = {out.data(), out.data() + kFrames};
+    clap_audio_buffer_t inBuffer{inputs, nullptr, 2, 0, 0};
+    clap_audio_buffer_t outBuffer{outputs, nullptr, 2, 0, 0};
+    std::vector<Events> events(60);
+    for (uint32_t block = 0; block < events.size(); ++block) {
+        events[block].add(block % kFrames, 0, -8.0 + block % 32);
+        events[block].add((block * 7) % kFrames, 4, (block / 7) % 2);
+        events[block].in.ctx = &events[block];
+    }
+    namespace fn = kv::validate::failing_new;
+    long allocations = 0;
+    for (uint32_t block = 0; block < events.size(); ++block) {
+        signal(in.data(), block * kFrames);
+        clap_process_t process{};
+        process.frames_count = block % 5 == 4 ? 1 : kFrames;
+        process.audio_inputs = &inBuffer;
+        process.audio_outputs = &outBuffer;
+        process.audio_inputs_count = process.audio_outputs_count = 1;
+        process.in_events = &events[block].in;
+        fn::arm(0);
+        EXPECT_EQ(p->process(p, &process), CLAP_PROCESS_CONTINUE);
+        allocations += fn::disarm();
+    }
+    EXPECT_EQ(allocations, 0);
+    // The count sees the plug-in's own allocations: a first activation
+    // makes Clean's buffers.
+    const clap_plugin_t* fresh = make(false);
+    fn::arm(0);
+    EXPECT_TRUE(fresh->activate(fresh, kRate, 1, 4096));
+    EXPECT_GT(fn::disarm(), 0);
 }
 
 TEST_F(ClapPlugin, StateRoundTripsAndRefusesWhatIsNotOurs) {

@@ -43,6 +43,8 @@ class Lv2Dsp : public ::testing::Test {
         descriptor_->connect_port(instance_, kPortPad2, &pad2_);
         descriptor_->connect_port(instance_, kPortVolume, &volume_);
         descriptor_->connect_port(instance_, kPortPeak, &peak_);
+        descriptor_->connect_port(instance_, kPortQuality, &quality_);
+        descriptor_->connect_port(instance_, kPortLatency, &latency_);
     }
     // Runs `frames` of a constant input level on both channels.
     void run(float level, uint32_t frames) {
@@ -57,6 +59,7 @@ class Lv2Dsp : public ::testing::Test {
     std::vector<float> audio_[4] = {std::vector<float>(4800), std::vector<float>(4800),
                                     std::vector<float>(4800), std::vector<float>(4800)};
     float gain_ = 0.0f, pad1_ = 0.0f, pad2_ = 0.0f, volume_ = 0.0f, peak_ = -1.0f;
+    float quality_ = 0.0f, latency_ = -1.0f;
 };
 
 TEST_F(Lv2Dsp, IdentifiesItselfByItsUri) {
@@ -138,6 +141,45 @@ TEST_F(Lv2Dsp, ActivationStartsFromSilenceAfterAStoppedTone) {
     for (uint32_t i = 0; i < 480; ++i)
         loudest = std::max({loudest, std::fabs(audio_[2][i]), std::fabs(audio_[3][i])});
     EXPECT_LT(loudest, 1e-6f) << "the stopped tone's tail came back";
+}
+
+// Clean is Exact late by exactly what the latency port says (a null test:
+// one sample either way does not cancel); Exact says 0.
+TEST_F(Lv2Dsp, CleanIsLateByExactlyTheLatencyItsPortReports) {
+    auto left = [&](float quality, float& latency) {
+        if (instance_) descriptor_->cleanup(instance_);
+        make(48000.0);
+        gain_ = 24.0f;
+        pad1_ = 1.0f;
+        quality_ = quality;
+        std::vector<double> out;
+        for (uint32_t block = 0; block < 40; ++block) {
+            for (uint32_t i = 0; i < 512; ++i)
+                audio_[0][i] = audio_[1][i] = static_cast<float>(
+                    0.5 * std::sin(2 * M_PI * 120.0 * (block * 512 + i) / 48000.0));
+            descriptor_->run(instance_, 512);
+            out.insert(out.end(), audio_[2].begin(), audio_[2].begin() + 512);
+        }
+        latency = latency_;
+        return out;
+    };
+    float exactLatency = -1.0f, cleanLatency = -1.0f;
+    const std::vector<double> e = left(0.0f, exactLatency), c = left(1.0f, cleanLatency);
+    EXPECT_EQ(exactLatency, 0.0f);
+    ASSERT_GT(cleanLatency, 0.0f);
+    const auto lag = static_cast<size_t>(cleanLatency);
+    EXPECT_EQ(static_cast<float>(lag), cleanLatency) << "a whole number of samples";
+    auto errorDb = [&](size_t shift) {
+        double error = 0, signal = 0;
+        for (size_t i = e.size() / 2; i + shift < c.size(); ++i) {
+            error += (c[i + shift] - e[i]) * (c[i + shift] - e[i]);
+            signal += e[i] * e[i];
+        }
+        return 10 * std::log10(error / signal);
+    };
+    EXPECT_LT(errorDb(lag), -100.0);
+    EXPECT_GT(errorDb(lag - 1), -50.0);
+    EXPECT_GT(errorDb(lag + 1), -50.0);
 }
 
 TEST_F(Lv2Dsp, ControlValuesFollowTheValueRule) {

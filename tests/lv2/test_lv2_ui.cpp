@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <limits>
@@ -139,32 +140,34 @@ class Lv2Ui : public ::testing::Test {
     Window widgetWindow() const { return reinterpret_cast<Window>(widget_); }
 
     // Idles the UI every 10 ms until `done` holds or `milliseconds` pass,
-    // while the UI is there; answers the longest idle call in milliseconds.
-    double idleWhile(const std::function<bool()>& done, int milliseconds) {
+    // while the UI is there; answers how long each idle call took, in
+    // milliseconds, longest first.
+    std::vector<double> idleWhile(const std::function<bool()>& done, int milliseconds) {
         using Clock = std::chrono::steady_clock;
-        double longest = 0.0;
+        std::vector<double> took;
         const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
         while (ui_ && !done() && Clock::now() < end) {
             const auto before = Clock::now();
             idle();
-            longest = std::max(
-                longest, std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+            took.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - before).count());
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return longest;
+        std::sort(took.rbegin(), took.rend());
+        return took;
     }
 
     // A user's hand on another thread (its own connection to the server):
     // presses at (x, y) of the panel, moves `pixels` up over `milliseconds`
     // and releases, while this thread keeps idling the UI as a host does.
-    // Answers the longest idle call.
-    double gesture(int x, int y, int pixels, int milliseconds) {
+    // Answers how long each idle call took, longest first.
+    std::vector<double> gesture(int x, int y, int pixels, int milliseconds) {
         int rootX = 0, rootY = 0;
         {
             std::string why;
             auto probe = kv::validate::XInput::open(why);
             EXPECT_TRUE(probe) << why;
-            if (!probe || !probe->origin(widgetWindow(), rootX, rootY)) return -1.0;
+            if (!probe || !probe->origin(widgetWindow(), rootX, rootY)) return {};
         }
         std::atomic<bool> released{false};
         std::thread hand([&] {
@@ -183,10 +186,11 @@ class Lv2Ui : public ::testing::Test {
             }
             released = true;
         });
-        const double longest = idleWhile([&] { return released.load(); }, milliseconds + 5000);
+        const std::vector<double> took =
+            idleWhile([&] { return released.load(); }, milliseconds + 5000);
         hand.join();
         idleWhile([] { return false; }, 100);
-        return longest;
+        return took;
     }
 
     // The LED's pixels as the server shows them.
@@ -295,9 +299,15 @@ TEST_F(Lv2Ui, ADragNeverHoldsTheHostsIdleAndTheHostHearsItWhileTheButtonIsDown) 
     host_.answer = [&](const char*) {
         if (host_.touches.size() == 1) heldWrites = host_.writes.size();
     };
-    // Two seconds on the gain knob, 100 pixels up: +5 dB.
-    const double longest = gesture(120, 130, 100, 2000);
-    EXPECT_LE(longest, 20.0);
+    // Two seconds on the gain knob, 100 pixels up: +5 dB. Every idle call
+    // returns within a frame (a drag held inside one took the whole two
+    // seconds); on a busy machine the scheduler may stretch one or two.
+    const std::vector<double> took = gesture(120, 130, 100, 2000);
+    ASSERT_GT(took.size(), 50u);
+    EXPECT_LE(took[took.size() / 50], 20.0) << "the longest took " << took[0] << " ms";
+    EXPECT_LT(took[0], 250.0);
+    std::printf("%zu idle calls during a 2 s drag: longest %.2f ms, median %.2f ms\n", took.size(),
+                took[0], took[took.size() / 2]);
     ASSERT_EQ(host_.touches.size(), 2u);
     EXPECT_EQ(host_.touches[0], std::make_pair(static_cast<uint32_t>(kPortGain), true));
     EXPECT_EQ(host_.touches[1], std::make_pair(static_cast<uint32_t>(kPortGain), false));

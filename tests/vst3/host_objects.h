@@ -157,8 +157,9 @@ struct Changes : Counted<Changes> {
     Face<v3_param_changes_cpp, Changes> face{&kTable, this};
 };
 
-// Records the edits as "begin 1", "perform 1 0.5", "end 1"; `answer` runs
-// after each (a host that closes the view from there).
+// Records the edits as "begin 1", "perform 1 0.5", "end 1" and restarts as
+// "restart FLAGS"; `answer` runs after each (a host that closes the view
+// from there).
 struct Handler : Counted<Handler> {
     std::vector<std::string> edits;
     std::function<void()> answer;
@@ -186,7 +187,9 @@ struct Handler : Counted<Handler> {
     static v3_result V3_API end(void* self, v3_param_id id) {
         return note(self, "end " + std::to_string(id));
     }
-    static v3_result V3_API restart(void*, int32_t) { return V3_OK; }
+    static v3_result V3_API restart(void* self, int32_t flags) {
+        return note(self, "restart " + std::to_string(flags));
+    }
     static constexpr v3_component_handler_cpp kTable = {{query, ref, unref},
                                                         {begin, perform, end, restart}};
     Face<v3_component_handler_cpp, Handler> face{&kTable, this};

@@ -429,6 +429,49 @@ TEST_F(Vst3Plugin, APointTakesEffectAtItsSample) {
     EXPECT_EQ(stepped.ctrl()->get_parameter_normalised(stepped.controller, 2), 0.0);
 }
 
+// Clean is Exact late by exactly what get_latency_samples says (a null
+// test: one sample either way does not cancel), and a change of quality
+// through the controller tells the host that the latency changed.
+TEST_F(Vst3Plugin, CleanIsLateByExactlyTheLatencyItReports) {
+    auto left = [&](bool clean, uint32_t& latency) {
+        Instance& i = make();
+        Changes set;
+        set.add(0, 0, 1.0);  // full drive, Pad 1
+        set.add(1, 0, 1.0);
+        set.add(4, 0, clean ? 1.0 : 0.0);
+        std::vector<double> out;
+        for (int32_t block = 0; block < 40; ++block) {
+            const auto both = render<float>(i, block == 0 ? &set : nullptr, block * kFrames);
+            out.insert(out.end(), both.begin(), both.begin() + kFrames);
+        }
+        latency = proc(i)->get_latency_samples(i.processor);
+        return out;
+    };
+    uint32_t exactLatency = 99, lag = 0;
+    const std::vector<double> e = left(false, exactLatency), c = left(true, lag);
+    EXPECT_EQ(exactLatency, 0u);
+    ASSERT_GT(lag, 0u);
+    auto errorDb = [&](size_t shift) {
+        double error = 0, signal = 0;
+        for (size_t n = e.size() / 2; n + shift < c.size(); ++n) {
+            error += (c[n + shift] - e[n]) * (c[n + shift] - e[n]);
+            signal += e[n] * e[n];
+        }
+        return 10 * std::log10(error / signal);
+    };
+    EXPECT_LT(errorDb(lag), -100.0);
+    EXPECT_GT(errorDb(lag - 1), -50.0);
+    EXPECT_GT(errorDb(lag + 1), -50.0);
+
+    Instance& i = make();
+    ASSERT_EQ(i.ctrl()->set_component_handler(i.controller, handler_.ptr()), V3_OK);
+    ASSERT_EQ(i.ctrl()->set_parameter_normalised(i.controller, 4, 1.0), V3_OK);
+    EXPECT_EQ(handler_.edits, std::vector<std::string>{"restart 8"});
+    EXPECT_EQ(proc(i)->get_latency_samples(i.processor), lag);
+    ASSERT_EQ(i.ctrl()->set_parameter_normalised(i.controller, 4, 1.0), V3_OK);
+    EXPECT_EQ(handler_.edits.size(), 1u) << "the same quality again changes nothing";
+}
+
 TEST_F(Vst3Plugin, StateIsTheCodecsRecordThroughAnyStream) {
     Instance& a = make();
     // Every parameter, the quality at Exact.
@@ -737,15 +780,19 @@ TEST_F(Vst3View, PanelAndAudioRunTogether) {
     v(view)->set_frame(view, frame.ptr());
     ASSERT_EQ(v(view)->attached(view, parent(), "X11EmbedWindowID"), V3_OK);
     std::atomic<bool> stop{false};
+    // The quality switches both ways, by automation on the audio thread and
+    // from the host's main thread.
     std::thread audio([&] {
         for (int block = 0; !stop.load(); ++block) {
             Changes changes;
             changes.add(0, block % kFrames, (block % 10) / 10.0);
+            changes.add(4, (block * 7) % kFrames, (block / 3) % 2);
             render<float>(i, &changes, block * kFrames);
         }
     });
     for (int n = 0; n < 100; ++n) {
         i.ctrl()->set_parameter_normalised(i.controller, 3, (n % 7) / 7.0);
+        i.ctrl()->set_parameter_normalised(i.controller, 4, (n / 5) % 2);
         frame.fire();
         if (n == 50) {
             // Closed and opened again while the audio runs: the LED's cell
