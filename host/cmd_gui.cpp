@@ -80,6 +80,15 @@ const char* const kGuiHelp =
     "                automation does while not processing (params.flush with a\n"
     "                value event); the panel follows at its next timer tick;\n"
     "                printed as \"set ID VALUE\"\n"
+    "A VST3 plug-in (a .vst3 bundle) shows its view (create_view \"editor\",\n"
+    "set_frame, set_content_scale_factor with --scale, attached as\n"
+    "X11EmbedWindowID, get_size; removed on closing) and gets the timers and\n"
+    "descriptor handlers of kv23's run loop. Its lines and commands are the CLAP\n"
+    "ones, ids and plain values: beginEdit, automate and endEdit are the\n"
+    "handler's begin_edit, perform_edit and end_edit, sizeWindow the frame's\n"
+    "resize_view, \"call NAME ...\" any other host call; \"set\" reaches the\n"
+    "controller at once and the processor at its next block. Before \"closed\"\n"
+    "a line \"runloop longest US us\" says how long one run-loop call took at most.\n"
     "--close-in-idle is for VST 2 plug-ins only.\n"
     "\n"
     "A plug-in without an editor (no effFlagsHasEditor, or effEditOpen refused) is\n"
@@ -337,7 +346,9 @@ int runGui(const std::vector<std::string>& args) {
     std::string why;
     const std::string path =
         options.plugin.path.empty() ? defaultPluginPath() : options.plugin.path;
-    if (pluginFormatOf(path, why) == PluginFormat::Clap) return runClapGui(options);
+    const auto format = pluginFormatOf(path, why);
+    if (format == PluginFormat::Clap) return runClapGui(options);
+    if (format == PluginFormat::Vst3) return runVst3Gui(options);
     GuiSession session(options);
     session.open();
     session.loop();

@@ -9,8 +9,11 @@
 #include "host/cli.h"
 #include "host/plugin_instance.h"
 #include "host/vst2_instance.h"
+#include "host/vst3_instance.h"
 
 namespace kv::host {
+
+int printVst3Info(Vst3Instance& instance);  // cmd_info_vst3.cpp
 
 namespace {
 
@@ -115,6 +118,7 @@ int runInfo(const std::vector<std::string>& args) {
     // format reads exactly these.
     if (auto* clap = dynamic_cast<ClapInstance*>(instance.get()))
         return printClapInfo(&clap->clap());
+    if (auto* vst3 = dynamic_cast<Vst3Instance*>(instance.get())) return printVst3Info(*vst3);
     Vst2Host* host = &dynamic_cast<Vst2Instance&>(*instance).vst2();
     AEffect* e = host->effect();
 
@@ -169,7 +173,7 @@ extern const Command kInfoCommand = {
     "print the plug-in's identity, flags, parameters and state chunk",
     "usage: kv23 info [--plugin PATH] [--trace]\n"
     "\n"
-    "Loads the plug-in (VST 2 or CLAP, told by what the file exports) and prints\n"
+    "Loads the plug-in (VST 2, CLAP or VST3, told by what the file exports) and prints\n"
     "what it says of itself in its format's words. VST 2: sends effOpen and prints\n"
     "what it answers: effect name,\n"
     "vendor, product, vendor version, VST version, category, unique ID (hex and\n"
@@ -179,7 +183,13 @@ extern const Command kInfoCommand = {
     "\n"
     "For a CLAP plug-in (a .clap file): its descriptor (id, name, vendor, version,\n"
     "features), the channels of its main ports, each parameter's id, name, range,\n"
-    "default, value and text, and its saved state in hex.\n",
+    "default, value and text, and its saved state in hex.\n"
+    "\n"
+    "For a VST3 plug-in (a .vst3 bundle, or the module in it): the class's record\n"
+    "(id, name, vendor, version, sub-categories, SDK version), whether the\n"
+    "controller is a class of its own, the audio buses, 64-bit support, the\n"
+    "latency, each parameter's id, title, units, steps, normalised value and\n"
+    "text, and the component's state in hex.\n",
     runInfo,
 };
 

@@ -36,6 +36,7 @@ struct Setting {
     bool named = false;    // from a named option
     float normalised = 0;  // a named option's value between its parameter's ends
     std::string typed;     // --param's N=V as typed, for messages
+    std::string text;      // a value that is no number ("Clean"), for the plug-in to read
 };
 
 struct ProcessRequest {
@@ -73,8 +74,17 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             const std::string& v = reader.valueOf(arg);
             const auto eq = v.find('=');
             if (eq == std::string::npos) throw UsageError("--param needs N=V, not \"" + v + "\"");
-            r.settings.push_back({v.substr(0, eq), parseNumber(v.substr(eq + 1), "--param's value"),
-                                  false, 0.0f, v});
+            // A value that is no number is a text for the plug-in to read.
+            const std::string value = v.substr(eq + 1);
+            bool number = true;
+            double parsed = 0.0;
+            try {
+                parsed = parseNumber(value, "--param's value");
+            } catch (const UsageError&) {
+                number = false;
+            }
+            r.settings.push_back(
+                {v.substr(0, eq), parsed, false, 0.0f, v, number ? std::string() : value});
         } else if (arg == "--automation") {
             r.automation = reader.valueOf(arg);
         } else if (arg == "--gain" || arg == "--volume") {
@@ -85,11 +95,11 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             const double db = parseNumber(reader.valueOf(arg), arg);
             checkedValue(db, scale.toDb(0.0), scale.toDb(1.0), arg + " (dB)");
             r.settings.push_back({std::to_string(gain ? kv::opamp::kGain : kv::opamp::kVolume), db,
-                                  true, static_cast<float>(scale.fromDb(db)), ""});
+                                  true, static_cast<float>(scale.fromDb(db)), "", ""});
         } else if (arg == "--pad1" || arg == "--pad2") {
             r.namedOption = arg;
             const int index = arg == "--pad1" ? kv::opamp::kPad1 : kv::opamp::kPad2;
-            r.settings.push_back({std::to_string(index), 1.0, true, 1.0f, ""});
+            r.settings.push_back({std::to_string(index), 1.0, true, 1.0f, "", ""});
         } else if (arg == "--block") {
             r.block = parseInteger(reader.valueOf(arg), arg);
             if (r.block < 1 || r.block > kMaxBlock) {
@@ -260,7 +270,8 @@ std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path)
         }
         const long at = parseInteger(frame, where + "'s frame");
         if (at < 0) throw UsageError(where + ": the frame is negative");
-        Setting s{param, parseNumber(value, where + "'s value"), false, 0.0f, param + "=" + value};
+        Setting s{param, parseNumber(value, where + "'s value"), false, 0.0f, param + "=" + value,
+                  ""};
         changes.emplace_back(at, s);
     }
     std::stable_sort(changes.begin(), changes.end(),
@@ -274,7 +285,11 @@ std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path)
 // the quality after them).
 bool isOurPlugin(const PluginInstance& p) {
     const PluginIdentity id = p.identity();
-    return (id.id == kv::identity::kVst2UniqueIdText || id.id == kv::identity::kClapId) &&
+    const uint32_t* w = kv::identity::kVst3ClassId;
+    char vst3[33];
+    std::snprintf(vst3, sizeof vst3, "%08X%08X%08X%08X", w[0], w[1], w[2], w[3]);
+    return (id.id == kv::identity::kVst2UniqueIdText || id.id == kv::identity::kClapId ||
+            id.id == vst3) &&
            p.parameterCount() >= kv::opamp::kNumParams;
 }
 
@@ -292,13 +307,17 @@ double ownUnits(const PluginInstance& p, uint32_t index, float normalised, doubl
 // plug-in's parameters are numbered and take 0 to 1; a CLAP plug-in's
 // have ids or names and plain values, which it checks itself. `where`
 // names the automation file for its messages, empty for --param.
-ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string& where) {
+ParamChange resolve(PluginInstance& p, const Setting& s, const std::string& where) {
     const uint32_t count = p.parameterCount();
     if (s.named) {
         const auto index = static_cast<uint32_t>(std::stoi(s.param));
         return {0, index, ownUnits(p, index, s.normalised, s.value)};
     }
     if (p.identity().format == PluginFormat::Vst2) {
+        if (!s.text.empty()) {
+            throw UsageError("the value of --param " + s.typed +
+                             " is no number (a VST 2 parameter takes 0 to 1)");
+        }
         const long index = parseInteger(
             s.param, where.empty() ? "--param's index" : where + ": the parameter index");
         if (!where.empty() && (index < 0 || index >= static_cast<long>(count)))
@@ -322,6 +341,14 @@ ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string
                 std::string(names.empty() ? "" : ", ") + std::to_string(info.id) + " " + info.name;
         throw UsageError("the plug-in has no parameter \"" + s.param + "\" (it has " +
                          (names.empty() ? std::string("none") : names) + ")");
+    }
+    if (!s.text.empty()) {
+        const auto value = p.textToValue(*index, s.text);
+        if (!value) {
+            throw UsageError("the plug-in reads no value from \"" + s.text + "\" for " +
+                             p.parameters()[*index].name + " (--param " + s.typed + ")");
+        }
+        return {0, *index, *value};
     }
     return {0, *index, s.value};
 }
@@ -499,9 +526,10 @@ extern const Command kProcessCommand = {
     "\n"
     "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, Ogg, ...), starts the\n"
     "plug-in (VST 2: effOpen, effSetSampleRate, effSetBlockSize, effMainsChanged 1;\n"
-    "CLAP: activate, start_processing), sets the parameters, processes the audio in\n"
-    "blocks (VST 2: processReplacing or processDoubleReplacing; CLAP: process with\n"
-    "32- or 64-bit buffers), and writes OUT with the rate and\n"
+    "CLAP: activate, start_processing; VST3: setup_processing, set_active,\n"
+    "set_processing), sets the parameters, processes the audio in blocks (VST 2:\n"
+    "processReplacing or processDoubleReplacing; CLAP and VST3: process with 32- or\n"
+    "64-bit buffers), and writes OUT with the rate and\n"
     "channel count of IN (a mono file gets the left output). The file's channels\n"
     "go to the plug-in's inputs in order; a mono file feeds the first two, a\n"
     "plug-in with one input gets the channels mixed, inputs beyond the file's\n"
@@ -530,12 +558,13 @@ extern const Command kProcessCommand = {
     "  --automation F  change parameters during the render: F holds lines\n"
     "                  \"FRAME N V\" (# starts a comment), N and V as --param takes\n"
     "                  them; a VST 2 plug-in gets each change before the block\n"
-    "                  that holds FRAME, a CLAP plug-in at FRAME itself\n"
+    "                  that holds FRAME, a CLAP or VST3 plug-in at FRAME itself\n"
     "  --trace         print every call the plug-in makes into the host\n"
     "Settings are applied in the order given; out-of-range values are errors.\n"
-    "A CLAP plug-in (a .clap file) takes --param ID=V or NAME=V with V in the\n"
-    "parameter's own units (kv23 info lists them; for KV23-T ZuDiz dB, 0 or 1),\n"
-    "and the named options in dB; it checks and clamps the values itself.\n"
+    "A CLAP or VST3 plug-in (a .clap file, a .vst3 bundle) takes --param ID=V or\n"
+    "NAME=V with V in the parameter's own units (kv23 info lists them; for\n"
+    "KV23-T ZuDiz dB, 0 or 1), or a text the plug-in reads (Quality=Clean), and\n"
+    "the named options in dB; it checks and clamps the values itself.\n"
     "\n"
     "--demo renders a built-in six-second stereo test signal at 48 kHz (or --rate)\n"
     "instead of reading IN, changing the settings between blocks as it goes;\n"

@@ -46,6 +46,7 @@ const Group kGroups[] = {
     {"lifetime", &validate::lifetimeChecks, std::nullopt},
     {"vst2", &validate::vst2Checks, PluginFormat::Vst2},
     {"clap", &validate::clapChecks, PluginFormat::Clap},
+    {"vst3", &validate::vst3Checks, PluginFormat::Vst3},
 };
 
 bool groupFits(const Group& group, PluginFormat format) {
@@ -209,7 +210,8 @@ extern const Command kValidateCommand = {
     "usage: kv23 validate [--plugin PATH] [--strictness 1..10] [--seed N] [--group LIST]\n"
     "                     [--tier every-host|demanding|hostile] [--check-time SECONDS] [--list]\n"
     "\n"
-    "Loads the plug-in (VST 2 or CLAP: kv23 tells by what the file exports) as\n"
+    "Loads the plug-in (VST 2, CLAP or VST3: kv23 tells by what the file exports,\n"
+    "or a .vst3 bundle folder) as\n"
     "demanding hosts and validators do and runs groups of checks. These run for\n"
     "every format, written once against kv23's plug-in instance interface: load\n"
     "(instances, identity, separate state), processing (rates, block sizes,\n"
@@ -224,7 +226,7 @@ extern const Command kValidateCommand = {
     "in turn: VSTPluginMain and effEditOpen, create_plugin, init, gui.create\n"
     "and set_parent).\n"
     "\n"
-    "Two groups check one format's own rules. vst2: the AEffect record, string\n"
+    "Three groups check one format's own rules. vst2: the AEffect record, string\n"
     "limits, null pointers and stray values of the dispatcher, parameter\n"
     "indices, chunks of every size, preset chunks, keys, effClose with the\n"
     "editor open, unloading under an open editor, the host callbacks'\n"
@@ -235,7 +237,13 @@ extern const Command kValidateCommand = {
     "at the host's factor, refusals, a real drag (XTest) heard as gesture and\n"
     "value events through request_flush and flush, the same beside an audio\n"
     "thread, automation that must move the controls, gui calls from the wrong\n"
-    "thread.\n"
+    "thread. vst3: the module's entry points, the factory's records, references\n"
+    "across interfaces, setup_processing / set_active / set_processing orders,\n"
+    "latency restarts, bus arrangements, parameter texts, state through windowed,\n"
+    "unseekable and byte-wise streams, damaged states, initialize twice, calls\n"
+    "from the wrong thread, and its view (needs DISPLAY): attach/remove orders,\n"
+    "the content scale, a host without a run loop, a real drag beside an audio\n"
+    "thread heard as begin/perform/end while the button is held.\n"
     "\n"
     "Checks come in three tiers: what every host does (always run), what\n"
     "demanding hosts do (from strictness 6) and hostile input such as garbage\n"
@@ -249,7 +257,7 @@ extern const Command kValidateCommand = {
     "  --strictness N  1 is a quick smoke run, 10 runs every count in full (default 5)\n"
     "  --seed N        seed of every random choice (default 1263940147); printed\n"
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
-    "                  threads,editor,allocation,lifetime,vst2,clap); a group\n"
+    "                  threads,editor,allocation,lifetime,vst2,clap,vst3); a group\n"
     "                  for another format than the plug-in's runs nothing\n"
     "  --tier NAME     the highest tier to run, whatever the strictness\n"
     "  --list          print every check's name and tier, and run nothing\n"

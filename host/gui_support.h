@@ -25,6 +25,8 @@ struct GuiOptions {
 
 // kv23 gui for a .clap file (clap_gui_session.cpp).
 int runClapGui(const GuiOptions& options);
+// ... for a VST3 bundle or module (vst3_gui_session.cpp).
+int runVst3Gui(const GuiOptions& options);
 
 // One line on standard output, written at once. A line without arguments
 // is printed as it is: a format that is not a literal with nothing to

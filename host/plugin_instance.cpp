@@ -9,6 +9,8 @@
 #include "host/clap_instance.h"
 #include "host/vst2_host.h"
 #include "host/vst2_instance.h"
+#include "host/vst3_host.h"
+#include "host/vst3_instance.h"
 
 namespace kv::host {
 
@@ -18,6 +20,8 @@ const char* formatName(PluginFormat format) {
             return "VST 2";
         case PluginFormat::Clap:
             return "CLAP";
+        case PluginFormat::Vst3:
+            return "VST3";
     }
     return "?";
 }
@@ -45,6 +49,12 @@ double PluginInstance::toNormalised(uint32_t index, double value) const {
 std::optional<PluginFormat> pluginFormatOf(const std::string& path, std::string& error) {
     // A path without a slash would be searched for on the library path.
     std::error_code ignored;
+    // A VST3 bundle is a folder; its module is for this system.
+    if (std::filesystem::is_directory(path, ignored)) {
+        if (isVst3Path(path)) return PluginFormat::Vst3;
+        error = path + " is a folder and no VST3 bundle (NAME.vst3)";
+        return std::nullopt;
+    }
     const std::string file = std::filesystem::absolute(path, ignored).string();
     void* library = dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (library == nullptr) {
@@ -55,10 +65,14 @@ std::optional<PluginFormat> pluginFormatOf(const std::string& path, std::string&
     std::optional<PluginFormat> format;
     if (dlsym(library, "clap_entry") != nullptr)
         format = PluginFormat::Clap;
+    else if (dlsym(library, "GetPluginFactory") != nullptr)
+        format = PluginFormat::Vst3;
     else if (dlsym(library, "VSTPluginMain") != nullptr || dlsym(library, "main") != nullptr)
         format = PluginFormat::Vst2;
     else
-        error = path + " exports neither clap_entry nor VSTPluginMain: no plug-in kv23 hosts";
+        error =
+            path +
+            " exports none of clap_entry, GetPluginFactory, VSTPluginMain: no plug-in kv23 hosts";
     dlclose(library);
     return format;
 }
@@ -69,7 +83,18 @@ std::unique_ptr<PluginInstance> openPluginInstance(const std::string& path, std:
     std::optional<PluginFormat> format = pluginFormatOf(path, why);
     // A file that does not load says why through its format's own loader,
     // whose sentences name what a user of that format can do about it.
-    if (!format) format = isClapFile(path) ? PluginFormat::Clap : PluginFormat::Vst2;
+    if (!format) {
+        format = isClapFile(path)   ? PluginFormat::Clap
+                 : isVst3Path(path) ? PluginFormat::Vst3
+                                    : PluginFormat::Vst2;
+    }
+    if (*format == PluginFormat::Vst3) {
+        Vst3Options vst3Options;
+        vst3Options.trace = options.trace;
+        auto vst3 = Vst3Host::load(path, error, vst3Options);
+        if (!vst3) return nullptr;
+        return std::make_unique<Vst3Instance>(std::move(vst3));
+    }
     if (*format == PluginFormat::Clap) {
         auto clap = ClapHost::load(path, error);
         if (!clap) return nullptr;

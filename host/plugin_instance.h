@@ -2,7 +2,8 @@
 // checks drive it: identity, channels, parameters with their texts, start
 // and stop, blocks of audio with parameter changes inside them, saved state
 // and the editor. Each format is one implementation over its own host
-// (Vst2Instance over Vst2Host, ClapInstance over ClapHost); which one a file
+// (Vst2Instance over Vst2Host, ClapInstance over ClapHost, Vst3Instance
+// over Vst3Host); which one a file
 // gets is decided in one place, openPluginInstance(), by what the file is.
 //
 // Values are in the parameter's own units, as the format states them: a
@@ -35,9 +36,9 @@
 
 namespace kv::host {
 
-enum class PluginFormat { Vst2, Clap };
+enum class PluginFormat { Vst2, Clap, Vst3 };
 
-// "VST 2", "CLAP".
+// "VST 2", "CLAP", "VST3".
 const char* formatName(PluginFormat format);
 
 struct PluginIdentity {
@@ -46,12 +47,12 @@ struct PluginIdentity {
     std::string vendor;
     std::string version;  // as the format gives it ("1110", "1.1.10")
     // The id hosts keep in sessions: VST 2's unique ID as four characters,
-    // CLAP's descriptor id.
+    // CLAP's descriptor id, VST3's class id as 32 hex digits.
     std::string id;
 };
 
 struct ParameterInfo {
-    // The format's own id: the VST 2 index, the CLAP param id.
+    // The format's own id: the VST 2 index, the CLAP or VST3 param id.
     uint32_t id = 0;
     std::string name;
     std::string unit;  // empty when the format gives none
@@ -182,8 +183,9 @@ class PluginInstance {
     InstanceListener* listener_ = nullptr;
 };
 
-// The format of a plug-in file, judged by what it exports (clap_entry, or
-// VSTPluginMain / main); nothing when it is none of them, with the reason.
+// The format of a plug-in file, judged by what it exports (clap_entry,
+// GetPluginFactory, or VSTPluginMain / main), or of a VST3 bundle folder;
+// nothing when it is none of them, with the reason.
 std::optional<PluginFormat> pluginFormatOf(const std::string& path, std::string& error);
 
 // Loads `path` in its format and creates one instance. On failure returns

@@ -12,5 +12,9 @@ namespace kv::validate {
 std::string clapConstructionTrial(const std::string& path, long failAt);
 // gui.create and set_parent; A: refused, B: opened anyway.
 std::string clapEditorOpenTrial(const std::string& path, long failAt);
+// The factory's create_instance and initialize; A: no instance, B: refused.
+std::string vst3ConstructionTrial(const std::string& path, long failAt);
+// create_view and attached; A: refused, B: opened anyway.
+std::string vst3EditorOpenTrial(const std::string& path, long failAt);
 
 }  // namespace kv::validate

@@ -236,6 +236,12 @@ void constructionFailures(Context& ctx) {
                  [&](long n) { return clapConstructionTrial(path, n); });
         return;
     }
+    if (ctx.options().format == host::PluginFormat::Vst3) {
+        failEach(ctx, "allocation.construction", "create_instance and initialize",
+                 "%ld null, %ld refused in initialize",
+                 [&](long n) { return vst3ConstructionTrial(path, n); });
+        return;
+    }
     failEach(ctx, "allocation.construction", "VSTPluginMain", "%ld null, %ld without editor",
              [&](long n) { return constructionTrial(path, n); });
 }
@@ -253,6 +259,12 @@ void editorOpenFailures(Context& ctx) {
         failEach(ctx, "allocation.editor-open", "gui.create and set_parent",
                  "%ld refused, %ld opened anyway",
                  [&](long n) { return clapEditorOpenTrial(path, n); });
+        return;
+    }
+    if (ctx.options().format == host::PluginFormat::Vst3) {
+        failEach(ctx, "allocation.editor-open", "create_view and attached",
+                 "%ld refused, %ld opened anyway",
+                 [&](long n) { return vst3EditorOpenTrial(path, n); });
         return;
     }
     failEach(ctx, "allocation.editor-open", "effEditOpen", "%ld answered 0, %ld opened anyway",

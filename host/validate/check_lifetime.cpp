@@ -21,6 +21,7 @@
 #include "host/validate/signal.h"
 #include "host/validate/validator.h"
 #include "host/validate/x11_probe.h"
+#include "host/vst3_host.h"
 
 namespace kv::validate {
 
@@ -201,7 +202,8 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
     namespace fs = std::filesystem;
     const fs::path copy = fs::temp_directory_path() / format("kv23-copy-%d.so", ::getpid());
     std::error_code failed;
-    fs::copy_file(ctx.options().pluginPath, copy, fs::copy_options::overwrite_existing, failed);
+    fs::copy_file(host::vst3ModulePath(ctx.options().pluginPath), copy,
+                  fs::copy_options::overwrite_existing, failed);
     if (failed) return "cannot copy the plug-in file: " + failed.message();
     std::string why;
     auto b = host::openPluginInstance(copy.string(), why);

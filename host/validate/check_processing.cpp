@@ -81,7 +81,7 @@ void ratesAndBlocks(Context& ctx) {
 }
 
 void varyingBlocks(Context& ctx) {
-    const std::vector<float> settings = randomSettings(ctx, 64);
+    const auto variants = switchVariants(ctx, randomSettings(ctx, 64));
     const size_t frames = static_cast<size_t>(ctx.scaled(96000, 20000));
     const Stereo in = noise(ctx, frames, 0.8);
     RunOptions varying;
@@ -91,41 +91,51 @@ void varyingBlocks(Context& ctx) {
         varying.blocks.push_back(1 + static_cast<int32_t>(ctx.uniform() * 3000));
     RunOptions fixed;
     fixed.precision = Precision::Double;
-    if (!deterministicAlone(ctx, settings)) {
-        ctx.report().skip("processing.varying-block-sizes",
-                          "two renders differ even with equal blocks (dither or randomness)");
-        return;
+    double diff = 0.0;
+    for (const std::vector<float>& settings : variants) {
+        if (!deterministicAlone(ctx, settings)) {
+            ctx.report().skip("processing.varying-block-sizes",
+                              "two renders differ even with equal blocks (dither or randomness)");
+            return;
+        }
+        auto a = ctx.started(48000.0, 4096);
+        auto b = ctx.started(48000.0, 4096);
+        setAll(*a, settings);
+        setAll(*b, settings);
+        const Stereo outVarying = runThrough(*a, in, varying);
+        const Stereo outFixed = runThrough(*b, in, fixed);
+        // Block boundaries may move tiny per-call offsets, nothing audible.
+        diff = std::max(diff, maxDifference(outVarying, outFixed));
     }
-    auto a = ctx.started(48000.0, 4096);
-    auto b = ctx.started(48000.0, 4096);
-    setAll(*a, settings);
-    setAll(*b, settings);
-    const Stereo outVarying = runThrough(*a, in, varying);
-    const Stereo outFixed = runThrough(*b, in, fixed);
-    // Block boundaries may move tiny per-call offsets, nothing audible.
-    const double diff = maxDifference(outVarying, outFixed);
     ctx.report().check(diff <= 1e-9, "processing.varying-block-sizes",
-                       format("64 random sizes vs blocks of 512: largest difference %.3g", diff));
+                       format("64 random sizes vs blocks of 512, %zu switch settings: largest "
+                              "difference %.3g",
+                              variants.size(), diff));
 }
 
 // Zero-frame calls between the blocks, and zero-frame calls on their own
 // must leave the buffers alone.
 void zeroFrameCalls(Context& ctx) {
-    const std::vector<float> settings = randomSettings(ctx, 64);
+    const auto variants = switchVariants(ctx, randomSettings(ctx, 64));
     const size_t frames = static_cast<size_t>(ctx.scaled(96000, 20000));
     const Stereo in = noise(ctx, frames, 0.8);
     RunOptions fixed;
     fixed.precision = Precision::Double;
-    const bool comparable = deterministicAlone(ctx, settings);
-    auto b = ctx.started(48000.0, 4096);
-    setAll(*b, settings);
-    const Stereo outFixed = runThrough(*b, in, fixed);
-    auto c = ctx.started(48000.0, 4096);
-    setAll(*c, settings);
-    RunOptions withZero = fixed;
-    withZero.zeroFrameCalls = true;
-    const Stereo outZero = runThrough(*c, in, withZero);
-    const double zeroDiff = comparable ? maxDifference(outZero, outFixed) : 0.0;
+    bool comparable = true;
+    double zeroDiff = 0.0;
+    std::unique_ptr<host::PluginInstance> c;
+    for (const std::vector<float>& settings : variants) {
+        comparable = comparable && deterministicAlone(ctx, settings);
+        auto b = ctx.started(48000.0, 4096);
+        setAll(*b, settings);
+        const Stereo outFixed = runThrough(*b, in, fixed);
+        c = ctx.started(48000.0, 4096);
+        setAll(*c, settings);
+        RunOptions withZero = fixed;
+        withZero.zeroFrameCalls = true;
+        const Stereo outZero = runThrough(*c, in, withZero);
+        if (comparable) zeroDiff = std::max(zeroDiff, maxDifference(outZero, outFixed));
+    }
     const size_t channels = static_cast<size_t>(std::max({c->inputs(), c->outputs(), 1}));
     std::vector<float> f(channels, 0.25f);
     std::vector<double> d(channels, 0.5);
@@ -147,47 +157,50 @@ void zeroFrameCalls(Context& ctx) {
 }
 
 void inPlace(Context& ctx) {
-    const std::vector<float> settings = randomSettings(ctx, 64);
+    const auto variants = switchVariants(ctx, randomSettings(ctx, 64));
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 8000));
     const Stereo in = noise(ctx, frames, 1.0);
     std::string problem;
-    if (!deterministicAlone(ctx, settings)) {
-        ctx.report().skip("processing.in-place",
-                          "two renders differ even with separate buffers (dither or randomness)");
-        return;
-    }
     bool twoPrecisions = true;
-    for (Precision precision : {Precision::Single, Precision::Double}) {
-        auto a = ctx.started(44100.0, 512);
-        auto b = ctx.started(44100.0, 512);
-        if (precision == Precision::Double && !a->capabilities().doublePrecision) {
-            twoPrecisions = false;
-            break;
+    for (const std::vector<float>& settings : variants) {
+        if (!deterministicAlone(ctx, settings)) {
+            ctx.report().skip(
+                "processing.in-place",
+                "two renders differ even with separate buffers (dither or randomness)");
+            return;
         }
-        setAll(*a, settings);
-        setAll(*b, settings);
-        RunOptions separate;
-        separate.precision = precision;
-        RunOptions shared = separate;
-        shared.inPlace = true;
-        const Stereo outSeparate = runThrough(*a, in, separate);
-        const Stereo outShared = runThrough(*b, in, shared);
-        if (!bitIdentical(outSeparate, outShared) && problem.empty()) {
-            problem = format("%s-bit in-place output differs by %.3g",
-                             precision == Precision::Single ? "32" : "64",
-                             maxDifference(outSeparate, outShared));
+        for (Precision precision : {Precision::Single, Precision::Double}) {
+            auto a = ctx.started(44100.0, 512);
+            auto b = ctx.started(44100.0, 512);
+            if (precision == Precision::Double && !a->capabilities().doublePrecision) {
+                twoPrecisions = false;
+                break;
+            }
+            setAll(*a, settings);
+            setAll(*b, settings);
+            RunOptions separate;
+            separate.precision = precision;
+            RunOptions shared = separate;
+            shared.inPlace = true;
+            const Stereo outSeparate = runThrough(*a, in, separate);
+            const Stereo outShared = runThrough(*b, in, shared);
+            if (!bitIdentical(outSeparate, outShared) && problem.empty()) {
+                problem = format("%s-bit in-place output differs by %.3g",
+                                 precision == Precision::Single ? "32" : "64",
+                                 maxDifference(outSeparate, outShared));
+            }
         }
     }
     ctx.report().check(
         problem.empty(), "processing.in-place",
-        problem.empty()
-            ? format("%s, %zu frames bit-identical",
-                     twoPrecisions ? "32 and 64 bit" : "32 bit (no 64-bit processing)", frames)
-            : problem);
+        problem.empty() ? format("%s, %zu switch settings, %zu frames bit-identical",
+                                 twoPrecisions ? "32 and 64 bit" : "32 bit (no 64-bit processing)",
+                                 variants.size(), frames)
+                        : problem);
 }
 
 void precisionAlternation(Context& ctx) {
-    const std::vector<float> settings = randomSettings(ctx, 64);
+    const auto variants = switchVariants(ctx, randomSettings(ctx, 64));
     {
         std::string error;
         auto probe = ctx.load(error);
@@ -197,30 +210,35 @@ void precisionAlternation(Context& ctx) {
             return;
         }
     }
-    if (!deterministicAlone(ctx, settings)) {
-        ctx.report().skip("processing.precision-alternation",
-                          "two renders differ anyway (dither or randomness)");
-        return;
-    }
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 8000));
     const Stereo in = noise(ctx, frames, 1.0);
-    auto a = ctx.started(44100.0, 512);
-    auto b = ctx.started(44100.0, 512);
-    setAll(*a, settings);
-    setAll(*b, settings);
-    RunOptions alternate;
-    alternate.precision = Precision::Alternate;
-    alternate.blocks = {256, 511, 1};
-    RunOptions all64 = alternate;
-    all64.precision = Precision::Double;
-    const Stereo mixed = runThrough(*a, in, alternate);
-    const Stereo reference = runThrough(*b, in, all64);
-    const double diff = relativeDifference(mixed, reference);
+    double diff = 0.0;
+    for (const std::vector<float>& settings : variants) {
+        if (!deterministicAlone(ctx, settings)) {
+            ctx.report().skip("processing.precision-alternation",
+                              "two renders differ anyway (dither or randomness)");
+            return;
+        }
+        auto a = ctx.started(44100.0, 512);
+        auto b = ctx.started(44100.0, 512);
+        setAll(*a, settings);
+        setAll(*b, settings);
+        RunOptions alternate;
+        alternate.precision = Precision::Alternate;
+        alternate.blocks = {256, 511, 1};
+        RunOptions all64 = alternate;
+        all64.precision = Precision::Double;
+        const Stereo mixed = runThrough(*a, in, alternate);
+        const Stereo reference = runThrough(*b, in, all64);
+        diff = std::max(diff, relativeDifference(mixed, reference));
+    }
     // Float rounding of the 32-bit outputs is 6e-8 relative; state shared
     // wrongly between the two paths shows as far more.
     ctx.report().check(
         diff <= 1e-6, "processing.precision-alternation",
-        format("32/64-bit alternating vs all 64-bit: largest relative difference %.3g", diff));
+        format("32/64-bit alternating vs all 64-bit, %zu switch settings: largest relative "
+               "difference %.3g",
+               variants.size(), diff));
 }
 
 // The first four parameters' corners (each at 0 or 1) and random settings,

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "host/validate/validator.h"
+#include "host/vst3_host.h"
 
 namespace kv::validate {
 
@@ -119,7 +120,8 @@ std::unique_ptr<host::Vst2Host> Context::startedVst2(float sampleRate, int32_t b
 
 void Context::pinLibrary() {
     if (pinned_ != nullptr) return;
-    std::string path = options_.pluginPath;
+    // A VST3 bundle is a folder: the module in it is the library.
+    std::string path = host::vst3ModulePath(options_.pluginPath);
     if (path.find('/') == std::string::npos) path = "./" + path;
     pinned_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }

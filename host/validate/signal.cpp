@@ -192,6 +192,23 @@ std::vector<float> randomSettings(Context& ctx, int32_t count) {
     return values;
 }
 
+std::vector<std::vector<float>> switchVariants(Context& ctx, const std::vector<float>& settings) {
+    std::string error;
+    const auto probe = ctx.load(error);
+    if (!probe) return {settings};
+    std::vector<std::vector<float>> variants(2, settings);
+    bool any = false;
+    for (uint32_t i = 0; i < probe->parameterCount() && i < settings.size(); ++i) {
+        const host::ParameterInfo& p = probe->parameters()[i];
+        if (!p.stepped || p.readOnly || !(p.max - p.min <= 8.0)) continue;
+        variants[0][i] = 0.0f;
+        variants[1][i] = 1.0f;
+        any = true;
+    }
+    if (!any) variants.resize(1);
+    return variants;
+}
+
 double toDb(double linear) {
     return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
 }

@@ -70,6 +70,11 @@ void setAll(host::PluginInstance& instance, const std::vector<float>& values);
 std::vector<double> readAll(host::PluginInstance& instance);
 // Random normalised values for every parameter.
 std::vector<float> randomSettings(Context& ctx, int32_t count);
+// `settings` with every switch-like parameter (stepped, at most 8 steps: a
+// quality, a mode, a pad) at its first value, then all at their last: a
+// check of one setting runs in each mode such parameters select, not only
+// in the one chance picks. Just `settings` for a plug-in without any.
+std::vector<std::vector<float>> switchVariants(Context& ctx, const std::vector<float>& settings);
 
 double toDb(double linear);
 

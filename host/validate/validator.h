@@ -178,5 +178,10 @@ std::vector<Check> lifetimeChecks();
 std::vector<Check> clapChecks();
 // Its panel (check_clap_gui.cpp), which clapChecks() ends with.
 std::vector<Check> clapGuiChecks();
+// VST3's own rules: the module, factory, references, call orders, buses,
+// texts, streams (check_vst3.cpp), and its view's (check_vst3_view.cpp),
+// which vst3Checks() ends with.
+std::vector<Check> vst3Checks();
+std::vector<Check> vst3ViewChecks();
 
 }  // namespace kv::validate
