@@ -82,7 +82,7 @@ void ClapGuiSession::open() {
     installXErrorLog();
 
     std::string error;
-    host_ = ClapHost::load(options_.plugin.path, error);
+    host_ = ClapHost::load(options_.plugin.path, error, options_.plugin.id);
     if (!host_) throw RunError(error);
     gui_ = host_->gui();
     const clap_plugin_t* p = host_->plugin();
@@ -99,9 +99,9 @@ void ClapGuiSession::open() {
         width = 240;  // resized once the panel tells its size after set_parent
         height = 400;
     }
-    const char* name = host_->descriptor().name;
+    const std::string& name = host_->descriptor().name;
     window_.emplace(dpy_, static_cast<int>(width), static_cast<int>(height),
-                    std::string("kv23 - ") + (name && *name ? name : "plug-in"));
+                    "kv23 - " + (name.empty() ? std::string("plug-in") : name));
     clap_window_t parent{};
     parent.api = CLAP_WINDOW_API_X11;
     parent.x11 = window_->id();

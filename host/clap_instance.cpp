@@ -33,13 +33,13 @@ ClapInstance::~ClapInstance() {
 }
 
 PluginIdentity ClapInstance::identity() const {
-    const clap_plugin_descriptor_t& d = host_->descriptor();
+    const ClapDescriptor& d = host_->descriptor();
     PluginIdentity id;
     id.format = PluginFormat::Clap;
-    id.name = d.name ? d.name : "";
-    id.vendor = d.vendor ? d.vendor : "";
-    id.version = d.version ? d.version : "";
-    id.id = d.id ? d.id : "";
+    id.name = d.name;
+    id.vendor = d.vendor;
+    id.version = d.version;
+    id.id = d.id;
     return id;
 }
 

@@ -36,6 +36,8 @@ class ClapInstance final : public PluginInstance, private ClapHostListener {
     std::optional<double> textToValue(uint32_t index, const std::string& text) override;
 
     bool start(double rate, uint32_t maxFrames) override;
+    std::string refusal() const override { return host_->refusal(); }
+    std::string fault() const override { return host_->fault(); }
     void stop() override;
     bool running() const override { return host_->active(); }
     bool process(float** in, float** out, uint32_t frames,

@@ -187,16 +187,20 @@ class BlockRunner {
           run64_(std::move(run64)) {}
 
     size_t outChannels() const { return map_.sink.size(); }
+    // Output samples of the plug-in that were NaN or infinite, and the frame
+    // of the render where the first was.
+    int64_t nonFinite() const { return nonFinite_; }
+    int64_t firstNonFinite() const { return firstNonFinite_; }
 
     void run(const float* in, int fileChannels, float* out, int64_t frames, int64_t pos) {
         if (useDouble_) {
             fill(d_, in, fileChannels, frames);
             run64_(d_.inPointers(), d_.outPointers(), static_cast<int32_t>(frames), pos);
-            collect(d_, out, frames);
+            collect(d_, out, frames, pos);
         } else {
             fill(f_, in, fileChannels, frames);
             run32_(f_.inPointers(), f_.outPointers(), static_cast<int32_t>(frames), pos);
-            collect(f_, out, frames);
+            collect(f_, out, frames, pos);
         }
     }
 
@@ -221,7 +225,13 @@ class BlockRunner {
     }
 
     template <typename T>
-    void collect(ChannelBuffers<T>& b, float* out, int64_t frames) const {
+    void collect(ChannelBuffers<T>& b, float* out, int64_t frames, int64_t pos) {
+        for (size_t c = 0; c < b.outputs(); ++c) {
+            for (int64_t i = 0; i < frames; ++i) {
+                if (std::isfinite(b.out(c)[static_cast<size_t>(i)])) continue;
+                if (nonFinite_++ == 0 || pos + i < firstNonFinite_) firstNonFinite_ = pos + i;
+            }
+        }
         const size_t channels = map_.sink.size();
         for (size_t k = 0; k < channels; ++k) {
             const int src = map_.sink[k];
@@ -238,6 +248,8 @@ class BlockRunner {
     ChannelBuffers<double> d_;
     Run32 run32_;
     Run64 run64_;
+    int64_t nonFinite_ = 0;
+    int64_t firstNonFinite_ = -1;
 };
 
 // An automation file: one change a line, "FRAME PARAM VALUE", where PARAM
@@ -359,11 +371,10 @@ int runProcess(const std::vector<std::string>& args) {
     const auto automation = r.automation.empty() ? std::vector<std::pair<int64_t, Setting>>{}
                                                  : readAutomation(r.automation);
 
-    LoadOptions loadOptions;
-    if (r.plugin.trace) loadOptions.trace = stderr;
     std::string error;
     const std::string path = r.plugin.path.empty() ? defaultPluginPath() : r.plugin.path;
-    const std::unique_ptr<PluginInstance> plugin = openPluginInstance(path, error, loadOptions);
+    const std::unique_ptr<PluginInstance> plugin =
+        openPluginInstance(path, error, loadOptions(r.plugin));
     if (!plugin) throw RunError(error);
     const bool ours = isOurPlugin(*plugin);
     if (!r.namedOption.empty() && !ours) {
@@ -383,7 +394,10 @@ int runProcess(const std::vector<std::string>& args) {
                        (r.useDouble ? "64-bit (drop --double)" : "32-bit float") + " audio");
     }
     if (!plugin->start(pluginRate, static_cast<uint32_t>(r.block))) {
-        throw RunError("the plug-in refused to activate at " + std::to_string(pluginRate) + " Hz");
+        const std::string why = plugin->refusal();
+        throw RunError(why.empty() ? "the plug-in refused to start at " +
+                                         std::to_string(static_cast<long>(pluginRate)) + " Hz"
+                                   : "the plug-in refused to start: " + why);
     }
     for (const ParamChange& c : settings)
         plugin->setValue(c.index, c.value);
@@ -406,8 +420,10 @@ int runProcess(const std::vector<std::string>& args) {
         }
         return std::span<const ParamChange>(inBlock);
     };
-    const auto failed = [](int64_t pos) {
-        return RunError("the plug-in's process answered an error at frame " + std::to_string(pos));
+    const auto failed = [&plugin](int64_t pos) {
+        const std::string fault = plugin->fault();
+        return RunError("the plug-in's process answered an error at frame " + std::to_string(pos) +
+                        (fault.empty() ? "" : " (" + fault + ")"));
     };
     const BlockRunner::Run32 run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
         if (!plugin->process(in, out, static_cast<uint32_t>(frames), changesFor(pos, frames)))
@@ -481,6 +497,16 @@ int runProcess(const std::vector<std::string>& args) {
     }
     progress.finish();
     plugin->stop();
+    // A render with NaN or infinite samples is no render: a player or a mix
+    // that reads it goes silent or blows up. OUT is not written.
+    if (runner.nonFinite() > 0) {
+        throw RunError("the plug-in wrote " + std::to_string(runner.nonFinite()) +
+                       " samples that are not finite (NaN or infinity), the first at frame " +
+                       std::to_string(runner.firstNonFinite()) + "; " + r.output +
+                       " was not written");
+    }
+    if (const std::string fault = plugin->fault(); !fault.empty())
+        std::fprintf(stderr, "kv23 process: the plug-in's fault: %s\n", fault.c_str());
     writer.commit();
     return 0;
 }

@@ -71,7 +71,7 @@ std::unique_ptr<PluginInstance> openPluginInstance(const std::string& path, std:
     // whose sentences name what a user of that format can do about it.
     if (!format) format = isClapFile(path) ? PluginFormat::Clap : PluginFormat::Vst2;
     if (*format == PluginFormat::Clap) {
-        auto clap = ClapHost::load(path, error);
+        auto clap = ClapHost::load(path, error, options.pluginId);
         if (!clap) return nullptr;
         return std::make_unique<ClapInstance>(std::move(clap));
     }

@@ -103,6 +103,8 @@ class InstanceListener {
 
 struct LoadOptions {
     FILE* trace = nullptr;  // every call the plug-in makes into the host, when set
+    // Which plug-in of a file that holds several (CLAP: its id); empty: the first.
+    std::string pluginId;
 };
 
 class PluginInstance {
@@ -138,6 +140,8 @@ class PluginInstance {
     // Ready to process at `rate` in blocks of at most `maxFrames`; false
     // when the plug-in refuses. stop() undoes it; start() again may change both.
     virtual bool start(double rate, uint32_t maxFrames) = 0;
+    // Why the last start() answered false, naming the call that refused.
+    virtual std::string refusal() const { return {}; }
     virtual void stop() = 0;
     virtual bool running() const = 0;
 
@@ -171,6 +175,11 @@ class PluginInstance {
     virtual void idle() = 0;
     virtual bool editorOpen() const = 0;
     virtual void closeEditor() = 0;
+
+    // The first fault kv23 noticed in what the plug-in did after loading
+    // (an event shorter than its type, a state without end), one sentence
+    // naming it; empty when none.
+    virtual std::string fault() const { return {}; }
 
     void setListener(InstanceListener* listener) { listener_ = listener; }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/plugin_calls.h"
 #include "host/vst2_host.h"
 
 namespace kv::host {
@@ -22,7 +23,11 @@ float toVst(double value) {
 
 Vst2Instance::Vst2Instance(std::unique_ptr<Vst2Host> host) : host_(std::move(host)) {
     host_->setCallbackHook([this](const HostCall& call, void* /*ptr*/) { return heard(call); });
-    host_->dispatch(effOpen);
+    {
+        PluginCall call("effOpen");
+        host_->dispatch(effOpen);
+    }
+    PluginCall call("effGetParamName and the other parameter texts");
     const int32_t count = std::max(host_->numParams(), 0);
     for (int32_t i = 0; i < count; ++i) {
         ParameterInfo p;

@@ -9,8 +9,8 @@
 namespace kv::validate {
 
 // create_plugin and init; A: no instance, B: init refused.
-std::string clapConstructionTrial(const std::string& path, long failAt);
+std::string clapConstructionTrial(const std::string& path, const std::string& id, long failAt);
 // gui.create and set_parent; A: refused, B: opened anyway.
-std::string clapEditorOpenTrial(const std::string& path, long failAt);
+std::string clapEditorOpenTrial(const std::string& path, const std::string& id, long failAt);
 
 }  // namespace kv::validate

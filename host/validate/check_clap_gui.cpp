@@ -115,7 +115,7 @@ std::unique_ptr<Rig> rigFor(Context& ctx, const std::string& name) {
         return nullptr;
     }
     std::string error;
-    rig->clap = ClapHost::load(ctx.options().pluginPath, error);
+    rig->clap = ClapHost::load(ctx.options().pluginPath, error, ctx.options().pluginId);
     if (!rig->clap) throw std::runtime_error(error);
     rig->gui = rig->clap->gui();
     if (!rig->gui || !rig->gui->is_api_supported(rig->p(), CLAP_WINDOW_API_X11, false)) {

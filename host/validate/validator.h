@@ -38,6 +38,7 @@ const char* tierName(Tier tier);
 
 struct Options {
     std::string pluginPath;
+    std::string pluginId;  // which plug-in of a file with several (CLAP); empty: the first
     host::PluginFormat format = host::PluginFormat::Vst2;  // what the file is
     int strictness = 5;
     uint64_t seed = 0x4B563233;    // 'KV23'
