@@ -216,6 +216,7 @@ std::string ClapHost::misuse() const {
 void ClapHost::noteFault(const std::string& sentence) {
     const std::lock_guard<std::mutex> hold(faultLock_);
     if (fault_.empty()) fault_ = sentence;
+    faulted_ = true;
 }
 
 std::string ClapHost::fault() const {
@@ -232,17 +233,20 @@ bool ClapHost::deliver(const clap_event_header_t* event) {
         return false;
     }
     if (pushes_.fetch_add(1) + 1 > kClapMaxEventsPerCall) {
-        noteFault("the plug-in pushed more than " + std::to_string(kClapMaxEventsPerCall) +
-                  " output events in one call; kv23 refused the rest");
+        // Said once; the rest of a flood costs a comparison each.
+        if (!faulted_.exchange(true))
+            noteFault("the plug-in pushed more than " + std::to_string(kClapMaxEventsPerCall) +
+                      " output events in one call; kv23 refused the rest");
         return false;
     }
     const uint32_t least =
         event->space_id == CLAP_CORE_EVENT_SPACE_ID ? coreEventSize(event->type) : 0;
     if (event->size < sizeof(clap_event_header_t) || event->size < least) {
-        noteFault("the plug-in pushed an output event of type " + std::to_string(event->type) +
-                  " whose size says " + std::to_string(event->size) + " bytes, less than the " +
-                  std::to_string(std::max<size_t>(least, sizeof(clap_event_header_t))) +
-                  " of its type; kv23 refused it");
+        if (!faulted_)
+            noteFault("the plug-in pushed an output event of type " + std::to_string(event->type) +
+                      " whose size says " + std::to_string(event->size) + " bytes, less than the " +
+                      std::to_string(std::max<size_t>(least, sizeof(clap_event_header_t))) +
+                      " of its type; kv23 refused it");
         return false;
     }
     if (refuseNth_ != 0 && pushes_.load() % refuseNth_ == 0) return false;
@@ -295,7 +299,7 @@ bool openFactory(const std::string& path, const std::string& absolute, OpenedFac
                 ", which kv23 (CLAP 1) cannot host";
         return false;
     }
-    if (std::string bad = checkFunctions("its clap_entry", &f.entry->init, 3, kEntryFields);
+    if (std::string bad = checkFunctions("clap_entry", &f.entry->init, 3, kEntryFields);
         !bad.empty()) {
         f.entry = nullptr;
         error = path + ": " + bad;
@@ -318,7 +322,7 @@ bool openFactory(const std::string& path, const std::string& absolute, OpenedFac
         error = path + " offers no plug-in factory";
         return false;
     }
-    if (std::string bad = checkFunctions("its plug-in factory", f.factory, 3, kFactoryFields);
+    if (std::string bad = checkFunctions("plugin_factory", f.factory, 3, kFactoryFields);
         !bad.empty()) {
         error = path + ": " + bad;
         return false;

@@ -235,7 +235,8 @@ class ClapHost {
     std::vector<clap_audio_buffer_t> inBuffers_, outBuffers_;
     std::string refusal_;
     mutable std::mutex faultLock_;
-    std::string fault_;                // under faultLock_
+    std::string fault_;  // under faultLock_
+    std::atomic<bool> faulted_{false};
     std::atomic<uint32_t> pushes_{0};  // output events of the current call
     uint32_t refuseNth_ = 0;
     double longestTimerMs_ = 0.0;

@@ -125,15 +125,16 @@ bool readableText(const char* text, size_t limit, std::string& out) {
 
 std::string checkFunctions(const char* what, const void* table, size_t count,
                            const char* const* names) {
-    if (table == nullptr) return std::string(what) + " is null";
+    if (table == nullptr) return std::string("its ") + what + " is null";
     std::vector<void*> functions(count);
     if (!copyIfReadable(functions.data(), table, count * sizeof(void*)))
-        return std::string(what) + " points to memory that cannot be read";
+        return std::string("its ") + what + " is at an address that cannot be read";
     for (size_t i = 0; i < count; ++i) {
-        if (functions[i] == nullptr) return std::string(what) + "'s " + names[i] + " is null";
+        if (functions[i] == nullptr) return std::string(what) + "." + names[i] + " is null";
         Dl_info info{};
         if (::dladdr(functions[i], &info) == 0)
-            return std::string(what) + "'s " + names[i] + " points outside any loaded library";
+            return std::string(what) + "." + names[i] +
+                   " points outside any loaded library (garbage where a function belongs)";
     }
     return {};
 }
@@ -142,18 +143,16 @@ std::string checkPlugin(const clap_plugin_t* plugin) {
     clap_plugin_t copy{};
     if (!copyIfReadable(&copy, plugin, sizeof copy))
         return "create_plugin's answer points to memory that cannot be read";
-    if (copy.desc == nullptr) return "the plug-in's desc is null";
+    if (copy.desc == nullptr) return "clap_plugin.desc is null";
     clap_plugin_descriptor_t d{};
     if (!copyIfReadable(&d, copy.desc, sizeof d))
-        return "the plug-in's desc points to memory that cannot be read";
-    return checkFunctions("the plug-in", &plugin->init, 10, kPluginFields);
+        return "clap_plugin.desc points to memory that cannot be read";
+    return checkFunctions("clap_plugin", &plugin->init, 10, kPluginFields);
 }
 
 std::string checkExtension(const char* id, const void* extension) {
     for (const Known& k : kExtensions) {
-        if (std::strcmp(id, k.id) == 0)
-            return checkFunctions((std::string("its extension ") + id).c_str(), extension, k.count,
-                                  k.names);
+        if (std::strcmp(id, k.id) == 0) return checkFunctions(id, extension, k.count, k.names);
     }
     return {};
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -98,67 +99,83 @@ std::set<std::string> parseGroups(const std::string& list) {
     return groups;
 }
 
-// What the file holds, learnt in a child process with a time budget: its
-// format and the ids of the plug-ins to check, each loaded once with its
-// identity, channels and parameters read. A plug-in that crashes or hangs
-// there costs the child, and is named with the call it was in.
-struct Holdings {
-    PluginFormat format = PluginFormat::Vst2;
-    std::vector<std::string> ids;  // CLAP: every plug-in to check; VST 2: one, empty
-};
-
-Holdings inspect(const std::string& path, const std::string& onlyId, int seconds) {
+// Runs `body` in a child process with a time budget, recording the call
+// into the plug-in it is in; a crash or a hang becomes a sentence naming
+// that call. The body's own failure is its sentence.
+validate::ChildOutcome isolated(const std::function<std::string()>& body, int seconds) {
     constexpr size_t kCallName = 256;
     auto* call = static_cast<char*>(
         mmap(nullptr, kCallName, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (call == MAP_FAILED) throw RunError("cannot map memory shared with the loading child");
     call[0] = '\0';
-    const validate::ChildOutcome outcome = validate::runInChild(
+    validate::ChildOutcome outcome = validate::runInChild(
         [&]() -> std::string {
             recordCallsIn(call, kCallName);
+            return body();
+        },
+        seconds);
+    const std::string where = call[0] ? std::string(" in ") + call : std::string();
+    munmap(call, kCallName);
+    if (outcome.ok) return outcome;
+    if (outcome.message.rfind("timed out", 0) == 0)
+        outcome.message = "the plug-in did not finish loading within " + std::to_string(seconds) +
+                          " s: it hangs" + where;
+    else if (outcome.message.rfind("killed by signal", 0) == 0)
+        outcome.message =
+            "the plug-in crashed while kv23 loaded it (" + outcome.message + ")" + where;
+    return outcome;
+}
+
+// What the file holds, learnt in a child: its format and the ids of the
+// plug-ins to check (CLAP: every one, or --id's; VST 2: one, unnamed).
+// Throws RunError when the file cannot even say that.
+std::pair<PluginFormat, std::vector<std::string>> holdings(const std::string& path,
+                                                           const std::string& onlyId, int seconds) {
+    const validate::ChildOutcome outcome = isolated(
+        [&]() -> std::string {
             std::string error;
-            std::vector<std::string> ids{onlyId};
             const auto format = pluginFormatOf(path, error);
-            if (format == PluginFormat::Clap && onlyId.empty()) {
-                ids = ClapHost::pluginIds(path, error);
-                if (ids.empty()) return error;
+            if (format != PluginFormat::Clap) {
+                if (!onlyId.empty())
+                    return "--id picks one plug-in of a CLAP file; " + path + " is no CLAP file";
+                return validate::passedWith("vst2");
             }
-            if (format != PluginFormat::Clap && !onlyId.empty())
-                return "--id picks one plug-in of a CLAP file; " + path + " is no CLAP file";
-            for (const std::string& id : ids) {
-                LoadOptions options;
-                options.pluginId = id;
-                auto instance = openPluginInstance(path, error, options);
-                if (!instance) return error;
-                (void)instance->identity();
-                (void)instance->capabilities();
-                (void)instance->inputs();
-                (void)instance->outputs();
-            }
-            std::string answer = format == PluginFormat::Clap ? "clap" : "vst2";
+            std::vector<std::string> ids{onlyId};
+            if (onlyId.empty()) ids = ClapHost::pluginIds(path, error);
+            if (ids.empty()) return error;
+            std::string answer = "clap";
             for (const std::string& id : ids)
                 answer += "\n" + id;
             return validate::passedWith(answer);
         },
         seconds);
-    const std::string where = call[0] ? std::string(" in ") + call : std::string();
-    munmap(call, kCallName);
-    if (!outcome.ok) {
-        if (outcome.message.rfind("timed out", 0) == 0)
-            throw RunError("the plug-in did not finish loading within " + std::to_string(seconds) +
-                           " s: it hangs" + (where.empty() ? std::string() : where));
-        if (outcome.message.rfind("killed by signal", 0) == 0)
-            throw RunError("the plug-in crashed while kv23 loaded it: " + outcome.message + where);
-        throw RunError(outcome.message);
-    }
-    Holdings h;
+    if (!outcome.ok) throw RunError(outcome.message);
     std::istringstream lines(outcome.message);
-    std::string line;
-    std::getline(lines, line);
-    h.format = line == "clap" ? PluginFormat::Clap : PluginFormat::Vst2;
-    while (std::getline(lines, line))
-        h.ids.push_back(line);
-    return h;
+    std::string format;
+    std::getline(lines, format);
+    std::vector<std::string> ids;
+    for (std::string id; std::getline(lines, id);)
+        ids.push_back(id);
+    if (ids.empty()) ids.emplace_back();
+    return {format == "clap" ? PluginFormat::Clap : PluginFormat::Vst2, ids};
+}
+
+// One plug-in loaded in a child with its identity, channels and parameters
+// read, as a scanner does: empty when that worked, else what went wrong.
+std::string loadsWhole(const std::string& path, const std::string& id, int seconds) {
+    const validate::ChildOutcome outcome = isolated(
+        [&]() -> std::string {
+            std::string error;
+            LoadOptions options;
+            options.pluginId = id;
+            auto instance = openPluginInstance(path, error, options);
+            if (!instance) return error;
+            (void)instance->identity();
+            (void)instance->capabilities();
+            return {};
+        },
+        seconds);
+    return outcome.ok ? std::string() : outcome.message;
 }
 
 std::set<std::string> parseChecks(const std::string& list) {
@@ -224,11 +241,9 @@ int runValidate(const std::vector<std::string>& args) {
     // Fail early, with the loader's sentence, when the file is no plug-in or
     // the plug-in does not survive being loaded.
     options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
-    const Holdings holdings =
-        inspect(options.pluginPath, choice.id, static_cast<int>(std::max(5L, checkTime / 4)));
-    options.format = holdings.format;
-    std::vector<std::string> ids = holdings.ids;
-    if (ids.empty()) ids.emplace_back();
+    const int loadBudget = static_cast<int>(std::max(5L, checkTime / 4));
+    const auto [format, ids] = holdings(options.pluginPath, choice.id, loadBudget);
+    options.format = format;
 
     std::string tiers = validate::tierName(Tier::EveryHost);
     if (options.tier >= Tier::Demanding) tiers += ", " + std::string(tierName(Tier::Demanding));
@@ -249,6 +264,12 @@ int runValidate(const std::vector<std::string>& args) {
         options.pluginId = ids[n];
         if (ids.size() > 1)
             std::fprintf(out, "== %s (%zu of %zu)\n", ids[n].c_str(), n + 1, ids.size());
+        // A plug-in that does not survive loading is checked no further.
+        if (const std::string problem = loadsWhole(options.pluginPath, ids[n], loadBudget);
+            !problem.empty()) {
+            report.fail("load.open", problem);
+            continue;
+        }
         for (const Group& group : kGroups) {
             if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
             if (!groupFits(group, options.format)) continue;

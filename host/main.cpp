@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
         }
     }
     // A plug-in call that does not come back is said, never a silent hang.
-    kv::host::warnWhenStuck(command->name, 10.0);
+    kv::host::warnWhenStuck(command->name, 5.0);
     try {
         return command->run(args);
     } catch (const kv::host::UsageError& e) {

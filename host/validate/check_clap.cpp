@@ -74,6 +74,10 @@ bool processNoise(Context& ctx, ClapHost& clap, uint32_t frames, std::string& pr
         problem = format("process answered CLAP_PROCESS_ERROR for %u frames", frames);
         return false;
     }
+    if (!clap.fault().empty()) {
+        problem = "the plug-in's fault: " + clap.fault();
+        return false;
+    }
     if (const auto bad = b.nonFinite(frames)) {
         problem = format("%u frames gave the output %g", frames, static_cast<double>(*bad));
         return false;
