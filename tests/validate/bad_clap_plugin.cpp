@@ -7,11 +7,13 @@
 // with KV_BAD_CLAP_ENTRY:
 //   init-hangs    clap_entry.init never returns
 //   huge-count    the factory says it holds 0xFFFFFFFF plug-ins
+//   describes-past-count  a descriptor at the index past the count
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
 #include <clap/ext/gui.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
+#include <clap/ext/thread-check.h>
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
 #include <sys/mman.h>
@@ -47,6 +49,10 @@ enum class Fault {
     Flood,                  // a million output events from every flush and process
     UnterminatedNames,      // a parameter name that fills its field without a zero
     BadDescriptor,          // no name, null features, CLAP version 0.9
+    // Not faults: what CLAP allows and a host must meet.
+    SideChain,          // a second, mono input port; an error unless the host passes both
+    NoTextReading,      // text_to_value answers false
+    ResetChecksThread,  // an error at the next block after a reset off the audio thread
 };
 
 struct Kind {
@@ -71,6 +77,9 @@ const Kind kKinds[] = {
     {Fault::Flood, "kv23.bad.flood"},
     {Fault::UnterminatedNames, "kv23.bad.unterminated-names"},
     {Fault::BadDescriptor, "kv23.bad.bad-descriptor"},
+    {Fault::SideChain, "kv23.bad.side-chain"},
+    {Fault::NoTextReading, "kv23.bad.no-text-reading"},
+    {Fault::ResetChecksThread, "kv23.bad.reset-checks-thread"},
 };
 constexpr uint32_t kCount = sizeof kKinds / sizeof kKinds[0];
 
@@ -109,6 +118,8 @@ struct Bad {
     const clap_host_t* host = nullptr;
     const clap_host_params_t* hostParams = nullptr;
     const clap_host_timer_support_t* hostTimers = nullptr;
+    const clap_host_thread_check_t* hostThreads = nullptr;
+    bool resetOffAudioThread = false;
     double gain = 1.0;
     clap_id timer = CLAP_INVALID_ID;
 };
@@ -183,8 +194,8 @@ bool paramText(const clap_plugin_t*, clap_id id, double value, char* text, uint3
     return true;
 }
 
-bool paramRead(const clap_plugin_t*, clap_id id, const char* text, double* value) {
-    if (id != 0) return false;
+bool paramRead(const clap_plugin_t* p, clap_id id, const char* text, double* value) {
+    if (id != 0 || of(p).fault == Fault::NoTextReading) return false;
     char* end = nullptr;
     *value = std::strtod(text, &end);
     return end != text;
@@ -215,13 +226,22 @@ const uint64_t kGarbage[8] = {0x0123456789abcdefu, 0xfedcba9876543210u, 0x111111
                               0x2222222222222222u, 0x3333333333333333u, 0x4444444444444444u,
                               0x5555555555555555u, 0x6666666666666666u};
 
-// audio-ports: one stereo port each way.
-uint32_t portCount(const clap_plugin_t*, bool) {
-    return 1;
+// audio-ports: one stereo port each way (and a mono side-chain input).
+uint32_t portCount(const clap_plugin_t* p, bool input) {
+    return input && of(p).fault == Fault::SideChain ? 2 : 1;
 }
 
 bool portGet(const clap_plugin_t* p, uint32_t index, bool input, clap_audio_port_info_t* info) {
-    if (index != 0) return false;
+    if (index >= portCount(p, input)) return false;
+    if (index == 1) {
+        *info = {};
+        info->id = 2;
+        std::strcpy(info->name, "side-chain");
+        info->channel_count = 1;
+        info->port_type = CLAP_PORT_MONO;
+        info->in_place_pair = CLAP_INVALID_ID;
+        return true;
+    }
     *info = {};
     info->id = input ? 0 : 1;
     std::strcpy(info->name, input ? "in" : "out");
@@ -328,6 +348,8 @@ bool init(const clap_plugin_t* p) {
         static_cast<const clap_host_params_t*>(b.host->get_extension(b.host, CLAP_EXT_PARAMS));
     b.hostTimers = static_cast<const clap_host_timer_support_t*>(
         b.host->get_extension(b.host, CLAP_EXT_TIMER_SUPPORT));
+    b.hostThreads = static_cast<const clap_host_thread_check_t*>(
+        b.host->get_extension(b.host, CLAP_EXT_THREAD_CHECK));
     return true;
 }
 void destroy(const clap_plugin_t* p) {
@@ -341,7 +363,12 @@ bool startProcessing(const clap_plugin_t* p) {
     return of(p).fault != Fault::RefusesProcessing;
 }
 void stopProcessing(const clap_plugin_t*) {}
-void reset(const clap_plugin_t*) {}
+void reset(const clap_plugin_t* p) {
+    Bad& b = of(p);
+    if (b.fault == Fault::ResetChecksThread && b.hostThreads &&
+        !b.hostThreads->is_audio_thread(b.host))
+        b.resetOffAudioThread = true;
+}
 
 clap_process_status process(const clap_plugin_t* p, const clap_process_t* process) {
     Bad& b = of(p);
@@ -349,6 +376,11 @@ clap_process_status process(const clap_plugin_t* p, const clap_process_t* proces
     speak(b, process->out_events);
     if (process->audio_inputs_count < 1 || process->audio_outputs_count < 1)
         return CLAP_PROCESS_ERROR;
+    if (b.fault == Fault::SideChain &&
+        (process->audio_inputs_count != 2 || process->audio_inputs[1].channel_count != 1 ||
+         !process->audio_inputs[1].data32 || !process->audio_inputs[1].data32[0]))
+        return CLAP_PROCESS_ERROR;
+    if (b.resetOffAudioThread) return CLAP_PROCESS_ERROR;
     const clap_audio_buffer_t& in = process->audio_inputs[0];
     const clap_audio_buffer_t& out = process->audio_outputs[0];
     for (uint32_t c = 0; c < 2; ++c) {
@@ -369,7 +401,8 @@ const void* extension(const clap_plugin_t* p, const char* id) {
     }
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kPorts;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;
-    const bool withGui = f == Fault::HugeSize || f == Fault::ShortEvents || f == Fault::Flood;
+    const bool withGui =
+        f == Fault::None || f == Fault::HugeSize || f == Fault::ShortEvents || f == Fault::Flood;
     if (withGui && std::strcmp(id, CLAP_EXT_GUI) == 0) return &kGui;
     if (withGui && std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimer;
     return nullptr;
@@ -414,6 +447,8 @@ uint32_t kindAt(uint32_t index) {
 }
 
 const clap_plugin_descriptor_t* describe(const clap_plugin_factory_t*, uint32_t index) {
+    // A factory that describes what it does not have: no host asks it.
+    if (entryFault("describes-past-count") && index == kCount) return descriptorOf(0);
     return index < kCount ? descriptorOf(kindAt(index)) : nullptr;
 }
 

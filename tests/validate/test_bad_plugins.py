@@ -49,6 +49,13 @@ CLAP_CASES = {
               ("gui", "more than 65536 output events in one call", 1)],
     "bad-descriptor": [("validate --check clap.descriptor",
                         "the descriptor has no name; the descriptor's features are null", 1)],
+    # What CLAP allows, which kv23 must meet rather than fail.
+    "side-chain": [("process", "", 0),
+                   ("validate --check clap.activation-orders,processing.in-place", "2 passed, 0 failed", 0)],
+    "no-text-reading": [("validate --check clap.parameter-texts", "read no text (allowed)", 0)],
+    "reset-checks-thread": [("validate --check clap.activation-orders", "1 passed, 0 failed", 0)],
+    "good": [("gui", "open 100 100", 0),
+             ("validate --check clap.gui-refusals", "PASS  clap.gui-refusals", 0)],
 }
 
 
@@ -71,8 +78,9 @@ def command_line(command, plugin, work, extra):
                 "--plugin", plugin] + extra
     if words[0] == "gui":
         return [PRIVATE_X, "--", KV23, "gui", "--close-after", "400", "--plugin", plugin] + extra
-    return [KV23, "validate", "--plugin", plugin, "--strictness", "1", "--tier", "hostile",
-            "--check-time", "20"] + words[1:] + extra
+    display = [PRIVATE_X, "--"] if "gui" in command else []
+    return display + [KV23, "validate", "--plugin", plugin, "--strictness", "1", "--tier", "hostile",
+                      "--check-time", "20"] + words[1:] + extra
 
 
 def expect(command, args, words, status, limit=40, env=None):
@@ -97,7 +105,26 @@ def test_clap(bad, work):
     expect("validate", command_line("validate", bad, work, []), "it hangs in clap_entry.init", 1, env=env)
     env = dict(os.environ, KV_BAD_CLAP_ENTRY="huge-count")
     expect("info", command_line("info", bad, work, []), "get_plugin_count answers 4294967295", 1, env=env)
-    print("CLAP: names within their field; clap_entry.init hanging and a huge plug-in count named")
+    # No host asks for a descriptor past the count: only the hostile tier does.
+    env = dict(os.environ, KV_BAD_CLAP_ENTRY="describes-past-count")
+    args = command_line("validate --check clap.descriptor,clap.stray-factory-queries", bad, work,
+                        ["--id", "kv23.bad.good"])
+    expect("validate", args, "FAIL  clap.stray-factory-queries", 1, env=env)
+    expect("validate", args + ["--tier", "every-host"], "PASS  clap.descriptor", 0, env=env)
+    print("CLAP: names within their field; clap_entry.init hanging and a huge plug-in count named; "
+          "a descriptor past the count judged in the hostile tier only")
+
+
+def test_every_plugin_of_a_file(bad, work):
+    """Without --id every plug-in of the file is checked, under a line of its own."""
+    result = run(command_line("validate --check clap.descriptor", bad, work, []), 60)
+    headers = [line for line in result.stdout.splitlines() if line.startswith("== kv23.bad.")]
+    check(len(headers) == len(CLAP_CASES) + 1 and headers[0].endswith("(1 of %d)" % len(headers)),
+          "validate checked %d plug-ins of the file:\n%s" % (len(headers), result.stdout))
+    failed_loads = result.stdout.count("FAIL  load.open")
+    check(failed_loads == 7, "%d plug-ins failed to load, not 7:\n%s" % (failed_loads, result.stdout))
+    print("validate: all %d plug-ins of one file checked, %d of them not loadable" %
+          (len(headers), failed_loads))
 
 
 def test_hang_warning(bad):
@@ -134,12 +161,13 @@ def main(argv):
     PRIVATE_X = os.environ.get("KV_PRIVATE_X", "")
     if not os.access(PRIVATE_X, os.X_OK):
         for cases in CLAP_CASES.values():
-            cases[:] = [c for c in cases if c[0] != "gui"]
+            cases[:] = [c for c in cases if "gui" not in c[0]]
         print("no kv_private_x: the gui cases are skipped")
     try:
         with tempfile.TemporaryDirectory(prefix="kv23-bad-") as work:
             write_stereo_test_wav(os.path.join(work, "in.wav"), 48000, 4800)
             test_clap(bad, work)
+            test_every_plugin_of_a_file(bad, work)
             test_hang_warning(bad)
             test_vst2(huge_counts, nan_output, string_overrun, work)
     except Failure as failure:
