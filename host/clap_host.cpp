@@ -91,9 +91,18 @@ struct ClapHost::Callbacks {
         if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
         return nullptr;
     }
-    static void requestRestart(const clap_host_t*) {}
-    static void requestProcess(const clap_host_t*) {}
-    static void requestCallback(const clap_host_t* h) { of(h).callbackRequested_ = true; }
+    // A host may act inside any call the plug-in makes; the listener hears
+    // those made on the main thread by name, before the host answers.
+    static void called(const clap_host_t* h, const char* name) {
+        ClapHost& c = of(h);
+        if (c.listener_ && c.onMainThread()) c.listener_->hostCalled(name);
+    }
+    static void requestRestart(const clap_host_t* h) { called(h, "host.request_restart"); }
+    static void requestProcess(const clap_host_t* h) { called(h, "host.request_process"); }
+    static void requestCallback(const clap_host_t* h) {
+        of(h).callbackRequested_ = true;
+        called(h, "host.request_callback");
+    }
 
     // gui: thread-safe calls; the listener hears them on the main thread.
     static void resizeHintsChanged(const clap_host_t* h) {
@@ -157,7 +166,10 @@ struct ClapHost::Callbacks {
         ClapHost& c = of(h);
         if (!c.onMainThread()) c.noteMisuse("params.clear off the main thread");
     }
-    static void requestFlush(const clap_host_t* h) { of(h).flushRequested_ = true; }
+    static void requestFlush(const clap_host_t* h) {
+        of(h).flushRequested_ = true;
+        called(h, "params.request_flush");
+    }
 
     // latency: kv23 renders offline and compensates nothing; what it owes
     // the plug-in is to hear the change on the main thread.
@@ -249,7 +261,7 @@ bool ClapHost::deliver(const clap_event_header_t* event) {
                       " of its type; kv23 refused it");
         return false;
     }
-    if (refuseNth_ != 0 && pushes_.load() % refuseNth_ == 0) return false;
+    if (refuseNth_ != 0 && ++refusalTicks_ % refuseNth_ == 0) return false;
     if (listener_) listener_->outputEvent(*event);
     return true;
 }
@@ -579,6 +591,20 @@ std::string ClapHost::readParams() {
     return {};
 }
 
+void ClapHost::destroyPlugin() {
+    if (!plugin_) return;
+    stop();
+    const clap_plugin_t* p = plugin_;
+    plugin_ = nullptr;
+    paramsExt_ = nullptr;
+    portsExt_ = nullptr;
+    stateExt_ = nullptr;
+    guiExt_ = nullptr;
+    timerExt_ = nullptr;
+    timers_.clear();
+    p->destroy(p);
+}
+
 ClapHost::~ClapHost() {
     if (plugin_) {
         stop();
@@ -648,6 +674,7 @@ bool ClapHost::activate(double rate, uint32_t maxFrames) {
         noteFault(bad);
         return false;
     }
+    if (!plugin_) return false;
     active_ = plugin_->activate(plugin_, rate, 1, maxFrames);
     if (active_) {
         prepareExtraPorts<float>(maxFrames);
@@ -657,6 +684,7 @@ bool ClapHost::activate(double rate, uint32_t maxFrames) {
 }
 
 void ClapHost::reset() {
+    if (!plugin_) return;
     AudioThread audio;
     plugin_->reset(plugin_);
 }
@@ -701,7 +729,7 @@ int ClapHost::idle() {
     if (const uint64_t size = pendingResize_.exchange(0); size != 0 && listener_)
         listener_->requestResize(static_cast<uint32_t>(size >> 32),
                                  static_cast<uint32_t>(size & 0xFFFFFFFFu));
-    if (callbackRequested_.exchange(false)) plugin_->on_main_thread(plugin_);
+    if (callbackRequested_.exchange(false) && plugin_) plugin_->on_main_thread(plugin_);
     // While active, process drains what the plug-in has to say; a flush
     // then would belong on the audio thread.
     if (flushRequested_ && !active_) flush();
@@ -712,6 +740,7 @@ int ClapHost::idle() {
         const clap_id id = timers_[i].id;
         timers_[i].next = now + std::chrono::milliseconds(timers_[i].periodMs);
         if (timerExt_) timerExt_->on_timer(plugin_, id);
+        if (!plugin_) break;  // destroyed by the host from inside the call
         const auto after = Clock::now();
         longestTimerMs_ = std::max(longestTimerMs_,
                                    std::chrono::duration<double, std::milli>(after - now).count());
@@ -854,7 +883,7 @@ bool ClapHost::processAny(T** in, T** out, uint32_t frames, int64_t offset,
     steadyTime_ += frames;
     AudioThread audio;
     pushes_ = 0;
-    return plugin_->process(plugin_, &p) != CLAP_PROCESS_ERROR;
+    return plugin_ && plugin_->process(plugin_, &p) != CLAP_PROCESS_ERROR;
 }
 
 std::optional<std::vector<uint8_t>> ClapHost::saveState() {

@@ -59,6 +59,9 @@ class ClapHostListener {
     virtual bool requestHide() { return false; }
     virtual void guiClosed(bool /*wasDestroyed*/) {}
     virtual void resizeHintsChanged() {}
+    // Any other call the plug-in made into the host on the main thread
+    // ("params.request_flush"), before the host answers it.
+    virtual void hostCalled(const char* /*name*/) {}
 };
 
 // The descriptor's texts, read once with a bound (a plug-in's strings are
@@ -120,6 +123,10 @@ class ClapHost {
     const clap_param_info_t* paramInfo(clap_id id) const;
     std::optional<double> value(clap_id id) const;
     std::string valueText(clap_id id, double value) const;
+
+    // plugin.destroy, as a host that removes the plug-in does (also from
+    // inside a call the plug-in made); every call afterwards does nothing.
+    void destroyPlugin();
 
     // activate + start_processing, and their reverse.
     bool start(double rate, uint32_t maxFrames);
@@ -238,7 +245,8 @@ class ClapHost {
     std::string fault_;  // under faultLock_
     std::atomic<bool> faulted_{false};
     std::atomic<uint32_t> pushes_{0};  // output events of the current call
-    uint32_t refuseNth_ = 0;
+    std::atomic<uint32_t> refuseNth_{0};
+    std::atomic<uint32_t> refusalTicks_{0};
     double longestTimerMs_ = 0.0;
     bool active_ = false;
     bool processing_ = false;

@@ -54,6 +54,8 @@ class ClapInstance final : public PluginInstance, private ClapHostListener {
     void idle() override;
     bool editorOpen() const override { return created_; }
     void closeEditor() override;
+    void closeInstance() override;
+    std::vector<std::string> actingCalls() const override;
 
   private:
     template <typename T>
@@ -64,6 +66,7 @@ class ClapInstance final : public PluginInstance, private ClapHostListener {
     // ClapHostListener: what the plug-in says, as the interface's listener hears it.
     void outputEvent(const clap_event_header_t& event) override;
     bool requestResize(uint32_t width, uint32_t height) override;
+    void hostCalled(const char* name) override;
 
     std::unique_ptr<ClapHost> host_;
     std::vector<ParameterInfo> params_;

@@ -52,6 +52,8 @@ class Vst2Instance final : public PluginInstance {
     void idle() override;
     bool editorOpen() const override { return editorOpen_; }
     void closeEditor() override;
+    void closeInstance() override;
+    std::vector<std::string> actingCalls() const override;
 
   private:
     void applyBefore(std::span<const ParamChange> changes);

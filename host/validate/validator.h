@@ -170,8 +170,9 @@ std::vector<Check> stateChecks();
 std::vector<Check> vst2Checks();
 std::vector<Check> vst2EditorChecks();
 std::vector<Check> threadChecks();
+// The editor checks every format shares; they end with the re-entrancy
+// matrix of the host's calls (check_reentrancy.cpp).
 std::vector<Check> editorChecks();
-// The VST 2 editor's re-entrancy matrix, which vst2EditorChecks() ends with.
 std::vector<Check> reentrancyChecks();
 std::vector<Check> allocationChecks();
 std::vector<Check> lifetimeChecks();

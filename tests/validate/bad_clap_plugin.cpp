@@ -8,6 +8,7 @@
 //   init-hangs    clap_entry.init never returns
 //   huge-count    the factory says it holds 0xFFFFFFFF plug-ins
 //   describes-past-count  a descriptor at the index past the count
+#include <X11/Xlib.h>
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
 #include <clap/ext/gui.h>
@@ -16,6 +17,7 @@
 #include <clap/ext/thread-check.h>
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -33,7 +35,7 @@
 namespace {
 
 enum class Fault {
-    None,
+    Good,
     NullDesc,               // the plug-in record's desc is null
     NullPluginFunction,     // its reset is null
     NullExtensionFunction,  // params.get_value is null
@@ -53,6 +55,10 @@ enum class Fault {
     SideChain,          // a second, mono input port; an error unless the host passes both
     NoTextReading,      // text_to_value answers false
     ResetChecksThread,  // an error at the next block after a reset off the audio thread
+    // Another plug-in (the file KV_BAD_CLAP_WRAP names) whose timer call
+    // holds the host while the pointer's button is down, as a panel with a
+    // modal drag loop does.
+    HoldsTimer,
 };
 
 struct Kind {
@@ -61,7 +67,7 @@ struct Kind {
 };
 
 const Kind kKinds[] = {
-    {Fault::None, "kv23.bad.good"},
+    {Fault::Good, "kv23.bad.good"},
     {Fault::NullDesc, "kv23.bad.null-desc"},
     {Fault::NullPluginFunction, "kv23.bad.null-plugin-function"},
     {Fault::NullExtensionFunction, "kv23.bad.null-extension-function"},
@@ -80,6 +86,7 @@ const Kind kKinds[] = {
     {Fault::SideChain, "kv23.bad.side-chain"},
     {Fault::NoTextReading, "kv23.bad.no-text-reading"},
     {Fault::ResetChecksThread, "kv23.bad.reset-checks-thread"},
+    {Fault::HoldsTimer, "kv23.bad.holds-timer"},
 };
 constexpr uint32_t kCount = sizeof kKinds / sizeof kKinds[0];
 
@@ -114,7 +121,7 @@ void hang() {
 
 struct Bad {
     clap_plugin_t plugin{};
-    Fault fault = Fault::None;
+    Fault fault = Fault::Good;
     const clap_host_t* host = nullptr;
     const clap_host_params_t* hostParams = nullptr;
     const clap_host_timer_support_t* hostTimers = nullptr;
@@ -402,7 +409,7 @@ const void* extension(const clap_plugin_t* p, const char* id) {
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kPorts;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;
     const bool withGui =
-        f == Fault::None || f == Fault::HugeSize || f == Fault::ShortEvents || f == Fault::Flood;
+        f == Fault::Good || f == Fault::HugeSize || f == Fault::ShortEvents || f == Fault::Flood;
     if (withGui && std::strcmp(id, CLAP_EXT_GUI) == 0) return &kGui;
     if (withGui && std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimer;
     return nullptr;
@@ -410,9 +417,61 @@ const void* extension(const clap_plugin_t* p, const char* id) {
 
 void onMainThread(const clap_plugin_t*) {}
 
+// --- kv23.bad.holds-timer: the wrapped plug-in's own record, with its
+// timer-support exchanged for one that does not return while button 1 is
+// held (the pointer read on a display connection of our own).
+const void* (*gWrappedExtension)(const clap_plugin_t*, const char*) = nullptr;
+const clap_plugin_timer_support_t* gWrappedTimer = nullptr;
+
+bool buttonHeld() {
+    static Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) return false;
+    Window root = 0, child = 0;
+    int rx = 0, ry = 0, wx = 0, wy = 0;
+    unsigned int mask = 0;
+    XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rx, &ry, &wx, &wy, &mask);
+    return (mask & Button1Mask) != 0;
+}
+
+void holdingTimer(const clap_plugin_t* p, clap_id id) {
+    gWrappedTimer->on_timer(p, id);
+    while (buttonHeld()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        gWrappedTimer->on_timer(p, id);
+    }
+}
+
+const clap_plugin_timer_support_t kHoldingTimer = {holdingTimer};
+
+const void* holdingExtension(const clap_plugin_t* p, const char* id) {
+    const void* ext = gWrappedExtension(p, id);
+    if (!ext || std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) != 0) return ext;
+    gWrappedTimer = static_cast<const clap_plugin_timer_support_t*>(ext);
+    return &kHoldingTimer;
+}
+
+const clap_plugin_t* createWrapped(const clap_host_t* host) {
+    const char* path = std::getenv("KV_BAD_CLAP_WRAP");
+    void* library = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
+    const auto* entry =
+        library ? static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry")) : nullptr;
+    if (!entry || !entry->init(path)) return nullptr;
+    const auto* factory =
+        static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
+    const clap_plugin_descriptor_t* d =
+        factory ? factory->get_plugin_descriptor(factory, 0) : nullptr;
+    auto* p =
+        d ? const_cast<clap_plugin_t*>(factory->create_plugin(factory, host, d->id)) : nullptr;
+    if (!p) return nullptr;
+    gWrappedExtension = p->get_extension;
+    p->get_extension = holdingExtension;
+    return p;
+}
+
 const clap_plugin_t* create(const clap_plugin_factory_t*, const clap_host_t* host, const char* id) {
     for (uint32_t i = 0; i < kCount; ++i) {
         if (!id || std::strcmp(id, kKinds[i].id) != 0) continue;
+        if (kKinds[i].fault == Fault::HoldsTimer) return createWrapped(host);
         auto* b = new Bad;
         b->fault = kKinds[i].fault;
         b->host = host;

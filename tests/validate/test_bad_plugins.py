@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """kv23 against plug-ins that do wrong: no crash, no silent hang, a sentence for each.
 
-  test_bad_plugins.py KV23 BAD.clap HUGE_COUNTS.so NAN_OUTPUT.so STRING_OVERRUN.so
+  test_bad_plugins.py KV23 BAD.clap HUGE_COUNTS.so NAN_OUTPUT.so STRING_OVERRUN.so OURS.clap
 
 BAD.clap holds one plug-in per fault (tests/validate/bad_clap_plugin.cpp); the
 three VST 2 files are the real effect with one fault each (broken_plugin.cpp).
@@ -115,14 +115,28 @@ def test_clap(bad, work):
           "a descriptor past the count judged in the hostile tier only")
 
 
+def test_held_timer(bad, ours, work):
+    """Our panel behind a timer call that holds the host for the whole drag,
+    as a modal drag loop does: the gesture checks fail it, by the values that
+    come only after the release and by the length of the timer call."""
+    env = dict(os.environ, KV_BAD_CLAP_WRAP=ours)
+    args = command_line("validate --check clap.gui-gesture,clap.gui-long-drag", bad, work,
+                        ["--id", "kv23.bad.holds-timer"])
+    result = run(args, 60, env)
+    for words in ("FAIL  clap.gui-gesture ", "reached the host only after the button was let go",
+                  "FAIL  clap.gui-long-drag ", "a timer call took"):
+        check(words in result.stdout, "%r missing:\n%s%s" % (words, result.stdout, result.stderr))
+    print("a panel that holds the timer call during a drag fails clap.gui-gesture and clap.gui-long-drag")
+
+
 def test_every_plugin_of_a_file(bad, work):
     """Without --id every plug-in of the file is checked, under a line of its own."""
     result = run(command_line("validate --check clap.descriptor", bad, work, []), 60)
     headers = [line for line in result.stdout.splitlines() if line.startswith("== kv23.bad.")]
-    check(len(headers) == len(CLAP_CASES) + 1 and headers[0].endswith("(1 of %d)" % len(headers)),
+    check(len(headers) == len(CLAP_CASES) + 2 and headers[0].endswith("(1 of %d)" % len(headers)),
           "validate checked %d plug-ins of the file:\n%s" % (len(headers), result.stdout))
     failed_loads = result.stdout.count("FAIL  load.open")
-    check(failed_loads == 7, "%d plug-ins failed to load, not 7:\n%s" % (failed_loads, result.stdout))
+    check(failed_loads == 8, "%d plug-ins failed to load, not 8:\n%s" % (failed_loads, result.stdout))
     print("validate: all %d plug-ins of one file checked, %d of them not loadable" %
           (len(headers), failed_loads))
 
@@ -154,10 +168,10 @@ def test_vst2(huge_counts, nan_output, string_overrun, work):
 
 def main(argv):
     global KV23, PRIVATE_X
-    if len(argv) != 6:
+    if len(argv) != 7:
         print(__doc__)
         return 2
-    KV23, bad, huge_counts, nan_output, string_overrun = (os.path.abspath(a) for a in argv[1:])
+    KV23, bad, huge_counts, nan_output, string_overrun, ours = (os.path.abspath(a) for a in argv[1:])
     PRIVATE_X = os.environ.get("KV_PRIVATE_X", "")
     if not os.access(PRIVATE_X, os.X_OK):
         for cases in CLAP_CASES.values():
@@ -168,6 +182,8 @@ def main(argv):
             write_stereo_test_wav(os.path.join(work, "in.wav"), 48000, 4800)
             test_clap(bad, work)
             test_every_plugin_of_a_file(bad, work)
+            if PRIVATE_X:
+                test_held_timer(bad, ours, work)
             test_hang_warning(bad)
             test_vst2(huge_counts, nan_output, string_overrun, work)
     except Failure as failure:
