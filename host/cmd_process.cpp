@@ -35,7 +35,22 @@ struct Setting {
     bool named = false;    // from a named option
     float normalised = 0;  // a named option's value between its parameter's ends
     std::string typed;     // --param's N=V as typed, for messages
+    // V when it is no plain number ("Clean", "+3 dB"): the plug-in reads it
+    // (CLAP's text_to_value), where the format has a way to.
+    std::string text;
 };
+
+// A setting whose value is a number, or a text for the plug-in to read.
+Setting typedSetting(const std::string& param, const std::string& value, const std::string& what) {
+    Setting s{param, 0.0, false, 0.0f, param + "=" + value, ""};
+    try {
+        s.value = parseNumber(value, what);
+    } catch (const UsageError&) {
+        if (value.empty()) throw;
+        s.text = value;
+    }
+    return s;
+}
 
 struct ProcessRequest {
     std::string input;  // empty with --demo
@@ -72,8 +87,7 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             const std::string& v = reader.valueOf(arg);
             const auto eq = v.find('=');
             if (eq == std::string::npos) throw UsageError("--param needs N=V, not \"" + v + "\"");
-            r.settings.push_back({v.substr(0, eq), parseNumber(v.substr(eq + 1), "--param's value"),
-                                  false, 0.0f, v});
+            r.settings.push_back(typedSetting(v.substr(0, eq), v.substr(eq + 1), "--param's value"));
         } else if (arg == "--automation") {
             r.automation = reader.valueOf(arg);
         } else if (arg == "--gain" || arg == "--volume") {
@@ -271,7 +285,7 @@ std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path)
         }
         const long at = parseInteger(frame, where + "'s frame");
         if (at < 0) throw UsageError(where + ": the frame is negative");
-        Setting s{param, parseNumber(value, where + "'s value"), false, 0.0f, param + "=" + value};
+        const Setting s = typedSetting(param, value, where + "'s value");
         changes.emplace_back(at, s);
     }
     std::stable_sort(changes.begin(), changes.end(),
@@ -307,6 +321,7 @@ ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string
         return {0, index, ownUnits(p, index, s.normalised, s.value)};
     }
     if (p.identity().format == PluginFormat::Vst2) {
+        if (!s.text.empty()) parseNumber(s.text, "the value of --param " + s.typed);  // throws
         const long index = parseInteger(
             s.param, where.empty() ? "--param's index" : where + ": the parameter index");
         if (!where.empty() && (index < 0 || index >= static_cast<long>(count)))
@@ -330,6 +345,13 @@ ParamChange resolve(const PluginInstance& p, const Setting& s, const std::string
                 std::string(names.empty() ? "" : ", ") + std::to_string(info.id) + " " + info.name;
         throw UsageError("the plug-in has no parameter \"" + s.param + "\" (it has " +
                          (names.empty() ? std::string("none") : names) + ")");
+    }
+    if (!s.text.empty()) {
+        const auto read = p.textToValue(*index, s.text);
+        if (!read)
+            throw UsageError((where.empty() ? "" : where + ": ") + "the plug-in reads no value of " +
+                             p.parameters()[*index].name + " from \"" + s.text + "\"");
+        return {0, *index, *read};
     }
     return {0, *index, s.value};
 }
@@ -557,7 +579,9 @@ extern const Command kProcessCommand = {
     "Settings are applied in the order given; out-of-range values are errors.\n"
     "A CLAP plug-in (a .clap file) takes --param ID=V or NAME=V with V in the\n"
     "parameter's own units (kv23 info lists them; for KV23-T ZuDiz dB, 0 or 1),\n"
-    "and the named options in dB; it checks and clamps the values itself.\n"
+    "and the named options in dB; it checks and clamps the values itself. A V\n"
+    "that is no plain number (\"+3 dB\", a choice's name) is read by the plug-in\n"
+    "(text_to_value), as a value typed into a host's field is.\n"
     "\n"
     "--demo renders a built-in six-second stereo test signal at 48 kHz (or --rate)\n"
     "instead of reading IN, changing the settings between blocks as it goes;\n"

@@ -52,7 +52,8 @@ CLAP_CASES = {
     # What CLAP allows, which kv23 must meet rather than fail.
     "side-chain": [("process", "", 0),
                    ("validate --check clap.activation-orders,processing.in-place", "2 passed, 0 failed", 0)],
-    "no-text-reading": [("validate --check clap.parameter-texts", "read no text (allowed)", 0)],
+    "no-text-reading": [("validate --check clap.parameter-texts", "read no text (allowed)", 0),
+                        ("process --param Gain=loud", 'reads no value of Gain from "loud"', 2)],
     "reset-checks-thread": [("validate --check clap.activation-orders", "1 passed, 0 failed", 0)],
     "good": [("gui", "open 100 100", 0),
              ("validate --check clap.gui-refusals", "PASS  clap.gui-refusals", 0)],
@@ -75,7 +76,7 @@ def command_line(command, plugin, work, extra):
         return [KV23, "info", "--plugin", plugin] + extra
     if words[0] == "process":
         return [KV23, "process", os.path.join(work, "in.wav"), os.path.join(work, "out.wav"),
-                "--plugin", plugin] + extra
+                "--plugin", plugin] + words[1:] + extra
     if words[0] == "gui":
         return [PRIVATE_X, "--", KV23, "gui", "--close-after", "400", "--plugin", plugin] + extra
     display = [PRIVATE_X, "--"] if "gui" in command else []
