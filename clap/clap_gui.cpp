@@ -77,7 +77,7 @@ struct Gui final : kv::panel::PanelOwner {
 
     // The host hears of it with its next process, or the flush asked for.
     void askFlush() {
-        if (!o.calls.ending() && o.hostParams && o.hostParams->request_flush)
+        if (o.calls.mayCall() && o.hostParams && o.hostParams->request_flush)
             o.hostParams->request_flush(o.host);
     }
 
@@ -105,7 +105,7 @@ struct Gui final : kv::panel::PanelOwner {
         askFlush();
     }
     bool resizeHostWindow(int32_t width, int32_t height) override {
-        const clap_host_gui_t* host = o.calls.ending() ? nullptr : hostGui();
+        const clap_host_gui_t* host = o.calls.mayCall() ? hostGui() : nullptr;
         return host && host->request_resize &&
                host->request_resize(o.host, static_cast<uint32_t>(width),
                                     static_cast<uint32_t>(height));

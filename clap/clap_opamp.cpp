@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "clap/clap_gui.h"
 #include "clap/clap_instance.h"
@@ -76,11 +77,16 @@ void applyEvents(Opamp& o, const clap_input_events_t* in) {
 }
 
 // The panel's gestures and values, as the host's output events. Without a
-// queue to put them in they wait for the next process or flush.
+// queue to put them in they wait for the next process or flush; what the
+// host's queue refuses waits too, and a flush is asked for again, since a
+// host that is not processing flushes only when asked (the gesture's end
+// would wait for the next drag otherwise).
 void sendPanelEvents(Opamp& o, const clap_output_events_t* out) {
     if (!out || !out->try_push) return;
-    o.fromPanel.send([&](auto kind, uint32_t id) {
+    const bool all = o.fromPanel.send([&](auto kind, uint32_t id) {
         using Events = decltype(o.fromPanel);
+        // A host that destroyed us inside the last push hears no more.
+        if (!o.calls.mayCall()) return false;
         if (kind == Events::kValue) {
             clap_event_param_value_t value{};
             value.header = {sizeof value, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
@@ -99,6 +105,8 @@ void sendPanelEvents(Opamp& o, const clap_output_events_t* out) {
         gesture.param_id = id;
         return out->try_push(out, &gesture.header);
     });
+    if (!all && o.calls.mayCall() && o.hostParams && o.hostParams->request_flush)
+        o.hostParams->request_flush(o.host);
 }
 
 Controls controlsNow(const Opamp& o) {
@@ -122,6 +130,7 @@ void destroy(const clap_plugin_t* plugin) {
     // inside a call the panel made: the panel closes now, the memory goes
     // when the host's call into us returns.
     Opamp& o = *self(plugin);
+    o.calls.stopCalling();  // the panel's last gesture end is no news to a host destroying us
     destroyGui(o);
     o.calls.endWhenIdle();
 }
@@ -256,8 +265,13 @@ bool paramTextToValue(const clap_plugin_t*, clap_id id, const char* display, dou
 
 void paramFlush(const clap_plugin_t* plugin, const clap_input_events_t* in,
                 const clap_output_events_t* out) {
-    sendPanelEvents(*self(plugin), out);
-    applyEvents(*self(plugin), in);
+    Opamp& o = *self(plugin);
+    // Inactive, the flush is on the main thread, where the host may destroy
+    // us from inside a try_push: the instance stays until the flush returns.
+    std::optional<kv::HostCalls::Entry> entry;
+    if (!o.active) entry.emplace(o.calls);
+    sendPanelEvents(o, out);
+    applyEvents(o, in);
 }
 
 const clap_plugin_params_t kParams = {paramCount,       paramGetInfo,     paramGetValue,

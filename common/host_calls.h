@@ -50,6 +50,11 @@ class HostCalls {
         finishWhenIdle();
     }
     bool ending() const { return ending_; }
+    // The host has begun to end the whole object (it is inside the call that
+    // does): from here on nothing may call the host, though the object
+    // still tidies up before endWhenIdle.
+    void stopCalling() { silent_ = true; }
+    bool mayCall() const { return !ending_ && !silent_; }
 
   private:
     void finishNow() {
@@ -62,6 +67,7 @@ class HostCalls {
     int32_t depth_ = 0;
     bool pending_ = false;
     bool ending_ = false;
+    bool silent_ = false;
 };
 
 }  // namespace kv

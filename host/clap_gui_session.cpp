@@ -9,6 +9,7 @@
 #include <X11/Xlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ class ClapGuiSession final : public ClapHostListener {
     // hide and destroy (after or before the window, as the options ask),
     // then the plug-in; gives the signals back.
     void close();
+    // Whether the plug-in did something wrong during the session.
+    bool sawFault() const { return faultSaid_; }
 
   private:
     void outputEvent(const clap_event_header_t& event) override;
@@ -74,6 +77,7 @@ class ClapGuiSession final : public ClapHostListener {
     bool created_ = false;
     bool windowGone_ = false;
     std::optional<StopSignals> signals_;
+    bool faultSaid_ = false;  // the plug-in did wrong, and it was said
 };
 
 void ClapGuiSession::open() {
@@ -82,7 +86,7 @@ void ClapGuiSession::open() {
     installXErrorLog();
 
     std::string error;
-    host_ = ClapHost::load(options_.plugin.path, error);
+    host_ = ClapHost::load(options_.plugin.path, error, options_.plugin.id);
     if (!host_) throw RunError(error);
     gui_ = host_->gui();
     const clap_plugin_t* p = host_->plugin();
@@ -95,13 +99,18 @@ void ClapGuiSession::open() {
     if (options_.scale > 0.0) setScale(options_.scale);
 
     uint32_t width = 0, height = 0;
-    if (!gui_->get_size(p, &width, &height) || width == 0 || height == 0) {
+    const bool sized = gui_->get_size(p, &width, &height);
+    if (sized && (width > kMaxWindowSide || height > kMaxWindowSide))
+        throw RunError("the plug-in's fault: its gui.get_size answers " + std::to_string(width) +
+                       " x " + std::to_string(height) + ", larger than any screen (kv23 takes " +
+                       std::to_string(kMaxWindowSide) + " a side at most)");
+    if (!sized || width == 0 || height == 0) {
         width = 240;  // resized once the panel tells its size after set_parent
         height = 400;
     }
-    const char* name = host_->descriptor().name;
+    const std::string& name = host_->descriptor().name;
     window_.emplace(dpy_, static_cast<int>(width), static_cast<int>(height),
-                    std::string("kv23 - ") + (name && *name ? name : "plug-in"));
+                    "kv23 - " + (name.empty() ? std::string("plug-in") : name));
     clap_window_t parent{};
     parent.api = CLAP_WINDOW_API_X11;
     parent.x11 = window_->id();
@@ -120,7 +129,8 @@ void ClapGuiSession::open() {
 // window to it.
 void ClapGuiSession::followSize() {
     uint32_t width = 0, height = 0;
-    if (gui_->get_size(host_->plugin(), &width, &height) &&
+    if (gui_->get_size(host_->plugin(), &width, &height) && width <= kMaxWindowSide &&
+        height <= kMaxWindowSide &&
         (static_cast<int>(width) != window_->width() ||
          static_cast<int>(height) != window_->height()))
         window_->resizeTo(static_cast<int>(width), static_cast<int>(height));
@@ -150,7 +160,7 @@ void ClapGuiSession::outputEvent(const clap_event_header_t& event) {
 
 bool ClapGuiSession::requestResize(uint32_t width, uint32_t height) {
     say("sizeWindow %u %u\n", width, height);
-    if (!window_) return false;
+    if (!window_ || width > kMaxWindowSide || height > kMaxWindowSide) return false;
     window_->resizeTo(static_cast<int>(width), static_cast<int>(height));
     return true;
 }
@@ -226,6 +236,10 @@ void ClapGuiSession::loop() {
             break;
         // Timers, a flush the panel asked for, main-thread callbacks.
         const int wait = host_->idle();
+        if (!faultSaid_ && !host_->fault().empty()) {
+            std::fprintf(stderr, "kv23 gui: the plug-in's fault: %s\n", host_->fault().c_str());
+            faultSaid_ = true;
+        }
         if (stopRequested || windowGone_) break;
         input.wait(ConnectionNumber(dpy_), wait + 1,
                    [this](const std::string& line) { runCommand(line); });
@@ -259,7 +273,7 @@ int runClapGui(const GuiOptions& options) {
     session.open();
     session.loop();
     session.close();
-    return 0;
+    return session.sawFault() ? 1 : 0;
 }
 
 }  // namespace kv::host

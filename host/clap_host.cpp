@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <optional>
 
+#include "host/clap_sanity.h"
+#include "host/plugin_calls.h"
+
 namespace kv::host {
 
 namespace {
@@ -51,6 +54,27 @@ clap_event_param_value_t valueEvent(uint32_t time, clap_id id, double value,
     return e;
 }
 
+// The size each core event type has at least; 0 for types kv23 reads
+// nothing of beyond the header.
+uint32_t coreEventSize(uint16_t type) {
+    switch (type) {
+        case CLAP_EVENT_PARAM_VALUE:
+            return sizeof(clap_event_param_value_t);
+        case CLAP_EVENT_PARAM_MOD:
+            return sizeof(clap_event_param_mod_t);
+        case CLAP_EVENT_PARAM_GESTURE_BEGIN:
+        case CLAP_EVENT_PARAM_GESTURE_END:
+            return sizeof(clap_event_param_gesture_t);
+        case CLAP_EVENT_NOTE_ON:
+        case CLAP_EVENT_NOTE_OFF:
+        case CLAP_EVENT_NOTE_CHOKE:
+        case CLAP_EVENT_NOTE_END:
+            return sizeof(clap_event_note_t);
+        default:
+            return 0;
+    }
+}
+
 }  // namespace
 
 // The host record's and the extensions' entry points. Each finds its
@@ -67,9 +91,18 @@ struct ClapHost::Callbacks {
         if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
         return nullptr;
     }
-    static void requestRestart(const clap_host_t*) {}
-    static void requestProcess(const clap_host_t*) {}
-    static void requestCallback(const clap_host_t* h) { of(h).callbackRequested_ = true; }
+    // A host may act inside any call the plug-in makes; the listener hears
+    // those made on the main thread by name, before the host answers.
+    static void called(const clap_host_t* h, const char* name) {
+        ClapHost& c = of(h);
+        if (c.listener_ && c.onMainThread()) c.listener_->hostCalled(name);
+    }
+    static void requestRestart(const clap_host_t* h) { called(h, "host.request_restart"); }
+    static void requestProcess(const clap_host_t* h) { called(h, "host.request_process"); }
+    static void requestCallback(const clap_host_t* h) {
+        of(h).callbackRequested_ = true;
+        called(h, "host.request_callback");
+    }
 
     // gui: thread-safe calls; the listener hears them on the main thread.
     static void resizeHintsChanged(const clap_host_t* h) {
@@ -133,7 +166,10 @@ struct ClapHost::Callbacks {
         ClapHost& c = of(h);
         if (!c.onMainThread()) c.noteMisuse("params.clear off the main thread");
     }
-    static void requestFlush(const clap_host_t* h) { of(h).flushRequested_ = true; }
+    static void requestFlush(const clap_host_t* h) {
+        of(h).flushRequested_ = true;
+        called(h, "params.request_flush");
+    }
 
     // latency: kv23 renders offline and compensates nothing; what it owes
     // the plug-in is to hear the change on the main thread.
@@ -146,9 +182,7 @@ struct ClapHost::Callbacks {
     static bool isAudioThread(const clap_host_t*) { return audioDepth > 0; }
 
     static bool push(const clap_output_events_t* out, const clap_event_header_t* event) {
-        if (!event) return false;
-        static_cast<ClapHost*>(out->ctx)->deliver(*event);
-        return true;
+        return static_cast<ClapHost*>(out->ctx)->deliver(event);
     }
 
     static constexpr clap_host_gui_t kGui = {resizeHintsChanged, requestResize, requestShow,
@@ -191,85 +225,384 @@ std::string ClapHost::misuse() const {
     return m ? m : "";
 }
 
-void ClapHost::deliver(const clap_event_header_t& event) {
-    if (listener_) listener_->outputEvent(event);
+void ClapHost::noteFault(const std::string& sentence) {
+    const std::lock_guard<std::mutex> hold(faultLock_);
+    if (fault_.empty()) fault_ = sentence;
+    faulted_ = true;
+}
+
+std::string ClapHost::fault() const {
+    const std::lock_guard<std::mutex> hold(faultLock_);
+    return fault_;
+}
+
+// An event the plug-in pushes is refused, and noted as its fault, when it
+// is shorter than its type or comes past the flood limit of one call; what
+// the listener gets may be read as its type says.
+bool ClapHost::deliver(const clap_event_header_t* event) {
+    if (!event) {
+        noteFault("the plug-in pushed a null output event");
+        return false;
+    }
+    if (pushes_.fetch_add(1) + 1 > kClapMaxEventsPerCall) {
+        // Said once; the rest of a flood costs a comparison each.
+        if (!faulted_.exchange(true))
+            noteFault("the plug-in pushed more than " + std::to_string(kClapMaxEventsPerCall) +
+                      " output events in one call; kv23 refused the rest");
+        return false;
+    }
+    const uint32_t least =
+        event->space_id == CLAP_CORE_EVENT_SPACE_ID ? coreEventSize(event->type) : 0;
+    if (event->size < sizeof(clap_event_header_t) || event->size < least) {
+        if (!faulted_)
+            noteFault("the plug-in pushed an output event of type " + std::to_string(event->type) +
+                      " whose size says " + std::to_string(event->size) + " bytes, less than the " +
+                      std::to_string(std::max<size_t>(least, sizeof(clap_event_header_t))) +
+                      " of its type; kv23 refused it");
+        return false;
+    }
+    if (refuseNth_ != 0 && ++refusalTicks_ % refuseNth_ == 0) return false;
+    if (listener_) listener_->outputEvent(*event);
+    return true;
 }
 
 bool isClapFile(const std::string& path) {
     return path.size() > 5 && path.compare(path.size() - 5, 5, ".clap") == 0;
 }
 
-std::unique_ptr<ClapHost> ClapHost::load(const std::string& path, std::string& error) {
+namespace {
+
+// The library, its entry and its plug-in factory, checked field by field
+// before they are called.
+struct OpenedFactory {
+    void* library = nullptr;
+    const clap_plugin_entry_t* entry = nullptr;
+    bool initialised = false;
+    const clap_plugin_factory_t* factory = nullptr;
+    uint32_t count = 0;
+};
+
+const char* const kEntryFields[] = {"init", "deinit", "get_factory"};
+const char* const kFactoryFields[] = {"get_plugin_count", "get_plugin_descriptor", "create_plugin"};
+
+// False with the sentence in `error`; what was opened stays in `f` for
+// closeFactory (or for the ClapHost that keeps it).
+bool openFactory(const std::string& path, const std::string& absolute, OpenedFactory& f,
+                 std::string& error) {
+    f.library = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!f.library) {
+        const char* why = dlerror();
+        error = "cannot load " + path + ": " + (why ? why : "unknown error") +
+                " (is it a CLAP plug-in for this machine?)";
+        return false;
+    }
+    f.entry = static_cast<const clap_plugin_entry_t*>(dlsym(f.library, "clap_entry"));
+    if (!f.entry) {
+        error = path + " has no clap_entry: it is not a CLAP plug-in";
+        return false;
+    }
+    clap_version_t version{};
+    if (!copyIfReadable(&version, &f.entry->clap_version, sizeof version)) {
+        error = path + ": its clap_entry cannot be read";
+        return false;
+    }
+    if (!clap_version_is_compatible(version)) {
+        error = path + " is made for CLAP " + std::to_string(version.major) +
+                ", which kv23 (CLAP 1) cannot host";
+        return false;
+    }
+    if (std::string bad = checkFunctions("clap_entry", &f.entry->init, 3, kEntryFields);
+        !bad.empty()) {
+        f.entry = nullptr;
+        error = path + ": " + bad;
+        return false;
+    }
+    {
+        PluginCall call("clap_entry.init");
+        f.initialised = f.entry->init(path.c_str());
+    }
+    if (!f.initialised) {
+        error = path + ": its clap_entry.init failed";
+        return false;
+    }
+    {
+        PluginCall call("clap_entry.get_factory");
+        f.factory =
+            static_cast<const clap_plugin_factory_t*>(f.entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
+    }
+    if (!f.factory) {
+        error = path + " offers no plug-in factory";
+        return false;
+    }
+    if (std::string bad = checkFunctions("plugin_factory", f.factory, 3, kFactoryFields);
+        !bad.empty()) {
+        error = path + ": " + bad;
+        return false;
+    }
+    {
+        PluginCall call("plugin_factory.get_plugin_count");
+        f.count = f.factory->get_plugin_count(f.factory);
+    }
+    if (f.count == 0) {
+        error = path + " offers a plug-in factory with no plug-in";
+        return false;
+    }
+    if (f.count > kClapMaxPlugins) {
+        error = path + ": its factory's get_plugin_count answers " + std::to_string(f.count) +
+                ", more plug-ins than one file holds (kv23 takes at most " +
+                std::to_string(kClapMaxPlugins) + ")";
+        return false;
+    }
+    return true;
+}
+
+void closeFactory(OpenedFactory& f) {
+    if (f.initialised && f.entry) {
+        PluginCall call("clap_entry.deinit");
+        f.entry->deinit();
+    }
+    if (f.library) dlclose(f.library);
+    f = OpenedFactory{};
+}
+
+// A descriptor with its texts read within bounds; false with the sentence
+// in `error`.
+bool readDescriptor(const clap_plugin_descriptor_t* d, const std::string& where,
+                    ClapDescriptor& out, std::string& error) {
+    clap_plugin_descriptor_t copy{};
+    if (!d) {
+        error = where + " is null";
+        return false;
+    }
+    if (!copyIfReadable(&copy, d, sizeof copy)) {
+        error = where + " points to memory that cannot be read";
+        return false;
+    }
+    out.clapVersion = copy.clap_version;
+    const struct {
+        const char* text;
+        std::string* into;
+        const char* field;
+    } texts[] = {{copy.id, &out.id, "id"},
+                 {copy.name, &out.name, "name"},
+                 {copy.vendor, &out.vendor, "vendor"},
+                 {copy.url, &out.url, "url"},
+                 {copy.version, &out.version, "version"},
+                 {copy.description, &out.description, "description"}};
+    for (const auto& t : texts) {
+        if (t.text == nullptr) continue;  // a missing text is the checks' to judge
+        if (!readableText(t.text, 4096, *t.into)) {
+            error = where + "'s " + t.field +
+                    " cannot be read, or has no terminating zero within 4096 bytes";
+            return false;
+        }
+    }
+    if (copy.id == nullptr || out.id.empty()) {
+        error = where + " has no id";
+        return false;
+    }
+    out.featuresNull = copy.features == nullptr;
+    for (size_t i = 0; copy.features && i < 256; ++i) {
+        const char* feature = nullptr;
+        if (!copyIfReadable(&feature, copy.features + i, sizeof feature)) {
+            error = where + "'s features cannot be read";
+            return false;
+        }
+        if (!feature) break;
+        std::string text;
+        if (!readableText(feature, 4096, text)) {
+            error = where + "'s feature " + std::to_string(i) + " cannot be read";
+            return false;
+        }
+        out.features.push_back(text);
+    }
+    return true;
+}
+
+const clap_plugin_descriptor_t* descriptorAt(const OpenedFactory& f, uint32_t index) {
+    PluginCall call("plugin_factory.get_plugin_descriptor");
+    return f.factory->get_plugin_descriptor(f.factory, index);
+}
+
+std::string where(const std::string& path, uint32_t index) {
+    return path + ": the factory's descriptor " + std::to_string(index);
+}
+
+}  // namespace
+
+std::vector<std::string> ClapHost::pluginIds(const std::string& path, std::string& error) {
+    std::error_code ignored;
+    const std::string absolute = std::filesystem::absolute(path, ignored).string();
+    OpenedFactory f;
+    std::vector<std::string> ids;
+    if (openFactory(path, absolute, f, error)) {
+        for (uint32_t i = 0; i < f.count; ++i) {
+            ClapDescriptor d;
+            if (!readDescriptor(descriptorAt(f, i), where(path, i), d, error)) {
+                ids.clear();
+                break;
+            }
+            ids.push_back(d.id);
+        }
+    }
+    closeFactory(f);
+    return ids;
+}
+
+std::unique_ptr<ClapHost> ClapHost::load(const std::string& path, std::string& error,
+                                         const std::string& id) {
     std::unique_ptr<ClapHost> host(new ClapHost);
     // dlopen searches the library path for a name without a slash: a file
     // named on the command line is meant as it stands.
     std::error_code ignored;
     host->path_ = std::filesystem::absolute(path, ignored).string();
-    host->library_ = dlopen(host->path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!host->library_) {
-        const char* why = dlerror();
-        error = "cannot load " + path + ": " + (why ? why : "unknown error") +
-                " (is it a CLAP plug-in for this machine?)";
+    OpenedFactory f;
+    const bool opened = openFactory(path, host->path_, f, error);
+    host->library_ = f.library;
+    host->entry_ = f.entry;
+    host->entryInitialised_ = f.initialised;
+    if (!opened) return nullptr;
+    // The plug-in asked for, or the first; its descriptor read within bounds.
+    std::string known;
+    bool found = false;
+    for (uint32_t i = 0; i < f.count && !found; ++i) {
+        ClapDescriptor d;
+        if (!readDescriptor(descriptorAt(f, i), where(path, i), d, error)) return nullptr;
+        found = id.empty() || d.id == id;
+        if (found) host->descriptor_ = d;
+        known += (known.empty() ? "" : ", ") + d.id;
+    }
+    if (!found) {
+        error = path + " has no plug-in with the id " + id + " (it has " + known + ")";
         return nullptr;
     }
-    host->entry_ = static_cast<const clap_plugin_entry_t*>(dlsym(host->library_, "clap_entry"));
-    if (!host->entry_) {
-        error = path + " has no clap_entry: it is not a CLAP plug-in";
-        return nullptr;
+    const std::string& name = host->descriptor_.id;
+    {
+        PluginCall call("plugin_factory.create_plugin");
+        host->plugin_ = f.factory->create_plugin(f.factory, &host->host_, name.c_str());
     }
-    if (!clap_version_is_compatible(host->entry_->clap_version)) {
-        error = path + " is made for CLAP " + std::to_string(host->entry_->clap_version.major) +
-                ", which kv23 (CLAP 1) cannot host";
-        return nullptr;
-    }
-    if (!host->entry_->init || !host->entry_->init(path.c_str())) {
-        error = path + ": its clap_entry.init failed";
-        return nullptr;
-    }
-    host->entryInitialised_ = true;
-    const auto* factory = static_cast<const clap_plugin_factory_t*>(
-        host->entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    if (!factory || factory->get_plugin_count(factory) == 0) {
-        error = path + " offers no plug-in factory, or a factory with no plug-in";
-        return nullptr;
-    }
-    const clap_plugin_descriptor_t* d = factory->get_plugin_descriptor(factory, 0);
-    if (!d || !d->id) {
-        error = path + ": the factory's first plug-in has no descriptor or no id";
-        return nullptr;
-    }
-    host->plugin_ = factory->create_plugin(factory, &host->host_, d->id);
     if (!host->plugin_) {
-        error = path + ": the factory could not create " + d->id;
+        error = path + ": the factory could not create " + name;
         return nullptr;
     }
-    if (!host->plugin_->init(host->plugin_)) {
+    if (std::string bad = checkPlugin(host->plugin_); !bad.empty()) {
+        // Nothing of it can be called, destroy included.
+        host->plugin_ = nullptr;
+        error = path + ": " + name + ": " + bad;
+        return nullptr;
+    }
+    bool initialised = false;
+    {
+        PluginCall call("clap_plugin.init");
+        initialised = host->plugin_->init(host->plugin_);
+    }
+    if (!initialised) {
         host->plugin_->destroy(host->plugin_);
         host->plugin_ = nullptr;
-        error = path + ": " + d->id + " failed its init";
+        error = path + ": " + name + " failed its init";
         return nullptr;
     }
     const clap_plugin_t* p = host->plugin_;
-    host->paramsExt_ =
-        static_cast<const clap_plugin_params_t*>(p->get_extension(p, CLAP_EXT_PARAMS));
-    host->portsExt_ =
-        static_cast<const clap_plugin_audio_ports_t*>(p->get_extension(p, CLAP_EXT_AUDIO_PORTS));
-    host->stateExt_ = static_cast<const clap_plugin_state_t*>(p->get_extension(p, CLAP_EXT_STATE));
-    host->guiExt_ = static_cast<const clap_plugin_gui_t*>(p->get_extension(p, CLAP_EXT_GUI));
+    std::string broken;
+    const auto extension = [&](const char* which, const char* call) -> const void* {
+        const void* ext = nullptr;
+        {
+            PluginCall inside(call);
+            ext = p->get_extension(p, which);
+        }
+        if (!ext) return nullptr;
+        if (std::string bad = checkExtension(which, ext); !bad.empty()) {
+            if (broken.empty()) broken = bad;
+            return nullptr;
+        }
+        return ext;
+    };
+    host->paramsExt_ = static_cast<const clap_plugin_params_t*>(
+        extension(CLAP_EXT_PARAMS, "clap_plugin.get_extension(clap.params)"));
+    host->portsExt_ = static_cast<const clap_plugin_audio_ports_t*>(
+        extension(CLAP_EXT_AUDIO_PORTS, "clap_plugin.get_extension(clap.audio-ports)"));
+    host->stateExt_ = static_cast<const clap_plugin_state_t*>(
+        extension(CLAP_EXT_STATE, "clap_plugin.get_extension(clap.state)"));
+    host->guiExt_ = static_cast<const clap_plugin_gui_t*>(
+        extension(CLAP_EXT_GUI, "clap_plugin.get_extension(clap.gui)"));
     host->timerExt_ = static_cast<const clap_plugin_timer_support_t*>(
-        p->get_extension(p, CLAP_EXT_TIMER_SUPPORT));
-    host->readParams();
+        extension(CLAP_EXT_TIMER_SUPPORT, "clap_plugin.get_extension(clap.timer-support)"));
+    if (broken.empty()) broken = host->readPorts();
+    if (broken.empty()) broken = host->readParams();
+    if (!broken.empty()) {
+        error = path + ": " + name + ": " + broken;
+        return nullptr;  // the destructor destroys the plug-in and unloads
+    }
     return host;
 }
 
-void ClapHost::readParams() {
+// The audio ports of both directions; a sentence when they are absurd.
+std::string ClapHost::readPorts() {
+    ports_[0].clear();
+    ports_[1].clear();
+    if (!portsExt_) return {};
+    for (bool input : {true, false}) {
+        uint32_t count = 0;
+        {
+            PluginCall call("audio_ports.count");
+            count = portsExt_->count(plugin_, input);
+        }
+        const std::string side = input ? "input" : "output";
+        if (count > kClapMaxPorts)
+            return "its audio-ports count answers " + std::to_string(count) + " " + side +
+                   " ports, more than kv23 takes (" + std::to_string(kClapMaxPorts) + ")";
+        for (uint32_t i = 0; i < count; ++i) {
+            clap_audio_port_info_t info{};
+            bool got = false;
+            {
+                PluginCall call("audio_ports.get");
+                got = portsExt_->get(plugin_, i, input, &info);
+            }
+            if (!got)
+                return "its audio-ports get answers false for " + side + " port " +
+                       std::to_string(i) + " of " + std::to_string(count);
+            if (info.channel_count > kClapMaxChannels)
+                return "its " + side + " port " + std::to_string(i) + " has " +
+                       std::to_string(info.channel_count) + " channels, more than kv23 takes (" +
+                       std::to_string(kClapMaxChannels) + ")";
+            ports_[input ? 0 : 1].push_back(info);
+        }
+    }
+    return {};
+}
+
+std::string ClapHost::readParams() {
     params_.clear();
-    if (!paramsExt_) return;
-    const uint32_t count = paramsExt_->count(plugin_);
+    if (!paramsExt_) return {};
+    uint32_t count = 0;
+    {
+        PluginCall call("params.count");
+        count = paramsExt_->count(plugin_);
+    }
+    if (count > kClapMaxParams)
+        return "its params.count answers " + std::to_string(count) +
+               ", more parameters than any host lists (kv23 takes at most " +
+               std::to_string(kClapMaxParams) + ")";
+    PluginCall call("params.get_info");
     for (uint32_t i = 0; i < count; ++i) {
         clap_param_info_t info{};
         if (paramsExt_->get_info(plugin_, i, &info)) params_.push_back(info);
     }
+    return {};
+}
+
+void ClapHost::destroyPlugin() {
+    if (!plugin_) return;
+    stop();
+    const clap_plugin_t* p = plugin_;
+    plugin_ = nullptr;
+    paramsExt_ = nullptr;
+    portsExt_ = nullptr;
+    stateExt_ = nullptr;
+    guiExt_ = nullptr;
+    timerExt_ = nullptr;
+    timers_.clear();
+    p->destroy(p);
 }
 
 ClapHost::~ClapHost() {
@@ -282,9 +615,8 @@ ClapHost::~ClapHost() {
 }
 
 uint32_t ClapHost::channels(bool input) const {
-    if (!portsExt_ || portsExt_->count(plugin_, input) == 0) return 0;
-    clap_audio_port_info_t info{};
-    return portsExt_->get(plugin_, 0, input, &info) ? info.channel_count : 0;
+    const auto& ports = ports_[input ? 0 : 1];
+    return ports.empty() ? 0 : ports.front().channel_count;
 }
 
 std::optional<clap_id> ClapHost::findParam(const std::string& idOrName) const {
@@ -315,11 +647,18 @@ std::string ClapHost::valueText(clap_id id, double v) const {
 
 bool ClapHost::start(double rate, uint32_t maxFrames) {
     if (processing_) return true;
-    if (!activate(rate, maxFrames)) return false;
+    if (!activate(rate, maxFrames)) {
+        refusal_ = "its activate at " + std::to_string(static_cast<long>(rate)) +
+                   " Hz with blocks of up to " + std::to_string(maxFrames) +
+                   " frames answered false";
+        return false;
+    }
     if (!startProcessing()) {
+        refusal_ = "its start_processing answered false (activate had answered true)";
         deactivate();
         return false;
     }
+    refusal_.clear();
     return true;
 }
 
@@ -330,8 +669,24 @@ void ClapHost::stop() {
 
 bool ClapHost::activate(double rate, uint32_t maxFrames) {
     if (active_) return true;
+    // The ports may change while the plug-in is inactive.
+    if (std::string bad = readPorts(); !bad.empty()) {
+        noteFault(bad);
+        return false;
+    }
+    if (!plugin_) return false;
     active_ = plugin_->activate(plugin_, rate, 1, maxFrames);
+    if (active_) {
+        prepareExtraPorts<float>(maxFrames);
+        prepareExtraPorts<double>(maxFrames);
+    }
     return active_;
+}
+
+void ClapHost::reset() {
+    if (!plugin_) return;
+    AudioThread audio;
+    plugin_->reset(plugin_);
 }
 
 bool ClapHost::startProcessing() {
@@ -364,6 +719,7 @@ bool ClapHost::flush(const std::vector<ClapParamChange>& changes) {
     flushRequested_ = false;
     std::optional<AudioThread> audio;
     if (active_) audio.emplace();
+    pushes_ = 0;
     paramsExt_->flush(plugin_, &events.list, &output_);
     return true;
 }
@@ -373,7 +729,7 @@ int ClapHost::idle() {
     if (const uint64_t size = pendingResize_.exchange(0); size != 0 && listener_)
         listener_->requestResize(static_cast<uint32_t>(size >> 32),
                                  static_cast<uint32_t>(size & 0xFFFFFFFFu));
-    if (callbackRequested_.exchange(false)) plugin_->on_main_thread(plugin_);
+    if (callbackRequested_.exchange(false) && plugin_) plugin_->on_main_thread(plugin_);
     // While active, process drains what the plug-in has to say; a flush
     // then would belong on the audio thread.
     if (flushRequested_ && !active_) flush();
@@ -384,7 +740,11 @@ int ClapHost::idle() {
         const clap_id id = timers_[i].id;
         timers_[i].next = now + std::chrono::milliseconds(timers_[i].periodMs);
         if (timerExt_) timerExt_->on_timer(plugin_, id);
-        now = Clock::now();
+        if (!plugin_) break;  // destroyed by the host from inside the call
+        const auto after = Clock::now();
+        longestTimerMs_ = std::max(longestTimerMs_,
+                                   std::chrono::duration<double, std::milli>(after - now).count());
+        now = after;
     }
     long wait = 50;
     for (const Timer& t : timers_) {
@@ -411,15 +771,44 @@ void ClapHost::fireTimers() {
 }
 
 bool ClapHost::supports64() const {
-    if (!portsExt_) return false;
-    for (bool input : {true, false}) {
-        if (portsExt_->count(plugin_, input) == 0) continue;
-        clap_audio_port_info_t info{};
-        if (!portsExt_->get(plugin_, 0, input, &info) ||
-            (info.flags & CLAP_AUDIO_PORT_SUPPORTS_64BITS) == 0)
-            return false;
+    if (ports_[0].empty() && ports_[1].empty()) return false;
+    for (const auto& side : ports_) {
+        for (const clap_audio_port_info_t& info : side) {
+            if ((info.flags & CLAP_AUDIO_PORT_SUPPORTS_64BITS) == 0) return false;
+        }
     }
     return true;
+}
+
+// Every port after the first gets buffers of its own: silence for an input
+// (a side-chain nobody feeds), room for an output nobody reads. CLAP has
+// the host pass every port the plug-in declares.
+template <typename T>
+void ClapHost::prepareExtraPorts(uint32_t frames) {
+    auto& store = [this]() -> auto& {
+        if constexpr (sizeof(T) == sizeof(float))
+            return extra32_;
+        else
+            return extra64_;
+    }
+    ();
+    auto& pointers = [this]() -> auto& {
+        if constexpr (sizeof(T) == sizeof(float))
+            return extraPointers32_;
+        else
+            return extraPointers64_;
+    }
+    ();
+    store.clear();
+    pointers.clear();
+    for (const auto& side : ports_) {
+        for (size_t i = 1; i < side.size(); ++i) {
+            for (uint32_t c = 0; c < side[i].channel_count; ++c)
+                store.emplace_back(frames, T{0});
+        }
+    }
+    for (auto& channel : store)
+        pointers.push_back(channel.data());
 }
 
 bool ClapHost::process(float** in, float** out, uint32_t frames, int64_t offset,
@@ -446,41 +835,88 @@ bool ClapHost::processAny(T** in, T** out, uint32_t frames, int64_t offset,
             events.events.begin(), events.events.end(),
             [](const auto& a, const auto& b) { return a.header.time < b.header.time; });
     }
-    clap_audio_buffer_t inBuffer{nullptr, nullptr, inputChannels(), 0, 0};
-    clap_audio_buffer_t outBuffer{nullptr, nullptr, outputChannels(), 0, 0};
-    if constexpr (sizeof(T) == sizeof(float)) {
-        inBuffer.data32 = in;
-        outBuffer.data32 = out;
-    } else {
-        inBuffer.data64 = in;
-        outBuffer.data64 = out;
+    // The main ports' buffers are the caller's; the others' our own, grown
+    // when a block is longer than the activation promised.
+    auto& extra = [this]() -> auto& {
+        if constexpr (sizeof(T) == sizeof(float))
+            return extra32_;
+        else
+            return extra64_;
+    }
+    ();
+    if (!extra.empty() && extra.front().size() < frames) prepareExtraPorts<T>(frames);
+    T** extraPointers = nullptr;
+    if constexpr (sizeof(T) == sizeof(float))
+        extraPointers = extraPointers32_.data();
+    else
+        extraPointers = extraPointers64_.data();
+    size_t next = 0;
+    for (int side = 0; side < 2; ++side) {
+        auto& buffers = side == 0 ? inBuffers_ : outBuffers_;
+        buffers.assign(ports_[side].size(), clap_audio_buffer_t{});
+        for (size_t i = 0; i < ports_[side].size(); ++i) {
+            clap_audio_buffer_t& b = buffers[i];
+            b.channel_count = ports_[side][i].channel_count;
+            T** data = i == 0 ? (side == 0 ? in : out) : extraPointers + next;
+            if (i > 0) {
+                next += b.channel_count;
+                // A side-chain input hears silence, whatever the plug-in
+                // left in it last time.
+                for (uint32_t c = 0; side == 0 && c < b.channel_count; ++c)
+                    std::fill_n(data[c], frames, T{0});
+            }
+            if constexpr (sizeof(T) == sizeof(float))
+                b.data32 = data;
+            else
+                b.data64 = data;
+        }
     }
     clap_process_t p{};
     p.steady_time = steadyTime_;
     p.frames_count = frames;
-    p.audio_inputs = &inBuffer;
-    p.audio_outputs = &outBuffer;
-    p.audio_inputs_count = inBuffer.channel_count ? 1 : 0;
-    p.audio_outputs_count = outBuffer.channel_count ? 1 : 0;
+    p.audio_inputs = inBuffers_.empty() ? nullptr : inBuffers_.data();
+    p.audio_outputs = outBuffers_.empty() ? nullptr : outBuffers_.data();
+    p.audio_inputs_count = static_cast<uint32_t>(inBuffers_.size());
+    p.audio_outputs_count = static_cast<uint32_t>(outBuffers_.size());
     p.in_events = &events.list;
     p.out_events = &output_;
     steadyTime_ += frames;
     AudioThread audio;
-    return plugin_->process(plugin_, &p) != CLAP_PROCESS_ERROR;
+    pushes_ = 0;
+    return plugin_ && plugin_->process(plugin_, &p) != CLAP_PROCESS_ERROR;
 }
 
-std::optional<std::vector<uint8_t>> ClapHost::saveState() const {
+std::optional<std::vector<uint8_t>> ClapHost::saveState() {
     if (!stateExt_) return std::nullopt;
-    std::vector<uint8_t> bytes;
-    clap_ostream_t stream{&bytes,
+    struct Writer {
+        std::vector<uint8_t> bytes;
+        bool tooLong = false;
+    } writer;
+    clap_ostream_t stream{&writer,
                           [](const clap_ostream_t* s, const void* data, uint64_t size) -> int64_t {
-                              auto* out = static_cast<std::vector<uint8_t>*>(s->ctx);
+                              auto& w = *static_cast<Writer*>(s->ctx);
+                              // A state without end is refused, not held.
+                              if (size > kClapMaxStateBytes - w.bytes.size()) {
+                                  w.tooLong = true;
+                                  return -1;
+                              }
                               const auto* p = static_cast<const uint8_t*>(data);
-                              out->insert(out->end(), p, p + size);
+                              w.bytes.insert(w.bytes.end(), p, p + size);
                               return static_cast<int64_t>(size);
                           }};
-    if (!stateExt_->save(plugin_, &stream)) return std::nullopt;
-    return bytes;
+    bool saved = false;
+    {
+        PluginCall call("state.save");
+        saved = stateExt_->save(plugin_, &stream);
+    }
+    if (writer.tooLong) {
+        noteFault("the plug-in's state.save wrote more than " +
+                  std::to_string(kClapMaxStateBytes >> 20) +
+                  " MiB and went on after kv23's stream refused more");
+        return std::nullopt;
+    }
+    if (!saved) return std::nullopt;
+    return std::move(writer.bytes);
 }
 
 bool ClapHost::loadState(const std::vector<uint8_t>& bytes) const {

@@ -26,7 +26,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -57,25 +59,63 @@ class ClapHostListener {
     virtual bool requestHide() { return false; }
     virtual void guiClosed(bool /*wasDestroyed*/) {}
     virtual void resizeHintsChanged() {}
+    // Any other call the plug-in made into the host on the main thread
+    // ("params.request_flush"), before the host answers it.
+    virtual void hostCalled(const char* /*name*/) {}
 };
+
+// The descriptor's texts, read once with a bound (a plug-in's strings are
+// not trusted to end).
+struct ClapDescriptor {
+    clap_version_t clapVersion{};
+    std::string id, name, vendor, url, version, description;
+    std::vector<std::string> features;
+    bool featuresNull = false;  // the list itself is null (an empty one ends with a null)
+};
+
+// What kv23 accepts of a plug-in before it calls it a fault: more than any
+// host lists or could hold is a broken count, not a plug-in to host.
+constexpr uint32_t kClapMaxParams = 100000;
+constexpr uint32_t kClapMaxPorts = 64;
+constexpr uint32_t kClapMaxChannels = 1024;
+constexpr uint32_t kClapMaxPlugins = 1024;
+constexpr size_t kClapMaxStateBytes = size_t{256} << 20;
+constexpr uint32_t kClapMaxEventsPerCall = 1u << 16;
 
 class ClapHost {
   public:
-    // Loads `path` and creates its first plug-in. On failure returns null and
-    // puts one sentence (what went wrong and what to do) into `error`.
-    static std::unique_ptr<ClapHost> load(const std::string& path, std::string& error);
+    // Loads `path` and creates the plug-in `id` (empty: the factory's
+    // first). On failure returns null and puts one sentence (what went wrong
+    // and what to do, naming the plug-in's fault when it is one) into `error`.
+    static std::unique_ptr<ClapHost> load(const std::string& path, std::string& error,
+                                          const std::string& id = {});
+    // The ids of every plug-in the file's factory offers, in its order;
+    // empty, with the reason in `error`, when there is none to read.
+    static std::vector<std::string> pluginIds(const std::string& path, std::string& error);
 
     ~ClapHost();
     ClapHost(const ClapHost&) = delete;
     ClapHost& operator=(const ClapHost&) = delete;
 
     const std::string& path() const { return path_; }
-    const clap_plugin_descriptor_t& descriptor() const { return *plugin_->desc; }
+    const ClapDescriptor& descriptor() const { return descriptor_; }
     const clap_plugin_t* plugin() const { return plugin_; }
 
     // The channels of the main (first) audio port, 0 without one.
     uint32_t inputChannels() const { return channels(true); }
     uint32_t outputChannels() const { return channels(false); }
+    // Every audio port as the plug-in describes it (read at load and at
+    // each activation); process() gives every one its buffers.
+    const std::vector<clap_audio_port_info_t>& ports(bool input) const {
+        return ports_[input ? 0 : 1];
+    }
+
+    // The first fault kv23 noticed in what the plug-in did after loading
+    // (an output event shorter than its type, a flood of events, a state
+    // without end), one sentence; empty when none.
+    std::string fault() const;
+    // Why the last start() answered false: which call refused.
+    const std::string& refusal() const { return refusal_; }
 
     const std::vector<clap_param_info_t>& params() const { return params_; }
     // A parameter by its id or by its name (as typed: "3" or "Volume").
@@ -83,6 +123,10 @@ class ClapHost {
     const clap_param_info_t* paramInfo(clap_id id) const;
     std::optional<double> value(clap_id id) const;
     std::string valueText(clap_id id, double value) const;
+
+    // plugin.destroy, as a host that removes the plug-in does (also from
+    // inside a call the plug-in made); every call afterwards does nothing.
+    void destroyPlugin();
 
     // activate + start_processing, and their reverse.
     bool start(double rate, uint32_t maxFrames);
@@ -95,6 +139,9 @@ class ClapHost {
     void stopProcessing();
     void deactivate();
     bool active() const { return active_; }
+    // reset(), on the audio thread as CLAP has it: the calling thread counts
+    // as the audio thread for the call.
+    void reset();
 
     // Sets parameter values while not processing, through params.flush with
     // the values as input events (a host's automation or a typed value);
@@ -137,19 +184,32 @@ class ClapHost {
                  const std::vector<ClapParamChange>& changes, bool keepOrder = false);
     bool supports64() const;
 
-    std::optional<std::vector<uint8_t>> saveState() const;
+    // The plug-in's state; nothing without the extension, when save
+    // answers false, or when it writes more than kClapMaxStateBytes (a
+    // fault, then).
+    std::optional<std::vector<uint8_t>> saveState();
     bool loadState(const std::vector<uint8_t>& bytes) const;
+
+    // A host whose queue is full: every `nth` try_push is refused (0: none).
+    void refuseEveryNthPush(uint32_t nth) { refuseNth_ = nth; }
+    // The longest single on_timer call since the last clear, in ms.
+    double longestTimerMs() const { return longestTimerMs_; }
+    void clearTimerStats() { longestTimerMs_ = 0.0; }
 
   private:
     ClapHost();
     uint32_t channels(bool input) const;
+    std::string readPorts();
+    void noteFault(const std::string& sentence);
+    template <typename T>
+    void prepareExtraPorts(uint32_t frames);
     template <typename T>
     bool processAny(T** in, T** out, uint32_t frames, int64_t offset,
                     const std::vector<ClapParamChange>& changes, bool keepOrder);
-    void readParams();
+    std::string readParams();
     bool onMainThread() const;
     void noteMisuse(const char* call);
-    void deliver(const clap_event_header_t& event);
+    bool deliver(const clap_event_header_t* event);
 
     struct Timer {
         clap_id id;
@@ -171,6 +231,23 @@ class ClapHost {
     const clap_plugin_gui_t* guiExt_ = nullptr;
     const clap_plugin_timer_support_t* timerExt_ = nullptr;
     std::vector<clap_param_info_t> params_;
+    ClapDescriptor descriptor_;
+    std::vector<clap_audio_port_info_t> ports_[2];
+    // Buffers of the ports after the first (side-chains): silence in,
+    // scratch out, in both precisions, sized at activation.
+    std::vector<std::vector<float>> extra32_;
+    std::vector<std::vector<double>> extra64_;
+    std::vector<float*> extraPointers32_;
+    std::vector<double*> extraPointers64_;
+    std::vector<clap_audio_buffer_t> inBuffers_, outBuffers_;
+    std::string refusal_;
+    mutable std::mutex faultLock_;
+    std::string fault_;  // under faultLock_
+    std::atomic<bool> faulted_{false};
+    std::atomic<uint32_t> pushes_{0};  // output events of the current call
+    std::atomic<uint32_t> refuseNth_{0};
+    std::atomic<uint32_t> refusalTicks_{0};
+    double longestTimerMs_ = 0.0;
     bool active_ = false;
     bool processing_ = false;
     int64_t steadyTime_ = 0;

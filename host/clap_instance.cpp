@@ -33,13 +33,13 @@ ClapInstance::~ClapInstance() {
 }
 
 PluginIdentity ClapInstance::identity() const {
-    const clap_plugin_descriptor_t& d = host_->descriptor();
+    const ClapDescriptor& d = host_->descriptor();
     PluginIdentity id;
     id.format = PluginFormat::Clap;
-    id.name = d.name ? d.name : "";
-    id.vendor = d.vendor ? d.vendor : "";
-    id.version = d.version ? d.version : "";
-    id.id = d.id ? d.id : "";
+    id.name = d.name;
+    id.vendor = d.vendor;
+    id.version = d.version;
+    id.id = d.id;
     return id;
 }
 
@@ -49,7 +49,8 @@ Capabilities ClapInstance::capabilities() const {
     c.doublePrecision = host_->supports64();
     c.valuesFromAnyThread = false;
     c.textsForAnyValue = true;
-    c.state = host_->plugin()->get_extension(host_->plugin(), CLAP_EXT_STATE) != nullptr;
+    const clap_plugin_t* p = host_->plugin();
+    c.state = p && p->get_extension(p, CLAP_EXT_STATE) != nullptr;
     c.editor = gui_ != nullptr;
     return c;
 }
@@ -85,7 +86,7 @@ std::optional<std::string> ClapInstance::valueText(uint32_t index, double value)
 }
 
 std::optional<double> ClapInstance::textToValue(uint32_t index, const std::string& text) {
-    if (index >= params_.size()) return std::nullopt;
+    if (index >= params_.size() || !host_->plugin()) return std::nullopt;
     const auto* params = static_cast<const clap_plugin_params_t*>(
         host_->plugin()->get_extension(host_->plugin(), CLAP_EXT_PARAMS));
     double v = 0.0;
@@ -179,6 +180,24 @@ void ClapInstance::closeEditor() {
     created_ = false;
     gui_->hide(host_->plugin());
     gui_->destroy(host_->plugin());
+}
+
+void ClapInstance::closeInstance() {
+    created_ = false;  // the panel goes with the plug-in
+    gui_ = nullptr;
+    const std::lock_guard<std::mutex> lock(audio_);
+    host_->destroyPlugin();
+}
+
+std::vector<std::string> ClapInstance::actingCalls() const {
+    // The panel's gestures and values arrive as output events inside the
+    // host's flush; the requests come from the plug-in's own calls.
+    return {"params.request_flush", "gesture begin", "gesture end", "param value",
+            "gui.request_resize"};
+}
+
+void ClapInstance::hostCalled(const char* name) {
+    if (InstanceListener* l = listener()) l->hostCall(name);
 }
 
 void ClapInstance::outputEvent(const clap_event_header_t& event) {

@@ -36,6 +36,8 @@ class ClapInstance final : public PluginInstance, private ClapHostListener {
     std::optional<double> textToValue(uint32_t index, const std::string& text) override;
 
     bool start(double rate, uint32_t maxFrames) override;
+    std::string refusal() const override { return host_->refusal(); }
+    std::string fault() const override { return host_->fault(); }
     void stop() override;
     bool running() const override { return host_->active(); }
     bool process(float** in, float** out, uint32_t frames,
@@ -52,6 +54,8 @@ class ClapInstance final : public PluginInstance, private ClapHostListener {
     void idle() override;
     bool editorOpen() const override { return created_; }
     void closeEditor() override;
+    void closeInstance() override;
+    std::vector<std::string> actingCalls() const override;
 
   private:
     template <typename T>
@@ -62,6 +66,7 @@ class ClapInstance final : public PluginInstance, private ClapHostListener {
     // ClapHostListener: what the plug-in says, as the interface's listener hears it.
     void outputEvent(const clap_event_header_t& event) override;
     bool requestResize(uint32_t width, uint32_t height) override;
+    void hostCalled(const char* name) override;
 
     std::unique_ptr<ClapHost> host_;
     std::vector<ParameterInfo> params_;

@@ -45,7 +45,18 @@ bool takePluginOption(ArgReader& reader, const std::string& arg, PluginChoice& c
         choice.trace = true;
         return true;
     }
+    if (arg == "--id") {
+        choice.id = reader.valueOf(arg);
+        return true;
+    }
     return false;
+}
+
+LoadOptions loadOptions(const PluginChoice& choice) {
+    LoadOptions options;
+    if (choice.trace) options.trace = stderr;
+    options.pluginId = choice.id;
+    return options;
 }
 
 std::unique_ptr<Vst2Host> openPlugin(const PluginChoice& choice) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_instance.h"
 #include "host/vst2_host.h"
 
 namespace kv::host {
@@ -53,14 +54,18 @@ class ArgReader {
 };
 
 // The options every command that loads the plug-in understands:
-// --plugin PATH and --trace (print each call the plug-in makes into the host).
+// --plugin PATH, --id ID (which plug-in of a CLAP file with several) and
+// --trace (print each call the plug-in makes into the host).
 struct PluginChoice {
     std::string path;
+    std::string id;
     bool trace = false;
 };
 
 // Consumes `arg` (and its value) when it is one of the options above.
 bool takePluginOption(ArgReader& reader, const std::string& arg, PluginChoice& choice);
+// What openPluginInstance needs of them.
+LoadOptions loadOptions(const PluginChoice& choice);
 
 // Loads the chosen (or default) plug-in; throws RunError with the reason.
 std::unique_ptr<Vst2Host> openPlugin(const PluginChoice& choice);

@@ -2,6 +2,7 @@
 // scanner asks, plus its parameters and its state chunk.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,19 +65,25 @@ std::string flagNames(int32_t flags) {
 
 // What a CLAP plug-in says about itself: its descriptor, its main audio
 // ports, its parameters (range, default, value and text) and its state.
-int printClapInfo(ClapHost* clap) {
-    const clap_plugin_descriptor_t& d = clap->descriptor();
-    auto text = [](const char* s) { return s ? s : ""; };
+int printClapInfo(ClapHost* clap, const std::vector<std::string>& ids) {
+    const ClapDescriptor& d = clap->descriptor();
     std::string features;
-    for (const char* const* f = d.features; f && *f; ++f)
-        features += std::string(features.empty() ? "" : ", ") + *f;
+    for (const std::string& f : d.features)
+        features += (features.empty() ? "" : ", ") + f;
     std::printf("Plug-in file    %s\n", clap->path().c_str());
-    std::printf("Format          CLAP %u.%u.%u\n", d.clap_version.major, d.clap_version.minor,
-                d.clap_version.revision);
-    std::printf("Id              %s\n", text(d.id));
-    std::printf("Name            %s\n", text(d.name));
-    std::printf("Vendor          %s\n", text(d.vendor));
-    std::printf("Version         %s\n", text(d.version));
+    if (ids.size() > 1) {
+        std::string all;
+        for (const std::string& id : ids)
+            all += (all.empty() ? "" : ", ") + id;
+        std::printf("Plug-ins        %zu in the file (--id picks one): %s\n", ids.size(),
+                    all.c_str());
+    }
+    std::printf("Format          CLAP %u.%u.%u\n", d.clapVersion.major, d.clapVersion.minor,
+                d.clapVersion.revision);
+    std::printf("Id              %s\n", d.id.c_str());
+    std::printf("Name            %s\n", d.name.c_str());
+    std::printf("Vendor          %s\n", d.vendor.c_str());
+    std::printf("Version         %s\n", d.version.c_str());
     std::printf("Features        %s\n", features.c_str());
     std::printf("Inputs          %u\n", clap->inputChannels());
     std::printf("Outputs         %u\n", clap->outputChannels());
@@ -85,10 +92,16 @@ int printClapInfo(ClapHost* clap) {
                 "value", "text");
     for (const clap_param_info_t& p : clap->params()) {
         const double value = clap->value(p.id).value_or(p.default_value);
-        std::printf("  %-2u  %-8s  %-8g  %-8g  %-8g  %-8g  %s\n", p.id, p.name, p.min_value,
+        // A name fills its field at most; one without its zero ends there.
+        const std::string name(p.name, strnlen(p.name, sizeof p.name));
+        std::printf("  %-2u  %-8s  %-8g  %-8g  %-8g  %-8g  %s\n", p.id, name.c_str(), p.min_value,
                     p.max_value, p.default_value, value, clap->valueText(p.id, value).c_str());
     }
     const auto state = clap->saveState();
+    if (!clap->fault().empty()) {
+        std::printf("\nState           unreadable\n");
+        throw RunError("the plug-in's fault: " + clap->fault());
+    }
     if (state) {
         std::printf("\nState           %zu bytes:", state->size());
         for (uint8_t b : *state)
@@ -108,16 +121,17 @@ int runInfo(const std::vector<std::string>& args) {
         if (takePluginOption(reader, arg, choice)) continue;
         throw UsageError("unknown argument \"" + arg + "\"");
     }
-    LoadOptions options;
-    if (choice.trace) options.trace = stderr;
+    const LoadOptions options = loadOptions(choice);
     std::string error;
     const std::string path = choice.path.empty() ? defaultPluginPath() : choice.path;
     const std::unique_ptr<PluginInstance> instance = openPluginInstance(path, error, options);
     if (!instance) throw RunError(error);
     // What each format says of itself, in its own words: a scanner of that
     // format reads exactly these.
-    if (auto* clap = dynamic_cast<ClapInstance*>(instance.get()))
-        return printClapInfo(&clap->clap());
+    if (auto* clap = dynamic_cast<ClapInstance*>(instance.get())) {
+        std::string ignored;
+        return printClapInfo(&clap->clap(), ClapHost::pluginIds(path, ignored));
+    }
     if (auto* vst3 = dynamic_cast<Vst3Instance*>(instance.get())) return printVst3Info(*vst3);
     Vst2Host* host = &dynamic_cast<Vst2Instance&>(*instance).vst2();
     AEffect* e = host->effect();

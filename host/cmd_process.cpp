@@ -36,8 +36,22 @@ struct Setting {
     bool named = false;    // from a named option
     float normalised = 0;  // a named option's value between its parameter's ends
     std::string typed;     // --param's N=V as typed, for messages
-    std::string text;      // a value that is no number ("Clean"), for the plug-in to read
+    // V when it is no plain number ("Clean", "+3 dB"): the plug-in reads it
+    // (CLAP's text_to_value), where the format has a way to.
+    std::string text;
 };
+
+// A setting whose value is a number, or a text for the plug-in to read.
+Setting typedSetting(const std::string& param, const std::string& value, const std::string& what) {
+    Setting s{param, 0.0, false, 0.0f, param + "=" + value, ""};
+    try {
+        s.value = parseNumber(value, what);
+    } catch (const UsageError&) {
+        if (value.empty()) throw;
+        s.text = value;
+    }
+    return s;
+}
 
 struct ProcessRequest {
     std::string input;  // empty with --demo
@@ -74,17 +88,7 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             const std::string& v = reader.valueOf(arg);
             const auto eq = v.find('=');
             if (eq == std::string::npos) throw UsageError("--param needs N=V, not \"" + v + "\"");
-            // A value that is no number is a text for the plug-in to read.
-            const std::string value = v.substr(eq + 1);
-            bool number = true;
-            double parsed = 0.0;
-            try {
-                parsed = parseNumber(value, "--param's value");
-            } catch (const UsageError&) {
-                number = false;
-            }
-            r.settings.push_back(
-                {v.substr(0, eq), parsed, false, 0.0f, v, number ? std::string() : value});
+            r.settings.push_back(typedSetting(v.substr(0, eq), v.substr(eq + 1), "--param's value"));
         } else if (arg == "--automation") {
             r.automation = reader.valueOf(arg);
         } else if (arg == "--gain" || arg == "--volume") {
@@ -198,16 +202,20 @@ class BlockRunner {
           run64_(std::move(run64)) {}
 
     size_t outChannels() const { return map_.sink.size(); }
+    // Output samples of the plug-in that were NaN or infinite, and the frame
+    // of the render where the first was.
+    int64_t nonFinite() const { return nonFinite_; }
+    int64_t firstNonFinite() const { return firstNonFinite_; }
 
     void run(const float* in, int fileChannels, float* out, int64_t frames, int64_t pos) {
         if (useDouble_) {
             fill(d_, in, fileChannels, frames);
             run64_(d_.inPointers(), d_.outPointers(), static_cast<int32_t>(frames), pos);
-            collect(d_, out, frames);
+            collect(d_, out, frames, pos);
         } else {
             fill(f_, in, fileChannels, frames);
             run32_(f_.inPointers(), f_.outPointers(), static_cast<int32_t>(frames), pos);
-            collect(f_, out, frames);
+            collect(f_, out, frames, pos);
         }
     }
 
@@ -232,7 +240,13 @@ class BlockRunner {
     }
 
     template <typename T>
-    void collect(ChannelBuffers<T>& b, float* out, int64_t frames) const {
+    void collect(ChannelBuffers<T>& b, float* out, int64_t frames, int64_t pos) {
+        for (size_t c = 0; c < b.outputs(); ++c) {
+            for (int64_t i = 0; i < frames; ++i) {
+                if (std::isfinite(b.out(c)[static_cast<size_t>(i)])) continue;
+                if (nonFinite_++ == 0 || pos + i < firstNonFinite_) firstNonFinite_ = pos + i;
+            }
+        }
         const size_t channels = map_.sink.size();
         for (size_t k = 0; k < channels; ++k) {
             const int src = map_.sink[k];
@@ -249,6 +263,8 @@ class BlockRunner {
     ChannelBuffers<double> d_;
     Run32 run32_;
     Run64 run64_;
+    int64_t nonFinite_ = 0;
+    int64_t firstNonFinite_ = -1;
 };
 
 // An automation file: one change a line, "FRAME PARAM VALUE", where PARAM
@@ -270,8 +286,7 @@ std::vector<std::pair<int64_t, Setting>> readAutomation(const std::string& path)
         }
         const long at = parseInteger(frame, where + "'s frame");
         if (at < 0) throw UsageError(where + ": the frame is negative");
-        Setting s{param, parseNumber(value, where + "'s value"), false, 0.0f, param + "=" + value,
-                  ""};
+        const Setting s = typedSetting(param, value, where + "'s value");
         changes.emplace_back(at, s);
     }
     std::stable_sort(changes.begin(), changes.end(),
@@ -343,12 +358,11 @@ ParamChange resolve(PluginInstance& p, const Setting& s, const std::string& wher
                          (names.empty() ? std::string("none") : names) + ")");
     }
     if (!s.text.empty()) {
-        const auto value = p.textToValue(*index, s.text);
-        if (!value) {
-            throw UsageError("the plug-in reads no value from \"" + s.text + "\" for " +
-                             p.parameters()[*index].name + " (--param " + s.typed + ")");
-        }
-        return {0, *index, *value};
+        const auto read = p.textToValue(*index, s.text);
+        if (!read)
+            throw UsageError((where.empty() ? "" : where + ": ") + "the plug-in reads no value of " +
+                             p.parameters()[*index].name + " from \"" + s.text + "\"");
+        return {0, *index, *read};
     }
     return {0, *index, s.value};
 }
@@ -390,11 +404,10 @@ int runProcess(const std::vector<std::string>& args) {
     const auto automation = r.automation.empty() ? std::vector<std::pair<int64_t, Setting>>{}
                                                  : readAutomation(r.automation);
 
-    LoadOptions loadOptions;
-    if (r.plugin.trace) loadOptions.trace = stderr;
     std::string error;
     const std::string path = r.plugin.path.empty() ? defaultPluginPath() : r.plugin.path;
-    const std::unique_ptr<PluginInstance> plugin = openPluginInstance(path, error, loadOptions);
+    const std::unique_ptr<PluginInstance> plugin =
+        openPluginInstance(path, error, loadOptions(r.plugin));
     if (!plugin) throw RunError(error);
     const bool ours = isOurPlugin(*plugin);
     if (!r.namedOption.empty() && !ours) {
@@ -414,7 +427,10 @@ int runProcess(const std::vector<std::string>& args) {
                        (r.useDouble ? "64-bit (drop --double)" : "32-bit float") + " audio");
     }
     if (!plugin->start(pluginRate, static_cast<uint32_t>(r.block))) {
-        throw RunError("the plug-in refused to activate at " + std::to_string(pluginRate) + " Hz");
+        const std::string why = plugin->refusal();
+        throw RunError(why.empty() ? "the plug-in refused to start at " +
+                                         std::to_string(static_cast<long>(pluginRate)) + " Hz"
+                                   : "the plug-in refused to start: " + why);
     }
     for (const ParamChange& c : settings)
         plugin->setValue(c.index, c.value);
@@ -437,8 +453,10 @@ int runProcess(const std::vector<std::string>& args) {
         }
         return std::span<const ParamChange>(inBlock);
     };
-    const auto failed = [](int64_t pos) {
-        return RunError("the plug-in's process answered an error at frame " + std::to_string(pos));
+    const auto failed = [&plugin](int64_t pos) {
+        const std::string fault = plugin->fault();
+        return RunError("the plug-in's process answered an error at frame " + std::to_string(pos) +
+                        (fault.empty() ? "" : " (" + fault + ")"));
     };
     const BlockRunner::Run32 run32 = [&](float** in, float** out, int32_t frames, int64_t pos) {
         if (!plugin->process(in, out, static_cast<uint32_t>(frames), changesFor(pos, frames)))
@@ -512,6 +530,16 @@ int runProcess(const std::vector<std::string>& args) {
     }
     progress.finish();
     plugin->stop();
+    // A render with NaN or infinite samples is no render: a player or a mix
+    // that reads it goes silent or blows up. OUT is not written.
+    if (runner.nonFinite() > 0) {
+        throw RunError("the plug-in wrote " + std::to_string(runner.nonFinite()) +
+                       " samples that are not finite (NaN or infinity), the first at frame " +
+                       std::to_string(runner.firstNonFinite()) + "; " + r.output +
+                       " was not written");
+    }
+    if (const std::string fault = plugin->fault(); !fault.empty())
+        std::fprintf(stderr, "kv23 process: the plug-in's fault: %s\n", fault.c_str());
     writer.commit();
     return 0;
 }
@@ -563,8 +591,9 @@ extern const Command kProcessCommand = {
     "Settings are applied in the order given; out-of-range values are errors.\n"
     "A CLAP or VST3 plug-in (a .clap file, a .vst3 bundle) takes --param ID=V or\n"
     "NAME=V with V in the parameter's own units (kv23 info lists them; for\n"
-    "KV23-T ZuDiz dB, 0 or 1), or a text the plug-in reads (Quality=Clean), and\n"
-    "the named options in dB; it checks and clamps the values itself.\n"
+    "KV23-T ZuDiz dB, 0 or 1), and the named options in dB; it checks and clamps\n"
+    "the values itself. A V that is no plain number (\"+3 dB\", Quality=Clean)\n"
+    "is read by the plug-in, as a value typed into a host's field is.\n"
     "\n"
     "--demo renders a built-in six-second stereo test signal at 48 kHz (or --rate)\n"
     "instead of reading IN, changing the settings between blocks as it goes;\n"

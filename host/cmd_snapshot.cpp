@@ -98,8 +98,7 @@ Options parse(const std::vector<std::string>& args) {
 class Editor {
   public:
     explicit Editor(const PluginChoice& choice) {
-        LoadOptions options;
-        if (choice.trace) options.trace = stderr;
+        const LoadOptions options = loadOptions(choice);
         std::string error;
         const std::string path = choice.path.empty() ? defaultPluginPath() : choice.path;
         plugin_ = openPluginInstance(path, error, options);

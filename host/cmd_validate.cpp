@@ -9,11 +9,16 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <functional>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host/clap_host.h"
 #include "host/cli.h"
+#include "host/plugin_calls.h"
 #include "host/plugin_instance.h"
 #include "host/validate/isolation.h"
 #include "host/validate/validator.h"
@@ -95,11 +100,106 @@ std::set<std::string> parseGroups(const std::string& list) {
     return groups;
 }
 
+// Runs `body` in a child process with a time budget, recording the call
+// into the plug-in it is in; a crash or a hang becomes a sentence naming
+// that call. The body's own failure is its sentence.
+validate::ChildOutcome isolated(const std::function<std::string()>& body, int seconds) {
+    constexpr size_t kCallName = 256;
+    auto* call = static_cast<char*>(
+        mmap(nullptr, kCallName, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    if (call == MAP_FAILED) throw RunError("cannot map memory shared with the loading child");
+    call[0] = '\0';
+    validate::ChildOutcome outcome = validate::runInChild(
+        [&]() -> std::string {
+            recordCallsIn(call, kCallName);
+            return body();
+        },
+        seconds);
+    const std::string where = call[0] ? std::string(" in ") + call : std::string();
+    munmap(call, kCallName);
+    if (outcome.ok) return outcome;
+    if (outcome.message.rfind("timed out", 0) == 0)
+        outcome.message = "the plug-in did not finish loading within " + std::to_string(seconds) +
+                          " s: it hangs" + where;
+    else if (outcome.message.rfind("killed by signal", 0) == 0)
+        outcome.message =
+            "the plug-in crashed while kv23 loaded it (" + outcome.message + ")" + where;
+    return outcome;
+}
+
+// What the file holds, learnt in a child: its format and the ids of the
+// plug-ins to check (CLAP: every one, or --id's; VST 2: one, unnamed).
+// Throws RunError when the file cannot even say that.
+std::pair<PluginFormat, std::vector<std::string>> holdings(const std::string& path,
+                                                           const std::string& onlyId, int seconds) {
+    const validate::ChildOutcome outcome = isolated(
+        [&]() -> std::string {
+            std::string error;
+            const auto format = pluginFormatOf(path, error);
+            if (format != PluginFormat::Clap) {
+                if (!onlyId.empty())
+                    return "--id picks one plug-in of a CLAP file; " + path + " is no CLAP file";
+                return validate::passedWith("vst2");
+            }
+            std::vector<std::string> ids{onlyId};
+            if (onlyId.empty()) ids = ClapHost::pluginIds(path, error);
+            if (ids.empty()) return error;
+            std::string answer = "clap";
+            for (const std::string& id : ids)
+                answer += "\n" + id;
+            return validate::passedWith(answer);
+        },
+        seconds);
+    if (!outcome.ok) throw RunError(outcome.message);
+    std::istringstream lines(outcome.message);
+    std::string format;
+    std::getline(lines, format);
+    std::vector<std::string> ids;
+    for (std::string id; std::getline(lines, id);)
+        ids.push_back(id);
+    if (ids.empty()) ids.emplace_back();
+    return {format == "clap" ? PluginFormat::Clap : PluginFormat::Vst2, ids};
+}
+
+// One plug-in loaded in a child with its identity, channels and parameters
+// read, as a scanner does: empty when that worked, else what went wrong.
+std::string loadsWhole(const std::string& path, const std::string& id, int seconds) {
+    const validate::ChildOutcome outcome = isolated(
+        [&]() -> std::string {
+            std::string error;
+            LoadOptions options;
+            options.pluginId = id;
+            auto instance = openPluginInstance(path, error, options);
+            if (!instance) return error;
+            (void)instance->identity();
+            (void)instance->capabilities();
+            return {};
+        },
+        seconds);
+    return outcome.ok ? std::string() : outcome.message;
+}
+
+std::set<std::string> parseChecks(const std::string& list) {
+    std::set<std::string> names;
+    std::istringstream in(list);
+    for (std::string name; std::getline(in, name, ',');) {
+        bool known = false;
+        for (const Group& g : kGroups) {
+            for (const Check& c : g.checks())
+                known = known || c.name == name;
+        }
+        if (!known) throw UsageError("unknown check \"" + name + "\" (kv23 validate --list)");
+        names.insert(name);
+    }
+    return names;
+}
+
 int runValidate(const std::vector<std::string>& args) {
     PluginChoice choice;
     validate::Options options;
     bool tierGiven = false;
     long checkTime = -1;
+    std::set<std::string> checks;  // empty: every check of the groups
     ArgReader reader(args);
     while (!reader.done()) {
         const std::string& arg = reader.next();
@@ -114,6 +214,8 @@ int runValidate(const std::vector<std::string>& args) {
             options.seed = static_cast<uint64_t>(seed);
         } else if (arg == "--group") {
             options.groups = parseGroups(reader.valueOf(arg));
+        } else if (arg == "--check") {
+            checks = parseChecks(reader.valueOf(arg));
         } else if (arg == "--list") {
             for (const Group& group : kGroups) {
                 for (const Check& check : group.checks())
@@ -131,20 +233,18 @@ int runValidate(const std::vector<std::string>& args) {
             throw UsageError("unknown argument \"" + arg + "\"");
         }
     }
-    // Fail early, with the loader's sentence, when the file is no plug-in.
-    options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
-    {
-        std::string error;
-        auto instance = openPluginInstance(options.pluginPath, error);
-        if (!instance) throw RunError(error);
-        options.format = instance->identity().format;
-    }
-
     if (!tierGiven) options.tier = tierFor(options.strictness);
     // A release build needs seconds per check; a sanitizer build or a slow
     // plug-in many times more. A check that takes longer counts as hung.
     if (checkTime < 0) checkTime = 60 + 24L * options.strictness;
     options.checkSeconds = static_cast<double>(checkTime);
+
+    // Fail early, with the loader's sentence, when the file is no plug-in or
+    // the plug-in does not survive being loaded.
+    options.pluginPath = choice.path.empty() ? defaultPluginPath() : choice.path;
+    const int loadBudget = static_cast<int>(std::max(5L, checkTime / 4));
+    const auto [format, ids] = holdings(options.pluginPath, choice.id, loadBudget);
+    options.format = format;
 
     std::string tiers = validate::tierName(Tier::EveryHost);
     if (options.tier >= Tier::Demanding) tiers += ", " + std::string(tierName(Tier::Demanding));
@@ -161,38 +261,50 @@ int runValidate(const std::vector<std::string>& args) {
     auto* shared = static_cast<Counts*>(
         mmap(nullptr, sizeof(Counts), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (shared == MAP_FAILED) throw RunError("cannot map memory shared with the checks");
-    for (const Group& group : kGroups) {
-        if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
-        if (!groupFits(group, options.format)) continue;
-        for (const Check& check : group.checks()) {
-            if (check.tier > options.tier) continue;
-            *shared = Counts{};
-            const int budget =
-                static_cast<int>(check.quick ? std::max(5L, checkTime / 4) : checkTime);
-            validate::Options checkOptions = options;
-            checkOptions.checkSeconds = budget;
-            checkOptions.seed = seedFor(options.seed, check.name);
-            const validate::ChildOutcome outcome = validate::runInChild(
-                [&]() -> std::string {
-                    Report own(out, shared);
-                    own.setCheck(&check);
-                    Context ctx(checkOptions, own);
-                    try {
-                        check.run(ctx);
-                    } catch (const std::exception& e) {
-                        own.fail(check.name, std::string("error: ") + e.what());
-                    }
-                    return {};
-                },
-                budget);
-            report.add(shared->passed, shared->failed, shared->skipped);
-            if (!outcome.ok) {
-                report.setCheck(&check);
-                const bool hung = outcome.message.rfind("timed out", 0) == 0;
-                report.fail(check.name, hung ? "hung: no result within " + std::to_string(budget) +
-                                                   " s, stopped"
-                                             : "crashed: " + outcome.message);
-                report.setCheck(nullptr);
+    for (size_t n = 0; n < ids.size(); ++n) {
+        options.pluginId = ids[n];
+        if (ids.size() > 1)
+            std::fprintf(out, "== %s (%zu of %zu)\n", ids[n].c_str(), n + 1, ids.size());
+        // A plug-in that does not survive loading is checked no further.
+        if (const std::string problem = loadsWhole(options.pluginPath, ids[n], loadBudget);
+            !problem.empty()) {
+            report.fail("load.open", problem);
+            continue;
+        }
+        for (const Group& group : kGroups) {
+            if (!options.groups.empty() && options.groups.count(group.name) == 0) continue;
+            if (!groupFits(group, options.format)) continue;
+            for (const Check& check : group.checks()) {
+                if (check.tier > options.tier) continue;
+                if (!checks.empty() && checks.count(check.name) == 0) continue;
+                *shared = Counts{};
+                const int budget =
+                    static_cast<int>(check.quick ? std::max(5L, checkTime / 4) : checkTime);
+                validate::Options checkOptions = options;
+                checkOptions.checkSeconds = budget;
+                checkOptions.seed = seedFor(options.seed, check.name);
+                const validate::ChildOutcome outcome = validate::runInChild(
+                    [&]() -> std::string {
+                        Report own(out, shared);
+                        own.setCheck(&check);
+                        Context ctx(checkOptions, own);
+                        try {
+                            check.run(ctx);
+                        } catch (const std::exception& e) {
+                            own.fail(check.name, std::string("error: ") + e.what());
+                        }
+                        return {};
+                    },
+                    budget);
+                report.add(shared->passed, shared->failed, shared->skipped);
+                if (!outcome.ok) {
+                    report.setCheck(&check);
+                    const bool hung = outcome.message.rfind("timed out", 0) == 0;
+                    report.fail(check.name, hung ? "hung: no result within " +
+                                                       std::to_string(budget) + " s, stopped"
+                                                 : "crashed: " + outcome.message);
+                    report.setCheck(nullptr);
+                }
             }
         }
     }
@@ -207,11 +319,17 @@ int runValidate(const std::vector<std::string>& args) {
 extern const Command kValidateCommand = {
     "validate",
     "drive the plug-in through host-like checks and report each",
-    "usage: kv23 validate [--plugin PATH] [--strictness 1..10] [--seed N] [--group LIST]\n"
-    "                     [--tier every-host|demanding|hostile] [--check-time SECONDS] [--list]\n"
+    "usage: kv23 validate [--plugin PATH] [--id ID] [--strictness 1..10] [--seed N]\n"
+    "                     [--group LIST] [--check LIST] [--tier every-host|demanding|hostile]\n"
+    "                     [--check-time SECONDS] [--list]\n"
     "\n"
     "Loads the plug-in (VST 2, CLAP or VST3: kv23 tells by what the file exports,\n"
     "or a .vst3 bundle folder) as\n"
+    "a host's scanner does, in a process of its own with a time budget: a plug-in\n"
+    "that crashes or hangs while it loads, or whose records hold null functions or\n"
+    "absurd counts, is named with what it did and checked no further (exit 1).\n"
+    "A CLAP file with several plug-ins has each checked in turn, under a line\n"
+    "\"== ID (N of M)\"; --id checks one. Then it loads the plug-in\n"
     "demanding hosts and validators do and runs groups of checks. These run for\n"
     "every format, written once against kv23's plug-in instance interface: load\n"
     "(instances, identity, separate state), processing (rates, block sizes,\n"
@@ -259,6 +377,8 @@ extern const Command kValidateCommand = {
     "  --group LIST    only these groups, comma-separated (load,processing,state,\n"
     "                  threads,editor,allocation,lifetime,vst2,clap,vst3); a group\n"
     "                  for another format than the plug-in's runs nothing\n"
+    "  --check LIST    only these checks, comma-separated (names as --list prints)\n"
+    "  --id ID         the plug-in of a CLAP file with several to check (default: every one)\n"
     "  --tier NAME     the highest tier to run, whatever the strictness\n"
     "  --list          print every check's name and tier, and run nothing\n"
     "  --check-time S  seconds one check may take before it counts as hung\n"

@@ -15,6 +15,10 @@
 namespace kv::host {
 
 // kv23 gui's options (see its help text).
+// The largest side of an editor's window kv23 believes: a size beyond it is
+// the plug-in's fault (an unset field, -1 read as unsigned), not a window.
+constexpr uint32_t kMaxWindowSide = 16384;
+
 struct GuiOptions {
     PluginChoice plugin;
     long closeAfter = -1;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/cli.h"
+#include "host/plugin_calls.h"
 
 namespace kv::host {
 
@@ -89,6 +90,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // A plug-in call that does not come back is said, never a silent hang.
+    kv::host::warnWhenStuck(command->name, 5.0);
     try {
         return command->run(args);
     } catch (const kv::host::UsageError& e) {

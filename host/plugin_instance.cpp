@@ -96,7 +96,7 @@ std::unique_ptr<PluginInstance> openPluginInstance(const std::string& path, std:
         return std::make_unique<Vst3Instance>(std::move(vst3));
     }
     if (*format == PluginFormat::Clap) {
-        auto clap = ClapHost::load(path, error);
+        auto clap = ClapHost::load(path, error, options.pluginId);
         if (!clap) return nullptr;
         return std::make_unique<ClapInstance>(std::move(clap));
     }

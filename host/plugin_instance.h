@@ -98,12 +98,15 @@ class InstanceListener {
     virtual void valueChanged(uint32_t /*index*/, double /*value*/) {}
     // Whether the host gives the editor's window the new size (device pixels).
     virtual bool resizeRequested(int /*width*/, int /*height*/) { return false; }
-    // Any other call into the host, for --trace and the like: one line.
-    virtual void hostCall(const std::string& /*line*/) {}
+    // Any other call into the host, by its name in the format
+    // ("audioMasterIdle", "params.request_flush").
+    virtual void hostCall(const std::string& /*name*/) {}
 };
 
 struct LoadOptions {
     FILE* trace = nullptr;  // every call the plug-in makes into the host, when set
+    // Which plug-in of a file that holds several (CLAP: its id); empty: the first.
+    std::string pluginId;
 };
 
 class PluginInstance {
@@ -139,6 +142,8 @@ class PluginInstance {
     // Ready to process at `rate` in blocks of at most `maxFrames`; false
     // when the plug-in refuses. stop() undoes it; start() again may change both.
     virtual bool start(double rate, uint32_t maxFrames) = 0;
+    // Why the last start() answered false, naming the call that refused.
+    virtual std::string refusal() const { return {}; }
     virtual void stop() = 0;
     virtual bool running() const = 0;
 
@@ -172,6 +177,21 @@ class PluginInstance {
     virtual void idle() = 0;
     virtual bool editorOpen() const = 0;
     virtual void closeEditor() = 0;
+
+    // The format's own end of the instance (VST 2's effClose, CLAP's
+    // plugin.destroy), as a host that removes the plug-in does, also from
+    // inside a call the plug-in made to it; the library stays loaded, and
+    // every call afterwards does nothing.
+    virtual void closeInstance() = 0;
+    // The calls into the host in which a host of this format may act (close
+    // the editor, close the instance) before it answers, as hostCall and the
+    // other listener calls name them: what the re-entrancy checks act in.
+    virtual std::vector<std::string> actingCalls() const = 0;
+
+    // The first fault kv23 noticed in what the plug-in did after loading
+    // (an event shorter than its type, a state without end), one sentence
+    // naming it; empty when none.
+    virtual std::string fault() const { return {}; }
 
     void setListener(InstanceListener* listener) { listener_ = listener; }
 

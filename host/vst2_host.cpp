@@ -1,5 +1,8 @@
 #include "host/vst2_host.h"
 
+#include "host/clap_sanity.h"
+#include "host/plugin_calls.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -151,6 +154,7 @@ std::unique_ptr<Vst2Host> Vst2Host::load(const std::string& path, std::string& e
     tLoading = host.get();
     AEffect* effect = nullptr;
     try {
+        PluginCall call("VSTPluginMain");
         effect = entry(hostCallback);
     } catch (...) {
         effect = nullptr;
@@ -160,6 +164,10 @@ std::unique_ptr<Vst2Host> Vst2Host::load(const std::string& path, std::string& e
     if (effect == nullptr) {
         error = "the plug-in " + path + " returned no instance from VSTPluginMain" +
                 (host->options_.versionAnswer == 0 ? " (the host version answer was 0)" : "");
+        return nullptr;
+    }
+    if (AEffect probe{}; !copyIfReadable(&probe, effect, sizeof probe)) {
+        error = "the plug-in " + path + " returned an instance at an address that cannot be read";
         return nullptr;
     }
     if (effect->magic != kEffectMagic) {
@@ -174,6 +182,23 @@ std::unique_ptr<Vst2Host> Vst2Host::load(const std::string& path, std::string& e
     if (effect->dispatcher == nullptr) {
         error = "the plug-in " + path + " returned a record without a dispatcher";
         return nullptr;
+    }
+    // Counts no plug-in has: a host that believes them allocates or loops
+    // without end. Nothing is called on such a record, effClose included.
+    const struct {
+        const char* field;
+        int32_t value;
+        int32_t most;
+    } counts[] = {{"numParams", effect->numParams, kVstMaxParams},
+                  {"numInputs", effect->numInputs, kVstMaxChannels},
+                  {"numOutputs", effect->numOutputs, kVstMaxChannels},
+                  {"numPrograms", effect->numPrograms, kVstMaxPrograms}};
+    for (const auto& c : counts) {
+        if (c.value < 0 || c.value > c.most) {
+            error = "the plug-in " + path + " returned a record whose " + c.field + " is " +
+                    std::to_string(c.value) + " (kv23 takes 0 to " + std::to_string(c.most) + ")";
+            return nullptr;
+        }
     }
     effect->user = host.get();
     host->effect_ = effect;
@@ -225,8 +250,19 @@ std::vector<uint8_t> Vst2Host::getChunk(bool preset) {
     void* data = nullptr;
     const intptr_t size = dispatch(effGetChunk, preset ? 1 : 0, 0, &data, 0.0f);
     if (size <= 0 || data == nullptr) return {};
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    return std::vector<uint8_t>(bytes, bytes + size);
+    if (size > kVstMaxChunkBytes) {
+        noteFault("effGetChunk answered " + std::to_string(size) +
+                  " bytes, more than kv23 takes (" + std::to_string(kVstMaxChunkBytes >> 20) +
+                  " MiB)");
+        return {};
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!copyIfReadable(bytes.data(), data, bytes.size())) {
+        noteFault("effGetChunk answered " + std::to_string(size) +
+                  " bytes at an address that cannot be read");
+        return {};
+    }
+    return bytes;
 }
 
 intptr_t Vst2Host::setChunk(const std::vector<uint8_t>& bytes, bool preset) {

@@ -22,6 +22,12 @@
 
 namespace kv::host {
 
+// The most of each count in a plug-in's record that kv23 believes.
+constexpr int32_t kVstMaxParams = 100000;
+constexpr int32_t kVstMaxChannels = 1024;
+constexpr int32_t kVstMaxPrograms = 100000;
+constexpr intptr_t kVstMaxChunkBytes = intptr_t{256} << 20;
+
 // One call the plug-in made into the host, as recorded by the callback.
 struct HostCall {
     int32_t opcode = 0;
@@ -109,11 +115,18 @@ class Vst2Host {
         calls_.clear();
     }
 
+    // The first fault kv23 noticed in the plug-in's answers (a chunk too
+    // large or unreadable), or empty.
+    const std::string& fault() const { return fault_; }
+
     // The host side of the callback; public so that the C trampoline can reach it.
     intptr_t answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
 
   private:
     Vst2Host() = default;
+    void noteFault(const std::string& sentence) {
+        if (fault_.empty()) fault_ = sentence;
+    }
 
     std::string path_;
     void* library_ = nullptr;
@@ -127,6 +140,7 @@ class Vst2Host {
     float sampleRate_ = 44100.0f;
     int32_t blockSize_ = 1024;
     bool running_ = false;
+    std::string fault_;
 };
 
 // Where kv23 looks for the plug-in when --plugin is not given: $KV23_PLUGIN,

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/plugin_calls.h"
 #include "host/vst2_host.h"
 
 namespace kv::host {
@@ -22,7 +23,11 @@ float toVst(double value) {
 
 Vst2Instance::Vst2Instance(std::unique_ptr<Vst2Host> host) : host_(std::move(host)) {
     host_->setCallbackHook([this](const HostCall& call, void* /*ptr*/) { return heard(call); });
-    host_->dispatch(effOpen);
+    {
+        PluginCall call("effOpen");
+        host_->dispatch(effOpen);
+    }
+    PluginCall call("effGetParamName and the other parameter texts");
     const int32_t count = std::max(host_->numParams(), 0);
     for (int32_t i = 0; i < count; ++i) {
         ParameterInfo p;
@@ -62,6 +67,7 @@ std::optional<intptr_t> Vst2Instance::heard(const HostCall& call) {
         case audioMasterSizeWindow:
             return l->resizeRequested(call.index, static_cast<int>(call.value)) ? 1 : 0;
         default:
+            l->hostCall(hostOpcodeName(call.opcode));
             return std::nullopt;
     }
 }
@@ -73,11 +79,12 @@ PluginIdentity Vst2Instance::identity() const {
     if (id.name.empty()) id.name = host_->getString(effGetProductString, 0, kVstMaxProductStrLen);
     id.vendor = host_->getString(effGetVendorString, 0, kVstMaxVendorStrLen);
     id.version = std::to_string(static_cast<long>(host_->dispatch(effGetVendorVersion)));
-    id.id = fourChars(host_->effect()->uniqueID);
+    id.id = host_->effect() ? fourChars(host_->effect()->uniqueID) : "";
     return id;
 }
 
 Capabilities Vst2Instance::capabilities() const {
+    if (!host_->effect()) return Capabilities{};  // closed
     const int32_t flags = host_->effect()->flags;
     Capabilities c;
     c.sampleAccurate = false;
@@ -181,6 +188,16 @@ bool Vst2Instance::setEditorScale(double scale) {
 
 void Vst2Instance::idle() {
     if (editorOpen_) host_->dispatch(effEditIdle);
+}
+
+void Vst2Instance::closeInstance() {
+    editorOpen_ = false;  // effClose takes the editor with it
+    host_->close();
+}
+
+std::vector<std::string> Vst2Instance::actingCalls() const {
+    return {"audioMasterIdle", "audioMasterBeginEdit", "audioMasterEndEdit", "audioMasterAutomate",
+            "audioMasterSizeWindow"};
 }
 
 void Vst2Instance::closeEditor() {

@@ -35,6 +35,7 @@ class Vst2Instance final : public PluginInstance {
     std::optional<double> textToValue(uint32_t index, const std::string& text) override;
 
     bool start(double rate, uint32_t maxFrames) override;
+    std::string fault() const override { return host_->fault(); }
     void stop() override;
     bool running() const override { return host_->running(); }
     bool process(float** in, float** out, uint32_t frames,
@@ -51,6 +52,8 @@ class Vst2Instance final : public PluginInstance {
     void idle() override;
     bool editorOpen() const override { return editorOpen_; }
     void closeEditor() override;
+    void closeInstance() override;
+    std::vector<std::string> actingCalls() const override;
 
   private:
     void applyBefore(std::span<const ParamChange> changes);

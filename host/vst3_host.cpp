@@ -217,24 +217,7 @@ bool Vst3Host::open(const std::string& path, std::string& error) {
 }
 
 Vst3Host::~Vst3Host() {
-    if (processor_) stop();
-    closeView();
-    if (componentPoint_ && controllerPoint_) {
-        point(componentPoint_)->disconnect(componentPoint_, controllerPoint_);
-        point(controllerPoint_)->disconnect(controllerPoint_, componentPoint_);
-    }
-    if (componentPoint_) unrefOf(componentPoint_);
-    if (controllerPoint_) unrefOf(controllerPoint_);
-    if (controller_) {
-        v3_cpp_obj(controller_)->set_component_handler(controller_, nullptr);
-        if (controllerInitialised_) base(controller_)->terminate(controller_);
-    }
-    if (component_ && componentInitialised_) base(component_)->terminate(component_);
-    if (processor_) unrefOf(processor_);
-    if (controller_) unrefOf(controller_);
-    if (component_) unrefOf(component_);
-    if (factory_) unrefOf(factory_);
-    // What the plug-in left registered goes before its code does.
+    endInstance();
     if (services_) services_->releaseRegistrations();
     if (library_) {
         if (entered_) {
@@ -243,6 +226,32 @@ Vst3Host::~Vst3Host() {
         dlclose(library_);
     }
     if (services_) services_->detach();
+}
+
+void Vst3Host::endInstance() {
+    if (processor_) stop();
+    closeView();
+    if (componentPoint_ && controllerPoint_) {
+        point(componentPoint_)->disconnect(componentPoint_, controllerPoint_);
+        point(controllerPoint_)->disconnect(controllerPoint_, componentPoint_);
+    }
+    if (componentPoint_) unrefOf(componentPoint_);
+    if (controllerPoint_) unrefOf(controllerPoint_);
+    componentPoint_ = controllerPoint_ = nullptr;
+    if (controller_) {
+        v3_cpp_obj(controller_)->set_component_handler(controller_, nullptr);
+        if (controllerInitialised_) base(controller_)->terminate(controller_);
+    }
+    if (component_ && componentInitialised_) base(component_)->terminate(component_);
+    controllerInitialised_ = componentInitialised_ = false;
+    if (processor_) unrefOf(processor_);
+    if (controller_) unrefOf(controller_);
+    if (component_) unrefOf(component_);
+    processor_ = nullptr;
+    controller_ = nullptr;
+    component_ = nullptr;
+    if (factory_) unrefOf(factory_);
+    factory_ = nullptr;
 }
 
 void* Vst3Host::moduleSymbol(const char* name) const {

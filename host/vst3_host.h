@@ -81,6 +81,10 @@ class Vst3Host : private vst3::HostEvents {
     static std::unique_ptr<Vst3Host> load(const std::string& path, std::string& error,
                                           const Vst3Options& options = Vst3Options());
     ~Vst3Host() override;
+    // The instance's end as a host that removes the plug-in: the view
+    // closed, processing stopped, both faces terminated and released. The
+    // module stays loaded; the faces read null afterwards.
+    void endInstance();
     Vst3Host(const Vst3Host&) = delete;
     Vst3Host& operator=(const Vst3Host&) = delete;
 

@@ -24,7 +24,7 @@ Vst3Instance::Vst3Instance(std::unique_ptr<Vst3Host> host)
 
 Vst3Instance::~Vst3Instance() {
     host_->closeView();
-    stop();
+    if (!closed_) stop();
     host_->setEvents(nullptr);
 }
 
@@ -60,6 +60,7 @@ std::optional<uint32_t> Vst3Instance::indexOf(v3_param_id id) const {
 }
 
 void Vst3Instance::setValue(uint32_t index, double value) {
+    if (closed_) return;
     if (index >= params_.size() || params_[index].readOnly) return;
     const v3_param_id id = params_[index].id;
     const double n = host_->normalisedOf(id, value);
@@ -72,12 +73,14 @@ void Vst3Instance::setValue(uint32_t index, double value) {
 }
 
 double Vst3Instance::value(uint32_t index) {
+    if (closed_) return std::nan("");
     if (index >= params_.size()) return std::nan("");
     const v3_param_id id = params_[index].id;
     return host_->plainOf(id, host_->normalised(id));
 }
 
 std::optional<std::string> Vst3Instance::valueText(uint32_t index, double value) {
+    if (closed_) return std::nullopt;
     if (index >= params_.size()) return std::nullopt;
     const v3_param_id id = params_[index].id;
     auto text = host_->text(id, host_->normalisedOf(id, value));
@@ -88,6 +91,7 @@ std::optional<std::string> Vst3Instance::valueText(uint32_t index, double value)
 }
 
 std::optional<double> Vst3Instance::textToValue(uint32_t index, const std::string& text) {
+    if (closed_) return std::nullopt;
     if (index >= params_.size()) return std::nullopt;
     const v3_param_id id = params_[index].id;
     const auto n = host_->fromText(id, text);
@@ -96,6 +100,7 @@ std::optional<double> Vst3Instance::textToValue(uint32_t index, const std::strin
 }
 
 bool Vst3Instance::start(double rate, uint32_t maxFrames) {
+    if (closed_) return false;
     stop();
     std::lock_guard<std::mutex> lock(audio_);
     processed_ = false;
@@ -183,26 +188,32 @@ bool Vst3Instance::process(double** in, double** out, uint32_t frames,
 }
 
 std::optional<std::vector<uint8_t>> Vst3Instance::saveState() {
+    if (closed_) return std::nullopt;
     return host_->saveState();
 }
 
 bool Vst3Instance::loadState(std::span<const uint8_t> bytes) {
+    if (closed_) return false;
     return host_->loadState(bytes);
 }
 
 bool Vst3Instance::openEditor(unsigned long parent, double scale) {
+    if (closed_) return false;
     return host_->openView(parent, scale);
 }
 
 bool Vst3Instance::editorSize(int& width, int& height) {
+    if (closed_) return false;
     return host_->viewSize(width, height);
 }
 
 bool Vst3Instance::setEditorScale(double scale) {
+    if (closed_) return false;
     return host_->setViewScale(scale);
 }
 
 void Vst3Instance::idle() {
+    if (closed_) return;
     std::vector<Vst3Point> values;
     {
         std::lock_guard<std::mutex> lock(audio_);
@@ -211,6 +222,22 @@ void Vst3Instance::idle() {
     for (const Vst3Point& p : values)
         host_->setNormalised(p.id, p.normalised);
     host_->idle();
+}
+
+void Vst3Instance::closeInstance() {
+    if (closed_) return;
+    closed_ = true;
+    host_->closeView();
+    {
+        std::lock_guard<std::mutex> lock(audio_);
+        host_->stop();
+    }
+    host_->endInstance();
+}
+
+std::vector<std::string> Vst3Instance::actingCalls() const {
+    // The panel's edits reach the host through the component handler.
+    return {"gesture begin", "gesture end", "param value", "gui.request_resize"};
 }
 
 void Vst3Instance::beginEdit(v3_param_id id) {

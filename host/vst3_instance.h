@@ -60,6 +60,8 @@ class Vst3Instance final : public PluginInstance, private vst3::HostEvents {
     void idle() override;
     bool editorOpen() const override { return host_->viewOpen(); }
     void closeEditor() override { host_->closeView(); }
+    void closeInstance() override;
+    std::vector<std::string> actingCalls() const override;
 
   private:
     template <typename T>
@@ -82,6 +84,7 @@ class Vst3Instance final : public PluginInstance, private vst3::HostEvents {
     std::unique_ptr<Vst3Host> host_;
     std::vector<ParameterInfo> params_;
     std::thread::id mainThread_;
+    bool closed_ = false;     // closeInstance() has ended the plug-in's faces
     bool processed_ = false;  // a block since start()
     // Held by process and by whoever hands values to it: one audio thread
     // at a time, and values set elsewhere wait here for its next block.

@@ -13,7 +13,7 @@ packages=(
   ardour qtractor muse jackd2 libasound2-dev
   openbox python3-gi gir1.2-gtk-3.0 python3-pyqt5 locales
   help2man dpkg-dev file zip unzip lintian
-  dpf-plugins-vst lsp-plugins-vst
+  dpf-plugins-vst lsp-plugins-vst zam-plugins
   clang-format clang-tidy
 )
 if [ "${KV_WITH_CLANG:-1}" = 1 ]; then

@@ -99,7 +99,7 @@ std::string stillWorks(const clap_plugin_t* p) {
 
 }  // namespace
 
-std::string clapConstructionTrial(const std::string& path, long failAt) {
+std::string clapConstructionTrial(const std::string& path, const std::string& id, long failAt) {
     const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
     void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) return format("cannot load the plug-in: %s", dlerror());
@@ -107,9 +107,12 @@ std::string clapConstructionTrial(const std::string& path, long failAt) {
     if (!entry || !entry->init(file.c_str())) return "no clap_entry, or its init failed";
     const auto* factory =
         static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    const clap_plugin_descriptor_t* d = factory && factory->get_plugin_count(factory) > 0
-                                            ? factory->get_plugin_descriptor(factory, 0)
-                                            : nullptr;
+    const clap_plugin_descriptor_t* d = nullptr;
+    const uint32_t count = factory ? factory->get_plugin_count(factory) : 0;
+    for (uint32_t i = 0; i < count && !d; ++i) {
+        d = factory->get_plugin_descriptor(factory, i);
+        if (d && d->id && !id.empty() && id != d->id) d = nullptr;
+    }
     if (!d || !d->id) return "no plug-in in the factory";
     failing_new::arm(failAt);
     const clap_plugin_t* p = factory->create_plugin(factory, &kQuietHost, d->id);
@@ -131,7 +134,7 @@ std::string clapConstructionTrial(const std::string& path, long failAt) {
     return passedWith(format("%ld 0 0", made));
 }
 
-std::string clapEditorOpenTrial(const std::string& path, long failAt) {
+std::string clapEditorOpenTrial(const std::string& path, const std::string& id, long failAt) {
     std::unique_ptr<XProbe> probe;
     std::string why;
     for (int attempt = 0; attempt < 10 && !probe; ++attempt) {
@@ -139,7 +142,7 @@ std::string clapEditorOpenTrial(const std::string& path, long failAt) {
         probe = XProbe::open(why);
     }
     if (!probe) return why;
-    auto host = host::ClapHost::load(path, why);
+    auto host = host::ClapHost::load(path, why, id);
     if (!host) return why;
     const clap_plugin_gui_t* gui = host->gui();
     const clap_plugin_t* p = host->plugin();

@@ -9,9 +9,9 @@
 namespace kv::validate {
 
 // create_plugin and init; A: no instance, B: init refused.
-std::string clapConstructionTrial(const std::string& path, long failAt);
+std::string clapConstructionTrial(const std::string& path, const std::string& id, long failAt);
 // gui.create and set_parent; A: refused, B: opened anyway.
-std::string clapEditorOpenTrial(const std::string& path, long failAt);
+std::string clapEditorOpenTrial(const std::string& path, const std::string& id, long failAt);
 // The factory's create_instance and initialize; A: no instance, B: refused.
 std::string vst3ConstructionTrial(const std::string& path, long failAt);
 // create_view and attached; A: refused, B: opened anyway.

@@ -233,7 +233,7 @@ void constructionFailures(Context& ctx) {
     if (ctx.options().format == host::PluginFormat::Clap) {
         failEach(ctx, "allocation.construction", "create_plugin and init",
                  "%ld null, %ld refused in init",
-                 [&](long n) { return clapConstructionTrial(path, n); });
+                 [&](long n) { return clapConstructionTrial(path, ctx.options().pluginId, n); });
         return;
     }
     if (ctx.options().format == host::PluginFormat::Vst3) {
@@ -258,7 +258,7 @@ void editorOpenFailures(Context& ctx) {
     if (ctx.options().format == host::PluginFormat::Clap) {
         failEach(ctx, "allocation.editor-open", "gui.create and set_parent",
                  "%ld refused, %ld opened anyway",
-                 [&](long n) { return clapEditorOpenTrial(path, n); });
+                 [&](long n) { return clapEditorOpenTrial(path, ctx.options().pluginId, n); });
         return;
     }
     if (ctx.options().format == host::PluginFormat::Vst3) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "host/clap_host.h"
@@ -28,7 +29,7 @@ using host::ClapParamChange;
 
 std::unique_ptr<ClapHost> loadClap(Context& ctx) {
     std::string error;
-    auto clap = ClapHost::load(ctx.options().pluginPath, error);
+    auto clap = ClapHost::load(ctx.options().pluginPath, error, ctx.options().pluginId);
     if (!clap) throw std::runtime_error(error);
     return clap;
 }
@@ -73,6 +74,10 @@ bool processNoise(Context& ctx, ClapHost& clap, uint32_t frames, std::string& pr
         problem = format("process answered CLAP_PROCESS_ERROR for %u frames", frames);
         return false;
     }
+    if (!clap.fault().empty()) {
+        problem = "the plug-in's fault: " + clap.fault();
+        return false;
+    }
     if (const auto bad = b.nonFinite(frames)) {
         problem = format("%u frames gave the output %g", frames, static_cast<double>(*bad));
         return false;
@@ -80,16 +85,40 @@ bool processNoise(Context& ctx, ClapHost& clap, uint32_t frames, std::string& pr
     return true;
 }
 
+// Every plug-in the factory describes, as a host's scanner reads them: each
+// has an id of its own, a name, a features list (empty ends with a null)
+// and a CLAP version it can host. Every problem is named, not only one.
 void descriptorSanity(Context& ctx) {
     auto clap = loadClap(ctx);
-    const clap_plugin_descriptor_t& d = clap->descriptor();
-    std::string problem;
-    if (!d.name || !*d.name) problem = "the descriptor has no name";
-    if (!d.features)
-        problem = "the descriptor's features are null (an empty list ends with a null)";
-    if (!clap_version_is_compatible(d.clap_version))
-        problem = "the descriptor's CLAP version is not 1.x";
-    // A factory asked for an id it does not have answers null.
+    std::string error;
+    const std::vector<std::string> ids = ClapHost::pluginIds(ctx.options().pluginPath, error);
+    std::vector<std::string> problems;
+    if (ids.empty()) problems.push_back(error);
+    std::set<std::string> seen;
+    for (const std::string& id : ids) {
+        if (!seen.insert(id).second) problems.push_back("the id " + id + " is described twice");
+    }
+    const host::ClapDescriptor& d = clap->descriptor();
+    if (d.name.empty()) problems.push_back("the descriptor has no name");
+    if (d.featuresNull)
+        problems.push_back("the descriptor's features are null (an empty list ends with a null)");
+    if (!clap_version_is_compatible(d.clapVersion))
+        problems.push_back(format("the descriptor's CLAP version is %u.%u, not 1.x",
+                                  d.clapVersion.major, d.clapVersion.minor));
+    std::string all;
+    for (const std::string& p : problems)
+        all += (all.empty() ? "" : "; ") + p;
+    ctx.report().check(problems.empty(), "clap.descriptor",
+                       problems.empty()
+                           ? format("%s, %s (%zu plug-in%s in the file)", d.id.c_str(),
+                                    d.name.c_str(), ids.size(), ids.size() == 1 ? "" : "s")
+                           : all);
+}
+
+// What no host asks, a broken one might: a descriptor past the factory's
+// count and a factory of an id nobody made must be answered with null.
+void strayFactoryQueries(Context& ctx) {
+    auto clap = loadClap(ctx);
     void* library = dlopen(clap->path().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
     const auto* entry =
         library ? static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry")) : nullptr;
@@ -97,17 +126,23 @@ void descriptorSanity(Context& ctx) {
         entry
             ? static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID))
             : nullptr;
-    if (factory && problem.empty()) {
-        if (factory->get_plugin_descriptor(factory, factory->get_plugin_count(factory)) !=
-            nullptr) {
-            problem = "the factory describes a plug-in past its count";
-        }
+    std::vector<std::string> problems;
+    if (factory) {
+        const uint32_t count = factory->get_plugin_count(factory);
+        if (factory->get_plugin_descriptor(factory, count) != nullptr)
+            problems.push_back(
+                format("the factory describes a plug-in at %u, past its count", count));
         if (entry->get_factory("org.example.no-such-factory") != nullptr)
-            problem = "an unknown factory id is answered";
+            problems.push_back("an unknown factory id is answered");
     }
     if (library) dlclose(library);
-    ctx.report().check(problem.empty(), "clap.descriptor",
-                       problem.empty() ? format("%s, %s", d.id, d.name) : problem);
+    std::string all;
+    for (const std::string& p : problems)
+        all += (all.empty() ? "" : "; ") + p;
+    ctx.report().check(problems.empty(), "clap.stray-factory-queries",
+                       problems.empty() ? "a descriptor past the count and an unknown factory id: "
+                                          "each answered with null"
+                                        : all);
 }
 
 void activationOrders(Context& ctx) {
@@ -122,7 +157,7 @@ void activationOrders(Context& ctx) {
                 break;
             }
             if (!processNoise(ctx, *clap, block, problem)) break;
-            clap->plugin()->reset(clap->plugin());
+            clap->reset();  // on the audio thread, as CLAP has it
             if (!processNoise(ctx, *clap, block / 2, problem)) break;
             clap->stop();
             ++rounds;
@@ -137,7 +172,7 @@ void activationOrders(Context& ctx) {
 void parameterTexts(Context& ctx) {
     auto clap = loadClap(ctx);
     std::string problem;
-    int rounds = 0;
+    int rounds = 0, unread = 0;
     const auto* params = static_cast<const clap_plugin_params_t*>(
         clap->plugin()->get_extension(clap->plugin(), CLAP_EXT_PARAMS));
     for (const clap_param_info_t& p : clap->params()) {
@@ -147,9 +182,12 @@ void parameterTexts(Context& ctx) {
             if (text.empty()) break;  // a plug-in may leave texts to the host
             double back = 0.0;
             if (!params->text_to_value(clap->plugin(), p.id, text.c_str(), &back)) {
-                problem =
-                    format("%s: its own text \"%s\" does not read back", p.name, text.c_str());
-            } else if (clap->valueText(p.id, back) != text) {
+                // CLAP lets a plug-in read no text at all: the host then
+                // keeps the typed value to itself.
+                ++unread;
+                break;
+            }
+            if (clap->valueText(p.id, back) != text) {
                 problem = format("%s: \"%s\" reads back as %g, which it writes \"%s\"", p.name,
                                  text.c_str(), back, clap->valueText(p.id, back).c_str());
             } else if (!(back >= p.min_value && back <= p.max_value)) {
@@ -160,8 +198,13 @@ void parameterTexts(Context& ctx) {
         }
     }
     ctx.report().check(problem.empty(), "clap.parameter-texts",
-                       problem.empty() ? format("%zu parameters, %d text round trips",
-                                                clap->params().size(), rounds)
+                       problem.empty() ? format("%zu parameters, %d text round trips%s",
+                                                clap->params().size(), rounds,
+                                                unread ? format(", %d parameters read no text "
+                                                                "(allowed)",
+                                                                unread)
+                                                             .c_str()
+                                                       : "")
                                        : problem);
 }
 
@@ -222,8 +265,9 @@ void wrongThread(Context& ctx) {
 // offers none (a minimal or an older one) must be able to create the
 // plug-in, activate it, process a block, deactivate and destroy it.
 void hostWithoutExtensions(Context& ctx) {
-    const ChildOutcome outcome =
-        runInChild([&] { return clapConstructionTrial(ctx.options().pluginPath, 0); }, 30);
+    const ChildOutcome outcome = runInChild(
+        [&] { return clapConstructionTrial(ctx.options().pluginPath, ctx.options().pluginId, 0); },
+        30);
     ctx.report().check(outcome.ok, "clap.host-without-extensions",
                        outcome.ok ? "created, activated, one block, deactivated and destroyed by a "
                                     "host that offers no extension"
@@ -236,6 +280,9 @@ std::vector<Check> clapChecks() {
     std::vector<Check> checks = {
         {"clap.descriptor", Tier::EveryHost,
          "a host's scanner lists the plug-in wrongly or not at all", descriptorSanity, true},
+        {"clap.stray-factory-queries", Tier::Hostile,
+         "a host that asks for a plug-in the file does not have gets one, or crashes",
+         strayFactoryQueries, true},
         {"clap.activation-orders", Tier::EveryHost,
          "a host that changes the rate or the block size, or resets the plug-in, gets an error or "
          "noise",
@@ -245,7 +292,9 @@ std::vector<Check> clapChecks() {
          hostWithoutExtensions, true},
         {"clap.parameter-texts", Tier::Demanding,
          "a value typed into the host's field is read as another value", parameterTexts, true},
-        {"clap.odd-events", Tier::Hostile, "one bad automation point silences or crashes the track",
+        {"clap.odd-events", Tier::Hostile,
+         "one bad automation point silences or crashes the track (robustness: CLAP has hosts "
+         "send events in time order and for the plug-in's own ids)",
          oddEvents, true},
         {"clap.wrong-thread", Tier::Hostile,
          "a host that reads values from its audio thread crashes", wrongThread, false},

@@ -290,6 +290,8 @@ std::vector<Check> editorChecks() {
         check("editor.parent-destroyed", Tier::Demanding,
               "a host that destroys its window before closing the editor crashes", parentDestroyed),
     };
+    for (Check& c : reentrancyChecks())
+        checks.push_back(std::move(c));
     return checks;
 }
 

@@ -206,7 +206,9 @@ std::string guardedErrorHandler(Context& ctx, XProbe& probe) {
                   fs::copy_options::overwrite_existing, failed);
     if (failed) return "cannot copy the plug-in file: " + failed.message();
     std::string why;
-    auto b = host::openPluginInstance(copy.string(), why);
+    host::LoadOptions options;
+    options.pluginId = ctx.options().pluginId;
+    auto b = host::openPluginInstance(copy.string(), why, options);
     fs::remove(copy, failed);
     if (!b) return "the copy does not load: " + why;
     b->start(44100.0f, 1024);

@@ -1,19 +1,23 @@
-// The re-entrancy matrix: a host that acts inside each call the plug-in
-// makes to it (audioMasterIdle, automate, begin and end edit, size window)
-// while the user makes a gesture on the editor (a drag, a click, a wheel
-// turn, a typed value committed with Return, an arrow key), by closing the
-// editor, closing the effect, or closing and reopening the editor before it
-// answers. Hosts that run their event loop inside audioMasterIdle, or answer
-// automation with a dialog, do exactly this. The plug-in must live through
-// every cell, call the host no more after effClose, and come back whole
-// after a reopen: its window in the host's, and the drop marks it puts on
-// the host's window at a plain open in place again.
+// The re-entrancy matrix, for every format with an editor: a host that acts
+// inside each call the plug-in makes to it while the user makes a gesture
+// on the editor (a drag, a click, a wheel turn, a typed value committed
+// with Return, an arrow key the host forwards), by closing the editor,
+// closing the instance, or closing and reopening the editor before it
+// answers. VST 2's calls are audioMasterIdle, automate, begin and end edit
+// and size window, its closes effEditClose and effClose; CLAP's are
+// request_flush, the gesture and value events inside the host's flush and
+// request_resize, its closes gui.destroy and plugin.destroy. Hosts that run
+// their event loop inside a callback, or answer automation with a dialog,
+// do exactly this. The plug-in must live through every cell, call the host
+// no more after the instance is closed, and come back whole after a reopen:
+// its window in the host's, and the drop marks it puts on the host's window
+// at a plain open in place again.
 //
 // The gestures are the server's own input (XTest) at points found on the
 // open editor: for each parameter the first point of a grid where a click
-// makes the plug-in begin an edit or automate, and the first where a click
-// opens a window of its own (a text field). A cell whose callback never
-// comes is not reached; the figure counts the cells reached.
+// makes the plug-in begin an edit or change a value, and the first where a
+// click opens a window of its own (a text field). A cell whose callback
+// never comes is not reached; the figure counts the cells reached.
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -25,27 +29,28 @@
 #include "host/validate/validator.h"
 #include "host/validate/x11_input.h"
 #include "host/validate/x11_probe.h"
+#include "host/vst2_instance.h"
 
 namespace kv::validate {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using host::PluginFormat;
 
-void* windowPointer(unsigned long window) {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
-}
+constexpr const char* kName = "editor.reentrancy";
 
-enum class Act { EditClose, Close, Reopen };
+enum class Act { EditorClose, InstanceClose, Reopen };
 
-const char* actName(Act act) {
+const char* actName(Act act, PluginFormat format) {
+    const bool vst2 = format == PluginFormat::Vst2;
     switch (act) {
-        case Act::EditClose:
-            return "effEditClose";
-        case Act::Close:
-            return "effClose";
+        case Act::EditorClose:
+            return vst2 ? "effEditClose" : "gui.destroy";
+        case Act::InstanceClose:
+            return vst2 ? "effClose" : "plugin.destroy";
         case Act::Reopen:
-            return "close and reopen";
+            return vst2 ? "effEditClose and effEditOpen" : "gui.destroy and create again";
     }
     return "";
 }
@@ -100,44 +105,55 @@ std::vector<Step> stepsOf(Gesture g, Point p) {
     return {};
 }
 
-constexpr int32_t kCallbacks[] = {audioMasterIdle, audioMasterAutomate, audioMasterBeginEdit,
-                                  audioMasterEndEdit, audioMasterSizeWindow};
+// The names of the listener's calls in the format's words, as actingCalls()
+// gives them.
+struct CallNames {
+    const char* begin;
+    const char* end;
+    const char* value;
+    const char* resize;
+    const char* idle;  // the call inside which a modal loop lets the host run, or ""
+};
+
+CallNames namesFor(PluginFormat format) {
+    if (format == PluginFormat::Vst2)
+        return {"audioMasterBeginEdit", "audioMasterEndEdit", "audioMasterAutomate",
+                "audioMasterSizeWindow", "audioMasterIdle"};
+    return {"gesture begin", "gesture end", "param value", "gui.request_resize", ""};
+}
 
 // One instance with its editor open on a host window of its own, played on
-// with fake input; the host's callback acts once when armed.
-class Session {
+// with fake input; the host acts once inside the armed call.
+class Session final : public host::InstanceListener {
   public:
     Session(Context& ctx, XProbe& probe, XInput& input) : probe_(probe), input_(input) {
-        host::HostOptions options;
-        options.hostCanDo = {"sizeWindow"};
         std::string error;
-        host_ = ctx.loadVst2(error, options);
-        if (!host_) {
+        instance_ = ctx.load(error);
+        if (!instance_) {
             problem_ = error;
             return;
         }
-        host_->start(44100.0f, 1024);
-        host_->setCallbackHook([this](const host::HostCall& c, void*) { return onCall(c); });
+        format_ = instance_->identity().format;
+        names_ = namesFor(format_);
+        // VST 2 editors live beside a resumed effect; a CLAP host that is
+        // not playing hears the panel through the flushes it asks for, and
+        // acts inside those.
+        if (format_ == PluginFormat::Vst2) instance_->start(44100.0, 1024);
+        instance_->setListener(this);
         parent_ = probe_.makeWindow(1000, 740);
-        if (host_->dispatch(effEditOpen, 0, 0, windowPointer(parent_)) == 0) {
-            problem_ = "effEditOpen failed";
+        if (!instance_->openEditor(parent_)) {
+            problem_ = "the editor did not open";
             return;
         }
         idle(3);
-        ERect* rect = nullptr;
-        host_->dispatch(effEditGetRect, 0, 0, &rect);
-        if (rect) {
-            width_ = rect->right - rect->left;
-            height_ = rect->bottom - rect->top;
-        }
-        if (width_ <= 0 || height_ <= 0) problem_ = "the open editor gives no size";
+        if (!instance_->editorSize(width_, height_)) problem_ = "the open editor gives no size";
     }
 
-    ~Session() {
-        if (host_) {
-            if (!effectClosed_) host_->dispatch(effEditClose);
-            host_->setCallbackHook(nullptr);
-            host_.reset();
+    ~Session() override {
+        if (instance_) {
+            if (!closed_) instance_->closeEditor();
+            instance_->setListener(nullptr);
+            instance_.reset();
         }
         if (parent_) probe_.destroyWindow(parent_);
     }
@@ -149,13 +165,13 @@ class Session {
     int height() const { return height_; }
     unsigned long parent() const { return parent_; }
 
-    // The host acts inside the next call `opcode`.
-    void arm(int32_t opcode, Act act) {
-        pending_ = opcode;
+    // The host acts inside the next call named `call`.
+    void arm(const std::string& call, Act act) {
+        pending_ = call;
         act_ = act;
     }
     bool acted() const { return acted_; }
-    bool effectClosed() const { return effectClosed_; }
+    bool instanceClosed() const { return closed_; }
     int callsAfterClose() const { return callsAfterClose_; }
     const std::string& firstCallAfterClose() const { return firstAfterClose_; }
 
@@ -169,9 +185,9 @@ class Session {
                          [](const Step& s) { return s.kind == Step::Arm; }))
             armedFor_ = pending_;
         const auto giveUp = Clock::now() + std::chrono::seconds(5);
-        while (!effectClosed_ && next_ < steps_.size() && Clock::now() < giveUp) {
+        while (!closed_ && next_ < steps_.size() && Clock::now() < giveUp) {
             runStep();
-            if (!effectClosed_) host_->dispatch(effEditIdle);
+            if (!closed_) instance_->idle();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         // A hand lets go of what it holds even when the plug-in is gone.
@@ -184,48 +200,53 @@ class Session {
     }
 
     void idle(int times) {
-        for (int i = 0; i < times && !effectClosed_; ++i) {
-            host_->dispatch(effEditIdle);
+        for (int i = 0; i < times && !closed_; ++i) {
+            instance_->idle();
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         }
     }
 
-    // Parameter indices the plug-in began editing or automated since the
-    // last call.
-    std::vector<int32_t> takeEdited() {
-        std::vector<int32_t> out;
+    // Parameters the plug-in began editing or changed since the last call.
+    std::vector<uint32_t> takeEdited() {
+        std::vector<uint32_t> out;
         out.swap(edited_);
         return out;
     }
 
   private:
-    std::optional<intptr_t> onCall(const host::HostCall& c) {
-        if (effectClosed_) {
-            if (callsAfterClose_++ == 0) firstAfterClose_ = host::hostOpcodeName(c.opcode);
-            return intptr_t{0};
+    void gestureBegin(uint32_t index) override { heard(names_.begin, index); }
+    void gestureEnd(uint32_t) override { heard(names_.end, std::nullopt); }
+    void valueChanged(uint32_t index, double) override { heard(names_.value, index); }
+    bool resizeRequested(int, int) override {
+        heard(names_.resize, std::nullopt);
+        return !closed_;
+    }
+    void hostCall(const std::string& name) override { heard(name, std::nullopt); }
+
+    void heard(const std::string& call, std::optional<uint32_t> edits) {
+        if (closed_) {
+            if (callsAfterClose_++ == 0) firstAfterClose_ = call;
+            return;
         }
-        if (c.opcode == audioMasterBeginEdit || c.opcode == audioMasterAutomate)
-            edited_.push_back(c.index);
-        if (armedFor_ && c.opcode == *armedFor_) {
+        if (edits) edited_.push_back(*edits);
+        if (armedFor_ && call == *armedFor_) {
             armedFor_.reset();
             acted_ = true;
             act();
-        } else if (c.opcode == audioMasterIdle && next_ < steps_.size() &&
+        } else if (!call.empty() && call == names_.idle && next_ < steps_.size() &&
                    steps_[next_].kind != Step::HostKey && steps_[next_].kind != Step::Arm) {
             runStep();
         }
-        return std::nullopt;
     }
 
     void act() {
-        if (act_ == Act::Close) {
-            host_->stop();
-            effectClosed_ = true;
-            host_->close();
+        if (act_ == Act::InstanceClose) {
+            closed_ = true;
+            instance_->closeInstance();
             return;
         }
-        host_->dispatch(effEditClose);
-        if (act_ == Act::Reopen) host_->dispatch(effEditOpen, 0, 0, windowPointer(parent_));
+        instance_->closeEditor();
+        if (act_ == Act::Reopen) instance_->openEditor(parent_);
     }
 
     void runStep() {
@@ -251,8 +272,12 @@ class Session {
                 if (input_.focusOnPopup()) input_.key(step.key);
                 break;
             case Step::HostKey:
-                host_->dispatch(effEditKeyDown, 0, VKEY_UP);
-                if (!effectClosed_) host_->dispatch(effEditKeyUp, 0, VKEY_UP);
+                // A key the host forwards to the editor: VST 2 only (a CLAP
+                // panel has the keyboard of its own window).
+                if (auto* vst2 = dynamic_cast<host::Vst2Instance*>(instance_.get())) {
+                    vst2->vst2().dispatch(effEditKeyDown, 0, VKEY_UP);
+                    if (!closed_) vst2->vst2().dispatch(effEditKeyUp, 0, VKEY_UP);
+                }
                 break;
             case Step::Arm:
                 armedFor_ = pending_;
@@ -262,21 +287,23 @@ class Session {
 
     XProbe& probe_;
     XInput& input_;
-    std::unique_ptr<host::Vst2Host> host_;
+    std::unique_ptr<host::PluginInstance> instance_;
+    PluginFormat format_ = PluginFormat::Vst2;
+    CallNames names_ = namesFor(PluginFormat::Vst2);
     std::string problem_;
     unsigned long parent_ = 0;
     int width_ = 0, height_ = 0;
     std::vector<Step> steps_;
     size_t next_ = 0;
-    bool pressed_ = false;            // a button this session holds down
-    std::optional<int32_t> pending_;  // audioMasterAutomate is 0
-    std::optional<int32_t> armedFor_;
-    Act act_ = Act::EditClose;
+    bool pressed_ = false;  // a button this session holds down
+    std::optional<std::string> pending_;
+    std::optional<std::string> armedFor_;
+    Act act_ = Act::EditorClose;
     bool acted_ = false;
-    bool effectClosed_ = false;
+    bool closed_ = false;
     int callsAfterClose_ = 0;
     std::string firstAfterClose_;
-    std::vector<int32_t> edited_;
+    std::vector<uint32_t> edited_;
 };
 
 // Where the gestures go: one point per parameter a click edits, and a point
@@ -299,13 +326,13 @@ Targets findTargets(Context& ctx, XProbe& probe, XInput& input, Clock::time_poin
     const unsigned long proxy = input.windowProperty(s.parent(), "XdndProxy", &aware);
     input.windowProperty(s.parent(), "XdndAware", &aware);
     found.marked = aware && proxy != 0 && proxy == input.firstChild(s.parent());
-    std::map<int32_t, Point> byParameter;
+    std::map<uint32_t, Point> byParameter;
     const int step = std::max(8, std::max(s.width(), s.height()) / 24);
     for (int y = step / 2; y < std::min(s.height(), 700) && Clock::now() < until; y += step) {
         for (int x = step / 2; x < std::min(s.width(), 980) && Clock::now() < until; x += step) {
             const int windowsBefore = input.topLevelCount();
             s.play(stepsOf(Gesture::Click, {x, y}));
-            for (int32_t index : s.takeEdited())
+            for (uint32_t index : s.takeEdited())
                 byParameter.emplace(index, Point{x, y});
             if (!found.field && input.topLevelCount() > windowsBefore) {
                 found.field = Point{x, y};
@@ -321,8 +348,9 @@ Targets findTargets(Context& ctx, XProbe& probe, XInput& input, Clock::time_poin
 }
 
 // One cell at one point; empty when it held, else what went wrong.
-std::string runCell(Context& ctx, XProbe& probe, XInput& input, bool marked, int32_t callback,
-                    Gesture gesture, Point at, Act act, bool& reached) {
+std::string runCell(Context& ctx, XProbe& probe, XInput& input, bool marked,
+                    const std::string& callback, Gesture gesture, Point at, Act act,
+                    bool& reached) {
     Session s(ctx, probe, input);
     if (!s.problem().empty()) return s.problem();
     s.arm(callback, act);
@@ -330,10 +358,11 @@ std::string runCell(Context& ctx, XProbe& probe, XInput& input, bool marked, int
     reached = s.acted();
     if (!reached) return {};
     if (s.callsAfterClose() > 0) {
-        return format("%d host calls after effClose (the first %s)", s.callsAfterClose(),
+        return format("%d host calls after %s (the first %s)", s.callsAfterClose(),
+                      actName(Act::InstanceClose, ctx.options().format),
                       s.firstCallAfterClose().c_str());
     }
-    if (act == Act::Reopen && !s.effectClosed()) {
+    if (act == Act::Reopen && !s.instanceClosed()) {
         s.idle(3);
         const unsigned long child = input.firstChild(s.parent());
         if (child == 0) return "no editor window in the host's after the reopen";
@@ -361,9 +390,10 @@ ChildOutcome withX(int seconds, const std::function<std::string(XProbe&, XInput&
         seconds);
 }
 
-std::string describe(int32_t callback, Gesture gesture, Act act, Point at) {
-    return format("%s inside %s during a %s at (%d, %d)", actName(act),
-                  host::hostOpcodeName(callback).c_str(), gestureName(gesture), at.x, at.y);
+std::string describe(PluginFormat kind, const std::string& callback, Gesture gesture, Act act,
+                     Point at) {
+    return validate::format("%s inside %s during a %s at (%d, %d)", actName(act, kind),
+                            callback.c_str(), gestureName(gesture), at.x, at.y);
 }
 
 // The targets travel from their child as "marked fx fy x y x y ...", the
@@ -386,7 +416,7 @@ void runMatrix(Context& ctx) {
         return passedWith(out);
     });
     if (!search.ok) {
-        report.fail("vst2.reentrancy", "looking for the editor's controls: " + search.message);
+        report.fail(kName, "looking for the editor's controls: " + search.message);
         return;
     }
     Targets targets;
@@ -401,14 +431,24 @@ void runMatrix(Context& ctx) {
             targets.controls.push_back(p);
     }
     if (targets.controls.empty() && !targets.field) {
-        report.pass("vst2.reentrancy",
+        report.pass(kName,
                     "no click on the editor edits a parameter or opens a field: no cell reached");
         return;
     }
+    const PluginFormat kind = ctx.options().format;
+    std::vector<std::string> callbacks;
+    {
+        std::string error;
+        auto instance = ctx.load(error);
+        if (!instance) throw std::runtime_error(error);
+        callbacks = instance->actingCalls();
+    }
     int cells = 0, reached = 0, run = 0;
-    for (int32_t callback : kCallbacks) {
+    for (const std::string& callback : callbacks) {
         for (Gesture gesture : kGestures) {
-            for (Act act : {Act::EditClose, Act::Close, Act::Reopen}) {
+            // A CLAP host forwards no keys: the panel's window has its own.
+            if (gesture == Gesture::ArrowKey && kind != PluginFormat::Vst2) continue;
+            for (Act act : {Act::EditorClose, Act::InstanceClose, Act::Reopen}) {
                 ++cells;
                 std::vector<Point> points = targets.controls;
                 if (gesture == Gesture::TextCommit)
@@ -426,8 +466,8 @@ void runMatrix(Context& ctx) {
                             return passedWith(hit ? "reached" : "missed");
                         });
                     if (!cell.ok) {
-                        report.fail("vst2.reentrancy",
-                                    describe(callback, gesture, act, at) + ": " + cell.message);
+                        report.fail(kName, describe(kind, callback, gesture, act, at) + ": " +
+                                               cell.message);
                         return;
                     }
                     if (cell.message == "reached") {
@@ -439,33 +479,33 @@ void runMatrix(Context& ctx) {
         }
     }
     const bool cut = Clock::now() > until;
-    report.pass("vst2.reentrancy",
-                format("%d of %d cells reached (%zu controls%s), %d sessions%s%s", reached, cells,
-                       targets.controls.size(), targets.field ? " and a field" : "", run,
-                       targets.marked ? ", drop marks back after every reopen" : "",
-                       cut ? "; stopped at the time budget" : ""));
+    report.pass(kName, format("%d of %d cells reached (%zu controls%s), %d sessions%s%s", reached,
+                              cells, targets.controls.size(), targets.field ? " and a field" : "",
+                              run, targets.marked ? ", drop marks back after every reopen" : "",
+                              cut ? "; stopped at the time budget" : ""));
 }
 
 }  // namespace
 
 std::vector<Check> reentrancyChecks() {
     return {
-        {"vst2.reentrancy", Tier::Hostile,
+        {kName, Tier::Hostile,
          "a host that closes or reopens the editor, or closes the plug-in, inside one of the "
          "plug-in's calls during a gesture crashes, hears from a deleted plug-in, or loses drops",
          [](Context& ctx) {
              std::string why;
              if (!XProbe::open(why) || !XInput::open(why)) {
-                 ctx.report().skip("vst2.reentrancy", "skipped: " + why);
+                 ctx.report().skip(kName, "skipped: " + why);
                  return;
              }
              std::string error;
-             auto h = ctx.loadVst2(error);
-             if (!h || (h->effect()->flags & effFlagsHasEditor) == 0) {
-                 ctx.report().skip("vst2.reentrancy", "skipped (no editor)");
+             auto instance = ctx.load(error);
+             if (!instance) throw std::runtime_error(error);
+             if (!instance->capabilities().editor) {
+                 ctx.report().skip(kName, "skipped (no editor)");
                  return;
              }
-             h.reset();
+             instance.reset();
              runMatrix(ctx);
          }},
     };

@@ -1,7 +1,6 @@
 // VST 2's own editor rules: keys and knob modes through the dispatcher,
 // effClose with the editor still open, the library unloaded under an open
-// editor by a host that knows only the AEffect record, and the host
-// callbacks' re-entrancy matrix (check_reentrancy.cpp).
+// editor by a host that knows only the AEffect record.
 #include <dlfcn.h>
 
 #include <chrono>
@@ -152,8 +151,6 @@ std::vector<Check> vst2EditorChecks() {
          "a host that unloads the plug-in with its window open crashes a moment later",
          unloadWithEditorOpenCheck},
     };
-    for (Check& c : reentrancyChecks())
-        checks.push_back(std::move(c));
     return checks;
 }
 

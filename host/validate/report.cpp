@@ -92,7 +92,9 @@ int Context::scaled(int full, int least) const {
 }
 
 std::unique_ptr<host::PluginInstance> Context::load(std::string& error) {
-    return host::openPluginInstance(options_.pluginPath, error);
+    host::LoadOptions options;
+    options.pluginId = options_.pluginId;
+    return host::openPluginInstance(options_.pluginPath, error, options);
 }
 
 std::unique_ptr<host::PluginInstance> Context::started(double sampleRate, uint32_t blockSize) {

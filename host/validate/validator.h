@@ -38,6 +38,7 @@ const char* tierName(Tier tier);
 
 struct Options {
     std::string pluginPath;
+    std::string pluginId;  // which plug-in of a file with several (CLAP); empty: the first
     host::PluginFormat format = host::PluginFormat::Vst2;  // what the file is
     int strictness = 5;
     uint64_t seed = 0x4B563233;    // 'KV23'
@@ -169,8 +170,9 @@ std::vector<Check> stateChecks();
 std::vector<Check> vst2Checks();
 std::vector<Check> vst2EditorChecks();
 std::vector<Check> threadChecks();
+// The editor checks every format shares; they end with the re-entrancy
+// matrix of the host's calls (check_reentrancy.cpp).
 std::vector<Check> editorChecks();
-// The VST 2 editor's re-entrancy matrix, which vst2EditorChecks() ends with.
 std::vector<Check> reentrancyChecks();
 std::vector<Check> allocationChecks();
 std::vector<Check> lifetimeChecks();

@@ -68,6 +68,8 @@ def test_same_samples(work, ours, vst):
          ["--gain", "17.25", "--pad1", "--volume", "-4.5"]),
         (["--param", "Gain=24", "--param", "Pad 1=1", "--param", "Pad 2=1", "--block", "37"],
          ["--gain", "24", "--pad1", "--pad2", "--block", "37"]),
+        # Values as the plug-in writes them, read back through text_to_value.
+        (["--param", "Gain=17.25 dB", "--param", "Volume=-4.50 dB"], ["--gain", "17.25", "--volume", "-4.5"]),
     ]
     for n, (clap_options, vst_options) in enumerate(cases):
         a = render(work, "clap-%d" % n, ours, *clap_options)

@@ -139,6 +139,12 @@ extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(
     audioMasterCallback audioMaster) {
     AEffect* e = kv::createInstance(audioMaster, &createEffectInstance);
     if (e == nullptr) return nullptr;
+#if defined(KV_BREAK_HUGE_COUNTS)
+    // Counts read from uninitialised memory: a host that loops over them
+    // runs for ever, one that allocates for them runs out.
+    e->numParams = 0x7FFFFFFF;
+    e->numInputs = 0x7FFFFFFF;
+#endif
     gDispatch = e->dispatcher;
     gProcess = e->processReplacing;
     gProcessDouble = e->processDoubleReplacing;
