@@ -139,7 +139,7 @@ std::pair<PluginFormat, std::vector<std::string>> holdings(const std::string& pa
             if (format != PluginFormat::Clap) {
                 if (!onlyId.empty())
                     return "--id picks one plug-in of a CLAP file; " + path + " is no CLAP file";
-                return validate::passedWith("vst2");
+                return validate::passedWith(format == PluginFormat::Vst3 ? "vst3" : "vst2");
             }
             std::vector<std::string> ids{onlyId};
             if (onlyId.empty()) ids = ClapHost::pluginIds(path, error);
@@ -158,7 +158,10 @@ std::pair<PluginFormat, std::vector<std::string>> holdings(const std::string& pa
     for (std::string id; std::getline(lines, id);)
         ids.push_back(id);
     if (ids.empty()) ids.emplace_back();
-    return {format == "clap" ? PluginFormat::Clap : PluginFormat::Vst2, ids};
+    const PluginFormat kind = format == "clap"   ? PluginFormat::Clap
+                              : format == "vst3" ? PluginFormat::Vst3
+                                                 : PluginFormat::Vst2;
+    return {kind, ids};
 }
 
 // One plug-in loaded in a child with its identity, channels and parameters

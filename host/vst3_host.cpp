@@ -229,6 +229,9 @@ Vst3Host::~Vst3Host() {
 }
 
 void Vst3Host::endInstance() {
+    // The host stops listening before it takes the view away: whatever the
+    // plug-in says while it goes reaches nobody.
+    if (controller_) v3_cpp_obj(controller_)->set_component_handler(controller_, nullptr);
     if (processor_) stop();
     closeView();
     if (componentPoint_ && controllerPoint_) {

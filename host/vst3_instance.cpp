@@ -227,7 +227,6 @@ void Vst3Instance::idle() {
 void Vst3Instance::closeInstance() {
     if (closed_) return;
     closed_ = true;
-    host_->closeView();
     {
         std::lock_guard<std::mutex> lock(audio_);
         host_->stop();

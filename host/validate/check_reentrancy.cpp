@@ -6,7 +6,9 @@
 // answers. VST 2's calls are audioMasterIdle, automate, begin and end edit
 // and size window, its closes effEditClose and effClose; CLAP's are
 // request_flush, the gesture and value events inside the host's flush and
-// request_resize, its closes gui.destroy and plugin.destroy. Hosts that run
+// request_resize, its closes gui.destroy and plugin.destroy; VST3's are the
+// component handler's begin, perform and end edit and the frame's
+// resize_view, its closes the view's removal and terminate. Hosts that run
 // their event loop inside a callback, or answer automation with a dialog,
 // do exactly this. The plug-in must live through every cell, call the host
 // no more after the instance is closed, and come back whole after a reopen:
@@ -43,14 +45,19 @@ constexpr const char* kName = "editor.reentrancy";
 enum class Act { EditorClose, InstanceClose, Reopen };
 
 const char* actName(Act act, PluginFormat format) {
-    const bool vst2 = format == PluginFormat::Vst2;
-    switch (act) {
-        case Act::EditorClose:
-            return vst2 ? "effEditClose" : "gui.destroy";
-        case Act::InstanceClose:
-            return vst2 ? "effClose" : "plugin.destroy";
-        case Act::Reopen:
-            return vst2 ? "effEditClose and effEditOpen" : "gui.destroy and create again";
+    switch (format) {
+        case PluginFormat::Vst2:
+            return act == Act::EditorClose     ? "effEditClose"
+                   : act == Act::InstanceClose ? "effClose"
+                                               : "effEditClose and effEditOpen";
+        case PluginFormat::Clap:
+            return act == Act::EditorClose     ? "gui.destroy"
+                   : act == Act::InstanceClose ? "plugin.destroy"
+                                               : "gui.destroy and create again";
+        case PluginFormat::Vst3:
+            return act == Act::EditorClose     ? "the view removed"
+                   : act == Act::InstanceClose ? "terminate"
+                                               : "the view removed and created again";
     }
     return "";
 }
