@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <variant>
 
 namespace kv::host::vst3 {
@@ -588,8 +589,11 @@ int HostServices::runLoopTick(bool onlyDue) {
     const auto timed = [this](auto call) {
         const auto start = Clock::now();
         call();
-        longest_ = std::max(
-            longest_, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+        if (took > longest_)
+            second_ = std::exchange(longest_, took);
+        else
+            second_ = std::max(second_, took);
     };
     // A handler may unregister itself or another: walk copies, and call
     // only those still registered.

@@ -160,9 +160,12 @@ class HostServices {
     int runLoopTick(bool onlyDue);
     size_t timerCount() const { return timers_.size(); }
     size_t fdHandlerCount() const { return fdHandlers_.size(); }
-    // The longest a single timer or handler call took (for the drag checks).
+    // The longest a single timer or handler call took, and the second
+    // longest (for the drag checks: one call stretched by the scheduler on
+    // a busy machine is not a call that holds the host).
     std::chrono::microseconds longestCall() const { return longest_; }
-    void resetLongestCall() { longest_ = {}; }
+    std::chrono::microseconds secondLongestCall() const { return second_; }
+    void resetLongestCall() { longest_ = second_ = {}; }
 
     // The functions of the three objects' tables (vst3_objects.cpp).
     struct App;
@@ -192,6 +195,7 @@ class HostServices {
     std::vector<Timer> timers_;
     std::vector<FdHandler> fdHandlers_;
     std::chrono::microseconds longest_{0};
+    std::chrono::microseconds second_{0};
 };
 
 }  // namespace kv::host::vst3

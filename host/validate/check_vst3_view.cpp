@@ -27,8 +27,11 @@ using namespace vst3check;
 using Clock = std::chrono::steady_clock;
 
 // The longest a run loop call may hold the host's UI thread: one frame of a
-// 30 Hz display, in which a host redraws everything else.
+// 30 Hz display, in which a host redraws everything else. One call may be
+// stretched by the scheduler on a busy machine, but not to most of the
+// 240 ms the drag's button is held: a call that holds the drag lasts it.
 constexpr auto kFrame = std::chrono::microseconds(33333);
+constexpr auto kHeldDrag = std::chrono::microseconds(180000);
 
 struct ViewRig {
     std::unique_ptr<Rig> rig;
@@ -318,6 +321,7 @@ void viewDrag(Context& ctx) {
     audio.join();
     h.stop();
     const auto longest = h.services().longestCall();
+    const auto second = h.services().secondLongestCall();
     h.closeView();
     v->probe->destroyWindow(parent);
     if (!audioProblem.empty()) problem = "the audio thread: " + audioProblem;
@@ -329,9 +333,10 @@ void viewDrag(Context& ctx) {
         ctx.report().skip(name, "skipped: " + problem.substr(5));
         return;
     }
-    if (problem.empty() && longest > kFrame)
-        problem = format("a run loop call held the host for %.1f ms during the drag",
-                         static_cast<double>(longest.count()) / 1000.0);
+    if (problem.empty() && (longest > kHeldDrag || second > kFrame))
+        problem = format("run loop calls held the host for %.1f and %.1f ms during the drag",
+                         static_cast<double>(longest.count()) / 1000.0,
+                         static_cast<double>(second.count()) / 1000.0);
     ctx.report().check(
         problem.empty(), name,
         problem.empty()
