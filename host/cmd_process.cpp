@@ -88,7 +88,8 @@ ProcessRequest parse(const std::vector<std::string>& args) {
             const std::string& v = reader.valueOf(arg);
             const auto eq = v.find('=');
             if (eq == std::string::npos) throw UsageError("--param needs N=V, not \"" + v + "\"");
-            r.settings.push_back(typedSetting(v.substr(0, eq), v.substr(eq + 1), "--param's value"));
+            r.settings.push_back(
+                typedSetting(v.substr(0, eq), v.substr(eq + 1), "--param's value"));
         } else if (arg == "--automation") {
             r.automation = reader.valueOf(arg);
         } else if (arg == "--gain" || arg == "--volume") {
@@ -360,8 +361,9 @@ ParamChange resolve(PluginInstance& p, const Setting& s, const std::string& wher
     if (!s.text.empty()) {
         const auto read = p.textToValue(*index, s.text);
         if (!read)
-            throw UsageError((where.empty() ? "" : where + ": ") + "the plug-in reads no value of " +
-                             p.parameters()[*index].name + " from \"" + s.text + "\"");
+            throw UsageError((where.empty() ? "" : where + ": ") +
+                             "the plug-in reads no value of " + p.parameters()[*index].name +
+                             " from \"" + s.text + "\"");
         return {0, *index, *read};
     }
     return {0, *index, s.value};

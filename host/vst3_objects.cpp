@@ -589,7 +589,8 @@ int HostServices::runLoopTick(bool onlyDue) {
     const auto timed = [this](auto call) {
         const auto start = Clock::now();
         call();
-        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
         if (took > longest_)
             second_ = std::exchange(longest_, took);
         else

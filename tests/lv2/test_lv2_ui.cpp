@@ -186,8 +186,7 @@ class Lv2Ui : public ::testing::Test {
             }
             released = true;
         });
-        std::vector<double> took =
-            idleWhile([&] { return released.load(); }, milliseconds + 5000);
+        std::vector<double> took = idleWhile([&] { return released.load(); }, milliseconds + 5000);
         hand.join();
         idleWhile([] { return false; }, 100);
         return took;
