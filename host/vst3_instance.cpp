@@ -187,13 +187,36 @@ bool Vst3Instance::process(double** in, double** out, uint32_t frames,
     return processAny(in, out, frames, changes);
 }
 
+void Vst3Instance::flushPoints() {
+    if (!host_->active()) return;
+    {
+        std::lock_guard<std::mutex> lock(audio_);
+        if (pending_.empty()) return;
+    }
+    // A block of no frames carries the points alone: VST3's parameter flush.
+    if (host_->sampleSize() == V3_SAMPLE_64)
+        processAny<double>(in64_.data(), out64_.data(), 0, {});
+    else
+        processAny<float>(in32_.data(), out32_.data(), 0, {});
+}
+
 std::optional<std::vector<uint8_t>> Vst3Instance::saveState() {
     if (closed_) return std::nullopt;
+    // The component saves what its processor has heard: values the host set
+    // since the last block reach it first, as a host flushes them before
+    // it saves a session.
+    flushPoints();
     return host_->saveState();
 }
 
 bool Vst3Instance::loadState(std::span<const uint8_t> bytes) {
     if (closed_) return false;
+    {
+        // Values set before the state and not yet sent are older than it.
+        std::lock_guard<std::mutex> lock(audio_);
+        pending_.clear();
+        controller_.clear();
+    }
     return host_->loadState(bytes);
 }
 

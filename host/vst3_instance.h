@@ -5,6 +5,9 @@
 // the processor as a point at the next block's first frame, as VST3 hosts
 // send values; a change inside a block is a point at its frame.
 //
+// Saving the state first flushes the values the processor has not heard
+// yet (a block of no frames), and loading one drops them.
+//
 // VST3 fixes the sample size when processing is set up: start() sets up
 // 32 bits when the plug-in takes them, and a first block of 64 bits sets
 // processing up again for them (before any block, nothing is lost). A
@@ -70,6 +73,8 @@ class Vst3Instance final : public PluginInstance, private vst3::HostEvents {
     template <typename T, typename U>
     bool convert(T** in, T** out, uint32_t frames);
     bool ensureSampleSize(int32_t size);
+    // Sends the points not yet sent in a block of no frames.
+    void flushPoints();
     std::optional<uint32_t> indexOf(v3_param_id id) const;
     bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
