@@ -240,16 +240,15 @@ v3_result V3_API process(void* self, v3_process_data* data) {
     if (!data) return V3_INVALID_ARG;
     Plugin& p = plugin(self);
     if (data->nframes <= 0) {
-        // No audio to touch (a host may pass no buffers at all): the values
-        // still change, and the block counts, as in the VST 2 build.
+        // A parameter flush (a host may pass no buffers at all): the values
+        // change, and the sound goes on as if the call had not been made,
+        // so a host's flushes, made whenever it likes, never reach the audio.
         ParamPoints points(data->input_params);
         int32_t at = 0;
         v3_param_id id = 0;
         double value = 0.0;
         while (points.next(at, id, value))
             applyPoint(p, id, value);
-        p.engine.run<float, false>(controlsNow(p), p.quality(), false, nullptr, nullptr, nullptr,
-                                   nullptr, 0);
         return V3_OK;
     }
     return data->symbolic_sample_size == V3_SAMPLE_64 ? processBlock<double>(p, *data)

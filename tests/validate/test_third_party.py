@@ -2,7 +2,9 @@
 """kv23 as a host for plug-ins it was not written with: our own plug-in and
 third-party VST 2.4 plug-ins of different shapes from Debian (DPF: legacy
 entry point `main`, 2 in/6 out, 4 in; LSP: editors that know their size only
-once open, chunks of their own). Each one goes through info, process (a file
+once open, chunks of their own), and VST3 bundles (zam-plugins: a controller
+of its own and a side-chain bus; DPF's reading of VST3 in the suite's gain
+fixture with a cairo panel). Each one goes through info, process (a file
 and --demo), snapshot, gui and validate. kv23 must never crash or hang; our
 plug-in passes every check, and every check a third-party plug-in fails is
 one that docs/validator-findings.md lists for it with the harm it does.
@@ -10,7 +12,8 @@ one that docs/validator-findings.md lists for it with the harm it does.
 usage: test_third_party.py KV23 OUR_PLUGIN FINDINGS.md PLUGIN PART
 PLUGIN is one of the files below or OUR_PLUGIN; PART is "commands" (every
 command, and validate's groups load, processing, state and threads),
-"editor" (its editor and allocation groups), "lifetime" or "vst2". The suite runs one test per plug-in and part,
+"editor" (its editor and allocation groups), "lifetime", or the format's own
+group ("vst2", "vst3"). The suite runs one test per plug-in and part,
 each with an X server of its own, so that ctest spreads them.
 Exit 77 (skipped) when the plug-in's Debian package is not installed.
 """
@@ -24,13 +27,16 @@ import wave
 
 KV23, OURS, FINDINGS, PLUGIN, PART = sys.argv[1:6]
 GROUPS = {"commands": "load,processing,state,threads", "editor": "editor,allocation",
-          "lifetime": "lifetime", "vst2": "vst2"}
+          "lifetime": "lifetime", "vst2": "vst2", "vst3": "vst3"}
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kv_test_support import start_xvfb  # noqa: E402
 
-# file, inputs, outputs
+# file (or, for a file the suite builds, its name), inputs, outputs
 THIRD_PARTY = [
+    ("/usr/lib/vst3/ZamComp.vst3", 1, 1),
+    ("/usr/lib/vst3/ZaMaximX2.vst3", 2, 2),
+    ("dpf-ui-fixture.vst3", 2, 2),
     ("/usr/lib/vst/3BandEQ-vst.so", 2, 2),
     ("/usr/lib/vst/3BandSplitter-vst.so", 2, 6),
     ("/usr/lib/vst/AmplitudeImposer-vst.so", 4, 2),
@@ -139,7 +145,7 @@ def exercise(plugin, inputs, outputs, work, display):
 
     def run(args, timeout, stdin=None):
         return run_kv23(args, timeout, display, stdin)
-    name = os.path.basename(plugin)[:-3]
+    name = os.path.splitext(os.path.basename(plugin))[0]
     base = ["--plugin", plugin]
     ours = plugin == OURS
     if PART == "commands":
@@ -169,13 +175,14 @@ def exercise(plugin, inputs, outputs, work, display):
 
 
 def main():
-    shapes = dict((p, (i, o)) for p, i, o in THIRD_PARTY + [(OURS, 2, 2)])
-    if PLUGIN not in shapes:
+    shapes = dict((os.path.basename(p), (i, o)) for p, i, o in THIRD_PARTY + [(OURS, 2, 2)])
+    if os.path.basename(PLUGIN) not in shapes:
         raise SystemExit("%s is none of the plug-ins this test knows" % PLUGIN)
     if not os.path.exists(PLUGIN):
-        print("skipped: install dpf-plugins-vst and lsp-plugins-vst (%s missing)" % PLUGIN)
+        print("skipped: install dpf-plugins-vst, lsp-plugins-vst, zam-plugins and dpf-source "
+              "(%s missing)" % PLUGIN)
         return 77
-    inputs, outputs = shapes[PLUGIN]
+    inputs, outputs = shapes[os.path.basename(PLUGIN)]
     # An X server of its own: the editor checks count the windows on their
     # server, which another test's plug-in must not change.
     with tempfile.TemporaryDirectory() as work, open(os.path.join(work, "xvfb.log"), "w") as log:

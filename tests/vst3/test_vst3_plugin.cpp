@@ -427,6 +427,21 @@ TEST_F(Vst3Plugin, APointTakesEffectAtItsSample) {
     EXPECT_EQ(stepped.ctrl()->get_parameter_normalised(stepped.controller, 0), 0.75);
     EXPECT_EQ(stepped.ctrl()->get_parameter_normalised(stepped.controller, 3), 0.25);
     EXPECT_EQ(stepped.ctrl()->get_parameter_normalised(stepped.controller, 2), 0.0);
+
+    // A parameter flush (no frames, no buffers) sets the value, and the
+    // sound goes on as if the point had come with the next block: two
+    // blocks bit for bit, so that a flush does not count as one.
+    const Instance& flushed = make();
+    const Instance& direct = make();
+    Changes early;
+    early.add(3, 0, (12.0 + 32) / 64);
+    v3_process_data flush{};
+    flush.symbolic_sample_size = V3_SAMPLE_32;
+    flush.input_params = early.ptr();
+    ASSERT_EQ(proc(flushed)->process(flushed.processor, &flush), V3_OK);
+    EXPECT_EQ(flushed.ctrl()->get_parameter_normalised(flushed.controller, 3), (12.0 + 32) / 64);
+    EXPECT_EQ(render<float>(flushed, nullptr), render<float>(direct, &early));
+    EXPECT_EQ(render<float>(flushed, nullptr, kFrames), render<float>(direct, nullptr, kFrames));
 }
 
 // Clean is Exact late by exactly what get_latency_samples says (a null
