@@ -436,12 +436,12 @@ TEST_F(Vst3Plugin, APointTakesEffectAtItsSample) {
     Changes early;
     early.add(3, 0, (12.0 + 32) / 64);
     v3_process_data flush{};
-    flush.symbolic_sample_size = V3_SAMPLE_32;
+    flush.symbolic_sample_size = V3_SAMPLE_64;
     flush.input_params = early.ptr();
     ASSERT_EQ(proc(flushed)->process(flushed.processor, &flush), V3_OK);
     EXPECT_EQ(flushed.ctrl()->get_parameter_normalised(flushed.controller, 3), (12.0 + 32) / 64);
-    EXPECT_EQ(render<float>(flushed, nullptr), render<float>(direct, &early));
-    EXPECT_EQ(render<float>(flushed, nullptr, kFrames), render<float>(direct, nullptr, kFrames));
+    EXPECT_EQ(render<double>(flushed, nullptr), render<double>(direct, &early));
+    EXPECT_EQ(render<double>(flushed, nullptr, kFrames), render<double>(direct, nullptr, kFrames));
 }
 
 // Clean is Exact late by exactly what get_latency_samples says (a null
