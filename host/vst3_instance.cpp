@@ -189,15 +189,21 @@ bool Vst3Instance::process(double** in, double** out, uint32_t frames,
 
 void Vst3Instance::flushPoints() {
     if (!host_->active()) return;
+    std::vector<Vst3Point> sent;
     {
         std::lock_guard<std::mutex> lock(audio_);
         if (pending_.empty()) return;
+        sent = pending_;
     }
     // A block of no frames carries the points alone: VST3's parameter flush.
     if (host_->sampleSize() == V3_SAMPLE_64)
         processAny<double>(in64_.data(), out64_.data(), 0, {});
     else
         processAny<float>(in32_.data(), out32_.data(), 0, {});
+    // They go again with the next block: a value sent twice is the same
+    // value, and a plug-in that reads no points in a flush still hears them.
+    std::lock_guard<std::mutex> lock(audio_);
+    pending_.insert(pending_.begin(), sent.begin(), sent.end());
 }
 
 std::optional<std::vector<uint8_t>> Vst3Instance::saveState() {

@@ -6,7 +6,8 @@
 // send values; a change inside a block is a point at its frame.
 //
 // Saving the state first flushes the values the processor has not heard
-// yet (a block of no frames), and loading one drops them.
+// yet (a block of no frames; they go again with the next block), and
+// loading one drops them.
 //
 // VST3 fixes the sample size when processing is set up: start() sets up
 // 32 bits when the plug-in takes them, and a first block of 64 bits sets

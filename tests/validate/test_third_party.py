@@ -30,7 +30,7 @@ GROUPS = {"commands": "load,processing,state,threads", "editor": "editor,allocat
           "lifetime": "lifetime", "vst2": "vst2", "vst3": "vst3"}
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from kv_test_support import start_xvfb  # noqa: E402
+from kv_test_support import read_png, start_xvfb  # noqa: E402
 
 # file (or, for a file the suite builds, its name), inputs, outputs
 THIRD_PARTY = [
@@ -128,8 +128,13 @@ def commands(run, name, base, inputs, outputs, work, ours):
 
     png = os.path.join(work, name + ".png")
     rc, out, err, _ = run(["snapshot", png, "--over"] + base, 60)
-    if rc != 0 or not os.path.getsize(png) > 1000:
+    if rc != 0 or not os.path.exists(png):
         problems.append("snapshot: rc %s\n%s%s" % (rc, out, err))
+    else:
+        # A picture of something: more than one colour.
+        _, _, rows = read_png(png)
+        if len(set(p for row in rows for p in row)) < 2:
+            problems.append("snapshot: the picture is of one colour\n%s%s" % (out, err))
 
     rc, out, err, _ = run(["gui", "--close-after", "3000"] + base, 60, stdin="params\nover\n")
     if rc != 0 or not re.search(r"^open \d+ \d+ 0x", out, re.M) or "\nover\n" not in out \
