@@ -150,7 +150,11 @@ def exercise(plugin, inputs, outputs, work, display):
 
     def run(args, timeout, stdin=None):
         return run_kv23(args, timeout, display, stdin)
-    name = os.path.splitext(os.path.basename(plugin))[0]
+    # A VST3 bundle keeps its extension: the findings name the CLAP
+    # build of the same plug-in without one.
+    name = os.path.basename(plugin)
+    if not name.endswith(".vst3"):
+        name = os.path.splitext(name)[0]
     base = ["--plugin", plugin]
     ours = plugin == OURS
     if PART == "commands":
