@@ -332,7 +332,7 @@ ParamChange resolve(PluginInstance& p, const Setting& s, const std::string& wher
     if (p.identity().format == PluginFormat::Vst2) {
         if (!s.text.empty()) {
             throw UsageError("the value of --param " + s.typed +
-                             " is no number (a VST 2 parameter takes 0 to 1)");
+                             " is no plain number (a VST 2 parameter takes 0 to 1)");
         }
         const long index = parseInteger(
             s.param, where.empty() ? "--param's index" : where + ": the parameter index");
