@@ -16,7 +16,8 @@ int vst3Process(const std::vector<std::string>& args);
 
 // vst3gui BUNDLE [--seconds S] [--at X Y]: opens the controller's view
 // ("editor") in a popup at (X, Y) through IPlugFrame and attached(HWND),
-// prints "ready X Y W H opened 0|1 child yes|no WxH", then the edits the
+// prints "ready X Y W H opened 0|1 child yes|no WxH" (W H: the host
+// window's size once the view is attached), then the edits the
 // controller reports (vst3_module.h), and at the end "param ID NORMALISED"
 // for each parameter and "closed". The exit status is 1 when no view opened.
 int vst3Gui(const std::vector<std::string>& args);

@@ -50,12 +50,15 @@ int vst3Gui(const std::vector<std::string>& args) {
         ShowWindow(window, SW_SHOWNOACTIVATE);
     }
     const bool opened = created && v->attached(view, window, V3_VIEW_PLATFORM_TYPE_HWND) == V3_OK;
+    // The window's size now: the view's, or what it asked for through the frame.
+    RECT windowRect{};
+    GetClientRect(window, &windowRect);
     HWND child = findChildWindow(window, "Plugin");
     RECT childRect{};
     if (child) GetClientRect(child, &childRect);
-    std::printf("ready %d %d %d %d opened %d child %s %ldx%ld\n", run.x, run.y,
-                rect.right - rect.left, rect.bottom - rect.top, opened ? 1 : 0,
-                child ? "yes" : "no", childRect.right, childRect.bottom);
+    std::printf("ready %d %d %ld %ld opened %d child %s %ldx%ld\n", run.x, run.y, windowRect.right,
+                windowRect.bottom, opened ? 1 : 0, child ? "yes" : "no", childRect.right,
+                childRect.bottom);
 
     // The host's message loop is all a view needs on Windows: its timer
     // comes through it.
