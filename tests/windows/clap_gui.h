@@ -12,7 +12,8 @@ namespace kvtest {
 // yes|no WxH" (W H: the host window's size once the panel is in it, with a
 // "sizeWindow W H" before it for each size the panel asked for), then each
 // output event ("beginEdit ID", "automate ID VALUE", "endEdit ID"), and at
-// the end "param ID VALUE" for each parameter and "closed". The exit status is 1 when the panel did not open.
+// the end "param ID VALUE" for each parameter and "closed". The exit
+// status is 1 when the panel did not open.
 int clapGui(const std::vector<std::string>& args);
 
 }  // namespace kvtest
