@@ -56,9 +56,14 @@ struct Gui final : kv::panel::PanelOwner {
         return kv::panel::chooseScale(hostScale, nullptr);
     }
 
-    // The panel lends the LED's cell to the processing while it is open.
+    // The panel lends the LED's cell to the processing while it is open. A
+    // host that sized its window from get_size before set_parent hears the
+    // size the panel opened at on this screen (a Windows desktop at 200 %).
     bool open(void* parent) {
-        return panel.open(parent, kv::panel::chooseScale(hostScale, parent), &o.peak);
+        if (!panel.open(parent, kv::panel::chooseScale(hostScale, parent), &o.peak)) return false;
+        if (const auto size = kv::panel::sizeToAskAfterOpen(hostScale, panel.getFrame()))
+            resizeHostWindow(size->width, size->height);
+        return true;
     }
 
     void close() { panel.close(); }

@@ -34,6 +34,13 @@ double scaleAfterDesktopChange(double hostFactor, double desktopFactor) {
     return CFrame::usableScale(accepted > 0.0 ? accepted : 1.0);
 }
 
+std::optional<DeviceSize> sizeToAskAfterOpen(double hostFactor, const CFrame* frame) {
+    if (!frame || frame->getScale() == chooseScale(hostFactor, nullptr)) return std::nullopt;
+    const CRect size = frame->getViewSize();
+    return DeviceSize{density::toDevice(size.width(), frame->getScale()),
+                      density::toDevice(size.height(), frame->getScale())};
+}
+
 DeviceSize deviceSize(double scale) {
     const CRect size = OpampPanel::panelSize();
     return {density::toDevice(size.width(), scale), density::toDevice(size.height(), scale)};

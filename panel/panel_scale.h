@@ -8,6 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+
+namespace VSTGUI {
+class CFrame;
+}
 
 namespace kv::panel {
 
@@ -30,5 +35,12 @@ struct DeviceSize {
     int32_t height = 0;
 };
 DeviceSize deviceSize(double scale);
+
+// Hosts size their window from the size a panel answers before it is in
+// the window, when it does not know its screen (chooseScale without a
+// parent). The size the open panel `frame` must ask its host for when it
+// opened at another factor (the desktop's), else nothing. Allocates
+// nothing, so that an editor's open stays as its allocation checks know it.
+std::optional<DeviceSize> sizeToAskAfterOpen(double hostFactor, const VSTGUI::CFrame* frame);
 
 }  // namespace kv::panel

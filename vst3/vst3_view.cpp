@@ -335,6 +335,10 @@ bool View::attach(void* parent) {
         return false;
     }
     p.openView = this;
+    // A host that sized its window from get_size before attached hears the
+    // size the panel opened at on this screen (a Windows desktop at 200 %).
+    if (const auto size = kv::panel::sizeToAskAfterOpen(hostScale, panel.getFrame()))
+        resizeHostWindow(size->width, size->height);
     return true;
 }
 

@@ -33,6 +33,7 @@
 #include "vst2/base/aeffect.h"
 
 // After gtest, whose None Xlib would define away.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -663,6 +664,34 @@ TEST_F(Vst3View, RunsOnTheHostsRunLoopAtTheHostsScale) {
     EXPECT_EQ(frame.refs, 1);
     EXPECT_EQ(unref(view), 0u);
     EXPECT_EQ(handler_.refs, 2);
+}
+
+// A host sizes its window from get_size before attached, when the view
+// does not know its screen; on a dense desktop (Xft.dpi 192) the panel
+// opens at 2 and asks the host for that size through the frame.
+TEST_F(Vst3View, AskedForItsSizeBeforeAttachedItAsksTheFrameForTheDesktopsSize) {
+    Instance& i = make();
+    const char dense[] = "Xft.dpi:\t192\n";
+    XChangeProperty(display_, DefaultRootWindow(display_), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(dense),
+                    sizeof dense - 1);
+    XSync(display_, False);
+    v3_plugin_view** view = viewOf(i);
+    Frame frame;
+    v(view)->set_frame(view, frame.ptr());
+    v3_view_rect told{};
+    ASSERT_EQ(v(view)->get_size(view, &told), V3_OK);
+    EXPECT_EQ(told.right - told.left, 240);
+    const v3_result attached = v(view)->attached(view, parent(), "X11EmbedWindowID");
+    XDeleteProperty(display_, DefaultRootWindow(display_), XA_RESOURCE_MANAGER);
+    XSync(display_, False);
+    ASSERT_EQ(attached, V3_OK);
+    ASSERT_EQ(frame.resizes.size(), 1u);
+    EXPECT_EQ(frame.resizes[0].right - frame.resizes[0].left, 480);
+    EXPECT_EQ(frame.resizes[0].bottom - frame.resizes[0].top, 800);
+    v(view)->removed(view);
+    v(view)->set_frame(view, nullptr);
+    EXPECT_EQ(unref(view), 0u);
 }
 
 TEST_F(Vst3View, AHostMayLetTheViewGoFromInsideAnEdit) {

@@ -165,11 +165,15 @@ int clapGui(const std::vector<std::string>& args) {
         ShowWindow(state.window, SW_SHOWNOACTIVATE);
     }
     const bool opened = created && gui->set_parent(p, &window) && gui->show(p);
+    // The window's size now: get_size's, or what the panel asked for since.
+    RECT windowRect{};
+    GetClientRect(state.window, &windowRect);
     HWND child = findChildWindow(state.window, "Plugin");
     RECT childRect{};
     if (child) GetClientRect(child, &childRect);
-    std::printf("ready %d %d %u %u opened %d child %s %ldx%ld\n", run.x, run.y, width, height,
-                opened ? 1 : 0, child ? "yes" : "no", childRect.right, childRect.bottom);
+    std::printf("ready %d %d %ld %ld opened %d child %s %ldx%ld\n", run.x, run.y, windowRect.right,
+                windowRect.bottom, opened ? 1 : 0, child ? "yes" : "no", childRect.right,
+                childRect.bottom);
 
     const DWORD start = GetTickCount();
     MSG msg;

@@ -8,6 +8,9 @@
 //                                     opens the editor in a top-level window,
 //                                     prints the edits the plug-in reports
 //   validate DLL                      host-like checks: audio, state, editor
+//   clapgui CLAP, vst3process BUNDLE IN OUT, vst3gui BUNDLE
+//                                     the same through the CLAP plug-in and
+//                                     the VST3 bundle (clap_gui.h, vst3_commands.h)
 #include <windows.h>
 
 #include <cmath>
@@ -23,6 +26,7 @@
 #include "panel_run.h"
 #include "plugin_dll.h"
 #include "vst2/base/aeffect.h"
+#include "vst3_commands.h"
 #include "wav_file.h"
 
 using kvtest::PluginDll;
@@ -30,10 +34,12 @@ using kvtest::PluginDll;
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: kv23w info DLL | process DLL IN OUT [--param N=V]... [--block N] "
-                 "[--pcm16] | gui DLL [--seconds S] [--at X Y] [--drag-files N --drag-after MS] "
-                 "| clapgui CLAP [--seconds S] [--at X Y] | validate DLL\n");
+    std::fprintf(
+        stderr,
+        "usage: kv23w info DLL | process DLL IN OUT [--param N=V]... [--block N] "
+        "[--pcm16] | gui DLL [--seconds S] [--at X Y] [--drag-files N --drag-after MS] "
+        "| clapgui CLAP [--seconds S] [--at X Y] | validate DLL | vst3process BUNDLE IN OUT "
+        "[--param ID=PLAIN]... [--block N] | vst3gui BUNDLE [--seconds S] [--at X Y]\n");
     return 2;
 }
 
@@ -255,5 +261,9 @@ int main(int argc, char** argv) {
     if (command == "gui") return gui(args);
     if (command == "clapgui") return kvtest::clapGui(args);
     if (command == "validate") return kvtest::validate(args[0]);
+    // The VST3 commands answer 2 for arguments they cannot take.
+    const auto orUsage = [](int status) { return status == 2 ? usage() : status; };
+    if (command == "vst3process") return orUsage(kvtest::vst3Process(args));
+    if (command == "vst3gui") return orUsage(kvtest::vst3Gui(args));
     return usage();
 }
