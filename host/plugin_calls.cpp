@@ -19,7 +19,7 @@ thread_local int tDepth = 0;
 
 std::mutex gLock;
 const char* gName = nullptr;  // under gLock
-Clock::time_point gSince;     // under gLock
+Clock::duration gSince{};     // under gLock: since the clock's epoch
 uint64_t gSerial = 0;         // under gLock: one number per outer call
 char* gShared = nullptr;
 size_t gSharedSize = 0;
@@ -30,7 +30,7 @@ PluginCall::PluginCall(const char* name) : outer_(tDepth++ == 0) {
     if (!outer_) return;
     const std::lock_guard<std::mutex> hold(gLock);
     gName = name;
-    gSince = Clock::now();
+    gSince = Clock::now().time_since_epoch();
     ++gSerial;
     if (gShared) {
         std::strncpy(gShared, name, gSharedSize - 1);
@@ -69,7 +69,8 @@ void warnWhenStuck(const char* command, double seconds) {
             {
                 const std::lock_guard<std::mutex> hold(gLock);
                 if (!gName || gSerial == warned) continue;
-                waited = std::chrono::duration<double>(Clock::now() - gSince).count();
+                waited =
+                    std::chrono::duration<double>(Clock::now().time_since_epoch() - gSince).count();
                 if (waited < seconds) continue;
                 name = gName;
                 serial = gSerial;

@@ -151,7 +151,7 @@ std::string vst3ConstructionTrial(const std::string& path, long failAt) {
         if (!hit) return "initialize refused although no allocation failed";
         return passedWith(format("%ld 0 1", count));
     }
-    const std::string wrong = stillWorks(component);
+    std::string wrong = stillWorks(component);
     base(component)->terminate(component);
     unrefOf(component);
     if (!wrong.empty()) return wrong;

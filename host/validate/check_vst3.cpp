@@ -53,16 +53,17 @@ void moduleEntries(Context& ctx) {
     auto entry = reinterpret_cast<bool (*)(void*)>(dlsym(library, "ModuleEntry"));
     auto exit = reinterpret_cast<bool (*)()>(dlsym(library, "ModuleExit"));
     auto get = reinterpret_cast<void* (*)()>(dlsym(library, "GetPluginFactory"));
-    if (problem.empty() && (!entry || !exit))
+    const bool callable = entry != nullptr && exit != nullptr;
+    if (problem.empty() && !callable)
         problem = "no ModuleEntry or ModuleExit: Linux hosts refuse the module";
-    if (problem.empty() && !entry(library)) problem = "ModuleEntry answered false";
+    if (problem.empty() && callable && !entry(library)) problem = "ModuleEntry answered false";
     void* first = get ? get() : nullptr;
     void* second = get ? get() : nullptr;
     if (problem.empty() && (!first || !second))
         problem = "GetPluginFactory gave no factory (asked twice)";
     if (first) unrefOf(first);
     if (second) unrefOf(second);
-    if (problem.empty() && !exit()) problem = "ModuleExit answered false";
+    if (problem.empty() && callable && !exit()) problem = "ModuleExit answered false";
     dlclose(library);
     ctx.report().check(problem.empty(), "vst3.module",
                        problem.empty() ? "GetPluginFactory, ModuleEntry and ModuleExit; a factory "
