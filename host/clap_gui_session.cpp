@@ -204,25 +204,17 @@ bool ClapGuiSession::set(const std::string& arguments) {
 }
 
 void ClapGuiSession::runCommand(const std::string& line) {
-    if (line == "params") {
-        for (const clap_param_info_t& p : host_->params())
-            say("param %u %s\n", p.id, sixDecimals(host_->value(p.id).value_or(0.0)).c_str());
-    } else if (line == "over") {
-        over();
-    } else if (line == "quit") {
-        stopRequested = 1;
-    } else if (line.rfind("scale ", 0) == 0) {
-        try {
-            setScale(parseFactor(line.substr(6), "scale"));
-            followSize();
-        } catch (const UsageError&) {
-            say("unknown command %s\n", line.c_str());
-        }
-    } else if (line.rfind("set ", 0) == 0) {
-        if (!set(line.substr(4))) say("unknown command %s\n", line.c_str());
-    } else if (!line.empty()) {
-        say("unknown command %s\n", line.c_str());
-    }
+    runSessionCommand(line, {[this] {
+                                 for (const clap_param_info_t& p : host_->params())
+                                     say("param %u %s\n", p.id,
+                                         sixDecimals(host_->value(p.id).value_or(0.0)).c_str());
+                             },
+                             [this] { over(); },
+                             [this](double factor) {
+                                 setScale(factor);
+                                 followSize();
+                             },
+                             [this](const std::string& arguments) { return set(arguments); }});
 }
 
 void ClapGuiSession::loop() {

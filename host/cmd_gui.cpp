@@ -117,10 +117,12 @@ void sendScale(Vst2Host& host, double factor) {
 
 // One command line from standard input (see the help text).
 void runCommand(Vst2Host& host, const std::string& line) {
-    if (line == "params") {
+    SessionCommands commands;
+    commands.params = [&host] {
         for (int32_t i = 0; i < host.numParams(); ++i)
             say("param %d %s\n", i, sixDecimals(host.getParameter(i)).c_str());
-    } else if (line == "over") {
+    };
+    commands.over = [&host] {
         std::thread audio([&host] {
             ChannelBuffers<float> buffers(host.numInputs(), host.numOutputs(), 256);
             buffers.fillInputs(2.0f);
@@ -128,17 +130,9 @@ void runCommand(Vst2Host& host, const std::string& line) {
         });
         audio.join();
         say("over\n");
-    } else if (line == "quit") {
-        stopRequested = 1;
-    } else if (line.rfind("scale ", 0) == 0) {
-        try {
-            sendScale(host, parseFactor(line.substr(6), "scale"));
-        } catch (const UsageError&) {
-            say("unknown command %s\n", line.c_str());
-        }
-    } else if (!line.empty()) {
-        say("unknown command %s\n", line.c_str());
-    }
+    };
+    commands.scale = [&host](double factor) { sendScale(host, factor); };
+    runSessionCommand(line, commands);
 }
 
 GuiOptions parseOptions(const std::vector<std::string>& args) {

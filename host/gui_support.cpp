@@ -34,6 +34,28 @@ double parseFactor(const std::string& text, const std::string& option) {
     return value;
 }
 
+void runSessionCommand(const std::string& line, const SessionCommands& commands) {
+    bool understood = true;
+    if (line == "params") {
+        commands.params();
+    } else if (line == "over") {
+        commands.over();
+    } else if (line == "quit") {
+        stopRequested = 1;
+    } else if (line.rfind("scale ", 0) == 0) {
+        try {
+            commands.scale(parseFactor(line.substr(6), "scale"));
+        } catch (const UsageError&) {
+            understood = false;
+        }
+    } else if (line.rfind("set ", 0) == 0 && commands.set) {
+        understood = commands.set(line.substr(4));
+    } else {
+        understood = line.empty();
+    }
+    if (!understood) say("unknown command %s\n", line.c_str());
+}
+
 StopSignals::StopSignals() {
     struct sigaction action {};
     action.sa_handler = requestStop;

@@ -1,4 +1,4 @@
-// What kv23 gui shares between its VST 2 and CLAP sessions: the output
+// What kv23 gui shares between its VST 2, CLAP and VST3 sessions: the output
 // lines, the top-level window the editor lives in, the commands read from
 // standard input, and the signals that ask it to close.
 #pragma once
@@ -54,6 +54,19 @@ double parseFactor(const std::string& text, const std::string& option);
 
 // Set by SIGINT, SIGTERM or the quit command: the session closes.
 extern volatile sig_atomic_t stopRequested;
+
+// What a session does for the commands on its standard input; `set` is
+// left empty by a session without it.
+struct SessionCommands {
+    std::function<void()> params;                 // "params"
+    std::function<void()> over;                   // "over"
+    std::function<void(double)> scale;            // "scale F"
+    std::function<bool(const std::string&)> set;  // "set ID VALUE": false if unread
+};
+// One line of standard input: params, over, quit, scale F, set ID VALUE, or
+// nothing; any other line, or one whose arguments do not read, is answered
+// "unknown command LINE".
+void runSessionCommand(const std::string& line, const SessionCommands& commands);
 
 // Takes SIGINT and SIGTERM over while it lives and gives them back after.
 class StopSignals {

@@ -140,25 +140,17 @@ bool Vst3GuiSession::set(const std::string& arguments) {
 }
 
 void Vst3GuiSession::runCommand(const std::string& line) {
-    if (line == "params") {
-        for (uint32_t i = 0; i < plugin_->parameterCount(); ++i)
-            say("param %u %s\n", idOf(i), sixDecimals(plugin_->value(i)).c_str());
-    } else if (line == "over") {
-        over();
-    } else if (line == "quit") {
-        stopRequested = 1;
-    } else if (line.rfind("scale ", 0) == 0) {
-        try {
-            setScale(parseFactor(line.substr(6), "scale"));
-            followSize();
-        } catch (const UsageError&) {
-            say("unknown command %s\n", line.c_str());
-        }
-    } else if (line.rfind("set ", 0) == 0) {
-        if (!set(line.substr(4))) say("unknown command %s\n", line.c_str());
-    } else if (!line.empty()) {
-        say("unknown command %s\n", line.c_str());
-    }
+    runSessionCommand(line, {[this] {
+                                 for (uint32_t i = 0; i < plugin_->parameterCount(); ++i)
+                                     say("param %u %s\n", idOf(i),
+                                         sixDecimals(plugin_->value(i)).c_str());
+                             },
+                             [this] { over(); },
+                             [this](double factor) {
+                                 setScale(factor);
+                                 followSize();
+                             },
+                             [this](const std::string& arguments) { return set(arguments); }});
 }
 
 void Vst3GuiSession::loop() {
