@@ -12,6 +12,7 @@
 
 #include "clap/clap_params.h"
 #include "common/identity.h"
+#include "panel/idle_pump.h"
 #include "panel/opamp_panel.h"
 #include "panel/panel_owner.h"
 #include "panel/panel_scale.h"
@@ -29,10 +30,6 @@ constexpr const char* kWindowApi = CLAP_WINDOW_API_WIN32;
 #else
 constexpr const char* kWindowApi = CLAP_WINDOW_API_X11;
 #endif
-
-// How often the host's timer runs the panel: 50 times a second, as the
-// VST 2 editor redraws between the host's idle calls.
-constexpr uint32_t kTimerPeriodMs = 20;
 
 }  // namespace
 
@@ -184,7 +181,7 @@ bool create(const clap_plugin_t* plugin, const char* api, bool isFloating) {
     }
     o.gui = new (std::nothrow) Gui(o);
     if (!o.gui) return false;
-    if (!timers->register_timer(o.host, kTimerPeriodMs, &o.gui->timer)) {
+    if (!timers->register_timer(o.host, kv::panel::kPanelTimerMs, &o.gui->timer)) {
         delete o.gui;
         o.gui = nullptr;
         return false;

@@ -17,6 +17,11 @@ class CFrame;
 
 namespace kv::panel {
 
+// How often a host's timer runs an open panel where the format lets the
+// panel ask (CLAP's timer-support, VST3's run loop, the Windows VST3
+// view's own timer): 50 times a second, the pace of the drag's redraws.
+constexpr uint32_t kPanelTimerMs = 20;
+
 class IdlePump {
   public:
     // A pump whose first pass is due at `now`.

@@ -20,6 +20,7 @@
 
 #include "common/host_calls.h"
 #include "common/identity.h"
+#include "panel/idle_pump.h"
 #include "panel/opamp_panel.h"
 #include "panel/panel_owner.h"
 #include "panel/panel_scale.h"
@@ -42,9 +43,6 @@ constexpr const char* kPlatformType = V3_VIEW_PLATFORM_TYPE_HWND;
 #else
 constexpr const char* kPlatformType = V3_VIEW_PLATFORM_TYPE_X11;
 #endif
-
-// How often the panel runs: 50 times a second, as the other formats' panels.
-constexpr uint32_t kTimerPeriodMs = 20;
 
 }  // namespace
 
@@ -356,8 +354,8 @@ void View::detach() {
 #ifdef _WIN32
 bool View::startTimer() {
     HWND window = panelWindow(panel);
-    ticking = window &&
-              SetTimer(window, reinterpret_cast<UINT_PTR>(this), kTimerPeriodMs, windowTimer) != 0;
+    ticking = window && SetTimer(window, reinterpret_cast<UINT_PTR>(this), kv::panel::kPanelTimerMs,
+                                 windowTimer) != 0;
     return ticking;
 }
 
@@ -368,9 +366,9 @@ void View::stopTimer() {
 }
 #else
 bool View::startTimer() {
-    ticking = runLoop &&
-              v3_cpp_obj(runLoop)->register_timer(
-                  runLoop, reinterpret_cast<v3_timer_handler**>(&timer), kTimerPeriodMs) == V3_OK;
+    ticking = runLoop && v3_cpp_obj(runLoop)->register_timer(
+                             runLoop, reinterpret_cast<v3_timer_handler**>(&timer),
+                             kv::panel::kPanelTimerMs) == V3_OK;
     return ticking;
 }
 
