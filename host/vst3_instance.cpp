@@ -254,8 +254,7 @@ void Vst3Instance::idle() {
 }
 
 void Vst3Instance::closeInstance() {
-    if (closed_) return;
-    closed_ = true;
+    if (closed_.exchange(true)) return;
     {
         std::lock_guard<std::mutex> lock(audio_);
         host_->stop();

@@ -16,6 +16,7 @@
 // as hosts bridge a track of the other precision.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -90,8 +91,8 @@ class Vst3Instance final : public PluginInstance, private vst3::HostEvents {
     std::unique_ptr<Vst3Host> host_;
     std::vector<ParameterInfo> params_;
     std::thread::id mainThread_;
-    bool closed_ = false;     // closeInstance() has ended the plug-in's faces
-    bool processed_ = false;  // a block since start()
+    std::atomic<bool> closed_{false};  // closeInstance() has ended the plug-in's faces
+    bool processed_ = false;           // a block since start()
     // Held by process and by whoever hands values to it: one audio thread
     // at a time, and values set elsewhere wait here for its next block.
     std::mutex audio_;
