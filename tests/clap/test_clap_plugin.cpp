@@ -13,11 +13,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "host/validate/failing_new.h"
+#include "tests/support/bad_states.h"
 #include "tests/support/desktop_libraries.h"
 #include "vst2/base/aeffect.h"
 
@@ -449,26 +449,7 @@ TEST_F(ClapPlugin, StateRoundTripsAndRefusesWhatIsNotOurs) {
 
     // Short, long, another version, a value out of range, garbage: refused,
     // and the values stay.
-    std::mt19937 random(23);
-    std::vector<std::vector<unsigned char>> bad;
-    for (size_t n = 0; n < saved.bytes.size(); ++n)
-        bad.emplace_back(saved.bytes.begin(), saved.bytes.begin() + n);
-    bad.push_back(saved.bytes);
-    bad.back().push_back(0);
-    bad.push_back(saved.bytes);
-    bad.back()[4] = 3;
-    bad.push_back(saved.bytes);
-    bad.back()[4] = 1;  // a version 1 head on a version 2 record
-    for (float v : {1.5f, -0.25f, std::numeric_limits<float>::quiet_NaN()}) {
-        bad.push_back(saved.bytes);
-        std::memcpy(&bad.back()[8], &v, 4);
-    }
-    while (bad.size() < 1000) {
-        std::vector<unsigned char> junk(random() % 40);
-        for (auto& byte : junk)
-            byte = static_cast<unsigned char>(random());
-        bad.push_back(junk);
-    }
+    const auto bad = kv::test::badStates(saved.bytes, 1000);
     const auto* params = extension<clap_plugin_params_t>(b, CLAP_EXT_PARAMS);
     for (const auto& bytes : bad) {
         Stream s;

@@ -19,7 +19,6 @@
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +26,7 @@
 #include "common/identity.h"
 #include "dsp/state_codec.h"
 #include "host/validate/x11_input.h"
+#include "tests/support/bad_states.h"
 #include "tests/support/desktop_libraries.h"
 #include "tests/vst3/host_objects.h"
 #include "tests/x11/x_server.h"
@@ -545,26 +545,7 @@ TEST_F(Vst3Plugin, StateIsTheCodecsRecordThroughAnyStream) {
 
     // Short, long, another version, a value out of range, garbage: refused
     // by both, and the values stay.
-    std::mt19937 random(23);
-    std::vector<std::vector<unsigned char>> bad;
-    for (size_t n = 0; n < saved.bytes.size(); ++n)
-        bad.emplace_back(saved.bytes.begin(), saved.bytes.begin() + n);
-    bad.push_back(saved.bytes);
-    bad.back().push_back(0);
-    bad.push_back(saved.bytes);
-    bad.back()[4] = 3;
-    bad.push_back(saved.bytes);
-    bad.back()[4] = 1;  // a version 1 head on a version 2 record
-    for (float v : {1.5f, -0.25f, std::numeric_limits<float>::quiet_NaN()}) {
-        bad.push_back(saved.bytes);
-        std::memcpy(&bad.back()[8], &v, 4);
-    }
-    while (bad.size() < 400) {
-        std::vector<unsigned char> junk(random() % 40);
-        for (auto& byte : junk)
-            byte = static_cast<unsigned char>(random());
-        bad.push_back(junk);
-    }
+    const auto bad = kv::test::badStates(saved.bytes, 400);
     for (const auto& bytes : bad) {
         Stream s1, s2;
         s1.bytes = s2.bytes = bytes;
