@@ -189,15 +189,10 @@ void ClapGuiSession::over() {
 // "ID VALUE": the host sets a parameter while not processing (automation
 // or a value typed into the host's own field) through params.flush.
 bool ClapGuiSession::set(const std::string& arguments) {
-    const size_t space = arguments.rfind(' ');
-    if (space == std::string::npos) return false;
-    const auto id = host_->findParam(arguments.substr(0, space));
+    std::string parameter;
     double value = 0.0;
-    try {
-        value = parseNumber(arguments.substr(space + 1), "set");
-    } catch (const UsageError&) {
-        return false;
-    }
+    if (!readSetting(arguments, parameter, value)) return false;
+    const auto id = host_->findParam(parameter);
     if (!id || host_->active() || !host_->flush({{0, *id, value}})) return false;
     say("set %u %s\n", *id, sixDecimals(value).c_str());
     return true;

@@ -34,6 +34,18 @@ double parseFactor(const std::string& text, const std::string& option) {
     return value;
 }
 
+bool readSetting(const std::string& arguments, std::string& parameter, double& value) {
+    const size_t space = arguments.rfind(' ');
+    if (space == std::string::npos) return false;
+    try {
+        value = parseNumber(arguments.substr(space + 1), "set");
+    } catch (const UsageError&) {
+        return false;
+    }
+    parameter = arguments.substr(0, space);
+    return true;
+}
+
 void runSessionCommand(const std::string& line, const SessionCommands& commands) {
     bool understood = true;
     if (line == "params") {

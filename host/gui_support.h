@@ -63,6 +63,10 @@ struct SessionCommands {
     std::function<void(double)> scale;            // "scale F"
     std::function<bool(const std::string&)> set;  // "set ID VALUE": false if unread
 };
+// The arguments of "set ID VALUE": the parameter as typed and its value,
+// read without the locale; false when they do not read.
+bool readSetting(const std::string& arguments, std::string& parameter, double& value);
+
 // One line of standard input: params, over, quit, scale F, set ID VALUE, or
 // nothing; any other line, or one whose arguments do not read, is answered
 // "unknown command LINE".

@@ -124,15 +124,10 @@ void Vst3GuiSession::over() {
 // into its own field): the controller at once, the processor at its next
 // block.
 bool Vst3GuiSession::set(const std::string& arguments) {
-    const size_t space = arguments.rfind(' ');
-    if (space == std::string::npos) return false;
-    const auto index = plugin_->findParameter(arguments.substr(0, space));
+    std::string parameter;
     double value = 0.0;
-    try {
-        value = parseNumber(arguments.substr(space + 1), "set");
-    } catch (const UsageError&) {
-        return false;
-    }
+    if (!readSetting(arguments, parameter, value)) return false;
+    const auto index = plugin_->findParameter(parameter);
     if (!index) return false;
     plugin_->setValue(*index, value);
     say("set %u %s\n", idOf(*index), sixDecimals(value).c_str());

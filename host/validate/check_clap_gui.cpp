@@ -290,16 +290,6 @@ void refusals(Context& ctx) {
                            : problem);
 }
 
-// Where a drag may find a control: down the middle first, then the sides.
-std::vector<std::pair<double, double>> dragPoints() {
-    std::vector<std::pair<double, double>> points;
-    for (double x : {0.5, 0.25, 0.75}) {
-        for (double y : {0.325, 0.675, 0.2, 0.5, 0.8, 0.1, 0.9})
-            points.emplace_back(x, y);
-    }
-    return points;
-}
-
 // A press, a drag and a release at (x, y) of `window`, from a thread of its
 // own while the host's loop runs on this one (a panel may hold the host's
 // timer call for the whole drag: then the loop waits). A short drag goes up

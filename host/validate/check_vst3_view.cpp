@@ -205,16 +205,6 @@ void noRunLoop(Context& ctx) {
                                        : problem);
 }
 
-// Where a drag may find a control: down the middle first, then the sides.
-std::vector<std::pair<double, double>> dragPoints() {
-    std::vector<std::pair<double, double>> points;
-    for (double x : {0.5, 0.25, 0.75}) {
-        for (double y : {0.325, 0.675, 0.2, 0.5, 0.8, 0.1, 0.9})
-            points.emplace_back(x, y);
-    }
-    return points;
-}
-
 // Begin, performs, end for one parameter, at least one perform before the
 // button came up; the problem, or empty.
 std::string gestureProblem(const std::vector<Recorder::Edit>& edits, Clock::time_point released,

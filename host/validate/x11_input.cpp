@@ -8,6 +8,15 @@
 
 namespace kv::validate {
 
+std::vector<std::pair<double, double>> dragPoints() {
+    std::vector<std::pair<double, double>> points;
+    for (double x : {0.5, 0.25, 0.75}) {
+        for (double y : {0.325, 0.675, 0.2, 0.5, 0.8, 0.1, 0.9})
+            points.emplace_back(x, y);
+    }
+    return points;
+}
+
 // The four XTest functions we use, as libXtst exports them.
 struct XInput::Impl {
     Display* display = nullptr;

@@ -9,8 +9,14 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kv::validate {
+
+// Where a drag may find a control on an editor, as fractions of its width
+// and height: down the middle first, then the sides.
+std::vector<std::pair<double, double>> dragPoints();
 
 class XInput {
   public:
