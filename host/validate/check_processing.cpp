@@ -4,6 +4,7 @@
 // same output).
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "host/validate/signal.h"
 #include "host/validate/validator.h"
@@ -11,6 +12,29 @@
 namespace kv::validate {
 
 namespace {
+
+// For each setting, `in` through two fresh instances at `rate` (blocks of
+// at most `maxFrames`), one run with `first`, one with `second`: the
+// largest `measure` of a pair, or nothing when some setting does not
+// render the same twice alone (dither, randomness), so cannot be judged.
+std::optional<double> largestPairDifference(Context& ctx,
+                                            const std::vector<std::vector<float>>& variants,
+                                            const Stereo& in, double rate, uint32_t maxFrames,
+                                            const RunOptions& first, const RunOptions& second,
+                                            double (*measure)(const Stereo&, const Stereo&)) {
+    double largest = 0.0;
+    for (const std::vector<float>& settings : variants) {
+        if (!deterministicAlone(ctx, settings)) return std::nullopt;
+        auto a = ctx.started(rate, maxFrames);
+        auto b = ctx.started(rate, maxFrames);
+        setAll(*a, settings);
+        setAll(*b, settings);
+        const Stereo outFirst = runThrough(*a, in, first);
+        const Stereo outSecond = runThrough(*b, in, second);
+        largest = std::max(largest, measure(outFirst, outSecond));
+    }
+    return largest;
+}
 
 constexpr double kRates[] = {22050.0, 44100.0, 48000.0, 96000.0, 192000.0};
 constexpr int32_t kBlocks[] = {1, 32, 64, 512, 1024, 4096};
@@ -91,22 +115,15 @@ void varyingBlocks(Context& ctx) {
         varying.blocks.push_back(1 + static_cast<int32_t>(ctx.uniform() * 3000));
     RunOptions fixed;
     fixed.precision = Precision::Double;
-    double diff = 0.0;
-    for (const std::vector<float>& settings : variants) {
-        if (!deterministicAlone(ctx, settings)) {
-            ctx.report().skip("processing.varying-block-sizes",
-                              "two renders differ even with equal blocks (dither or randomness)");
-            return;
-        }
-        auto a = ctx.started(48000.0, 4096);
-        auto b = ctx.started(48000.0, 4096);
-        setAll(*a, settings);
-        setAll(*b, settings);
-        const Stereo outVarying = runThrough(*a, in, varying);
-        const Stereo outFixed = runThrough(*b, in, fixed);
-        // Block boundaries may move tiny per-call offsets, nothing audible.
-        diff = std::max(diff, maxDifference(outVarying, outFixed));
+    const auto largest =
+        largestPairDifference(ctx, variants, in, 48000.0, 4096, varying, fixed, maxDifference);
+    if (!largest) {
+        ctx.report().skip("processing.varying-block-sizes",
+                          "two renders differ even with equal blocks (dither or randomness)");
+        return;
     }
+    // Block boundaries may move tiny per-call offsets, nothing audible.
+    const double diff = *largest;
     ctx.report().check(diff <= 1e-9, "processing.varying-block-sizes",
                        format("64 random sizes vs blocks of 512, %zu switch settings: largest "
                               "difference %.3g",
@@ -212,26 +229,19 @@ void precisionAlternation(Context& ctx) {
     }
     const size_t frames = static_cast<size_t>(ctx.scaled(48000, 8000));
     const Stereo in = noise(ctx, frames, 1.0);
-    double diff = 0.0;
-    for (const std::vector<float>& settings : variants) {
-        if (!deterministicAlone(ctx, settings)) {
-            ctx.report().skip("processing.precision-alternation",
-                              "two renders differ anyway (dither or randomness)");
-            return;
-        }
-        auto a = ctx.started(44100.0, 512);
-        auto b = ctx.started(44100.0, 512);
-        setAll(*a, settings);
-        setAll(*b, settings);
-        RunOptions alternate;
-        alternate.precision = Precision::Alternate;
-        alternate.blocks = {256, 511, 1};
-        RunOptions all64 = alternate;
-        all64.precision = Precision::Double;
-        const Stereo mixed = runThrough(*a, in, alternate);
-        const Stereo reference = runThrough(*b, in, all64);
-        diff = std::max(diff, relativeDifference(mixed, reference));
+    RunOptions alternate;
+    alternate.precision = Precision::Alternate;
+    alternate.blocks = {256, 511, 1};
+    RunOptions all64 = alternate;
+    all64.precision = Precision::Double;
+    const auto largest = largestPairDifference(ctx, variants, in, 44100.0, 512, alternate, all64,
+                                               relativeDifference);
+    if (!largest) {
+        ctx.report().skip("processing.precision-alternation",
+                          "two renders differ anyway (dither or randomness)");
+        return;
     }
+    const double diff = *largest;
     // Float rounding of the 32-bit outputs is 6e-8 relative; state shared
     // wrongly between the two paths shows as far more.
     ctx.report().check(
