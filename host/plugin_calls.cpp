@@ -1,5 +1,7 @@
 #include "host/plugin_calls.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -59,6 +61,12 @@ void recordCallsIn(char* shared, size_t size) {
 }
 
 void warnWhenStuck(const char* command, double seconds) {
+    // kv23 forks (validate's checks run in children): a fork while the
+    // watch holds the lock would leave the child a lock nobody releases,
+    // and its first plug-in call would hang. The fork waits for the lock.
+    static const int atFork =
+        pthread_atfork([] { gLock.lock(); }, [] { gLock.unlock(); }, [] { gLock.unlock(); });
+    (void)atFork;
     std::thread([command, seconds] {
         uint64_t warned = 0;
         for (;;) {
