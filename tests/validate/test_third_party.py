@@ -4,7 +4,7 @@ third-party VST 2.4 plug-ins of different shapes from Debian (DPF: legacy
 entry point `main`, 2 in/6 out, 4 in; LSP: editors that know their size only
 once open, chunks of their own), and VST3 bundles (zam-plugins: a controller
 of its own and a side-chain bus; DPF's reading of VST3 in the suite's gain
-fixture with a cairo panel). Each one goes through info, process (a file
+fixture with a cairo panel; ZaMaximX2 is known here but not in the suite). Each one goes through info, process (a file
 and --demo), snapshot, gui and validate. kv23 must never crash or hang; our
 plug-in passes every check, and every check a third-party plug-in fails is
 one that docs/validator-findings.md lists for it with the harm it does.
